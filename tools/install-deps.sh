@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and tests need; quiet and quick when
+# everything is already there. Usage: install-deps.sh [native|windows|all]
+set -euo pipefail
+what=${1:-all}
+
+native=(cmake ninja-build g++ pkg-config libopenjp2-7-dev googletest libgtest-dev
+        clang libclang-rt-14-dev python3)
+windows=(g++-mingw-w64-i686 mingw-w64-tools wine wine32 xvfb xauth dpkg-dev locales
+         fonts-ipafont-gothic imagemagick)
+
+want=("${native[@]}")
+[ "$what" = native ] || want+=("${windows[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Japanese runs of the Windows tests need the ja_JP.UTF-8 locale.
+if [ "$what" != native ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf-\?8$'; then
+    $SUDO sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+    $SUDO locale-gen >/dev/null
+fi
+exit 0
