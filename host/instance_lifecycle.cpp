@@ -1,0 +1,164 @@
+// Creation and destruction of instance records, the element's link
+// attributes, and attachment of an instance to the browser's window.
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/jpeg2000.h"
+#include "host/plugin.h"
+#include "window/display.h"
+
+namespace {
+
+const char PropertyName[] = "pdata";
+
+// Element attributes the plug-in reads: where each value goes and whether
+// its presence makes the element a link.
+struct AttributeRule {
+    const char* name;
+    size_t fieldOffset;
+    size_t fieldSize;
+    int32_t setsLink;
+};
+
+const AttributeRule AttributeRules[] = {
+    {"href", offsetof(PluginInstance, href), sizeof(((PluginInstance*)0)->href), 1},
+    {"target", offsetof(PluginInstance, target), sizeof(((PluginInstance*)0)->target), 0},
+};
+
+// Attribute names compare in ASCII letter case only, whatever the locale.
+int EqualsIgnoringAsciiCase(const char* left, const char* right) {
+    for (;; ++left, ++right) {
+        char a = (*left >= 'A' && *left <= 'Z') ? (char)(*left + 32) : *left;
+        char b = (*right >= 'A' && *right <= 'Z') ? (char)(*right + 32) : *right;
+        if (a != b) {
+            return 0;
+        }
+        if (a == 0) {
+            return 1;
+        }
+    }
+}
+
+void CopyBounded(char* destination, size_t size, const char* source) {
+    size_t length = source ? strnlen(source, size - 1) : 0;
+    memcpy(destination, source ? source : "", length);
+    destination[length] = 0;
+}
+
+void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* argv[]) {
+    for (int16_t i = 0; argn && argv && i < argc; ++i) {
+        if (!argn[i]) {
+            continue;
+        }
+        for (const AttributeRule& rule : AttributeRules) {
+            if (EqualsIgnoringAsciiCase(argn[i], rule.name)) {
+                CopyBounded((char*)record + rule.fieldOffset, rule.fieldSize, argv[i]);
+                record->hasLink |= rule.setsLink;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void ReleaseRecord(PluginInstance* record) {
+    free(record->data);
+    free(record->dib);
+    free(record->comments);
+    free(record);
+}
+
+void AttachWindow(PluginInstance* record, HWND windowHandle, NPWindow* window) {
+    record->prevWndProc =
+        (WNDPROC)SetWindowLongPtrA(windowHandle, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
+    StoreRelease(&record->hwnd, windowHandle);
+    SetPropA(windowHandle, PropertyName, record);
+    record->npWindow = window;
+    // Pairs with the fence in the decode thread: a decode that finishes now
+    // either posts to this window or is seen by the update below.
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    UpdateClientSize(record);
+    UpdateScrollBars(record);
+    InvalidateRect(windowHandle, NULL, TRUE);
+    UpdateWindow(windowHandle);
+}
+
+// The property goes with the procedure: a window left behind keeps no
+// pointer to a record that may be freed later.
+void DetachWindow(PluginInstance* record) {
+    SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
+    RemovePropA(record->hwnd, PropertyName);
+    record->prevWndProc = NULL;
+    StoreRelease(&record->hwnd, (HWND)NULL);
+}
+
+NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
+                NPSavedData* saved) {
+    (void)pluginType;
+    (void)saved;
+    if (!instance) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    PluginInstance* record = (PluginInstance*)calloc(1, sizeof(PluginInstance));
+    instance->pdata = record;
+    if (!record) {
+        return NPERR_OUT_OF_MEMORY_ERROR;
+    }
+    record->mode = mode;
+    record->npp = instance;
+    record->fitToWindow = 1;
+    record->fileKind = FileKindUnclassified;
+    CopyBounded(record->target, sizeof record->target, "_self");
+    const char* agent = NPN_UserAgent(instance);
+    record->linkCursor = (agent && strncmp(agent, "Microsoft", 9) == 0) ? LinkCursorMicrosoft : LinkCursorOther;
+    ReadAttributes(record, argc, argn, argv);
+    return NPERR_NO_ERROR;
+}
+
+NPError NPP_SetWindow(NPP instance, NPWindow* window) {
+    if (!instance || !instance->pdata) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    HWND handle = window ? (HWND)window->window : NULL;
+    if (record->hwnd && handle == record->hwnd) {
+        record->npWindow = window;
+        InvalidateRect(handle, NULL, FALSE);
+        return NPERR_NO_ERROR;
+    }
+    if (record->hwnd) {
+        DetachWindow(record);
+    }
+    if (!handle) {
+        record->npWindow = window;
+        return NPERR_NO_ERROR;
+    }
+    AttachWindow(record, handle, window);
+    return NPERR_NO_ERROR;
+}
+
+NPError NPP_Destroy(NPP instance, NPSavedData** save) {
+    (void)save;
+    if (!instance || !instance->pdata) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    if (record->hwnd) {
+        DetachWindow(record);
+    }
+    instance->pdata = NULL;
+    // A decode still running keeps reading the buffer and will publish into
+    // the record: rather than wait for it (a big decode takes seconds, and
+    // the browser would freeze), hand the record over. The thread sees
+    // DecodeOrphaned when it ends and releases everything itself; if it has
+    // already ended, the exchange fails and the release happens here.
+    int32_t expected = DecodeRunning;
+    if (__atomic_compare_exchange_n(&record->decodeThread.running, &expected, (int32_t)DecodeOrphaned, false,
+                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        return NPERR_NO_ERROR;
+    }
+    ReleaseRecord(record);
+    return NPERR_NO_ERROR;
+}

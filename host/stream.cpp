@@ -1,0 +1,288 @@
+// Stream reception into the instance's buffer, the background decode thread
+// that publishes the image, and printing of an embedded image.
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/jpeg2000.h"
+#include "host/plugin.h"
+#include "window/display.h"
+
+namespace {
+
+const int32_t GrowthStep = 131072;
+const int32_t WriteReadyBytes = 268435455;
+
+// Copies at most size - 1 bytes and always terminates.
+void CopyBounded(char* destination, size_t size, const char* source) {
+    size_t length = source ? strnlen(source, size - 1) : 0;
+    memcpy(destination, source ? source : "", length);
+    destination[length] = 0;
+}
+
+// Drops the image, the comments and the buffer of an earlier stream. Only
+// called on the UI thread while no decode thread runs, so nothing reads them
+// concurrently; the pointers are cleared before the blocks go.
+void ReleaseReception(PluginInstance* record) {
+    uint8_t* dib = record->dib;
+    uint8_t* comments = record->comments;
+    StoreRelease(&record->dibBits, (uint8_t*)NULL);
+    StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)NULL);
+    StoreRelease(&record->dib, (uint8_t*)NULL);
+    StoreRelease(&record->comments, (uint8_t*)NULL);
+    StoreRelease(&record->commentsLength, 0u);
+    free(dib);
+    free(comments);
+    free(record->data);
+    record->data = NULL;
+    record->dataSize = 0;
+    record->dataLength = 0;
+    record->dataCapacity = 0;
+}
+
+// Grows the buffer to the next 128 KiB step strictly above end; on failure
+// tells the user, drops the buffer and returns 0.
+int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
+    uint8_t* grown = NULL;
+    if (end <= INT32_MAX - GrowthStep) {
+        int32_t capacity = (end / GrowthStep + 1) * GrowthStep;
+        grown = (uint8_t*)realloc(record->data, (size_t)capacity);
+        if (grown) {
+            record->data = grown;
+            record->dataCapacity = capacity;
+            return 1;
+        }
+    }
+    ShowPluginMessage(record, "Cannot allocate memory for image (%d, %d, %p", offset, len, buffer);
+    free(record->data);
+    record->data = NULL;
+    record->dataLength = 0;
+    record->dataCapacity = 0;
+    record->dataSize = 0;
+    return 0;
+}
+
+// The thread takes a reference on the module that holds its code before it
+// exists and drops it with FreeLibraryAndExitThread, whose last instructions
+// are in KERNEL32: a browser that unloads the library right after
+// NP_Shutdown while a decode still runs does not pull the code from under
+// it. CreateThread rather than the C runtime's _beginthreadex because the
+// thread ends through FreeLibraryAndExitThread, never through the runtime's
+// own thread exit; nothing here needs the runtime's per-thread start-up.
+DWORD WINAPI DecodeThreadEntry(void* parameter) {
+    DecodeThreadMain((DecodeThreadBlock*)parameter);
+    HMODULE module = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)(void*)&DecodeThreadEntry, &module);
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+int StartDecodeThread(PluginInstance* record) {
+    HMODULE module = NULL;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void*)&DecodeThreadEntry, &module)) {
+        return 0;
+    }
+    HANDLE thread = CreateThread(NULL, 0, DecodeThreadEntry, &record->decodeThread, 0, NULL);
+    if (!thread) {
+        FreeLibrary(module);
+        return 0;
+    }
+    CloseHandle(thread);
+    return 1;
+}
+
+// Classifies and decodes, then publishes: the image pointers only after a
+// complete decode (dib first), the comments pointer after its length, and
+// loadState last, all with release stores that pair with the UI thread's
+// acquire loads.
+void PublishDecodeResult(PluginInstance* record) {
+    const uint8_t* data = record->data;
+    int32_t size = record->dataSize;
+    uint8_t* dib = NULL;
+    if (!data || size <= 0) {
+        StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
+        StoreRelease(&record->decodeError, 1);
+    } else {
+        StoreRelease(&record->fileKind, (int32_t)ClassifyFileKind(data, (uint32_t)size));
+        if (DecodeToPackedDib(&dib, data, size)) {
+            StoreRelease(&record->dib, dib);
+            StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
+            StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
+        } else {
+            StoreRelease(&record->decodeError, 1);
+        }
+    }
+    if (!LoadAcquire(&record->decodeError)) {
+        uint8_t* comments = NULL;
+        uint32_t count = 0;
+        if (ExtractCodestreamComments(&comments, &count, data, (uint32_t)size)) {
+            StoreRelease(&record->commentsLength, count);
+            StoreRelease(&record->comments, comments);
+        } else {
+            free(comments);
+            StoreRelease(&record->decodeError, 1);
+        }
+    }
+    StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
+}
+
+}  // namespace
+
+void DecodeThreadMain(DecodeThreadBlock* block) {
+    if (!block) {
+        return;
+    }
+    // The record is found from the block's own address, not through
+    // npp->pdata: the NPP belongs to the browser, which may free it as soon
+    // as NPP_Destroy returns, possibly before this thread is first scheduled.
+    PluginInstance* record = (PluginInstance*)((char*)block - offsetof(PluginInstance, decodeThread));
+    PublishDecodeResult(record);
+
+    // The end-of-decode scroll-bar update and repaint are handed to the UI
+    // thread through a posted message rather than done here: the scroll
+    // members are then only ever written by the UI thread, and this thread
+    // never waits for the UI thread (UpdateWindow or SetScrollInfo on a
+    // window of another thread are sent messages), so it always ends
+    // promptly. The fence pairs with the one in AttachWindow: either this
+    // load sees the newly attached window, or AttachWindow's own update sees
+    // the published image.
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    if (LoadAcquire(&block->running) == DecodeRunning) {
+        HWND window = LoadAcquire(&record->hwnd);
+        if (window) {
+            PostMessageA(window, DecodeFinishedMessage(), 0, 0);
+        }
+    }
+    // Handshake with NPP_Destroy: whoever comes second releases the record.
+    int32_t expected = DecodeRunning;
+    if (!__atomic_compare_exchange_n(&block->running, &expected, (int32_t)DecodeIdle, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE)) {
+        ReleaseRecord(record);
+    }
+}
+
+NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype) {
+    (void)type;
+    (void)seekable;
+    if (!instance) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    if (!record) {
+        return NPERR_GENERIC_ERROR;
+    }
+    // A second stream while a decode reads the buffer is refused: replacing
+    // the buffer would free it under the thread.
+    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
+        return NPERR_GENERIC_ERROR;
+    }
+    CopyBounded(record->url, sizeof record->url, stream ? stream->url : NULL);
+    int hadImage = record->dib != NULL;
+    ReleaseReception(record);
+    StoreRelease(&record->fileKind, (int32_t)FileKindUnclassified);
+    if (stream && stream->end > 0 && stream->end <= (uint32_t)INT32_MAX) {
+        record->data = (uint8_t*)malloc(stream->end);
+        if (record->data) {
+            record->dataCapacity = (int32_t)stream->end;
+        }
+    }
+    StoreRelease(&record->loadState, (int32_t)LoadStateReceiving);
+    if (stype) {
+        *stype = NP_NORMAL;
+    }
+    if (hadImage && record->hwnd) {
+        InvalidateRect(record->hwnd, NULL, TRUE);
+    }
+    return NPERR_NO_ERROR;
+}
+
+int32_t NPP_WriteReady(NPP instance, NPStream* stream) {
+    (void)instance;
+    (void)stream;
+    return WriteReadyBytes;
+}
+
+int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer) {
+    (void)stream;
+    if (!instance || !instance->pdata) {
+        return -1;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    if (len <= 0) {
+        return len;
+    }
+    // Never write where the decode thread reads, before the buffer, or past
+    // a 32-bit end.
+    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle || !buffer || offset < 0 ||
+        offset > INT32_MAX - len) {
+        return -1;
+    }
+    int32_t end = offset + len;
+    if (end > record->dataCapacity && !GrowStreamBuffer(record, end, offset, len, buffer)) {
+        return -1;
+    }
+    // Blocks may arrive out of order: the file ends at the furthest byte
+    // written, and a gap not yet filled reads as zeros, never as stale heap.
+    if (offset > record->dataLength) {
+        memset(record->data + record->dataLength, 0, (size_t)(offset - record->dataLength));
+    }
+    memcpy(record->data + offset, buffer, (size_t)len);
+    if (end > record->dataLength) {
+        record->dataLength = end;
+    }
+    return len;
+}
+
+NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
+    (void)stream;
+    if (!instance || !instance->pdata) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    // Only the end of an open stream counts: a repeated end, or the end of a
+    // refused stream, must not start a second decode over a published image.
+    if (LoadAcquire(&record->loadState) != LoadStateReceiving ||
+        LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
+        return NPERR_NO_ERROR;
+    }
+    record->dataSize = record->dataLength;
+    StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
+    if (reason != NPRES_DONE) {
+        return NPERR_NO_ERROR;
+    }
+    record->decodeThread.npp = instance;
+    StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
+    if (!StartDecodeThread(record)) {
+        // The user would otherwise wait forever on the loading text.
+        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        StoreRelease(&record->decodeError, 1);
+        if (record->hwnd) {
+            InvalidateRect(record->hwnd, NULL, TRUE);
+        }
+    }
+    return NPERR_NO_ERROR;
+}
+
+void NPP_Print(NPP instance, NPPrint* platformPrint) {
+    if (!instance || !instance->pdata || !platformPrint) {
+        return;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    if (platformPrint->mode == NP_FULL) {
+        platformPrint->print.fullPrint.pluginPrinted = 0;
+        return;
+    }
+    ImageView view;
+    HDC dc = (HDC)platformPrint->print.embedPrint.platformPrint;
+    if (LoadAcquire(&record->loadState) < 2 || !GetPublishedImage(&view, record) || !dc) {
+        return;
+    }
+    const NPWindow* area = &platformPrint->print.embedPrint.window;
+    int previous = SetStretchBltMode(dc, COLORONCOLOR);
+    StretchDIBits(dc, area->x, area->y, (int)area->width, (int)area->height, 0, 0, view.width, view.height,
+                  view.bits, view.info, DIB_RGB_COLORS, SRCCOPY);
+    if (previous != 0) {
+        SetStretchBltMode(dc, previous);
+    }
+}

@@ -1,0 +1,128 @@
+// Scroll bars of a full-page image shown at its own size: keeping the scroll
+// origin in range, showing and sizing the bars, and panning on their messages.
+#include "host/plugin.h"
+#include "window/display.h"
+
+namespace {
+
+const int32_t LineStep = 40;
+const int32_t MinimumPageStep = 40;
+const int32_t PageMargin = 15;
+
+// One direction of scrolling: which members and which bar it uses, and how
+// much larger than the client area the image must be to need the bar.
+struct ScrollAxis {
+    int bar;
+    int32_t PluginInstance::*origin;
+    int32_t PluginInstance::*clientSize;
+    int32_t PluginInstance::*shown;
+    int32_t neededMargin;
+};
+
+const ScrollAxis Horizontal = {SB_HORZ, &PluginInstance::scrollX, &PluginInstance::clientWidth,
+                               &PluginInstance::hScrollShown, 2};
+const ScrollAxis Vertical = {SB_VERT, &PluginInstance::scrollY, &PluginInstance::clientHeight,
+                             &PluginInstance::vScrollShown, 1};
+
+// What each scroll code does to the origin. Codes 0-7 mean the same for
+// both bars (SB_LINELEFT == SB_LINEUP and so on).
+enum ScrollMove { MoveNone, MoveBackLine, MoveForwardLine, MoveBackPage, MoveForwardPage, MoveTrack, MoveStart, MoveEnd };
+
+const ScrollMove MovesByCode[] = {
+    MoveBackLine,    // SB_LINELEFT / SB_LINEUP
+    MoveForwardLine, // SB_LINERIGHT / SB_LINEDOWN
+    MoveBackPage,    // SB_PAGELEFT / SB_PAGEUP
+    MoveForwardPage, // SB_PAGERIGHT / SB_PAGEDOWN
+    MoveNone,        // SB_THUMBPOSITION
+    MoveTrack,       // SB_THUMBTRACK
+    MoveStart,       // SB_LEFT / SB_TOP
+    MoveEnd,         // SB_RIGHT / SB_BOTTOM
+};
+
+void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSize) {
+    int32_t client = record->*axis.clientSize;
+    int32_t maximum = imageSize - client > 0 ? imageSize - client : 0;
+    if (record->*axis.origin > maximum) {
+        record->*axis.origin = maximum;
+    }
+    if (record->*axis.origin < 0) {
+        record->*axis.origin = 0;
+    }
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    info.nMin = 0;
+    info.nMax = imageSize - 1;
+    info.nPage = (UINT)client;
+    info.nPos = record->*axis.origin;
+    if (client < imageSize - axis.neededMargin) {
+        if (!(record->*axis.shown)) {
+            ShowScrollBar(record->hwnd, axis.bar, TRUE);
+            record->*axis.shown = 1;
+        }
+        SetScrollInfo(record->hwnd, axis.bar, &info, TRUE);
+    } else if (record->*axis.shown) {
+        ShowScrollBar(record->hwnd, axis.bar, FALSE);
+        record->*axis.shown = 0;
+    }
+}
+
+void HideBar(PluginInstance* record, const ScrollAxis& axis) {
+    if (record->*axis.shown) {
+        ShowScrollBar(record->hwnd, axis.bar, FALSE);
+        record->*axis.shown = 0;
+    }
+}
+
+}  // namespace
+
+// Runs on the UI thread only (the decode thread posts its update), so the
+// scroll members have one writer.
+void UpdateScrollBars(PluginInstance* instance) {
+    if (!instance || !instance->scrollActive || !instance->hwnd) {
+        return;
+    }
+    ImageView view;
+    if (!GetPublishedImage(&view, instance)) {
+        HideBar(instance, Horizontal);
+        HideBar(instance, Vertical);
+        return;
+    }
+    UpdateAxis(instance, Horizontal, view.width);
+    UpdateAxis(instance, Vertical, view.height);
+}
+
+void HandleScroll(PluginInstance* instance, UINT message, int code, int position) {
+    ImageView view;
+    if (!instance || !instance->scrollActive || !GetPublishedImage(&view, instance)) {
+        return;
+    }
+    if ((message != WM_HSCROLL && message != WM_VSCROLL) || code < 0 ||
+        code >= (int)(sizeof MovesByCode / sizeof MovesByCode[0]) || MovesByCode[code] == MoveNone) {
+        return;
+    }
+    const ScrollAxis& axis = message == WM_HSCROLL ? Horizontal : Vertical;
+    int32_t imageSize = message == WM_HSCROLL ? view.width : view.height;
+    int32_t pageStep = instance->*axis.clientSize - PageMargin;
+    if (pageStep < MinimumPageStep) {
+        pageStep = MinimumPageStep;
+    }
+    int32_t x0 = instance->scrollX;
+    int32_t y0 = instance->scrollY;
+    int32_t origin = instance->*axis.origin;
+    const int32_t moved[] = {origin,
+                             origin - LineStep,
+                             origin + LineStep,
+                             origin - pageStep,
+                             origin + pageStep,
+                             (int32_t)(int16_t)position,
+                             0,
+                             imageSize};
+    instance->*axis.origin = moved[MovesByCode[code]];
+    UpdateScrollBars(instance);
+    int dx = x0 - instance->scrollX;
+    int dy = y0 - instance->scrollY;
+    if (dx != 0 || dy != 0) {
+        ScrollWindowEx(instance->hwnd, dx, dy, NULL, NULL, NULL, NULL, SW_INVALIDATE);
+    }
+}
