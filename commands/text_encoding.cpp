@@ -1,0 +1,154 @@
+// Guessing the encoding of comment bytes and converting them between code
+// pages through UTF-16 with the Windows conversion functions.
+#include "commands/text_encoding.h"
+
+#include <stdlib.h>
+#include <windows.h>
+
+namespace {
+
+// How the Shift_JIS scan reacts to one position's class value.
+struct ScanRule {
+    uint32_t classValue;
+    uint32_t step;
+    int verdict;    // 1 sets the verdict, 0 clears it, -1 leaves it
+    bool ambiguous; // marks the text as undecidable
+};
+
+const ScanRule ScanRules[] = {
+    {0, 1, -1, false},
+    {SjisSingleKana, 1, 1, false},
+    {SjisDoubleByte, 2, 1, false},
+    {EucKana, 2, 0, false},
+    {EucDoubleByte, 2, 0, false},
+    {SjisSingleKana | EucDoubleByte, 2, -1, true},
+    {JisEscapeB, 4, 0, false},
+    {JisEscapeAt, 4, 0, false},
+};
+const ScanRule OtherClassRule = {0, 2, -1, false};
+
+const ScanRule* FindScanRule(uint32_t classValue) {
+    for (const ScanRule& rule : ScanRules) {
+        if (rule.classValue == classValue) return &rule;
+    }
+    return &OtherClassRule;
+}
+
+bool InRange(uint8_t value, uint8_t low, uint8_t high) { return value >= low && value <= high; }
+
+}  // namespace
+
+bool IsSevenBitText(const uint8_t* bytes, uint32_t length) {
+    if (bytes == nullptr) return false;
+    for (uint32_t i = 0; i < length; i++) {
+        if (bytes[i] > 0x7F) return false;
+    }
+    return true;
+}
+
+uint32_t ClassifyJapaneseBytes(const uint8_t* position) {
+    uint8_t b0 = position[0];
+    if (b0 == 0x1B) {
+        if (position[1] != 0x24) return 0;
+        if (position[2] == 0x42) return JisEscapeB;
+        if (position[2] == 0x40) return JisEscapeAt;
+        return 0;
+    }
+    uint8_t b1 = position[1];
+    uint32_t result = 0;
+    if (InRange(b0, 0xA0, 0xDF)) result |= SjisSingleKana;
+    if ((InRange(b0, 0x81, 0x9F) || InRange(b0, 0xE0, 0xFC)) && InRange(b1, 0x40, 0xFC) && b1 != 0x7F) {
+        result |= SjisDoubleByte;
+    }
+    if (b0 == 0x8E && InRange(b1, 0xA0, 0xDF)) result |= EucKana;
+    if (InRange(b0, 0xA1, 0xFE) && b1 >= 0xA1) result |= EucDoubleByte;
+    return result;
+}
+
+bool LooksLikeShiftJis(const uint8_t* bytes, uint32_t length) {
+    if (bytes == nullptr) return false;
+    if (length == 0) return true;
+    bool verdict = true;
+    bool ambiguous = false;
+    uint32_t offset = 0;
+    while (bytes[offset] != 0) {
+        const ScanRule* rule = FindScanRule(ClassifyJapaneseBytes(bytes + offset));
+        if (rule->verdict >= 0) verdict = rule->verdict == 1;
+        if (rule->ambiguous) ambiguous = true;
+        offset += rule->step;
+        if (offset >= length) break;
+    }
+    return verdict && !ambiguous;
+}
+
+CodePage DetectTextCodePage(const uint8_t* bytes, uint32_t length) {
+    if (bytes == nullptr) return CodePageNone;
+    if (length <= 1 || IsSevenBitText(bytes, length)) return CodePageOem;
+    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return CodePageUtf8;
+    return LooksLikeShiftJis(bytes, length) ? CodePageShiftJis : CodePageUtf8;
+}
+
+uint32_t WideCharCount(const char* text, CodePage codePage) {
+    if (text == nullptr) return 0;
+    int count = MultiByteToWideChar(codePage, 0, text, -1, nullptr, 0);
+    return count > 0 ? (uint32_t)count : 0;
+}
+
+bool ToWide(wchar_t* wideOut, const char* text, CodePage codePage) {
+    if (wideOut == nullptr || text == nullptr) return false;
+    uint32_t count = WideCharCount(text, codePage);
+    if (count == 0) return false;
+    int written = MultiByteToWideChar(codePage, 0, text, -1, wideOut, (int)count);
+    return written > 0 && (uint32_t)written >= count;
+}
+
+uint32_t NarrowByteCount(const wchar_t* wide, CodePage codePage) {
+    if (wide == nullptr) return 0;
+    int count = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    return count > 0 ? (uint32_t)count : 0;
+}
+
+bool ToNarrow(char* textOut, const wchar_t* wide, CodePage codePage) {
+    if (textOut == nullptr || wide == nullptr) return false;
+    uint32_t count = NarrowByteCount(wide, codePage);
+    if (count == 0) return false;
+    int written = WideCharToMultiByte(codePage, 0, wide, -1, textOut, (int)count, nullptr, nullptr);
+    return written > 0 && (uint32_t)written >= count;
+}
+
+namespace {
+
+// The UTF-16 form of `text` in a malloc'ed scratch buffer (the caller frees
+// it); null when the text cannot be converted or the buffer not allocated.
+wchar_t* WidenToScratch(const char* text, CodePage sourceCodePage) {
+    uint32_t count = WideCharCount(text, sourceCodePage);
+    if (count == 0) return nullptr;
+    uint32_t units = count <= 240 ? 256 : count + 16;
+    if (units < count || units > SIZE_MAX / sizeof(wchar_t)) return nullptr;
+    wchar_t* scratch = (wchar_t*)malloc((size_t)units * sizeof(wchar_t));
+    if (scratch == nullptr) return nullptr;
+    if (!ToWide(scratch, text, sourceCodePage)) {
+        free(scratch);
+        return nullptr;
+    }
+    return scratch;
+}
+
+}  // namespace
+
+uint32_t ConvertedTextSize(CodePage targetCodePage, const char* text, CodePage sourceCodePage) {
+    wchar_t* scratch = WidenToScratch(text, sourceCodePage);
+    if (scratch == nullptr) return 0;
+    uint32_t size = NarrowByteCount(scratch, targetCodePage);
+    free(scratch);
+    return size;
+}
+
+bool ConvertText(char* textOut, CodePage targetCodePage, const char* text, CodePage sourceCodePage) {
+    if (textOut == nullptr) return false;
+    wchar_t* scratch = WidenToScratch(text, sourceCodePage);
+    if (scratch == nullptr) return false;
+    bool converted = ToNarrow(textOut, scratch, targetCodePage);
+    free(scratch);
+    return converted;
+}

@@ -1,0 +1,219 @@
+// The right-click menu: built from the instance's state, tracked at the
+// mouse position, and the chosen command carried out at once.
+#include "window/context_menu.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "commands/ui_text.h"
+#include "decode/jpeg2000.h"
+
+namespace {
+
+typedef bool (*InstanceTest)(const PluginInstance* instance);
+
+bool Always(const PluginInstance*) { return true; }
+bool Never(const PluginInstance*) { return false; }
+bool HasLink(const PluginInstance* instance) { return instance->hasLink != 0; }
+bool IsFullPage(const PluginInstance* instance) { return instance->mode == NP_FULL; }
+bool CannotView(const PluginInstance* instance) {
+    return LoadAcquire(&instance->loadState) != LoadStateEnded && LoadAcquire(&instance->decodeError) != 1;
+}
+bool StreamIncomplete(const PluginInstance* instance) {
+    return LoadAcquire(&instance->loadState) < LoadStateEnded;
+}
+bool HasNoImage(const PluginInstance* instance) { return LoadAcquire(&instance->dib) == nullptr; }
+bool HasNoComments(const PluginInstance* instance) { return LoadAcquire(&instance->comments) == nullptr; }
+bool FitsToWindow(const PluginInstance* instance) { return instance->fitToWindow != 0; }
+
+// One row of the menu: a separator when id is 0; the view item takes its
+// label from FormatViewImageLabel.
+struct MenuItemRule {
+    UINT id;
+    UiText text;
+    InstanceTest present;
+    InstanceTest greyed;
+    InstanceTest checked;
+};
+
+const MenuItemRule MenuItemRules[] = {
+    {ID_OPEN_LINK, {"&Open This Link", "リンクを開く(&O)"}, HasLink, Never, Never},
+    {ID_OPEN_LINK_NEW_WINDOW, {"Open This Link by &New Window", "リンクを新しいウインドウで開く(&N)"}, HasLink,
+     Never, Never},
+    {0, {nullptr, nullptr}, HasLink, Never, Never},
+    {ID_VIEW_IMAGE, {nullptr, nullptr}, Always, CannotView, Never},
+    {ID_SAVE_IMAGE_AS, {"Save &Image As...", "画像に名前を付けて保存(&I)..."}, Always, StreamIncomplete, Never},
+    {ID_STOP, {"&Stop", "一時停止(&S)"}, Always, Always, Never},
+    {ID_FIT_TO_WINDOW, {"&Fit image to window", "画像を画面に合わせる(&F)"}, IsFullPage, StreamIncomplete,
+     FitsToWindow},
+    {ID_SET_WALLPAPER, {"Set &Wallpaper As...", "壁紙に設定(&W)..."}, Always, HasNoImage, Never},
+    {0, {nullptr, nullptr}, Always, Never, Never},
+    {ID_COPY_CURRENT_FRAME, {"&Copy Current Frame", "現在のフレームをコピー(&C)"}, Always, HasNoImage, Never},
+    {ID_COPY_IMAGE_LOCATION, {"Cop&y Image Location", "画像の場所をコピー(&Y)"}, Always, Never, Never},
+    {ID_COPY_SHORTCUT, {"Copy This Shor&tcut", "ショートカットのコピー(&T)"}, HasLink, Never, Never},
+    {0, {nullptr, nullptr}, Always, Never, Never},
+    {ID_IMAGE_COMMENTS, {"Image co&mments", "画像のコメントを表示(&M)"}, Always, HasNoComments, Never},
+    {ID_ABOUT, {"&About JPEG 2000 Plug-in", "JPEG 2000 Plug-inについて(&A)"}, Always, Never, Never},
+};
+
+// Labels of the view item by mode and by whether a file name is known.
+struct ViewLabelRule {
+    bool fullPage;
+    bool withName;
+    UiText format;
+};
+const ViewLabelRule ViewLabelRules[] = {
+    {true, true, {"&Refresh (%s)", "画像を再描画(&V) (%s)"}},
+    {true, false, {"&Refresh", "画像を再描画(&V)"}},
+    {false, true, {"&View Image (%s)", "画像を表示(&V) (%s)"}},
+    {false, false, {"&View Image", "画像を表示(&V)"}},
+};
+
+const UiText NoImageToCopy = {"No image to copy!", "コピーすべき画像がありません"};
+
+void RunSaveImage(PluginInstance* instance) { SaveImageAs(instance); }
+void RunAbout(PluginInstance* instance) { ShowAboutDialog(instance); }
+void RunComments(PluginInstance* instance) { ShowCommentsDialog(instance); }
+void RunSetWallpaper(PluginInstance* instance) { SetWallpaper(LoadAcquire(&instance->dib)); }
+
+void RunCopyFrame(PluginInstance* instance) {
+    const uint8_t* dib = LoadAcquire(&instance->dib);
+    if (dib == nullptr) {
+        ShowUiMessage(instance, NoImageToCopy);
+        return;
+    }
+    int size = PackedDibSize(dib);
+    if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
+}
+
+void RunCopyImageLocation(PluginInstance* instance) {
+    CopyToClipboard(instance, instance->url, (uint32_t)strlen(instance->url) + 1, CF_TEXT);
+}
+
+void RunCopyShortcut(PluginInstance* instance) {
+    if (instance->hasLink) CopyToClipboard(instance, instance->href, (uint32_t)strlen(instance->href) + 1, CF_TEXT);
+}
+
+void RunViewImage(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->url, "_self");
+}
+
+void RunOpenLink(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_self");
+}
+
+void RunOpenLinkNewWindow(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_blank");
+}
+
+void RunFitToggle(PluginInstance* instance) {
+    instance->fitToWindow = 1 - instance->fitToWindow;
+    instance->scrollActive = (instance->fitToWindow == 0 && instance->mode == NP_FULL) ? 1 : 0;
+    if (instance->hScrollShown == 1) {
+        ShowScrollBar(instance->hwnd, SB_HORZ, FALSE);
+        instance->hScrollShown = 0;
+    }
+    if (instance->vScrollShown == 1) {
+        ShowScrollBar(instance->hwnd, SB_VERT, FALSE);
+        instance->vScrollShown = 0;
+    }
+    InvalidateRect(instance->hwnd, nullptr, TRUE);
+    UpdateWindow(instance->hwnd);
+    UpdateClientSize(instance);
+    UpdateScrollBars(instance);
+}
+
+struct MenuCommand {
+    UINT id;
+    void (*run)(PluginInstance* instance);
+};
+const MenuCommand MenuCommands[] = {
+    {ID_SAVE_IMAGE_AS, RunSaveImage},
+    {ID_COPY_CURRENT_FRAME, RunCopyFrame},
+    {ID_COPY_IMAGE_LOCATION, RunCopyImageLocation},
+    {ID_VIEW_IMAGE, RunViewImage},
+    {ID_ABOUT, RunAbout},
+    {ID_COPY_SHORTCUT, RunCopyShortcut},
+    {ID_IMAGE_COMMENTS, RunComments},
+    {ID_OPEN_LINK, RunOpenLink},
+    {ID_OPEN_LINK_NEW_WINDOW, RunOpenLinkNewWindow},
+    {ID_FIT_TO_WINDOW, RunFitToggle},
+    {ID_SET_WALLPAPER, RunSetWallpaper},
+};
+
+}  // namespace
+
+void EscapeMenuLabel(char* text) {
+    char escaped[200];
+    size_t used = 0;
+    for (size_t i = 0; i < 50 && text[i] != 0; i++) {
+        unsigned char c = (unsigned char)text[i];
+        if (c == '&') {
+            escaped[used++] = '&';
+            escaped[used++] = '&';
+        } else {
+            escaped[used++] = c < 0x20 ? '_' : (char)c;
+        }
+    }
+    escaped[used] = 0;
+    memcpy(text, escaped, used + 1);
+}
+
+void FormatViewImageLabel(char* labelOut, const PluginInstance* instance) {
+    char name[MenuLabelSize];
+    FileNameFromUrl(name, instance->url);
+    EscapeMenuLabel(name);
+    bool fullPage = instance->mode == NP_FULL;
+    bool withName = name[0] != 0;
+    for (const ViewLabelRule& rule : ViewLabelRules) {
+        if (rule.fullPage == fullPage && rule.withName == withName) {
+            snprintf(labelOut, MenuLabelSize, PickText(rule.format), name);
+            return;
+        }
+    }
+    labelOut[0] = 0;
+}
+
+void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instance) {
+    menuOut->count = 0;
+    FormatViewImageLabel(menuOut->viewLabel, instance);
+    for (const MenuItemRule& rule : MenuItemRules) {
+        if (!rule.present(instance)) continue;
+        MenuRow* row = &menuOut->rows[menuOut->count++];
+        row->id = rule.id;
+        if (rule.id == 0) {
+            row->flags = MF_SEPARATOR;
+            row->label = nullptr;
+            continue;
+        }
+        row->flags = MF_STRING | (rule.greyed(instance) ? MF_GRAYED : 0) | (rule.checked(instance) ? MF_CHECKED : 0);
+        row->label = rule.id == ID_VIEW_IMAGE ? menuOut->viewLabel : PickText(rule.text);
+    }
+}
+
+void RunMenuCommand(PluginInstance* instance, UINT id) {
+    for (const MenuCommand& command : MenuCommands) {
+        if (command.id == id) {
+            command.run(instance);
+            return;
+        }
+    }
+}
+
+void ShowContextMenu(PluginInstance* instance, HWND window) {
+    if (instance == nullptr) return;
+    POINT cursor = {0, 0};
+    GetCursorPos(&cursor);
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return;
+    MenuDescription description;
+    DescribeContextMenu(&description, instance);
+    for (int i = 0; i < description.count; i++) {
+        const MenuRow& row = description.rows[i];
+        AppendMenuA(menu, row.flags, row.id, row.label);
+    }
+    UINT chosen = (UINT)TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y,
+                                         window, nullptr);
+    DestroyMenu(menu);
+    RunMenuCommand(instance, chosen);
+}

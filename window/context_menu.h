@@ -1,0 +1,60 @@
+// The right-click menu: command identifiers, the menu described as data
+// from an instance's state, and the label rule of its view/refresh item.
+#ifndef WINDOW_CONTEXT_MENU_H
+#define WINDOW_CONTEXT_MENU_H
+
+#include <stdint.h>
+#include <windows.h>
+
+#include "host/plugin.h"
+
+enum {
+    ID_SAVE_IMAGE_AS = 47000,
+    ID_COPY_CURRENT_FRAME = 47001,
+    ID_COPY_IMAGE_LOCATION = 47002,
+    ID_VIEW_IMAGE = 47003,
+    ID_ABOUT = 47004,
+    ID_STOP = 47005,
+    ID_COPY_SHORTCUT = 47007,
+    ID_IMAGE_COMMENTS = 47010,
+    ID_OPEN_LINK = 47011,
+    ID_OPEN_LINK_NEW_WINDOW = 47012,
+    ID_FIT_TO_WINDOW = 47013,
+    ID_SET_WALLPAPER = 47014,
+};
+
+enum {
+    MenuLabelSize = 8192,
+    MenuRowLimit = 16,
+};
+
+// One entry as it is handed to AppendMenuA: flags (MF_STRING or
+// MF_SEPARATOR, with MF_GRAYED and MF_CHECKED), identifier and label (null
+// for a separator).
+struct MenuRow {
+    UINT flags;
+    UINT id;
+    const char* label;
+};
+
+// The rows in order; the view/refresh label, made from the URL, lives in
+// viewLabel, every other label is a constant text.
+struct MenuDescription {
+    int count;
+    MenuRow rows[MenuRowLimit];
+    char viewLabel[MenuLabelSize];
+};
+
+// The menu for the instance's present state in the UI language.
+void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instance);
+
+// The label of the view/refresh item into labelOut (MenuLabelSize bytes).
+void FormatViewImageLabel(char* labelOut, const PluginInstance* instance);
+
+// Shortens a name to 50 bytes and makes it safe as menu text, in place.
+void EscapeMenuLabel(char* text);
+
+// Carries out one chosen command; 0 and unknown identifiers do nothing.
+void RunMenuCommand(PluginInstance* instance, UINT id);
+
+#endif
