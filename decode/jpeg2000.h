@@ -46,6 +46,29 @@ uint32_t CodestreamOffset(const uint8_t* data, uint32_t length);
 // frees; on failure it is null and nothing stays allocated.
 int DecodeToPackedDib(uint8_t** dibOut, const uint8_t* data, int32_t length);
 int PackedDibPaletteSize(const uint8_t* dib);
+
+// Why a decode failed, for callers that tell the user more than "failed".
+enum {
+    DecodeFailureNone = 0,
+    DecodeFailureArguments = 1,     // null pointer or negative length
+    DecodeFailureNotJpeg2000 = 2,   // no signature, or kind not recognised
+    DecodeFailureKindNotDecoded = 3, // recognised but not decoded (JP3D)
+    DecodeFailureCorrupt = 4,       // the codec refused the data
+    DecodeFailureTooLarge = 5,      // bitmap or decoded samples past the limits
+    DecodeFailureOutOfMemory = 6,
+};
+
+// DecodeToPackedDib with the reason of a failure in *failureOut (may be null).
+int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length);
+
+// Codec worker threads per decode; 0 (the default) means one per core.
+// Process-wide; the bitmap is the same whatever the count.
+void SetDecodeThreadCount(int threadCount);
+
+// Cap on the total number of decoded samples (all components) that a decode
+// may allocate, checked from the header before any sample is decoded.
+// 0 restores the default (2^27 samples, 512 MiB of codec sample memory).
+void SetDecodeSampleLimit(uint32_t sampleLimit);
 int PackedDibSize(const uint8_t* dib);
 
 // The 14-byte BITMAPFILEHEADER that turns a PackedDib into a .bmp file.

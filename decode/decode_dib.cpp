@@ -1,0 +1,359 @@
+// Decodes the first codestream of a JPEG 2000 file into a packed DIB through OpenJPEG.
+#include "jpeg2000.h"
+#include "dib_layout.h"
+#include "sample_rows.h"
+
+#include <openjpeg.h>
+
+#include <atomic>
+#include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
+#include <thread>
+
+namespace {
+
+const uint32_t kDefaultSampleLimit = 1u << 27;
+const OPJ_SIZE_T kStreamChunk = OPJ_J2K_STREAM_CHUNK_SIZE;
+
+std::atomic<int> gThreadCount(0);
+std::atomic<uint32_t> gSampleLimit(0);
+
+// Which OpenJPEG decoder a kind gets and whether it starts at the first
+// "jp2c" payload; kinds absent from the table are not decoded.
+struct KindDecoder {
+    int kind;
+    OPJ_CODEC_FORMAT format;
+    int fromCodestreamBox;
+};
+
+const KindDecoder kKindDecoders[] = {
+    {FileKindCodestream, OPJ_CODEC_J2K, 0},
+    {FileKindJp2, OPJ_CODEC_JP2, 0},
+    {FileKindJpx, OPJ_CODEC_JP2, 0},
+    {FileKindMj2, OPJ_CODEC_J2K, 1},
+    {FileKindJpm, OPJ_CODEC_J2K, 1},
+};
+
+// Read-only view of the caller's bytes handed to OpenJPEG as its stream.
+struct MemoryStream {
+    const uint8_t* data;
+    uint64_t length;
+    uint64_t pos;
+};
+
+OPJ_SIZE_T ReadMemoryStream(void* buffer, OPJ_SIZE_T size, void* userData)
+{
+    MemoryStream* stream = (MemoryStream*)userData;
+    if (stream->pos >= stream->length) {
+        return (OPJ_SIZE_T)-1;
+    }
+    uint64_t available = stream->length - stream->pos;
+    OPJ_SIZE_T count = available < size ? (OPJ_SIZE_T)available : size;
+    memcpy(buffer, stream->data + stream->pos, count);
+    stream->pos += count;
+    return count;
+}
+
+// OpenJPEG retries a short skip, so the end of the data must answer -1,
+// never 0, or it would loop.
+OPJ_OFF_T SkipMemoryStream(OPJ_OFF_T size, void* userData)
+{
+    MemoryStream* stream = (MemoryStream*)userData;
+    if (size < 0) {
+        if ((uint64_t)(-size) > stream->pos) {
+            return -1;
+        }
+        stream->pos -= (uint64_t)(-size);
+        return size;
+    }
+    if (stream->pos >= stream->length) {
+        return -1;
+    }
+    uint64_t available = stream->length - stream->pos;
+    uint64_t count = available < (uint64_t)size ? available : (uint64_t)size;
+    stream->pos += count;
+    return (OPJ_OFF_T)count;
+}
+
+OPJ_BOOL SeekMemoryStream(OPJ_OFF_T offset, void* userData)
+{
+    MemoryStream* stream = (MemoryStream*)userData;
+    if (offset < 0 || (uint64_t)offset > stream->length) {
+        return OPJ_FALSE;
+    }
+    stream->pos = (uint64_t)offset;
+    return OPJ_TRUE;
+}
+
+// The codec's diagnostics are nobody's business: decoding failures are
+// reported through the result alone.
+void IgnoreCodecMessage(const char*, void*)
+{
+}
+
+int DefaultThreadCount()
+{
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : (int)cores;
+}
+
+uint64_t CeilDiv(uint64_t value, uint64_t divisor)
+{
+    return (value + divisor - 1) / divisor;
+}
+
+// Samples the codec will allocate for the whole image, from the header alone.
+uint64_t CountHeaderSamples(const opj_image_t* image)
+{
+    uint64_t total = 0;
+    for (OPJ_UINT32 i = 0; i < image->numcomps; ++i) {
+        const opj_image_comp_t* comp = &image->comps[i];
+        if (comp->dx == 0 || comp->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
+            return UINT64_MAX;
+        }
+        uint64_t w = CeilDiv(image->x1, comp->dx) - CeilDiv(image->x0, comp->dx);
+        uint64_t h = CeilDiv(image->y1, comp->dy) - CeilDiv(image->y0, comp->dy);
+        total += w * h; // each factor below 2^32, and at most 16384 components
+    }
+    return total;
+}
+
+// Refuses from the header alone what would exhaust memory while decoding or
+// could not become a 32-bit bitmap; the decoded image is checked again, since
+// a palette can still add components.
+int CheckHeaderSize(const opj_image_t* image)
+{
+    uint32_t limit = gSampleLimit.load();
+    if (CountHeaderSamples(image) > (limit != 0 ? limit : kDefaultSampleLimit)) {
+        return 0;
+    }
+    const opj_image_comp_t* first = &image->comps[0];
+    uint64_t width = CeilDiv(image->x1, first->dx) - CeilDiv(image->x0, first->dx);
+    uint64_t height = CeilDiv(image->y1, first->dy) - CeilDiv(image->y0, first->dy);
+    DibLayout layout;
+    return width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu &&
+           ComputeDibLayout((uint32_t)width, (uint32_t)height, image->numcomps == 1 ? 8 : 24, &layout);
+}
+
+const KindDecoder* FindKindDecoder(int kind)
+{
+    for (size_t i = 0; i < sizeof(kKindDecoders) / sizeof(kKindDecoders[0]); ++i) {
+        if (kKindDecoders[i].kind == kind) {
+            return &kKindDecoders[i];
+        }
+    }
+    return NULL;
+}
+
+// Runs one codec over (data, length); *imageOut is the decoded image or null
+// with the reason in *failureOut.
+void DecodeImage(opj_image_t** imageOut, int* failureOut, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length)
+{
+    *imageOut = NULL;
+    *failureOut = DecodeFailureCorrupt;
+    MemoryStream memory = {data, length, 0};
+    opj_image_t* image = NULL;
+    opj_codec_t* codec = NULL;
+    opj_stream_t* stream = opj_stream_create(length < kStreamChunk ? length : kStreamChunk, OPJ_TRUE);
+    if (stream == NULL) {
+        *failureOut = DecodeFailureOutOfMemory;
+        goto cleanup;
+    }
+    opj_stream_set_user_data(stream, &memory, NULL);
+    opj_stream_set_user_data_length(stream, length);
+    opj_stream_set_read_function(stream, ReadMemoryStream);
+    opj_stream_set_skip_function(stream, SkipMemoryStream);
+    opj_stream_set_seek_function(stream, SeekMemoryStream);
+
+    codec = opj_create_decompress(format);
+    if (codec == NULL) {
+        *failureOut = DecodeFailureOutOfMemory;
+        goto cleanup;
+    }
+    opj_set_info_handler(codec, IgnoreCodecMessage, NULL);
+    opj_set_warning_handler(codec, IgnoreCodecMessage, NULL);
+    opj_set_error_handler(codec, IgnoreCodecMessage, NULL);
+    {
+        opj_dparameters_t parameters;
+        opj_set_default_decoder_parameters(&parameters);
+        if (!opj_setup_decoder(codec, &parameters)) {
+            goto cleanup;
+        }
+    }
+    {
+        int threads = gThreadCount.load();
+        opj_codec_set_threads(codec, threads > 0 ? threads : DefaultThreadCount());
+    }
+    if (!opj_read_header(stream, codec, &image) || image == NULL || image->numcomps == 0) {
+        goto cleanup;
+    }
+    if (!CheckHeaderSize(image)) {
+        *failureOut = DecodeFailureTooLarge;
+        goto cleanup;
+    }
+    if (!opj_decode(codec, stream, image) || !opj_end_decompress(codec, stream)) {
+        goto cleanup;
+    }
+    *imageOut = image;
+    image = NULL;
+    *failureOut = DecodeFailureNone;
+cleanup:
+    opj_image_destroy(image);
+    opj_destroy_codec(codec);
+    opj_stream_destroy(stream);
+}
+
+// Grey level per sample byte. Precision 1 uses the general factor 255 / 1:
+// a two-level image shows black and white rather than all black.
+void BuildGreyLevelTable(uint8_t table[256], OPJ_UINT32 precision)
+{
+    uint32_t bits = precision > 8 ? 8 : (precision == 0 ? 1 : precision);
+    uint32_t factor = 255u / ((1u << bits) - 1u);
+    for (uint32_t i = 0; i < 256; ++i) {
+        table[i] = (uint8_t)(factor * i);
+    }
+}
+
+SampleSource MakeSampleSource(const opj_image_comp_t* comp)
+{
+    SampleSource source = {NULL, 0, 0, 0};
+    uint32_t precision = comp->prec == 0 ? 1 : (comp->prec > 32 ? 32 : comp->prec);
+    source.mask = precision >= 32 ? 0xFFFFFFFFu : (1u << precision) - 1u;
+    source.shift = 8 * ((precision + 7) / 8 - 1);
+    // A component the codec left without samples reads as zeros.
+    if (comp->data != NULL) {
+        source.samples = comp->data;
+        source.count = (uint64_t)comp->w * comp->h;
+    }
+    return source;
+}
+
+// Fills the header, palette and rows of a block laid out by `layout`.
+void WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* image, uint32_t bitCount)
+{
+    uint32_t width = image->comps[0].w;
+    uint32_t height = image->comps[0].h;
+    memset(dib, 0, 40);
+    StoreLittle32(dib + 0, 40);
+    StoreLittle32(dib + 4, width);
+    StoreLittle32(dib + 8, height);
+    StoreLittle16(dib + 12, 1);
+    StoreLittle16(dib + 14, bitCount);
+    StoreLittle32(dib + 20, layout->imageSize);
+    StoreLittle32(dib + 32, bitCount == 8 ? 256 : 0);
+
+    RowTarget target;
+    target.lastRow = dib + 40 + layout->paletteSize + (uint64_t)layout->stride * (height - 1);
+    target.stride = layout->stride;
+    target.width = width;
+    target.height = height;
+    if (bitCount == 8) {
+        uint8_t* palette = dib + 40;
+        for (uint32_t i = 0; i < 256; ++i) {
+            palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = (uint8_t)i;
+            palette[4 * i + 3] = 0xFF;
+        }
+        uint8_t table[256];
+        BuildGreyLevelTable(table, image->comps[0].prec);
+        SampleSource grey = MakeSampleSource(&image->comps[0]);
+        WriteGreyRows(&target, &grey, table);
+        return;
+    }
+    // Blue, green, red sources: two components leave blue empty, four or
+    // more show component 0 as grey.
+    SampleSource none = {NULL, 0, 0, 0};
+    SampleSource bgr[3];
+    if (image->numcomps == 2) {
+        bgr[0] = none;
+        bgr[1] = MakeSampleSource(&image->comps[1]);
+        bgr[2] = MakeSampleSource(&image->comps[0]);
+    } else if (image->numcomps == 3) {
+        bgr[0] = MakeSampleSource(&image->comps[2]);
+        bgr[1] = MakeSampleSource(&image->comps[1]);
+        bgr[2] = MakeSampleSource(&image->comps[0]);
+    } else {
+        bgr[0] = bgr[1] = bgr[2] = MakeSampleSource(&image->comps[0]);
+    }
+    WriteColourRows(&target, bgr);
+}
+
+} // namespace
+
+void SetDecodeThreadCount(int threadCount)
+{
+    gThreadCount.store(threadCount < 0 ? 0 : threadCount);
+}
+
+void SetDecodeSampleLimit(uint32_t sampleLimit)
+{
+    gSampleLimit.store(sampleLimit);
+}
+
+int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
+{
+    int failure = DecodeFailureArguments;
+    opj_image_t* image = NULL;
+    if (dibOut != NULL) {
+        *dibOut = NULL;
+    }
+    const KindDecoder* decoder = NULL;
+    uint32_t offset = 0;
+    uint32_t bitCount = 0;
+    DibLayout layout;
+    uint8_t* dib = NULL;
+    if (dibOut == NULL || data == NULL || length < 0) {
+        goto done;
+    }
+    failure = DecodeFailureNotJpeg2000;
+    if (!HasJpeg2000Signature(data, (uint32_t)length)) {
+        goto done;
+    }
+    {
+        int kind = ClassifyFileKind(data, (uint32_t)length);
+        if (kind == FileKindInvalid) {
+            goto done;
+        }
+        decoder = FindKindDecoder(kind);
+    }
+    failure = DecodeFailureKindNotDecoded;
+    if (decoder == NULL) {
+        goto done;
+    }
+    if (decoder->fromCodestreamBox) {
+        offset = CodestreamOffset(data, (uint32_t)length);
+    }
+    DecodeImage(&image, &failure, decoder->format, data + offset, (uint32_t)length - offset);
+    if (image == NULL) {
+        goto done;
+    }
+    failure = DecodeFailureCorrupt;
+    if (image->numcomps == 0 || image->comps[0].w == 0 || image->comps[0].h == 0) {
+        goto done;
+    }
+    bitCount = image->numcomps == 1 ? 8 : 24;
+    failure = DecodeFailureTooLarge;
+    if (image->comps[0].w > 0x7FFFFFFFu || image->comps[0].h > 0x7FFFFFFFu ||
+        !ComputeDibLayout(image->comps[0].w, image->comps[0].h, bitCount, &layout)) {
+        goto done;
+    }
+    failure = DecodeFailureOutOfMemory;
+    dib = (uint8_t*)malloc(layout.blockSize);
+    if (dib == NULL) {
+        goto done;
+    }
+    WritePackedDib(dib, &layout, image, bitCount);
+    *dibOut = dib;
+    failure = DecodeFailureNone;
+done:
+    opj_image_destroy(image);
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return failure == DecodeFailureNone;
+}
+
+int DecodeToPackedDib(uint8_t** dibOut, const uint8_t* data, int32_t length)
+{
+    return DecodeToPackedDibDetailed(dibOut, NULL, data, length);
+}

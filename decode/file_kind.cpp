@@ -1,0 +1,143 @@
+// Recognises JPEG 2000 codestreams and JP2-family files and walks top-level boxes.
+#include "jpeg2000.h"
+
+#include <stddef.h>
+
+namespace {
+
+const uint8_t kCodestreamStart[4] = {0xFF, 0x4F, 0xFF, 0x51};
+const uint8_t kJp2Signature[10] = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A};
+
+const uint32_t kBoxFtyp = 0x66747970;
+const uint32_t kBoxMdat = 0x6D646174;
+const uint32_t kBoxJp2c = 0x6A703263;
+
+struct BrandKind {
+    uint32_t brand;
+    int kind;
+};
+
+const BrandKind kBrandKinds[] = {
+    {0x6A703220, FileKindJp2}, // "jp2 "
+    {0x6A707820, FileKindJpx}, // "jpx "
+    {0x6D6A3220, FileKindMj2}, // "mj2 "
+    {0x6D6A7032, FileKindMj2}, // "mjp2"
+    {0x6A706D20, FileKindJpm}, // "jpm "
+    {0x6A336420, FileKindJ3d}, // "j3d "
+};
+
+int StartsWith(const uint8_t* data, uint32_t length, const uint8_t* prefix, uint32_t prefixLength)
+{
+    if (length < prefixLength) {
+        return 0;
+    }
+    for (uint32_t i = 0; i < prefixLength; ++i) {
+        if (data[i] != prefix[i]) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Big-endian 32-bit field; the caller has checked that 4 bytes exist.
+uint32_t ReadBig32(const uint8_t* bytes)
+{
+    return ((uint32_t)bytes[0] << 24) | ((uint32_t)bytes[1] << 16) | ((uint32_t)bytes[2] << 8) | bytes[3];
+}
+
+} // namespace
+
+uint32_t SwapBytes32(uint32_t word)
+{
+    return (word >> 24) | ((word >> 8) & 0xFF00u) | ((word << 8) & 0xFF0000u) | (word << 24);
+}
+
+uint32_t SwapBytes16(uint16_t word)
+{
+    return (uint32_t)(uint16_t)((word >> 8) | (word << 8));
+}
+
+int HasJpeg2000Signature(const uint8_t* data, uint32_t length)
+{
+    if (data == NULL) {
+        return 0;
+    }
+    return StartsWith(data, length, kCodestreamStart, 4) || StartsWith(data, length, kJp2Signature, 10);
+}
+
+int ClassifyFileKind(const uint8_t* data, uint32_t length)
+{
+    if (data == NULL || length < 10) {
+        return FileKindInvalid;
+    }
+    if (StartsWith(data, length, kCodestreamStart, 4)) {
+        return FileKindCodestream;
+    }
+    if (!StartsWith(data, length, kJp2Signature, 10)) {
+        return FileKindInvalid;
+    }
+    BoxLocation ftyp;
+    if (!FindTopLevelBox(&ftyp, kBoxFtyp, data, length)) {
+        return FileKindJp2;
+    }
+    // A brand field that would lie past the data counts as a box too short to hold one.
+    uint64_t brandEnd = (uint64_t)(ftyp.start - data) + 12;
+    if (ftyp.length < 12 || brandEnd > length) {
+        return FileKindInvalid;
+    }
+    uint32_t brand = ReadBig32(ftyp.start + 8);
+    for (size_t i = 0; i < sizeof(kBrandKinds) / sizeof(kBrandKinds[0]); ++i) {
+        if (kBrandKinds[i].brand == brand) {
+            return kBrandKinds[i].kind;
+        }
+    }
+    return FileKindInvalid;
+}
+
+int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data, uint32_t length)
+{
+    if (location == NULL || data == NULL || length == 0) {
+        return 0;
+    }
+    location->length = 0;
+    location->start = NULL;
+    if (length <= 8) {
+        return 0;
+    }
+    uint32_t boxLength = ReadBig32(data);
+    uint64_t pos = 0;
+    while (boxLength != 0) {
+        boxLength = ReadBig32(data + pos);
+        uint32_t type = ReadBig32(data + pos + 4);
+        if (type == boxType) {
+            location->length = boxLength;
+            location->start = data + pos;
+            return 1;
+        }
+        // "mdat" is entered past a 16-byte (extended-length) header rather than
+        // stepped over, so a codestream box at its start is found.
+        pos += (type == kBoxMdat) ? 16 : boxLength;
+        // 64-bit arithmetic: a length that would wrap a 32-bit position ends
+        // the walk instead of sending it backwards.
+        if (!(pos + 8 < length)) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+uint32_t CodestreamOffset(const uint8_t* data, uint32_t length)
+{
+    if (data == NULL) {
+        return 0;
+    }
+    int kind = ClassifyFileKind(data, length);
+    if (kind == FileKindCodestream || kind == FileKindInvalid) {
+        return 0;
+    }
+    BoxLocation jp2c;
+    if (!FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
+        return 0;
+    }
+    return (uint32_t)(jp2c.start - data) + 8;
+}

@@ -1,0 +1,301 @@
+// Encodes test images with OpenJPEG into memory and wraps codestreams in boxes.
+#include "fixture_encoder.h"
+
+#include <openjpeg.h>
+
+#include <string.h>
+
+namespace {
+
+struct GrowingBuffer {
+    std::vector<uint8_t> bytes;
+    uint64_t pos;
+};
+
+OPJ_SIZE_T WriteBuffer(void* data, OPJ_SIZE_T size, void* user)
+{
+    GrowingBuffer* buffer = (GrowingBuffer*)user;
+    if (buffer->pos + size > buffer->bytes.size()) {
+        buffer->bytes.resize(buffer->pos + size);
+    }
+    memcpy(buffer->bytes.data() + buffer->pos, data, size);
+    buffer->pos += size;
+    return size;
+}
+
+OPJ_OFF_T SkipBuffer(OPJ_OFF_T size, void* user)
+{
+    GrowingBuffer* buffer = (GrowingBuffer*)user;
+    buffer->pos += size;
+    if (buffer->pos > buffer->bytes.size()) {
+        buffer->bytes.resize(buffer->pos);
+    }
+    return size;
+}
+
+OPJ_BOOL SeekBuffer(OPJ_OFF_T offset, void* user)
+{
+    GrowingBuffer* buffer = (GrowingBuffer*)user;
+    buffer->pos = (uint64_t)offset;
+    if (buffer->pos > buffer->bytes.size()) {
+        buffer->bytes.resize(buffer->pos);
+    }
+    return OPJ_TRUE;
+}
+
+void Quiet(const char*, void*)
+{
+}
+
+void PutBig32(std::vector<uint8_t>* out, uint32_t v)
+{
+    out->push_back((uint8_t)(v >> 24));
+    out->push_back((uint8_t)(v >> 16));
+    out->push_back((uint8_t)(v >> 8));
+    out->push_back((uint8_t)v);
+}
+
+void PutBig16(std::vector<uint8_t>* out, uint32_t v)
+{
+    out->push_back((uint8_t)(v >> 8));
+    out->push_back((uint8_t)v);
+}
+
+uint32_t Big16(const std::vector<uint8_t>& b, size_t at)
+{
+    return (uint32_t)b[at] << 8 | b[at + 1];
+}
+
+// Offset of the first SOT marker of a well-formed codestream.
+size_t FindFirstTilePart(const std::vector<uint8_t>& cs)
+{
+    size_t pos = 2;
+    while (pos + 4 <= cs.size() && !(cs[pos] == 0xFF && cs[pos + 1] == 0x90)) {
+        pos += Big16(cs, pos + 2) + 2;
+    }
+    return pos;
+}
+
+std::vector<uint8_t> MakeComSegment(uint16_t registration, const std::string& bytes)
+{
+    std::vector<uint8_t> segment = {0xFF, 0x64};
+    PutBig16(&segment, (uint32_t)bytes.size() + 4);
+    PutBig16(&segment, registration);
+    segment.insert(segment.end(), bytes.begin(), bytes.end());
+    return segment;
+}
+
+uint32_t MaxResolutions(uint32_t w, uint32_t h)
+{
+    uint32_t levels = 1;
+    while (levels < 6 && (w >> levels) >= 4 && (h >> levels) >= 4) {
+        ++levels;
+    }
+    return levels;
+}
+
+} // namespace
+
+uint32_t FixtureComponentWidth(const FixtureImage& image, uint32_t c)
+{
+    return (image.width + image.components[c].dx - 1) / image.components[c].dx;
+}
+
+uint32_t FixtureComponentHeight(const FixtureImage& image, uint32_t c)
+{
+    return (image.height + image.components[c].dy - 1) / image.components[c].dy;
+}
+
+FixtureImage MakePatternImage(uint32_t width, uint32_t height, const std::vector<FixtureComponent>& components)
+{
+    FixtureImage image = {width, height, components, {}, 0, 0.0, 0};
+    for (uint32_t c = 0; c < components.size(); ++c) {
+        uint32_t w = FixtureComponentWidth(image, c);
+        uint32_t h = FixtureComponentHeight(image, c);
+        uint32_t p = components[c].precision;
+        uint32_t range = 1u << p;
+        std::vector<int32_t> samples(w * h);
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) {
+                uint32_t v = (x * 37u + y * 101u + c * 59u + x * y * 7u) % range;
+                samples[y * w + x] = components[c].isSigned ? (int32_t)v - (int32_t)(range / 2) : (int32_t)v;
+            }
+        }
+        image.samples.push_back(samples);
+    }
+    return image;
+}
+
+std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* comment)
+{
+    std::vector<opj_image_cmptparm_t> params(image.components.size());
+    for (size_t c = 0; c < params.size(); ++c) {
+        memset(&params[c], 0, sizeof(params[c]));
+        params[c].dx = image.components[c].dx;
+        params[c].dy = image.components[c].dy;
+        params[c].w = FixtureComponentWidth(image, (uint32_t)c);
+        params[c].h = FixtureComponentHeight(image, (uint32_t)c);
+        params[c].prec = image.components[c].precision;
+        params[c].sgnd = image.components[c].isSigned;
+    }
+    OPJ_COLOR_SPACE space = params.size() >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY;
+    opj_image_t* encoded = opj_image_create((OPJ_UINT32)params.size(), params.data(), space);
+    GrowingBuffer buffer = {{}, 0};
+    if (encoded == NULL) {
+        return buffer.bytes;
+    }
+    encoded->x0 = 0;
+    encoded->y0 = 0;
+    encoded->x1 = image.width;
+    encoded->y1 = image.height;
+    for (size_t c = 0; c < params.size(); ++c) {
+        memcpy(encoded->comps[c].data, image.samples[c].data(), image.samples[c].size() * sizeof(int32_t));
+    }
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    parameters.tcp_numlayers = 1;
+    parameters.tcp_rates[0] = image.lossy ? (float)image.rate : 0.0f;
+    parameters.cp_disto_alloc = 1;
+    parameters.irreversible = image.lossy ? 1 : 0;
+    parameters.tcp_mct = (params.size() >= 3 && image.lossy) ? 1 : 0;
+    parameters.numresolution = (int)MaxResolutions(image.width, image.height);
+    if (image.tiled && image.width >= 16 && image.height >= 16) {
+        parameters.tile_size_on = OPJ_TRUE;
+        parameters.cp_tdx = (int)((image.width + 1) / 2);
+        parameters.cp_tdy = (int)((image.height + 1) / 2);
+        parameters.numresolution = (int)MaxResolutions(image.width / 2, image.height / 2);
+    }
+    std::vector<char> text;
+    if (comment != NULL) {
+        text.assign(comment, comment + strlen(comment) + 1);
+        parameters.cp_comment = text.data();
+    }
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    opj_set_info_handler(codec, Quiet, NULL);
+    opj_set_warning_handler(codec, Quiet, NULL);
+    opj_set_error_handler(codec, Quiet, NULL);
+    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &buffer, NULL);
+    opj_stream_set_write_function(stream, WriteBuffer);
+    opj_stream_set_skip_function(stream, SkipBuffer);
+    opj_stream_set_seek_function(stream, SeekBuffer);
+    int ok = opj_setup_encoder(codec, &parameters, encoded) && opj_start_compress(codec, encoded, stream) &&
+             opj_encode(codec, stream) && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(encoded);
+    if (!ok) {
+        buffer.bytes.clear();
+    }
+    return buffer.bytes;
+}
+
+std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& cs)
+{
+    std::vector<uint8_t> out(cs.begin(), cs.begin() + 2);
+    size_t end = FindFirstTilePart(cs);
+    size_t pos = 2;
+    while (pos < end) {
+        size_t next = pos + Big16(cs, pos + 2) + 2;
+        if (cs[pos + 1] != 0x64) {
+            out.insert(out.end(), cs.begin() + pos, cs.begin() + next);
+        }
+        pos = next;
+    }
+    out.insert(out.end(), cs.begin() + end, cs.end());
+    return out;
+}
+
+std::vector<uint8_t> InsertMainHeaderComment(const std::vector<uint8_t>& cs, uint16_t registration,
+                                             const std::string& bytes)
+{
+    size_t at = FindFirstTilePart(cs);
+    std::vector<uint8_t> segment = MakeComSegment(registration, bytes);
+    std::vector<uint8_t> out(cs.begin(), cs.begin() + at);
+    out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), cs.begin() + at, cs.end());
+    return out;
+}
+
+std::vector<uint8_t> InsertTilePartComment(const std::vector<uint8_t>& cs, const std::string& bytes)
+{
+    // After the 12-byte SOT segment; its Psot (tile-part length) grows by the
+    // inserted segment unless it is 0 (runs to EOC).
+    size_t sot = FindFirstTilePart(cs);
+    std::vector<uint8_t> segment = MakeComSegment(1, bytes);
+    std::vector<uint8_t> out(cs);
+    uint32_t psot = (uint32_t)out[sot + 6] << 24 | (uint32_t)out[sot + 7] << 16 | (uint32_t)out[sot + 8] << 8 | out[sot + 9];
+    if (psot != 0) {
+        psot += (uint32_t)segment.size();
+        out[sot + 6] = (uint8_t)(psot >> 24);
+        out[sot + 7] = (uint8_t)(psot >> 16);
+        out[sot + 8] = (uint8_t)(psot >> 8);
+        out[sot + 9] = (uint8_t)psot;
+    }
+    out.insert(out.begin() + sot + 12, segment.begin(), segment.end());
+    return out;
+}
+
+void AppendBox(std::vector<uint8_t>* out, const char type[4], const std::vector<uint8_t>& payload)
+{
+    PutBig32(out, (uint32_t)payload.size() + 8);
+    out->insert(out->end(), type, type + 4);
+    out->insert(out->end(), payload.begin(), payload.end());
+}
+
+std::vector<uint8_t> MakeFileStart(const char brand[4])
+{
+    std::vector<uint8_t> out = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+    std::vector<uint8_t> ftyp(brand, brand + 4);
+    PutBig32(&ftyp, 0);
+    ftyp.insert(ftyp.end(), brand, brand + 4);
+    AppendBox(&out, "ftyp", ftyp);
+    return out;
+}
+
+std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4])
+{
+    std::vector<uint8_t> out = MakeFileStart(brand);
+    std::vector<uint8_t> ihdr;
+    PutBig32(&ihdr, image.height);
+    PutBig32(&ihdr, image.width);
+    PutBig16(&ihdr, (uint32_t)image.components.size());
+    ihdr.push_back((uint8_t)((image.components[0].precision - 1) | (image.components[0].isSigned ? 0x80 : 0)));
+    ihdr.push_back(7); // compression type: JPEG 2000
+    ihdr.push_back(0);
+    ihdr.push_back(0);
+    std::vector<uint8_t> colr = {1, 0, 0};
+    PutBig32(&colr, image.components.size() >= 3 ? 16 : 17); // sRGB or greyscale
+    std::vector<uint8_t> header;
+    AppendBox(&header, "ihdr", ihdr);
+    AppendBox(&header, "colr", colr);
+    AppendBox(&out, "jp2h", header);
+    AppendBox(&out, "jp2c", codestream);
+    return out;
+}
+
+std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat)
+{
+    std::vector<uint8_t> out = MakeFileStart("mjp2");
+    AppendBox(&out, "moov", std::vector<uint8_t>(16, 0));
+    std::vector<uint8_t> media;
+    AppendBox(&media, "jp2c", codestream);
+    if (extendedMdat) {
+        PutBig32(&out, 1);
+        out.insert(out.end(), {'m', 'd', 'a', 't'});
+        PutBig32(&out, 0);
+        PutBig32(&out, (uint32_t)media.size() + 16);
+        out.insert(out.end(), media.begin(), media.end());
+    } else {
+        AppendBox(&out, "mdat", media);
+    }
+    return out;
+}
+
+std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream)
+{
+    std::vector<uint8_t> out = MakeFileStart("jpm ");
+    AppendBox(&out, "page", std::vector<uint8_t>(8, 0));
+    AppendBox(&out, "jp2c", codestream);
+    return out;
+}

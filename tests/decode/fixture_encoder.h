@@ -1,0 +1,53 @@
+// Test fixtures made in memory: OpenJPEG-encoded codestreams and box-wrapped files.
+#ifndef TESTS_FIXTURE_ENCODER_H
+#define TESTS_FIXTURE_ENCODER_H
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+struct FixtureComponent {
+    uint32_t precision; // 1..16
+    int isSigned;
+    uint32_t dx;        // subsampling step, 1 or 2
+    uint32_t dy;
+};
+
+// An image to encode: component geometry follows the image size and each
+// component's step; samples[c] holds component c in raster order.
+struct FixtureImage {
+    uint32_t width;
+    uint32_t height;
+    std::vector<FixtureComponent> components;
+    std::vector<std::vector<int32_t>> samples;
+    int lossy;        // 0: reversible 5/3, exact samples
+    double rate;      // lossy compression ratio
+    int tiled;        // 1: 2x2 tiles when the image allows
+};
+
+uint32_t FixtureComponentWidth(const FixtureImage& image, uint32_t c);
+uint32_t FixtureComponentHeight(const FixtureImage& image, uint32_t c);
+
+// An image with `components` and deterministic samples covering each
+// component's whole range.
+FixtureImage MakePatternImage(uint32_t width, uint32_t height, const std::vector<FixtureComponent>& components);
+
+// Raw codestream of the image (lossless unless image.lossy); empty on failure.
+// OpenJPEG always puts its own COM in the main header; pass the comment text
+// to choose it, or strip it with RemoveMainHeaderComments.
+std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* comment);
+
+// Codestream edits by splicing marker segments.
+std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& codestream);
+std::vector<uint8_t> InsertMainHeaderComment(const std::vector<uint8_t>& codestream, uint16_t registration,
+                                             const std::string& bytes);
+std::vector<uint8_t> InsertTilePartComment(const std::vector<uint8_t>& codestream, const std::string& bytes);
+
+// Box-structured files around a codestream.
+void AppendBox(std::vector<uint8_t>* out, const char type[4], const std::vector<uint8_t>& payload);
+std::vector<uint8_t> MakeFileStart(const char brand[4]);
+std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4]);
+std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat);
+std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream);
+
+#endif

@@ -1,0 +1,131 @@
+// The j2k2bmp tool as a user runs it: output file, info, comments, refusals.
+#include "jpeg2000.h"
+#include "fixture_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+std::string Scratch(const std::string& name)
+{
+    return std::string(TEST_SCRATCH_DIR) + "/j2k2bmp_" + name;
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path)
+{
+    return std::ifstream(path).good();
+}
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun RunTool(const std::string& args)
+{
+    std::string outPath = Scratch("stdout.txt");
+    std::string errPath = Scratch("stderr.txt");
+    std::string command = std::string(J2K2BMP_PATH) + " " + args + " >" + outPath + " 2>" + errPath;
+    int raw = system(command.c_str());
+    ToolRun run = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(outPath), ReadFile(errPath)};
+    return run;
+}
+
+FixtureImage SmallRgb()
+{
+    return MakePatternImage(21, 13, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+}
+
+TEST(J2k2bmp, WritesTheBitmapFileTheDecoderProduces)
+{
+    FixtureImage image = SmallRgb();
+    std::vector<uint8_t> jp2 = WrapJp2Family(EncodeFixture(image, "tool test"), image, "jp2 ");
+    std::string input = Scratch("in.jp2");
+    std::string output = Scratch("out.bmp");
+    WriteFile(input, jp2);
+    remove(output.c_str());
+    ToolRun run = RunTool(input + " " + output);
+    ASSERT_EQ(0, run.status) << run.err;
+    EXPECT_EQ("", run.err);
+
+    uint8_t* dib = nullptr;
+    ASSERT_EQ(1, DecodeToPackedDib(&dib, jp2.data(), (int32_t)jp2.size()));
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    std::string expected((const char*)header, 14);
+    expected.append((const char*)dib, (size_t)PackedDibSize(dib));
+    free(dib);
+    EXPECT_EQ(expected, ReadFile(output));
+    EXPECT_FALSE(Exists(output + ".partial"));
+
+    ToolRun info = RunTool("--info " + input);
+    EXPECT_EQ(0, info.status);
+    EXPECT_EQ("file kind: 1 (JP2)\nwidth: 21\nheight: 13\nbits per pixel: 24\ncomment bytes: 9\n", info.out);
+
+    ToolRun comments = RunTool("--comments " + input);
+    EXPECT_EQ(0, comments.status);
+    EXPECT_EQ("tool test", comments.out);
+}
+
+TEST(J2k2bmp, RefusesBadInputWithOneLineAndNoOutput)
+{
+    FixtureImage image = SmallRgb();
+    std::vector<uint8_t> cs = EncodeFixture(image, nullptr);
+    std::vector<uint8_t> huge = cs;
+    const size_t fields[] = {8, 12, 24, 28};
+    for (size_t f : fields) {
+        huge[f] = 0x00, huge[f + 1] = 0x01, huge[f + 2] = 0x86, huge[f + 3] = 0xA0; // 100000
+    }
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* message;
+    } cases[] = {
+        {"text.jp2", std::vector<uint8_t>(100, 'x'), "not a JPEG 2000 file"},
+        {"empty.jp2", {}, "not a JPEG 2000 file"},
+        {"volume.jp2", WrapJp2Family(cs, image, "j3d "), "not decodable"},
+        {"cut.j2k", std::vector<uint8_t>(cs.begin(), cs.begin() + cs.size() / 3), "corrupt"},
+        {"huge.j2k", huge, "too large"},
+        {"missing.j2k", {}, "file not found"},
+    };
+    for (const Case& c : cases) {
+        std::string input = Scratch(c.name);
+        std::string output = Scratch("refused.bmp");
+        remove(input.c_str());
+        remove(output.c_str());
+        if (std::string(c.name) != "missing.j2k") {
+            WriteFile(input, c.bytes);
+        }
+        ToolRun run = RunTool(input + " " + output);
+        EXPECT_EQ(1, run.status) << c.name;
+        EXPECT_NE(std::string::npos, run.err.find(input)) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_FALSE(Exists(output)) << c.name;
+        EXPECT_FALSE(Exists(output + ".partial")) << c.name;
+    }
+    EXPECT_EQ(1, RunTool("--info " + Scratch("missing.j2k")).status);
+}
+
+} // namespace

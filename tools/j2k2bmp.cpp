@@ -1,0 +1,210 @@
+// Command-line converter: JPEG 2000 file to .bmp, or its kind, size and comments.
+#include "jpeg2000.h"
+
+#include <errno.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const uint8_t kNoBytes[1] = {0};
+
+// Data pointer of a file's bytes; an empty file is still a (wrong) file, not a null pointer.
+const uint8_t* BytesOf(const std::vector<uint8_t>& bytes)
+{
+    return bytes.empty() ? kNoBytes : bytes.data();
+}
+
+struct KindName {
+    int kind;
+    const char* name;
+};
+
+const KindName kKindNames[] = {
+    {FileKindCodestream, "JPEG 2000 codestream"},
+    {FileKindJp2, "JP2"},
+    {FileKindJpx, "JPX"},
+    {FileKindMj2, "Motion JPEG 2000"},
+    {FileKindJpm, "JPM"},
+    {FileKindJ3d, "JP3D"},
+};
+
+struct FailureText {
+    int failure;
+    const char* text;
+};
+
+const FailureText kFailureTexts[] = {
+    {DecodeFailureArguments, "cannot be decoded"},
+    {DecodeFailureNotJpeg2000, "not a JPEG 2000 file"},
+    {DecodeFailureKindNotDecoded, "this JPEG 2000 file kind is not decodable"},
+    {DecodeFailureCorrupt, "corrupt or unsupported JPEG 2000 data"},
+    {DecodeFailureTooLarge, "image too large"},
+    {DecodeFailureOutOfMemory, "out of memory"},
+};
+
+const char* NameFileKind(int kind)
+{
+    for (const KindName& entry : kKindNames) {
+        if (entry.kind == kind) {
+            return entry.name;
+        }
+    }
+    return "not recognised";
+}
+
+const char* DescribeFailure(int failure)
+{
+    for (const FailureText& entry : kFailureTexts) {
+        if (entry.failure == failure) {
+            return entry.text;
+        }
+    }
+    return "cannot be decoded";
+}
+
+int ReportFailure(const char* path, const char* what)
+{
+    fprintf(stderr, "j2k2bmp: %s: %s\n", path, what);
+    return 0;
+}
+
+// Whole file into *bytesOut; on failure one line on stderr and 0.
+int ReadWholeFile(const char* path, std::vector<uint8_t>* bytesOut)
+{
+    FILE* file = fopen(path, "rb");
+    if (file == NULL) {
+        return ReportFailure(path, errno == ENOENT ? "file not found" : strerror(errno));
+    }
+    int ok = 1;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) {
+        if (bytesOut->size() + got > 0x7FFFFFFFu) {
+            ok = ReportFailure(path, "file too large");
+            break;
+        }
+        bytesOut->insert(bytesOut->end(), chunk, chunk + got);
+    }
+    if (ok && ferror(file)) {
+        ok = ReportFailure(path, strerror(errno));
+    }
+    fclose(file);
+    return ok;
+}
+
+// Decodes or reports why not.
+int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** dibOut)
+{
+    int failure = DecodeFailureNone;
+    if (!DecodeToPackedDibDetailed(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size())) {
+        return ReportFailure(path, DescribeFailure(failure));
+    }
+    return 1;
+}
+
+// Writes header + DIB under a temporary name and renames it into place, so a
+// failed run never leaves a partial bitmap behind.
+int WriteBitmapFile(const char* path, const uint8_t* dib)
+{
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    std::string partial = std::string(path) + ".partial";
+    FILE* file = fopen(partial.c_str(), "wb");
+    if (file == NULL) {
+        return ReportFailure(path, strerror(errno));
+    }
+    size_t size = (size_t)PackedDibSize(dib);
+    int ok = fwrite(header, 1, 14, file) == 14 && fwrite(dib, 1, size, file) == size;
+    ok = (fclose(file) == 0) && ok;
+    if (ok && rename(partial.c_str(), path) != 0) {
+        ok = 0;
+    }
+    if (!ok) {
+        int saved = errno;
+        remove(partial.c_str());
+        return ReportFailure(path, saved != 0 ? strerror(saved) : "write failed");
+    }
+    return 1;
+}
+
+int RunConvert(const char* input, const char* output)
+{
+    std::vector<uint8_t> bytes;
+    uint8_t* dib = NULL;
+    int ok = ReadWholeFile(input, &bytes) && DecodeFile(input, bytes, &dib) && WriteBitmapFile(output, dib);
+    free(dib);
+    return ok;
+}
+
+int RunInfo(const char* input)
+{
+    std::vector<uint8_t> bytes;
+    uint8_t* dib = NULL;
+    uint8_t* comments = NULL;
+    uint32_t commentCount = 0;
+    int ok = ReadWholeFile(input, &bytes) && DecodeFile(input, bytes, &dib);
+    if (ok && !ExtractCodestreamComments(&comments, &commentCount, BytesOf(bytes), (uint32_t)bytes.size())) {
+        ok = ReportFailure(input, "comments cannot be read");
+    }
+    if (ok) {
+        int kind = ClassifyFileKind(BytesOf(bytes), (uint32_t)bytes.size());
+        printf("file kind: %d (%s)\n", kind, NameFileKind(kind));
+        printf("width: %d\n", (int)(dib[4] | dib[5] << 8 | dib[6] << 16 | (uint32_t)dib[7] << 24));
+        printf("height: %d\n", (int)(dib[8] | dib[9] << 8 | dib[10] << 16 | (uint32_t)dib[11] << 24));
+        printf("bits per pixel: %d\n", dib[14] | dib[15] << 8);
+        printf("comment bytes: %u\n", commentCount);
+    }
+    free(comments);
+    free(dib);
+    return ok;
+}
+
+int RunComments(const char* input)
+{
+    std::vector<uint8_t> bytes;
+    uint8_t* comments = NULL;
+    uint32_t count = 0;
+    int ok = ReadWholeFile(input, &bytes);
+    if (ok && !ExtractCodestreamComments(&comments, &count, BytesOf(bytes), (uint32_t)bytes.size())) {
+        ok = ReportFailure(input, "not a JPEG 2000 file");
+    }
+    if (ok && count != 0 && fwrite(comments, 1, count, stdout) != count) {
+        ok = ReportFailure("<stdout>", strerror(errno));
+    }
+    free(comments);
+    return ok;
+}
+
+int Usage()
+{
+    fprintf(stderr,
+            "usage: j2k2bmp INPUT OUTPUT.bmp\n"
+            "       j2k2bmp --info INPUT\n"
+            "       j2k2bmp --comments INPUT\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        return Usage();
+    }
+    int ok;
+    if (strcmp(argv[1], "--info") == 0) {
+        ok = RunInfo(argv[2]);
+    } else if (strcmp(argv[1], "--comments") == 0) {
+        ok = RunComments(argv[2]);
+    } else if (argv[1][0] == '-' && argv[1][1] == '-') {
+        return Usage();
+    } else {
+        ok = RunConvert(argv[1], argv[2]);
+    }
+    return ok ? 0 : 1;
+}
