@@ -1,0 +1,222 @@
+// Stand-in browser, test windows, streaming and pixel capture for the
+// display tests.
+#include "display_support.h"
+
+#include <stdio.h>
+
+#include <gtest/gtest.h>
+
+#include "host/entry_points.h"
+
+BrowserRecord Browser;
+std::vector<UINT> PassedOnMessages;
+
+namespace {
+
+NPPluginFuncs PluginTable;
+NPNetscapeFuncs BrowserTable;
+
+const char* AnswerUserAgent(NPP) { return Browser.userAgent.c_str(); }
+
+NPError RecordGetUrl(NPP, const char* url, const char* target) {
+    Browser.urls.push_back(url ? url : "(null)");
+    Browser.targets.push_back(target ? target : "(null)");
+    return NPERR_NO_ERROR;
+}
+
+LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    PassedOnMessages.push_back(message);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void RegisterClasses() {
+    WNDCLASSA frameClass = {};
+    frameClass.lpfnWndProc = DefWindowProcA;
+    frameClass.hInstance = GetModuleHandleA(NULL);
+    frameClass.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
+    frameClass.lpszClassName = "DisplayTestFrame";
+    RegisterClassA(&frameClass);
+    WNDCLASSA childClass = frameClass;
+    childClass.lpfnWndProc = ChildProc;
+    childClass.lpszClassName = "DisplayTestChild";
+    RegisterClassA(&childClass);
+}
+
+}  // namespace
+
+void StartPlugin() {
+    static int started = 0;
+    if (started) {
+        return;
+    }
+    started = 1;
+    InitializeModule(GetModuleHandleA(NULL));
+    Browser.userAgent = "Mozilla/4.0 (display tests)";
+    PluginTable.size = sizeof PluginTable;
+    NP_GetEntryPoints(&PluginTable);
+    BrowserTable.size = sizeof BrowserTable;
+    BrowserTable.version = 0x000B;
+    BrowserTable.uagent = AnswerUserAgent;
+    BrowserTable.geturl = RecordGetUrl;
+    NP_Initialize(&BrowserTable);
+    RegisterClasses();
+}
+
+HWND CreateChildWindow(HWND frame, int width, int height) {
+    return CreateWindowExA(0, "DisplayTestChild", "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width, height,
+                           frame, NULL, GetModuleHandleA(NULL), NULL);
+}
+
+void CreateElement(Element* element, int width, int height, uint16_t mode, const Attributes& attributes) {
+    StartPlugin();
+    *element = Element();
+    element->frame = CreateWindowExA(0, "DisplayTestFrame", "display test", WS_POPUP | WS_VISIBLE, 0, 0,
+                                     width + 40, height + 40, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    element->window = CreateChildWindow(element->frame, width, height);
+    std::vector<char*> names;
+    std::vector<char*> values;
+    for (const auto& pair : attributes) {
+        names.push_back((char*)pair.first.c_str());
+        values.push_back((char*)pair.second.c_str());
+    }
+    char mime[] = "image/jp2";
+    ASSERT_EQ(NPERR_NO_ERROR, NPP_New(mime, &element->npp, mode, (int16_t)names.size(), names.data(),
+                                      values.data(), NULL));
+    element->npWindow.window = element->window;
+    element->npWindow.width = (uint32_t)width;
+    element->npWindow.height = (uint32_t)height;
+    element->npWindow.type = NPWindowTypeWindow;
+    ASSERT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element->npp, &element->npWindow));
+    PumpMessages();
+}
+
+void DestroyElement(Element* element) {
+    if (element->npp.pdata) {
+        NPP_Destroy(&element->npp, NULL);
+    }
+    DestroyWindow(element->frame);
+    PumpMessages();
+}
+
+PluginInstance* RecordOf(Element* element) { return (PluginInstance*)element->npp.pdata; }
+
+std::vector<uint8_t> ReadFixture(const char* name) {
+    std::string path = std::string(FIXTURE_DIR) + "/" + name;
+    std::vector<uint8_t> bytes;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        ADD_FAILURE() << "missing fixture " << path;
+        return bytes;
+    }
+    uint8_t chunk[65536];
+    size_t count;
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + count);
+    }
+    fclose(file);
+    return bytes;
+}
+
+void SendStream(NPP npp, const std::vector<uint8_t>& bytes, const StreamPlan& plan) {
+    NPStream stream = {};
+    stream.url = "file:///fixtures/image.jp2";
+    stream.end = plan.announceLength ? (uint32_t)bytes.size() : 0;
+    uint16_t type = 0;
+    char mime[] = "image/jp2";
+    ASSERT_EQ(NPERR_NO_ERROR, NPP_NewStream(npp, mime, &stream, 0, &type));
+    ASSERT_EQ(NP_NORMAL, type);
+    int blockCount = (int)((bytes.size() + plan.blockSize - 1) / plan.blockSize);
+    std::vector<int> order = plan.order;
+    for (int i = 0; order.empty() && i < blockCount; ++i) {
+        order.push_back(i);
+    }
+    for (int block : order) {
+        int32_t offset = block * plan.blockSize;
+        int32_t length = std::min<int32_t>(plan.blockSize, (int32_t)bytes.size() - offset);
+        ASSERT_GT(NPP_WriteReady(npp, &stream), 0);
+        ASSERT_EQ(length, NPP_Write(npp, &stream, offset, length, (void*)(bytes.data() + offset)));
+    }
+    ASSERT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(npp, &stream, plan.reason));
+}
+
+void SendFile(Element* element, const char* fixtureName) {
+    SendStream(&element->npp, ReadFixture(fixtureName), StreamPlan{16384, 1, {}, NPRES_DONE});
+}
+
+void PumpMessages() {
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+int WaitForDecode(Element* element, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        PluginInstance* record = RecordOf(element);
+        PumpMessages();
+        if (!record || LoadAcquire(&record->decodeThread.running) == 0) {
+            PumpMessages();
+            return 1;
+        }
+        if (GetTickCount() - start > timeoutMs) {
+            return 0;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+Capture CaptureDc(HDC dc, int width, int height) {
+    Capture capture = {width, height, std::vector<uint32_t>((size_t)width * height)};
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    const uint32_t* source = (const uint32_t*)bits;
+    for (size_t i = 0; i < capture.pixels.size(); ++i) {
+        capture.pixels[i] = source[i] & 0xFFFFFF;
+    }
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return capture;
+}
+
+Capture CaptureWindow(HWND window) {
+    UpdateWindow(window);
+    PumpMessages();
+    RECT client;
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    Capture capture = CaptureDc(dc, client.right, client.bottom);
+    ReleaseDC(window, dc);
+    return capture;
+}
+
+Capture RenderStatusBox(int width, int height, const char* text) {
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    RECT box = {0, 0, width, height};
+    Rectangle(memory, 0, 0, width, height);
+    InflateRect(&box, -2, -2);
+    DrawTextA(memory, text, -1, &box, DT_WORDBREAK);
+    Capture capture = CaptureDc(memory, width, height);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(NULL, screen);
+    return capture;
+}
+
+const char* ExpectedText(const char* english, const char* japanese) { return IsJapaneseUi() ? japanese : english; }

@@ -1,0 +1,75 @@
+// Helpers of the display tests that link the plug-in's code directly: a
+// stand-in browser table, test windows, streaming, waiting for decodes and
+// reading pixels back from the screen.
+#ifndef TESTS_WIN_DISPLAY_SUPPORT_H
+#define TESTS_WIN_DISPLAY_SUPPORT_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "host/plugin.h"
+
+// What the stand-in browser was asked and what it answers.
+struct BrowserRecord {
+    std::string userAgent;
+    std::vector<std::string> urls;
+    std::vector<std::string> targets;
+};
+extern BrowserRecord Browser;
+
+// Module start-up and NP_GetEntryPoints/NP_Initialize, once per process.
+void StartPlugin();
+
+// A top-level frame holding one child window that the instance attaches to.
+// The child's own procedure records the messages passed on to it.
+struct Element {
+    HWND frame;
+    HWND window;
+    NPP_t npp;
+    NPWindow npWindow;
+};
+extern std::vector<UINT> PassedOnMessages;
+
+typedef std::vector<std::pair<std::string, std::string>> Attributes;
+
+// NPP_New, then NPP_SetWindow with a child window of the given client size.
+void CreateElement(Element* element, int width, int height, uint16_t mode, const Attributes& attributes);
+void DestroyElement(Element* element);
+HWND CreateChildWindow(HWND frame, int width, int height);
+PluginInstance* RecordOf(Element* element);
+
+std::vector<uint8_t> ReadFixture(const char* name);
+
+// Feeds bytes as one stream in blocks of blockSize; order lists block
+// indexes (empty: in order). Returns the reason passed to NPP_DestroyStream.
+struct StreamPlan {
+    int32_t blockSize;
+    int announceLength;
+    std::vector<int> order;
+    NPReason reason;
+};
+void SendStream(NPP npp, const std::vector<uint8_t>& bytes, const StreamPlan& plan);
+void SendFile(Element* element, const char* fixtureName);
+
+// Serves messages until no decode of the record runs and the queue is empty.
+// 0 on timeout.
+int WaitForDecode(Element* element, DWORD timeoutMs = 20000);
+void PumpMessages();
+
+// Pixels as 0xRRGGBB, top-down.
+struct Capture {
+    int width;
+    int height;
+    std::vector<uint32_t> pixels;
+    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
+};
+Capture CaptureWindow(HWND window);
+Capture CaptureDc(HDC dc, int width, int height);
+// What the status box with this text looks like at this size.
+Capture RenderStatusBox(int width, int height, const char* text);
+
+const char* ExpectedText(const char* english, const char* japanese);
+
+#endif

@@ -1,0 +1,114 @@
+// Writes the display tests' images into a folder: small lossless pictures
+// whose pixels the tests know, sizes at the scroll-bar thresholds, a large
+// lossy picture that takes a while to decode, and undecodable data.
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "../../decode/fixture_encoder.h"
+
+namespace {
+
+typedef void (*PixelRule)(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int32_t rgb[3]);
+
+void Quadrants(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int32_t rgb[3]) {
+    static const int32_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    int quadrant = (x >= width / 2 ? 1 : 0) + (y >= height / 2 ? 2 : 0);
+    memcpy(rgb, colours[quadrant], sizeof colours[quadrant]);
+}
+
+void Gradient(uint32_t x, uint32_t y, uint32_t, uint32_t, int32_t rgb[3]) {
+    rgb[0] = (int32_t)(x & 255);
+    rgb[1] = (int32_t)(y & 255);
+    rgb[2] = 128;
+}
+
+void Noise(uint32_t x, uint32_t y, uint32_t, uint32_t, int32_t rgb[3]) {
+    uint32_t h = x * 2654435761u ^ y * 40503u;
+    rgb[0] = (int32_t)((x + (h & 31)) & 255);
+    rgb[1] = (int32_t)((y + (h >> 8 & 31)) & 255);
+    rgb[2] = (int32_t)((x ^ y) & 255);
+}
+
+FixtureImage MakeImage(uint32_t width, uint32_t height, uint32_t componentCount, PixelRule rule, int lossy) {
+    FixtureImage image;
+    image.width = width;
+    image.height = height;
+    image.components.assign(componentCount, FixtureComponent{8, 0, 1, 1});
+    image.samples.assign(componentCount, std::vector<int32_t>((size_t)width * height));
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            int32_t rgb[3];
+            rule(x, y, width, height, rgb);
+            for (uint32_t c = 0; c < componentCount; ++c) {
+                image.samples[c][(size_t)y * width + x] = rgb[c];
+            }
+        }
+    }
+    image.lossy = lossy;
+    image.rate = lossy ? 20.0 : 0.0;
+    image.tiled = 0;
+    return image;
+}
+
+int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file) {
+        return 0;
+    }
+    int ok = bytes.empty() || fwrite(bytes.data(), bytes.size(), 1, file) == 1;
+    return fclose(file) == 0 && ok;
+}
+
+struct FixtureRow {
+    const char* name;
+    uint32_t width;
+    uint32_t height;
+    uint32_t components;
+    PixelRule rule;
+    int lossy;
+    int jp2;
+};
+
+const FixtureRow Fixtures[] = {
+    {"quad.j2k", 64, 48, 3, Quadrants, 0, 0},
+    {"quad.jp2", 64, 48, 3, Quadrants, 0, 1},
+    {"gradient.jp2", 256, 256, 3, Gradient, 0, 1},
+    {"wide.j2k", 800, 600, 1, Gradient, 0, 0},
+    {"w503h502.j2k", 503, 502, 1, Gradient, 0, 0},
+    {"w502h501.j2k", 502, 501, 1, Gradient, 0, 0},
+    {"big.j2k", 1600, 1600, 3, Noise, 1, 0},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: make_fixtures FOLDER\n");
+        return 2;
+    }
+    std::string folder = argv[1];
+    for (const FixtureRow& row : Fixtures) {
+        FixtureImage image = MakeImage(row.width, row.height, row.components, row.rule, row.lossy);
+        std::vector<uint8_t> codestream = EncodeFixture(image, "display fixture");
+        std::vector<uint8_t> bytes = row.jp2 ? WrapJp2Family(codestream, image, "jp2 ") : codestream;
+        if (codestream.empty() || !WriteFile(folder + "/" + row.name, bytes)) {
+            fprintf(stderr, "make_fixtures: cannot make %s\n", row.name);
+            return 1;
+        }
+    }
+    // Not JPEG 2000 at all, and a codestream whose image header is broken.
+    const char text[] = "<html>this is not an image</html>";
+    std::vector<uint8_t> codestream = EncodeFixture(MakeImage(16, 16, 1, Gradient, 0), NULL);
+    for (size_t i = 4; i < 40 && i < codestream.size(); ++i) {
+        codestream[i] = 0xFF;
+    }
+    if (!WriteFile(folder + "/garbage.j2k", std::vector<uint8_t>(text, text + sizeof text - 1)) ||
+        !WriteFile(folder + "/badheader.j2k", codestream)) {
+        fprintf(stderr, "make_fixtures: cannot write the broken files\n");
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,284 @@
+// The window procedure under Wine: the three drawing rules and the gray
+// background read back from the screen, the status box in each state, the
+// cursor and the link click, and ComputeFitSize's arithmetic.
+#include <gtest/gtest.h>
+
+#include "display_support.h"
+#include "window/display.h"
+
+namespace {
+
+const uint32_t Red = 0xFF0000, Green = 0x00FF00, Blue = 0x0000FF, White = 0xFFFFFF, Gray = 0x808080;
+
+struct FitCase {
+    int32_t clientWidth, clientHeight, imageWidth, imageHeight, width, height;
+};
+
+TEST(ComputeFitSize, ShrinksKeepingAspectAndNeverEnlarges) {
+    const FitCase cases[] = {
+        {400, 400, 800, 600, 400, 300},  // narrower than the image
+        {400, 400, 300, 900, 133, 400},  // height-limited
+        {400, 200, 800, 400, 400, 200},  // tie goes to the second branch
+        {400, 400, 100, 50, 100, 50},    // fits: own size
+        {0, 0, 800, 600, 0, 0},          // no client area yet
+        {30000, 30000, 200000, 10, 30000, 1},  // products past 2^31
+        {400, 400, 0, 0, 0, 0},          // no image size: nothing to divide by
+    };
+    for (const FitCase& c : cases) {
+        int32_t width = -1, height = -1;
+        ComputeFitSize(&width, &height, c.clientWidth, c.clientHeight, c.imageWidth, c.imageHeight);
+        EXPECT_EQ(c.width, width) << c.clientWidth << "x" << c.clientHeight << " " << c.imageWidth;
+        EXPECT_EQ(c.height, height) << c.clientWidth << "x" << c.clientHeight << " " << c.imageWidth;
+    }
+    int32_t width = 7;
+    ComputeFitSize(&width, NULL, 10, 10, 5, 5);
+    EXPECT_EQ(0, width);
+}
+
+TEST(DrawingRules, EmbeddedStretchesToTheWholeClientArea) {
+    Element element;
+    CreateElement(&element, 200, 100, NP_EMBED, {});
+    SendFile(&element, "quad.j2k");
+    ASSERT_TRUE(WaitForDecode(&element));
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(Red, capture.At(5, 5));
+    EXPECT_EQ(Green, capture.At(195, 5));
+    EXPECT_EQ(Blue, capture.At(5, 95));
+    EXPECT_EQ(White, capture.At(195, 95));
+    EXPECT_EQ(Red, capture.At(98, 48));
+    EXPECT_EQ(White, capture.At(102, 52));
+    DestroyElement(&element);
+}
+
+TEST(DrawingRules, FullPageFitDrawsAtTopLeftOverGray) {
+    Element element;
+    CreateElement(&element, 300, 200, NP_FULL, {});
+    SendFile(&element, "quad.jp2");
+    ASSERT_TRUE(WaitForDecode(&element));
+    Capture small = CaptureWindow(element.window);  // 64x48 fits: own size
+    EXPECT_EQ(Red, small.At(0, 0));
+    EXPECT_EQ(White, small.At(63, 47));
+    EXPECT_EQ(Gray, small.At(64, 10));
+    EXPECT_EQ(Gray, small.At(10, 48));
+    EXPECT_EQ(Gray, small.At(299, 199));
+
+    // Shrunk to a 32-pixel-wide client: 32 x 24, aspect kept.
+    SetWindowPos(element.window, NULL, 0, 0, 32, 100, SWP_NOMOVE | SWP_NOZORDER);
+    InvalidateRect(element.window, NULL, TRUE);
+    Capture fitted = CaptureWindow(element.window);
+    EXPECT_EQ(32, RecordOf(&element)->clientWidth);
+    EXPECT_EQ(Red, fitted.At(0, 0));
+    EXPECT_EQ(White, fitted.At(31, 23));
+    EXPECT_EQ(Blue, fitted.At(0, 23));
+    EXPECT_EQ(Gray, fitted.At(10, 24));
+    DestroyElement(&element);
+}
+
+TEST(DrawingRules, FullPageOwnSizeAppliesTheScrollOrigin) {
+    Element element;
+    CreateElement(&element, 100, 80, NP_FULL, {});
+    SendFile(&element, "gradient.jp2");
+    ASSERT_TRUE(WaitForDecode(&element));
+    PluginInstance* record = RecordOf(&element);
+    record->fitToWindow = 0;
+    record->scrollActive = 1;
+    record->scrollX = 120;
+    record->scrollY = 40;
+    InvalidateRect(element.window, NULL, TRUE);
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(0x782880u, capture.At(0, 0));      // image pixel (120, 40)
+    EXPECT_EQ(0x7A2B80u, capture.At(2, 3));      // image pixel (122, 43)
+    DestroyElement(&element);
+}
+
+struct StatusCase {
+    const char* name;
+    int32_t loadState;
+    int32_t decodeError;
+    const char* english;
+    const char* japanese;
+};
+
+TEST(StatusBox, ShowsTheTextOfEachState) {
+    const StatusCase cases[] = {
+        {"waiting", 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。"},
+        {"receiving", 1, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"},
+        {"ended", 3, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"},
+        {"error wins", 0, 1, "Plug-in's Error", "プラグインがエラーを起こしました。"},
+        {"failed", 3, 1, "Plug-in's Error", "プラグインがエラーを起こしました。"},
+    };
+    Element element;
+    CreateElement(&element, 160, 60, NP_EMBED, {});
+    std::vector<uint32_t> previous;
+    for (const StatusCase& c : cases) {
+        RecordOf(&element)->loadState = c.loadState;
+        RecordOf(&element)->decodeError = c.decodeError;
+        InvalidateRect(element.window, NULL, TRUE);
+        Capture shown = CaptureWindow(element.window);
+        Capture expected = RenderStatusBox(160, 60, ExpectedText(c.english, c.japanese));
+        EXPECT_EQ(expected.pixels, shown.pixels) << c.name;
+        EXPECT_EQ(0u, shown.At(0, 0)) << c.name;             // black outline
+        EXPECT_EQ(White, shown.At(158, 58)) << c.name;       // white fill
+    }
+    // The three texts differ from one another on screen.
+    EXPECT_NE(RenderStatusBox(160, 60, "a").pixels, RenderStatusBox(160, 60, "b").pixels);
+    DestroyElement(&element);
+}
+
+TEST(Cursor, LinkCursorOverClientAreaOnlyWithHref) {
+    Element linked;
+    CreateElement(&linked, 50, 50, NP_EMBED, {{"href", "http://example.com/"}});
+    Element plain;
+    CreateElement(&plain, 50, 50, NP_EMBED, {});
+    LRESULT handled = SendMessageA(linked.window, WM_SETCURSOR, (WPARAM)linked.window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(1, handled);
+    EXPECT_EQ(RecordOf(&linked)->linkCursor, GetCursor());
+    EXPECT_NE((HCURSOR)NULL, GetCursor());
+    SendMessageA(plain.window, WM_SETCURSOR, (WPARAM)plain.window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(LoadCursorA(NULL, IDC_ARROW), GetCursor());
+
+    PassedOnMessages.clear();
+    SendMessageA(linked.window, WM_SETCURSOR, (WPARAM)linked.window, MAKELPARAM(HTBORDER, WM_MOUSEMOVE));
+    ASSERT_EQ(1u, PassedOnMessages.size());
+    EXPECT_EQ((UINT)WM_SETCURSOR, PassedOnMessages[0]);
+    DestroyElement(&linked);
+    DestroyElement(&plain);
+}
+
+TEST(Cursor, ChosenByTheUserAgentsFirstNineCharacters) {
+    struct AgentCase {
+        const char* agent;
+        int microsoft;
+    };
+    const AgentCase cases[] = {
+        {"Microsoft Internet Explorer", 1},
+        {"Microsoft", 1},
+        {"Mozilla/4.0 (compatible; Microsoft)", 0},
+        {"microsoft Internet Explorer", 0},
+        {"Microsof", 0},
+        {"", 0},
+    };
+    for (const AgentCase& c : cases) {
+        Browser.userAgent = c.agent;
+        Element element;
+        CreateElement(&element, 20, 20, NP_EMBED, {});
+        EXPECT_EQ(c.microsoft ? LinkCursorMicrosoft : LinkCursorOther, RecordOf(&element)->linkCursor) << c.agent;
+        DestroyElement(&element);
+    }
+    EXPECT_NE(LinkCursorMicrosoft, LinkCursorOther);
+    Browser.userAgent = "Mozilla/4.0 (display tests)";
+}
+
+TEST(LinkClick, OpensHrefInTargetAndIsNeverPassedOn) {
+    Element linked;
+    CreateElement(&linked, 50, 50, NP_EMBED, {{"HREF", "next.html"}, {"Target", "_blank"}});
+    Element plain;
+    CreateElement(&plain, 50, 50, NP_EMBED, {{"target", "_top"}});
+    Browser.urls.clear();
+    Browser.targets.clear();
+    PassedOnMessages.clear();
+    SendMessageA(linked.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    SendMessageA(plain.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    ASSERT_EQ(1u, Browser.urls.size());
+    EXPECT_EQ("next.html", Browser.urls[0]);
+    EXPECT_EQ("_blank", Browser.targets[0]);
+    for (UINT message : PassedOnMessages) {
+        EXPECT_NE((UINT)WM_LBUTTONDOWN, message);
+    }
+    SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ((UINT)WM_LBUTTONUP, PassedOnMessages.back());
+    DestroyElement(&linked);
+    DestroyElement(&plain);
+}
+
+TEST(Attributes, AnyLetterCaseLaterWinsAndLongValuesAreCut) {
+    std::string longHref(1500, 'h');
+    std::string longTarget(300, 't');
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED,
+                  {{"src", "a.jp2"}, {"hReF", "first"}, {"TARGET", "one"}, {"Href", longHref},
+                   {"target", longTarget}, {"width", "20"}});
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(1, record->hasLink);
+    EXPECT_EQ(longHref.substr(0, 1023), std::string(record->href));
+    EXPECT_EQ(longTarget.substr(0, 255), std::string(record->target));
+    DestroyElement(&element);
+
+    Element empty;
+    CreateElement(&empty, 20, 20, NP_FULL, {{"href", ""}, {"hrefx", "no"}});
+    EXPECT_EQ(1, RecordOf(&empty)->hasLink);
+    EXPECT_STREQ("", RecordOf(&empty)->href);
+    EXPECT_STREQ("_self", RecordOf(&empty)->target);
+    EXPECT_EQ(NP_FULL, RecordOf(&empty)->mode);
+    EXPECT_EQ(1, RecordOf(&empty)->fitToWindow);
+    EXPECT_EQ(255, RecordOf(&empty)->fileKind);
+    DestroyElement(&empty);
+}
+
+TEST(SetWindow, SameNewAndNullHandles) {
+    Element element;
+    CreateElement(&element, 80, 40, NP_EMBED, {});
+    PluginInstance* record = RecordOf(&element);
+    WNDPROC browserProc = record->prevWndProc;
+    ASSERT_NE((WNDPROC)NULL, browserProc);
+    EXPECT_EQ((LONG_PTR)(void*)&PluginWindowProc, GetWindowLongPtrA(element.window, GWLP_WNDPROC));
+    EXPECT_EQ(record, GetPropA(element.window, "pdata"));
+    EXPECT_EQ(80, record->clientWidth);
+
+    // Same handle: only a repaint, no second subclassing.
+    ValidateRect(element.window, NULL);
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &element.npWindow));
+    EXPECT_EQ(browserProc, record->prevWndProc);
+    RECT dirty;
+    EXPECT_TRUE(GetUpdateRect(element.window, &dirty, FALSE));
+
+    // A new handle: the first window gets its procedure back.
+    HWND second = CreateChildWindow(element.frame, 60, 30);
+    NPWindow secondWindow = element.npWindow;
+    secondWindow.window = second;
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &secondWindow));
+    EXPECT_EQ((LONG_PTR)(void*)browserProc, GetWindowLongPtrA(element.window, GWLP_WNDPROC));
+    EXPECT_EQ((LONG_PTR)(void*)&PluginWindowProc, GetWindowLongPtrA(second, GWLP_WNDPROC));
+    EXPECT_EQ(second, record->hwnd);
+    EXPECT_EQ(60, record->clientWidth);
+    EXPECT_EQ(NULL, GetPropA(element.window, "pdata"));
+
+    // Null: detached; a later handle attaches afresh and paints the box.
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, NULL));
+    EXPECT_EQ(NULL, record->hwnd);
+    EXPECT_EQ(NULL, record->npWindow);
+    EXPECT_EQ((LONG_PTR)(void*)browserProc, GetWindowLongPtrA(second, GWLP_WNDPROC));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &element.npWindow));
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(0u, capture.At(0, 0));
+    EXPECT_EQ(White, capture.At(78, 38));
+    DestroyWindow(second);
+    DestroyElement(&element);
+}
+
+TEST(Lifecycle, NullArgumentsAndBareDestroy) {
+    StartPlugin();
+    char mime[] = "image/jp2";
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, NPP_New(mime, NULL, NP_EMBED, 0, NULL, NULL, NULL));
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, NPP_Destroy(NULL, NULL));
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, NPP_SetWindow(NULL, NULL));
+    NPP_t npp = {};
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, NPP_Destroy(&npp, NULL));
+    EXPECT_EQ(NPERR_INVALID_INSTANCE_ERROR, NPP_SetWindow(&npp, NULL));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_New(mime, &npp, NP_EMBED, 0, NULL, NULL, NULL));
+    ASSERT_NE(nullptr, npp.pdata);
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&npp, NULL));
+    EXPECT_EQ(nullptr, npp.pdata);
+}
+
+TEST(WindowProc, WindowWithoutRecordGetsDefaultProcessing) {
+    StartPlugin();
+    HWND window = CreateWindowExA(0, "STATIC", "x", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
+    Browser.urls.clear();
+    EXPECT_EQ(0, SendMessageA(window, WM_LBUTTONDOWN, 0, 0));
+    EXPECT_TRUE(Browser.urls.empty());
+    DestroyWindow(window);
+}
+
+}  // namespace

@@ -1,0 +1,191 @@
+// Scroll bars and scroll messages of a full page shown at its own size: range,
+// page and position, the show thresholds, page steps, thumb positions past
+// 16 bits, and the update at the end of a decode.
+#include <gtest/gtest.h>
+
+#include "display_support.h"
+#include "window/display.h"
+
+namespace {
+
+// A full page with fit switched off, as the menu's fit toggle leaves it.
+void CreateScrolledPage(Element* element, int width, int height, const char* fixture) {
+    CreateElement(element, width, height, NP_FULL, {});
+    PluginInstance* record = RecordOf(element);
+    record->fitToWindow = 0;
+    record->scrollActive = 1;
+    SendFile(element, fixture);
+    ASSERT_TRUE(WaitForDecode(element));
+}
+
+SCROLLINFO ReadBar(HWND window, int bar) {
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(window, bar, &info);
+    return info;
+}
+
+TEST(ScrollBars, DecodeEndShowsTheBarWithRangePageAndPosition) {
+    Element element;
+    CreateScrolledPage(&element, 400, 700, "wide.j2k");
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(1, record->hScrollShown);
+    EXPECT_EQ(0, record->vScrollShown);
+    EXPECT_TRUE(GetWindowLongA(element.window, GWL_STYLE) & WS_HSCROLL);
+    SCROLLINFO info = ReadBar(element.window, SB_HORZ);
+    EXPECT_EQ(0, info.nMin);
+    EXPECT_EQ(799, info.nMax);
+    EXPECT_EQ(400u, info.nPage);
+    EXPECT_EQ(0, info.nPos);
+
+    HandleScroll(record, WM_HSCROLL, SB_PAGERIGHT, 0);
+    EXPECT_EQ(385, record->scrollX);
+    EXPECT_EQ(385, ReadBar(element.window, SB_HORZ).nPos);
+    HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_EQ(400, record->scrollX);
+    HandleScroll(record, WM_HSCROLL, SB_LEFT, 0);
+    EXPECT_EQ(0, record->scrollX);
+    ValidateRect(element.window, NULL);
+    HandleScroll(record, WM_HSCROLL, SB_LINELEFT, 0);
+    EXPECT_EQ(0, record->scrollX);
+    RECT dirty;
+    EXPECT_FALSE(GetUpdateRect(element.window, &dirty, FALSE));
+    HandleScroll(record, WM_HSCROLL, SB_LINERIGHT, 0);
+    EXPECT_EQ(40, record->scrollX);
+    DestroyElement(&element);
+}
+
+TEST(ScrollBars, ThumbTrackMovesThePictureAndPast16BitsClampsToZero) {
+    Element element;
+    CreateScrolledPage(&element, 400, 700, "wide.j2k");
+    PluginInstance* record = RecordOf(&element);
+    SendMessageA(element.window, WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 200), 0);
+    EXPECT_EQ(200, record->scrollX);
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(0xC8C8C8u, capture.At(0, 0));
+    EXPECT_EQ(0xD2D2D2u, capture.At(10, 5));
+    HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 40000);
+    EXPECT_EQ(0, record->scrollX);
+
+    HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 100);
+    ValidateRect(element.window, NULL);
+    const int untouching[] = {SB_THUMBPOSITION, SB_ENDSCROLL, 9, -1};
+    for (int code : untouching) {
+        HandleScroll(record, WM_HSCROLL, code, 300);
+        EXPECT_EQ(100, record->scrollX) << code;
+    }
+    HandleScroll(record, WM_MOUSEWHEEL, SB_LINERIGHT, 0);
+    EXPECT_EQ(100, record->scrollX);
+    RECT dirty;
+    EXPECT_FALSE(GetUpdateRect(element.window, &dirty, FALSE));
+    DestroyElement(&element);
+}
+
+TEST(ScrollBars, PageStepIsClientMinus15ButAtLeast40) {
+    const int widths[] = {50, 55, 56};
+    const int steps[] = {40, 40, 41};
+    for (int i = 0; i < 3; ++i) {
+        Element element;
+        CreateScrolledPage(&element, widths[i], 700, "wide.j2k");
+        HandleScroll(RecordOf(&element), WM_HSCROLL, SB_PAGERIGHT, 0);
+        EXPECT_EQ(steps[i], RecordOf(&element)->scrollX) << widths[i];
+        DestroyElement(&element);
+    }
+}
+
+TEST(ScrollBars, VerticalMessagesMoveTheVerticalOrigin) {
+    Element element;
+    CreateScrolledPage(&element, 900, 300, "wide.j2k");
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(0, record->hScrollShown);
+    EXPECT_EQ(1, record->vScrollShown);
+    HandleScroll(record, WM_VSCROLL, SB_LINEDOWN, 0);
+    EXPECT_EQ(40, record->scrollY);
+    HandleScroll(record, WM_VSCROLL, SB_BOTTOM, 0);
+    EXPECT_EQ(300, record->scrollY);
+    HandleScroll(record, WM_VSCROLL, SB_PAGEUP, 0);
+    EXPECT_EQ(15, record->scrollY);
+    HandleScroll(record, WM_VSCROLL, SB_TOP, 0);
+    EXPECT_EQ(0, record->scrollY);
+    DestroyElement(&element);
+}
+
+TEST(ScrollBars, WidthNeedsMoreThanTwoPixelsHeightMoreThanOne) {
+    struct BarCase {
+        const char* fixture;
+        int width, height;
+        int horizontal, vertical;
+    };
+    const BarCase cases[] = {
+        {"w502h501.j2k", 500, 1000, 0, 0},
+        {"w503h502.j2k", 500, 1000, 1, 0},
+        {"w502h501.j2k", 1000, 500, 0, 0},
+        {"w503h502.j2k", 1000, 500, 0, 1},
+    };
+    for (const BarCase& c : cases) {
+        Element element;
+        CreateScrolledPage(&element, c.width, c.height, c.fixture);
+        EXPECT_EQ(c.horizontal, RecordOf(&element)->hScrollShown) << c.fixture << " " << c.width;
+        EXPECT_EQ(c.vertical, RecordOf(&element)->vScrollShown) << c.fixture << " " << c.width;
+        DestroyElement(&element);
+    }
+    Element element;
+    CreateScrolledPage(&element, 500, 1000, "w503h502.j2k");
+    HandleScroll(RecordOf(&element), WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_EQ(3, RecordOf(&element)->scrollX);
+    DestroyElement(&element);
+}
+
+TEST(ScrollBars, EnlargingClampsTheOriginAndHidesTheBar) {
+    Element element;
+    CreateScrolledPage(&element, 400, 700, "wide.j2k");
+    PluginInstance* record = RecordOf(&element);
+    HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
+    EXPECT_EQ(400, record->scrollX);
+    SetWindowPos(element.window, NULL, 0, 0, 600, 700, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(200, record->scrollX);
+    EXPECT_EQ(1, record->hScrollShown);
+    SetWindowPos(element.window, NULL, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(0, record->scrollX);
+    EXPECT_EQ(0, record->hScrollShown);
+    EXPECT_FALSE(GetWindowLongA(element.window, GWL_STYLE) & WS_HSCROLL);
+    DestroyElement(&element);
+}
+
+TEST(ScrollBars, FitOnOrEmbeddedIgnoresScrolling) {
+    Element page;
+    CreateElement(&page, 100, 100, NP_FULL, {});
+    SendFile(&page, "wide.j2k");
+    ASSERT_TRUE(WaitForDecode(&page));
+    Element embedded;
+    CreateElement(&embedded, 100, 100, NP_EMBED, {});
+    SendFile(&embedded, "wide.j2k");
+    ASSERT_TRUE(WaitForDecode(&embedded));
+    for (Element* element : {&page, &embedded}) {
+        SendMessageA(element->window, WM_HSCROLL, MAKEWPARAM(SB_PAGERIGHT, 0), 0);
+        SendMessageA(element->window, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
+        EXPECT_EQ(0, RecordOf(element)->scrollX);
+        EXPECT_EQ(0, RecordOf(element)->scrollY);
+        EXPECT_EQ(0, RecordOf(element)->hScrollShown);
+    }
+    DestroyElement(&page);
+    DestroyElement(&embedded);
+}
+
+TEST(ScrollBars, NoImageHidesBarsAndKeepsTheOrigin) {
+    Element element;
+    CreateElement(&element, 100, 100, NP_FULL, {});
+    PluginInstance* record = RecordOf(&element);
+    record->scrollActive = 1;
+    record->fitToWindow = 0;
+    record->scrollX = 77;
+    UpdateScrollBars(record);
+    EXPECT_EQ(77, record->scrollX);
+    EXPECT_EQ(0, record->hScrollShown);
+    HandleScroll(record, WM_HSCROLL, SB_LEFT, 0);
+    EXPECT_EQ(77, record->scrollX);
+    DestroyElement(&element);
+}
+
+}  // namespace

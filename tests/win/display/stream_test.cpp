@@ -1,0 +1,288 @@
+// Stream reception and the decode thread through the NPP_ calls: the growth
+// sequence, announced lengths, out-of-order and broken streams, failed
+// decodes, second streams, printing, and several decodes at once.
+#include <gtest/gtest.h>
+
+#include "decode/jpeg2000.h"
+#include "display_support.h"
+#include "window/display.h"
+
+namespace {
+
+NPStream OpenStream(NPP npp, uint32_t announced) {
+    NPStream stream = {};
+    stream.url = "http://example.com/pictures/image.jp2";
+    stream.end = announced;
+    uint16_t type = 0;
+    char mime[] = "image/jp2";
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_NewStream(npp, mime, &stream, 0, &type));
+    return stream;
+}
+
+TEST(Stream, GrowsInSteps_Of128KiBWithoutAnnouncedLength) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    PluginInstance* record = RecordOf(&element);
+    NPStream stream = OpenStream(&element.npp, 0);
+    EXPECT_EQ(1, record->loadState);
+    EXPECT_STREQ("http://example.com/pictures/image.jp2", record->url);
+    std::vector<uint8_t> block(100000, 0x5A);
+    const int32_t capacities[] = {131072, 262144, 393216};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(268435455, NPP_WriteReady(&element.npp, &stream));
+        EXPECT_EQ(100000, NPP_Write(&element.npp, &stream, i * 100000, 100000, block.data()));
+        EXPECT_EQ(capacities[i], record->dataCapacity);
+    }
+    EXPECT_EQ(0, NPP_Write(&element.npp, &stream, 300000, 0, block.data()));
+    EXPECT_EQ(-5, NPP_Write(&element.npp, &stream, 300000, -5, block.data()));
+    EXPECT_EQ(300000, record->dataLength);
+    // An end of exactly 128 KiB already needs the next step.
+    Element exact;
+    CreateElement(&exact, 20, 20, NP_EMBED, {});
+    NPStream exactStream = OpenStream(&exact.npp, 0);
+    std::vector<uint8_t> step(131072, 1);
+    EXPECT_EQ(131072, NPP_Write(&exact.npp, &exactStream, 0, 131072, step.data()));
+    EXPECT_EQ(262144, RecordOf(&exact)->dataCapacity);
+    DestroyElement(&exact);
+
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
+    EXPECT_EQ(300000, record->dataSize);
+    EXPECT_EQ(3, record->loadState);
+    DestroyElement(&element);
+}
+
+TEST(Stream, AnnouncedLengthIsOneExactBlockUntilExceeded) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    PluginInstance* record = RecordOf(&element);
+    NPStream stream = OpenStream(&element.npp, 50000);
+    EXPECT_EQ(50000, record->dataCapacity);
+    std::vector<uint8_t> bytes(50001, 7);
+    EXPECT_EQ(50000, NPP_Write(&element.npp, &stream, 0, 50000, bytes.data()));
+    EXPECT_EQ(50000, record->dataCapacity);
+    EXPECT_EQ(1, NPP_Write(&element.npp, &stream, 50000, 1, bytes.data()));
+    EXPECT_EQ(131072, record->dataCapacity);
+    EXPECT_EQ(7, record->data[50000]);
+    DestroyElement(&element);
+}
+
+TEST(Stream, RefusesWritesBeforeTheBufferOrPast32Bits) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    NPStream stream = OpenStream(&element.npp, 0);
+    uint8_t byte = 1;
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, -1, 1, &byte));
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, INT32_MAX, 1, &byte));
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, NULL));
+    EXPECT_EQ(-1, NPP_Write(NULL, &stream, 0, 1, &byte));
+    EXPECT_EQ(0, RecordOf(&element)->dataLength);
+    DestroyElement(&element);
+}
+
+TEST(Stream, OutOfOrderBlocksGiveTheWholeFile) {
+    std::vector<uint8_t> file = ReadFixture("gradient.jp2");
+    ASSERT_GT(file.size(), 3000u);
+    int32_t blockSize = (int32_t)(file.size() / 3 + 1);
+    for (int announce = 0; announce < 2; ++announce) {
+        Element element;
+        CreateElement(&element, 256, 256, NP_FULL, {});
+        SendStream(&element.npp, file, StreamPlan{blockSize, announce, {2, 0, 1}, NPRES_DONE});
+        EXPECT_EQ((int32_t)file.size(), RecordOf(&element)->dataSize);
+        ASSERT_TRUE(WaitForDecode(&element));
+        EXPECT_EQ(0, RecordOf(&element)->decodeError);
+        Capture capture = CaptureWindow(element.window);
+        EXPECT_EQ(0x102080u, capture.At(16, 32));
+        DestroyElement(&element);
+    }
+}
+
+TEST(Stream, GapsLeftByOutOfOrderBlocksReadAsZeros) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    NPStream stream = OpenStream(&element.npp, 0);
+    std::vector<uint8_t> block(1000, 0xAB);
+    EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 5000, 1000, block.data()));
+    EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 0, 1000, block.data()));
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(6000, record->dataLength);
+    for (int i = 1000; i < 5000; i += 997) {
+        EXPECT_EQ(0, record->data[i]);
+    }
+    DestroyElement(&element);
+}
+
+TEST(Stream, BrokenStreamNeverDecodesAndKeepsTheLoadingText) {
+    Element element;
+    CreateElement(&element, 160, 60, NP_EMBED, {});
+    std::vector<uint8_t> file = ReadFixture("quad.j2k");
+    SendStream(&element.npp, file, StreamPlan{100, 0, {}, NPRES_NETWORK_ERR});
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(3, record->loadState);
+    EXPECT_EQ(0, record->decodeThread.running);
+    EXPECT_EQ(nullptr, record->decodeThread.npp);
+    ASSERT_TRUE(WaitForDecode(&element));
+    EXPECT_EQ(0, record->decodeError);
+    EXPECT_EQ(nullptr, record->dib);
+    EXPECT_EQ(255, record->fileKind);
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(RenderStatusBox(160, 60, ExpectedText("JPEG 2000 image loading... Please wait.",
+                                                    "画像をロード中…少々お待ちください。"))
+                  .pixels,
+              capture.pixels);
+    DestroyElement(&element);
+}
+
+TEST(Stream, FailedDecodeShowsThePluginError) {
+    const char* files[] = {"garbage.j2k", "badheader.j2k"};
+    for (const char* name : files) {
+        Element element;
+        CreateElement(&element, 160, 60, NP_EMBED, {});
+        SendFile(&element, name);
+        ASSERT_TRUE(WaitForDecode(&element));
+        PluginInstance* record = RecordOf(&element);
+        EXPECT_EQ(1, record->decodeError) << name;
+        EXPECT_EQ(nullptr, record->dib) << name;
+        EXPECT_EQ(nullptr, record->comments) << name;
+        Capture capture = CaptureWindow(element.window);
+        EXPECT_EQ(RenderStatusBox(160, 60, ExpectedText("Plug-in's Error", "プラグインがエラーを起こしました。")).pixels,
+                  capture.pixels)
+            << name;
+        DestroyElement(&element);
+    }
+}
+
+TEST(Stream, DecodePublishesImageKindAndComments) {
+    Element element;
+    CreateElement(&element, 64, 48, NP_EMBED, {});
+    SendFile(&element, "quad.jp2");
+    ASSERT_TRUE(WaitForDecode(&element));
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(FileKindJp2, record->fileKind);
+    ASSERT_NE(nullptr, record->dib);
+    EXPECT_EQ((BITMAPINFOHEADER*)record->dib, record->dibHeader);
+    EXPECT_EQ(record->dib + 40 + PackedDibPaletteSize(record->dib), record->dibBits);
+    EXPECT_EQ(64, record->dibHeader->biWidth);
+    ASSERT_NE(nullptr, record->comments);
+    EXPECT_STREQ("display fixture", (const char*)record->comments);
+    EXPECT_EQ(0, record->decodeError);
+    EXPECT_EQ(&element.npp, record->decodeThread.npp);
+    DestroyElement(&element);
+}
+
+TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
+    Element element;
+    CreateElement(&element, 64, 48, NP_EMBED, {});
+    SendFile(&element, "big.j2k");
+    PluginInstance* record = RecordOf(&element);
+    NPStream stream = {};
+    stream.url = "second.j2k";
+    uint16_t type = 0;
+    char mime[] = "image/jp2";
+    if (LoadAcquire(&record->decodeThread.running)) {
+        EXPECT_EQ(NPERR_GENERIC_ERROR, NPP_NewStream(&element.npp, mime, &stream, 0, &type));
+        uint8_t byte = 0;
+        EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, &byte));
+    }
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    ASSERT_NE(nullptr, record->dib);
+    EXPECT_EQ(1600, record->dibHeader->biWidth);
+    // A repeated end of the finished stream starts nothing.
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
+    EXPECT_EQ(0, record->decodeThread.running);
+    SendFile(&element, "quad.j2k");
+    ASSERT_TRUE(WaitForDecode(&element));
+    ASSERT_NE(nullptr, record->dib);
+    EXPECT_EQ(64, record->dibHeader->biWidth);
+    EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(1, 1));
+    DestroyElement(&element);
+}
+
+TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
+    Element element;
+    CreateElement(&element, 64, 48, NP_EMBED, {});
+    SendFile(&element, "big.j2k");
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(1, LoadAcquire(&record->decodeThread.running));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
+    EXPECT_EQ(nullptr, element.npp.pdata);
+    // The window is the browser's again, and pumping messages while the
+    // orphaned decode ends touches nothing of the record.
+    EXPECT_EQ(nullptr, GetPropA(element.window, "pdata"));
+    for (int i = 0; i < 100; ++i) {
+        PumpMessages();
+        Sleep(20);
+    }
+    DestroyElement(&element);
+}
+
+TEST(Print, EmbeddedStretchesIntoThePrinterDcFullPageIsLeftToTheBrowser) {
+    Element element;
+    CreateElement(&element, 64, 48, NP_EMBED, {});
+    HDC screen = GetDC(NULL);
+    HDC printer = CreateCompatibleDC(screen);
+    HBITMAP page = CreateCompatibleBitmap(screen, 200, 100);
+    HGDIOBJ old = SelectObject(printer, page);
+    RECT all = {0, 0, 200, 100};
+    FillRect(printer, &all, (HBRUSH)GetStockObject(BLACK_BRUSH));
+    NPPrint print = {};
+    print.mode = NP_EMBED;
+    print.print.embedPrint.platformPrint = printer;
+    print.print.embedPrint.window.x = 10;
+    print.print.embedPrint.window.y = 20;
+    print.print.embedPrint.window.width = 100;
+    print.print.embedPrint.window.height = 40;
+    NPP_Print(&element.npp, &print);  // before the decode: nothing
+    EXPECT_EQ(0u, CaptureDc(printer, 200, 100).At(30, 30));
+
+    SendFile(&element, "quad.j2k");
+    ASSERT_TRUE(WaitForDecode(&element));
+    SetStretchBltMode(printer, HALFTONE);
+    NPP_Print(&element.npp, &print);
+    Capture printed = CaptureDc(printer, 200, 100);
+    EXPECT_EQ(0xFF0000u, printed.At(12, 22));
+    EXPECT_EQ(0xFFFFFFu, printed.At(107, 57));
+    EXPECT_EQ(0x00FF00u, printed.At(107, 22));
+    EXPECT_EQ(0u, printed.At(9, 22));
+    EXPECT_EQ(0u, printed.At(111, 22));
+    EXPECT_EQ(0u, printed.At(50, 61));
+    EXPECT_EQ(HALFTONE, GetStretchBltMode(printer));
+
+    NPPrint full = {};
+    full.mode = NP_FULL;
+    full.print.fullPrint.pluginPrinted = 1;
+    NPP_Print(&element.npp, &full);
+    EXPECT_EQ(0, full.print.fullPrint.pluginPrinted);
+    NPP_Print(&element.npp, NULL);
+    SelectObject(printer, old);
+    DeleteObject(page);
+    DeleteDC(printer);
+    ReleaseDC(NULL, screen);
+    DestroyElement(&element);
+}
+
+TEST(Decode, SeveralInstancesDecodeAtOnce) {
+    const char* names[] = {"big.j2k", "quad.j2k", "gradient.jp2", "big.j2k"};
+    Element elements[4];
+    for (int i = 0; i < 4; ++i) {
+        CreateElement(&elements[i], 64, 48, NP_EMBED, {});
+    }
+    for (int i = 0; i < 4; ++i) {
+        SendFile(&elements[i], names[i]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(WaitForDecode(&elements[i], 60000));
+    }
+    const int32_t widths[] = {1600, 64, 256, 1600};
+    for (int i = 0; i < 4; ++i) {
+        PluginInstance* record = RecordOf(&elements[i]);
+        ASSERT_NE(nullptr, record->dibHeader) << i;
+        EXPECT_EQ(widths[i], record->dibHeader->biWidth) << i;
+        EXPECT_EQ(0, record->decodeError) << i;
+    }
+    EXPECT_EQ(0xFF0000u, CaptureWindow(elements[1].window).At(2, 2));
+    for (Element& element : elements) {
+        DestroyElement(&element);
+    }
+}
+
+}  // namespace
