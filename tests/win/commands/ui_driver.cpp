@@ -1,0 +1,195 @@
+// Timer-driven answers to the modal loops that the commands open.
+#include "ui_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/jpeg2000.h"
+
+namespace {
+
+struct ScriptState {
+    const std::vector<UiStep>* steps;
+    size_t next;
+    DWORD deadline;
+    bool cancelled;
+};
+ScriptState* CurrentScript = nullptr;
+
+struct WindowQuery {
+    const char* className;
+    const char* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    WindowQuery* query = (WindowQuery*)context;
+    char className[64];
+    if (!IsWindowVisible(window) || !GetClassNameA(window, className, sizeof className)) return TRUE;
+    if (strcmp(className, query->className) != 0) return TRUE;
+    if (query->caption != nullptr && WindowText(window) != query->caption) return TRUE;
+    query->found = window;
+    return FALSE;
+}
+
+BOOL CALLBACK CancelWindow(HWND window, LPARAM) {
+    char className[64];
+    if (GetClassNameA(window, className, sizeof className) && strcmp(className, "#32770") == 0) {
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    }
+    return TRUE;
+}
+
+void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
+    ScriptState* script = CurrentScript;
+    if (script == nullptr) return;
+    if (script->next < script->steps->size() && (*script->steps)[script->next]()) {
+        script->next++;
+        return;
+    }
+    if (script->next < script->steps->size() && GetTickCount() > script->deadline && !script->cancelled) {
+        script->cancelled = true;
+        EndMenu();
+        EnumThreadWindows(GetCurrentThreadId(), CancelWindow, 0);
+    }
+}
+
+LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Every test program starts the module as the DLL entry would, with the
+// resources linked into the program itself.
+class ModuleEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { InitializeModule(GetModuleHandleA(nullptr)); }
+};
+::testing::Environment* const TheModuleEnvironment = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+
+}  // namespace
+
+int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs) {
+    ScriptState script = {&steps, 0, GetTickCount() + timeoutMs, false};
+    ScriptState* outer = CurrentScript;
+    CurrentScript = &script;
+    UINT_PTR timer = SetTimer(nullptr, 0, 20, ScriptTick);
+    modal();
+    KillTimer(nullptr, timer);
+    CurrentScript = outer;
+    // Drop a cancel posted too late to reach the loop it was meant for.
+    MSG pending;
+    while (PeekMessageA(&pending, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+    }
+    return (int)script.next;
+}
+
+HWND FindThreadWindow(const char* className, const char* caption) {
+    WindowQuery query = {className, caption, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchWindow, (LPARAM)&query);
+    return query.found;
+}
+
+std::string WindowText(HWND window) {
+    char text[8192];
+    int length = GetWindowTextA(window, text, sizeof text);
+    return std::string(text, length > 0 ? (size_t)length : 0);
+}
+
+std::string DialogItemText(HWND dialog, int id) {
+    HWND item = GetDlgItem(dialog, id);
+    return item != nullptr ? WindowText(item) : std::string("<no control>");
+}
+
+UiStep AnswerPluginMessage(std::vector<std::string>* texts) {
+    return [texts]() {
+        HWND box = FindThreadWindow("#32770", "JPEG 2000 Plug-in");
+        if (box == nullptr) return false;
+        texts->push_back(DialogItemText(box, 0xFFFF));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const std::vector<KeyPress>& keys) {
+    return [owner, inspect, keys]() {
+        HWND popup = FindThreadWindow("#32768", nullptr);
+        if (popup == nullptr) return false;
+        inspect((HMENU)SendMessageA(popup, MN_GETHMENU, 0, 0));
+        for (const KeyPress& key : keys) PostMessageA(owner, key.message, key.code, 1);
+        return true;
+    };
+}
+
+HWND CreateOwnerWindow() {
+    // One window for the whole program: without a window manager Wine waits
+    // for each destroyed window to be withdrawn.
+    static HWND window = nullptr;
+    if (window != nullptr) return window;
+    {
+        WNDCLASSA description = {};
+        description.lpfnWndProc = OwnerWindowProc;
+        description.hInstance = GetModuleHandleA(nullptr);
+        description.lpszClassName = "CommandsTestOwner";
+        description.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+        RegisterClassA(&description);
+    }
+    window = CreateWindowA("CommandsTestOwner", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 400, 300,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    SetCursorPos(100, 100);
+    return window;
+}
+
+PluginInstance* NewTestInstance(HWND window) {
+    PluginInstance* instance = (PluginInstance*)calloc(1, sizeof(PluginInstance));
+    instance->mode = NP_EMBED;
+    instance->hwnd = window;
+    instance->fitToWindow = 1;
+    instance->fileKind = 255;
+    strcpy(instance->target, "_self");
+    return instance;
+}
+
+void FreeTestInstance(PluginInstance* instance) {
+    if (instance == nullptr) return;
+    free(instance->data);
+    free(instance->dib);
+    free(instance->comments);
+    free(instance);
+}
+
+std::vector<unsigned char> ReadWholeFile(const char* path) {
+    std::vector<unsigned char> bytes;
+    FILE* file = fopen(path, "rb");
+    if (file == nullptr) return bytes;
+    unsigned char buffer[65536];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + count);
+    fclose(file);
+    return bytes;
+}
+
+std::string ConformancePath(const char* name) {
+    return std::string("Z:") + NPKAVREL_CONFORMANCE_DIR + "/" + name;
+}
+
+bool LoadConformanceImage(PluginInstance* instance, const char* name) {
+    std::vector<unsigned char> bytes = ReadWholeFile(ConformancePath(name).c_str());
+    if (bytes.empty()) return false;
+    instance->data = (uint8_t*)malloc(bytes.size());
+    memcpy(instance->data, bytes.data(), bytes.size());
+    instance->dataSize = instance->dataLength = instance->dataCapacity = (int32_t)bytes.size();
+    snprintf(instance->url, sizeof instance->url, "http://images.example/conformance/%s", name);
+    instance->fileKind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
+    uint8_t* dib = nullptr;
+    if (!DecodeToPackedDib(&dib, instance->data, instance->dataSize)) return false;
+    instance->dib = dib;
+    instance->dibHeader = (BITMAPINFOHEADER*)dib;
+    instance->dibBits = dib + 40 + PackedDibPaletteSize(dib);
+    ExtractCodestreamComments(&instance->comments, &instance->commentsLength, instance->data,
+                              (uint32_t)instance->dataSize);
+    instance->loadState = LoadStateEnded;
+    return true;
+}

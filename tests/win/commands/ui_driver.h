@@ -1,0 +1,62 @@
+// Drives the modal loops of menus, dialogs and message boxes from a thread
+// timer on the test's own thread, the way a user would answer them.
+#ifndef TESTS_WIN_COMMANDS_UI_DRIVER_H
+#define TESTS_WIN_COMMANDS_UI_DRIVER_H
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/plugin.h"
+
+// One step of a script: called on every timer tick until it returns true.
+typedef std::function<bool()> UiStep;
+
+// Runs `modal` (which enters a modal loop) while the steps run one after the
+// other from a 20 ms thread timer. Returns how many steps completed. A script
+// that has not finished after `timeoutMs` cancels menus and closes the
+// thread's dialogs so that the test fails instead of hanging.
+int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs = 8000);
+
+// A visible top-level window of this thread with the class (e.g. "#32770")
+// and, when not null, the exact caption.
+HWND FindThreadWindow(const char* className, const char* caption);
+
+std::string WindowText(HWND window);
+std::string DialogItemText(HWND dialog, int id);
+
+// Step: the plug-in's warning box is open; its text is appended to `texts`
+// and it is answered with OK.
+UiStep AnswerPluginMessage(std::vector<std::string>* texts);
+
+// One keyboard message posted to a menu's owner: WM_KEYDOWN with a VK_ code
+// or WM_CHAR with a character.
+struct KeyPress {
+    UINT message;
+    WPARAM code;
+};
+
+// Step: the popup menu is open; `inspect` gets its menu handle, then the
+// keys are posted to `owner`, whose menu loop reads them.
+UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const std::vector<KeyPress>& keys);
+
+// The program's top-level window that owns menus and dialogs (made once).
+HWND CreateOwnerWindow();
+
+// A zero-filled instance as NPP_New leaves it, attached to `window`.
+PluginInstance* NewTestInstance(HWND window);
+void FreeTestInstance(PluginInstance* instance);
+
+// Fills the instance as a complete stream of the conformance file `name`
+// and its decode leave it: data, kind, image, comments, loadState 3.
+bool LoadConformanceImage(PluginInstance* instance, const char* name);
+
+// The bytes of a file, empty when it cannot be read.
+std::vector<unsigned char> ReadWholeFile(const char* path);
+
+// The shared conformance file `name` as a Windows path.
+std::string ConformancePath(const char* name);
+
+#endif
