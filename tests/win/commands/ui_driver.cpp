@@ -22,6 +22,7 @@ ScriptState* CurrentScript = nullptr;
 struct WindowQuery {
     const char* className;
     const char* caption;
+    int control;
     HWND found;
 };
 
@@ -31,6 +32,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
     if (!IsWindowVisible(window) || !GetClassNameA(window, className, sizeof className)) return TRUE;
     if (strcmp(className, query->className) != 0) return TRUE;
     if (query->caption != nullptr && WindowText(window) != query->caption) return TRUE;
+    if (query->control != 0 && GetDlgItem(window, query->control) == nullptr) return TRUE;
     query->found = window;
     return FALSE;
 }
@@ -86,8 +88,8 @@ int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& step
     return (int)script.next;
 }
 
-HWND FindThreadWindow(const char* className, const char* caption) {
-    WindowQuery query = {className, caption, nullptr};
+HWND FindThreadWindow(const char* className, const char* caption, int control) {
+    WindowQuery query = {className, caption, control, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), MatchWindow, (LPARAM)&query);
     return query.found;
 }
@@ -105,7 +107,7 @@ std::string DialogItemText(HWND dialog, int id) {
 
 UiStep AnswerPluginMessage(std::vector<std::string>* texts) {
     return [texts]() {
-        HWND box = FindThreadWindow("#32770", "JPEG 2000 Plug-in");
+        HWND box = FindThreadWindow("#32770", "JPEG 2000 Plug-in", MessageBoxTextId);
         if (box == nullptr) return false;
         texts->push_back(DialogItemText(box, 0xFFFF));
         PostMessageA(box, WM_COMMAND, IDOK, 0);

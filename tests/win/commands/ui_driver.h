@@ -20,9 +20,12 @@ typedef std::function<bool()> UiStep;
 // thread's dialogs so that the test fails instead of hanging.
 int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs = 8000);
 
-// A visible top-level window of this thread with the class (e.g. "#32770")
-// and, when not null, the exact caption.
-HWND FindThreadWindow(const char* className, const char* caption);
+// The text control of a message box.
+enum { MessageBoxTextId = 0xFFFF };
+
+// A visible top-level window of this thread with the class (e.g. "#32770"),
+// when not null the exact caption, and when not 0 a control of that id.
+HWND FindThreadWindow(const char* className, const char* caption, int control = 0);
 
 std::string WindowText(HWND window);
 std::string DialogItemText(HWND dialog, int id);

@@ -1,0 +1,281 @@
+// "Save Image As" through the real common Save As dialog: the suggested
+// name, the filter list per kind of file, both file forms, and the warnings.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <windows.h>
+
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/save_image.h"
+#include "decode/jpeg2000.h"
+#include "ui_driver.h"
+
+namespace {
+
+const char* SaveTitle() { return IsJapaneseUi() ? "画像に名前を付けて保存..." : "Save Image As..."; }
+
+// What the user saw in the dialog.
+struct SaveDialogView {
+    std::string suggestedName;
+    std::vector<std::string> filters;
+    int selectedFilter = -1;
+};
+
+// Step: the Save As dialog is open; read it, pick the filter (1-based, 0
+// keeps the selection) the way the combo box reports a user's choice, type
+// the path and press Save; an empty path cancels.
+UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path) {
+    return [=]() {
+        HWND dialog = FindThreadWindow("#32770", SaveTitle(), cmb1);
+        if (dialog == nullptr) return false;
+        HWND types = GetDlgItem(dialog, cmb1);
+        view->suggestedName = DialogItemText(dialog, cmb13);
+        int count = (int)SendMessageA(types, CB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count; i++) {
+            char text[512] = "";
+            SendMessageA(types, CB_GETLBTEXT, i, (LPARAM)text);
+            view->filters.push_back(text);
+        }
+        view->selectedFilter = (int)SendMessageA(types, CB_GETCURSEL, 0, 0);
+        if (filterIndex > 0) {
+            SendMessageA(types, CB_SETCURSEL, filterIndex - 1, 0);
+            // A pick in the list is announced as a change, then as accepted.
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
+        }
+        if (path.empty()) {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            return true;
+        }
+        SetDlgItemTextA(dialog, cmb13, path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+std::string TempPath(const char* name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<unsigned char> ExpectedBitmapFile(const uint8_t* dib) {
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    std::vector<unsigned char> bytes(header, header + 14);
+    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
+    return bytes;
+}
+
+uint32_t ReadLittle32(const std::vector<unsigned char>& bytes, size_t offset) {
+    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | (uint32_t)bytes[offset + 3] << 24;
+}
+
+class SaveImage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        instance = NewTestInstance(CreateOwnerWindow());
+        ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
+    }
+    void TearDown() override { FreeTestInstance(instance); }
+
+    // Runs the command with the dialog answered and any warnings collected.
+    int Save(SaveDialogView* view, int filterIndex, const std::string& path, std::vector<std::string>* messages) {
+        return RunModal([&] { SaveImageAs(instance); },
+                        {AnswerSaveDialog(view, filterIndex, path), AnswerPluginMessage(messages),
+                         AnswerPluginMessage(messages)},
+                        4000);
+    }
+    PluginInstance* instance = nullptr;
+};
+
+TEST_F(SaveImage, ReceivedFileIsWrittenByteForByte) {
+    std::string path = TempPath("saved_received.j2k");
+    DeleteFileA(path.c_str());
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    EXPECT_EQ(Save(&view, 1, path, &messages), 1);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(view.suggestedName, "p0_09.j2k");
+    std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
+    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+}
+
+TEST_F(SaveImage, BitmapFilterWritesHeaderAndPackedDib) {
+    const char* names[] = {"p0_09.j2k", "file1.jp2"};  // grey with palette, colour without
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        FreeTestInstance(instance);
+        instance = NewTestInstance(CreateOwnerWindow());
+        ASSERT_TRUE(LoadConformanceImage(instance, name));
+        std::string path = TempPath("saved_bitmap.bmp");
+        DeleteFileA(path.c_str());
+        SaveDialogView view;
+        std::vector<std::string> messages;
+        EXPECT_EQ(Save(&view, 2, path, &messages), 1);
+        EXPECT_TRUE(messages.empty());
+        std::vector<unsigned char> written = ReadWholeFile(path.c_str());
+        ASSERT_EQ(written, ExpectedBitmapFile(instance->dib));
+        EXPECT_EQ(written[0], 'B');
+        EXPECT_EQ(written[1], 'M');
+        EXPECT_EQ(ReadLittle32(written, 2), written.size());
+        uint32_t palette = instance->dibHeader->biBitCount == 8 ? 1024u : 0u;
+        EXPECT_EQ(ReadLittle32(written, 10), 54u + palette);
+    }
+}
+
+TEST_F(SaveImage, FilterListAndDefaultExtensionFollowTheFileKind) {
+    struct KindCase {
+        int fileKind;
+        const char* extension;
+        std::vector<std::string> english;
+        std::vector<std::string> japanese;
+    };
+    const std::vector<KindCase> cases = {
+        {FileKindCodestream, "j2k", {"JPEG 2000 Code Stream <ISO 15444-1> (*.j2k)", "Bitmap File(*.bmp)"},
+         {"JPEG 2000 コードストリーム <ISO 15444-1> (*.j2k)", "ビットマップ(*.bmp)"}},
+        {FileKindJp2, "jp2", {"JP2 File <ISO 15444-1> (*.jp2)", "Bitmap File(*.bmp)"},
+         {"JP2 ファイル <ISO 15444-1> (*.jp2)", "ビットマップ(*.bmp)"}},
+        {FileKindJpx, "jpx", {"JP2 Extentions File <ISO 15444-2>(*.jpx)", "Bitmap File(*.bmp)"},
+         {"JP2 機能拡張ファイル <ISO 15444-2>(*.jpx)", "ビットマップ(*.bmp)"}},
+        {FileKindMj2, "mj2", {"Motion JPEG 2000 File <ISO 15444-3>(*.mj2)", "Bitmap File(*.bmp)"},
+         {"Motion JPEG 2000 ファイル <ISO 15444-3>(*.mj2)", "ビットマップ(*.bmp)"}},
+        {FileKindJpm, "jpm", {"JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)", "Bitmap File(*.bmp)"},
+         {"JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)", "ビットマップ(*.bmp)"}},
+        {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)", "Bitmap File(*.bmp)"},
+         {"JP2 3次元立体 <ISO 15444-10>(*.j3d)", "ビットマップ(*.bmp)"}},
+        {FileKindInvalid, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
+        {FileKindUnclassified, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
+        {4, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
+    };
+    for (const KindCase& kind : cases) {
+        SCOPED_TRACE(kind.fileKind);
+        instance->fileKind = kind.fileKind;
+        // A name typed without extension gets the kind's default one.
+        std::string stem = TempPath("kind_default");
+        std::string expectedPath = stem + "." + kind.extension;
+        DeleteFileA(expectedPath.c_str());
+        SaveDialogView view;
+        std::vector<std::string> messages;
+        EXPECT_EQ(Save(&view, 0, stem, &messages), 1);
+        EXPECT_EQ(view.filters, IsJapaneseUi() ? kind.japanese : kind.english);
+        EXPECT_EQ(view.selectedFilter, 0);
+        EXPECT_TRUE(FileExists(expectedPath));
+        DeleteFileA(expectedPath.c_str());
+    }
+}
+
+TEST_F(SaveImage, UnknownKindAlwaysWritesTheReceivedFile) {
+    instance->fileKind = FileKindUnclassified;
+    std::string path = TempPath("unknown_kind.j2k");
+    DeleteFileA(path.c_str());
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    EXPECT_EQ(Save(&view, 0, path, &messages), 1);
+    std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
+    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+}
+
+TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {
+    const int states[] = {LoadStateWaiting, LoadStateReceiving};
+    for (int state : states) {
+        instance->loadState = state;
+        std::vector<std::string> messages;
+        EXPECT_EQ(RunModal([&] { SaveImageAs(instance); }, {AnswerPluginMessage(&messages)}), 1);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], "画像がロードされていないためセーブできません");
+        EXPECT_EQ(FindThreadWindow("#32770", SaveTitle()), nullptr);
+    }
+}
+
+TEST_F(SaveImage, CancelWritesNothingAndSaysNothing) {
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    std::string probe = TempPath("p0_09.j2k");
+    DeleteFileA(probe.c_str());
+    EXPECT_EQ(Save(&view, 0, "", &messages), 1);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(FileExists(probe));
+}
+
+TEST_F(SaveImage, FileThatCannotBeCreatedIsReported) {
+    std::string path = TempPath("locked.j2k");
+    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    // The dialog asks whether to replace the existing file: answer Yes.
+    UiStep confirmReplace = []() {
+        HWND question = FindThreadWindow("#32770", SaveTitle(), MessageBoxTextId);
+        if (question == nullptr) return false;
+        PostMessageA(question, WM_COMMAND, IDYES, 0);
+        return true;
+    };
+    RunModal([&] { SaveImageAs(instance); },
+             {AnswerSaveDialog(&view, 1, path), confirmReplace, AnswerPluginMessage(&messages)}, 4000);
+    CloseHandle(holder);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], IsJapaneseUi() ? "ファイルに書き込めません" : "Unable to write file");
+    DeleteFileA(path.c_str());
+}
+
+// A bitmap needs an image: without one the user is told and no file (not
+// even an empty header) is left behind; an existing file stays as it was.
+TEST_F(SaveImage, BitmapWithoutImageReportsErrorAndLeavesNoFile) {
+    free(instance->dib);
+    instance->dib = nullptr;
+    instance->dibHeader = nullptr;
+    instance->dibBits = nullptr;
+    instance->decodeError = 1;
+    std::string path = TempPath("no_image.bmp");
+    DeleteFileA(path.c_str());
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    EXPECT_EQ(Save(&view, 2, path, &messages), 2);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], IsJapaneseUi() ? "ファイル書き込み中にエラーが発生しました" : "Error writing file");
+    EXPECT_FALSE(FileExists(path));
+}
+
+TEST(FileNameFromUrl, TakesTheLastSegmentOfJpeg2000Names) {
+    struct NameCase {
+        const char* url;
+        const char* name;
+    };
+    const std::string longName = "http://h.example/" + std::string(300, 'x') + ".jp2";
+    const NameCase cases[] = {
+        {"http://h.example/dir/Photo.JP2", "Photo.JP2"},
+        {"http://h.example/dir/photo.jp2?id=3", ""},
+        {"http://h.example/dir/photo.png", ""},
+        {"http://h.example/dir.jp2/", ""},
+        {"j2k", "j2k"},
+        {"C:\\images\\scan.j2c", "scan.j2c"},
+        {"file:scan.MJ2", "scan.MJ2"},
+        {"http://h.example/a.b/c.jpm", "c.jpm"},
+        {"http://h.example/x.j3d", "x.j3d"},
+        {"http://h.example/x.jpc", "x.jpc"},
+        {"http://h.example/x.m2c", "x.m2c"},
+        {"http://h.example/x.jpx", "x.jpx"},
+        {"http://h.example/x.jp", ""},
+        {"", ""},
+    };
+    for (const NameCase& nameCase : cases) {
+        char name[260];
+        strcpy(name, "garbage");
+        FileNameFromUrl(name, nameCase.url);
+        EXPECT_STREQ(name, nameCase.name) << nameCase.url;
+    }
+    char name[260];
+    FileNameFromUrl(name, longName.c_str());
+    EXPECT_EQ(strlen(name), 259u);
+    EXPECT_EQ(std::string(name), (std::string(300, 'x') + ".jp2").substr(0, 259));
+}
+
+}  // namespace
