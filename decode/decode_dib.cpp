@@ -2,6 +2,7 @@
 #include "jpeg2000.h"
 #include "dib_layout.h"
 #include "sample_rows.h"
+#include "image_to_dib.h"
 
 #include <openjpeg.h>
 
@@ -92,8 +93,13 @@ void IgnoreCodecMessage(const char*, void*)
 {
 }
 
-int DefaultThreadCount()
+// The set count, or one per core.
+int ResolveThreadCount()
 {
+    int threads = gThreadCount.load();
+    if (threads > 0) {
+        return threads;
+    }
     unsigned cores = std::thread::hardware_concurrency();
     return cores == 0 ? 1 : (int)cores;
 }
@@ -181,10 +187,7 @@ void DecodeImage(opj_image_t** imageOut, int* failureOut, OPJ_CODEC_FORMAT forma
             goto cleanup;
         }
     }
-    {
-        int threads = gThreadCount.load();
-        opj_codec_set_threads(codec, threads > 0 ? threads : DefaultThreadCount());
-    }
+    opj_codec_set_threads(codec, ResolveThreadCount());
     if (!opj_read_header(stream, codec, &image) || image == NULL || image->numcomps == 0) {
         goto cleanup;
     }
@@ -243,39 +246,38 @@ void WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* im
     StoreLittle32(dib + 20, layout->imageSize);
     StoreLittle32(dib + 32, bitCount == 8 ? 256 : 0);
 
-    RowTarget target;
-    target.lastRow = dib + 40 + layout->paletteSize + (uint64_t)layout->stride * (height - 1);
-    target.stride = layout->stride;
-    target.width = width;
-    target.height = height;
+    RowJob job;
+    job.target.lastRow = dib + 40 + layout->paletteSize + (uint64_t)layout->stride * (height - 1);
+    job.target.stride = layout->stride;
+    job.target.width = width;
+    job.target.height = height;
+    job.greyTable = NULL;
+    uint8_t table[256];
+    SampleSource none = {NULL, 0, 0, 0};
     if (bitCount == 8) {
         uint8_t* palette = dib + 40;
         for (uint32_t i = 0; i < 256; ++i) {
             palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = (uint8_t)i;
             palette[4 * i + 3] = 0xFF;
         }
-        uint8_t table[256];
         BuildGreyLevelTable(table, image->comps[0].prec);
-        SampleSource grey = MakeSampleSource(&image->comps[0]);
-        WriteGreyRows(&target, &grey, table);
-        return;
-    }
-    // Blue, green, red sources: two components leave blue empty, four or
-    // more show component 0 as grey.
-    SampleSource none = {NULL, 0, 0, 0};
-    SampleSource bgr[3];
-    if (image->numcomps == 2) {
-        bgr[0] = none;
-        bgr[1] = MakeSampleSource(&image->comps[1]);
-        bgr[2] = MakeSampleSource(&image->comps[0]);
+        job.greyTable = table;
+        job.sources[0] = MakeSampleSource(&image->comps[0]);
+        job.sources[1] = job.sources[2] = none;
+    } else if (image->numcomps == 2) {
+        // Blue, green, red: two components leave blue empty...
+        job.sources[0] = none;
+        job.sources[1] = MakeSampleSource(&image->comps[1]);
+        job.sources[2] = MakeSampleSource(&image->comps[0]);
     } else if (image->numcomps == 3) {
-        bgr[0] = MakeSampleSource(&image->comps[2]);
-        bgr[1] = MakeSampleSource(&image->comps[1]);
-        bgr[2] = MakeSampleSource(&image->comps[0]);
+        job.sources[0] = MakeSampleSource(&image->comps[2]);
+        job.sources[1] = MakeSampleSource(&image->comps[1]);
+        job.sources[2] = MakeSampleSource(&image->comps[0]);
     } else {
-        bgr[0] = bgr[1] = bgr[2] = MakeSampleSource(&image->comps[0]);
+        // ...and four or more show component 0 as grey.
+        job.sources[0] = job.sources[1] = job.sources[2] = MakeSampleSource(&image->comps[0]);
     }
-    WriteColourRows(&target, bgr);
+    WriteDibRows(&job, ResolveThreadCount());
 }
 
 } // namespace
@@ -290,18 +292,36 @@ void SetDecodeSampleLimit(uint32_t sampleLimit)
     gSampleLimit.store(sampleLimit);
 }
 
+int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
+{
+    *dibOut = NULL;
+    if (image->numcomps == 0 || image->comps[0].w == 0 || image->comps[0].h == 0) {
+        return DecodeFailureCorrupt;
+    }
+    uint32_t bitCount = image->numcomps == 1 ? 8 : 24;
+    DibLayout layout;
+    if (image->comps[0].w > 0x7FFFFFFFu || image->comps[0].h > 0x7FFFFFFFu ||
+        !ComputeDibLayout(image->comps[0].w, image->comps[0].h, bitCount, &layout)) {
+        return DecodeFailureTooLarge;
+    }
+    uint8_t* dib = (uint8_t*)malloc(layout.blockSize);
+    if (dib == NULL) {
+        return DecodeFailureOutOfMemory;
+    }
+    WritePackedDib(dib, &layout, image, bitCount);
+    *dibOut = dib;
+    return DecodeFailureNone;
+}
+
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
 {
     int failure = DecodeFailureArguments;
     opj_image_t* image = NULL;
+    const KindDecoder* decoder = NULL;
+    uint32_t offset = 0;
     if (dibOut != NULL) {
         *dibOut = NULL;
     }
-    const KindDecoder* decoder = NULL;
-    uint32_t offset = 0;
-    uint32_t bitCount = 0;
-    DibLayout layout;
-    uint8_t* dib = NULL;
     if (dibOut == NULL || data == NULL || length < 0) {
         goto done;
     }
@@ -324,27 +344,9 @@ int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* 
         offset = CodestreamOffset(data, (uint32_t)length);
     }
     DecodeImage(&image, &failure, decoder->format, data + offset, (uint32_t)length - offset);
-    if (image == NULL) {
-        goto done;
+    if (image != NULL) {
+        failure = ConvertImageToPackedDib(dibOut, image);
     }
-    failure = DecodeFailureCorrupt;
-    if (image->numcomps == 0 || image->comps[0].w == 0 || image->comps[0].h == 0) {
-        goto done;
-    }
-    bitCount = image->numcomps == 1 ? 8 : 24;
-    failure = DecodeFailureTooLarge;
-    if (image->comps[0].w > 0x7FFFFFFFu || image->comps[0].h > 0x7FFFFFFFu ||
-        !ComputeDibLayout(image->comps[0].w, image->comps[0].h, bitCount, &layout)) {
-        goto done;
-    }
-    failure = DecodeFailureOutOfMemory;
-    dib = (uint8_t*)malloc(layout.blockSize);
-    if (dib == NULL) {
-        goto done;
-    }
-    WritePackedDib(dib, &layout, image, bitCount);
-    *dibOut = dib;
-    failure = DecodeFailureNone;
 done:
     opj_image_destroy(image);
     if (failureOut != NULL) {

@@ -1,7 +1,12 @@
 // Converts OpenJPEG's 32-bit component samples into bottom-up DIB rows.
 #include "sample_rows.h"
 
+#include <pthread.h>
+
 namespace {
+
+const int kMaxRowThreads = 16;
+const uint64_t kPixelsPerThread = 1u << 18; // below this a thread is not worth starting
 
 inline uint8_t SampleByte(int32_t value, uint32_t mask, uint32_t shift)
 {
@@ -16,6 +21,21 @@ uint32_t AvailableInRow(const SampleSource* source, uint64_t k0, uint32_t width)
     }
     uint64_t left = source->count - k0;
     return left < width ? (uint32_t)left : width;
+}
+
+void WriteGreyRow(uint8_t* row, const SampleSource* source, const uint8_t* greyTable, uint64_t k0, uint32_t width)
+{
+    uint32_t available = AvailableInRow(source, k0, width);
+    const int32_t* in = available != 0 ? source->samples + k0 : 0;
+    uint32_t mask = source->mask;
+    uint32_t shift = source->shift;
+    uint32_t x = 0;
+    for (; x < available; ++x) {
+        row[x] = greyTable[SampleByte(in[x], mask, shift)];
+    }
+    for (; x < width; ++x) {
+        row[x] = greyTable[0];
+    }
 }
 
 // One channel of a 24-bit row (every third byte), zero past the source's end.
@@ -34,52 +54,92 @@ void WriteChannel(uint8_t* row, const SampleSource* source, uint64_t k0, uint32_
     }
 }
 
-} // namespace
-
-void WriteGreyRows(const RowTarget* target, const SampleSource* source, const uint8_t greyTable[256])
+void WriteColourRow(uint8_t* row, const SampleSource bgr[3], uint64_t k0, uint32_t width)
 {
-    uint32_t width = target->width;
-    uint32_t mask = source->mask;
-    uint32_t shift = source->shift;
-    uint8_t* row = target->lastRow;
-    for (uint32_t y = 0; y < target->height; ++y, row -= target->stride) {
-        uint64_t k0 = (uint64_t)y * width;
-        uint32_t available = AvailableInRow(source, k0, width);
-        const int32_t* in = available != 0 ? source->samples + k0 : 0;
-        uint32_t x = 0;
-        for (; x < available; ++x) {
-            row[x] = greyTable[SampleByte(in[x], mask, shift)];
+    if (AvailableInRow(&bgr[0], k0, width) != width || AvailableInRow(&bgr[1], k0, width) != width ||
+        AvailableInRow(&bgr[2], k0, width) != width) {
+        for (int c = 0; c < 3; ++c) {
+            WriteChannel(row + c, &bgr[c], k0, width);
         }
-        for (; x < width; ++x) {
-            row[x] = greyTable[0];
+        return;
+    }
+    // Common case: every channel covers the whole row; one pass.
+    const int32_t* b = bgr[0].samples + k0;
+    const int32_t* g = bgr[1].samples + k0;
+    const int32_t* r = bgr[2].samples + k0;
+    uint32_t bm = bgr[0].mask, gm = bgr[1].mask, rm = bgr[2].mask;
+    uint32_t bs = bgr[0].shift, gs = bgr[1].shift, rs = bgr[2].shift;
+    for (uint32_t x = 0; x < width; ++x, row += 3) {
+        row[0] = SampleByte(b[x], bm, bs);
+        row[1] = SampleByte(g[x], gm, gs);
+        row[2] = SampleByte(r[x], rm, rs);
+    }
+}
+
+struct RowRange {
+    const RowJob* job;
+    uint32_t begin;
+    uint32_t end;
+};
+
+void WriteRowRange(const RowRange* range)
+{
+    const RowJob* job = range->job;
+    uint32_t width = job->target.width;
+    uint8_t* row = job->target.lastRow - (uint64_t)range->begin * job->target.stride;
+    for (uint32_t y = range->begin; y < range->end; ++y, row -= job->target.stride) {
+        uint64_t k0 = (uint64_t)y * width;
+        uint32_t rowBytes = width;
+        if (job->greyTable != 0) {
+            WriteGreyRow(row, &job->sources[0], job->greyTable, k0, width);
+        } else {
+            WriteColourRow(row, job->sources, k0, width);
+            rowBytes = 3 * width;
+        }
+        // Pad bytes are zeroed: the block is written to files and the
+        // clipboard whole, and must not carry stale heap contents there.
+        for (uint32_t pad = rowBytes; pad < job->target.stride; ++pad) {
+            row[pad] = 0;
         }
     }
 }
 
-void WriteColourRows(const RowTarget* target, const SampleSource bgr[3])
+void* RunRowRange(void* range)
 {
-    uint32_t width = target->width;
-    uint8_t* row = target->lastRow;
-    for (uint32_t y = 0; y < target->height; ++y, row -= target->stride) {
-        uint64_t k0 = (uint64_t)y * width;
-        if (AvailableInRow(&bgr[0], k0, width) == width && AvailableInRow(&bgr[1], k0, width) == width &&
-            AvailableInRow(&bgr[2], k0, width) == width) {
-            // Common case: every channel has the whole row; one pass.
-            const int32_t* b = bgr[0].samples + k0;
-            const int32_t* g = bgr[1].samples + k0;
-            const int32_t* r = bgr[2].samples + k0;
-            uint32_t bm = bgr[0].mask, gm = bgr[1].mask, rm = bgr[2].mask;
-            uint32_t bs = bgr[0].shift, gs = bgr[1].shift, rs = bgr[2].shift;
-            uint8_t* out = row;
-            for (uint32_t x = 0; x < width; ++x, out += 3) {
-                out[0] = SampleByte(b[x], bm, bs);
-                out[1] = SampleByte(g[x], gm, gs);
-                out[2] = SampleByte(r[x], rm, rs);
-            }
-            continue;
-        }
-        for (int c = 0; c < 3; ++c) {
-            WriteChannel(row + c, &bgr[c], k0, width);
+    WriteRowRange((const RowRange*)range);
+    return 0;
+}
+
+} // namespace
+
+void WriteDibRows(const RowJob* job, int threadCount)
+{
+    uint64_t pixels = (uint64_t)job->target.width * job->target.height;
+    uint64_t useful = pixels / kPixelsPerThread;
+    int parts = threadCount < 1 ? 1 : (threadCount > kMaxRowThreads ? kMaxRowThreads : threadCount);
+    if ((uint64_t)parts > useful) {
+        parts = useful < 1 ? 1 : (int)useful;
+    }
+    RowRange ranges[kMaxRowThreads];
+    pthread_t threads[kMaxRowThreads];
+    int started[kMaxRowThreads] = {0};
+    uint32_t height = job->target.height;
+    for (int i = 0; i < parts; ++i) {
+        ranges[i].job = job;
+        ranges[i].begin = (uint32_t)((uint64_t)height * i / parts);
+        ranges[i].end = (uint32_t)((uint64_t)height * (i + 1) / parts);
+    }
+    // Helpers take the upper parts; a helper that cannot start leaves its
+    // part to this thread.
+    for (int i = 1; i < parts; ++i) {
+        started[i] = pthread_create(&threads[i], 0, RunRowRange, &ranges[i]) == 0;
+    }
+    WriteRowRange(&ranges[0]);
+    for (int i = 1; i < parts; ++i) {
+        if (started[i]) {
+            pthread_join(threads[i], 0);
+        } else {
+            WriteRowRange(&ranges[i]);
         }
     }
 }

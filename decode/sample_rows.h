@@ -24,10 +24,16 @@ struct RowTarget {
     uint32_t height;
 };
 
-// 8-bit rows: greyTable[sample byte].
-void WriteGreyRows(const RowTarget* target, const SampleSource* source, const uint8_t greyTable[256]);
+// What to write: 8-bit rows through greyTable from sources[0] when greyTable
+// is set, else 24-bit rows from sources[0..2] in blue, green, red order.
+struct RowJob {
+    RowTarget target;
+    SampleSource sources[3];
+    const uint8_t* greyTable;
+};
 
-// 24-bit rows from three sources in blue, green, red order.
-void WriteColourRows(const RowTarget* target, const SampleSource bgr[3]);
+// Writes every row, splitting them over up to threadCount threads for large
+// images; the bytes do not depend on the split.
+void WriteDibRows(const RowJob* job, int threadCount);
 
 #endif

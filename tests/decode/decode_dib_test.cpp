@@ -88,6 +88,8 @@ TEST(DecodeToPackedDib, GreyHeaderPaletteAndRows)
         ASSERT_EQ(0xFF, d[40 + 4 * i + 3]);
     }
     const uint8_t* rows = d + 40 + 1024;
+    EXPECT_EQ(0, rows[3]);  // pad bytes are zeroed, never stale heap bytes
+    EXPECT_EQ(0, rows[7]);
     EXPECT_EQ(40, rows[0]); // bottom image row first in memory
     EXPECT_EQ(60, rows[2]);
     EXPECT_EQ(10, rows[4]);
@@ -262,19 +264,26 @@ TEST(DecodeToPackedDib, HugeHeadersAreRefusedBeforeDecoding)
 
 TEST(DecodeToPackedDib, ThreadCountDoesNotChangeTheBitmap)
 {
-    FixtureImage image = MakePatternImage(300, 200, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
-    image.lossy = 1;
-    image.rate = 20;
-    image.tiled = 1;
-    std::vector<uint8_t> cs = EncodeFixture(image, nullptr);
-    SetDecodeThreadCount(1);
-    DibPtr single = Decode(cs);
-    SetDecodeThreadCount(4);
-    DibPtr multi = Decode(cs);
-    SetDecodeThreadCount(0);
-    ASSERT_TRUE(single && multi);
-    ASSERT_EQ(PackedDibSize(single.get()), PackedDibSize(multi.get()));
-    EXPECT_EQ(0, memcmp(single.get(), multi.get(), (size_t)PackedDibSize(single.get())));
+    // Large enough for the rows to be split between threads too; the 8-bit
+    // image has a width whose rows need padding.
+    FixtureImage colour = MakePatternImage(1024, 600, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    colour.lossy = 1;
+    colour.rate = 20;
+    colour.tiled = 1;
+    FixtureImage grey = MakePatternImage(1023, 700, {{12, 1, 1, 1}});
+    grey.lossy = 1;
+    grey.rate = 10;
+    for (const FixtureImage& image : {colour, grey}) {
+        std::vector<uint8_t> cs = EncodeFixture(image, nullptr);
+        SetDecodeThreadCount(1);
+        DibPtr single = Decode(cs);
+        SetDecodeThreadCount(4);
+        DibPtr multi = Decode(cs);
+        SetDecodeThreadCount(0);
+        ASSERT_TRUE(single && multi);
+        ASSERT_EQ(PackedDibSize(single.get()), PackedDibSize(multi.get()));
+        EXPECT_EQ(0, memcmp(single.get(), multi.get(), (size_t)PackedDibSize(single.get())));
+    }
 }
 
 TEST(PackedDib, SizesAndFileHeader)

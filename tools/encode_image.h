@@ -1,0 +1,19 @@
+// Writes planar 8-bit images as JPEG 2000 files with OpenJPEG (tools only).
+#ifndef TOOLS_ENCODE_IMAGE_H
+#define TOOLS_ENCODE_IMAGE_H
+
+#include <stdint.h>
+#include <vector>
+
+struct PlanarImage {
+    uint32_t width;
+    uint32_t height;
+    std::vector<std::vector<int32_t>> planes; // unsigned 8-bit samples, raster order
+};
+
+// Encodes `image` to `path` (.jp2 as a JP2 file, otherwise a raw codestream),
+// irreversible at compression ratio `ratio` or lossless when ratio is 0, with
+// `comment` (may be null) as the main-header COM text. 1 on success.
+int EncodeImageFile(const char* path, const PlanarImage& image, float ratio, const char* comment);
+
+#endif

@@ -1,0 +1,27 @@
+#!/bin/bash
+# Builds the libFuzzer target in build/fuzz and runs it for SECONDS (default 60);
+# exits non-zero on any crash, leak, timeout or sanitizer report.
+set -euo pipefail
+seconds="${1:-60}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/fuzz"
+shared="${PROJECT_SHARED_DIR:-$root/../shared}"
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DSANITIZE=ON >/dev/null
+cmake --build "$build" -j2 --target fuzz_decode
+
+# Seeds: the conformance files when present, and the project's own sample.
+corpus="$build/corpus"
+mkdir -p "$corpus"
+for f in "$shared"/testdata/conformance/*.j2k "$shared"/testdata/conformance/*.jp2 "$root"/tools/sample/*.jp2; do
+    [ -f "$f" ] && cp -n "$f" "$corpus/" || true
+done
+
+mkdir -p "$build/artifacts"
+# libFuzzer exits non-zero on the first crash, leak, out-of-memory or timeout.
+"$build/tests/fuzz/fuzz_decode" "$corpus" \
+    -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=30 \
+    -max_len=1048576 -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
+    2>"$build/fuzz.log" || { tail -60 "$build/fuzz.log"; echo "fuzz: FAILED (log: $build/fuzz.log)"; exit 1; }
+grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)" "$build/fuzz.log" || true
+echo "fuzz: clean for ${seconds}s"
