@@ -77,6 +77,8 @@ extern HCURSOR LinkCursorMicrosoft;
 extern HCURSOR LinkCursorOther;
 extern HICON AboutIconFrames[4];
 extern HICON CommentsIcon;
+// Current About animation frame, 0 to 3 (icon 112 + index); 0 at load.
+extern int32_t AboutFrameIndex;
 extern NPPluginFuncs* PluginFuncs;
 extern NPNetscapeFuncs* BrowserFuncs;
 

@@ -1,0 +1,90 @@
+# Windows build (mingw-w64 i686, see cmake/mingw-i686.cmake): OpenJPEG from
+# the shared deps cache, the decode core, plugin_core, the resources,
+# npkavrel.dll, the test browser, GoogleTest and the tests that run under Wine.
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+    set(CMAKE_BUILD_TYPE Release)
+endif()
+
+# Every program and the DLL side by side, so tests find npkavrel.dll next to
+# themselves and the test browser can be pointed at it by a short path.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+set(WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
+set(NPKAVREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+
+# --- OpenJPEG: static i686 build of Debian's source package, cached once for
+# every Windows build folder.
+set(OPENJPEG_I686_DIR ${CMAKE_SOURCE_DIR}/build/deps/openjpeg-i686 CACHE PATH "Static i686 OpenJPEG")
+if(NOT EXISTS ${OPENJPEG_I686_DIR}/.complete)
+    message(STATUS "Building OpenJPEG for i686 into ${OPENJPEG_I686_DIR}")
+    execute_process(
+        COMMAND bash ${CMAKE_SOURCE_DIR}/tools/build-openjpeg-win32.sh ${OPENJPEG_I686_DIR}
+        RESULT_VARIABLE openjpegResult)
+    if(NOT openjpegResult EQUAL 0)
+        message(FATAL_ERROR "tools/build-openjpeg-win32.sh failed (${openjpegResult})")
+    endif()
+endif()
+file(GLOB OPENJPEG_I686_INCLUDE LIST_DIRECTORIES true ${OPENJPEG_I686_DIR}/include/openjpeg-*)
+add_library(openjp2_dep INTERFACE)
+target_include_directories(openjp2_dep SYSTEM INTERFACE ${OPENJPEG_I686_INCLUDE})
+target_link_libraries(openjp2_dep INTERFACE ${OPENJPEG_I686_DIR}/lib/libopenjp2.a)
+# The static library's declarations must not carry dllimport.
+target_compile_definitions(openjp2_dep INTERFACE OPJ_STATIC)
+
+# --- GoogleTest, cross-built from Debian's sources (before our warning flags).
+set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_compile_options(-Wall -Wextra)
+# std::min/std::max stay usable next to <windows.h>.
+add_compile_definitions(NOMINMAX)
+
+# --- Code of the plug-in.
+add_subdirectory(decode)
+
+add_library(plugin_core STATIC)
+target_include_directories(plugin_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
+target_link_libraries(plugin_core PUBLIC decode user32 gdi32 comdlg32 advapi32 shell32 kernel32)
+foreach(subsystem host window commands)
+    if(EXISTS ${CMAKE_SOURCE_DIR}/${subsystem}/CMakeLists.txt)
+        add_subdirectory(${subsystem})
+    endif()
+endforeach()
+
+add_library(plugin_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/npkavrel.rc)
+target_include_directories(plugin_resources PRIVATE ${CMAKE_SOURCE_DIR}/resources)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/npkavrel.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
+
+add_library(npkavrel SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${CMAKE_SOURCE_DIR}/host/npkavrel.def)
+set_target_properties(npkavrel PROPERTIES PREFIX "" OUTPUT_NAME npkavrel)
+# Every object of plugin_core goes in, whether or not the entry file names it.
+target_link_libraries(npkavrel PRIVATE -Wl,--whole-archive plugin_core -Wl,--no-whole-archive
+    plugin_core plugin_resources)
+# The shipped DLL carries no symbol table.
+target_link_options(npkavrel PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+
+# --- Test browser.
+add_subdirectory(tools/testbrowser)
+
+# add_wine_test(NAME name SOURCES file... [LIBS lib...] [JAPANESE])
+# A GoogleTest program run by CTest through tools/wine-run.sh; JAPANESE runs
+# it in the ja_JP.UTF-8 locale, where Wine reports language 1041 and code
+# page 932.
+function(add_wine_test)
+    cmake_parse_arguments(WT "JAPANESE" "NAME" "SOURCES;LIBS" ${ARGN})
+    add_executable(${WT_NAME} ${WT_SOURCES})
+    target_link_libraries(${WT_NAME} PRIVATE ${WT_LIBS} gtest_main)
+    add_test(NAME ${WT_NAME} COMMAND ${WT_NAME} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set(environment "WINEPREFIX=${NPKAVREL_WINEPREFIX}")
+    if(WT_JAPANESE)
+        list(APPEND environment "LC_ALL=ja_JP.UTF-8" "LANG=ja_JP.UTF-8")
+    else()
+        list(APPEND environment "LC_ALL=C.UTF-8" "LANG=C.UTF-8")
+    endif()
+    set_tests_properties(${WT_NAME} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 120)
+endfunction()
+
+add_subdirectory(tests/win)

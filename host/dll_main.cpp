@@ -1,0 +1,12 @@
+// The DLL's entry: on process attach the module starts up; nothing else runs.
+#include <windows.h>
+
+#include "host/plugin.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+    (void)reserved;
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeModule(module);
+    }
+    return TRUE;
+}

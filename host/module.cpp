@@ -1,0 +1,53 @@
+// What the library does when it is loaded: fix the user-interface language
+// and load the cursors and icons every instance shares.
+#include "host/module.h"
+
+#include "host/plugin.h"
+#include "resource_ids.h"
+
+HINSTANCE ModuleHandle = nullptr;
+LANGID UiLanguage = 0;
+HCURSOR LinkCursorMicrosoft = nullptr;
+HCURSOR LinkCursorOther = nullptr;
+HICON AboutIconFrames[4] = {};
+HICON CommentsIcon = nullptr;
+int32_t AboutFrameIndex = 0;
+
+static const char ModuleFileName[] = "npkavrel.dll";
+
+// Indexed by IsJapaneseLanguage().
+static const char* const ResourceLoadFailureFormats[2] = {
+    "Cannot load resources. Make sure plug-in file is named %s",
+    "リソースをロードできません。ファイル名が「%s」かどうか確認して下さい",
+};
+
+int IsJapaneseLanguage(LANGID language) {
+    return language == JapaneseLanguageId ? 1 : 0;
+}
+
+const char* ResourceLoadFailureFormat(LANGID language) {
+    return ResourceLoadFailureFormats[IsJapaneseLanguage(language)];
+}
+
+// A failed single load leaves a null handle; users of each handle cope with
+// null, so nothing is reported.
+static void LoadSharedResources(HINSTANCE module) {
+    LinkCursorOther = LoadCursorA(module, MAKEINTRESOURCEA(IDC_LINK_OTHER));
+    LinkCursorMicrosoft = LoadCursorA(module, MAKEINTRESOURCEA(IDC_LINK_MICROSOFT));
+    AboutIconFrames[0] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_1));
+    CommentsIcon = LoadIconA(module, MAKEINTRESOURCEA(IDI_COMMENTS));
+    AboutIconFrames[1] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_2));
+    AboutIconFrames[2] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_3));
+    AboutIconFrames[3] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_4));
+}
+
+void InitializeModule(HINSTANCE module) {
+    ModuleHandle = module;
+    UiLanguage = GetUserDefaultLangID();
+    if (module == nullptr) {
+        ShowPluginMessage(nullptr, ResourceLoadFailureFormat(UiLanguage), ModuleFileName);
+        return;
+    }
+    AboutFrameIndex = 0;
+    LoadSharedResources(module);
+}

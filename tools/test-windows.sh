@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Configures and builds the Windows build (default build/win), then runs its
+# tests under Wine inside one Xvfb display. Prints each stage's time.
+# Usage: tools/test-windows.sh [build-dir] [extra ctest args...]
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo"
+build="${1:-build/win}"
+[ $# -gt 0 ] && shift
+jobs="${JOBS:-2}"
+
+stage_start=$SECONDS
+stage() {  # stage NAME: prints the time the previous stage took
+    local now=$SECONDS
+    [ -n "${stage_name:-}" ] && echo "--- ${stage_name}: $((now - stage_start)) s"
+    stage_name=$1
+    stage_start=$now
+}
+
+stage configure
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >"$build.configure.log" 2>&1 \
+    || { cat "$build.configure.log"; echo "configure failed"; exit 1; }
+grep -E 'WARNING|Building OpenJPEG|openjpeg-i686:' "$build.configure.log" || true
+
+stage build
+cmake --build "$build" -j "$jobs" || { echo "build failed"; exit 1; }
+
+# One X display for the whole run: the first free one from :90 on.
+stage xvfb
+display=90
+while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+for _ in $(seq 50); do
+    [ -e "/tmp/.X11-unix/X${display}" ] && break
+    sleep 0.1
+done
+
+# A Wine server kept alive across the tests saves its start-up per program.
+export WINEPREFIX="$repo/$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=d;mshtml=d"
+cleanup() {
+    WINEPREFIX="$WINEPREFIX" wineserver -k >/dev/null 2>&1
+    kill "$xvfb_pid" 2>/dev/null
+    wait "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+stage wineprefix
+# Made once per build folder; later runs find it ready.
+bash tools/wine-run.sh --prepare-only
+wineserver -p >/dev/null 2>&1
+
+stage tests
+(cd "$build" && ctest --output-on-failure -j "$jobs" "$@")
+status=$?
+stage done
+exit $status
