@@ -1,0 +1,243 @@
+// The desktop wallpaper: the directory per Windows version, the "C:"
+// fallback, the bitmap file and both registry values after a real run, a
+// real run on a system reporting Windows XP, and an unwritable directory.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/wallpaper.h"
+#include "decode/jpeg2000.h"
+#include "host/plugin.h"
+#include "ui_driver.h"
+
+namespace {
+
+const char NtKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion";
+const char Win9xKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+const char IeKey[] = "Software\\Microsoft\\Internet Explorer\\Desktop\\General";
+const char DesktopKey[] = "Control Panel\\desktop";
+const char ChildVariable[] = "NPKAVREL_WALLPAPER_CHILD";
+
+// A registry text value, or "<absent>".
+std::string ReadValue(HKEY root, const char* key, const char* name) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS) return "<absent>";
+    char text[2048];
+    DWORD size = sizeof text - 1;
+    LONG result = RegQueryValueExA(opened, name, nullptr, nullptr, (BYTE*)text, &size);
+    RegCloseKey(opened);
+    if (result != ERROR_SUCCESS) return "<absent>";
+    text[size] = 0;
+    return text;
+}
+
+// Sets (or, for "<absent>", deletes) a text value, creating the key.
+void WriteValue(HKEY root, const char* key, const char* name, const std::string& value) {
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr), ERROR_SUCCESS);
+    if (value == "<absent>") {
+        RegDeleteValueA(opened, name);
+    } else {
+        RegSetValueExA(opened, name, 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+    }
+    RegCloseKey(opened);
+}
+
+// One registry value the tests change and put back.
+struct SavedValue {
+    HKEY root;
+    const char* key;
+    const char* name;
+    std::string value;
+};
+
+std::string DesktopWallpaper() {
+    char path[MAX_PATH] = "";
+    SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof path, path, 0);
+    return path;
+}
+
+std::vector<unsigned char> BitmapFileOf(const uint8_t* dib) {
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    std::vector<unsigned char> bytes(header, header + 14);
+    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
+    return bytes;
+}
+
+std::string TempDirectory(const char* name) {
+    char base[MAX_PATH];
+    GetTempPathA(sizeof base, base);
+    std::string directory = std::string(base) + name;
+    CreateDirectoryA(directory.c_str(), nullptr);
+    return directory;
+}
+
+class Wallpaper : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (getenv(ChildVariable) != nullptr) GTEST_SKIP() << "child run";
+        saved = {{HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", ""},   {HKEY_LOCAL_MACHINE, Win9xKey, "WallPaperDir", ""},
+                 {HKEY_LOCAL_MACHINE, Win9xKey, "SystemRoot", ""},  {HKEY_CURRENT_USER, IeKey, "Wallpaper", ""},
+                 {HKEY_CURRENT_USER, DesktopKey, "Wallpaper", ""}};
+        for (SavedValue& value : saved) value.value = ReadValue(value.root, value.key, value.name);
+        systemRoot = ReadValue(HKEY_LOCAL_MACHINE, NtKey, "SystemRoot");
+        ASSERT_NE(systemRoot, "<absent>");
+        // The desktop reads the browser's key only where it exists.
+        WriteValue(HKEY_CURRENT_USER, IeKey, "Wallpaper", "");
+        desktopBefore = DesktopWallpaper();
+        image = NewTestInstance(CreateOwnerWindow());
+        ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+    }
+    void TearDown() override {
+        if (getenv(ChildVariable) != nullptr) return;
+        for (const SavedValue& value : saved) WriteValue(value.root, value.key, value.name, value.value);
+        SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, (void*)desktopBefore.c_str(), SPIF_UPDATEINIFILE);
+        FreeTestInstance(image);
+    }
+    std::vector<SavedValue> saved;
+    std::string systemRoot;
+    std::string desktopBefore;
+    PluginInstance* image = nullptr;
+};
+
+std::string DirectoryFor(DWORD version) {
+    char directory[WallpaperPathSize];
+    ChooseWallpaperDirectory(directory, version);
+    return directory;
+}
+
+TEST_F(Wallpaper, DirectoryFollowsTheWindowsVersion) {
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", "C:\\nt_wallpapers");
+    WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "WallPaperDir", "C:\\9x_wallpapers");
+    WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "SystemRoot", "C:\\9x_root");
+    const DWORD xp = 0x0A280105, seven = 0x1DB10106, ten = 0x23F00206, windows98 = 0xC0000A04, win32s = 0x80000003;
+    EXPECT_EQ(DirectoryFor(xp), systemRoot);  // XP: SystemRoot, whatever WallPaperDir says
+    EXPECT_EQ(DirectoryFor(seven), "C:\\nt_wallpapers");
+    EXPECT_EQ(DirectoryFor(ten), "C:\\nt_wallpapers");
+    EXPECT_EQ(DirectoryFor(windows98), "C:\\9x_wallpapers");
+    EXPECT_EQ(DirectoryFor(win32s), "C:\\nt_wallpapers");  // Windows 95 family needs major 4
+
+    // Without WallPaperDir each family falls back to its key's SystemRoot.
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", "<absent>");
+    WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "WallPaperDir", "<absent>");
+    EXPECT_EQ(DirectoryFor(seven), systemRoot);
+    EXPECT_EQ(DirectoryFor(windows98), "C:\\9x_root");
+    // Neither value: the drive root.
+    WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "SystemRoot", "<absent>");
+    EXPECT_EQ(DirectoryFor(windows98), "C:");
+
+    char path[WallpaperPathSize];
+    BuildWallpaperPath(path, windows98);
+    EXPECT_STREQ(path, "C:\\npkavrel.bmp");
+}
+
+// An account whose HKEY_LOCAL_MACHINE keys cannot be opened gets "C:".
+TEST_F(Wallpaper, UnreadableMachineKeyFallsBackToDriveC) {
+    HKEY empty = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\npkavrel-tests\\empty-machine", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &empty, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegOverridePredefKey(HKEY_LOCAL_MACHINE, empty), ERROR_SUCCESS);
+    std::string xp = DirectoryFor(0x0A280105), seven = DirectoryFor(0x1DB10106), nine = DirectoryFor(0xC0000A04);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+    RegCloseKey(empty);
+    EXPECT_EQ(xp, "C:");
+    EXPECT_EQ(seven, "C:");
+    EXPECT_EQ(nine, "C:");
+}
+
+TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
+    std::string directory = TempDirectory("npkavrel_wallpapers");
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", directory);
+    bool xp = (GetVersion() & 0xFFFF) == 0x0105;
+    std::string expectedPath = (xp ? systemRoot : directory) + "\\npkavrel.bmp";
+
+    SetWallpaper(image->dib);
+    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expectedPath);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
+    EXPECT_EQ(DesktopWallpaper(), expectedPath);
+
+    // A second image replaces the first under the same name.
+    PluginInstance* second = NewTestInstance(CreateOwnerWindow());
+    ASSERT_TRUE(LoadConformanceImage(second, "p0_01.j2k"));
+    SetWallpaper(second->dib);
+    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(second->dib));
+    FreeTestInstance(second);
+    DeleteFileA(expectedPath.c_str());
+}
+
+TEST_F(Wallpaper, NoImageChangesNothing) {
+    WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
+    SetWallpaper(nullptr);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), "C:\\before.bmp");
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), "");
+}
+
+// When the bitmap cannot be written the desktop keeps its wallpaper.
+TEST_F(Wallpaper, UnwritableDirectoryLeavesRegistryAndDesktopAlone) {
+    if ((GetVersion() & 0xFFFF) == 0x0105) GTEST_SKIP() << "XP ignores WallPaperDir";
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", "C:\\no\\such\\directory");
+    WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
+    WriteValue(HKEY_CURRENT_USER, IeKey, "Wallpaper", "C:\\before.bmp");
+    std::string desktop = DesktopWallpaper();
+    SetWallpaper(image->dib);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), "C:\\before.bmp");
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), "C:\\before.bmp");
+    EXPECT_EQ(DesktopWallpaper(), desktop);
+    EXPECT_EQ(GetFileAttributesA("C:\\no\\such\\directory\\npkavrel.bmp"), INVALID_FILE_ATTRIBUTES);
+}
+
+// A second run of this program, told by Wine that it runs on Windows XP,
+// sets the wallpaper; the file must land in SystemRoot although
+// WallPaperDir names another directory.
+TEST_F(Wallpaper, RunOnWindowsXpUsesSystemRoot) {
+    std::string directory = TempDirectory("npkavrel_wallpapers");
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", directory);
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    const char* exeName = strrchr(program, '\\') != nullptr ? strrchr(program, '\\') + 1 : program;
+    std::string appKey = std::string("Software\\Wine\\AppDefaults\\") + exeName;
+    WriteValue(HKEY_CURRENT_USER, appKey.c_str(), "Version", "winxp");
+    std::string expectedPath = systemRoot + "\\npkavrel.bmp";
+    DeleteFileA(expectedPath.c_str());
+
+    SetEnvironmentVariableA(ChildVariable, "1");
+    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=WallpaperChild.*";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process);
+    SetEnvironmentVariableA(ChildVariable, nullptr);
+    ASSERT_TRUE(started);
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
+    std::string elsewhere = directory + "\\npkavrel.bmp";
+    DeleteFileA(elsewhere.c_str());
+    DeleteFileA(expectedPath.c_str());
+}
+
+TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
+    if (getenv(ChildVariable) == nullptr) GTEST_SKIP() << "runs only as the child of RunOnWindowsXpUsesSystemRoot";
+    ASSERT_EQ(GetVersion() & 0xFFFF, 0x0105u);
+    PluginInstance* image = NewTestInstance(nullptr);
+    ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+    SetWallpaper(image->dib);
+    FreeTestInstance(image);
+}
+
+}  // namespace
