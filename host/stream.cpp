@@ -178,7 +178,6 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
         return NPERR_GENERIC_ERROR;
     }
     CopyBounded(record->url, sizeof record->url, stream ? stream->url : NULL);
-    int hadImage = record->dib != NULL;
     ReleaseReception(record);
     StoreRelease(&record->fileKind, (int32_t)FileKindUnclassified);
     if (stream && stream->end > 0 && stream->end <= (uint32_t)INT32_MAX) {
@@ -191,7 +190,9 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (stype) {
         *stype = NP_NORMAL;
     }
-    if (hadImage && record->hwnd) {
+    // The box said "waiting" (or showed an earlier image) until now: without
+    // a repaint it would go on saying so for the whole download.
+    if (record->hwnd) {
         InvalidateRect(record->hwnd, NULL, TRUE);
     }
     return NPERR_NO_ERROR;

@@ -70,8 +70,11 @@ HWND CreateChildWindow(HWND frame, int width, int height) {
 void CreateElement(Element* element, int width, int height, uint16_t mode, const Attributes& attributes) {
     StartPlugin();
     *element = Element();
-    element->frame = CreateWindowExA(0, "DisplayTestFrame", "display test", WS_POPUP | WS_VISIBLE, 0, 0,
-                                     width + 40, height + 40, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    // One frame for the whole run: mapping a new top-level window costs
+    // Wine's X11 driver about a second each time.
+    static HWND frame = CreateWindowExA(0, "DisplayTestFrame", "display test", WS_POPUP | WS_VISIBLE, 0, 0, 1100,
+                                        1000, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    element->frame = frame;
     element->window = CreateChildWindow(element->frame, width, height);
     std::vector<char*> names;
     std::vector<char*> values;
@@ -94,7 +97,7 @@ void DestroyElement(Element* element) {
     if (element->npp.pdata) {
         NPP_Destroy(&element->npp, NULL);
     }
-    DestroyWindow(element->frame);
+    DestroyWindow(element->window);
     PumpMessages();
 }
 
@@ -127,7 +130,7 @@ void SendStream(NPP npp, const std::vector<uint8_t>& bytes, const StreamPlan& pl
     ASSERT_EQ(NP_NORMAL, type);
     int blockCount = (int)((bytes.size() + plan.blockSize - 1) / plan.blockSize);
     std::vector<int> order = plan.order;
-    for (int i = 0; order.empty() && i < blockCount; ++i) {
+    for (int i = 0; plan.order.empty() && i < blockCount; ++i) {
         order.push_back(i);
     }
     for (int block : order) {
@@ -192,6 +195,8 @@ Capture CaptureDc(HDC dc, int width, int height) {
 }
 
 Capture CaptureWindow(HWND window) {
+    // Children of the shared frame overlap: the one read must be on top.
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     UpdateWindow(window);
     PumpMessages();
     RECT client;
