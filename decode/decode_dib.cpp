@@ -15,6 +15,7 @@
 namespace {
 
 const uint32_t kDefaultSampleLimit = 1u << 27;
+const uint64_t kSampleCountCeiling = 1ull << 40;
 const OPJ_SIZE_T kStreamChunk = OPJ_J2K_STREAM_CHUNK_SIZE;
 
 std::atomic<int> gThreadCount(0);
@@ -120,7 +121,14 @@ uint64_t CountHeaderSamples(const opj_image_t* image)
         }
         uint64_t w = CeilDiv(image->x1, comp->dx) - CeilDiv(image->x0, comp->dx);
         uint64_t h = CeilDiv(image->y1, comp->dy) - CeilDiv(image->y0, comp->dy);
-        total += w * h; // each factor below 2^32, and at most 16384 components
+        // Saturates far above any cap, so neither the product nor the sum wraps.
+        if (h != 0 && w > kSampleCountCeiling / h) {
+            return UINT64_MAX;
+        }
+        total += w * h;
+        if (total > kSampleCountCeiling) {
+            return UINT64_MAX;
+        }
     }
     return total;
 }

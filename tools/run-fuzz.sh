@@ -8,11 +8,13 @@ build="$root/build/fuzz"
 shared="${PROJECT_SHARED_DIR:-$root/../shared}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DSANITIZE=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_decode
+cmake --build "$build" -j2 --target fuzz_decode make_fuzz_seeds
 
-# Seeds: the conformance files when present, and the project's own sample.
+# Seeds: the conformance files when present, the project's own sample and
+# small fixtures of every container.
 corpus="$build/corpus"
 mkdir -p "$corpus"
+"$build/tests/fuzz/make_fuzz_seeds" "$corpus"
 for f in "$shared"/testdata/conformance/*.j2k "$shared"/testdata/conformance/*.jp2 "$root"/tools/sample/*.jp2; do
     [ -f "$f" ] && cp -n "$f" "$corpus/" || true
 done
@@ -21,7 +23,7 @@ mkdir -p "$build/artifacts"
 # libFuzzer exits non-zero on the first crash, leak, out-of-memory or timeout.
 "$build/tests/fuzz/fuzz_decode" "$corpus" \
     -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=30 \
-    -max_len=1048576 -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
+    -dict="$root/tests/fuzz/jpeg2000.dict" -max_len=1048576 -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
     2>"$build/fuzz.log" || { tail -60 "$build/fuzz.log"; echo "fuzz: FAILED (log: $build/fuzz.log)"; exit 1; }
 grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)" "$build/fuzz.log" || true
 echo "fuzz: clean for ${seconds}s"

@@ -1,0 +1,46 @@
+// Writes small fixture files into a folder as extra seeds for the fuzz target.
+#include "fixture_encoder.h"
+
+#include <stdio.h>
+#include <string>
+
+namespace {
+
+int WriteSeed(const std::string& folder, const char* name, const std::vector<uint8_t>& bytes)
+{
+    std::string path = folder + "/" + name;
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file == NULL) {
+        return 0;
+    }
+    int ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return (fclose(file) == 0) && ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: make_fuzz_seeds FOLDER\n");
+        return 2;
+    }
+    std::string folder = argv[1];
+    FixtureImage grey = MakePatternImage(7, 5, {{8, 0, 1, 1}});
+    FixtureImage deep = MakePatternImage(3, 4, {{12, 1, 1, 1}});
+    FixtureImage sub = MakePatternImage(9, 6, {{8, 0, 1, 1}, {8, 0, 2, 2}, {8, 0, 2, 2}});
+    FixtureImage tiled = MakePatternImage(16, 16, {{4, 0, 1, 1}, {4, 1, 1, 1}});
+    tiled.tiled = 1;
+    std::vector<uint8_t> greyCs = EncodeFixture(grey, "seed");
+    std::vector<uint8_t> subCs = EncodeFixture(sub, NULL);
+    int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
+             WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
+             WriteSeed(folder, "seed_sub.jp2", WrapJp2Family(subCs, sub, "jp2 ")) &&
+             WriteSeed(folder, "seed_tile_com.j2k", InsertTilePartComment(EncodeFixture(tiled, "t"), "tile")) &&
+             WriteSeed(folder, "seed_jpx.jpx", WrapJp2Family(greyCs, grey, "jpx ")) &&
+             WriteSeed(folder, "seed_mj2_ext.mj2", WrapMotion(greyCs, 1)) &&
+             WriteSeed(folder, "seed_mj2_plain.mj2", WrapMotion(greyCs, 0)) &&
+             WriteSeed(folder, "seed_jpm.jpm", WrapJpm(subCs)) &&
+             WriteSeed(folder, "seed_j3d.j3d", WrapJp2Family(greyCs, grey, "j3d "));
+    return ok ? 0 : 1;
+}
