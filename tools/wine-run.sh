@@ -26,16 +26,30 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d}"
 export WINEARCH=win32
 
+# Settings of the prefix; a prefix made with another list gets them again.
+#  - Managed=N: without a window manager on Xvfb, Wine waits 2 s for every
+#    managed window it hides (each message box and dialog); unmanaged windows
+#    close at once.
+#  - ShowCrashDialog=0: a crashing test ends with a report on its output
+#    instead of a dialog nobody closes.
+settings_version="managed-n crash-dialog-0"
+apply_settings() {
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+}
+
 # Two tests may start at once on a fresh folder; only one makes the prefix.
-if [ ! -f "$WINEPREFIX/.ready" ]; then
+if [ "$(cat "$WINEPREFIX/.ready" 2>/dev/null)" != "$settings_version" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
     exec 9>"$WINEPREFIX.lock"
     flock 9
     if [ ! -f "$WINEPREFIX/.ready" ]; then
         rm -rf "$WINEPREFIX"
         wineboot --init >/dev/null 2>&1
-        wineserver -w
-        touch "$WINEPREFIX/.ready"
+    fi
+    if [ "$(cat "$WINEPREFIX/.ready" 2>/dev/null)" != "$settings_version" ]; then
+        apply_settings || { echo "wine-run.sh: cannot set up $WINEPREFIX" >&2; exit 1; }
+        echo "$settings_version" >"$WINEPREFIX/.ready"
     fi
     exec 9>&-
 fi

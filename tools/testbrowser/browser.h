@@ -54,6 +54,7 @@ int LoadPluginLibrary(Browser* browser, const char* dllPath);
 
 // NP_GetEntryPoints, then NP_Initialize, as Windows browsers call them.
 // 1 when both returned NPERR_NO_ERROR; the results stay in the record.
+// pluginFuncs is handed over as it is (zero after InitializeBrowser).
 int StartPlugin(Browser* browser);
 
 // NP_Shutdown when NP_Initialize succeeded, then FreeLibrary.

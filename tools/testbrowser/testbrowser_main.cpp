@@ -1,40 +1,165 @@
-// testbrowser.exe: loads a plug-in DLL, initialises it as a browser of the
-// given version and user agent, reports each step, and shuts it down.
-// Usage: testbrowser [--version N] [--user-agent TEXT] plugin.dll
+// testbrowser.exe: loads a plug-in DLL as a browser of the given version and
+// user agent and, given a document, shows it: a JPEG 2000 file as a full
+// page or an HTML page's <embed> elements, interactively, or headless with
+// screenshots. Without a document it only initialises and shuts down.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "browser.h"
+#include "browser_page.h"
+
+static const char Usage[] =
+    "usage: testbrowser [--version N] [--user-agent TEXT] plugin.dll [DOCUMENT]\n"
+    "  DOCUMENT: a .jp2/.j2k/... file (full page) or an .html page with <embed> elements\n"
+    "  --size WxH          client size of the window (800x600)\n"
+    "  --block N           stream block size in bytes (65536)\n"
+    "  --no-length         do not announce the stream length\n"
+    "  --order in|reverse|swap   order of the blocks\n"
+    "  --end-reason N      reason given to NPP_DestroyStream (0 = done)\n"
+    "  --resize WxH        resize the window once the page is shown\n"
+    "  --click N           left-click embedded element N (from 0) once shown\n"
+    "  --print N FILE.bmp  print embedded element N through NPP_Print into FILE\n"
+    "  --screenshot FILE.bmp  save the window (and FILE-2.bmp... for new windows), then exit\n"
+    "  --wait-ms N         longest wait for the page to settle (60000)\n";
 
 struct Options {
     uint16_t version;
     const char* userAgent;
     const char* dllPath;
+    const char* document;
+    int width, height;
+    int resizeWidth, resizeHeight;
+    int click;
+    int printElement;
+    const char* printPath;
+    const char* screenshotPath;
+    int waitMs;
+    StreamOptions stream;
 };
 
-static int ParseOptions(Options* options, int argc, char** argv) {
-    options->version = 0x000B;
-    options->userAgent = nullptr;
-    options->dllPath = nullptr;
+static int ParseSize(const char* text, int* width, int* height) {
+    return sscanf(text, "%dx%d", width, height) == 2 && *width > 0 && *height > 0;
+}
+
+static int ParseOrder(const char* text, int* order) {
+    static const char* const names[] = {"in", "reverse", "swap"};
+    for (int i = 0; i < 3; i++) {
+        if (strcmp(text, names[i]) == 0) {
+            *order = i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+static int ParseOptions(Options* o, int argc, char** argv) {
+    *o = Options();
+    o->version = 0x000B;
+    o->width = 800;
+    o->height = 600;
+    o->click = -1;
+    o->printElement = -1;
+    o->waitMs = 60000;
+    o->stream = DefaultStreamOptions();
     for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "--version") == 0 && i + 1 < argc) {
-            options->version = static_cast<uint16_t>(strtoul(argv[++i], nullptr, 0));
-        } else if (strcmp(argv[i], "--user-agent") == 0 && i + 1 < argc) {
-            options->userAgent = argv[++i];
-        } else if (options->dllPath == nullptr && argv[i][0] != '-') {
-            options->dllPath = argv[i];
+        const char* a = argv[i];
+        int more = i + 1 < argc;
+        if (strcmp(a, "--version") == 0 && more) {
+            o->version = (uint16_t)strtoul(argv[++i], nullptr, 0);
+        } else if (strcmp(a, "--user-agent") == 0 && more) {
+            o->userAgent = argv[++i];
+        } else if (strcmp(a, "--size") == 0 && more) {
+            if (!ParseSize(argv[++i], &o->width, &o->height)) return 0;
+        } else if (strcmp(a, "--resize") == 0 && more) {
+            if (!ParseSize(argv[++i], &o->resizeWidth, &o->resizeHeight)) return 0;
+        } else if (strcmp(a, "--block") == 0 && more) {
+            o->stream.blockSize = atoi(argv[++i]);
+            if (o->stream.blockSize <= 0) return 0;
+        } else if (strcmp(a, "--no-length") == 0) {
+            o->stream.announceLength = 0;
+        } else if (strcmp(a, "--order") == 0 && more) {
+            if (!ParseOrder(argv[++i], &o->stream.order)) return 0;
+        } else if (strcmp(a, "--end-reason") == 0 && more) {
+            o->stream.endReason = (NPReason)atoi(argv[++i]);
+        } else if (strcmp(a, "--click") == 0 && more) {
+            o->click = atoi(argv[++i]);
+        } else if (strcmp(a, "--print") == 0 && i + 2 < argc) {
+            o->printElement = atoi(argv[++i]);
+            o->printPath = argv[++i];
+        } else if (strcmp(a, "--screenshot") == 0 && more) {
+            o->screenshotPath = argv[++i];
+        } else if (strcmp(a, "--wait-ms") == 0 && more) {
+            o->waitMs = atoi(argv[++i]);
+        } else if (a[0] == '-') {
+            return 0;
+        } else if (!o->dllPath) {
+            o->dllPath = a;
+        } else if (!o->document) {
+            o->document = a;
         } else {
             return 0;
         }
     }
-    return options->dllPath != nullptr;
+    return o->dllPath != nullptr;
+}
+
+static PageInstance* ElementAt(int index) {
+    const std::vector<BrowserFrame*>& frames = OpenFrames();
+    if (frames.empty() || index < 0 || index >= (int)frames[0]->instances.size()) {
+        return nullptr;
+    }
+    return frames[0]->instances[index];
+}
+
+static std::string NumberedPath(const char* path, size_t index) {
+    if (index == 0) {
+        return path;
+    }
+    std::string text = path;
+    size_t dot = text.rfind('.');
+    std::string suffix = "-" + std::to_string(index + 1);
+    return dot == std::string::npos ? text + suffix : text.substr(0, dot) + suffix + text.substr(dot);
+}
+
+// The steps after the page is shown, in the order a person would do them.
+static int RunHeadlessSteps(const Options& o) {
+    int ok = 1;
+    WaitUntilQuiet(500, o.waitMs);
+    if (o.click >= 0) {
+        PageInstance* element = ElementAt(o.click);
+        if (!element) {
+            fprintf(stderr, "no element %d to click\n", o.click);
+            return 0;
+        }
+        PostMessageA(element->window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+        PostMessageA(element->window, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        WaitUntilQuiet(500, o.waitMs);
+    }
+    if (o.resizeWidth > 0 && !OpenFrames().empty()) {
+        ResizeFrame(OpenFrames()[0], o.resizeWidth, o.resizeHeight);
+        WaitUntilQuiet(500, o.waitMs);
+    }
+    if (o.printPath) {
+        PageInstance* element = ElementAt(o.printElement);
+        ok &= element && PrintElementToFile(element, o.printPath);
+        printf("print %d: %s\n", o.printElement, ok ? o.printPath : "failed");
+    }
+    for (size_t i = 0; o.screenshotPath && i < OpenFrames().size(); i++) {
+        std::string path = NumberedPath(o.screenshotPath, i);
+        int saved = SaveFrameScreenshot(OpenFrames()[i], path);
+        printf("screenshot: %s\n", saved ? path.c_str() : "failed");
+        ok &= saved;
+    }
+    return ok;
 }
 
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(&options, argc, argv)) {
-        fprintf(stderr, "usage: testbrowser [--version N] [--user-agent TEXT] plugin.dll\n");
+        fputs(Usage, stderr);
         return 2;
     }
     static Browser browser;
@@ -48,10 +173,26 @@ int main(int argc, char** argv) {
     printf("NP_Initialize: %d (browser version 0x%04X)\n", browser.initializeResult, browser.version);
     printf("plug-in table version: %u, urlnotify %s\n", browser.pluginFuncs.version,
            browser.pluginFuncs.urlnotify != nullptr ? "set" : "not set");
+    fflush(stdout);
+    int shown = 1;
+    if (started && options.document) {
+        EnablePageBrowsing(&browser);
+        if (!OpenFrame(&browser, options.document, options.width, options.height, options.stream)) {
+            printf("cannot open a window\n");
+            shown = 0;
+        } else if (options.screenshotPath || options.printPath) {
+            shown = RunHeadlessSteps(options);
+        } else {
+            RunMessageLoop();
+        }
+        while (!OpenFrames().empty()) {
+            CloseFrame(OpenFrames()[0]);
+        }
+    }
     int wasInitialized = browser.initialized;
     ShutdownPlugin(&browser);
     if (wasInitialized) {
         printf("NP_Shutdown: %d\n", browser.shutdownResult);
     }
-    return started && browser.shutdownResult == NPERR_NO_ERROR ? 0 : 1;
+    return started && shown && browser.shutdownResult == NPERR_NO_ERROR ? 0 : 1;
 }

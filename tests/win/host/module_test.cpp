@@ -1,0 +1,183 @@
+// Module start-up, the language rule and its texts, the warning box and the
+// client-size helper, on the plug-in's code linked into this program. Built
+// twice: once run in the English and once in the Japanese locale.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "host/module.h"
+#include "host/plugin.h"
+
+namespace {
+
+// What a message box looked like while it was open.
+struct SeenBox {
+    int found;
+    HWND owner;
+    char caption[256];
+    char text[4096];
+    HICON icon;
+    int hasOk;
+    int hasCancel;
+};
+SeenBox Seen;
+
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof(className));
+    if (strcmp(className, "#32770") == 0) {
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Runs inside the message box's own loop: records the box and closes it.
+VOID CALLBACK InspectAndCloseBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
+    if (box == nullptr) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    Seen.found = 1;
+    Seen.owner = GetWindow(box, GW_OWNER);
+    GetWindowTextA(box, Seen.caption, sizeof(Seen.caption));
+    GetDlgItemTextA(box, 0xFFFF, Seen.text, sizeof(Seen.text));
+    Seen.icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
+    Seen.hasOk = GetDlgItem(box, IDOK) != nullptr;
+    Seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+}
+
+void WatchForMessageBox() {
+    memset(&Seen, 0, sizeof(Seen));
+    SetTimer(nullptr, 0, 30, InspectAndCloseBox);
+}
+
+std::string Format(const char* format, const char* argument) {
+    char text[2048];
+    wsprintfA(text, format, argument);
+    return text;
+}
+
+HWND CreateOwnerWindow(int width, int height) {
+    return CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 10, 10, width, height, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST(LanguageRule, OnlyJapaneseJapanSelectsJapanese) {
+    EXPECT_EQ(IsJapaneseLanguage(1041), 1);
+    EXPECT_EQ(IsJapaneseLanguage(2052), 0);  // Chinese (PRC), also a CJK code page
+    EXPECT_EQ(IsJapaneseLanguage(1033), 0);
+    EXPECT_EQ(IsJapaneseLanguage(MAKELANGID(LANG_JAPANESE, SUBLANG_NEUTRAL)), 0);
+    EXPECT_STREQ(ResourceLoadFailureFormat(2052), ResourceLoadFailureFormat(1033));
+    EXPECT_STRNE(ResourceLoadFailureFormat(1041), ResourceLoadFailureFormat(1033));
+    EXPECT_STREQ(ResourceLoadFailureFormat(1033), "Cannot load resources. Make sure plug-in file is named %s");
+}
+
+// The Japanese text must be Shift_JIS in the binary: it decodes through code
+// page 932 to the same characters as the UTF-16 literal, and "ソ" carries
+// the trail byte 0x5C that a mistaken UTF-8 build would not produce.
+TEST(LanguageRule, JapaneseTextIsStoredAsShiftJis) {
+    const char* text = ResourceLoadFailureFormat(1041);
+    const wchar_t* expected = L"リソースをロードできません。ファイル名が「%s」かどうか確認して下さい";
+    wchar_t decoded[256] = {};
+    int count = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, decoded, 256);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(std::wstring(decoded), std::wstring(expected));
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+    EXPECT_EQ(bytes[0], 0x83);  // リ
+    EXPECT_EQ(bytes[1], 0x8A);
+    EXPECT_EQ(bytes[2], 0x83);  // ソ
+    EXPECT_EQ(bytes[3], 0x5C);
+    EXPECT_EQ(strlen(text), wcslen(expected) * 2 - 2);  // all double-byte except "%s"
+}
+
+TEST(ModuleStartUp, LanguageIsTheUsersDefault) {
+    InitializeModule(GetModuleHandleA(nullptr));
+    EXPECT_EQ(UiLanguage, GetUserDefaultLangID());
+#ifdef EXPECT_JAPANESE_LOCALE
+    EXPECT_EQ(UiLanguage, 1041);
+    EXPECT_TRUE(IsJapaneseUi());
+#else
+    EXPECT_FALSE(IsJapaneseUi());
+#endif
+}
+
+TEST(ModuleStartUp, NullModuleWarnsWithoutOwnerAndLoadsNothing) {
+    LinkCursorOther = nullptr;
+    CommentsIcon = nullptr;
+    WatchForMessageBox();
+    InitializeModule(nullptr);
+    ASSERT_EQ(Seen.found, 1);
+    EXPECT_EQ(Seen.owner, nullptr);
+    EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
+    EXPECT_EQ(std::string(Seen.text), Format(ResourceLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
+    EXPECT_EQ(ModuleHandle, nullptr);
+    EXPECT_EQ(LinkCursorOther, nullptr);
+    EXPECT_EQ(CommentsIcon, nullptr);
+}
+
+TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
+    HWND owner = CreateOwnerWindow(200, 100);
+    ASSERT_NE(owner, nullptr);
+    PluginInstance record = {};
+    record.hwnd = owner;
+    WatchForMessageBox();
+    ShowPluginMessage(&record, "Saved %d bytes to %s", 1234, "C:\\a.jp2");
+    ASSERT_EQ(Seen.found, 1);
+    EXPECT_EQ(Seen.owner, owner);
+    EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
+    EXPECT_STREQ(Seen.text, "Saved 1234 bytes to C:\\a.jp2");
+    EXPECT_EQ(Seen.icon, LoadIconA(nullptr, IDI_WARNING));
+    EXPECT_EQ(Seen.hasOk, 1);
+    EXPECT_EQ(Seen.hasCancel, 0);
+    DestroyWindow(owner);
+}
+
+TEST(PluginMessage, NullRecordHasNoOwner) {
+    WatchForMessageBox();
+    ShowPluginMessage(nullptr, "%s", "plain");
+    ASSERT_EQ(Seen.found, 1);
+    EXPECT_EQ(Seen.owner, nullptr);
+    EXPECT_STREQ(Seen.text, "plain");
+}
+
+// An argument far longer than the text buffer is cut, not written past it.
+TEST(PluginMessage, OverlongTextIsBounded) {
+    static char longArgument[6000];
+    memset(longArgument, 'x', sizeof(longArgument) - 1);
+    WatchForMessageBox();
+    ShowPluginMessage(nullptr, "head %s tail", longArgument);
+    ASSERT_EQ(Seen.found, 1);
+    EXPECT_EQ(strncmp(Seen.text, "head xxxx", 9), 0);
+    EXPECT_LT(strlen(Seen.text), 2048u);
+}
+
+TEST(InstanceRecord, ClientSizeFollowsTheWindowAndIsZeroWhenDetached) {
+    HWND window = CreateOwnerWindow(321, 123);
+    ASSERT_NE(window, nullptr);
+    PluginInstance record = {};
+    record.hwnd = window;
+    UpdateClientSize(&record);
+    EXPECT_EQ(record.clientWidth, 321);
+    EXPECT_EQ(record.clientHeight, 123);
+    SetWindowPos(window, nullptr, 0, 0, 50, 60, SWP_NOMOVE | SWP_NOZORDER);
+    UpdateClientSize(&record);
+    EXPECT_EQ(record.clientWidth, 50);
+    EXPECT_EQ(record.clientHeight, 60);
+    DestroyWindow(window);
+    UpdateClientSize(&record);
+    EXPECT_EQ(record.clientWidth, 0);
+    EXPECT_EQ(record.clientHeight, 0);
+    record.hwnd = nullptr;
+    record.clientWidth = 7;
+    UpdateClientSize(&record);
+    EXPECT_EQ(record.clientWidth, 0);
+}
+
+}  // namespace
