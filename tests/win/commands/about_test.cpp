@@ -1,0 +1,237 @@
+// The About dialog: both texts line by line for a decoded image, a failed
+// one and one still loading; the tab stop; the icon frames as time passes.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "decode/jpeg2000.h"
+#include "ui_driver.h"
+#include "window/about_dialog.h"
+
+namespace {
+
+const char* AboutCaption() {
+    return IsJapaneseUi() ? "Webブラウザ用 JPEG 2000 プラグイン" : "JPEG 2000 Plug-in for Web Browsers";
+}
+const char* Text(const char* english, const char* japanese) { return IsJapaneseUi() ? japanese : english; }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+struct AboutView {
+    std::string caption;
+    std::vector<std::string> plugin;
+    std::vector<std::string> image;
+};
+
+// Step: read the open About dialog, let `more` look at it, then close it.
+UiStep ReadAboutDialog(AboutView* view, std::function<void(HWND)> more = nullptr) {
+    return [=]() {
+        HWND dialog = FindThreadWindow("#32770", AboutCaption(), IDC_ABOUT_ICON);
+        if (dialog == nullptr) return false;
+        view->caption = WindowText(dialog);
+        view->plugin = Lines(DialogItemText(dialog, IDC_ABOUT_PLUGIN_TEXT));
+        view->image = Lines(DialogItemText(dialog, IDC_ABOUT_IMAGE_TEXT));
+        if (more) more(dialog);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+class AboutDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        instance = NewTestInstance(CreateOwnerWindow());
+        strcpy(instance->url, "http://images.example/p0_09.j2k");
+    }
+    void TearDown() override { FreeTestInstance(instance); }
+    AboutView Show(std::function<void(HWND)> more = nullptr) {
+        AboutView view;
+        EXPECT_EQ(RunModal([&] { ShowAboutDialog(instance); }, {ReadAboutDialog(&view, more)}), 1);
+        return view;
+    }
+    PluginInstance* instance = nullptr;
+};
+
+TEST_F(AboutDialog, PluginTextNamesVersionDateAndLocation) {
+    AboutView view = Show();
+    EXPECT_EQ(view.caption, AboutCaption());
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    ASSERT_GE(view.plugin.size(), 8u);
+    EXPECT_EQ(view.plugin[0], "JPEG 2000 Plug-in for Web Browsers");  // English in both languages
+    EXPECT_EQ(view.plugin[1], Text("English & Japanese Version", "日本語&英語版"));
+    EXPECT_EQ(view.plugin[2], Text("Version: 2.9.5.0", "バージョン: 2.9.5.0"));
+    EXPECT_EQ(view.plugin[3], Text("Date: 2004-03-28", "日付: 2004-03-28"));
+    EXPECT_EQ(view.plugin[4], std::string(Text("JPEG 2000 WPI location: ", "インストールフォルダ: ")) + program);
+    EXPECT_FALSE(view.plugin[5].empty());  // rights notice
+    EXPECT_FALSE(view.plugin[6].empty());  // web page
+    EXPECT_EQ(view.plugin[7], "");         // every line is closed
+}
+
+TEST_F(AboutDialog, DecodedImageWithoutLink) {
+    ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
+    AboutView view = Show();
+    std::vector<std::string> expected = {
+        "URL:\thttp://images.example/conformance/p0_09.j2k",
+        Text("Dimensions:\t17 x 37", "画像サイズ:\t17 x 37"),
+        std::string(Text("File size:\t594 bytes", "ファイルサイズ:\t594 バイト")),
+        std::string(Text("Image type:\t", "画像の種類:\t")) +
+            Text("JPEG 2000 Code Stream (ISO 15444-1)", "JPEG 2000 コードストリーム (ISO 15444-1)"),
+        ""};
+    EXPECT_EQ(view.image, expected);
+}
+
+TEST_F(AboutDialog, FailedDecodeWithLinkAndOwnTarget) {
+    ASSERT_TRUE(LoadConformanceImage(instance, "file1.jp2"));
+    free(instance->dib);
+    instance->dib = nullptr;
+    instance->dibHeader = nullptr;
+    instance->dibBits = nullptr;
+    instance->decodeError = 1;
+    instance->hasLink = 1;
+    strcpy(instance->href, "http://link.example/next.html");
+    strcpy(instance->target, "_SELF");  // not "_self": the comparison is exact
+    AboutView view = Show();
+    std::vector<std::string> expected = {
+        "URL:\thttp://images.example/conformance/file1.jp2",
+        Text("File size:\t650678 bytes", "ファイルサイズ:\t650678 バイト"),
+        std::string(Text("Image type:\t", "画像の種類:\t")) + Text("JP2 File (ISO 15444-1)", "JP2 ファイル (ISO 15444-1)"),
+        Text("Link to:\thttp://link.example/next.html", "リンク先:\thttp://link.example/next.html"),
+        Text("Link target:\t_SELF", "リンクターゲット:\t_SELF"),
+        ""};
+    EXPECT_EQ(view.image, expected);
+}
+
+TEST_F(AboutDialog, StillLoadingWithLinkToSelf) {
+    instance->loadState = LoadStateReceiving;
+    instance->hasLink = 1;
+    strcpy(instance->href, "next.html");
+    AboutView view = Show();
+    std::vector<std::string> expected = {
+        "URL:\thttp://images.example/p0_09.j2k",
+        Text("File size:\t0 bytes", "ファイルサイズ:\t0 バイト"),
+        std::string(Text("Image type:\t", "画像の種類:\t")) + Text("Unknown", "不明"),
+        Text("Link to:\tnext.html", "リンク先:\tnext.html"),
+        ""};
+    EXPECT_EQ(view.image, expected);
+}
+
+TEST_F(AboutDialog, EveryKindHasItsTypeName) {
+    struct KindName {
+        int kind;
+        const char* english;
+        const char* japanese;
+    };
+    const KindName kinds[] = {
+        {FileKindJpx, "JP2 Extentions File (ISO 15444-2)", "JP2 機能拡張ファイル (ISO 15444-2)"},
+        {FileKindMj2, "Motion JPEG 2000 File (ISO 15444-3)", "Motion JPEG 2000 ファイル (ISO 15444-3)"},
+        {FileKindJpm, "JP2 Multi Layer File (ISO 15444-6)", "JP2 機能拡張多層ファイル (ISO 15444-6)"},
+        {FileKindJ3d, "JP2 3-D Object File (ISO 15444-10)", "JP2 3次元立体 ファイル (ISO 15444-10)"},
+        {4, "Unknown", "不明"},
+        {FileKindInvalid, "Unknown", "不明"},
+    };
+    for (const KindName& kind : kinds) {
+        instance->fileKind = kind.kind;
+        char text[AboutTextSize];
+        BuildImageText(text, instance);
+        std::vector<std::string> lines = Lines(text);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[2], std::string(Text("Image type:\t", "画像の種類:\t")) + Text(kind.english, kind.japanese));
+    }
+}
+
+TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
+    memset(instance->url, 'u', sizeof instance->url - 1);
+    instance->hasLink = 1;
+    memset(instance->href, 'h', sizeof instance->href - 1);
+    memset(instance->target, 't', sizeof instance->target - 1);
+    char text[AboutTextSize + 16];
+    memset(text, 'Z', sizeof text);
+    BuildImageText(text, instance);
+    EXPECT_LT(strlen(text), (size_t)AboutTextSize);
+    EXPECT_EQ(text[AboutTextSize], 'Z');
+}
+
+// Both text boxes set one tab stop of 60 dialog units: the text after each
+// label starts at the same column, 60 units from the left edge.
+TEST_F(AboutDialog, TabStopIsSixtyDialogUnits) {
+    int pluginColumn = -1, imageColumn = -1, expectedColumn = -2, defaultColumn = -3;
+    strcpy(instance->url, "x");
+    Show([&](HWND dialog) {
+        HWND image = GetDlgItem(dialog, IDC_ABOUT_IMAGE_TEXT);
+        LRESULT origin = SendMessageA(image, EM_POSFROMCHAR, 0, 0);
+        LRESULT afterTab = SendMessageA(image, EM_POSFROMCHAR, 5, 0);  // "URL:\t" then "x"
+        imageColumn = (short)LOWORD(afterTab) - (short)LOWORD(origin);
+        // The same text in the plug-in box, whose tab stop was set the same way.
+        HWND plugin = GetDlgItem(dialog, IDC_ABOUT_PLUGIN_TEXT);
+        SetWindowTextA(plugin, "URL:\tx");
+        pluginColumn = (short)LOWORD(SendMessageA(plugin, EM_POSFROMCHAR, 5, 0)) -
+                       (short)LOWORD(SendMessageA(plugin, EM_POSFROMCHAR, 0, 0));
+        RECT units = {0, 0, 60, 32};
+        MapDialogRect(dialog, &units);
+        expectedColumn = units.right;
+        defaultColumn = units.bottom;  // 32 units: where a default tab stop lies
+    });
+    EXPECT_NEAR(imageColumn, expectedColumn, 3);
+    EXPECT_NEAR(pluginColumn, expectedColumn, 3);
+    EXPECT_GT(imageColumn, defaultColumn + 10);
+}
+
+// The icon steps every 2 seconds: 113 after 2 s, 114 after 4 s and 112
+// again after 8 s. The timer's ticks are delivered here rather than waited for.
+TEST_F(AboutDialog, IconStepsThroughFourFrames) {
+    AboutFrameIndex = 3;  // left over from an earlier dialog
+    std::vector<int> bigFrames, staticFrames;
+    bool timerRunning = false;
+    auto frameOf = [](HICON icon) {
+        for (int i = 0; i < 4; i++) {
+            if (AboutIconFrames[i] == icon) return i;
+        }
+        return -1;
+    };
+    Show([&](HWND dialog) {
+        bigFrames.push_back(frameOf((HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)));
+        for (int tick = 1; tick <= 4; tick++) {
+            SendMessageA(dialog, WM_TIMER, AboutTimerId, 0);
+            if (tick == 1 || tick == 2 || tick == 4) {
+                bigFrames.push_back(frameOf((HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0)));
+                staticFrames.push_back(frameOf((HICON)SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_GETICON, 0, 0)));
+            }
+        }
+        timerRunning = KillTimer(dialog, AboutTimerId) != 0;
+    });
+    EXPECT_EQ(bigFrames, std::vector<int>({0, 1, 2, 0}));
+    EXPECT_EQ(staticFrames, std::vector<int>({1, 2, 0}));
+    EXPECT_TRUE(timerRunning);
+    EXPECT_EQ(AboutFrameIndex, 0);
+}
+
+TEST_F(AboutDialog, CloseBoxAndEscapeEndTheDialog) {
+    for (UINT message : {(UINT)WM_CLOSE, (UINT)WM_COMMAND}) {
+        bool found = false;
+        UiStep close = [&]() {
+            HWND dialog = FindThreadWindow("#32770", AboutCaption(), IDC_ABOUT_ICON);
+            if (dialog == nullptr) return false;
+            found = true;
+            PostMessageA(dialog, message, message == WM_COMMAND ? IDCANCEL : 0, 0);
+            return true;
+        };
+        EXPECT_EQ(RunModal([&] { ShowAboutDialog(instance); }, {close}, 3000), 1);
+        EXPECT_TRUE(found);
+    }
+}
+
+}  // namespace
