@@ -58,7 +58,7 @@ cmake -S "$src" -B "$work/build" -G Ninja \
     -DBUILD_PKGCONFIG_FILES=OFF >"$work/configure.log" 2>&1 || { cat "$work/configure.log" >&2; exit 1; }
 cmake --build "$work/build" -j2 >"$work/build.log" 2>&1 || { tail -50 "$work/build.log" >&2; exit 1; }
 cmake --install "$work/build" >/dev/null
-basename "$src" >"$prefix/.source-version"
+dpkg-parsechangelog -l "$src/debian/changelog" -S Version >"$prefix/.source-version"
 touch "$prefix/.complete"
 done_at=$(date +%s)
 echo "openjpeg-i686: fetched source in $((fetched - start)) s, built in $((done_at - fetched)) s -> $prefix"
