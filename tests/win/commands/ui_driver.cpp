@@ -63,30 +63,11 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Without a window manager Wine waits up to two seconds for each closed
-// dialog to be withdrawn; windows it does not hand to a manager close at
-// once. The setting is this program's own and is read before its first window.
-void LetWindowsCloseWithoutWindowManager() {
-    char program[MAX_PATH];
-    GetModuleFileNameA(nullptr, program, sizeof program);
-    const char* name = strrchr(program, '\\') != nullptr ? strrchr(program, '\\') + 1 : program;
-    std::string key = std::string("Software\\Wine\\AppDefaults\\") + name + "\\X11 Driver";
-    HKEY opened = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr) ==
-        ERROR_SUCCESS) {
-        RegSetValueExA(opened, "Managed", 0, REG_SZ, (const BYTE*)"N", 2);
-        RegCloseKey(opened);
-    }
-}
-
 // Every test program starts the module as the DLL entry would, with the
 // resources linked into the program itself.
 class ModuleEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override {
-        LetWindowsCloseWithoutWindowManager();
-        InitializeModule(GetModuleHandleA(nullptr));
-    }
+    void SetUp() override { InitializeModule(GetModuleHandleA(nullptr)); }
 };
 ::testing::Environment* const TheModuleEnvironment = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
 
