@@ -153,6 +153,11 @@ const CodestreamCase kCodestreams[] = {
     {"p0_16", 1, 1, {0}, {0}, true},
 };
 
+void PrintTo(const CodestreamCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class CodestreamConformance : public testing::TestWithParam<CodestreamCase> {};
 
 // One DIB channel against reference component `c`, consumed in raster order
@@ -346,6 +351,11 @@ struct Jp2Case {
 };
 
 const Jp2Case kJp2Files[] = {{"file1", 0}, {"file4", 0}, {"file6", 4}};
+
+void PrintTo(const Jp2Case& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class Jp2Conformance : public testing::TestWithParam<Jp2Case> {};
 
