@@ -26,19 +26,20 @@ grep -E 'WARNING|Building OpenJPEG|openjpeg-i686:' "$build/configure.log" || tru
 stage build
 cmake --build "$build" -j "$jobs" || { echo "build failed"; exit 1; }
 
-# One X display for the whole run: the first free one from :90 on.
+# One X display for the whole run; Xvfb picks a free number itself, so runs
+# in several build folders at once do not collide.
 stage xvfb
-display=90
-while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+display_file="$(mktemp)"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-    [ -e "/tmp/.X11-unix/X${display}" ] && break
+for _ in $(seq 100); do
+    [ -s "$display_file" ] && break
     sleep 0.1
 done
+display="$(tr -dc '0-9' <"$display_file")"
+rm -f "$display_file"
+[ -n "$display" ] || { echo "Xvfb did not start"; kill "$xvfb_pid" 2>/dev/null; exit 1; }
+export DISPLAY=":$display"
 
 # A Wine server kept alive across the tests saves its start-up per program.
 export WINEPREFIX="$repo/$build/wineprefix"
