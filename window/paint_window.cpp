@@ -158,6 +158,12 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_SIZE:
         UpdateClientSize(record);
         UpdateScrollBars(record);
+        // A fitted full page is drawn at a size that follows the client
+        // area, and the paint covers only the picture: without an erase the
+        // part a shrinking picture leaves keeps its old pixels.
+        if (record->mode == NP_FULL && record->fitToWindow) {
+            InvalidateRect(window, NULL, TRUE);
+        }
         return 0;
     case WM_PAINT:
         Paint(window, record);

@@ -80,6 +80,7 @@ const FixtureRow Fixtures[] = {
     {"w503h502.j2k", 503, 502, 1, Gradient, 0, 0},
     {"w502h501.j2k", 502, 501, 1, Gradient, 0, 0},
     {"big.j2k", 1600, 1600, 3, Noise, 1, 0},
+    {"mid.j2k", 400, 400, 3, Noise, 1, 0},
 };
 
 }  // namespace
