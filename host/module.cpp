@@ -16,7 +16,7 @@ int32_t AboutFrameIndex = 0;
 static const char ModuleFileName[] = "npkavrel.dll";
 
 // Indexed by IsJapaneseLanguage().
-static const char* const ResourceLoadFailureFormats[2] = {
+static const char* const LoadFailureFormats[2] = {
     "Cannot load resources. Make sure plug-in file is named %s",
     "リソースをロードできません。ファイル名が「%s」かどうか確認して下さい",
 };
@@ -25,8 +25,8 @@ int IsJapaneseLanguage(LANGID language) {
     return language == JapaneseLanguageId ? 1 : 0;
 }
 
-const char* ResourceLoadFailureFormat(LANGID language) {
-    return ResourceLoadFailureFormats[IsJapaneseLanguage(language)];
+const char* ChooseLoadFailureFormat(LANGID language) {
+    return LoadFailureFormats[IsJapaneseLanguage(language)];
 }
 
 // A failed single load leaves a null handle; users of each handle cope with
@@ -45,7 +45,7 @@ void InitializeModule(HINSTANCE module) {
     ModuleHandle = module;
     UiLanguage = GetUserDefaultLangID();
     if (module == nullptr) {
-        ShowPluginMessage(nullptr, ResourceLoadFailureFormat(UiLanguage), ModuleFileName);
+        ShowPluginMessage(nullptr, ChooseLoadFailureFormat(UiLanguage), ModuleFileName);
         return;
     }
     AboutFrameIndex = 0;

@@ -12,6 +12,6 @@ int IsJapaneseLanguage(LANGID language);
 
 // Format of the warning shown when the module has no handle to load its
 // resources from; its one argument is the expected file name.
-const char* ResourceLoadFailureFormat(LANGID language);
+const char* ChooseLoadFailureFormat(LANGID language);
 
 #endif

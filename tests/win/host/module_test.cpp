@@ -53,9 +53,11 @@ VOID CALLBACK InspectAndCloseBox(HWND, UINT, UINT_PTR timer, DWORD) {
     PostMessageA(box, WM_COMMAND, IDOK, 0);
 }
 
-void WatchForMessageBox() {
+// Returns the timer to kill after the call, so a box that never came does
+// not leave a timer firing into later tests.
+UINT_PTR WatchForMessageBox() {
     memset(&Seen, 0, sizeof(Seen));
-    SetTimer(nullptr, 0, 30, InspectAndCloseBox);
+    return SetTimer(nullptr, 0, 30, InspectAndCloseBox);
 }
 
 std::string Format(const char* format, const char* argument) {
@@ -74,16 +76,16 @@ TEST(LanguageRule, OnlyJapaneseJapanSelectsJapanese) {
     EXPECT_EQ(IsJapaneseLanguage(2052), 0);  // Chinese (PRC), also a CJK code page
     EXPECT_EQ(IsJapaneseLanguage(1033), 0);
     EXPECT_EQ(IsJapaneseLanguage(MAKELANGID(LANG_JAPANESE, SUBLANG_NEUTRAL)), 0);
-    EXPECT_STREQ(ResourceLoadFailureFormat(2052), ResourceLoadFailureFormat(1033));
-    EXPECT_STRNE(ResourceLoadFailureFormat(1041), ResourceLoadFailureFormat(1033));
-    EXPECT_STREQ(ResourceLoadFailureFormat(1033), "Cannot load resources. Make sure plug-in file is named %s");
+    EXPECT_STREQ(ChooseLoadFailureFormat(2052), ChooseLoadFailureFormat(1033));
+    EXPECT_STRNE(ChooseLoadFailureFormat(1041), ChooseLoadFailureFormat(1033));
+    EXPECT_STREQ(ChooseLoadFailureFormat(1033), "Cannot load resources. Make sure plug-in file is named %s");
 }
 
 // The Japanese text must be Shift_JIS in the binary: it decodes through code
 // page 932 to the same characters as the UTF-16 literal, and "ソ" carries
 // the trail byte 0x5C that a mistaken UTF-8 build would not produce.
 TEST(LanguageRule, JapaneseTextIsStoredAsShiftJis) {
-    const char* text = ResourceLoadFailureFormat(1041);
+    const char* text = ChooseLoadFailureFormat(1041);
     const wchar_t* expected = L"リソースをロードできません。ファイル名が「%s」かどうか確認して下さい";
     wchar_t decoded[256] = {};
     int count = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, decoded, 256);
@@ -111,12 +113,13 @@ TEST(ModuleStartUp, LanguageIsTheUsersDefault) {
 TEST(ModuleStartUp, NullModuleWarnsWithoutOwnerAndLoadsNothing) {
     LinkCursorOther = nullptr;
     CommentsIcon = nullptr;
-    WatchForMessageBox();
+    UINT_PTR watch = WatchForMessageBox();
     InitializeModule(nullptr);
+    KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(Seen.owner, nullptr);
     EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
-    EXPECT_EQ(std::string(Seen.text), Format(ResourceLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
+    EXPECT_EQ(std::string(Seen.text), Format(ChooseLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
     EXPECT_EQ(ModuleHandle, nullptr);
     EXPECT_EQ(LinkCursorOther, nullptr);
     EXPECT_EQ(CommentsIcon, nullptr);
@@ -127,8 +130,9 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
     ASSERT_NE(owner, nullptr);
     PluginInstance record = {};
     record.hwnd = owner;
-    WatchForMessageBox();
+    UINT_PTR watch = WatchForMessageBox();
     ShowPluginMessage(&record, "Saved %d bytes to %s", 1234, "C:\\a.jp2");
+    KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(Seen.owner, owner);
     EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
@@ -140,8 +144,9 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
 }
 
 TEST(PluginMessage, NullRecordHasNoOwner) {
-    WatchForMessageBox();
+    UINT_PTR watch = WatchForMessageBox();
     ShowPluginMessage(nullptr, "%s", "plain");
+    KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(Seen.owner, nullptr);
     EXPECT_STREQ(Seen.text, "plain");
@@ -151,8 +156,9 @@ TEST(PluginMessage, NullRecordHasNoOwner) {
 TEST(PluginMessage, OverlongTextIsBounded) {
     static char longArgument[6000];
     memset(longArgument, 'x', sizeof(longArgument) - 1);
-    WatchForMessageBox();
+    UINT_PTR watch = WatchForMessageBox();
     ShowPluginMessage(nullptr, "head %s tail", longArgument);
+    KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(strncmp(Seen.text, "head xxxx", 9), 0);
     EXPECT_LT(strlen(Seen.text), 2048u);
