@@ -94,6 +94,19 @@ TEST(EntryPoints, NullTablesAreRefused) {
     ShutdownPlugin(&browser);
 }
 
+// A browser that skips NP_GetEntryPoints gives the plug-in no table to
+// complete; initialising must still succeed instead of writing through null.
+TEST(EntryPoints, InitializeWithoutEntryPointsFirstIsSafe) {
+    Session session;
+    StartSession(&session, 0x000B);
+    Browser& browser = session.browser;
+    browser.browserFuncs.size = sizeof(browser.browserFuncs);
+    browser.browserFuncs.version = 0x000B;
+    EXPECT_EQ(browser.initialize(&browser.browserFuncs), NPERR_NO_ERROR);
+    EXPECT_EQ(browser.shutdown(), NPERR_NO_ERROR);
+    ShutdownPlugin(&browser);
+}
+
 // Unloading and loading again starts the module afresh; a second browser
 // session in the same process behaves like the first.
 TEST(EntryPoints, ReloadAfterShutdownWorks) {
