@@ -77,7 +77,9 @@ TEST_F(CommentsDialog, Utf8WithAndWithoutMark) {
     bool japanese = GetACP() == 932;
     std::string utf8 = japanese ? "\xE6\x97\xA5\xE6\x9C\xAC" : "caf\xC3\xA9";
     std::string shown = japanese ? "日本" : "caf\xE9";
-    if (!japanese) ASSERT_EQ(GetACP(), 1252u);
+    if (!japanese) {
+        ASSERT_EQ(GetACP(), 1252u);
+    }
 
     SetComments("\xEF\xBB\xBF" + utf8);
     CommentsView marked = Show();

@@ -178,12 +178,16 @@ std::string ConformancePath(const char* name) {
 }
 
 bool LoadConformanceImage(PluginInstance* instance, const char* name) {
-    std::vector<unsigned char> bytes = ReadWholeFile(ConformancePath(name).c_str());
+    return LoadImageFile(instance, ConformancePath(name).c_str(), name);
+}
+
+bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName) {
+    std::vector<unsigned char> bytes = ReadWholeFile(path);
     if (bytes.empty()) return false;
     instance->data = (uint8_t*)malloc(bytes.size());
     memcpy(instance->data, bytes.data(), bytes.size());
     instance->dataSize = instance->dataLength = instance->dataCapacity = (int32_t)bytes.size();
-    snprintf(instance->url, sizeof instance->url, "http://images.example/conformance/%s", name);
+    snprintf(instance->url, sizeof instance->url, "http://images.example/conformance/%s", urlName);
     instance->fileKind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
     uint8_t* dib = nullptr;
     if (!DecodeToPackedDib(&dib, instance->data, instance->dataSize)) return false;

@@ -55,6 +55,8 @@ void FreeTestInstance(PluginInstance* instance);
 // Fills the instance as a complete stream of the conformance file `name`
 // and its decode leave it: data, kind, image, comments, loadState 3.
 bool LoadConformanceImage(PluginInstance* instance, const char* name);
+// The same for any file; the URL ends in `urlName`.
+bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
 
 // The bytes of a file, empty when it cannot be read.
 std::vector<unsigned char> ReadWholeFile(const char* path);

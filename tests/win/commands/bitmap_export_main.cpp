@@ -1,0 +1,96 @@
+// Exports the decoded image of each input file the way a user gets it: a
+// bitmap file through Save Image As (bitmap filter, path typed into the real
+// dialog) and the CF_DIB block through Copy Current Frame.
+// Usage: commands_bitmap_export OUTPUT_DIRECTORY INPUT...
+// Writes NAME.bmp and NAME.dib per input that decodes; prints one line each.
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <string>
+
+#include "commands/save_image.h"
+#include "decode/jpeg2000.h"
+#include "ui_driver.h"
+#include "window/context_menu.h"
+
+namespace {
+
+const char* BaseName(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p != 0; p++) {
+        if (*p == '/' || *p == '\\') name = p + 1;
+    }
+    return name;
+}
+
+UiStep SaveAsBitmap(const std::string& path) {
+    return [path]() {
+        HWND dialog = FindThreadWindow("#32770", IsJapaneseUi() ? "画像に名前を付けて保存..." : "Save Image As...", cmb1);
+        if (dialog == nullptr) return false;
+        HWND types = GetDlgItem(dialog, cmb1);
+        SendMessageA(types, CB_SETCURSEL, 1, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
+        SetDlgItemTextA(dialog, cmb13, path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
+bool WriteClipboardDib(const std::string& path, size_t size) {
+    if (!OpenClipboard(nullptr)) return false;
+    bool written = false;
+    HANDLE data = GetClipboardData(CF_DIB);
+    const void* bytes = data != nullptr && GlobalSize(data) >= size ? GlobalLock(data) : nullptr;
+    FILE* file = bytes != nullptr ? fopen(path.c_str(), "wb") : nullptr;
+    if (file != nullptr) {
+        written = fwrite(bytes, 1, size, file) == size;
+        written = fclose(file) == 0 && written;
+    }
+    if (bytes != nullptr) GlobalUnlock(data);
+    CloseClipboard();
+    return written;
+}
+
+// 1 exported, 0 failed, -1 the file does not decode.
+int ExportOne(const char* outputDirectory, const char* input) {
+    PluginInstance* instance = NewTestInstance(CreateOwnerWindow());
+    int result = -1;
+    if (LoadImageFile(instance, input, BaseName(input))) {
+        // The dialog takes the path as a user would type it: backslashes only.
+        std::string stem = std::string(outputDirectory) + "\\" + BaseName(input);
+        for (char& c : stem) {
+            if (c == '/') c = '\\';
+        }
+        DeleteFileA((stem + ".bmp").c_str());
+        std::vector<std::string> messages;
+        int steps = RunModal([&] { SaveImageAs(instance); }, {SaveAsBitmap(stem + ".bmp"), AnswerPluginMessage(&messages)});
+        RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
+        bool copied = WriteClipboardDib(stem + ".dib", (size_t)PackedDibSize(instance->dib));
+        bool saved = GetFileAttributesA((stem + ".bmp").c_str()) != INVALID_FILE_ATTRIBUTES;
+        result = steps == 1 && messages.empty() && saved && copied ? 1 : 0;
+    }
+    FreeTestInstance(instance);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: commands_bitmap_export OUTPUT_DIRECTORY INPUT...\n");
+        return 2;
+    }
+    InitializeModule(GetModuleHandleA(nullptr));
+    int failures = 0;
+    for (int i = 2; i < argc; i++) {
+        int result = ExportOne(argv[1], argv[i]);
+        printf("%s %s\n", result == 1 ? "exported" : result == 0 ? "FAILED" : "undecodable", BaseName(argv[i]));
+        if (result == 0) failures++;
+    }
+    return failures == 0 ? 0 : 1;
+}
