@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/jpeg2000.h"
+#include "test_instances.h"
 #include "ui_driver.h"
 #include "window/about_dialog.h"
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "decode/jpeg2000.h"
+#include "test_instances.h"
 #include "ui_driver.h"
 #include "window/context_menu.h"
 

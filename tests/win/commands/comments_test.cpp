@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands/comments_dialog.h"
+#include "test_instances.h"
 #include "ui_driver.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "test_instances.h"
 #include "ui_driver.h"
 #include "window/context_menu.h"
 

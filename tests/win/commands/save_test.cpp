@@ -12,6 +12,7 @@
 
 #include "commands/save_image.h"
 #include "decode/jpeg2000.h"
+#include "test_instances.h"
 #include "ui_driver.h"
 
 namespace {

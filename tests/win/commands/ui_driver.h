@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin.h"
-
 // One step of a script: called on every timer tick until it returns true.
 typedef std::function<bool()> UiStep;
 
@@ -48,20 +46,7 @@ UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const 
 // The program's top-level window that owns menus and dialogs (made once).
 HWND CreateOwnerWindow();
 
-// A zero-filled instance as NPP_New leaves it, attached to `window`.
-PluginInstance* NewTestInstance(HWND window);
-void FreeTestInstance(PluginInstance* instance);
-
-// Fills the instance as a complete stream of the conformance file `name`
-// and its decode leave it: data, kind, image, comments, loadState 3.
-bool LoadConformanceImage(PluginInstance* instance, const char* name);
-// The same for any file; the URL ends in `urlName`.
-bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
-
 // The bytes of a file, empty when it cannot be read.
 std::vector<unsigned char> ReadWholeFile(const char* path);
-
-// The shared conformance file `name` as a Windows path.
-std::string ConformancePath(const char* name);
 
 #endif

@@ -12,6 +12,7 @@
 #include "commands/wallpaper.h"
 #include "decode/jpeg2000.h"
 #include "host/plugin.h"
+#include "test_instances.h"
 #include "ui_driver.h"
 
 namespace {

@@ -1,0 +1,68 @@
+// Test instances filled from real files, and the module started as the DLL
+// entry would start it, with the resources linked into the test program.
+#include "test_instances.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "decode/jpeg2000.h"
+#include "ui_driver.h"
+
+namespace {
+
+// Every test program starts the module as the DLL entry would, with the
+// resources linked into the program itself.
+class ModuleEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { InitializeModule(GetModuleHandleA(nullptr)); }
+};
+::testing::Environment* const TheModuleEnvironment = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+
+}  // namespace
+
+PluginInstance* NewTestInstance(HWND window) {
+    PluginInstance* instance = (PluginInstance*)calloc(1, sizeof(PluginInstance));
+    instance->mode = NP_EMBED;
+    instance->hwnd = window;
+    instance->fitToWindow = 1;
+    instance->fileKind = 255;
+    strcpy(instance->target, "_self");
+    return instance;
+}
+
+void FreeTestInstance(PluginInstance* instance) {
+    if (instance == nullptr) return;
+    free(instance->data);
+    free(instance->dib);
+    free(instance->comments);
+    free(instance);
+}
+
+std::string ConformancePath(const char* name) {
+    return std::string("Z:") + NPKAVREL_CONFORMANCE_DIR + "/" + name;
+}
+
+bool LoadConformanceImage(PluginInstance* instance, const char* name) {
+    return LoadImageFile(instance, ConformancePath(name).c_str(), name);
+}
+
+bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName) {
+    std::vector<unsigned char> bytes = ReadWholeFile(path);
+    if (bytes.empty()) return false;
+    instance->data = (uint8_t*)malloc(bytes.size());
+    memcpy(instance->data, bytes.data(), bytes.size());
+    instance->dataSize = instance->dataLength = instance->dataCapacity = (int32_t)bytes.size();
+    snprintf(instance->url, sizeof instance->url, "http://images.example/conformance/%s", urlName);
+    instance->fileKind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
+    uint8_t* dib = nullptr;
+    if (!DecodeToPackedDib(&dib, instance->data, instance->dataSize)) return false;
+    instance->dib = dib;
+    instance->dibHeader = (BITMAPINFOHEADER*)dib;
+    instance->dibBits = dib + 40 + PackedDibPaletteSize(dib);
+    ExtractCodestreamComments(&instance->comments, &instance->commentsLength, instance->data,
+                              (uint32_t)instance->dataSize);
+    instance->loadState = LoadStateEnded;
+    return true;
+}

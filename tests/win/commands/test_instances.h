@@ -1,0 +1,23 @@
+// Plug-in instances for unit-level tests: made as NPP_New leaves them and
+// filled as a complete stream and its decode would, from real files.
+#ifndef TESTS_WIN_COMMANDS_TEST_INSTANCES_H
+#define TESTS_WIN_COMMANDS_TEST_INSTANCES_H
+
+#include <string>
+
+#include "host/plugin.h"
+
+// A zero-filled instance as NPP_New leaves it, attached to `window`.
+PluginInstance* NewTestInstance(HWND window);
+void FreeTestInstance(PluginInstance* instance);
+
+// Fills the instance as a complete stream of the conformance file `name`
+// and its decode leave it: data, kind, image, comments, loadState 3.
+bool LoadConformanceImage(PluginInstance* instance, const char* name);
+// The same for any file; the URL ends in `urlName`.
+bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
+
+// The shared conformance file `name` as a Windows path.
+std::string ConformancePath(const char* name);
+
+#endif
