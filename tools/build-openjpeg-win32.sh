@@ -17,11 +17,13 @@ if [ -f "$prefix/lib/libopenjp2.a" ] && [ -f "$prefix/.complete" ]; then
 fi
 
 start=$(date +%s)
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
 # apt-get source needs a deb-src entry; add one for the Debian release we
 # install binaries from, only if none is there yet.
 if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
     # The security archive carries the patched releases under its own suite.
-    cat >/etc/apt/sources.list.d/project-deb-src.sources <<'SRC'
+    $SUDO tee /etc/apt/sources.list.d/project-deb-src.sources >/dev/null <<'SRC'
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
@@ -34,15 +36,15 @@ Suites: bookworm-security
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 SRC
-    apt-get update -qq
+    $SUDO apt-get update -qq
 fi
-command -v dpkg-source >/dev/null || apt-get install -y -qq dpkg-dev >/dev/null
+command -v dpkg-source >/dev/null || $SUDO apt-get install -y -qq dpkg-dev >/dev/null
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fetch_source() { (cd "$work" && apt-get source -qq openjpeg2 >"$work/source.log" 2>&1); }
 # A stale package list (entry added earlier, lists since replaced) needs one refresh.
-fetch_source || { apt-get update -qq && fetch_source; } || { cat "$work/source.log" >&2; exit 1; }
+fetch_source || { $SUDO apt-get update -qq && fetch_source; } || { cat "$work/source.log" >&2; exit 1; }
 src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'openjpeg2-*' | head -n1)"
 [ -n "$src" ] || { echo "openjpeg2 source not unpacked" >&2; exit 1; }
 fetched=$(date +%s)

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <string>
+
 #include "host/plugin.h"
 #include "resource_ids.h"
 
@@ -75,32 +77,40 @@ TEST_F(ResourceLoad, EveryIconHandleIsLoadedAndDistinct) {
     EXPECT_EQ(ModuleHandle, GetModuleHandleA(nullptr));
 }
 
-// Each size of each group must be present: LoadImage picks the exact size
-// only when the group carries it.
-TEST_F(ResourceLoad, IconGroupsCarryEverySize) {
+// Each group must carry every size at every depth: Windows picks the image
+// closest to the display's size and depth, and a missing one is scaled.
+// Read from this program's resources: the group directory and each image's
+// own header.
+TEST_F(ResourceLoad, IconGroupsCarryEverySizeAndDepth) {
     struct Expected {
         int id;
-        int sizes[3];
+        const char* images;  // "size/bpp ..." in directory order
     };
+    const char* aboutFrame = "48/8 48/32 32/4 32/8 32/32 16/4 16/8 16/32 ";
     const Expected groups[] = {
-        {IDI_ABOUT_FRAME_1, {48, 32, 16}}, {IDI_ABOUT_FRAME_2, {48, 32, 16}}, {IDI_ABOUT_FRAME_3, {48, 32, 16}},
-        {IDI_ABOUT_FRAME_4, {48, 32, 16}}, {IDI_COMMENTS, {32, 16, 0}},
+        {IDI_ABOUT_FRAME_1, aboutFrame}, {IDI_ABOUT_FRAME_2, aboutFrame}, {IDI_ABOUT_FRAME_3, aboutFrame},
+        {IDI_ABOUT_FRAME_4, aboutFrame}, {IDI_COMMENTS, "32/4 32/8 16/4 16/8 "},
     };
     for (const Expected& group : groups) {
         HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(group.id), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
         ASSERT_NE(found, nullptr) << group.id;
-        auto* bits = static_cast<BYTE*>(LockResource(LoadResource(nullptr, found)));
-        for (int size : group.sizes) {
-            if (size == 0) {
-                continue;
-            }
-            int id = LookupIconIdFromDirectoryEx(bits, TRUE, size, size, LR_DEFAULTCOLOR);
-            ASSERT_NE(id, 0) << group.id << " at " << size;
-            HRSRC image = FindResourceA(nullptr, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3) /* RT_ICON */);
-            ASSERT_NE(image, nullptr);
-            auto* header = static_cast<BITMAPINFOHEADER*>(LockResource(LoadResource(nullptr, image)));
-            EXPECT_EQ(header->biWidth, size) << group.id;
+        const BYTE* directory = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found)));
+        int count = directory[4] | directory[5] << 8;
+        std::string listed;
+        for (int i = 0; i < count; i++) {
+            const BYTE* entry = directory + 6 + 14 * i;
+            int width = entry[0] == 0 ? 256 : entry[0];
+            int bitCount = entry[6] | entry[7] << 8;
+            int imageId = entry[12] | entry[13] << 8;
+            listed += std::to_string(width) + "/" + std::to_string(bitCount) + " ";
+            HRSRC image = FindResourceA(nullptr, MAKEINTRESOURCEA(imageId), MAKEINTRESOURCEA(3) /* RT_ICON */);
+            ASSERT_NE(image, nullptr) << group.id;
+            auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(nullptr, image)));
+            EXPECT_EQ(header->biWidth, width) << group.id;
+            EXPECT_EQ(header->biHeight, 2 * width) << group.id;  // colour rows plus mask rows
+            EXPECT_EQ(header->biBitCount, bitCount) << group.id;
         }
+        EXPECT_EQ(listed, group.images) << group.id;
     }
 }
 
