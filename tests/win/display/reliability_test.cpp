@@ -1,0 +1,165 @@
+// Load and faults through npkavrel.dll: 200 instances created, streamed and
+// destroyed (half while their decode runs), and the library unloaded right
+// after NP_Shutdown while decodes still run. Nothing may crash, and the
+// process's private memory and its threads must come back.
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "browser_page.h"
+
+namespace {
+
+const SIZE_T MemoryBound = 3u << 20;
+
+SIZE_T PrivateUsage() {
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&counters, sizeof counters);
+    // Windows documents the two as the same; Wine 8 fills only the older one.
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+int ThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
+// Serves messages until the process has no more threads than `threads`.
+int WaitForThreads(int threads, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (ThreadCount() > threads) {
+        if (GetTickCount() - start > timeoutMs) {
+            return 0;
+        }
+        WaitUntilQuiet(20, 50);
+    }
+    WaitUntilQuiet(50, 1000);
+    return 1;
+}
+
+std::string ReadFixture(const char* name) {
+    std::string bytes;
+    FILE* file = fopen((std::string(FIXTURE_DIR) + "/" + name).c_str(), "rb");
+    if (file) {
+        char chunk[65536];
+        size_t count;
+        while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
+            bytes.append(chunk, count);
+        }
+        fclose(file);
+    }
+    return bytes;
+}
+
+HWND Frame() {
+    static HWND frame = CreateWindowExA(0, "STATIC", "reliability", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, NULL,
+                                        NULL, NULL, NULL);
+    return frame;
+}
+
+// One instance from NPP_New to NPP_Destroy, as a browser drives it.
+void RunInstance(Browser* browser, const std::string& file, int destroyWhileDecoding) {
+    const NPPluginFuncs& plugin = browser->pluginFuncs;
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, Frame(), NULL, NULL, NULL);
+    NPP_t npp = {};
+    npp.ndata = browser;
+    char mime[] = "image/x-j2c";
+    ASSERT_EQ(NPERR_NO_ERROR, plugin.newp(mime, &npp, NP_EMBED, 0, NULL, NULL, NULL));
+    NPWindow npWindow = {};
+    npWindow.window = window;
+    npWindow.width = 200;
+    npWindow.height = 200;
+    plugin.setwindow(&npp, &npWindow);
+    NPStream stream = {};
+    stream.url = "file:///reliability.j2k";
+    stream.end = (uint32_t)file.size();
+    uint16_t type = 0;
+    plugin.newstream(&npp, mime, &stream, 0, &type);
+    for (int32_t offset = 0; offset < (int32_t)file.size(); offset += 8192) {
+        int32_t length = std::min<int32_t>(8192, (int32_t)file.size() - offset);
+        ASSERT_EQ(length, plugin.write(&npp, &stream, offset, length, (void*)(file.data() + offset)));
+    }
+    plugin.destroystream(&npp, &stream, NPRES_DONE);
+    if (!destroyWhileDecoding) {
+        WaitUntilQuiet(30, 5000);
+    }
+    ASSERT_EQ(NPERR_NO_ERROR, plugin.destroy(&npp, NULL));
+    EXPECT_EQ(nullptr, npp.pdata);
+    DestroyWindow(window);
+}
+
+void StartBrowser(Browser* browser) {
+    InitializeBrowser(browser, 0x000B, NULL);
+    browser->printUrlRequests = 0;
+    ASSERT_TRUE(LoadPluginLibrary(browser, "npkavrel.dll"));
+    ASSERT_TRUE(StartPlugin(browser));
+}
+
+TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
+    std::string file = ReadFixture("mid.j2k");
+    ASSERT_FALSE(file.empty());
+    static Browser browser;
+    StartBrowser(&browser);
+    int threads = ThreadCount();
+    for (int i = 0; i < 20; ++i) {  // warm-up: heaps, fonts, codec tables
+        RunInstance(&browser, file, i % 2);
+    }
+    ASSERT_TRUE(WaitForThreads(threads, 60000));
+    SIZE_T memory = PrivateUsage();
+    for (int i = 0; i < 200; ++i) {
+        RunInstance(&browser, file, i % 2);
+    }
+    ASSERT_TRUE(WaitForThreads(threads, 120000));
+    SIZE_T grown = PrivateUsage() > memory ? PrivateUsage() - memory : 0;
+    printf("private memory %lu -> %lu bytes\n", (unsigned long)memory, (unsigned long)PrivateUsage());
+    EXPECT_GT(memory, 0u);
+    EXPECT_LT(grown, MemoryBound) << "from " << memory;
+    ShutdownPlugin(&browser);
+}
+
+// Each cycle loads the library, starts 20 decodes (the last one long enough
+// to be sure it still runs), destroys every instance at once and unloads.
+// Memory is compared from the end of the second cycle: the first ones grow
+// the heap to the peak of 20 concurrent decodes, which it keeps.
+TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
+    std::string file = ReadFixture("mid.j2k");
+    std::string longFile = ReadFixture("big.j2k");
+    ASSERT_FALSE(file.empty());
+    ASSERT_FALSE(longFile.empty());
+    int threads = ThreadCount();
+    SIZE_T memory = 0;
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        static Browser browser;
+        StartBrowser(&browser);
+        for (int i = 0; i < 20; ++i) {
+            RunInstance(&browser, i == 19 ? longFile : file, 1);
+        }
+        ShutdownPlugin(&browser);  // NP_Shutdown, then FreeLibrary
+        // The decode threads keep the code loaded until each has ended.
+        EXPECT_NE(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
+        ASSERT_TRUE(WaitForThreads(threads, 120000)) << cycle;
+        EXPECT_EQ(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
+        if (cycle == 1) {
+            memory = PrivateUsage();
+        }
+    }
+    SIZE_T grown = PrivateUsage() > memory ? PrivateUsage() - memory : 0;
+    printf("private memory after the second unload %lu, after the tenth %lu bytes\n", (unsigned long)memory,
+           (unsigned long)PrivateUsage());
+    EXPECT_LT(grown, MemoryBound) << "from " << memory;
+}
+
+}  // namespace
