@@ -17,7 +17,7 @@
 namespace {
 
 const uint32_t kSide = 4000;
-const int kRuns = 3;
+const int kRuns = 5;
 
 struct ReadView {
     const uint8_t* data;
