@@ -10,7 +10,6 @@ struct ScriptState {
     const std::vector<UiStep>* steps;
     size_t next;
     DWORD deadline;
-    bool cancelled;
 };
 ScriptState* CurrentScript = nullptr;
 
@@ -47,8 +46,9 @@ void CALLBACK ScriptTick(HWND, UINT, UINT_PTR, DWORD) {
         script->next++;
         return;
     }
-    if (script->next < script->steps->size() && GetTickCount() > script->deadline && !script->cancelled) {
-        script->cancelled = true;
+    // Past the deadline, keep cancelling: a closed box may uncover another.
+    if (script->next < script->steps->size() && GetTickCount() > script->deadline) {
+        script->deadline = GetTickCount() + 500;
         EndMenu();
         EnumThreadWindows(GetCurrentThreadId(), CancelWindow, 0);
     }
@@ -61,7 +61,7 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs) {
-    ScriptState script = {&steps, 0, GetTickCount() + timeoutMs, false};
+    ScriptState script = {&steps, 0, GetTickCount() + timeoutMs};
     ScriptState* outer = CurrentScript;
     CurrentScript = &script;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, ScriptTick);

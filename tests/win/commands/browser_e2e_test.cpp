@@ -1,0 +1,269 @@
+// Every menu command end to end: npkavrel.dll in the test browser, the menu
+// opened by a right click on the image, items chosen with the keyboard, the
+// Save As dialog answered by typing, and the effect looked at afterwards.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <string>
+#include <vector>
+
+#include "browser_page.h"
+#include "decode/jpeg2000.h"
+#include "ui_driver.h"
+
+namespace {
+
+bool Japanese() { return GetUserDefaultLangID() == 1041; }
+const char* Text(const char* english, const char* japanese) { return Japanese() ? japanese : english; }
+
+// A path as a user types it, with backslashes only.
+std::string WorkPath(const char* name) {
+    std::string path = std::string(E2E_DIR) + "\\" + name;
+    for (char& c : path) {
+        if (c == '/') c = '\\';
+    }
+    return path;
+}
+
+// The decoded image as the bitmap file j2k2bmp writes for it.
+std::vector<unsigned char> ExpectedBitmapFile(const char* name) {
+    std::vector<unsigned char> bytes = ReadWholeFile(WorkPath(name).c_str());
+    uint8_t* dib = nullptr;
+    std::vector<unsigned char> file;
+    if (!bytes.empty() && DecodeToPackedDib(&dib, bytes.data(), (int32_t)bytes.size())) {
+        uint8_t header[14];
+        BuildBitmapFileHeader(header, dib);
+        file.assign(header, header + 14);
+        file.insert(file.end(), dib, dib + PackedDibSize(dib));
+    }
+    free(dib);
+    return file;
+}
+
+std::string ClipboardText() {
+    std::string text = "<none>";
+    if (OpenClipboard(nullptr)) {
+        HANDLE data = GetClipboardData(CF_TEXT);
+        if (data != nullptr) text = (const char*)GlobalLock(data);
+        if (data != nullptr) GlobalUnlock(data);
+        CloseClipboard();
+    }
+    return text;
+}
+
+// What a user does: press the right button on the image and let it go.
+// Messages are served until the script is through (or its time is up).
+int RightClickAndRun(HWND pluginWindow, const std::vector<UiStep>& steps) {
+    bool done = false;
+    std::vector<UiStep> script = steps;
+    script.push_back([&done]() { return done = true; });
+    return RunModal(
+               [&] {
+                   PostMessageA(pluginWindow, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+                   PostMessageA(pluginWindow, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+                   DWORD deadline = GetTickCount() + 10000;
+                   MSG message;
+                   while (!done && GetTickCount() < deadline) {
+                       while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                           TranslateMessage(&message);
+                           DispatchMessageA(&message);
+                       }
+                       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+                   }
+               },
+               script) -
+           1;
+}
+
+std::vector<KeyPress> Down(int count) {
+    std::vector<KeyPress> keys(count, KeyPress{WM_KEYDOWN, VK_DOWN});
+    keys.push_back({WM_KEYDOWN, VK_RETURN});
+    return keys;
+}
+UiStep Pick(HWND owner, std::vector<KeyPress> keys, std::vector<std::string>* labels = nullptr) {
+    return UseOpenMenu(
+        owner,
+        [labels](HMENU menu) {
+            for (int i = 0; labels != nullptr && i < GetMenuItemCount(menu); i++) {
+                char label[512] = "";
+                GetMenuStringA(menu, i, label, sizeof label, MF_BYPOSITION);
+                labels->push_back(label);
+            }
+        },
+        keys);
+}
+UiStep Mnemonic(HWND owner, char letter) { return Pick(owner, {{WM_CHAR, (WPARAM)letter}}); }
+
+class BrowserCommands : public ::testing::Test {
+protected:
+    static Browser browser;
+    static void SetUpTestSuite() {
+        CreateDirectoryA(E2E_DIR, nullptr);
+        for (const char* name : {"p0_09.j2k", "file1.jp2"}) {
+            std::string source = std::string("Z:") + NPKAVREL_CONFORMANCE_DIR + "/" + name;
+            CopyFileA(source.c_str(), WorkPath(name).c_str(), FALSE);
+        }
+        FILE* page = fopen(WorkPath("linked.html").c_str(), "wb");
+        fputs("<html><body><embed src=\"p0_09.j2k\" width=\"120\" height=\"90\" href=\"file1.jp2\"></body></html>", page);
+        fclose(page);
+        InitializeBrowser(&browser, 0x000B, nullptr);
+        browser.printUrlRequests = 0;
+        ASSERT_TRUE(LoadPluginLibrary(&browser, "npkavrel.dll"));
+        ASSERT_TRUE(StartPlugin(&browser));
+        EnablePageBrowsing(&browser);
+    }
+    static void TearDownTestSuite() { ShutdownPlugin(&browser); }
+    void SetUp() override { browser.urlRequestCount = 0; }
+    void TearDown() override {
+        while (!OpenFrames().empty()) CloseFrame(OpenFrames()[0]);
+    }
+    HWND Open(const char* name, int width, int height) {
+        frame = OpenFrame(&browser, WorkPath(name), width, height, DefaultStreamOptions());
+        EXPECT_NE(frame, nullptr);
+        EXPECT_TRUE(WaitUntilQuiet(300, 30000));
+        return frame != nullptr && !frame->instances.empty() ? frame->instances[0]->window : nullptr;
+    }
+    BrowserFrame* frame = nullptr;
+};
+Browser BrowserCommands::browser;
+
+TEST_F(BrowserCommands, SaveAsBitmapByArrowKeysAndTypedPath) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    std::string path = WorkPath("typed.bmp");
+    DeleteFileA(path.c_str());
+    std::vector<std::string> labels;
+    std::string suggested;
+    UiStep answerDialog = [&]() {
+        HWND dialog = FindThreadWindow("#32770", Text("Save Image As...", "画像に名前を付けて保存..."), cmb1);
+        if (dialog == nullptr) return false;
+        suggested = DialogItemText(dialog, cmb13);
+        HWND types = GetDlgItem(dialog, cmb1);
+        SendMessageA(types, CB_SETCURSEL, 1, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
+        SetDlgItemTextA(dialog, cmb13, path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+    // Full page without link: Refresh, Save Image As, ...
+    EXPECT_EQ(RightClickAndRun(image, {Pick(image, Down(2), &labels), answerDialog}), 2);
+    ASSERT_GE(labels.size(), 2u);
+    EXPECT_EQ(labels[0], Text("&Refresh (p0_09.j2k)", "画像を再描画(&V) (p0_09.j2k)"));
+    EXPECT_EQ(suggested, "p0_09.j2k");
+    std::vector<unsigned char> expected = ExpectedBitmapFile("p0_09.j2k");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+}
+
+TEST_F(BrowserCommands, CopiesReachTheClipboard) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'y')}), 1);
+    std::string url = ClipboardText();
+    EXPECT_EQ(url.substr(0, 5), "file:");
+    EXPECT_EQ(url.substr(url.size() - 10), "/p0_09.j2k");
+
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'c')}), 1);
+    std::vector<unsigned char> file = ExpectedBitmapFile("p0_09.j2k");
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE dib = GetClipboardData(CF_DIB);
+    ASSERT_NE(dib, nullptr);
+    ASSERT_GE(GlobalSize(dib), file.size() - 14);
+    const unsigned char* bytes = (const unsigned char*)GlobalLock(dib);
+    EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + file.size() - 14),
+              std::vector<unsigned char>(file.begin() + 14, file.end()));
+    GlobalUnlock(dib);
+    CloseClipboard();
+}
+
+TEST_F(BrowserCommands, FitToggleShowsAndHidesScrollBars) {
+    HWND image = Open("file1.jp2", 200, 150);  // 768 x 512: larger than the window
+    ASSERT_NE(image, nullptr);
+    auto hasScrollBars = [&]() { return (GetWindowLongA(image, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL)) != 0; };
+    EXPECT_FALSE(hasScrollBars());
+    UINT checkedBefore = 0, checkedAfter = 0;
+    auto fitState = [](UINT* state) {
+        return [state](HMENU menu) { *state = GetMenuState(menu, 47013, MF_BYCOMMAND) & MF_CHECKED; };
+    };
+    EXPECT_EQ(RightClickAndRun(image, {UseOpenMenu(image, fitState(&checkedBefore), {{WM_CHAR, 'f'}})}), 1);
+    WaitUntilQuiet(200, 5000);
+    EXPECT_TRUE(checkedBefore);
+    EXPECT_TRUE(hasScrollBars());
+    EXPECT_EQ(RightClickAndRun(image, {UseOpenMenu(image, fitState(&checkedAfter), {{WM_CHAR, 'f'}})}), 1);
+    WaitUntilQuiet(200, 5000);
+    EXPECT_FALSE(checkedAfter);
+    EXPECT_FALSE(hasScrollBars());
+}
+
+TEST_F(BrowserCommands, LinkOpensInANewFrameAndViewReloads) {
+    HWND image = Open("linked.html", 400, 300);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'n')}), 1);
+    WaitUntilQuiet(300, 30000);
+    ASSERT_EQ(browser.urlRequestCount, 1);
+    EXPECT_STREQ(browser.urlRequests[0].url, "file1.jp2");
+    EXPECT_STREQ(browser.urlRequests[0].target, "_blank");
+    ASSERT_EQ(OpenFrames().size(), 2u);
+    EXPECT_EQ(OpenFrames()[1]->fullPage, 1);
+
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'v')}), 1);
+    WaitUntilQuiet(300, 30000);
+    ASSERT_EQ(browser.urlRequestCount, 2);
+    EXPECT_STREQ(browser.urlRequests[1].target, "_self");
+    std::string viewed = browser.urlRequests[1].url;
+    EXPECT_EQ(viewed.substr(viewed.size() - 10), "/p0_09.j2k");
+}
+
+TEST_F(BrowserCommands, AboutAndCommentsDialogsDescribeTheImage) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    std::string aboutImage, commentText, commentLabel;
+    UiStep readAbout = [&]() {
+        HWND dialog = FindThreadWindow("#32770", nullptr, 1003);
+        if (dialog == nullptr) return false;
+        aboutImage = DialogItemText(dialog, 1001);
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return true;
+    };
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'a'), readAbout}), 2);
+    EXPECT_NE(aboutImage.find(Text("Dimensions:\t17 x 37\r\n", "画像サイズ:\t17 x 37\r\n")), std::string::npos)
+        << aboutImage;
+    EXPECT_NE(aboutImage.find(Text("File size:\t594 bytes\r\n", "ファイルサイズ:\t594 バイト\r\n")), std::string::npos);
+
+    UiStep readComments = [&]() {
+        HWND dialog = FindThreadWindow("#32770", Text("Image comments", "画像のコメント"), 1004);
+        if (dialog == nullptr) return false;
+        commentText = DialogItemText(dialog, 1002);
+        commentLabel = DialogItemText(dialog, 1004);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'm'), readComments}), 2);
+    EXPECT_EQ(commentText, "Kakadu-3.0.7");
+    EXPECT_EQ(commentLabel, Text("Encoding:  ISO-8859-1", "文字列エンコーディング:  ISO-8859-1"));
+}
+
+TEST_F(BrowserCommands, WallpaperPointsTheDesktopAtTheImage) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    char before[MAX_PATH] = "";
+    SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof before, before, 0);
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'w')}), 1);
+    char after[MAX_PATH] = "";
+    SystemParametersInfoA(SPI_GETDESKWALLPAPER, sizeof after, after, 0);
+    std::string path = after;
+    ASSERT_GT(path.size(), 13u);
+    EXPECT_EQ(path.substr(path.size() - 13), "\\npkavrel.bmp");
+    EXPECT_EQ(ReadWholeFile(after), ExpectedBitmapFile("p0_09.j2k"));
+    DeleteFileA(after);
+    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, before, SPIF_UPDATEINIFILE);
+}
+
+}  // namespace
