@@ -291,3 +291,46 @@ TEST(Decode, SeveralInstancesDecodeAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Reserves every free range of the address space, so that no thread stack
+// can be placed; released again by ReleaseAddressSpace.
+std::vector<void*> ReserveAddressSpace() {
+    std::vector<void*> blocks;
+    for (SIZE_T size = (SIZE_T)1 << 30; size >= 65536; size /= 2) {
+        while (void* block = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS)) {
+            blocks.push_back(block);
+        }
+    }
+    return blocks;
+}
+
+void ReleaseAddressSpace(const std::vector<void*>& blocks) {
+    for (void* block : blocks) {
+        VirtualFree(block, 0, MEM_RELEASE);
+    }
+}
+
+TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
+    Element element;
+    CreateElement(&element, 160, 60, NP_EMBED, {});
+    std::vector<uint8_t> file = ReadFixture("quad.j2k");
+    NPStream stream = OpenStream(&element.npp, (uint32_t)file.size());
+    ASSERT_EQ((int32_t)file.size(), NPP_Write(&element.npp, &stream, 0, (int32_t)file.size(), file.data()));
+    std::vector<void*> blocks = ReserveAddressSpace();
+    NPError result = NPP_DestroyStream(&element.npp, &stream, NPRES_DONE);
+    PluginInstance* record = RecordOf(&element);
+    int32_t running = LoadAcquire(&record->decodeThread.running);
+    ReleaseAddressSpace(blocks);
+    EXPECT_EQ(NPERR_NO_ERROR, result);
+    ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
+    EXPECT_EQ(1, record->decodeError);
+    EXPECT_EQ(3, record->loadState);
+    Capture capture = CaptureWindow(element.window);
+    EXPECT_EQ(RenderStatusBox(160, 60, ExpectedText("Plug-in's Error", "プラグインがエラーを起こしました。")).pixels,
+              capture.pixels);
+    DestroyElement(&element);
+}
+
+}  // namespace
