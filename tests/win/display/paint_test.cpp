@@ -99,6 +99,13 @@ struct StatusCase {
     const char* japanese;
 };
 
+// The Japanese run must really be Japanese, or it would only repeat the
+// English checks.
+TEST(StatusBox, RunsInTheLanguageItWasBuiltFor) {
+    StartPlugin();
+    EXPECT_EQ(EXPECT_JAPANESE_UI, IsJapaneseUi() ? 1 : 0);
+}
+
 TEST(StatusBox, ShowsTheTextOfEachState) {
     const StatusCase cases[] = {
         {"waiting", 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。"},
