@@ -8,53 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "browser_page.h"
+#include "pixel_capture.h"
 
 namespace {
 
 const uint32_t Red = 0xFF0000, Green = 0x00FF00, Blue = 0x0000FF, White = 0xFFFFFF, Gray = 0x808080;
 
-struct Pixels {
-    int width;
-    int height;
-    std::vector<uint32_t> rgb;
-    uint32_t At(int x, int y) const { return rgb[(size_t)y * width + x]; }
-};
-
-Pixels ReadDc(HDC dc, int width, int height) {
-    Pixels pixels = {width, height, std::vector<uint32_t>((size_t)width * height)};
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
-    GdiFlush();
-    for (size_t i = 0; i < pixels.rgb.size(); ++i) {
-        pixels.rgb[i] = ((const uint32_t*)bits)[i] & 0xFFFFFF;
-    }
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
-    return pixels;
-}
-
-Pixels ReadFrame(BrowserFrame* frame) {
-    RECT client;
-    GetClientRect(frame->window, &client);
-    HDC dc = GetDC(frame->window);
-    Pixels pixels = ReadDc(dc, client.right, client.bottom);
-    ReleaseDC(frame->window, dc);
-    return pixels;
-}
+Capture ReadFrame(BrowserFrame* frame) { return CaptureClient(frame->window); }
 
 // The .bmp files the browser writes: 24-bit, bottom-up.
-Pixels ReadBmp(const std::string& path) {
-    Pixels pixels = {0, 0, {}};
+Capture ReadBmp(const std::string& path) {
+    Capture pixels = {0, 0, {}};
     FILE* file = fopen(path.c_str(), "rb");
     if (!file) {
         return pixels;
@@ -71,7 +35,7 @@ Pixels ReadBmp(const std::string& path) {
             for (int y = 0; y < info.biHeight; ++y) {
                 const uint8_t* row = rows.data() + (size_t)(info.biHeight - 1 - y) * stride;
                 for (int x = 0; x < info.biWidth; ++x) {
-                    pixels.rgb.push_back((uint32_t)row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x]);
+                    pixels.pixels.push_back((uint32_t)row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x]);
                 }
             }
         }
@@ -134,7 +98,7 @@ TEST_F(BrowserTest, PageLaysOutEveryEmbedAndPassesItsAttributes) {
     EXPECT_EQ("hidden", second[4].first);
     EXPECT_EQ("", second[4].second);
 
-    Pixels page = ReadFrame(frame);
+    Capture page = ReadFrame(frame);
     // Flow layout: 8-pixel margins, one row.
     EXPECT_EQ(Red, page.At(8 + 5, 8 + 5));        // quad stretched to 200x100
     EXPECT_EQ(White, page.At(8 + 195, 8 + 95));
@@ -150,7 +114,7 @@ TEST_F(BrowserTest, PageLaysOutEveryEmbedAndPassesItsAttributes) {
 TEST_F(BrowserTest, SamplePageShowsAllFourImages) {
     BrowserFrame* frame = Open(SAMPLE_DIR "/four.html", 800, 600);
     ASSERT_EQ(4u, frame->instances.size());
-    Pixels page = ReadFrame(frame);
+    Capture page = ReadFrame(frame);
     for (PageInstance* instance : frame->instances) {
         // The sample's sky is pink at the top and its hills green at the
         // bottom; the status box would be white with black text.
@@ -166,14 +130,14 @@ TEST_F(BrowserTest, FullPageFitsThenFollowsResize) {
     BrowserFrame* frame = Open(Fixture("quad.jp2"), 300, 200);
     ASSERT_EQ(1u, frame->instances.size());
     EXPECT_EQ(1, frame->fullPage);
-    Pixels own = ReadFrame(frame);
+    Capture own = ReadFrame(frame);
     EXPECT_EQ(Red, own.At(0, 0));
     EXPECT_EQ(White, own.At(63, 47));
     EXPECT_EQ(Gray, own.At(64, 0));
     EXPECT_EQ(Gray, own.At(0, 48));
     ResizeFrame(frame, 300, 36);  // 64x48 fitted to a 36-pixel height: 48x36
     WaitUntilQuiet(200, 10000);
-    Pixels fitted = ReadFrame(frame);
+    Capture fitted = ReadFrame(frame);
     ASSERT_EQ(36, fitted.height);
     EXPECT_EQ(White, fitted.At(47, 35));
     EXPECT_EQ(Blue, fitted.At(0, 35));
@@ -190,7 +154,7 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
     const Delivery deliveries[] = {{7, 0, StreamReversed}, {100, 1, StreamPairsSwapped}, {1, 0, StreamInOrder}};
     for (const Delivery& d : deliveries) {
         BrowserFrame* frame = Open(Fixture("gradient.jp2"), 256, 256, StreamOptions{d.block, d.announce, d.order, NPRES_DONE});
-        Pixels page = ReadFrame(frame);
+        Capture page = ReadFrame(frame);
         EXPECT_EQ(0x102080u, page.At(16, 32)) << d.block;
         EXPECT_EQ(0xFFFF80u, page.At(255, 255)) << d.block;
         CloseFrame(frame);
@@ -200,10 +164,10 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
 TEST_F(BrowserTest, BrokenStreamKeepsTheLoadingBox) {
     BrowserFrame* frame =
         Open(Fixture("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR});
-    Pixels page = ReadFrame(frame);
+    Capture page = ReadFrame(frame);
     EXPECT_EQ(0u, page.At(0, 0));
     EXPECT_EQ(White, page.At(190, 90));
-    for (uint32_t pixel : page.rgb) {
+    for (uint32_t pixel : page.pixels) {
         ASSERT_NE(Red, pixel);
     }
 }
@@ -247,7 +211,7 @@ TEST_F(BrowserTest, PrintsAnEmbeddedElementIntoAMemoryDc) {
     ASSERT_EQ(1u, frame->instances.size());
     std::string path = Fixture("printed.bmp");
     ASSERT_TRUE(PrintElementToFile(frame->instances[0], path));
-    Pixels printed = ReadBmp(path);
+    Capture printed = ReadBmp(path);
     ASSERT_EQ(120, printed.width);
     EXPECT_EQ(Red, printed.At(2, 2));
     EXPECT_EQ(Green, printed.At(117, 2));

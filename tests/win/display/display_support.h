@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "host/plugin.h"
+#include "pixel_capture.h"
 
 // What the stand-in browser was asked and what it answers.
 struct BrowserRecord {
@@ -58,15 +59,8 @@ void SendFile(Element* element, const char* fixtureName);
 int WaitForDecode(Element* element, DWORD timeoutMs = 20000);
 void PumpMessages();
 
-// Pixels as 0xRRGGBB, top-down.
-struct Capture {
-    int width;
-    int height;
-    std::vector<uint32_t> pixels;
-    uint32_t At(int x, int y) const { return pixels[(size_t)y * width + x]; }
-};
+// A child of the shared test frame, brought on top and read back.
 Capture CaptureWindow(HWND window);
-Capture CaptureDc(HDC dc, int width, int height);
 // What the status box with this text looks like at this size.
 Capture RenderStatusBox(int width, int height, const char* text);
 
