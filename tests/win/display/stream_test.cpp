@@ -334,3 +334,49 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string MessageBoxText;
+
+// Reads and closes the warning box that the plug-in shows on this thread.
+void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = FindWindowA("#32770", NULL);
+    if (!box) {
+        return;
+    }
+    char text[2048] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    MessageBoxText = text;
+    char caption[256] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    MessageBoxText = std::string(caption) + "|" + MessageBoxText;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    KillTimer(NULL, timer);
+}
+
+TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
+    Element element;
+    CreateElement(&element, 60, 60, NP_EMBED, {});
+    NPStream stream = OpenStream(&element.npp, 0);
+    std::vector<uint8_t> block(1000, 9);
+    ASSERT_EQ(1000, NPP_Write(&element.npp, &stream, 0, 1000, block.data()));
+    MessageBoxText.clear();
+    SetTimer(NULL, 0, 50, CloseMessageBox);
+    std::vector<void*> blocks = ReserveAddressSpace();
+    int32_t written = NPP_Write(&element.npp, &stream, 64 << 20, 1000, block.data());
+    ReleaseAddressSpace(blocks);
+    EXPECT_EQ(-1, written);
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(nullptr, record->data);
+    EXPECT_EQ(0, record->dataLength);
+    EXPECT_EQ(0, record->dataCapacity);
+    EXPECT_EQ(0u, MessageBoxText.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, "))
+        << MessageBoxText;
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
+    EXPECT_EQ(3, record->loadState);
+    EXPECT_EQ(0, record->decodeThread.running);
+    DestroyElement(&element);
+}
+
+}  // namespace
