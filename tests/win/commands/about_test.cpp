@@ -130,30 +130,6 @@ TEST_F(AboutDialog, StillLoadingWithLinkToSelf) {
     EXPECT_EQ(view.image, expected);
 }
 
-TEST_F(AboutDialog, EveryKindHasItsTypeName) {
-    struct KindName {
-        int kind;
-        const char* english;
-        const char* japanese;
-    };
-    const KindName kinds[] = {
-        {FileKindJpx, "JP2 Extentions File (ISO 15444-2)", "JP2 機能拡張ファイル (ISO 15444-2)"},
-        {FileKindMj2, "Motion JPEG 2000 File (ISO 15444-3)", "Motion JPEG 2000 ファイル (ISO 15444-3)"},
-        {FileKindJpm, "JP2 Multi Layer File (ISO 15444-6)", "JP2 機能拡張多層ファイル (ISO 15444-6)"},
-        {FileKindJ3d, "JP2 3-D Object File (ISO 15444-10)", "JP2 3次元立体 ファイル (ISO 15444-10)"},
-        {4, "Unknown", "不明"},
-        {FileKindInvalid, "Unknown", "不明"},
-    };
-    for (const KindName& kind : kinds) {
-        instance->fileKind = kind.kind;
-        char text[AboutTextSize];
-        BuildImageText(text, instance);
-        std::vector<std::string> lines = Lines(text);
-        ASSERT_EQ(lines.size(), 4u);
-        EXPECT_EQ(lines[2], std::string(Text("Image type:\t", "画像の種類:\t")) + Text(kind.english, kind.japanese));
-    }
-}
-
 TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
     memset(instance->url, 'u', sizeof instance->url - 1);
     instance->hasLink = 1;
