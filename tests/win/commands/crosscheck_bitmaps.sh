@@ -6,6 +6,10 @@
 # Usage: crosscheck_bitmaps.sh WINE_RUN EXPORT_EXE J2K2BMP CONFORMANCE_DIR WORK_DIR
 set -euo pipefail
 wine_run=$1 export_exe=$2 j2k2bmp=$3 conformance=$4 work=$5
+if [ ! -x "$j2k2bmp" ]; then
+    echo "no native j2k2bmp at $j2k2bmp: build the native preset first"
+    exit 77
+fi
 
 rm -rf "$work"
 mkdir -p "$work/native" "$work/plugin"
