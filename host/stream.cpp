@@ -170,8 +170,11 @@ void DecodeThreadMain(DecodeThreadBlock* block) {
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     if (LoadAcquire(&block->running) == DecodeRunning) {
         HWND window = LoadAcquire(&record->hwnd);
-        if (window) {
-            PostMessageA(window, DecodeFinishedMessage(), 0, 0);
+        // A full message queue refuses the post; the picture must still
+        // come, so the window is at least marked for repainting (this
+        // neither waits for the UI thread nor touches the scroll members).
+        if (window && !PostMessageA(window, DecodeFinishedMessage(), 0, 0)) {
+            InvalidateRect(window, NULL, TRUE);
         }
     }
     // Handshake with NPP_Destroy: whoever comes second releases the record.
