@@ -222,7 +222,8 @@ TEST_F(Wallpaper, RunOnWindowsXpUsesSystemRoot) {
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());
+    WriteValue(HKEY_CURRENT_USER, appKey.c_str(), "Version", "<absent>");
+    RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());  // when nothing else is in it
 
     EXPECT_EQ(exitCode, 0u);
     EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
