@@ -59,6 +59,18 @@ int WriteExactly(HANDLE file, const void* bytes, DWORD size) {
     return WriteFile(file, bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
+// The 14-byte file header, then the whole PackedDib; 1 when every byte was
+// written.
+int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
+    if (dib == nullptr) return 0;
+    int dibSize = PackedDibSize(dib);
+    if (dibSize <= 0) return 0;
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    if (!WriteExactly(file, header, sizeof header)) return 0;
+    return WriteExactly(file, dib, (DWORD)dibSize);
+}
+
 }  // namespace
 
 const SaveFilter* FindSaveFilter(int fileKind) {
@@ -87,16 +99,6 @@ void FileNameFromUrl(char* nameOut, const char* url) {
     if (length > 259) length = 259;
     memcpy(nameOut, url + afterSeparator, length);
     nameOut[length] = 0;
-}
-
-int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
-    if (dib == nullptr) return 0;
-    int dibSize = PackedDibSize(dib);
-    if (dibSize <= 0) return 0;
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    if (!WriteExactly(file, header, sizeof header)) return 0;
-    return WriteExactly(file, dib, (DWORD)dibSize);
 }
 
 void SaveImageAs(PluginInstance* instance) {

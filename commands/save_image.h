@@ -26,8 +26,4 @@ extern const UiText SaveTextCannotCreate;
 extern const UiText SaveTextWriteError;
 extern const UiText SaveTextTitle;
 
-// Writes the 14-byte file header and the whole PackedDib into an open file;
-// 1 when every byte was written.
-int WriteBitmapToHandle(HANDLE file, const uint8_t* dib);
-
 #endif
