@@ -196,6 +196,63 @@ TEST_F(AboutDialog, IconStepsThroughFourFrames) {
     EXPECT_EQ(AboutFrameIndex, 0);
 }
 
+// One control of a plain (not extended) dialog template.
+struct TemplateControl {
+    DWORD style;
+    short x, y, cx, cy;
+    WORD id;
+};
+
+// Steps over a zero-terminated UTF-16 text or a 0xFFFF-prefixed ordinal.
+const WORD* SkipTemplateName(const WORD* at) {
+    if (*at == 0xFFFF) return at + 2;
+    while (*at++ != 0) {
+    }
+    return at;
+}
+
+std::vector<TemplateControl> ReadTemplateControls(int templateId) {
+    std::vector<TemplateControl> controls;
+    HRSRC found = FindResourceA(ModuleHandle, MAKEINTRESOURCEA(templateId), (LPCSTR)RT_DIALOG);
+    if (found == nullptr) return controls;
+    const DLGTEMPLATE* dialog = (const DLGTEMPLATE*)LockResource(LoadResource(ModuleHandle, found));
+    const WORD* at = (const WORD*)(dialog + 1);
+    at = SkipTemplateName(SkipTemplateName(SkipTemplateName(at)));  // menu, class, caption
+    if (dialog->style & DS_SETFONT) at = SkipTemplateName(at + 1);  // point size, face
+    for (int i = 0; i < dialog->cdit; i++) {
+        const DLGITEMTEMPLATE* item = (const DLGITEMTEMPLATE*)(((uintptr_t)at + 3) & ~(uintptr_t)3);
+        controls.push_back({item->style, item->x, item->y, item->cx, item->cy, item->id});
+        at = SkipTemplateName(SkipTemplateName((const WORD*)(item + 1)));  // class, text
+        at += 1 + *at / sizeof(WORD);  // creation data
+    }
+    return controls;
+}
+
+// The resource compiler may not keep what the script says (it once made the
+// icon 0 x 0): the compiled template is compared with the dialog's layout.
+TEST(AboutTemplate, ControlsKeepTheirPlacesAndStyles) {
+    const DWORD child = WS_CHILD | WS_VISIBLE;
+    const DWORD edit = child | ES_MULTILINE | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_READONLY | WS_BORDER |
+                       WS_VSCROLL | WS_TABSTOP;
+    std::vector<TemplateControl> controls = ReadTemplateControls(IDD_ABOUT);
+    ASSERT_EQ(controls.size(), 4u);
+    const TemplateControl expected[] = {
+        {child | BS_DEFPUSHBUTTON | WS_TABSTOP, 255, 7, 50, 14, IDOK},
+        {edit, 7, 85, 297, 73, IDC_ABOUT_IMAGE_TEXT},
+        {edit, 7, 7, 232, 70, IDC_ABOUT_PLUGIN_TEXT},
+        {child | SS_ICON, 269, 43, 20, 20, IDC_ABOUT_ICON},
+    };
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(expected[i].id);
+        EXPECT_EQ(controls[i].id, expected[i].id);
+        EXPECT_EQ(controls[i].style, expected[i].style);
+        EXPECT_EQ(controls[i].x, expected[i].x);
+        EXPECT_EQ(controls[i].y, expected[i].y);
+        EXPECT_EQ(controls[i].cx, expected[i].cx);
+        EXPECT_EQ(controls[i].cy, expected[i].cy);
+    }
+}
+
 TEST_F(AboutDialog, CloseBoxAndEscapeEndTheDialog) {
     for (UINT message : {(UINT)WM_CLOSE, (UINT)WM_COMMAND}) {
         bool found = false;
