@@ -48,18 +48,22 @@ void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSiz
     if (record->*axis.origin < 0) {
         record->*axis.origin = 0;
     }
-    SCROLLINFO info = {};
-    info.cbSize = sizeof info;
-    info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    info.nMin = 0;
-    info.nMax = imageSize - 1;
-    info.nPage = (UINT)client;
-    info.nPos = record->*axis.origin;
     if (client < imageSize - axis.neededMargin) {
         if (!(record->*axis.shown)) {
             ShowScrollBar(record->hwnd, axis.bar, TRUE);
             record->*axis.shown = 1;
         }
+        // Showing a bar sends WM_SIZE, whose nested update may show the other
+        // bar and shrink the client area: the bar is described from the
+        // values as they are now, else its page keeps the old client size
+        // and the thumb never reaches the image's end.
+        SCROLLINFO info = {};
+        info.cbSize = sizeof info;
+        info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+        info.nMin = 0;
+        info.nMax = imageSize - 1;
+        info.nPage = (UINT)(record->*axis.clientSize);
+        info.nPos = record->*axis.origin;
         SetScrollInfo(record->hwnd, axis.bar, &info, TRUE);
     } else if (record->*axis.shown) {
         ShowScrollBar(record->hwnd, axis.bar, FALSE);

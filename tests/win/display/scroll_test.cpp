@@ -56,6 +56,24 @@ TEST(ScrollBars, DecodeEndShowsTheBarWithRangePageAndPosition) {
     DestroyElement(&element);
 }
 
+// Showing the horizontal bar shrinks the height, which brings the vertical
+// bar, which shrinks the width: each bar's page is the client size left at
+// the end (a stale page would keep the thumb from the image's last columns).
+TEST(ScrollBars, BothBarsPagesFollowTheClientTheyLeave) {
+    Element element;
+    CreateScrolledPage(&element, 400, 300, "wide.j2k");
+    PluginInstance* record = RecordOf(&element);
+    RECT client;
+    GetClientRect(element.window, &client);
+    ASSERT_LT(client.right, 400);
+    ASSERT_LT(client.bottom, 300);
+    EXPECT_EQ((UINT)client.right, ReadBar(element.window, SB_HORZ).nPage);
+    EXPECT_EQ((UINT)client.bottom, ReadBar(element.window, SB_VERT).nPage);
+    EXPECT_EQ(1, record->hScrollShown);
+    EXPECT_EQ(1, record->vScrollShown);
+    DestroyElement(&element);
+}
+
 TEST(ScrollBars, ThumbTrackMovesThePictureAndPast16BitsClampsToZero) {
     Element element;
     CreateScrolledPage(&element, 400, 700, "wide.j2k");
