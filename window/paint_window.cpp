@@ -155,16 +155,22 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 0;
     }
     switch (message) {
-    case WM_SIZE:
+    case WM_SIZE: {
+        int32_t oldScrollX = record->scrollX;
+        int32_t oldScrollY = record->scrollY;
         UpdateClientSize(record);
         UpdateScrollBars(record);
         // A fitted full page is drawn at a size that follows the client
         // area, and the paint covers only the picture: without an erase the
-        // part a shrinking picture leaves keeps its old pixels.
-        if (record->mode == NP_FULL && record->fitToWindow) {
+        // part a shrinking picture leaves keeps its old pixels. A scrolled
+        // page whose origin the clamp moved would likewise keep the columns
+        // of the old origin beside the newly exposed ones of the new.
+        bool fitted = record->mode == NP_FULL && record->fitToWindow;
+        if (fitted || record->scrollX != oldScrollX || record->scrollY != oldScrollY) {
             InvalidateRect(window, NULL, TRUE);
         }
         return 0;
+    }
     case WM_PAINT:
         Paint(window, record);
         return 0;

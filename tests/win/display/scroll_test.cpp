@@ -171,6 +171,25 @@ TEST(ScrollBars, EnlargingClampsTheOriginAndHidesTheBar) {
     DestroyElement(&element);
 }
 
+// Scrolled to the end, the window grows and the origin comes back: what is
+// shown then is the picture a full repaint at the new origin gives, not the
+// old columns beside new ones.
+TEST(ScrollBars, EnlargingAtTheEndShowsOnePictureAtTheClampedOrigin) {
+    Element element;
+    CreateScrolledPage(&element, 200, 300, "gradient.jp2");
+    PluginInstance* record = RecordOf(&element);
+    HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
+    int32_t endOrigin = record->scrollX;
+    CaptureWindow(element.window);
+    SetWindowPos(element.window, NULL, 0, 0, 230, 300, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_LT(record->scrollX, endOrigin);
+    Capture afterResize = CaptureWindow(element.window);
+    InvalidateRect(element.window, NULL, TRUE);
+    Capture repainted = CaptureWindow(element.window);
+    EXPECT_EQ(repainted.pixels, afterResize.pixels);
+    DestroyElement(&element);
+}
+
 TEST(ScrollBars, FitOnOrEmbeddedIgnoresScrolling) {
     Element page;
     CreateElement(&page, 100, 100, NP_FULL, {});
