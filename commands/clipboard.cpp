@@ -46,6 +46,8 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
         GlobalFree(block);
         failure = &ClipboardTextCannotSet;
     }
+    // Closed before the warning: a message box waits for the user, and an
+    // open clipboard would refuse every other program meanwhile.
     CloseClipboard();
     if (failure != nullptr) ShowUiMessage(instance, *failure);
 }

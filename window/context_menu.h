@@ -51,7 +51,8 @@ void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instanc
 // The label of the view/refresh item into labelOut (MenuLabelSize bytes).
 void FormatViewImageLabel(char* labelOut, const PluginInstance* instance);
 
-// Shortens a name to 50 bytes and makes it safe as menu text, in place.
+// Shortens a name to 50 bytes and makes it safe as menu text, in place;
+// the text needs room for 101 bytes, since every "&" is doubled.
 void EscapeMenuLabel(char* text);
 
 // Carries out one chosen command; 0 and unknown identifiers do nothing.
