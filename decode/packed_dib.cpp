@@ -83,12 +83,10 @@ int PackedDibSize(const uint8_t* dib)
     return (int)size;
 }
 
+// Without a DIB the sizes reduce to the header alone: bfSize 14, bfOffBits 54.
 void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib)
 {
     memset(headerOut, 0, 14);
-    if (dib == NULL) {
-        return;
-    }
     headerOut[0] = 'B';
     headerOut[1] = 'M';
     StoreLittle32(headerOut + 2, 14u + (uint32_t)PackedDibSize(dib));

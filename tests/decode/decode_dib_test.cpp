@@ -307,6 +307,12 @@ TEST(PackedDib, SizesAndFileHeader)
     EXPECT_EQ(14u + 40 + 1024 + 120, Le32(file + 2));
     EXPECT_EQ(0u, Le32(file + 6));
     EXPECT_EQ(54u + 1024, Le32(file + 10));
+    // No image: still a "BM" header, sized for the header alone.
+    BuildBitmapFileHeader(file, nullptr);
+    EXPECT_EQ('B', file[0]);
+    EXPECT_EQ('M', file[1]);
+    EXPECT_EQ(14u, Le32(file + 2));
+    EXPECT_EQ(54u, Le32(file + 10));
 }
 
 } // namespace
