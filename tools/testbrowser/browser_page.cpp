@@ -332,34 +332,6 @@ int WriteBmp(const std::string& path, int width, int height, const std::vector<u
     return (fclose(file) == 0) && ok;
 }
 
-// Copies width x height pixels of a device context into a .bmp file.
-int SaveDcToBmp(HDC source, int width, int height, const std::string& path) {
-    if (width <= 0 || height <= 0) {
-        return 0;
-    }
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = NULL;
-    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    if (!bitmap) {
-        return 0;
-    }
-    HDC memory = CreateCompatibleDC(source);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-    GdiFlush();
-    int stride = (width * 3 + 3) & ~3;
-    std::vector<uint8_t> rows((const uint8_t*)bits, (const uint8_t*)bits + (size_t)stride * height);
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
-    return WriteBmp(path, width, height, rows);
-}
-
 }  // namespace
 
 StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE}; }
@@ -445,13 +417,40 @@ void RunMessageLoop() {
     }
 }
 
+int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const std::string& path) {
+    if (width <= 0 || height <= 0) {
+        return 0;
+    }
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (!bitmap) {
+        return 0;
+    }
+    HDC memory = CreateCompatibleDC(source);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, source, left, top, SRCCOPY);
+    GdiFlush();
+    int stride = (width * 3 + 3) & ~3;
+    std::vector<uint8_t> rows((const uint8_t*)bits, (const uint8_t*)bits + (size_t)stride * height);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return WriteBmp(path, width, height, rows);
+}
+
 int SaveFrameScreenshot(BrowserFrame* frame, const std::string& bmpPath) {
     RedrawWindow(frame->window, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     PumpMessages();
     RECT client;
     GetClientRect(frame->window, &client);
     HDC dc = GetDC(frame->window);
-    int ok = SaveDcToBmp(dc, client.right, client.bottom, bmpPath);
+    int ok = SaveDcAreaToBmp(dc, 0, 0, client.right, client.bottom, bmpPath);
     ReleaseDC(frame->window, dc);
     return ok;
 }
@@ -472,7 +471,7 @@ int PrintElementToFile(PageInstance* instance, const std::string& bmpPath) {
     print.print.embedPrint.window.y = 0;
     print.print.embedPrint.platformPrint = printer;
     instance->frame->browser->pluginFuncs.print(&instance->npp, &print);
-    int ok = SaveDcToBmp(printer, width, height, bmpPath);
+    int ok = SaveDcAreaToBmp(printer, 0, 0, width, height, bmpPath);
     SelectObject(printer, old);
     DeleteObject(page);
     DeleteDC(printer);

@@ -68,6 +68,10 @@ int WaitUntilQuiet(int quietMs, int maxMs);
 // Serves messages until no frame is left (interactive use).
 void RunMessageLoop();
 
+// The width x height pixels at (left, top) of a device context as a 24-bit
+// bottom-up .bmp file.
+int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const std::string& path);
+
 // Client area of the frame, children included, as a 24-bit .bmp file.
 int SaveFrameScreenshot(BrowserFrame* frame, const std::string& bmpPath);
 

@@ -55,32 +55,10 @@ bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes)
 
 // The screen inside `area` as a 24-bit bottom-up .bmp file.
 bool SaveScreenArea(const RECT& area, const std::string& path) {
-    int width = area.right - area.left, height = area.bottom - area.top;
     HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    DWORD rowBytes = ((DWORD)width * 3 + 3) & ~3u;
-    BITMAPFILEHEADER header = {0x4D42, (DWORD)(54 + rowBytes * height), 0, 0, 54};
-    FILE* file = fopen(path.c_str(), "wb");
-    bool written = file != nullptr && fwrite(&header, sizeof header, 1, file) == 1 &&
-                   fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file) == 1 &&
-                   fwrite(bits, rowBytes, height, file) == (size_t)height;
-    if (file != nullptr) written = fclose(file) == 0 && written;
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    bool saved = SaveDcAreaToBmp(screen, area.left, area.top, area.right - area.left, area.bottom - area.top, path);
     ReleaseDC(nullptr, screen);
-    return written;
+    return saved;
 }
 
 RECT WindowArea(HWND window) {
