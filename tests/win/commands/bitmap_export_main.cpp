@@ -7,9 +7,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include <commdlg.h>
-#include <dlgs.h>
-
 #include <string>
 
 #include "commands/save_image.h"
@@ -26,20 +23,6 @@ const char* BaseName(const char* path) {
         if (*p == '/' || *p == '\\') name = p + 1;
     }
     return name;
-}
-
-UiStep SaveAsBitmap(const std::string& path) {
-    return [path]() {
-        HWND dialog = FindThreadWindow("#32770", IsJapaneseUi() ? "画像に名前を付けて保存..." : "Save Image As...", cmb1);
-        if (dialog == nullptr) return false;
-        HWND types = GetDlgItem(dialog, cmb1);
-        SendMessageA(types, CB_SETCURSEL, 1, 0);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
-        SetDlgItemTextA(dialog, cmb13, path.c_str());
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        return true;
-    };
 }
 
 bool WriteClipboardDib(const std::string& path, size_t size) {
@@ -69,7 +52,9 @@ int ExportOne(const char* outputDirectory, const char* input) {
         }
         DeleteFileA((stem + ".bmp").c_str());
         std::vector<std::string> messages;
-        int steps = RunModal([&] { SaveImageAs(instance); }, {SaveAsBitmap(stem + ".bmp"), AnswerPluginMessage(&messages)});
+        SaveDialogView view;
+        int steps = RunModal([&] { SaveImageAs(instance); },
+                             {AnswerSaveDialog(&view, 2, stem + ".bmp"), AnswerPluginMessage(&messages)});
         RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
         bool copied = WriteClipboardDib(stem + ".dib", (size_t)PackedDibSize(instance->dib));
         bool saved = GetFileAttributesA((stem + ".bmp").c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -7,9 +7,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include <commdlg.h>
-#include <dlgs.h>
-
 #include <string>
 #include <vector>
 
@@ -139,24 +136,12 @@ TEST_F(BrowserCommands, SaveAsBitmapByArrowKeysAndTypedPath) {
     std::string path = WorkPath("typed.bmp");
     DeleteFileA(path.c_str());
     std::vector<std::string> labels;
-    std::string suggested;
-    UiStep answerDialog = [&]() {
-        HWND dialog = FindThreadWindow("#32770", Text("Save Image As...", "画像に名前を付けて保存..."), cmb1);
-        if (dialog == nullptr) return false;
-        suggested = DialogItemText(dialog, cmb13);
-        HWND types = GetDlgItem(dialog, cmb1);
-        SendMessageA(types, CB_SETCURSEL, 1, 0);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
-        SetDlgItemTextA(dialog, cmb13, path.c_str());
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        return true;
-    };
+    SaveDialogView dialog;
     // Full page without link: Refresh, Save Image As, ...
-    EXPECT_EQ(RightClickAndRun(image, {Pick(image, Down(2), &labels), answerDialog}), 2);
+    EXPECT_EQ(RightClickAndRun(image, {Pick(image, Down(2), &labels), AnswerSaveDialog(&dialog, 2, path)}), 2);
     ASSERT_GE(labels.size(), 2u);
     EXPECT_EQ(labels[0], Text("&Refresh (p0_09.j2k)", "画像を再描画(&V) (p0_09.j2k)"));
-    EXPECT_EQ(suggested, "p0_09.j2k");
+    EXPECT_EQ(dialog.suggestedName, "p0_09.j2k");
     std::vector<unsigned char> expected = ExpectedBitmapFile("p0_09.j2k");
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(ReadWholeFile(path.c_str()), expected);

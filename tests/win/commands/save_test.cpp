@@ -4,9 +4,6 @@
 #include <string.h>
 #include <windows.h>
 
-#include <commdlg.h>
-#include <dlgs.h>
-
 #include <string>
 #include <vector>
 
@@ -16,47 +13,6 @@
 #include "ui_driver.h"
 
 namespace {
-
-const char* SaveTitle() { return IsJapaneseUi() ? "画像に名前を付けて保存..." : "Save Image As..."; }
-
-// What the user saw in the dialog.
-struct SaveDialogView {
-    std::string suggestedName;
-    std::vector<std::string> filters;
-    int selectedFilter = -1;
-};
-
-// Step: the Save As dialog is open; read it, pick the filter (1-based, 0
-// keeps the selection) the way the combo box reports a user's choice, type
-// the path and press Save; an empty path cancels.
-UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path) {
-    return [=]() {
-        HWND dialog = FindThreadWindow("#32770", SaveTitle(), cmb1);
-        if (dialog == nullptr) return false;
-        HWND types = GetDlgItem(dialog, cmb1);
-        view->suggestedName = DialogItemText(dialog, cmb13);
-        int count = (int)SendMessageA(types, CB_GETCOUNT, 0, 0);
-        for (int i = 0; i < count; i++) {
-            char text[512] = "";
-            SendMessageA(types, CB_GETLBTEXT, i, (LPARAM)text);
-            view->filters.push_back(text);
-        }
-        view->selectedFilter = (int)SendMessageA(types, CB_GETCURSEL, 0, 0);
-        if (filterIndex > 0) {
-            SendMessageA(types, CB_SETCURSEL, filterIndex - 1, 0);
-            // A pick in the list is announced as a change, then as accepted.
-            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
-            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
-        }
-        if (path.empty()) {
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-            return true;
-        }
-        SetDlgItemTextA(dialog, cmb13, path.c_str());
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        return true;
-    };
-}
 
 std::string TempPath(const char* name) {
     char directory[MAX_PATH];
@@ -191,7 +147,7 @@ TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {
         EXPECT_EQ(RunModal([&] { SaveImageAs(instance); }, {AnswerPluginMessage(&messages)}), 1);
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0], "画像がロードされていないためセーブできません");
-        EXPECT_EQ(FindThreadWindow("#32770", SaveTitle()), nullptr);
+        EXPECT_EQ(FindThreadWindow("#32770", SaveDialogCaption()), nullptr);
     }
 }
 
@@ -214,7 +170,7 @@ TEST_F(SaveImage, FileThatCannotBeCreatedIsReported) {
     std::vector<std::string> messages;
     // The dialog asks whether to replace the existing file: answer Yes.
     UiStep confirmReplace = []() {
-        HWND question = FindThreadWindow("#32770", SaveTitle(), MessageBoxTextId);
+        HWND question = FindThreadWindow("#32770", SaveDialogCaption(), MessageBoxTextId);
         if (question == nullptr) return false;
         PostMessageA(question, WM_COMMAND, IDYES, 0);
         return true;

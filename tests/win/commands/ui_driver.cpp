@@ -4,6 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <commdlg.h>
+#include <dlgs.h>
+
 namespace {
 
 struct ScriptState {
@@ -108,6 +111,39 @@ UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const 
         if (popup == nullptr) return false;
         inspect((HMENU)SendMessageA(popup, MN_GETHMENU, 0, 0));
         for (const KeyPress& key : keys) PostMessageA(owner, key.message, key.code, 1);
+        return true;
+    };
+}
+
+const char* SaveDialogCaption() {
+    return GetUserDefaultLangID() == 1041 ? "画像に名前を付けて保存..." : "Save Image As...";
+}
+
+UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path) {
+    return [=]() {
+        HWND dialog = FindThreadWindow("#32770", SaveDialogCaption(), cmb1);
+        if (dialog == nullptr) return false;
+        HWND types = GetDlgItem(dialog, cmb1);
+        view->suggestedName = DialogItemText(dialog, cmb13);
+        int count = (int)SendMessageA(types, CB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count; i++) {
+            char text[512] = "";
+            SendMessageA(types, CB_GETLBTEXT, i, (LPARAM)text);
+            view->filters.push_back(text);
+        }
+        view->selectedFilter = (int)SendMessageA(types, CB_GETCURSEL, 0, 0);
+        if (filterIndex > 0) {
+            SendMessageA(types, CB_SETCURSEL, filterIndex - 1, 0);
+            // A pick in the list is announced as a change, then as accepted.
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELCHANGE), (LPARAM)types);
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb1, CBN_SELENDOK), (LPARAM)types);
+        }
+        if (path.empty()) {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            return true;
+        }
+        SetDlgItemTextA(dialog, cmb13, path.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
         return true;
     };
 }

@@ -43,6 +43,21 @@ struct KeyPress {
 // keys are posted to `owner`, whose menu loop reads them.
 UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const std::vector<KeyPress>& keys);
 
+// What the user saw in the plug-in's Save As dialog.
+struct SaveDialogView {
+    std::string suggestedName;
+    std::vector<std::string> filters;
+    int selectedFilter = -1;
+};
+
+// The caption of the plug-in's Save As dialog in the user's language.
+const char* SaveDialogCaption();
+
+// Step: the plug-in's Save As dialog is open; read it into `view`, pick the filter (1-based, 0 keeps the
+// selection) the way the combo box reports a user's choice, type the path
+// and press Save; an empty path cancels.
+UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path);
+
 // The program's top-level window that owns menus and dialogs (made once).
 HWND CreateOwnerWindow();
 
