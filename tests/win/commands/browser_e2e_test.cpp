@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "browser_page.h"
+#include "browser_suite.h"
 #include "decode/jpeg2000.h"
 #include "ui_driver.h"
 
@@ -97,9 +97,8 @@ UiStep Pick(HWND owner, std::vector<KeyPress> keys, std::vector<std::string>* la
 }
 UiStep Mnemonic(HWND owner, char letter) { return Pick(owner, {{WM_CHAR, (WPARAM)letter}}); }
 
-class BrowserCommands : public ::testing::Test {
+class BrowserCommands : public BrowserSuite {
 protected:
-    static Browser browser;
     static void SetUpTestSuite() {
         CreateDirectoryA(E2E_DIR, nullptr);
         for (const char* name : {"p0_09.j2k", "file1.jp2"}) {
@@ -109,26 +108,15 @@ protected:
         FILE* page = fopen(WorkPath("linked.html").c_str(), "wb");
         fputs("<html><body><embed src=\"p0_09.j2k\" width=\"120\" height=\"90\" href=\"file1.jp2\"></body></html>", page);
         fclose(page);
-        InitializeBrowser(&browser, 0x000B, nullptr);
-        browser.printUrlRequests = 0;
-        ASSERT_TRUE(LoadPluginLibrary(&browser, "npkavrel.dll"));
-        ASSERT_TRUE(StartPlugin(&browser));
-        EnablePageBrowsing(&browser);
+        BrowserSuite::SetUpTestSuite();
     }
-    static void TearDownTestSuite() { ShutdownPlugin(&browser); }
-    void SetUp() override { browser.urlRequestCount = 0; }
-    void TearDown() override {
-        while (!OpenFrames().empty()) CloseFrame(OpenFrames()[0]);
-    }
+    // The image window of the first element of a file in the work folder.
     HWND Open(const char* name, int width, int height) {
-        frame = OpenFrame(&browser, WorkPath(name), width, height, DefaultStreamOptions());
-        EXPECT_NE(frame, nullptr);
-        EXPECT_TRUE(WaitUntilQuiet(300, 30000));
+        frame = BrowserSuite::Open(WorkPath(name), width, height);
         return frame != nullptr && !frame->instances.empty() ? frame->instances[0]->window : nullptr;
     }
     BrowserFrame* frame = nullptr;
 };
-Browser BrowserCommands::browser;
 
 TEST_F(BrowserCommands, SaveAsBitmapByArrowKeysAndTypedPath) {
     HWND image = Open("p0_09.j2k", 300, 200);

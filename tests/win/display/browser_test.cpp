@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "browser_page.h"
+#include "browser_suite.h"
 #include "pixel_capture.h"
 
 namespace {
@@ -53,32 +53,7 @@ void WritePage(const char* name, const std::string& body) {
     fclose(file);
 }
 
-class BrowserTest : public ::testing::Test {
-protected:
-    static Browser browser;
-    static void SetUpTestSuite() {
-        InitializeBrowser(&browser, 0x000B, NULL);
-        browser.printUrlRequests = 0;
-        ASSERT_TRUE(LoadPluginLibrary(&browser, "npkavrel.dll"));
-        ASSERT_TRUE(StartPlugin(&browser));
-        EnablePageBrowsing(&browser);
-    }
-    static void TearDownTestSuite() { ShutdownPlugin(&browser); }
-    void SetUp() override { browser.urlRequestCount = 0; }
-    void TearDown() override {
-        while (!OpenFrames().empty()) {
-            CloseFrame(OpenFrames()[0]);
-        }
-    }
-    BrowserFrame* Open(const std::string& document, int width, int height,
-                       StreamOptions options = DefaultStreamOptions()) {
-        BrowserFrame* frame = OpenFrame(&browser, document, width, height, options);
-        EXPECT_NE(nullptr, frame);
-        EXPECT_TRUE(WaitUntilQuiet(300, 30000));
-        return frame;
-    }
-};
-Browser BrowserTest::browser;
+typedef BrowserSuite BrowserTest;
 
 TEST_F(BrowserTest, PageLaysOutEveryEmbedAndPassesItsAttributes) {
     WritePage("page.html",

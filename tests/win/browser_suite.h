@@ -1,0 +1,26 @@
+// Test suites that drive npkavrel.dll through the test browser: the plug-in
+// is loaded and started once per suite, and every frame a test opened is
+// closed after it.
+#ifndef TESTS_WIN_BROWSER_SUITE_H
+#define TESTS_WIN_BROWSER_SUITE_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "browser_page.h"
+
+class BrowserSuite : public ::testing::Test {
+protected:
+    static Browser browser;
+    // Loads and starts the plug-in with page browsing; request printing off.
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+    // Opens a document and serves messages until the browser is quiet.
+    BrowserFrame* Open(const std::string& document, int width, int height,
+                       StreamOptions options = DefaultStreamOptions());
+};
+
+#endif
