@@ -22,14 +22,6 @@ std::string TempPath(const char* name) {
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::vector<unsigned char> ExpectedBitmapFile(const uint8_t* dib) {
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    std::vector<unsigned char> bytes(header, header + 14);
-    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
-    return bytes;
-}
-
 uint32_t ReadLittle32(const std::vector<unsigned char>& bytes, size_t offset) {
     return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | (uint32_t)bytes[offset + 3] << 24;
 }
@@ -78,7 +70,7 @@ TEST_F(SaveImage, BitmapFilterWritesHeaderAndPackedDib) {
         EXPECT_EQ(Save(&view, 2, path, &messages), 1);
         EXPECT_TRUE(messages.empty());
         std::vector<unsigned char> written = ReadWholeFile(path.c_str());
-        ASSERT_EQ(written, ExpectedBitmapFile(instance->dib));
+        ASSERT_EQ(written, BitmapFileOf(instance->dib));
         EXPECT_EQ(written[0], 'B');
         EXPECT_EQ(written[1], 'M');
         EXPECT_EQ(ReadLittle32(written, 2), written.size());

@@ -66,3 +66,11 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
     instance->loadState = LoadStateEnded;
     return true;
 }
+
+std::vector<unsigned char> BitmapFileOf(const uint8_t* dib) {
+    uint8_t header[14];
+    BuildBitmapFileHeader(header, dib);
+    std::vector<unsigned char> bytes(header, header + 14);
+    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
+    return bytes;
+}

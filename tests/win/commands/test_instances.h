@@ -1,9 +1,13 @@
 // Plug-in instances for unit-level tests: made as NPP_New leaves them and
-// filled as a complete stream and its decode would, from real files.
+// filled as a complete stream and its decode would, from real files; and the
+// bitmap file expected for an image.
 #ifndef TESTS_WIN_COMMANDS_TEST_INSTANCES_H
 #define TESTS_WIN_COMMANDS_TEST_INSTANCES_H
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 #include "host/plugin.h"
 
@@ -16,6 +20,9 @@ void FreeTestInstance(PluginInstance* instance);
 bool LoadConformanceImage(PluginInstance* instance, const char* name);
 // The same for any file; the URL ends in `urlName`.
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
+
+// The bitmap file of a PackedDib: the 14-byte file header, then the block.
+std::vector<unsigned char> BitmapFileOf(const uint8_t* dib);
 
 // The shared conformance file `name` as a Windows path.
 std::string ConformancePath(const char* name);

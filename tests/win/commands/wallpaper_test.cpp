@@ -62,14 +62,6 @@ std::string DesktopWallpaper() {
     return path;
 }
 
-std::vector<unsigned char> BitmapFileOf(const uint8_t* dib) {
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    std::vector<unsigned char> bytes(header, header + 14);
-    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
-    return bytes;
-}
-
 std::string TempDirectory(const char* name) {
     char base[MAX_PATH];
     GetTempPathA(sizeof base, base);
