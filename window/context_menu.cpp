@@ -119,8 +119,18 @@ void RunFitToggle(PluginInstance* instance) {
     }
     InvalidateRect(instance->hwnd, nullptr, TRUE);
     UpdateWindow(instance->hwnd);
+    int32_t oldScrollX = instance->scrollX;
+    int32_t oldScrollY = instance->scrollY;
     UpdateClientSize(instance);
     UpdateScrollBars(instance);
+    // The origin kept while fit was on may be out of range for a window that
+    // has grown since; the picture just painted used it, so once the clamp
+    // has moved it the picture is painted again (else it stays shifted, with
+    // no bar left to scroll it back).
+    if (instance->scrollX != oldScrollX || instance->scrollY != oldScrollY) {
+        InvalidateRect(instance->hwnd, nullptr, TRUE);
+        UpdateWindow(instance->hwnd);
+    }
 }
 
 struct MenuCommand {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "display_support.h"
+#include "window/context_menu.h"
 #include "window/display.h"
 
 namespace {
@@ -187,6 +188,27 @@ TEST(ScrollBars, EnlargingAtTheEndShowsOnePictureAtTheClampedOrigin) {
     InvalidateRect(element.window, NULL, TRUE);
     Capture repainted = CaptureWindow(element.window);
     EXPECT_EQ(repainted.pixels, afterResize.pixels);
+    DestroyElement(&element);
+}
+
+// The origin outlives fit-to-window; when the window has grown meanwhile,
+// switching fit off again brings it back to the corner, and the picture
+// follows the origin it was brought to.
+TEST(ScrollBars, FitOffAfterGrowingShowsOnePictureAtTheClampedOrigin) {
+    Element element;
+    CreateScrolledPage(&element, 200, 300, "gradient.jp2");
+    PluginInstance* record = RecordOf(&element);
+    HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
+    ASSERT_GT(record->scrollX, 0);
+    RunMenuCommand(record, ID_FIT_TO_WINDOW);
+    SetWindowPos(element.window, NULL, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER);
+    CaptureWindow(element.window);
+    RunMenuCommand(record, ID_FIT_TO_WINDOW);
+    EXPECT_EQ(0, record->scrollX);
+    Capture afterToggle = CaptureWindow(element.window);
+    InvalidateRect(element.window, NULL, TRUE);
+    Capture repainted = CaptureWindow(element.window);
+    EXPECT_EQ(repainted.pixels, afterToggle.pixels);
     DestroyElement(&element);
 }
 
