@@ -132,15 +132,19 @@ TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
 
 // Each cycle loads the library, starts 20 decodes (the last one long enough
 // to be sure it still runs), destroys every instance at once and unloads.
-// Memory is compared from the end of the second cycle: the first ones grow
-// the heap to the peak of 20 concurrent decodes, which it keeps.
+// The heap grows to the peak of 20 concurrent decodes in the first cycles and
+// then moves by a few MB with fragmentation, so the lowest reading of cycles
+// 1-2 is compared with the lowest of cycles 8-9 under a bound that a leaked
+// image per instance (480 KB, 20 per cycle) would pass at once; leaks of the
+// stream buffer are caught by the 200-instance test above.
 TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
+    const SIZE_T UnloadBound = 8u << 20;
     std::string file = ReadFixture("mid.j2k");
     std::string longFile = ReadFixture("big.j2k");
     ASSERT_FALSE(file.empty());
     ASSERT_FALSE(longFile.empty());
     int threads = ThreadCount();
-    SIZE_T memory = 0;
+    SIZE_T early = (SIZE_T)-1, late = (SIZE_T)-1;
     for (int cycle = 0; cycle < 10; ++cycle) {
         static Browser browser;
         StartBrowser(&browser);
@@ -152,14 +156,17 @@ TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
         EXPECT_NE(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
         ASSERT_TRUE(WaitForThreads(threads, 120000)) << cycle;
         EXPECT_EQ(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
-        if (cycle == 1) {
-            memory = PrivateUsage();
+        SIZE_T now = PrivateUsage();
+        if (cycle == 1 || cycle == 2) {
+            early = now < early ? now : early;
+        } else if (cycle >= 8) {
+            late = now < late ? now : late;
         }
     }
-    SIZE_T grown = PrivateUsage() > memory ? PrivateUsage() - memory : 0;
-    printf("private memory after the second unload %lu, after the tenth %lu bytes\n", (unsigned long)memory,
-           (unsigned long)PrivateUsage());
-    EXPECT_LT(grown, MemoryBound) << "from " << memory;
+    SIZE_T grown = late > early ? late - early : 0;
+    printf("private memory after unloads 1-2: %lu, after 8-9: %lu bytes\n", (unsigned long)early,
+           (unsigned long)late);
+    EXPECT_LT(grown, UnloadBound) << "from " << early;
 }
 
 }  // namespace

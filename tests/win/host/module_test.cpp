@@ -39,7 +39,9 @@ BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
 VOID CALLBACK InspectAndCloseBox(HWND, UINT, UINT_PTR timer, DWORD) {
     HWND box = nullptr;
     EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
-    if (box == nullptr) {
+    // The dialog loop shows the box once its set-up is over; before that its
+    // controls may not all be there yet on a busy machine.
+    if (box == nullptr || !IsWindowVisible(box)) {
         return;
     }
     KillTimer(nullptr, timer);
