@@ -61,6 +61,20 @@ void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* ar
     }
 }
 
+void FinishDestroy(PluginInstance* record) {
+    // A decode still running keeps reading the buffer and will publish into
+    // the record: rather than wait for it (a big decode takes seconds, and
+    // the browser would freeze), hand the record over. The thread sees
+    // DecodeOrphaned when it ends and releases everything itself; if it has
+    // already ended, the exchange fails and the release happens here.
+    int32_t expected = DecodeRunning;
+    if (__atomic_compare_exchange_n(&record->decodeThread.running, &expected, (int32_t)DecodeOrphaned, false,
+                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+        return;
+    }
+    ReleaseRecord(record);
+}
+
 }  // namespace
 
 void ReleaseRecord(PluginInstance* record) {
@@ -149,16 +163,22 @@ NPError NPP_Destroy(NPP instance, NPSavedData** save) {
         DetachWindow(record);
     }
     instance->pdata = NULL;
-    // A decode still running keeps reading the buffer and will publish into
-    // the record: rather than wait for it (a big decode takes seconds, and
-    // the browser would freeze), hand the record over. The thread sees
-    // DecodeOrphaned when it ends and releases everything itself; if it has
-    // already ended, the exchange fails and the release happens here.
-    int32_t expected = DecodeRunning;
-    if (__atomic_compare_exchange_n(&record->decodeThread.running, &expected, (int32_t)DecodeOrphaned, false,
-                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
+    // A menu or dialog of this record still runs its loop further up the
+    // stack and reads the record when it returns: EndModalUse finishes.
+    if (record->modalDepth > 0) {
+        record->destroyPending = 1;
         return NPERR_NO_ERROR;
     }
-    ReleaseRecord(record);
+    FinishDestroy(record);
     return NPERR_NO_ERROR;
+}
+
+void BeginModalUse(PluginInstance* record) {
+    record->modalDepth++;
+}
+
+void EndModalUse(PluginInstance* record) {
+    if (--record->modalDepth == 0 && record->destroyPending) {
+        FinishDestroy(record);
+    }
 }

@@ -59,6 +59,12 @@ struct PluginInstance {
     DecodeThreadBlock decodeThread;
     uint8_t* comments;
     uint32_t commentsLength;
+    // UI-thread only: how many modal loops (menu, dialogs, message boxes) are
+    // running on this record, and whether NPP_Destroy came during one. The
+    // browser may destroy the instance from inside such a loop; the record
+    // then lives until the outermost loop has returned.
+    int32_t modalDepth;
+    int32_t destroyPending;
 };
 
 template <typename T>
@@ -97,6 +103,12 @@ NPError NPN_GetURL(NPP instance, const char* url, const char* target);
 
 // Instance record helpers.
 void UpdateClientSize(PluginInstance* record);
+
+// Bracket every piece of UI-thread work that runs a modal loop and uses the
+// record afterwards. EndModalUse releases the record when NPP_Destroy came
+// during the loop, so the caller must not touch it after EndModalUse.
+void BeginModalUse(PluginInstance* record);
+void EndModalUse(PluginInstance* record);
 
 // NPP_ functions placed in the browser's table.
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],

@@ -62,7 +62,8 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
 }
 
 // Grows the buffer to the next 128 KiB step strictly above end; on failure
-// tells the user, drops the buffer and returns 0.
+// drops the buffer, tells the user and returns 0. The browser may destroy the
+// instance while the message box is up, so the record is left alone after it.
 int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
     if (end <= INT32_MAX - GrowthStep) {
         int32_t capacity = (end / GrowthStep + 1) * GrowthStep;
@@ -73,12 +74,14 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
             return 1;
         }
     }
-    ShowPluginMessage(record, "Cannot allocate memory for image (%d, %d, %p", offset, len, buffer);
     free(record->data);
     record->data = NULL;
     record->dataLength = 0;
     record->dataCapacity = 0;
     record->dataSize = 0;
+    BeginModalUse(record);
+    ShowPluginMessage(record, "Cannot allocate memory for image (%d, %d, %p", offset, len, buffer);
+    EndModalUse(record);
     return 0;
 }
 
@@ -198,6 +201,11 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     // A second stream while a decode reads the buffer is refused: replacing
     // the buffer would free it under the thread.
     if (LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
+        return NPERR_GENERIC_ERROR;
+    }
+    // Likewise while a menu or dialog of this instance is open: the About
+    // and comments dialogs read the image and the comments until they close.
+    if (record->modalDepth > 0) {
         return NPERR_GENERIC_ERROR;
     }
     CopyBounded(record->url, sizeof record->url, stream ? stream->url : NULL);

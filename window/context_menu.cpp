@@ -225,5 +225,8 @@ void ShowContextMenu(PluginInstance* instance, HWND window) {
     UINT chosen = (UINT)TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y,
                                          window, nullptr);
     DestroyMenu(menu);
+    // The browser may have destroyed the instance while the menu was open:
+    // its NPP is gone, and so is the page the user chose the command for.
+    if (instance->destroyPending) return;
     RunMenuCommand(instance, chosen);
 }

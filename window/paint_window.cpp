@@ -188,7 +188,9 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 1;
     case WM_CONTEXTMENU:
     case WM_RBUTTONUP:
+        BeginModalUse(record);
         ShowContextMenu(record, window);
+        EndModalUse(record);
         return 0;
     case WM_HSCROLL:
     case WM_VSCROLL:

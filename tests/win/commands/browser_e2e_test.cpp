@@ -156,6 +156,27 @@ TEST_F(BrowserCommands, CopiesReachTheClipboard) {
     CloseClipboard();
 }
 
+// A page may go away while its menu is open (a script navigates, the user
+// closes the tab): the browser destroys the instance from inside the menu's
+// loop. The item chosen afterwards must not run on the instance that is gone.
+TEST_F(BrowserCommands, InstanceDestroyedWhileItsMenuIsOpen) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    PageInstance* instance = frame->instances[0];
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    CloseClipboard();
+    UiStep destroy = [&]() {
+        if (FindThreadWindow("#32768", nullptr) == nullptr) return false;
+        browser.pluginFuncs.destroy(&instance->npp, nullptr);
+        instance->newResult = NPERR_GENERIC_ERROR;  // closing the frame must not destroy it twice
+        return true;
+    };
+    EXPECT_EQ(RightClickAndRun(image, {destroy, Mnemonic(image, 'y')}), 2);
+    EXPECT_EQ(ClipboardText(), "<none>");
+    EXPECT_EQ(instance->npp.pdata, nullptr);
+}
+
 TEST_F(BrowserCommands, FitToggleShowsAndHidesScrollBars) {
     HWND image = Open("file1.jp2", 200, 150);  // 768 x 512: larger than the window
     ASSERT_NE(image, nullptr);
