@@ -3,6 +3,7 @@
 #include "dib_layout.h"
 #include "sample_rows.h"
 #include "image_to_dib.h"
+#include "memory_stream.h"
 
 #include <openjpeg.h>
 
@@ -17,7 +18,6 @@ namespace {
 
 const uint32_t kDefaultSampleLimit = 1u << 27;
 const uint64_t kSampleCountCeiling = 1ull << 40;
-const OPJ_SIZE_T kStreamChunk = OPJ_J2K_STREAM_CHUNK_SIZE;
 // Bitmaps reserved while the codec decodes: smaller ones fault in too fast to
 // matter; larger ones would add to the codec's own peak memory, which in a
 // 32-bit address space can turn a decodable image into a failure.
@@ -43,57 +43,6 @@ const KindDecoder kKindDecoders[] = {
     {FileKindMj2, OPJ_CODEC_J2K, 1},
     {FileKindJpm, OPJ_CODEC_J2K, 1},
 };
-
-// Read-only view of the caller's bytes handed to OpenJPEG as its stream.
-struct MemoryStream {
-    const uint8_t* data;
-    uint64_t length;
-    uint64_t pos;
-};
-
-OPJ_SIZE_T ReadMemoryStream(void* buffer, OPJ_SIZE_T size, void* userData)
-{
-    MemoryStream* stream = (MemoryStream*)userData;
-    if (stream->pos >= stream->length) {
-        return (OPJ_SIZE_T)-1;
-    }
-    uint64_t available = stream->length - stream->pos;
-    OPJ_SIZE_T count = available < size ? (OPJ_SIZE_T)available : size;
-    memcpy(buffer, stream->data + stream->pos, count);
-    stream->pos += count;
-    return count;
-}
-
-// OpenJPEG retries a short skip, so the end of the data must answer -1,
-// never 0, or it would loop.
-OPJ_OFF_T SkipMemoryStream(OPJ_OFF_T size, void* userData)
-{
-    MemoryStream* stream = (MemoryStream*)userData;
-    if (size < 0) {
-        if ((uint64_t)(-size) > stream->pos) {
-            return -1;
-        }
-        stream->pos -= (uint64_t)(-size);
-        return size;
-    }
-    if (stream->pos >= stream->length) {
-        return -1;
-    }
-    uint64_t available = stream->length - stream->pos;
-    uint64_t count = available < (uint64_t)size ? available : (uint64_t)size;
-    stream->pos += count;
-    return (OPJ_OFF_T)count;
-}
-
-OPJ_BOOL SeekMemoryStream(OPJ_OFF_T offset, void* userData)
-{
-    MemoryStream* stream = (MemoryStream*)userData;
-    if (offset < 0 || (uint64_t)offset > stream->length) {
-        return OPJ_FALSE;
-    }
-    stream->pos = (uint64_t)offset;
-    return OPJ_TRUE;
-}
 
 // The codec's diagnostics are nobody's business: decoding failures are
 // reported through the result alone.
@@ -235,19 +184,14 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     *blockSizeOut = 0;
     *failureOut = DecodeFailureCorrupt;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
-    MemoryStream memory = {data, length, 0};
+    MemoryStream memory;
     opj_image_t* image = NULL;
     opj_codec_t* codec = NULL;
-    opj_stream_t* stream = opj_stream_create(length < kStreamChunk ? length : kStreamChunk, OPJ_TRUE);
+    opj_stream_t* stream = OpenMemoryStream(&memory, data, length);
     if (stream == NULL) {
         *failureOut = DecodeFailureOutOfMemory;
         goto cleanup;
     }
-    opj_stream_set_user_data(stream, &memory, NULL);
-    opj_stream_set_user_data_length(stream, length);
-    opj_stream_set_read_function(stream, ReadMemoryStream);
-    opj_stream_set_skip_function(stream, SkipMemoryStream);
-    opj_stream_set_seek_function(stream, SeekMemoryStream);
 
     codec = opj_create_decompress(format);
     if (codec == NULL) {

@@ -2,6 +2,7 @@
 #include "jpeg2000.h"
 #include "encode_image.h"
 #include "image_to_dib.h"
+#include "memory_stream.h"
 
 #include <openjpeg.h>
 
@@ -19,45 +20,6 @@ namespace {
 const uint32_t kSide = 4000;
 const int kRuns = 5;
 
-struct ReadView {
-    const uint8_t* data;
-    uint64_t length;
-    uint64_t pos;
-};
-
-OPJ_SIZE_T ReadView_(void* buffer, OPJ_SIZE_T size, void* user)
-{
-    ReadView* v = (ReadView*)user;
-    if (v->pos >= v->length) {
-        return (OPJ_SIZE_T)-1;
-    }
-    OPJ_SIZE_T n = (OPJ_SIZE_T)(v->length - v->pos < size ? v->length - v->pos : size);
-    memcpy(buffer, v->data + v->pos, n);
-    v->pos += n;
-    return n;
-}
-
-OPJ_OFF_T SkipView(OPJ_OFF_T size, void* user)
-{
-    ReadView* v = (ReadView*)user;
-    if (v->pos >= v->length) {
-        return -1;
-    }
-    uint64_t n = v->length - v->pos < (uint64_t)size ? v->length - v->pos : (uint64_t)size;
-    v->pos += n;
-    return (OPJ_OFF_T)n;
-}
-
-OPJ_BOOL SeekView(OPJ_OFF_T offset, void* user)
-{
-    ReadView* v = (ReadView*)user;
-    if (offset < 0 || (uint64_t)offset > v->length) {
-        return OPJ_FALSE;
-    }
-    v->pos = (uint64_t)offset;
-    return OPJ_TRUE;
-}
-
 void IgnoreMessage(const char*, void*)
 {
 }
@@ -71,13 +33,8 @@ double Now()
 // worker threads (0: none, all on the calling thread).
 opj_image_t* DecodeWithOpenJpeg(const std::vector<uint8_t>& bytes, int threads)
 {
-    ReadView view = {bytes.data(), bytes.size(), 0};
-    opj_stream_t* stream = opj_stream_create(OPJ_J2K_STREAM_CHUNK_SIZE, OPJ_TRUE);
-    opj_stream_set_user_data(stream, &view, NULL);
-    opj_stream_set_user_data_length(stream, bytes.size());
-    opj_stream_set_read_function(stream, ReadView_);
-    opj_stream_set_skip_function(stream, SkipView);
-    opj_stream_set_seek_function(stream, SeekView);
+    MemoryStream view;
+    opj_stream_t* stream = OpenMemoryStream(&view, bytes.data(), bytes.size());
     opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
     opj_set_info_handler(codec, IgnoreMessage, NULL);
     opj_set_warning_handler(codec, IgnoreMessage, NULL);
