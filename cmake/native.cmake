@@ -6,6 +6,9 @@ pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)
 # One name for the codec whatever the build: the Windows build defines the same.
 add_library(openjp2_dep INTERFACE)
 target_link_libraries(openjp2_dep INTERFACE PkgConfig::OPENJP2)
+pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
+add_library(lcms2_dep INTERFACE)
+target_link_libraries(lcms2_dep INTERFACE PkgConfig::LCMS2)
 
 option(SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
 option(FUZZ "Build the libFuzzer target (clang only)" OFF)

@@ -1,5 +1,5 @@
-# Windows build (mingw-w64 i686, see cmake/mingw-i686.cmake): OpenJPEG from
-# the shared deps cache, the decode core, plugin_core, the resources,
+# Windows build (mingw-w64, see cmake/mingw-<arch>.cmake): OpenJPEG and
+# LittleCMS from the shared deps cache, the decode core, plugin_core, the resources,
 # npkavrel.dll, the test browser, GoogleTest and the tests that run under Wine.
 if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
     set(CMAKE_BUILD_TYPE Release)
@@ -12,24 +12,35 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
 set(NPKAVREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
-# --- OpenJPEG: static i686 build of Debian's source package, cached once for
-# every Windows build folder.
-set(OPENJPEG_I686_DIR ${CMAKE_SOURCE_DIR}/build/deps/openjpeg-i686 CACHE PATH "Static i686 OpenJPEG")
-if(NOT EXISTS ${OPENJPEG_I686_DIR}/.complete)
-    message(STATUS "Building OpenJPEG for i686 into ${OPENJPEG_I686_DIR}")
-    execute_process(
-        COMMAND bash ${CMAKE_SOURCE_DIR}/tools/build-openjpeg-win32.sh ${OPENJPEG_I686_DIR}
-        RESULT_VARIABLE openjpegResult)
-    if(NOT openjpegResult EQUAL 0)
-        message(FATAL_ERROR "tools/build-openjpeg-win32.sh failed (${openjpegResult})")
+# --- Libraries linked statically: Debian's source packages built once per
+# architecture by tools/build-win-deps.sh into the shared deps cache.
+set(WINDOWS_ARCH ${CMAKE_SYSTEM_PROCESSOR} CACHE STRING "Windows architecture of the deps (i686 or x86_64)")
+set(WINDOWS_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps CACHE PATH "Cache of the static Windows libraries")
+
+# add_windows_dep(target lib archive includeGlob): an interface target
+# for the static library, its headers under include<includeGlob>; the library
+# is built first if the cache lacks it.
+function(add_windows_dep target lib archive includeGlob)
+    set(prefix ${WINDOWS_DEPS_DIR}/${lib}-${WINDOWS_ARCH})
+    if(NOT EXISTS ${prefix}/.complete)
+        message(STATUS "Building ${lib} for ${WINDOWS_ARCH} into ${prefix}")
+        execute_process(
+            COMMAND bash ${CMAKE_SOURCE_DIR}/tools/build-win-deps.sh ${lib} ${WINDOWS_ARCH} ${prefix}
+            RESULT_VARIABLE result)
+        if(NOT result EQUAL 0)
+            message(FATAL_ERROR "tools/build-win-deps.sh ${lib} ${WINDOWS_ARCH} failed (${result})")
+        endif()
     endif()
-endif()
-file(GLOB OPENJPEG_I686_INCLUDE LIST_DIRECTORIES true ${OPENJPEG_I686_DIR}/include/openjpeg-*)
-add_library(openjp2_dep INTERFACE)
-target_include_directories(openjp2_dep SYSTEM INTERFACE ${OPENJPEG_I686_INCLUDE})
-target_link_libraries(openjp2_dep INTERFACE ${OPENJPEG_I686_DIR}/lib/libopenjp2.a)
+    file(GLOB includeDirs LIST_DIRECTORIES true ${prefix}/include${includeGlob})
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} SYSTEM INTERFACE ${includeDirs})
+    target_link_libraries(${target} INTERFACE ${prefix}/lib/${archive})
+endfunction()
+
+add_windows_dep(openjp2_dep openjpeg libopenjp2.a /openjpeg-*)
 # The static library's declarations must not carry dllimport.
 target_compile_definitions(openjp2_dep INTERFACE OPJ_STATIC)
+add_windows_dep(lcms2_dep lcms2 liblcms2.a "")
 
 # --- GoogleTest, cross-built from Debian's sources (before our warning flags).
 set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")

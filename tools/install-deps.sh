@@ -4,7 +4,7 @@
 set -euo pipefail
 what=${1:-all}
 
-native=(cmake ninja-build g++ pkg-config libopenjp2-7-dev googletest libgtest-dev
+native=(cmake ninja-build g++ pkg-config libopenjp2-7-dev liblcms2-dev googletest libgtest-dev
         clang libclang-rt-14-dev python3)
 windows=(g++-mingw-w64-i686 mingw-w64-tools wine wine32 xvfb xauth dpkg-dev locales
          fonts-ipafont-gothic imagemagick)

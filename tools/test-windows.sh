@@ -21,7 +21,7 @@ stage configure
 mkdir -p "$build"
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >"$build/configure.log" 2>&1 \
     || { cat "$build/configure.log"; echo "configure failed"; exit 1; }
-grep -E 'WARNING|Building OpenJPEG|openjpeg-i686:' "$build/configure.log" || true
+grep -E 'WARNING|Building [a-z0-9]+ for|-(i686|x86_64): ' "$build/configure.log" || true
 
 stage build
 cmake --build "$build" -j "$jobs" || { echo "build failed"; exit 1; }
