@@ -136,8 +136,10 @@ typedef struct _NPPluginFuncs {
     NPP_SetValueProcPtr setvalue;
 } NPPluginFuncs;
 
-// Browser side functions. Only the members up to forceredraw are declared;
-// the plug-in calls uagent and geturl, the rest fix the layout.
+// Browser side functions, up to the popup-state pair (minor version 16 on).
+// The plug-in calls uagent, geturl and the popup pair; the rest fix the
+// layout (the scripting members between are never called, so their types
+// are left opaque).
 typedef NPError (*NPN_GetURLProcPtr)(NPP instance, const char* url, const char* window);
 typedef NPError (*NPN_PostURLProcPtr)(NPP instance, const char* url, const char* window, uint32_t len,
                                       const char* buf, NPBool file);
@@ -161,6 +163,11 @@ typedef NPError (*NPN_SetValueProcPtr)(NPP instance, int variable, void* value);
 typedef void (*NPN_InvalidateRectProcPtr)(NPP instance, NPRect* rect);
 typedef void (*NPN_InvalidateRegionProcPtr)(NPP instance, void* region);
 typedef void (*NPN_ForceRedrawProcPtr)(NPP instance);
+typedef void (*NPN_PushPopupsEnabledStateProcPtr)(NPP instance, NPBool enabled);
+typedef void (*NPN_PopPopupsEnabledStateProcPtr)(NPP instance);
+
+// The first browser version whose table has the popup-state pair.
+enum { NPVERS_HAS_POPUPS_ENABLED_STATE = 16 };
 
 typedef struct _NPNetscapeFuncs {
     uint16_t size;
@@ -186,6 +193,9 @@ typedef struct _NPNetscapeFuncs {
     NPN_InvalidateRectProcPtr invalidaterect;
     NPN_InvalidateRegionProcPtr invalidateregion;
     NPN_ForceRedrawProcPtr forceredraw;
+    void* scripting[19];  // getstringidentifier ... setexception
+    NPN_PushPopupsEnabledStateProcPtr pushpopupsenabledstate;
+    NPN_PopPopupsEnabledStateProcPtr poppopupsenabledstate;
 } NPNetscapeFuncs;
 
 // The three exports; WINAPI (stdcall) on Windows, exported undecorated

@@ -1,6 +1,8 @@
 // Test suites that drive npkavrel.dll through the test browser: the plug-in
 // is loaded and started once per suite, and every frame a test opened is
-// closed after it.
+// closed after it. The host imitated comes from NPKAVREL_TEST_HOST (plain,
+// uxp-inproc, uxp-oop; plain when unset), so CTest can run each suite once per
+// host when asked; no test may leave a hang or a lost host subclass behind.
 #ifndef TESTS_WIN_BROWSER_SUITE_H
 #define TESTS_WIN_BROWSER_SUITE_H
 
@@ -13,6 +15,7 @@
 class BrowserSuite : public ::testing::Test {
 protected:
     static Browser browser;
+    static bool Uxp() { return browser.host != HostPlain; }
     // Loads and starts the plug-in with page browsing; request printing off.
     static void SetUpTestSuite();
     static void TearDownTestSuite();

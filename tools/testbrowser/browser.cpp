@@ -50,9 +50,120 @@ static NPError BrowserGetUrl(NPP instance, const char* url, const char* target) 
     return NPERR_NO_ERROR;
 }
 
+static void BrowserPushPopupsEnabled(NPP instance, NPBool enabled) {
+    Browser* browser = BrowserFromInstance(instance);
+    if (browser != nullptr && browser->popupStateDepth < BrowserPopupStateDepth) {
+        browser->popupStates[browser->popupStateDepth++] = enabled;
+    }
+}
+
+static void BrowserPopPopupsEnabled(NPP instance) {
+    Browser* browser = BrowserFromInstance(instance);
+    if (browser != nullptr && browser->popupStateDepth > 0) {
+        browser->popupStateDepth--;
+    }
+}
+
+int PopupsAllowed(const Browser* browser) {
+    if (browser->host == HostPlain) {
+        return 1;
+    }
+    if (browser->popupStateDepth > 0) {
+        return browser->popupStates[browser->popupStateDepth - 1] != 0;
+    }
+    return browser->host == HostUxpInProcess && browser->userEventDepth > 0;
+}
+
+struct HostModeRow {
+    const char* name;
+    int host;
+};
+static const HostModeRow HostModeNames[] = {
+    {"plain", HostPlain},
+    {"uxp-inproc", HostUxpInProcess},
+    {"uxp-oop", HostUxpOutOfProcess},
+    {"uxp", HostUxpOutOfProcess},
+};
+
+int ParseHostMode(const char* text, int* hostOut) {
+    for (const HostModeRow& row : HostModeNames) {
+        if (text != nullptr && strcmp(text, row.name) == 0) {
+            *hostOut = row.host;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+const char* HostModeName(int host) {
+    for (const HostModeRow& row : HostModeNames) {
+        if (row.host == host) {
+            return row.name;
+        }
+    }
+    return "?";
+}
+
+void SetHostMode(Browser* browser, int host) {
+    browser->host = host;
+    if (host != HostPlain) {
+        browser->version = 0x001D;
+    }
+}
+
+// The watchdog only reads: a hang is reported once per outermost call.
+static DWORD WINAPI WatchdogMain(void* parameter) {
+    Browser* browser = static_cast<Browser*>(parameter);
+    while (WaitForSingleObject(browser->watchdogStop, 20) == WAIT_TIMEOUT) {
+        LONG start = browser->callStart;
+        if (browser->hangMs > 0 && browser->callDepth > 0 && !browser->hangReported &&
+            (LONG)(GetTickCount() - (DWORD)start) > browser->hangMs) {
+            browser->hangReported = 1;
+            InterlockedIncrement(&browser->hangs);
+            const char* name = browser->callName;
+            printf("hang: %s has not returned after %d ms\n", name != nullptr ? name : "?", browser->hangMs);
+            fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+static void StartWatchdog(Browser* browser) {
+    if (browser->watchdogThread != nullptr) {
+        return;
+    }
+    browser->watchdogStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    browser->watchdogThread = CreateThread(nullptr, 0, WatchdogMain, browser, 0, nullptr);
+}
+
+static void StopWatchdog(Browser* browser) {
+    if (browser->watchdogThread == nullptr) {
+        return;
+    }
+    SetEvent(browser->watchdogStop);
+    WaitForSingleObject(browser->watchdogThread, INFINITE);
+    CloseHandle(browser->watchdogThread);
+    CloseHandle(browser->watchdogStop);
+    browser->watchdogThread = nullptr;
+    browser->watchdogStop = nullptr;
+}
+
+PluginCall::PluginCall(Browser* browserIn, const char* name) : browser(browserIn) {
+    if (browser->callDepth == 0) {
+        browser->callName = name;
+        browser->hangReported = 0;
+        InterlockedExchange(&browser->callStart, (LONG)GetTickCount());
+    }
+    InterlockedIncrement(&browser->callDepth);
+}
+
+PluginCall::~PluginCall() { InterlockedDecrement(&browser->callDepth); }
+
 void InitializeBrowser(Browser* browser, uint16_t version, const char* userAgent) {
     memset(browser, 0, sizeof(*browser));
     browser->version = version;
+    browser->hangMs = 11000;
+    browser->idleShutdownMs = 30000;
     CopyText(browser->userAgent, sizeof(browser->userAgent), userAgent != nullptr ? userAgent : DefaultUserAgent);
     browser->printUrlRequests = 1;
     ActiveBrowser = browser;
@@ -81,15 +192,27 @@ int LoadPluginLibrary(Browser* browser, const char* dllPath) {
 }
 
 int StartPlugin(Browser* browser) {
-    // pluginFuncs keeps whatever the caller put there beyond its size: a
-    // test can see which members the plug-in leaves alone.
-    browser->pluginFuncs.size = sizeof(browser->pluginFuncs);
-    memset(&browser->browserFuncs, 0, sizeof(browser->browserFuncs));
-    browser->browserFuncs.size = sizeof(browser->browserFuncs);
+    // Plain: pluginFuncs keeps whatever the caller put there beyond its
+    // size, so a test can see which members the plug-in leaves alone.
+    int uxp = browser->host != HostPlain;
+    if (uxp) {
+        memset(&browser->pluginFuncs, 0, sizeof(browser->pluginFuncs) + sizeof(browser->pluginFuncsTail));
+    }
+    browser->pluginFuncs.size =
+        (uint16_t)(sizeof(browser->pluginFuncs) + (uxp ? sizeof(browser->pluginFuncsTail) : 0));
+    memset(&browser->browserFuncs, 0, sizeof(browser->browserFuncs) + sizeof(browser->browserFuncsTail));
+    browser->browserFuncs.size =
+        (uint16_t)(sizeof(browser->browserFuncs) + (uxp ? sizeof(browser->browserFuncsTail) : 0));
     browser->browserFuncs.version = browser->version;
     browser->browserFuncs.geturl = BrowserGetUrl;
     browser->browserFuncs.uagent = BrowserUserAgent;
+    if ((browser->version & 0xFF) >= NPVERS_HAS_POPUPS_ENABLED_STATE) {
+        browser->browserFuncs.pushpopupsenabledstate = BrowserPushPopupsEnabled;
+        browser->browserFuncs.poppopupsenabledstate = BrowserPopPopupsEnabled;
+    }
+    StartWatchdog(browser);
 
+    PluginCall call(browser, "NP_Initialize");
     browser->entryPointsResult = browser->getEntryPoints(&browser->pluginFuncs);
     if (browser->entryPointsResult != NPERR_NO_ERROR) {
         return 0;
@@ -101,10 +224,12 @@ int StartPlugin(Browser* browser) {
 
 void ShutdownPlugin(Browser* browser) {
     if (browser->initialized) {
+        PluginCall call(browser, "NP_Shutdown");
         browser->shutdownResult = browser->shutdown();
         browser->initialized = 0;
     }
-    if (browser->module != nullptr) {
+    StopWatchdog(browser);
+    if (browser->module != nullptr && browser->host != HostUxpOutOfProcess) {
         FreeLibrary(browser->module);
         browser->module = nullptr;
     }

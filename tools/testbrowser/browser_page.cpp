@@ -13,9 +13,21 @@ const char FrameClass[] = "NpapiTestBrowserFrame";
 const char PluginClass[] = "NpapiTestBrowserPlugin";
 const UINT NavigateMessage = WM_APP + 1;
 const UINT OpenBlankMessage = WM_APP + 2;
+const UINT OpenStreamMessage = WM_APP + 3;
+const UINT DeliverMessage = WM_APP + 4;
+const char HostProperty[] = "NpapiTestBrowserHost";
 const int Margin = 8;
+// UXP delivery: a tick per posted message (a pause asked for by the plug-in
+// is retried from a timer), the in-process listener's first buffer, the
+// largest block one message carries to a plug-in process.
+const UINT DeliveryRetryMs = 100;
+const int32_t FirstBufferSize = 16384;
+const int32_t OutOfProcessChunk = 65535;
 
 std::vector<BrowserFrame*> Frames;
+int StreamsPending = 0;
+Browser* IdleBrowser = NULL;
+UINT_PTR IdleTimer = 0;
 
 struct MimeRow {
     const char* extension;
@@ -100,85 +112,441 @@ int WriteBlock(Browser* browser, PageInstance* instance, NPStream* stream, const
     return 1;
 }
 
+int LoadStreamSource(PageInstance* instance) {
+    PageStream* source = &instance->stream;
+    if (!ReadWholeFile(instance->path, &source->bytes)) {
+        printf("cannot read %s\n", instance->path.c_str());
+        fflush(stdout);
+        return 0;
+    }
+    source->url = FileUrl(instance->path);
+    source->mime = MimeTypeOf(instance->path);
+    source->stream = NPStream();
+    source->stream.ndata = instance->frame->browser;
+    source->stream.url = source->url.c_str();
+    source->stream.end = instance->frame->streamOptions.announceLength ? (uint32_t)source->bytes.size() : 0;
+    return 1;
+}
+
+NPError CallNewStream(PageInstance* instance) {
+    Browser* browser = instance->frame->browser;
+    PluginCall call(browser, "NPP_NewStream");
+    uint16_t type = NP_NORMAL;
+    instance->stream.newResult = browser->pluginFuncs.newstream(
+        &instance->npp, (char*)instance->stream.mime.c_str(), &instance->stream.stream, 0, &type);
+    return instance->stream.newResult;
+}
+
+void CallDestroyStream(PageInstance* instance, NPReason reason) {
+    Browser* browser = instance->frame->browser;
+    PluginCall call(browser, "NPP_DestroyStream");
+    instance->stream.endReason = reason;
+    browser->pluginFuncs.destroystream(&instance->npp, &instance->stream.stream, reason);
+}
+
+// Plain mode: the whole file at once, right after NPP_SetWindow.
 void StreamFile(PageInstance* instance) {
     Browser* browser = instance->frame->browser;
     const StreamOptions& options = instance->frame->streamOptions;
-    std::string bytes;
-    if (!ReadWholeFile(instance->path, &bytes)) {
-        printf("cannot read %s\n", instance->path.c_str());
-        fflush(stdout);
+    if (!LoadStreamSource(instance) || CallNewStream(instance) != NPERR_NO_ERROR) {
         return;
     }
-    std::string url = FileUrl(instance->path);
-    std::string mime = MimeTypeOf(instance->path);
-    NPStream stream = {};
-    stream.ndata = browser;
-    stream.url = url.c_str();
-    stream.end = options.announceLength ? (uint32_t)bytes.size() : 0;
-    uint16_t type = NP_NORMAL;
-    if (browser->pluginFuncs.newstream(&instance->npp, (char*)mime.c_str(), &stream, 0, &type) != NPERR_NO_ERROR) {
-        return;
-    }
+    const std::string& bytes = instance->stream.bytes;
     int32_t blockSize = options.blockSize > 0 ? options.blockSize : 65536;
     int32_t count = (int32_t)((bytes.size() + blockSize - 1) / blockSize);
     NPReason reason = options.endReason;
     for (int32_t block : BlockOrder(count, options.order)) {
         int32_t offset = block * blockSize;
         int32_t length = std::min<int32_t>(blockSize, (int32_t)bytes.size() - offset);
-        if (!WriteBlock(browser, instance, &stream, bytes, offset, length)) {
+        PluginCall call(browser, "NPP_Write");
+        if (!WriteBlock(browser, instance, &instance->stream.stream, bytes, offset, length)) {
             reason = NPRES_NETWORK_ERR;
             break;
         }
     }
-    browser->pluginFuncs.destroystream(&instance->npp, &stream, reason);
+    CallDestroyStream(instance, reason);
 }
 
-PageInstance* CreateInstance(BrowserFrame* frame, const EmbedElement& element, const std::string& path, uint16_t mode,
-                             RECT place) {
-    Browser* browser = frame->browser;
-    PageInstance* instance = new PageInstance();
-    instance->frame = frame;
-    instance->element = element;
-    instance->path = path;
-    instance->npp.ndata = browser;
-    instance->window = CreateWindowExA(0, PluginClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, place.left,
-                                       place.top, place.right - place.left, place.bottom - place.top, frame->window,
-                                       NULL, GetModuleHandleA(NULL), NULL);
-    std::vector<char*> names;
-    std::vector<char*> values;
-    for (auto& attribute : instance->element.attributes) {
-        names.push_back((char*)attribute.first.c_str());
-        values.push_back((char*)attribute.second.c_str());
+void SetStreamState(PageInstance* instance, int state) {
+    int wasPending = instance->stream.state == StreamScheduled || instance->stream.state == StreamOpen;
+    int pending = state == StreamScheduled || state == StreamOpen;
+    StreamsPending += pending - wasPending;
+    instance->stream.state = state;
+}
+
+// UXP: the stream is opened later from the event loop, as the document
+// loader does once the instance exists.
+void ScheduleStream(PageInstance* instance) {
+    SetStreamState(instance, StreamScheduled);
+    PostMessageA(instance->frame->window, OpenStreamMessage, 0, (LPARAM)instance);
+}
+
+void EndStream(PageInstance* instance, NPReason reason) {
+    KillTimer(instance->frame->window, (UINT_PTR)instance);
+    SetStreamState(instance, StreamEnded);
+    CallDestroyStream(instance, reason);
+}
+
+// A refused stream is never offered again.
+void OpenLateStream(PageInstance* instance) {
+    if (!LoadStreamSource(instance) || CallNewStream(instance) != NPERR_NO_ERROR) {
+        SetStreamState(instance, StreamEnded);
+        return;
     }
-    std::string mime = MimeTypeOf(path);
-    instance->newResult = browser->pluginFuncs.newp((char*)mime.c_str(), &instance->npp, mode, (int16_t)names.size(),
-                                                    names.data(), values.data(), NULL);
-    frame->instances.push_back(instance);
-    if (instance->newResult != NPERR_NO_ERROR) {
-        return instance;
+    SetStreamState(instance, StreamOpen);
+    instance->stream.arrived = 0;
+    instance->stream.bufferSize = FirstBufferSize;
+    PostMessageA(instance->frame->window, DeliverMessage, 0, (LPARAM)instance);
+}
+
+// What the network hands over this tick; in process the listener's buffer
+// starts at 16 KiB and then holds whatever arrives.
+void ReceiveFromNetwork(PageInstance* instance) {
+    PageStream* source = &instance->stream;
+    int32_t total = (int32_t)source->bytes.size();
+    int32_t piece = instance->frame->streamOptions.blockSize > 0 ? instance->frame->streamOptions.blockSize : 65536;
+    if (instance->frame->browser->host == HostUxpInProcess) {
+        piece = std::min(piece, source->bufferSize);
+        source->bufferSize = INT32_MAX;
     }
+    source->arrived += std::min(piece, total - source->arrived);
+    if (!instance->frame->streamOptions.announceLength) {
+        source->stream.end = (uint32_t)source->arrived;
+    }
+}
+
+// One timer tick of UXP delivery. Out of process a block is the whole
+// message (up to 65,535 bytes) whatever NPP_WriteReady said; in process it
+// is the smaller of NPP_WriteReady and what is buffered. WriteReady 0 or a
+// write of 0 pauses for 100 ms; a negative write breaks the stream.
+void DeliverTick(PageInstance* instance) {
+    Browser* browser = instance->frame->browser;
+    PageStream* source = &instance->stream;
+    ReceiveFromNetwork(instance);
+    while (instance->bytesDelivered < source->arrived) {
+        int32_t buffered = source->arrived - instance->bytesDelivered;
+        int32_t ready, written, length;
+        {
+            PluginCall call(browser, "NPP_WriteReady");
+            ready = browser->pluginFuncs.writeready(&instance->npp, &source->stream);
+        }
+        if (ready <= 0) {
+            SetTimer(instance->frame->window, (UINT_PTR)instance, DeliveryRetryMs, NULL);
+            return;
+        }
+        length = browser->host == HostUxpOutOfProcess ? std::min(buffered, OutOfProcessChunk) : std::min(buffered, ready);
+        {
+            PluginCall call(browser, "NPP_Write");
+            written = browser->pluginFuncs.write(&instance->npp, &source->stream, instance->bytesDelivered, length,
+                                                 (void*)(source->bytes.data() + instance->bytesDelivered));
+        }
+        if (written < 0) {
+            EndStream(instance, NPRES_NETWORK_ERR);
+            return;
+        }
+        if (written == 0) {
+            SetTimer(instance->frame->window, (UINT_PTR)instance, DeliveryRetryMs, NULL);
+            return;
+        }
+        instance->bytesDelivered += std::min(written, length);
+    }
+    if (instance->bytesDelivered >= (int32_t)source->bytes.size()) {
+        EndStream(instance, instance->frame->streamOptions.endReason);
+    } else {
+        PostMessageA(instance->frame->window, DeliverMessage, 0, (LPARAM)instance);
+    }
+}
+
+// UXP modes: after every NPP_SetWindow the host puts its own procedure on
+// top of whatever the plug-in installed, once.
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+void SubclassForHost(PageInstance* instance) {
+    if (GetWindowLongPtrA(instance->window, GWLP_WNDPROC) == (LONG_PTR)(void*)&HostWindowProc) {
+        return;
+    }
+    SetPropA(instance->window, HostProperty, instance);
+    instance->hostNext =
+        (WNDPROC)SetWindowLongPtrA(instance->window, GWLP_WNDPROC, (LONG_PTR)(void*)&HostWindowProc);
+}
+
+// The host puts back what it saved only while its procedure is on top;
+// finding it gone means someone wrote over it.
+void UndoHostSubclass(PageInstance* instance) {
+    if (!instance->hostNext) {
+        return;
+    }
+    if (HostSubclassOnTop(instance)) {
+        SetWindowLongPtrA(instance->window, GWLP_WNDPROC, (LONG_PTR)(void*)instance->hostNext);
+    } else {
+        instance->frame->browser->hostSubclassLost++;
+        printf("host subclass no longer on top of the plug-in window\n");
+        fflush(stdout);
+    }
+    RemovePropA(instance->window, HostProperty);
+    instance->hostNext = NULL;
+}
+
+// In process the host lets the plug-in open windows while it passes a
+// button release or a key (not a repeat) to it.
+int IsUserEvent(UINT message, LPARAM lParam) {
+    return message == WM_LBUTTONUP || message == WM_KEYUP || message == WM_CHAR ||
+           (message == WM_KEYDOWN && (lParam & 0x40000000) == 0);
+}
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    PageInstance* instance = (PageInstance*)GetPropA(window, HostProperty);
+    if (!instance || !instance->hostNext) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    Browser* browser = instance->frame->browser;
+    int userEvent = browser->host == HostUxpInProcess && IsUserEvent(message, lParam);
+    browser->userEventDepth += userEvent;
+    LRESULT result = CallWindowProcA(instance->hostNext, window, message, wParam, lParam);
+    browser->userEventDepth -= userEvent;
+    return result;
+}
+
+void CallSetWindow(PageInstance* instance) {
+    Browser* browser = instance->frame->browser;
+    {
+        PluginCall call(browser, "NPP_SetWindow");
+        browser->pluginFuncs.setwindow(&instance->npp, &instance->npWindow);
+    }
+    instance->setWindowCalls++;
+    if (browser->host != HostPlain) {
+        SubclassForHost(instance);
+    }
+}
+
+void PlaceNpWindow(PageInstance* instance, RECT place, int clipped) {
     instance->npWindow.window = instance->window;
     instance->npWindow.x = place.left;
     instance->npWindow.y = place.top;
     instance->npWindow.width = (uint32_t)(place.right - place.left);
     instance->npWindow.height = (uint32_t)(place.bottom - place.top);
-    instance->npWindow.clipRect.right = (uint16_t)instance->npWindow.width;
-    instance->npWindow.clipRect.bottom = (uint16_t)instance->npWindow.height;
+    instance->npWindow.clipRect = NPRect();
+    if (!clipped) {
+        instance->npWindow.clipRect.right = (uint16_t)instance->npWindow.width;
+        instance->npWindow.clipRect.bottom = (uint16_t)instance->npWindow.height;
+    }
     instance->npWindow.type = NPWindowTypeWindow;
-    browser->pluginFuncs.setwindow(&instance->npp, &instance->npWindow);
-    StreamFile(instance);
+}
+
+// Out of process the plug-in's own thread made its window; the browser's
+// side restyles it, adopts it into the page, places and shows it.
+struct AdoptionJob {
+    HWND window;
+    HWND parent;
+    RECT place;
+};
+
+DWORD WINAPI AdoptPluginWindow(void* parameter) {
+    AdoptionJob* job = (AdoptionJob*)parameter;
+    LONG_PTR style = GetWindowLongPtrA(job->window, GWL_STYLE);
+    SetWindowLongPtrA(job->window, GWL_STYLE, (style & ~(LONG_PTR)WS_POPUP) | WS_CHILD | WS_CLIPSIBLINGS);
+    SetParent(job->window, job->parent);
+    SetWindowPos(job->window, NULL, job->place.left, job->place.top, job->place.right - job->place.left,
+                 job->place.bottom - job->place.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED | SWP_SHOWWINDOW);
+    return 0;
+}
+
+// Serves only the messages the other thread sends until it is done, so no
+// posted work of the page runs in between.
+void RunOnBrowserSide(AdoptionJob* job) {
+    HANDLE thread = CreateThread(NULL, 0, AdoptPluginWindow, job, 0, NULL);
+    if (!thread) {
+        AdoptPluginWindow(job);
+        return;
+    }
+    MSG message;
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+        PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(thread);
+}
+
+// The argument arrays as the host builds them. Plain: the attributes as
+// written. UXP: names lower-cased; an <object>'s data doubles as "SRC";
+// "PARAM" with a null value before the <param> pairs; a full page passes
+// name, width, height, src and type; out of process the arrays end in null.
+void BuildArguments(PageInstance* instance, uint16_t mode, const std::string& mime) {
+    Browser* browser = instance->frame->browser;
+    const EmbedElement& element = instance->element;
+    AttributeList pairs;
+    size_t nullValue = (size_t)-1;
+    if (browser->host == HostPlain) {
+        pairs = element.attributes;
+        pairs.insert(pairs.end(), element.params.begin(), element.params.end());
+    } else if (mode == NP_FULL) {
+        pairs = {{"name", "plugin"}, {"width", "100%"}, {"height", "100%"}, {"src", FileUrl(instance->path)},
+                 {"type", mime}};
+    } else {
+        int hasSrc = 0;
+        for (const auto& attribute : element.attributes) {
+            std::string name = attribute.first;
+            for (char& c : name) c = (char)tolower((unsigned char)c);
+            hasSrc |= name == "src";
+            pairs.push_back({name, attribute.second});
+        }
+        if (element.isObject && !hasSrc && !element.src.empty()) {
+            pairs.push_back({"SRC", element.src});
+        }
+        if (!element.params.empty()) {
+            nullValue = pairs.size();
+            pairs.push_back({"PARAM", ""});
+            pairs.insert(pairs.end(), element.params.begin(), element.params.end());
+        }
+    }
+    instance->argTexts.clear();
+    for (const auto& pair : pairs) {
+        instance->argTexts.push_back(pair.first);
+        instance->argTexts.push_back(pair.second);
+    }
+    for (size_t i = 0; i < pairs.size(); ++i) {
+        instance->argn.push_back((char*)instance->argTexts[2 * i].c_str());
+        instance->argv.push_back(i == nullValue ? NULL : (char*)instance->argTexts[2 * i + 1].c_str());
+    }
+    if (browser->host == HostUxpOutOfProcess) {
+        instance->argn.push_back(NULL);
+        instance->argv.push_back(NULL);
+    }
+}
+
+// Out of process: a new instance cancels the idle shutdown, and one after
+// it starts the plug-in afresh, as a new plug-in process would.
+void WakePlugin(Browser* browser) {
+    if (browser->host != HostUxpOutOfProcess) {
+        return;
+    }
+    if (IdleTimer) {
+        KillTimer(NULL, IdleTimer);
+        IdleTimer = 0;
+    }
+    if (!browser->initialized && browser->module) {
+        StartPlugin(browser);
+    }
+}
+
+void CALLBACK ShutdownIdlePlugin(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(NULL, timer);
+    IdleTimer = 0;
+    Browser* browser = IdleBrowser;
+    if (!browser || !browser->initialized) {
+        return;
+    }
+    {
+        PluginCall call(browser, "NP_Shutdown");
+        browser->shutdownResult = browser->shutdown();
+    }
+    browser->initialized = 0;
+    browser->idleShutdowns++;
+    printf("NP_Shutdown after idling: %d\n", browser->shutdownResult);
+    fflush(stdout);
+}
+
+int LiveInstances() {
+    int count = 0;
+    for (BrowserFrame* frame : Frames) {
+        count += (int)frame->instances.size();
+    }
+    return count;
+}
+
+void ArmIdleShutdown(Browser* browser) {
+    if (browser->host != HostUxpOutOfProcess || LiveInstances() > 0 || IdleTimer) {
+        return;
+    }
+    IdleBrowser = browser;
+    IdleTimer = SetTimer(NULL, 0, (UINT)browser->idleShutdownMs, ShutdownIdlePlugin);
+}
+
+// The window the instance gets, by host: plain and out of process with the
+// place it will have (out of process, a 0x0 popup of the plug-in's thread
+// first); in process a hidden, disabled 0x0 widget.
+HWND CreatePluginWindow(BrowserFrame* frame, RECT place) {
+    switch (frame->browser->host) {
+    case HostUxpInProcess:
+        return CreateWindowExA(0, PluginClass, "", WS_CHILD | WS_DISABLED | WS_CLIPSIBLINGS, 0, 0, 0, 0,
+                               frame->window, NULL, GetModuleHandleA(NULL), NULL);
+    case HostUxpOutOfProcess:
+        return CreateWindowExA(0, PluginClass, "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    default:
+        return CreateWindowExA(0, PluginClass, "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, place.left, place.top,
+                               place.right - place.left, place.bottom - place.top, frame->window, NULL,
+                               GetModuleHandleA(NULL), NULL);
+    }
+}
+
+// The NPP_SetWindow series of each host, then the stream.
+void ShowInstance(PageInstance* instance, RECT place) {
+    Browser* browser = instance->frame->browser;
+    if (browser->host == HostUxpInProcess) {
+        PlaceNpWindow(instance, RECT{0, 0, 0, 0}, 0);
+        CallSetWindow(instance);
+        CallSetWindow(instance);  // the "redundant" repeat
+        EnableWindow(instance->window, TRUE);
+        SetWindowPos(instance->window, NULL, place.left, place.top, place.right - place.left,
+                     place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    } else if (browser->host == HostUxpOutOfProcess) {
+        AdoptionJob job = {instance->window, instance->frame->window, place};
+        RunOnBrowserSide(&job);
+    }
+    PlaceNpWindow(instance, place, 0);
+    CallSetWindow(instance);
+    if (browser->host == HostPlain) {
+        StreamFile(instance);
+    } else {
+        SetStreamState(instance, StreamHeld);
+        if (!instance->frame->streamOptions.held) {
+            ScheduleStream(instance);
+        }
+    }
+}
+
+PageInstance* CreateInstance(BrowserFrame* frame, const EmbedElement& element, const std::string& path, uint16_t mode,
+                             RECT place) {
+    Browser* browser = frame->browser;
+    WakePlugin(browser);
+    PageInstance* instance = new PageInstance();
+    instance->frame = frame;
+    instance->element = element;
+    instance->path = path;
+    instance->npp.ndata = browser;
+    instance->window = CreatePluginWindow(frame, place);
+    std::string mime = MimeTypeOf(path);
+    BuildArguments(instance, mode, mime);
+    int16_t argc = (int16_t)(instance->argn.size() - (browser->host == HostUxpOutOfProcess ? 1 : 0));
+    {
+        PluginCall call(browser, "NPP_New");
+        instance->newResult = browser->pluginFuncs.newp((char*)mime.c_str(), &instance->npp, mode, argc,
+                                                        instance->argn.data(), instance->argv.data(), NULL);
+    }
+    frame->instances.push_back(instance);
+    if (instance->newResult == NPERR_NO_ERROR) {
+        ShowInstance(instance, place);
+    }
     return instance;
 }
 
 void DestroyInstances(BrowserFrame* frame) {
-    for (PageInstance* instance : frame->instances) {
-        if (instance->newResult == NPERR_NO_ERROR) {
-            frame->browser->pluginFuncs.destroy(&instance->npp, NULL);
-        }
+    std::vector<PageInstance*> instances;
+    instances.swap(frame->instances);
+    for (PageInstance* instance : instances) {
+        DestroyInstance(instance);
         DestroyWindow(instance->window);
         delete instance;
     }
-    frame->instances.clear();
+    ArmIdleShutdown(frame->browser);
+}
+
+PageInstance* FindInstance(BrowserFrame* frame, LPARAM pointer) {
+    for (PageInstance* instance : frame->instances) {
+        if ((LPARAM)instance == pointer) {
+            return instance;
+        }
+    }
+    return NULL;
 }
 
 // Embeds flow left to right and wrap at the client width.
@@ -206,7 +574,7 @@ void LoadDocument(BrowserFrame* frame, const std::string& document) {
     GetClientRect(frame->window, &client);
     if (!IsHtmlPath(path)) {
         frame->fullPage = 1;
-        CreateInstance(frame, EmbedElement{AttributeList(), path, client.right, client.bottom}, path, NP_FULL, client);
+        CreateInstance(frame, EmbedElement{AttributeList(), path, client.right, client.bottom, 0, AttributeList()}, path, NP_FULL, client);
         return;
     }
     frame->fullPage = 0;
@@ -252,13 +620,32 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         delete document;
         return 0;
     }
+    if (frame && message == OpenStreamMessage) {
+        PageInstance* instance = FindInstance(frame, lParam);
+        if (instance && instance->stream.state == StreamScheduled) {
+            OpenLateStream(instance);
+        }
+        return 0;
+    }
+    if (frame && (message == WM_TIMER || message == DeliverMessage)) {
+        PageInstance* instance = FindInstance(frame, message == WM_TIMER ? (LPARAM)wParam : lParam);
+        if (message == WM_TIMER) {
+            KillTimer(window, wParam);
+        }
+        if (instance && instance->stream.state == StreamOpen) {
+            DeliverTick(instance);
+        }
+        return 0;
+    }
     if (frame && message == WM_SIZE && frame->fullPage && !frame->instances.empty()) {
         PageInstance* instance = frame->instances[0];
         MoveWindow(instance->window, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
         instance->npWindow.width = LOWORD(lParam);
         instance->npWindow.height = HIWORD(lParam);
-        if (instance->newResult == NPERR_NO_ERROR) {
-            frame->browser->pluginFuncs.setwindow(&instance->npp, &instance->npWindow);
+        instance->npWindow.clipRect.right = LOWORD(lParam);
+        instance->npWindow.clipRect.bottom = HIWORD(lParam);
+        if (instance->newResult == NPERR_NO_ERROR && !instance->destroyed) {
+            CallSetWindow(instance);
         }
         return 0;
     }
@@ -334,7 +721,7 @@ int WriteBmp(const std::string& path, int width, int height, const std::vector<u
 
 }  // namespace
 
-StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE}; }
+StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0}; }
 
 BrowserFrame* OpenFrame(Browser* browser, const std::string& document, int width, int height,
                         const StreamOptions& options) {
@@ -374,19 +761,80 @@ void CloseFrame(BrowserFrame* frame) {
 
 const std::vector<BrowserFrame*>& OpenFrames() { return Frames; }
 
+// A hidden window that holds plug-in windows while a reflow rebuilds the
+// frame's own (in process UXP).
+HWND ParkingWindow() {
+    static HWND parking = NULL;
+    if (!parking) {
+        parking = CreateWindowExA(0, PluginClass, "", WS_POPUP, 0, 0, 1, 1, NULL, NULL, GetModuleHandleA(NULL), NULL);
+    }
+    return parking;
+}
+
 void ResizeFrame(BrowserFrame* frame, int width, int height) {
     RECT outer = {0, 0, width, height};
     AdjustWindowRect(&outer, (DWORD)GetWindowLongA(frame->window, GWL_STYLE), FALSE);
     SetWindowPos(frame->window, NULL, 0, 0, outer.right - outer.left, outer.bottom - outer.top,
                  SWP_NOMOVE | SWP_NOZORDER);
-    if (!frame->fullPage) {
-        for (PageInstance* instance : frame->instances) {
-            if (instance->newResult == NPERR_NO_ERROR) {
-                frame->browser->pluginFuncs.setwindow(&instance->npp, &instance->npWindow);
-            }
+    if (frame->fullPage) {
+        return;
+    }
+    for (PageInstance* instance : frame->instances) {
+        if (instance->newResult != NPERR_NO_ERROR || instance->destroyed) {
+            continue;
+        }
+        if (frame->browser->host == HostUxpInProcess) {
+            SetParent(instance->window, ParkingWindow());
+            SetParent(instance->window, frame->window);
+        }
+        CallSetWindow(instance);
+    }
+}
+
+void SetFrameBackground(BrowserFrame* frame, int background) {
+    if (frame->browser->host != HostUxpInProcess) {
+        return;
+    }
+    for (PageInstance* instance : frame->instances) {
+        if (instance->newResult == NPERR_NO_ERROR && !instance->destroyed) {
+            RECT place = {instance->npWindow.x, instance->npWindow.y, instance->npWindow.x + (int)instance->npWindow.width,
+                          instance->npWindow.y + (int)instance->npWindow.height};
+            PlaceNpWindow(instance, place, background);
+            CallSetWindow(instance);
         }
     }
 }
+
+void ReleaseStreams(BrowserFrame* frame) {
+    for (PageInstance* instance : frame->instances) {
+        if (instance->stream.state == StreamHeld) {
+            ScheduleStream(instance);
+        }
+    }
+}
+
+void DestroyInstance(PageInstance* instance) {
+    if (instance->destroyed) {
+        return;
+    }
+    instance->destroyed = 1;
+    Browser* browser = instance->frame->browser;
+    if (instance->stream.state == StreamOpen) {
+        EndStream(instance, NPRES_USER_BREAK);
+    }
+    SetStreamState(instance, StreamEnded);
+    if (instance->newResult == NPERR_NO_ERROR) {
+        PluginCall call(browser, "NPP_Destroy");
+        browser->pluginFuncs.destroy(&instance->npp, NULL);
+    }
+    UndoHostSubclass(instance);
+}
+
+int HostSubclassOnTop(const PageInstance* instance) {
+    return GetWindowLongPtrA(instance->window, GWLP_WNDPROC) == (LONG_PTR)(void*)&HostWindowProc;
+}
+
+int PendingStreams() { return StreamsPending; }
 
 int WaitUntilQuiet(int quietMs, int maxMs) {
     DWORD start = GetTickCount();
@@ -397,7 +845,7 @@ int WaitUntilQuiet(int quietMs, int maxMs) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
         double cpu = ProcessCpuSeconds();
         MSG waiting;
-        int busy = cpu - lastCpu > 0.010 || PeekMessageA(&waiting, NULL, 0, 0, PM_NOREMOVE);
+        int busy = cpu - lastCpu > 0.010 || PeekMessageA(&waiting, NULL, 0, 0, PM_NOREMOVE) || StreamsPending > 0;
         lastCpu = cpu;
         DWORD now = GetTickCount();
         if (busy) {
@@ -455,6 +903,45 @@ int SaveFrameScreenshot(BrowserFrame* frame, const std::string& bmpPath) {
     return ok;
 }
 
+namespace {
+
+void CallPrint(PageInstance* instance, NPPrint* print) {
+    Browser* browser = instance->frame->browser;
+    PluginCall call(browser, "NPP_Print");
+    browser->printCalls++;
+    browser->pluginFuncs.print(&instance->npp, print);
+}
+
+void PrintAsHost(PageInstance* instance, HDC printer) {
+    int host = instance->frame->browser->host;
+    if (host == HostUxpOutOfProcess) {
+        return;
+    }
+    if (host == HostUxpInProcess && instance->frame->fullPage) {
+        NPPrint full = {};
+        full.mode = NP_FULL;
+        CallPrint(instance, &full);
+        if (full.print.fullPrint.pluginPrinted) {
+            return;
+        }
+    }
+    NPPrint print = {};
+    print.mode = NP_EMBED;
+    print.print.embedPrint.window = instance->npWindow;
+    print.print.embedPrint.window.x = 0;
+    print.print.embedPrint.window.y = 0;
+    print.print.embedPrint.platformPrint = printer;
+    if (host == HostUxpInProcess) {
+        print.print.embedPrint.window.window = NULL;
+        print.print.embedPrint.window.clipRect = NPRect();
+        NPPrint again = print;
+        CallPrint(instance, &again);
+    }
+    CallPrint(instance, &print);
+}
+
+}  // namespace
+
 int PrintElementToFile(PageInstance* instance, const std::string& bmpPath) {
     int width = (int)instance->npWindow.width;
     int height = (int)instance->npWindow.height;
@@ -464,13 +951,7 @@ int PrintElementToFile(PageInstance* instance, const std::string& bmpPath) {
     HGDIOBJ old = SelectObject(printer, page);
     RECT all = {0, 0, width, height};
     FillRect(printer, &all, (HBRUSH)GetStockObject(WHITE_BRUSH));
-    NPPrint print = {};
-    print.mode = NP_EMBED;
-    print.print.embedPrint.window = instance->npWindow;
-    print.print.embedPrint.window.x = 0;
-    print.print.embedPrint.window.y = 0;
-    print.print.embedPrint.platformPrint = printer;
-    instance->frame->browser->pluginFuncs.print(&instance->npp, &print);
+    PrintAsHost(instance, printer);
     int ok = SaveDcAreaToBmp(printer, 0, 0, width, height, bmpPath);
     SelectObject(printer, old);
     DeleteObject(page);
@@ -506,6 +987,12 @@ void CarryOutGetUrl(Browser* browser, NPP instance, const char* url, const char*
     int blank = 1;
     for (const char* name : sameFrame) {
         blank &= !(target == NULL || strcmp(target, name) == 0);
+    }
+    if (blank && !PopupsAllowed(browser)) {
+        browser->popupsBlocked++;
+        printf("popup blocked: %s\n", url);
+        fflush(stdout);
+        return;
     }
     PostMessageA(frame->window, blank ? OpenBlankMessage : NavigateMessage, 0, (LPARAM) new std::string(path));
 }

@@ -13,11 +13,31 @@
 
 // How a file is delivered: block size, whether NPStream.end announces the
 // length, the order of the blocks and the reason NPP_DestroyStream gets.
+// In UXP modes the blocks come in order from a timer, blockSize is what the
+// network hands over per tick, `end` grows with it when not announced, and
+// `held` keeps every stream of the frame closed until ReleaseStreams.
 enum { StreamInOrder = 0, StreamReversed = 1, StreamPairsSwapped = 2 };
 struct StreamOptions {
     int32_t blockSize;
     int announceLength;
     int order;
+    NPReason endReason;
+    int held;
+};
+
+// Where an instance's stream is (UXP modes; plain mode streams at once).
+enum { StreamNotYet = 0, StreamHeld, StreamScheduled, StreamOpen, StreamEnded };
+
+// One stream of a UXP-mode instance, opened late from the event loop.
+struct PageStream {
+    NPStream stream;
+    std::string url;
+    std::string mime;
+    std::string bytes;
+    int state;
+    int32_t arrived;
+    int32_t bufferSize;
+    NPError newResult;
     NPReason endReason;
 };
 StreamOptions DefaultStreamOptions();
@@ -33,6 +53,15 @@ struct PageInstance {
     std::string path;
     NPError newResult;
     int32_t bytesDelivered;
+    PageStream stream;
+    // The NPP_New arrays and the texts they point into.
+    std::vector<std::string> argTexts;
+    std::vector<char*> argn;
+    std::vector<char*> argv;
+    // The host's own subclass (UXP modes): the procedure it calls on.
+    WNDPROC hostNext;
+    int setWindowCalls;
+    int destroyed;
 };
 
 struct BrowserFrame {
@@ -58,11 +87,32 @@ void CloseFrame(BrowserFrame* frame);
 // Every frame still open, oldest first.
 const std::vector<BrowserFrame*>& OpenFrames();
 
-// Sets the frame's client size; the instances get NPP_SetWindow again.
+// Sets the frame's client size; the instances get NPP_SetWindow again (in
+// process UXP first re-parents every plug-in window with no NPP call, as a
+// reflow that rebuilds the frame does).
 void ResizeFrame(BrowserFrame* frame, int width, int height);
 
+// In process UXP: the tab goes to the background (NPP_SetWindow with an
+// empty clip rectangle) or comes back (the full one). Other modes: nothing.
+void SetFrameBackground(BrowserFrame* frame, int background);
+
+// Opens the frame's held streams from the event loop.
+void ReleaseStreams(BrowserFrame* frame);
+
+// Destroys one instance as the host does: open stream ended with
+// NPRES_USER_BREAK, NPP_Destroy, the host's subclass undone if still on
+// top; the window stays until the frame goes.
+void DestroyInstance(PageInstance* instance);
+
+// Whether the host's own subclass is the window's procedure now.
+int HostSubclassOnTop(const PageInstance* instance);
+
+// Streams scheduled or open in any frame.
+int PendingStreams();
+
 // Serves messages until the process has been idle (no CPU time used, no
-// message waiting) for quietMs, or maxMs have passed. 1 when it went quiet.
+// message waiting, no stream being delivered) for quietMs, or maxMs have
+// passed. 1 when it went quiet.
 int WaitUntilQuiet(int quietMs, int maxMs);
 
 // Serves messages until no frame is left (interactive use).
@@ -75,14 +125,18 @@ int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const 
 // Client area of the frame, children included, as a 24-bit .bmp file.
 int SaveFrameScreenshot(BrowserFrame* frame, const std::string& bmpPath);
 
-// NPP_Print of an embedded instance into a memory device context of the
-// element's size (white page), saved as a 24-bit .bmp file.
+// Prints an instance into a memory device context of the element's size
+// (white page), saved as a 24-bit .bmp file, as the host does: plain, one
+// NPP_Print with the element's window; in process UXP, a full page first
+// with a null platformPrint, then the embedded print with a null window and
+// clip rectangle, twice; out of process, no NPP_Print at all.
 int PrintElementToFile(PageInstance* instance, const std::string& bmpPath);
 
 // After StartPlugin: NPN_GetURL is still recorded and printed, and is then
 // carried out as a browser does: "_self" (and "_top", "_parent") replaces
 // the document of the caller's frame, "_blank" or any other name opens a
-// new frame; local paths and file: URLs load, other URLs are only recorded.
+// new frame unless PopupsAllowed says no (counted in popupsBlocked); local
+// paths and file: URLs load, other URLs are only recorded.
 void EnablePageBrowsing(Browser* browser);
 
 #endif

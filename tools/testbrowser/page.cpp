@@ -1,4 +1,4 @@
-// HTML <embed> extraction and URL-to-path resolution for the test browser.
+// HTML <embed> and <object> extraction and URL-to-path resolution for the test browser.
 #include "page.h"
 
 #include <ctype.h>
@@ -59,6 +59,18 @@ int ReadAttribute(const std::string& tag, size_t* at, std::pair<std::string, std
     return 1;
 }
 
+AttributeList ReadAttributes(const std::string& tag) {
+    AttributeList attributes;
+    size_t position = 0;
+    std::pair<std::string, std::string> attribute;
+    while (ReadAttribute(tag, &position, &attribute)) {
+        if (!attribute.first.empty()) {
+            attributes.push_back(attribute);
+        }
+    }
+    return attributes;
+}
+
 int ReadSize(const std::string& value, int fallback) {
     int size = atoi(value.c_str());
     return size > 0 && size < 10000 ? size : fallback;
@@ -70,32 +82,43 @@ std::vector<EmbedElement> ParseEmbedElements(const std::string& html) {
     std::vector<EmbedElement> elements;
     std::string lower = Lower(html);
     size_t at = 0;
-    while ((at = lower.find("<embed", at)) != std::string::npos) {
+    while ((at = lower.find('<', at)) != std::string::npos) {
+        int isObject = lower.compare(at, 7, "<object") == 0;
+        size_t nameLength = isObject ? 7 : 6;
+        if (!isObject && lower.compare(at, 6, "<embed") != 0) {
+            ++at;
+            continue;
+        }
         size_t end = lower.find('>', at);
         if (end == std::string::npos) {
             break;
         }
-        std::string tag = html.substr(at + 6, end - at - 6);
+        std::string tag = html.substr(at + nameLength, end - at - nameLength);
         at = end + 1;
         if (!tag.empty() && !isspace((unsigned char)tag[0]) && tag[0] != '/') {
             continue;  // <embedded> or similar
         }
-        EmbedElement element = {AttributeList(), "", 150, 150};
-        size_t position = 0;
-        std::pair<std::string, std::string> attribute;
-        while (ReadAttribute(tag, &position, &attribute)) {
-            if (attribute.first.empty()) {
-                continue;
-            }
-            element.attributes.push_back(attribute);
+        EmbedElement element = {ReadAttributes(tag), "", 150, 150, isObject, AttributeList()};
+        for (const auto& attribute : element.attributes) {
             std::string name = Lower(attribute.first);
-            if (name == "src") {
+            if (name == (isObject ? "data" : "src")) {
                 element.src = attribute.second;
             } else if (name == "width") {
                 element.width = ReadSize(attribute.second, 150);
             } else if (name == "height") {
                 element.height = ReadSize(attribute.second, 150);
             }
+        }
+        size_t close = isObject ? lower.find("</object", at) : at;
+        for (size_t param = lower.find("<param", at); param < close; param = lower.find("<param", param + 6)) {
+            size_t paramEnd = lower.find('>', param);
+            std::string name, value;
+            for (const auto& attribute : ReadAttributes(html.substr(param + 6, paramEnd - param - 6))) {
+                std::string key = Lower(attribute.first);
+                if (key == "name") name = attribute.second;
+                if (key == "value") value = attribute.second;
+            }
+            element.params.push_back({name, value});
         }
         elements.push_back(element);
     }

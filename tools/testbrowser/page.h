@@ -9,17 +9,22 @@
 
 typedef std::vector<std::pair<std::string, std::string>> AttributeList;
 
-// One <embed>: every attribute in document order, plus the three the layout uses.
+// One <embed> or <object>: every attribute in document order, plus the
+// three the layout uses (an object's src is its data attribute), and an
+// object's <param> name/value pairs.
 struct EmbedElement {
     AttributeList attributes;
     std::string src;
     int width;
     int height;
+    int isObject;
+    AttributeList params;
 };
 
-// The <embed> elements of an HTML text, in document order. Attribute names
-// keep their letter case; values may be quoted with " or ' or bare; a name
-// without a value gets "". Width and height default to 150 x 150.
+// The <embed> and <object> elements of an HTML text, in document order.
+// Attribute names keep their letter case; values may be quoted with " or '
+// or bare; a name without a value gets "". Width and height default to
+// 150 x 150.
 std::vector<EmbedElement> ParseEmbedElements(const std::string& html);
 
 // Whether a path names an HTML page (by extension .htm/.html, any case).

@@ -12,8 +12,12 @@
 #include "browser_page.h"
 
 static const char Usage[] =
-    "usage: testbrowser [--version N] [--user-agent TEXT] plugin.dll [DOCUMENT]\n"
-    "  DOCUMENT: a .jp2/.j2k/... file (full page) or an .html page with <embed> elements\n"
+    "usage: testbrowser [--host MODE] [--version N] [--user-agent TEXT] plugin.dll [DOCUMENT]\n"
+    "  DOCUMENT: a .jp2/.j2k/... file (full page) or an .html page with <embed>/<object> elements\n"
+    "  --host plain|uxp-inproc|uxp-oop|uxp   the browser imitated (plain; uxp = uxp-oop)\n"
+    "  --hang-ms N         report a plug-in call running longer as a hang (11000)\n"
+    "  --idle-shutdown-ms N  out of process: NP_Shutdown this long after the last instance (30000)\n"
+    "  --exit-after-stream   close the page once every stream has ended, decode or not, and exit\n"
     "  --size WxH          client size of the window (800x600)\n"
     "  --block N           stream block size in bytes (65536)\n"
     "  --no-length         do not announce the stream length\n"
@@ -26,6 +30,10 @@ static const char Usage[] =
     "  --wait-ms N         longest wait for the page to settle (60000)\n";
 
 struct Options {
+    int host;
+    int hangMs;
+    int idleShutdownMs;
+    int exitAfterStream;
     uint16_t version;
     const char* userAgent;
     const char* dllPath;
@@ -63,11 +71,21 @@ static int ParseOptions(Options* o, int argc, char** argv) {
     o->click = -1;
     o->printElement = -1;
     o->waitMs = 60000;
+    o->hangMs = 11000;
+    o->idleShutdownMs = 30000;
     o->stream = DefaultStreamOptions();
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         int more = i + 1 < argc;
-        if (strcmp(a, "--version") == 0 && more) {
+        if (strcmp(a, "--host") == 0 && more) {
+            if (!ParseHostMode(argv[++i], &o->host)) return 0;
+        } else if (strcmp(a, "--hang-ms") == 0 && more) {
+            o->hangMs = atoi(argv[++i]);
+        } else if (strcmp(a, "--idle-shutdown-ms") == 0 && more) {
+            o->idleShutdownMs = atoi(argv[++i]);
+        } else if (strcmp(a, "--exit-after-stream") == 0) {
+            o->exitAfterStream = 1;
+        } else if (strcmp(a, "--version") == 0 && more) {
             o->version = (uint16_t)strtoul(argv[++i], nullptr, 0);
         } else if (strcmp(a, "--user-agent") == 0 && more) {
             o->userAgent = argv[++i];
@@ -164,13 +182,17 @@ int main(int argc, char** argv) {
     }
     static Browser browser;
     InitializeBrowser(&browser, options.version, options.userAgent);
+    SetHostMode(&browser, options.host);
+    browser.hangMs = options.hangMs;
+    browser.idleShutdownMs = options.idleShutdownMs;
     if (!LoadPluginLibrary(&browser, options.dllPath)) {
         printf("load failed: %s (error %lu)\n", options.dllPath, GetLastError());
         return 1;
     }
     int started = StartPlugin(&browser);
     printf("NP_GetEntryPoints: %d\n", browser.entryPointsResult);
-    printf("NP_Initialize: %d (browser version 0x%04X)\n", browser.initializeResult, browser.version);
+    printf("NP_Initialize: %d (browser version 0x%04X, host %s)\n", browser.initializeResult, browser.version,
+           HostModeName(browser.host));
     printf("plug-in table version: %u, urlnotify %s\n", browser.pluginFuncs.version,
            browser.pluginFuncs.urlnotify != nullptr ? "set" : "not set");
     fflush(stdout);
@@ -180,6 +202,12 @@ int main(int argc, char** argv) {
         if (!OpenFrame(&browser, options.document, options.width, options.height, options.stream)) {
             printf("cannot open a window\n");
             shown = 0;
+        } else if (options.exitAfterStream) {
+            // The plug-in's process ends while its decode threads may still
+            // run: no waiting, and out of process no FreeLibrary.
+            for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
+                WaitUntilQuiet(0, 20);
+            }
         } else if (options.screenshotPath || options.printPath) {
             shown = RunHeadlessSteps(options);
         } else {
@@ -194,5 +222,9 @@ int main(int argc, char** argv) {
     if (wasInitialized) {
         printf("NP_Shutdown: %d\n", browser.shutdownResult);
     }
-    return started && shown && browser.shutdownResult == NPERR_NO_ERROR ? 0 : 1;
+    if (browser.hangs > 0) {
+        printf("hangs: %ld\n", browser.hangs);
+    }
+    fflush(stdout);
+    return started && shown && browser.shutdownResult == NPERR_NO_ERROR && browser.hangs == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Every menu command end to end: npkavrel.dll in the test browser, the menu
 // opened by a right click on the image, items chosen with the keyboard, the
-// Save As dialog answered by typing, and the effect looked at afterwards.
+// Save As dialog answered by typing, and the effect looked at afterwards;
+// and the browser's calls that arrive while the menu or a dialog is open.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -111,8 +112,8 @@ protected:
         BrowserSuite::SetUpTestSuite();
     }
     // The image window of the first element of a file in the work folder.
-    HWND Open(const char* name, int width, int height) {
-        frame = BrowserSuite::Open(WorkPath(name), width, height);
+    HWND Open(const char* name, int width, int height, StreamOptions options = DefaultStreamOptions()) {
+        frame = BrowserSuite::Open(WorkPath(name), width, height, options);
         return frame != nullptr && !frame->instances.empty() ? frame->instances[0]->window : nullptr;
     }
     BrowserFrame* frame = nullptr;
@@ -258,6 +259,57 @@ TEST_F(BrowserCommands, WallpaperPointsTheDesktopAtTheImage) {
     EXPECT_EQ(ReadWholeFile(after), ExpectedBitmapFile("p0_09.j2k"));
     DeleteFileA(after);
     SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, before, SPIF_UPDATEINIFILE);
+}
+
+// The UXP hosts open an <embed>'s stream from the event loop after the
+// instance exists: the user may already have the menu or About open. The
+// first stream must be taken (a refused one is never offered again).
+TEST_F(BrowserCommands, FirstStreamArrivesWhileMenuOrAboutIsOpen) {
+    if (!Uxp()) GTEST_SKIP() << "plain mode streams before anything can open";
+    StreamOptions held = DefaultStreamOptions();
+    held.held = 1;
+    UiStep release = [&]() {
+        if (FindThreadWindow("#32768", nullptr) == nullptr && FindThreadWindow("#32770", nullptr, 1003) == nullptr)
+            return false;
+        ReleaseStreams(frame);
+        return true;
+    };
+    UiStep delivered = []() { return PendingStreams() == 0; };
+    UiStep closeAbout = [&]() {
+        HWND dialog = FindThreadWindow("#32770", nullptr, 1003);
+        if (dialog != nullptr) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return dialog != nullptr;
+    };
+    for (int about = 0; about < 2; about++) {
+        HWND image = Open("p0_09.j2k", 300, 200, held);
+        ASSERT_NE(image, nullptr);
+        std::vector<UiStep> steps = about ? std::vector<UiStep>{Mnemonic(image, 'a'), release, delivered, closeAbout}
+                                          : std::vector<UiStep>{release, delivered, Pick(image, {{WM_KEYDOWN, VK_ESCAPE}})};
+        EXPECT_EQ(RightClickAndRun(image, steps), (int)steps.size()) << about;
+        PageInstance* instance = frame->instances[0];
+        EXPECT_EQ(instance->stream.newResult, NPERR_NO_ERROR) << about;
+        EXPECT_EQ(instance->stream.endReason, NPRES_DONE) << about;
+        CloseFrame(frame);
+    }
+}
+
+// The browser keeps calling while the plug-in runs a modal loop: a reflow,
+// the tab going to the background and back, and finally the page closing
+// under the open About dialog.
+TEST_F(BrowserCommands, CallsArriveInsideTheAboutDialog) {
+    HWND image = Open("p0_09.j2k", 300, 200);
+    ASSERT_NE(image, nullptr);
+    UiStep browse = [&]() {
+        if (FindThreadWindow("#32770", nullptr, 1003) == nullptr) return false;
+        ResizeFrame(frame, 320, 220);
+        SetFrameBackground(frame, 1);
+        SetFrameBackground(frame, 0);
+        CloseFrame(frame);
+        frame = nullptr;
+        return true;
+    };
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'a'), browse}), 2);
+    EXPECT_TRUE(OpenFrames().empty());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The test browser end to end through npkavrel.dll: pages of embedded images,
 // full pages, stream delivery options, link navigation (_self, _blank, remote
-// URLs), resizing and printing, all read back as pixels.
+// URLs), resizing and printing, all read back as pixels; and what only the
+// UXP hosts do: late streams broken off, their subclass on top at detach,
+// backgrounding, idle shutdown.
 #include <stdio.h>
 
 #include <string>
@@ -128,7 +130,8 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
     };
     const Delivery deliveries[] = {{7, 0, StreamReversed}, {100, 1, StreamPairsSwapped}, {1, 0, StreamInOrder}};
     for (const Delivery& d : deliveries) {
-        BrowserFrame* frame = Open(Fixture("gradient.jp2"), 256, 256, StreamOptions{d.block, d.announce, d.order, NPRES_DONE});
+        BrowserFrame* frame =
+            Open(Fixture("gradient.jp2"), 256, 256, StreamOptions{d.block, d.announce, d.order, NPRES_DONE, 0});
         Capture page = ReadFrame(frame);
         EXPECT_EQ(0x102080u, page.At(16, 32)) << d.block;
         EXPECT_EQ(0xFFFF80u, page.At(255, 255)) << d.block;
@@ -138,13 +141,18 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
 
 TEST_F(BrowserTest, BrokenStreamKeepsTheLoadingBox) {
     BrowserFrame* frame =
-        Open(Fixture("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR});
+        Open(Fixture("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR, 0});
     Capture page = ReadFrame(frame);
     EXPECT_EQ(0u, page.At(0, 0));
     EXPECT_EQ(White, page.At(190, 90));
     for (uint32_t pixel : page.pixels) {
         ASSERT_NE(Red, pixel);
     }
+}
+
+void Click(HWND window) {
+    PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    PostMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
 }
 
 TEST_F(BrowserTest, LinkClickFollowsSelfBlankAndRecordsRemote) {
@@ -158,20 +166,21 @@ TEST_F(BrowserTest, LinkClickFollowsSelfBlankAndRecordsRemote) {
     HWND blank = frame->instances[1]->window;
     HWND self = frame->instances[0]->window;
 
-    PostMessageA(remote, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    Click(remote);
     WaitUntilQuiet(200, 10000);
     ASSERT_EQ(1, browser.urlRequestCount);
     EXPECT_STREQ("http://example.com/x.jp2", browser.urlRequests[0].url);
     EXPECT_STREQ("_self", browser.urlRequests[0].target);
     EXPECT_EQ(3u, frame->instances.size());
 
-    PostMessageA(blank, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    Click(blank);
     WaitUntilQuiet(300, 20000);
+    EXPECT_EQ(0, browser.popupsBlocked);
     ASSERT_EQ(2u, OpenFrames().size());
     EXPECT_EQ(1, OpenFrames()[1]->fullPage);
     EXPECT_EQ(Red, ReadFrame(OpenFrames()[1]).At(1, 1));
 
-    PostMessageA(self, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    Click(self);
     WaitUntilQuiet(300, 20000);
     ASSERT_EQ(3, browser.urlRequestCount);
     EXPECT_STREQ("gradient.jp2", browser.urlRequests[2].url);
@@ -180,18 +189,122 @@ TEST_F(BrowserTest, LinkClickFollowsSelfBlankAndRecordsRemote) {
     EXPECT_EQ(0x102080u, ReadFrame(frame).At(16, 32));
 }
 
-TEST_F(BrowserTest, PrintsAnEmbeddedElementIntoAMemoryDc) {
+// Out of process the host never prints a plug-in; in process it prints an
+// embedded element twice with no window, and a full page after offering
+// NP_FULL without a device context.
+TEST_F(BrowserTest, PrintsAsTheHostDoes) {
+    struct Case {
+        const char* document;
+        int width, height;
+        int calls[3];  // by host: plain, in process, out of process
+    };
     WritePage("print.html", "<embed src=quad.j2k width=120 height=60>");
-    BrowserFrame* frame = Open(Fixture("print.html"), 300, 200);
+    const Case cases[] = {{"print.html", 120, 60, {1, 2, 0}}, {"quad.jp2", 64, 48, {1, 3, 0}}};
+    for (const Case& c : cases) {
+        BrowserFrame* frame = Open(Fixture(c.document), 120, 60);
+        ASSERT_EQ(1u, frame->instances.size());
+        std::string path = Fixture("printed.bmp");
+        browser.printCalls = 0;
+        ASSERT_TRUE(PrintElementToFile(frame->instances[0], path));
+        EXPECT_EQ(c.calls[browser.host], browser.printCalls) << c.document;
+        Capture printed = ReadBmp(path);
+        ASSERT_EQ(120, printed.width);
+        bool drawn = browser.host != HostUxpOutOfProcess;
+        EXPECT_EQ(drawn ? Red : White, printed.At(2, 2)) << c.document;
+        EXPECT_EQ(drawn ? Blue : White, printed.At(2, c.height - 3)) << c.document;
+        CloseFrame(frame);
+    }
+}
+
+// An <object> passes its data as "SRC" and its <param> pairs after a
+// "PARAM" entry whose value is null; the plug-in finds its link there.
+TEST_F(BrowserTest, ObjectParametersReachThePlugin) {
+    WritePage("object.html",
+              "<object data=quad.j2k type=image/x-jpeg2000 width=64 height=48>"
+              "<param name=href value=gradient.jp2><param name=target value=_self></object>");
+    BrowserFrame* frame = Open(Fixture("object.html"), 300, 200);
     ASSERT_EQ(1u, frame->instances.size());
-    std::string path = Fixture("printed.bmp");
-    ASSERT_TRUE(PrintElementToFile(frame->instances[0], path));
-    Capture printed = ReadBmp(path);
-    ASSERT_EQ(120, printed.width);
-    EXPECT_EQ(Red, printed.At(2, 2));
-    EXPECT_EQ(Green, printed.At(117, 2));
-    EXPECT_EQ(Blue, printed.At(2, 57));
-    EXPECT_EQ(White, printed.At(117, 57));
+    PageInstance* instance = frame->instances[0];
+    if (Uxp()) {
+        const std::vector<char*>& names = instance->argn;
+        ASSERT_GE(names.size(), 8u);
+        EXPECT_STREQ("SRC", names[4]);
+        EXPECT_STREQ("PARAM", names[5]);
+        EXPECT_EQ(nullptr, instance->argv[5]);
+        EXPECT_EQ(browser.host == HostUxpOutOfProcess, names.back() == nullptr);
+    }
+    EXPECT_EQ(Red, ReadFrame(frame).At(8 + 1, 8 + 1));
+    Click(instance->window);
+    WaitUntilQuiet(300, 20000);
+    ASSERT_EQ(1, browser.urlRequestCount);
+    EXPECT_STREQ("gradient.jp2", browser.urlRequests[0].url);
+}
+
+// The page goes away while blocks are still coming: the open stream ends
+// with NPRES_USER_BREAK before NPP_Destroy, and nothing is left running.
+TEST_F(BrowserTest, DestroyWithBlocksPending) {
+    if (!Uxp()) GTEST_SKIP() << "plain mode delivers the whole file at once";
+    StreamOptions slow = {64, 0, StreamInOrder, NPRES_DONE, 0};
+    BrowserFrame* frame = OpenFrame(&browser, Fixture("gradient.jp2"), 256, 256, slow);
+    ASSERT_NE(nullptr, frame);
+    PageInstance* instance = frame->instances[0];
+    MSG message;  // one message at a time: each block is one
+    for (DWORD start = GetTickCount(); instance->bytesDelivered == 0 && GetTickCount() - start < 5000;) {
+        if (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    }
+    ASSERT_EQ(StreamOpen, instance->stream.state);
+    EXPECT_GT((int)instance->stream.stream.end, 0);  // grows with what arrived
+    EXPECT_LT((int)instance->stream.stream.end, (int)instance->stream.bytes.size());
+    DestroyInstance(instance);
+    EXPECT_EQ(NPRES_USER_BREAK, instance->stream.endReason);
+    EXPECT_EQ(0, PendingStreams());
+    EXPECT_EQ(nullptr, instance->npp.pdata);
+}
+
+// After NPP_Destroy the host's subclass must still be on top, and the
+// window must keep working for the host until it goes.
+TEST_F(BrowserTest, HostSubclassStaysOnTopAtDetach) {
+    if (!Uxp()) GTEST_SKIP() << "plain mode does not subclass";
+    BrowserFrame* frame = Open(Fixture("quad.jp2"), 100, 80);
+    PageInstance* instance = frame->instances[0];
+    ASSERT_TRUE(HostSubclassOnTop(instance));
+    browser.pluginFuncs.destroy(&instance->npp, nullptr);
+    EXPECT_TRUE(HostSubclassOnTop(instance));
+    SendMessageA(instance->window, WM_LBUTTONUP, 0, 0);
+    RedrawWindow(instance->window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    instance->newResult = NPERR_GENERIC_ERROR;  // destroyed already; the frame only undoes the subclass
+}
+
+// In process: a reflow re-parents the windows without telling the plug-in,
+// a background tab gets an empty clip rectangle; the picture survives both.
+TEST_F(BrowserTest, ReflowAndBackgroundKeepThePicture) {
+    WritePage("reflow.html", "<embed src=quad.j2k width=64 height=48>");
+    BrowserFrame* frame = Open(Fixture("reflow.html"), 200, 100);
+    int calls = frame->instances[0]->setWindowCalls;
+    EXPECT_EQ(browser.host == HostUxpInProcess ? 3 : 1, calls);
+    ResizeFrame(frame, 220, 110);
+    SetFrameBackground(frame, 1);
+    SetFrameBackground(frame, 0);
+    WaitUntilQuiet(200, 10000);
+    EXPECT_EQ(calls + (browser.host == HostUxpInProcess ? 3 : 1), frame->instances[0]->setWindowCalls);
+    Capture page = ReadFrame(frame);
+    EXPECT_EQ(Red, page.At(8 + 2, 8 + 2));
+    EXPECT_EQ(Blue, page.At(8 + 2, 8 + 45));
+}
+
+// Out of process the plug-in is shut down once idle and started afresh for
+// the next page.
+TEST_F(BrowserTest, IdlePluginShutsDownAndStartsAgain) {
+    if (browser.host != HostUxpOutOfProcess) GTEST_SKIP() << "in process the plug-in lives until exit";
+    browser.idleShutdownMs = 100;
+    CloseFrame(Open(Fixture("quad.jp2"), 64, 48));
+    WaitUntilQuiet(400, 5000);
+    browser.idleShutdownMs = 30000;
+    EXPECT_EQ(1, browser.idleShutdowns);
+    EXPECT_EQ(0, browser.initialized);
+    BrowserFrame* frame = Open(Fixture("quad.jp2"), 64, 48);
+    EXPECT_EQ(1, browser.initialized);
+    EXPECT_EQ(Red, ReadFrame(frame).At(1, 1));
 }
 
 }  // namespace
