@@ -31,7 +31,10 @@ HGLOBAL CopyToGlobalBlock(const void* bytes, uint32_t size) {
 
 void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format) {
     if (bytes == nullptr) return;
-    if (!OpenClipboard(nullptr)) {
+    // Owned by the plug-in's window: a clipboard opened without an owner
+    // cannot be emptied into a valid owner, and delayed-rendering requests
+    // would go nowhere.
+    if (!OpenClipboard(instance != nullptr ? instance->hwnd : nullptr)) {
         ShowUiMessage(instance, ClipboardTextCannotOpen);
         return;
     }

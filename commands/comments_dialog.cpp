@@ -1,10 +1,11 @@
-// The "Image comments" dialog: the codestream's comment bytes as text in the
-// system code page, with the encoding that was detected.
+// The "Image comments" dialog: the codestream's comment bytes as text, read
+// in the encoding that was detected and shown as UTF-16 whatever the
+// system code page, with a label naming that encoding.
 #include "commands/comments_dialog.h"
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
+#include <wchar.h>
 
 #include "commands/ui_text.h"
 #include "host/plugin.h"
@@ -29,6 +30,10 @@ const EncodingName EncodingNames[] = {
     {CodePageOem, -1, "ISO-8859-1", {"", ""}},
 };
 
+// Any other code page is the system's own, named as the registry of
+// character sets names the Windows code pages.
+const char SystemCodePageFormat[] = "windows-%u";
+
 const EncodingName* FindEncodingName(CodePage codePage, bool markPresent) {
     for (const EncodingName& entry : EncodingNames) {
         if (entry.codePage == codePage && (entry.markPresent < 0 || entry.markPresent == (markPresent ? 1 : 0))) {
@@ -42,41 +47,54 @@ bool StartsWithByteOrderMark(const uint8_t* bytes, uint32_t length) {
     return length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
 }
 
-// Fills the edit control with the text converted to the system code page;
-// leaves it empty when the text cannot be converted.
+// A short text of this plug-in (stored as Shift_JIS, under 512
+// characters) in UTF-16, cut to fit outSize units.
+void WidenUiText(wchar_t* out, size_t outSize, const char* text) {
+    wchar_t whole[512];
+    if (MultiByteToWideChar(CodePageShiftJis, 0, text, -1, whole, 512) == 0) whole[0] = 0;
+    wcsncpy(out, whole, outSize - 1);
+    out[outSize - 1] = 0;
+}
+
+// Fills the edit control with the text read in its own code page; leaves it
+// empty when the text cannot be converted.
 void ShowConvertedText(HWND dialog, const char* text, CodePage codePage) {
-    uint32_t size = ConvertedTextSize(CP_ACP, text, codePage);
-    if (size > UINT32_MAX - 16) return;
-    char* converted = (char*)calloc(1, (size_t)size + 16);
-    if (converted == nullptr) return;
-    if (ConvertText(converted, CP_ACP, text, codePage)) SetDlgItemTextA(dialog, IDC_COMMENTS_TEXT, converted);
-    free(converted);
+    wchar_t* wide = NewWideText(text, codePage);
+    if (wide == nullptr) return;
+    SetDlgItemTextW(dialog, IDC_COMMENTS_TEXT, wide);
+    free(wide);
 }
 
 BOOL InitializeCommentsDialog(HWND dialog, const PluginInstance* instance) {
-    SetWindowTextA(dialog, PickText(CommentsTitle));
+    wchar_t caption[64];
+    WidenUiText(caption, sizeof caption / sizeof caption[0], PickText(CommentsTitle));
+    SetWindowTextW(dialog, caption);
     const uint8_t* comments = instance->comments;
     uint32_t length = instance->commentsLength;
     bool markPresent = StartsWithByteOrderMark(comments, length);
     const char* text = (const char*)comments + (markPresent ? 3 : 0);
     CodePage codePage = DetectTextCodePage(comments, length);
     ShowConvertedText(dialog, text, codePage);
-    char label[256];
-    BuildEncodingLabel(label, sizeof label, codePage, markPresent);
-    SetDlgItemTextA(dialog, IDC_COMMENTS_ENCODING, label);
-    SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)CommentsIcon);
+    wchar_t label[256];
+    BuildEncodingLabel(label, sizeof label / sizeof label[0], codePage, markPresent);
+    SetDlgItemTextW(dialog, IDC_COMMENTS_ENCODING, label);
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, (LPARAM)CommentsIcon);
     return TRUE;
 }
 
 }  // namespace
 
-void BuildEncodingLabel(char* labelOut, uint32_t labelSize, CodePage codePage, bool markPresent) {
+void BuildEncodingLabel(wchar_t* labelOut, uint32_t labelSize, CodePage codePage, bool markPresent) {
     const EncodingName* entry = FindEncodingName(codePage, markPresent);
+    char label[256];
     if (entry == nullptr) {
-        snprintf(labelOut, labelSize, "%s", PickText(EncodingPrefix));
-        return;
+        char name[32];
+        snprintf(name, sizeof name, SystemCodePageFormat, codePage);
+        snprintf(label, sizeof label, "%s%s", PickText(EncodingPrefix), name);
+    } else {
+        snprintf(label, sizeof label, "%s%s%s", PickText(EncodingPrefix), entry->name, PickText(entry->suffix));
     }
-    snprintf(labelOut, labelSize, "%s%s%s", PickText(EncodingPrefix), entry->name, PickText(entry->suffix));
+    WidenUiText(labelOut, labelSize, label);
 }
 
 INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -100,6 +118,7 @@ INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 
 void ShowCommentsDialog(PluginInstance* instance) {
     if (instance == nullptr || LoadAcquire(&instance->comments) == nullptr) return;
-    DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_IMAGE_COMMENTS), instance->hwnd, CommentsDialogProc,
+    // A Unicode dialog, so that its edit control keeps every character.
+    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_IMAGE_COMMENTS), instance->hwnd, CommentsDialogProc,
                     (LPARAM)instance);
 }

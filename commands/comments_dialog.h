@@ -16,8 +16,8 @@
 INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The label naming the detected encoding, in the UI language, into labelOut
-// (labelSize bytes, always terminated).
-void BuildEncodingLabel(char* labelOut, uint32_t labelSize, CodePage codePage, bool markPresent);
+// (labelSize UTF-16 units, always terminated).
+void BuildEncodingLabel(wchar_t* labelOut, uint32_t labelSize, CodePage codePage, bool markPresent);
 #endif
 
 #endif

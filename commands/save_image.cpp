@@ -59,8 +59,8 @@ int WriteExactly(HANDLE file, const void* bytes, DWORD size) {
     return WriteFile(file, bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
-// The 14-byte file header, then the whole PackedDib; 1 when every byte was
-// written.
+}  // namespace
+
 int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
     if (dib == nullptr) return 0;
     int dibSize = PackedDibSize(dib);
@@ -70,8 +70,6 @@ int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
     if (!WriteExactly(file, header, sizeof header)) return 0;
     return WriteExactly(file, dib, (DWORD)dibSize);
 }
-
-}  // namespace
 
 const SaveFilter* FindSaveFilter(int fileKind) {
     for (const SaveFilter& filter : SaveFilters) {
@@ -121,7 +119,8 @@ void SaveImageAs(PluginInstance* instance) {
     dialog.nMaxFile = sizeof path;
     dialog.lpstrTitle = PickText(SaveTextTitle);
     dialog.lpstrDefExt = filter->defaultExtension;
-    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+    // The current directory is the browser's, not the dialog's to move.
+    dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameA(&dialog)) return;
 
     // The decode thread may still publish an image: take the pointer once.

@@ -4,6 +4,7 @@
 #define COMMANDS_SAVE_IMAGE_H
 
 #include <stdint.h>
+#include <windows.h>
 
 #include "commands/ui_text.h"
 
@@ -20,6 +21,10 @@ struct SaveFilter {
 // The row for `fileKind`, or the catch-all row for any other value.
 const SaveFilter* FindSaveFilter(int fileKind);
 const char* SaveFilterList(const SaveFilter* filter);
+
+// The 14-byte file header, then the whole PackedDib; 1 when every byte was
+// written.
+int WriteBitmapToHandle(HANDLE file, const uint8_t* dib);
 
 extern const UiText SaveTextNotLoaded;
 extern const UiText SaveTextCannotCreate;

@@ -1,5 +1,5 @@
-// Guessing the encoding of comment bytes and converting them between code
-// pages through UTF-16 with the Windows conversion functions.
+// Guessing the encoding of comment bytes and converting them to UTF-16 with
+// the Windows conversion functions.
 #include "commands/text_encoding.h"
 
 #include <stdlib.h>
@@ -81,11 +81,20 @@ bool LooksLikeShiftJis(const uint8_t* bytes, uint32_t length) {
     return verdict && !ambiguous;
 }
 
+bool DecodesCleanly(const uint8_t* bytes, uint32_t length, CodePage codePage) {
+    if (bytes == nullptr || length == 0 || length > INT32_MAX) return false;
+    return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, (const char*)bytes, (int)length, nullptr, 0) > 0;
+}
+
 CodePage DetectTextCodePage(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr) return CodePageNone;
-    if (length <= 1 || IsSevenBitText(bytes, length)) return CodePageOem;
+    if (length == 0 || IsSevenBitText(bytes, length)) return CodePageOem;
     if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return CodePageUtf8;
-    return LooksLikeShiftJis(bytes, length) ? CodePageShiftJis : CodePageUtf8;
+    // Valid UTF-8 outside 7-bit is almost never anything else, while many
+    // UTF-8 sequences also pass the Shift_JIS scan: UTF-8 is tried first.
+    if (DecodesCleanly(bytes, length, CodePageUtf8)) return CodePageUtf8;
+    if (LooksLikeShiftJis(bytes, length) && DecodesCleanly(bytes, length, CodePageShiftJis)) return CodePageShiftJis;
+    return GetACP();
 }
 
 uint32_t WideCharCount(const char* text, CodePage codePage) {
@@ -102,53 +111,14 @@ bool ToWide(wchar_t* wideOut, const char* text, CodePage codePage) {
     return written > 0 && (uint32_t)written >= count;
 }
 
-uint32_t NarrowByteCount(const wchar_t* wide, CodePage codePage) {
-    if (wide == nullptr) return 0;
-    int count = WideCharToMultiByte(codePage, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    return count > 0 ? (uint32_t)count : 0;
-}
-
-bool ToNarrow(char* textOut, const wchar_t* wide, CodePage codePage) {
-    if (textOut == nullptr || wide == nullptr) return false;
-    uint32_t count = NarrowByteCount(wide, codePage);
-    if (count == 0) return false;
-    int written = WideCharToMultiByte(codePage, 0, wide, -1, textOut, (int)count, nullptr, nullptr);
-    return written > 0 && (uint32_t)written >= count;
-}
-
-namespace {
-
-// The UTF-16 form of `text` in a malloc'ed scratch buffer (the caller frees
-// it); null when the text cannot be converted or the buffer not allocated.
-wchar_t* WidenToScratch(const char* text, CodePage sourceCodePage) {
-    uint32_t count = WideCharCount(text, sourceCodePage);
-    if (count == 0) return nullptr;
-    uint32_t units = count <= 240 ? 256 : count + 16;
-    if (units < count || units > SIZE_MAX / sizeof(wchar_t)) return nullptr;
-    wchar_t* scratch = (wchar_t*)malloc((size_t)units * sizeof(wchar_t));
-    if (scratch == nullptr) return nullptr;
-    if (!ToWide(scratch, text, sourceCodePage)) {
-        free(scratch);
+wchar_t* NewWideText(const char* text, CodePage codePage) {
+    uint32_t count = WideCharCount(text, codePage);
+    if (count == 0 || count > SIZE_MAX / sizeof(wchar_t)) return nullptr;
+    wchar_t* wide = (wchar_t*)malloc((size_t)count * sizeof(wchar_t));
+    if (wide == nullptr) return nullptr;
+    if (!ToWide(wide, text, codePage)) {
+        free(wide);
         return nullptr;
     }
-    return scratch;
-}
-
-}  // namespace
-
-uint32_t ConvertedTextSize(CodePage targetCodePage, const char* text, CodePage sourceCodePage) {
-    wchar_t* scratch = WidenToScratch(text, sourceCodePage);
-    if (scratch == nullptr) return 0;
-    uint32_t size = NarrowByteCount(scratch, targetCodePage);
-    free(scratch);
-    return size;
-}
-
-bool ConvertText(char* textOut, CodePage targetCodePage, const char* text, CodePage sourceCodePage) {
-    if (textOut == nullptr) return false;
-    wchar_t* scratch = WidenToScratch(text, sourceCodePage);
-    if (scratch == nullptr) return false;
-    bool converted = ToNarrow(textOut, scratch, targetCodePage);
-    free(scratch);
-    return converted;
+    return wide;
 }

@@ -1,33 +1,36 @@
-// "Set Wallpaper": writes the decoded image as a bitmap file beside the
-// system and points the desktop at it.
+// "Set Wallpaper": writes the decoded image as a bitmap file into the
+// directory the system names for wallpapers, or into the user's own
+// application-data folder when a standard user may not write there, and
+// points the desktop at it.
 #include "commands/wallpaper.h"
 
-#include <stdio.h>
-#include <string.h>
+#include <wchar.h>
 
-#include "decode/jpeg2000.h"
+#include "commands/save_image.h"
 #include "host/plugin.h"
 
 namespace {
 
-const char NtVersionKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion";
-const char Win9xVersionKey[] = "Software\\Microsoft\\Windows\\CurrentVersion";
-const char WallpaperFileName[] = "\\npkavrel.bmp";
-const DWORD RegistryReadLimit = 2048;
+const wchar_t NtVersionKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
+const wchar_t Win9xVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
+const wchar_t WallpaperFileName[] = L"\\npkavrel.bmp";
+const wchar_t PartialSuffix[] = L".part";
+const wchar_t UserFolderVariable[] = L"APPDATA";
+const DWORD RegistryReadLimit = 2048;  // bytes
 
 // Which key and which values, first choice first, name the directory.
 struct WallpaperSource {
-    const char* subKey;
-    const char* values[2];
+    const wchar_t* subKey;
+    const wchar_t* values[2];
 };
-const WallpaperSource XpSource = {NtVersionKey, {"SystemRoot", nullptr}};
-const WallpaperSource NtSource = {NtVersionKey, {"WallPaperDir", "SystemRoot"}};
-const WallpaperSource Win9xSource = {Win9xVersionKey, {"WallPaperDir", "SystemRoot"}};
+const WallpaperSource XpSource = {NtVersionKey, {L"SystemRoot", nullptr}};
+const WallpaperSource NtSource = {NtVersionKey, {L"WallPaperDir", L"SystemRoot"}};
+const WallpaperSource Win9xSource = {Win9xVersionKey, {L"WallPaperDir", L"SystemRoot"}};
 
 // Registry places the desktop reads the wallpaper path from.
-const char* const WallpaperValueKeys[] = {
-    "Software\\Microsoft\\Internet Explorer\\Desktop\\General",
-    "Control Panel\\desktop",
+const wchar_t* const WallpaperValueKeys[] = {
+    L"Software\\Microsoft\\Internet Explorer\\Desktop\\General",
+    L"Control Panel\\desktop",
 };
 
 const WallpaperSource* ChooseWallpaperSource(DWORD version) {
@@ -37,70 +40,101 @@ const WallpaperSource* ChooseWallpaperSource(DWORD version) {
     return &NtSource;
 }
 
-// Reads one text value into dirOut (at least RegistryReadLimit + 1 bytes).
-bool ReadTextValue(char* dirOut, HKEY key, const char* name) {
+// Reads one text value into dirOut (WallpaperPathSize units); a
+// REG_EXPAND_SZ value is expanded there, any non-text value refused.
+bool ReadDirectoryValue(wchar_t* dirOut, HKEY key, const wchar_t* name) {
+    wchar_t raw[RegistryReadLimit / sizeof(wchar_t) + 1];
     DWORD size = RegistryReadLimit;
-    if (RegQueryValueExA(key, name, nullptr, nullptr, (BYTE*)dirOut, &size) != ERROR_SUCCESS) {
-        dirOut[0] = 0;
-        return false;
+    DWORD type = REG_NONE;
+    dirOut[0] = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, (BYTE*)raw, &size) != ERROR_SUCCESS) return false;
+    raw[size / sizeof(wchar_t)] = 0;
+    if (type == REG_SZ) {
+        wcsncpy(dirOut, raw, WallpaperPathSize - 1);
+        dirOut[WallpaperPathSize - 1] = 0;
+    } else if (type == REG_EXPAND_SZ) {
+        DWORD needed = ExpandEnvironmentStringsW(raw, dirOut, WallpaperPathSize);
+        if (needed == 0 || needed > WallpaperPathSize) dirOut[0] = 0;
     }
-    dirOut[size < RegistryReadLimit ? size : RegistryReadLimit] = 0;
+    return dirOut[0] != 0;
+}
+
+// Joins text pieces into out (WallpaperPathSize units); false when they do
+// not fit.
+bool JoinText(wchar_t* out, const wchar_t* first, const wchar_t* second) {
+    size_t firstLength = wcslen(first);
+    size_t secondLength = wcslen(second);
+    if (firstLength >= WallpaperPathSize || secondLength >= WallpaperPathSize - firstLength) return false;
+    wmemcpy(out, first, firstLength);
+    wmemcpy(out + firstLength, second, secondLength + 1);
     return true;
 }
 
 // The bitmap file at `path`, written whole or not at all: it goes to a
 // temporary name first so that a failed write leaves the old file intact.
-bool WriteWallpaperFile(const char* path, const uint8_t* dib) {
-    int dibSize = PackedDibSize(dib);
-    if (dibSize <= 0) return false;
-    char temporary[WallpaperPathSize + 8];
-    snprintf(temporary, sizeof temporary, "%s.part", path);
-    FILE* file = fopen(temporary, "wb");
-    if (file == nullptr) return false;
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    bool written = fwrite(header, 1, sizeof header, file) == sizeof header &&
-                   fwrite(dib, 1, (size_t)dibSize, file) == (size_t)dibSize;
-    if (fclose(file) != 0) written = false;
-    if (written) written = MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!written) remove(temporary);
+bool WriteWallpaperFile(const wchar_t* path, const uint8_t* dib) {
+    wchar_t temporary[WallpaperPathSize];
+    if (!JoinText(temporary, path, PartialSuffix)) return false;
+    HANDLE file =
+        CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool written = WriteBitmapToHandle(file, dib) != 0;
+    if (!CloseHandle(file)) written = false;
+    if (written) written = MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!written) DeleteFileW(temporary);
     return written;
 }
 
-void StoreWallpaperValue(const char* subKey, const char* path) {
+// The user's own application-data folder, which every user may write.
+bool ReadUserFolder(wchar_t* dirOut) {
+    DWORD length = GetEnvironmentVariableW(UserFolderVariable, dirOut, WallpaperPathSize);
+    return length > 0 && length < WallpaperPathSize;
+}
+
+void StoreWallpaperValue(const wchar_t* subKey, const wchar_t* path) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    RegSetValueExA(key, "Wallpaper", 0, REG_SZ, (const BYTE*)path, (DWORD)strlen(path) + 1);
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegSetValueExW(key, L"Wallpaper", 0, REG_SZ, (const BYTE*)path, (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
+}
+
+// Writes the bitmap into the first directory that takes it, leaving its
+// path in pathOut; false when none did.
+bool WriteIntoFirstWritable(wchar_t* pathOut, const uint8_t* dib) {
+    wchar_t directory[WallpaperPathSize];
+    ChooseWallpaperDirectory(directory, GetVersion());
+    if (BuildWallpaperPath(pathOut, directory) && WriteWallpaperFile(pathOut, dib)) return true;
+    return ReadUserFolder(directory) && BuildWallpaperPath(pathOut, directory) && WriteWallpaperFile(pathOut, dib);
 }
 
 }  // namespace
 
-void ChooseWallpaperDirectory(char* dirOut, DWORD version) {
+void ChooseWallpaperDirectory(wchar_t* dirOut, DWORD version) {
     dirOut[0] = 0;
     const WallpaperSource* source = ChooseWallpaperSource(version);
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, source->subKey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        for (const char* name : source->values) {
-            if (name != nullptr && ReadTextValue(dirOut, key, name)) break;
+    // Reading only: a standard user is refused any wider access to this key.
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, source->subKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        for (const wchar_t* name : source->values) {
+            if (name != nullptr && ReadDirectoryValue(dirOut, key, name)) break;
         }
         RegCloseKey(key);
     }
-    if (dirOut[0] == 0) strcpy(dirOut, "C:");
+    if (dirOut[0] == 0) wcscpy(dirOut, L"C:");
 }
 
-void BuildWallpaperPath(char* pathOut, DWORD version) {
-    ChooseWallpaperDirectory(pathOut, version);
-    size_t used = strlen(pathOut);
-    snprintf(pathOut + used, WallpaperPathSize - used, "%s", WallpaperFileName);
+bool BuildWallpaperPath(wchar_t* pathOut, const wchar_t* directory) {
+    return JoinText(pathOut, directory, WallpaperFileName);
 }
 
-void SetWallpaper(const uint8_t* dib) {
+void SetWallpaper(PluginInstance* owner, const uint8_t* dib) {
     if (dib == nullptr) return;
-    char path[WallpaperPathSize];
-    BuildWallpaperPath(path, GetVersion());
+    wchar_t path[WallpaperPathSize];
     // Without the file, pointing the desktop at it would blank the wallpaper.
-    if (!WriteWallpaperFile(path, dib)) return;
-    for (const char* subKey : WallpaperValueKeys) StoreWallpaperValue(subKey, path);
-    SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
+    if (!WriteIntoFirstWritable(path, dib)) {
+        ShowUiMessage(owner, SaveTextWriteError);
+        return;
+    }
+    for (const wchar_t* subKey : WallpaperValueKeys) StoreWallpaperValue(subKey, path);
+    SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
 }

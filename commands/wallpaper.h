@@ -6,14 +6,17 @@
 #include <stdint.h>
 #include <windows.h>
 
+// UTF-16 units of the directory and path buffers.
 enum { WallpaperPathSize = 8192 };
 
-// Writes into dirOut (WallpaperPathSize bytes) the directory that the
+// Writes into dirOut (WallpaperPathSize units) the directory that the
 // HKEY_LOCAL_MACHINE registry names for a system whose GetVersion() value is
-// `version`, or "C:" when the key cannot be opened or holds no directory.
-void ChooseWallpaperDirectory(char* dirOut, DWORD version);
+// `version`, with environment references of a REG_EXPAND_SZ value expanded,
+// or "C:" when the key cannot be read or holds no directory.
+void ChooseWallpaperDirectory(wchar_t* dirOut, DWORD version);
 
-// The full path of the wallpaper file for that version.
-void BuildWallpaperPath(char* pathOut, DWORD version);
+// The full path of the wallpaper file in `directory`; false when it does
+// not fit into pathOut (WallpaperPathSize units).
+bool BuildWallpaperPath(wchar_t* pathOut, const wchar_t* directory);
 
 #endif

@@ -61,6 +61,9 @@ enum {
 // DecodeToPackedDib with the reason of a failure in *failureOut (may be null).
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length);
 
+// The reason in a few English words ("not a JPEG 2000 file"); never null.
+const char* DescribeDecodeFailure(int failure);
+
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.
 void SetDecodeThreadCount(int threadCount);

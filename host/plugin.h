@@ -8,6 +8,10 @@
 
 #include "host/npapi.h"
 
+// The failure reason of a stream that ended before its last byte; the other
+// reasons are the decoder's DecodeFailure values.
+enum { FailureInterrupted = 100 };
+
 // Progress of one instance. 2 is never set; readers compare with >= and <.
 enum {
     LoadStateWaiting = 0,
@@ -25,7 +29,7 @@ struct DecodeThreadBlock {
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
 // NPP_Destroy (or by a decode thread still running at that moment).
 // Fields the decode thread publishes (dib, dibHeader, dibBits, loadState,
-// decodeError, fileKind, comments, commentsLength) are written with
+// decodeError, failureReason, fileKind, comments, commentsLength) are written with
 // StoreRelease and read with LoadAcquire on the other thread.
 struct PluginInstance {
     NPWindow* npWindow;
@@ -55,6 +59,9 @@ struct PluginInstance {
     BITMAPINFOHEADER* dibHeader;
     int32_t loadState;
     int32_t decodeError;
+    // Why decodeError is set: a DecodeFailure value or FailureInterrupted;
+    // published before decodeError.
+    int32_t failureReason;
     int32_t fitToWindow;
     DecodeThreadBlock decodeThread;
     uint8_t* comments;
@@ -136,7 +143,7 @@ void ShowAboutDialog(PluginInstance* instance);
 void FileNameFromUrl(char* nameOut, const char* url);
 void SaveImageAs(PluginInstance* instance);
 void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format);
-void SetWallpaper(const uint8_t* dib);
+void SetWallpaper(PluginInstance* owner, const uint8_t* dib);
 void ShowCommentsDialog(PluginInstance* instance);
 
 #endif

@@ -12,6 +12,9 @@
 namespace {
 
 const int32_t GrowthStep = 131072;
+// An announced length is only a promise: up to this much is reserved at
+// once, and a larger file grows the buffer as its bytes really arrive.
+const uint32_t TrustedAnnouncedLength = 16 * 1024 * 1024;
 const int32_t WriteReadyBytes = 268435455;
 
 // Copies at most size - 1 bytes and always terminates.
@@ -79,6 +82,7 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     record->dataLength = 0;
     record->dataCapacity = 0;
     record->dataSize = 0;
+    StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
     BeginModalUse(record);
     ShowPluginMessage(record, "Cannot allocate memory for image (%d, %d, %p", offset, len, buffer);
     EndModalUse(record);
@@ -123,16 +127,19 @@ void PublishDecodeResult(PluginInstance* record) {
     const uint8_t* data = record->data;
     int32_t size = record->dataSize;
     uint8_t* dib = NULL;
+    int failure = DecodeFailureNotJpeg2000;
     if (!data || size <= 0) {
         StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
+        StoreRelease(&record->failureReason, (int32_t)failure);
         StoreRelease(&record->decodeError, 1);
     } else {
         StoreRelease(&record->fileKind, (int32_t)ClassifyFileKind(data, (uint32_t)size));
-        if (DecodeToPackedDib(&dib, data, size)) {
+        if (DecodeToPackedDibDetailed(&dib, &failure, data, size)) {
             StoreRelease(&record->dib, dib);
             StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
             StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
         } else {
+            StoreRelease(&record->failureReason, (int32_t)failure);
             StoreRelease(&record->decodeError, 1);
         }
     }
@@ -211,10 +218,15 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     CopyBounded(record->url, sizeof record->url, stream ? stream->url : NULL);
     ReleaseReception(record);
     StoreRelease(&record->fileKind, (int32_t)FileKindUnclassified);
-    if (stream && stream->end > 0 && stream->end <= (uint32_t)INT32_MAX) {
-        record->data = (uint8_t*)malloc(stream->end);
+    // Each stream is judged on its own: an earlier failure says nothing
+    // about this one.
+    StoreRelease(&record->failureReason, 0);
+    StoreRelease(&record->decodeError, 0);
+    if (stream && stream->end > 0) {
+        uint32_t reserved = stream->end < TrustedAnnouncedLength ? stream->end : TrustedAnnouncedLength;
+        record->data = (uint8_t*)malloc(reserved);
         if (record->data) {
-            record->dataCapacity = (int32_t)stream->end;
+            record->dataCapacity = (int32_t)reserved;
         }
     }
     StoreRelease(&record->loadState, (int32_t)LoadStateReceiving);
@@ -281,6 +293,15 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     record->dataSize = record->dataLength;
     StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
     if (reason != NPRES_DONE) {
+        // Without this the loading text would stay up for good. A failed
+        // buffer growth has already given its own reason.
+        if (LoadAcquire(&record->failureReason) == 0) {
+            StoreRelease(&record->failureReason, (int32_t)FailureInterrupted);
+        }
+        StoreRelease(&record->decodeError, 1);
+        if (record->hwnd) {
+            InvalidateRect(record->hwnd, NULL, TRUE);
+        }
         return NPERR_NO_ERROR;
     }
     record->decodeThread.npp = instance;
@@ -288,6 +309,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     if (!StartDecodeThread(record)) {
         // The user would otherwise wait forever on the loading text.
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
         StoreRelease(&record->decodeError, 1);
         if (record->hwnd) {
             InvalidateRect(record->hwnd, NULL, TRUE);

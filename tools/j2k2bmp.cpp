@@ -33,20 +33,6 @@ const KindName kKindNames[] = {
     {FileKindJ3d, "JP3D"},
 };
 
-struct FailureText {
-    int failure;
-    const char* text;
-};
-
-const FailureText kFailureTexts[] = {
-    {DecodeFailureArguments, "cannot be decoded"},
-    {DecodeFailureNotJpeg2000, "not a JPEG 2000 file"},
-    {DecodeFailureKindNotDecoded, "this JPEG 2000 file kind is not decodable"},
-    {DecodeFailureCorrupt, "corrupt or unsupported JPEG 2000 data"},
-    {DecodeFailureTooLarge, "image too large"},
-    {DecodeFailureOutOfMemory, "out of memory"},
-};
-
 const char* NameFileKind(int kind)
 {
     for (const KindName& entry : kKindNames) {
@@ -55,16 +41,6 @@ const char* NameFileKind(int kind)
         }
     }
     return "not recognised";
-}
-
-const char* DescribeFailure(int failure)
-{
-    for (const FailureText& entry : kFailureTexts) {
-        if (entry.failure == failure) {
-            return entry.text;
-        }
-    }
-    return "cannot be decoded";
 }
 
 int ReportFailure(const char* path, const char* what)
@@ -102,7 +78,7 @@ int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** di
 {
     int failure = DecodeFailureNone;
     if (!DecodeToPackedDibDetailed(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size())) {
-        return ReportFailure(path, DescribeFailure(failure));
+        return ReportFailure(path, DescribeDecodeFailure(failure));
     }
     return 1;
 }

@@ -74,7 +74,7 @@ const UiText NoImageToCopy = {"No image to copy!", "コピーすべき画像が�
 void RunSaveImage(PluginInstance* instance) { SaveImageAs(instance); }
 void RunAbout(PluginInstance* instance) { ShowAboutDialog(instance); }
 void RunComments(PluginInstance* instance) { ShowCommentsDialog(instance); }
-void RunSetWallpaper(PluginInstance* instance) { SetWallpaper(LoadAcquire(&instance->dib)); }
+void RunSetWallpaper(PluginInstance* instance) { SetWallpaper(instance, LoadAcquire(&instance->dib)); }
 
 void RunCopyFrame(PluginInstance* instance) {
     const uint8_t* dib = LoadAcquire(&instance->dib);

@@ -43,4 +43,10 @@ void DecodeThreadMain(DecodeThreadBlock* block);
 // Paints the status box (outline, white fill, status text) into dc.
 void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record);
 
+// After a failure, the reason for it in the interface language (a
+// DecodeFailure value or FailureInterrupted), drawn into `area`, the part
+// of the status box below its first text.
+const char* ChooseFailureReason(int32_t reason);
+void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record);
+
 #endif

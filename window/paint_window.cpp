@@ -111,7 +111,9 @@ void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record
     RECT text = *clientRect;
     Rectangle(dc, text.left, text.top, text.right, text.bottom);
     InflateRect(&text, -2, -2);
-    DrawTextA(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
+    RECT below = text;
+    below.top += DrawTextA(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
+    PaintFailureReason(dc, &below, record);
 }
 
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,

@@ -104,9 +104,9 @@ TEST(J2k2bmp, RefusesBadInputWithOneLineAndNoOutput)
     } cases[] = {
         {"text.jp2", std::vector<uint8_t>(100, 'x'), "not a JPEG 2000 file"},
         {"empty.jp2", {}, "not a JPEG 2000 file"},
-        {"volume.jp2", WrapJp2Family(cs, image, "j3d "), "not decodable"},
-        {"cut.j2k", std::vector<uint8_t>(cs.begin(), cs.begin() + cs.size() / 3), "corrupt"},
-        {"huge.j2k", huge, "too large"},
+        {"volume.jp2", WrapJp2Family(cs, image, "j3d "), "does not show (3-D)"},
+        {"cut.j2k", std::vector<uint8_t>(cs.begin(), cs.begin() + cs.size() / 3), "damaged or truncated"},
+        {"huge.j2k", huge, "too large for this plug-in"},
         {"missing.j2k", {}, "file not found"},
     };
     for (const Case& c : cases) {

@@ -60,6 +60,7 @@ TEST_F(Clipboard, CurrentFrameIsThePackedDibByteForByte) {
         ASSERT_TRUE(LoadConformanceImage(instance, name));
         PutMarkerText("before");
         RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
+        EXPECT_EQ(GetClipboardOwner(), instance->hwnd);
         size_t size = (size_t)PackedDibSize(instance->dib);
         ClipboardBytes copied = ReadClipboard(CF_DIB, size);
         ASSERT_TRUE(copied.present);

@@ -1,5 +1,5 @@
-// The comments dialog as the user sees it: caption, the converted text and
-// the encoding label for each kind of comment, its icon, and how it closes.
+// The comments dialog as the user sees it, read back in UTF-16: caption, the
+// text in each detected encoding and its label, its icon, and how it closes.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,32 +14,39 @@
 namespace {
 
 struct CommentsView {
-    std::string caption;
-    std::string text;
-    std::string label;
+    std::wstring caption;
+    std::wstring text;
+    std::wstring label;
     HICON icon = nullptr;
 };
 
-const char* CommentsCaption() { return IsJapaneseUi() ? "画像のコメント" : "Image comments"; }
-std::string Label(const char* name, const char* englishSuffix, const char* japaneseSuffix) {
-    return IsJapaneseUi() ? std::string("文字列エンコーディング:  ") + name + japaneseSuffix
-                          : std::string("Encoding:  ") + name + englishSuffix;
+const wchar_t* CommentsCaption() { return IsJapaneseUi() ? L"画像のコメント" : L"Image comments"; }
+std::wstring Label(const wchar_t* name, const wchar_t* englishSuffix, const wchar_t* japaneseSuffix) {
+    return IsJapaneseUi() ? std::wstring(L"文字列エンコーディング:  ") + name + japaneseSuffix
+                          : std::wstring(L"Encoding:  ") + name + englishSuffix;
+}
+// Bytes read in the system code page are named after it.
+std::wstring SystemLabel() {
+    if (GetACP() == 932) return Label(L"Shift_JIS", L"(* Un-recommending)", L"(※非推奨)");
+    return Label((L"windows-" + std::to_wstring(GetACP())).c_str(), L"", L"");
+}
+
+std::wstring WideText(HWND window) {
+    wchar_t text[4096];
+    GetWindowTextW(window, text, 4096);
+    return text;
 }
 
 // Step: read the open dialog and end it with `command` (or WM_CLOSE for 0).
 UiStep ReadCommentsDialog(CommentsView* view, WPARAM command) {
     return [=]() {
-        HWND dialog = FindThreadWindow("#32770", CommentsCaption(), IDC_COMMENTS_ENCODING);
+        HWND dialog = FindThreadWindow("#32770", nullptr, IDC_COMMENTS_ENCODING);
         if (dialog == nullptr) return false;
-        view->caption = WindowText(dialog);
-        view->text = DialogItemText(dialog, IDC_COMMENTS_TEXT);
-        view->label = DialogItemText(dialog, IDC_COMMENTS_ENCODING);
-        view->icon = (HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0);
-        if (command == 0) {
-            PostMessageA(dialog, WM_CLOSE, 0, 0);
-        } else {
-            PostMessageA(dialog, WM_COMMAND, command, 0);
-        }
+        view->caption = WideText(dialog);
+        view->text = WideText(GetDlgItem(dialog, IDC_COMMENTS_TEXT));
+        view->label = WideText(GetDlgItem(dialog, IDC_COMMENTS_ENCODING));
+        view->icon = (HICON)SendMessageW(dialog, WM_GETICON, ICON_BIG, 0);
+        PostMessageW(dialog, command == 0 ? WM_CLOSE : WM_COMMAND, command, 0);
         return true;
     };
 }
@@ -64,60 +71,37 @@ protected:
     PluginInstance* instance = nullptr;
 };
 
-TEST_F(CommentsDialog, SevenBitTextIsShownAsItIs) {
-    SetComments("Created by a scanner\r\nsecond line");
-    CommentsView view = Show();
-    EXPECT_EQ(view.caption, CommentsCaption());
-    EXPECT_EQ(view.text, "Created by a scanner\r\nsecond line");
-    EXPECT_EQ(view.label, Label("ISO-8859-1", "", ""));
-    EXPECT_EQ(view.icon, CommentsIcon);
-}
-
-TEST_F(CommentsDialog, Utf8WithAndWithoutMark) {
-    // Japanese systems show kanji, the others a Latin-1 letter.
-    bool japanese = GetACP() == 932;
-    std::string utf8 = japanese ? "\xE6\x97\xA5\xE6\x9C\xAC" : "caf\xC3\xA9";
-    std::string shown = japanese ? "日本" : "caf\xE9";
-    if (!japanese) {
-        ASSERT_EQ(GetACP(), 1252u);
+// Each encoding is read in its own code page and shown through a Unicode
+// window, so Japanese reads right on a Western system and the other way round.
+TEST_F(CommentsDialog, ShowsEachEncodingAsUtf16) {
+    const bool western = GetACP() == 1252;
+    struct Case {
+        std::string bytes;
+        std::wstring shown;  // empty: not compared
+        std::wstring label;
+    } cases[] = {
+        {"Created by a scanner\r\nsecond line", L"Created by a scanner\r\nsecond line",
+         Label(L"ISO-8859-1", L"", L"")},
+        {"\xEF\xBB\xBF\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E", L"日本語", Label(L"UTF-8", L"(B)", L"(B)")},
+        {"\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\r\n2nd", L"日本語\r\n2nd", Label(L"UTF-8", L"(N)", L"(N)")},
+        {"\x93\xFA\x96\x7B\x8C\xEA", L"日本語", Label(L"Shift_JIS", L"(* Un-recommending)", L"(※非推奨)")},
+        {"caf\xE9 cr\xE8me", western ? L"café crème" : L"", SystemLabel()},
+        {"", L"", Label(L"ISO-8859-1", L"", L"")},
+        {std::string("abc\0def", 7), L"abc", Label(L"ISO-8859-1", L"", L"")},  // a zero byte ends the text
+        {"\xA4\xA2\xA4\xA4", L"", SystemLabel()},  // EUC-JP is not recognised
+    };
+    WPARAM closings[] = {IDOK, IDCANCEL, 0};
+    int index = 0;
+    for (const Case& c : cases) {
+        SetComments(c.bytes);
+        CommentsView view = Show(closings[index++ % 3]);
+        EXPECT_EQ(view.caption, CommentsCaption());
+        if (!c.shown.empty() || c.bytes.empty()) {
+            EXPECT_EQ(view.text, c.shown) << c.bytes;
+        }
+        EXPECT_EQ(view.label, c.label) << c.bytes;
+        EXPECT_EQ(view.icon, CommentsIcon);
     }
-
-    SetComments("\xEF\xBB\xBF" + utf8);
-    CommentsView marked = Show();
-    EXPECT_EQ(marked.text, shown);  // the mark itself is not shown
-    EXPECT_EQ(marked.label, Label("UTF-8", "(B)", "(B)"));
-
-    SetComments(utf8 + "\r\n2nd");
-    CommentsView plain = Show(IDCANCEL);
-    EXPECT_EQ(plain.text, shown + "\r\n2nd");
-    EXPECT_EQ(plain.label, Label("UTF-8", "(N)", "(N)"));
-}
-
-TEST_F(CommentsDialog, ShiftJisIsConvertedToTheSystemCodePage) {
-    SetComments("\x93\xFA\x96\x7B\x8C\xEA");  // three kanji in Shift_JIS
-    CommentsView view = Show(0);
-    EXPECT_EQ(view.text, GetACP() == 932 ? "日本語" : "???");
-    EXPECT_EQ(view.label, Label("Shift_JIS", "(* Un-recommending)", "(※非推奨)"));
-}
-
-TEST_F(CommentsDialog, EdgeCases) {
-    SetComments("");
-    CommentsView empty = Show();
-    EXPECT_EQ(empty.text, "");
-    EXPECT_EQ(empty.label, Label("ISO-8859-1", "", ""));
-
-    SetComments("\x82");  // one byte: code page 437, where 0x82 is e-acute
-    CommentsView single = Show();
-    EXPECT_EQ(single.label, Label("ISO-8859-1", "", ""));
-    EXPECT_EQ(single.text, GetACP() == 932 ? "e" : "\xE9");
-
-    SetComments(std::string("abc\0def", 7));  // a zero byte ends the text
-    CommentsView cut = Show();
-    EXPECT_EQ(cut.text, "abc");
-    EXPECT_EQ(cut.label, Label("ISO-8859-1", "", ""));
-
-    SetComments("\xA4\xA2\xA4\xA4");  // EUC-JP is not recognised: read as UTF-8
-    EXPECT_EQ(Show().label, Label("UTF-8", "(N)", "(N)"));
 }
 
 TEST_F(CommentsDialog, NoCommentsOpensNothing) {
@@ -127,12 +111,14 @@ TEST_F(CommentsDialog, NoCommentsOpensNothing) {
 }
 
 TEST(EncodingLabel, JoinsPrefixNameAndSuffixWithinTheBuffer) {
-    char label[256];
-    BuildEncodingLabel(label, sizeof label, CodePageUtf8, true);
-    EXPECT_EQ(std::string(label), Label("UTF-8", "(B)", "(B)"));
-    char small[10];
-    BuildEncodingLabel(small, sizeof small, CodePageShiftJis, false);
-    EXPECT_EQ(strlen(small), 9u);
+    wchar_t label[256];
+    BuildEncodingLabel(label, 256, CodePageUtf8, true);
+    EXPECT_EQ(std::wstring(label), Label(L"UTF-8", L"(B)", L"(B)"));
+    BuildEncodingLabel(label, 256, 1251, false);
+    EXPECT_EQ(std::wstring(label), Label(L"windows-1251", L"", L""));
+    wchar_t small[10];
+    BuildEncodingLabel(small, 10, CodePageShiftJis, false);
+    EXPECT_EQ(wcslen(small), 9u);
 }
 
 }  // namespace

@@ -47,11 +47,16 @@ protected:
 TEST_F(SaveImage, ReceivedFileIsWrittenByteForByte) {
     std::string path = TempPath("saved_received.j2k");
     DeleteFileA(path.c_str());
+    char directoryBefore[MAX_PATH], directoryAfter[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, directoryBefore);
     SaveDialogView view;
     std::vector<std::string> messages;
     EXPECT_EQ(Save(&view, 1, path, &messages), 1);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(view.suggestedName, "p0_09.j2k");
+    // Saving into another directory leaves the browser's current one alone.
+    GetCurrentDirectoryA(MAX_PATH, directoryAfter);
+    EXPECT_STREQ(directoryAfter, directoryBefore);
     std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
     EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
 }

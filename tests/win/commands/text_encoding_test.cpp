@@ -1,5 +1,6 @@
 // Encoding detection of comment bytes and the code-page conversions.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -92,17 +93,23 @@ TEST(TextEncoding, DetectsCodePageInOrder) {
         std::string bytes;
         CodePage expected;
     };
+    const CodePage system = GetACP();
     const DetectCase cases[] = {
         {"", CodePageOem},
-        {"\xE9", CodePageOem},  // one byte of any value
+        {"A", CodePageOem},
         {"Created by a camera\r\n", CodePageOem},
         {"\xEF\xBB\xBF", CodePageUtf8},
         {"\xEF\xBB\xBF\x82\xA0", CodePageUtf8},  // the mark wins over a Shift_JIS look
-        {"\x93\xFA\x96\x7B\x8C\xEA", CodePageShiftJis},
-        {"\xC6\xFC\xCB\xDC\xB8\xEC", CodePageUtf8},  // EUC-JP
+        {"\xE6\x97\xA5\xE6\x9C\xAC", CodePageUtf8},
+        {"\xE3\x81\x82", CodePageUtf8},  // passes the Shift_JIS scan too
         {"caf\xC3\xA9", CodePageUtf8},
-        {"\xE3\x81\x82", CodePageShiftJis},
-        {std::string("ab\0\xE9", 4), CodePageShiftJis},
+        {"\x93\xFA\x96\x7B\x8C\xEA", CodePageShiftJis},
+        {"\xB1\xB2", CodePageShiftJis},  // half-width katakana
+        {"\xC6\xFC\xCB\xDC\xB8\xEC", system},  // EUC-JP
+        {"caf\xE9 cr\xE8me", system},  // Latin-1: neither UTF-8 nor Shift_JIS
+        {"\xE9", system},  // one byte, a lead byte without its trail
+        {std::string("ab\0\xE9", 4), system},
+        {"\xED\xA0\x80", system},  // a UTF-16 surrogate is no UTF-8
     };
     for (const DetectCase& detectCase : cases) {
         std::vector<uint8_t> bytes = Padded(detectCase.bytes);
@@ -116,51 +123,39 @@ TEST(TextEncoding, CountsIncludeTheTerminator) {
     EXPECT_EQ(WideCharCount("abc", CodePageOem), 4u);
     EXPECT_EQ(WideCharCount("\xE6\x97\xA5", CodePageUtf8), 2u);
     EXPECT_EQ(WideCharCount(nullptr, CodePageUtf8), 0u);
-    EXPECT_EQ(NarrowByteCount(L"\x65e5\x672c", CodePageUtf8), 7u);
-    EXPECT_EQ(NarrowByteCount(L"\x65e5\x672c", CodePageShiftJis), 5u);
-    EXPECT_EQ(NarrowByteCount(nullptr, CodePageUtf8), 0u);
     wchar_t wide[8];
     EXPECT_TRUE(ToWide(wide, "\x93\xFA\x96\x7B", CodePageShiftJis));
     EXPECT_EQ(std::wstring(wide), L"\x65e5\x672c");
     EXPECT_FALSE(ToWide(nullptr, "a", CodePageOem));
-    char narrow[8];
-    EXPECT_TRUE(ToNarrow(narrow, L"\x65e5\x672c", CodePageUtf8));
-    EXPECT_STREQ(narrow, "\xE6\x97\xA5\xE6\x9C\xAC");
-    EXPECT_FALSE(ToNarrow(narrow, nullptr, CodePageUtf8));
 }
 
-TEST(TextEncoding, ConvertsBetweenCodePagesThroughUtf16) {
+TEST(TextEncoding, ConvertsToUtf16) {
     struct ConvertCase {
         std::string text;
         CodePage source;
-        CodePage target;
-        std::string expected;
+        std::wstring expected;
     };
     const std::string longText(1000, 'x');
     const ConvertCase cases[] = {
-        {"\xE6\x97\xA5\xE6\x9C\xAC", CodePageUtf8, CodePageShiftJis, "\x93\xFA\x96\x7B"},
-        {"\x93\xFA\x96\x7B", CodePageShiftJis, CodePageUtf8, "\xE6\x97\xA5\xE6\x9C\xAC"},
-        {"\x82", CodePageOem, CodePageUtf8, "\xC3\xA9"},  // code page 437's e-acute
-        {"", CodePageUtf8, CodePageShiftJis, ""},
-        {longText + "\xC3\xA9", CodePageUtf8, CodePageUtf8, longText + "\xC3\xA9"},  // past the small scratch
+        {"\xE6\x97\xA5\xE6\x9C\xAC", CodePageUtf8, L"\x65e5\x672c"},
+        {"\x93\xFA\x96\x7B", CodePageShiftJis, L"\x65e5\x672c"},
+        {"\x82", CodePageOem, L"\xe9"},  // code page 437's e-acute
+        {"", CodePageUtf8, L""},
+        {longText + "\xC3\xA9", CodePageUtf8, std::wstring(1000, L'x') + L"\xe9"},
     };
     for (const ConvertCase& convertCase : cases) {
-        uint32_t size = ConvertedTextSize(convertCase.target, convertCase.text.c_str(), convertCase.source);
-        EXPECT_EQ(size, convertCase.expected.size() + 1);
-        std::vector<char> converted(size + 16, 'Z');
-        EXPECT_TRUE(ConvertText(converted.data(), convertCase.target, convertCase.text.c_str(), convertCase.source));
-        EXPECT_EQ(std::string(converted.data()), convertCase.expected);
+        wchar_t* wide = NewWideText(convertCase.text.c_str(), convertCase.source);
+        ASSERT_NE(wide, nullptr);
+        EXPECT_EQ(std::wstring(wide), convertCase.expected);
+        free(wide);
     }
 }
 
 TEST(TextEncoding, UnavailableCodePageConvertsNothing) {
     const CodePage missing = 12345;
     EXPECT_EQ(WideCharCount("abc", missing), 0u);
-    EXPECT_EQ(ConvertedTextSize(CodePageUtf8, "abc", missing), 0u);
-    char untouched[8] = "keep";
-    EXPECT_FALSE(ConvertText(untouched, CodePageUtf8, "abc", missing));
-    EXPECT_STREQ(untouched, "keep");
-    EXPECT_EQ(ConvertedTextSize(CodePageUtf8, nullptr, CodePageUtf8), 0u);
+    EXPECT_EQ(NewWideText("abc", missing), nullptr);
+    EXPECT_EQ(NewWideText(nullptr, CodePageUtf8), nullptr);
 }
 
 }  // namespace

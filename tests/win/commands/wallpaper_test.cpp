@@ -1,6 +1,6 @@
 // The desktop wallpaper: the directory per Windows version, the "C:"
 // fallback, the bitmap file and both registry values after a real run, a
-// real run on a system reporting Windows XP, and an unwritable directory.
+// real run on a system reporting Windows XP, and directories that refuse it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/save_image.h"
 #include "commands/wallpaper.h"
 #include "decode/jpeg2000.h"
 #include "host/plugin.h"
@@ -37,13 +38,13 @@ std::string ReadValue(HKEY root, const char* key, const char* name) {
 }
 
 // Sets (or, for "<absent>", deletes) a text value, creating the key.
-void WriteValue(HKEY root, const char* key, const char* name, const std::string& value) {
+void WriteValue(HKEY root, const char* key, const char* name, const std::string& value, DWORD type = REG_SZ) {
     HKEY opened = nullptr;
     ASSERT_EQ(RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &opened, nullptr), ERROR_SUCCESS);
     if (value == "<absent>") {
         RegDeleteValueA(opened, name);
     } else {
-        RegSetValueExA(opened, name, 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+        RegSetValueExA(opened, name, 0, type, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
     }
     RegCloseKey(opened);
 }
@@ -98,10 +99,16 @@ protected:
     PluginInstance* image = nullptr;
 };
 
+std::string Narrow(const wchar_t* wide) {
+    char text[WallpaperPathSize];
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+    return text;
+}
+
 std::string DirectoryFor(DWORD version) {
-    char directory[WallpaperPathSize];
+    wchar_t directory[WallpaperPathSize];
     ChooseWallpaperDirectory(directory, version);
-    return directory;
+    return Narrow(directory);
 }
 
 TEST_F(Wallpaper, DirectoryFollowsTheWindowsVersion) {
@@ -123,10 +130,17 @@ TEST_F(Wallpaper, DirectoryFollowsTheWindowsVersion) {
     // Neither value: the drive root.
     WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "SystemRoot", "<absent>");
     EXPECT_EQ(DirectoryFor(windows98), "C:");
+    // An expandable value is expanded; a value that is no text is no directory.
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", "%SystemRoot%\\Web", REG_EXPAND_SZ);
+    EXPECT_EQ(DirectoryFor(seven), systemRoot + "\\Web");
+    WriteValue(HKEY_LOCAL_MACHINE, Win9xKey, "WallPaperDir", "C:\\binary", REG_BINARY);
+    EXPECT_EQ(DirectoryFor(windows98), "C:");
 
-    char path[WallpaperPathSize];
-    BuildWallpaperPath(path, windows98);
-    EXPECT_STREQ(path, "C:\\npkavrel.bmp");
+    wchar_t path[WallpaperPathSize];
+    ASSERT_TRUE(BuildWallpaperPath(path, L"C:"));
+    EXPECT_EQ(Narrow(path), "C:\\npkavrel.bmp");
+    std::wstring tooLong(WallpaperPathSize - 5, L'x');
+    EXPECT_FALSE(BuildWallpaperPath(path, tooLong.c_str()));
 }
 
 // An account whose HKEY_LOCAL_MACHINE keys cannot be opened gets "C:".
@@ -150,7 +164,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     bool xp = (GetVersion() & 0xFFFF) == 0x0105;
     std::string expectedPath = (xp ? systemRoot : directory) + "\\npkavrel.bmp";
 
-    SetWallpaper(image->dib);
+    SetWallpaper(image, image->dib);
     EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
@@ -159,7 +173,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     // A second image replaces the first under the same name.
     PluginInstance* second = NewTestInstance(CreateOwnerWindow());
     ASSERT_TRUE(LoadConformanceImage(second, "p0_01.j2k"));
-    SetWallpaper(second->dib);
+    SetWallpaper(second, second->dib);
     EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(second->dib));
     FreeTestInstance(second);
     DeleteFileA(expectedPath.c_str());
@@ -167,23 +181,55 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
 
 TEST_F(Wallpaper, NoImageChangesNothing) {
     WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
-    SetWallpaper(nullptr);
+    SetWallpaper(image, nullptr);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), "C:\\before.bmp");
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), "");
 }
 
-// When the bitmap cannot be written the desktop keeps its wallpaper.
-TEST_F(Wallpaper, UnwritableDirectoryLeavesRegistryAndDesktopAlone) {
+// Wine lets every user write everywhere, so the refusal is made to happen:
+// a directory that names an existing file cannot take the bitmap. It then
+// goes to the user's own folder; with that refused too, the user is told and
+// the registry and the desktop keep the old wallpaper.
+TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
     if ((GetVersion() & 0xFFFF) == 0x0105) GTEST_SKIP() << "XP ignores WallPaperDir";
-    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", "C:\\no\\such\\directory");
-    WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
-    WriteValue(HKEY_CURRENT_USER, IeKey, "Wallpaper", "C:\\before.bmp");
-    std::string desktop = DesktopWallpaper();
-    SetWallpaper(image->dib);
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), "C:\\before.bmp");
-    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), "C:\\before.bmp");
-    EXPECT_EQ(DesktopWallpaper(), desktop);
-    EXPECT_EQ(GetFileAttributesA("C:\\no\\such\\directory\\npkavrel.bmp"), INVALID_FILE_ATTRIBUTES);
+    std::string blocker = TempDirectory("npkavrel_wallpapers") + "\\not-a-directory";
+    std::string userFolder = TempDirectory("npkavrel_user_folder");
+    HANDLE file = CreateFileA(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    char savedFolder[MAX_PATH] = "";
+    GetEnvironmentVariableA("APPDATA", savedFolder, sizeof savedFolder);
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", blocker);
+    struct Case {
+        std::string userFolder;
+        std::string landsAt;  // empty: nowhere, the user is told
+    } cases[] = {
+        {userFolder, userFolder + "\\npkavrel.bmp"},
+        {blocker, ""},
+    };
+    for (const Case& c : cases) {
+        WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
+        WriteValue(HKEY_CURRENT_USER, IeKey, "Wallpaper", "C:\\before.bmp");
+        std::string desktop = DesktopWallpaper();
+        SetEnvironmentVariableA("APPDATA", c.userFolder.c_str());
+        std::vector<std::string> messages;
+        int answered = RunModal([&] { SetWallpaper(image, image->dib); },
+                                {AnswerPluginMessage(&messages)}, c.landsAt.empty() ? 8000 : 500);
+        SetEnvironmentVariableA("APPDATA", savedFolder);
+        std::string expected = c.landsAt.empty() ? "C:\\before.bmp" : c.landsAt;
+        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expected) << c.userFolder;
+        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expected);
+        EXPECT_EQ(DesktopWallpaper(), c.landsAt.empty() ? desktop : c.landsAt);
+        if (c.landsAt.empty()) {
+            ASSERT_EQ(answered, 1);
+            EXPECT_EQ(messages[0], PickText(SaveTextWriteError));
+        } else {
+            EXPECT_EQ(answered, 0);
+            EXPECT_EQ(ReadWholeFile(c.landsAt.c_str()), BitmapFileOf(image->dib));
+            DeleteFileA(c.landsAt.c_str());
+        }
+    }
+    DeleteFileA(blocker.c_str());
 }
 
 // A second run of this program, told by Wine that it runs on Windows XP,
@@ -230,7 +276,7 @@ TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
     ASSERT_EQ(GetVersion() & 0xFFFF, 0x0105u);
     PluginInstance* image = NewTestInstance(nullptr);
     ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
-    SetWallpaper(image->dib);
+    SetWallpaper(image, image->dib);
     FreeTestInstance(image);
 }
 
