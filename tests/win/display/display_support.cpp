@@ -123,7 +123,7 @@ std::vector<uint8_t> ReadFixture(const char* name) {
 void SendStream(NPP npp, const std::vector<uint8_t>& bytes, const StreamPlan& plan) {
     NPStream stream = {};
     stream.url = "file:///fixtures/image.jp2";
-    stream.end = plan.announceLength ? (uint32_t)bytes.size() : 0;
+    stream.end = plan.announceLength == 1 ? (uint32_t)bytes.size() : (uint32_t)plan.announceLength;
     uint16_t type = 0;
     char mime[] = "image/jp2";
     ASSERT_EQ(NPERR_NO_ERROR, NPP_NewStream(npp, mime, &stream, 0, &type));
@@ -178,7 +178,7 @@ Capture CaptureWindow(HWND window) {
     return CaptureClient(window);
 }
 
-Capture RenderStatusBox(int width, int height, const char* text) {
+Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* reason) {
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
@@ -186,7 +186,9 @@ Capture RenderStatusBox(int width, int height, const char* text) {
     RECT box = {0, 0, width, height};
     Rectangle(memory, 0, 0, width, height);
     InflateRect(&box, -2, -2);
-    DrawTextA(memory, text, -1, &box, DT_WORDBREAK);
+    RECT below = box;
+    below.top += DrawTextA(memory, text, -1, &box, DT_WORDBREAK);
+    if (reason != nullptr) DrawTextW(memory, reason, -1, &below, DT_WORDBREAK);
     Capture capture = CaptureDc(memory, width, height);
     SelectObject(memory, old);
     DeleteObject(bitmap);
@@ -196,3 +198,6 @@ Capture RenderStatusBox(int width, int height, const char* text) {
 }
 
 const char* ExpectedText(const char* english, const char* japanese) { return IsJapaneseUi() ? japanese : english; }
+const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese) {
+    return IsJapaneseUi() ? japanese : english;
+}

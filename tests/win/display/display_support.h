@@ -47,7 +47,7 @@ std::vector<uint8_t> ReadFixture(const char* name);
 // indexes (empty: in order). Returns the reason passed to NPP_DestroyStream.
 struct StreamPlan {
     int32_t blockSize;
-    int announceLength;
+    int announceLength;  // 0: none; 1: the real length; more: that length
     std::vector<int> order;
     NPReason reason;
 };
@@ -61,9 +61,11 @@ void PumpMessages();
 
 // A child of the shared test frame, brought on top and read back.
 Capture CaptureWindow(HWND window);
-// What the status box with this text looks like at this size.
-Capture RenderStatusBox(int width, int height, const char* text);
+// What the status box with this text (and this reason line below it) looks
+// like at this size.
+Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* reason = nullptr);
 
 const char* ExpectedText(const char* english, const char* japanese);
+const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese);
 
 #endif

@@ -3,6 +3,7 @@
 // cursor and the link click, and ComputeFitSize's arithmetic.
 #include <gtest/gtest.h>
 
+#include "decode/jpeg2000.h"
 #include "display_support.h"
 #include "window/display.h"
 
@@ -97,6 +98,9 @@ struct StatusCase {
     int32_t decodeError;
     const char* english;
     const char* japanese;
+    int32_t failureReason;
+    const wchar_t* englishReason;  // the second line after a failure
+    const wchar_t* japaneseReason;
 };
 
 // The Japanese run must really be Japanese, or it would only repeat the
@@ -107,12 +111,28 @@ TEST(StatusBox, RunsInTheLanguageItWasBuiltFor) {
 }
 
 TEST(StatusBox, ShowsTheTextOfEachState) {
+    const char* error = "Plug-in's Error";
+    const char* errorJa = "プラグインがエラーを起こしました。";
     const StatusCase cases[] = {
-        {"waiting", 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。"},
-        {"receiving", 1, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"},
-        {"ended", 3, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"},
-        {"error wins", 0, 1, "Plug-in's Error", "プラグインがエラーを起こしました。"},
-        {"failed", 3, 1, "Plug-in's Error", "プラグインがエラーを起こしました。"},
+        {"waiting", 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。",
+         0, nullptr, nullptr},
+        {"receiving", 1, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。", 0, nullptr,
+         nullptr},
+        {"ended", 3, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。", 0, nullptr,
+         nullptr},
+        {"error wins", 0, 1, error, errorJa, 0, L"cannot be decoded", L"デコードできません"},
+        {"not JPEG 2000", 3, 1, error, errorJa, DecodeFailureNotJpeg2000, L"not a JPEG 2000 file",
+         L"JPEG 2000 ファイルではありません"},
+        {"damaged", 3, 1, error, errorJa, DecodeFailureCorrupt, L"damaged or truncated",
+         L"ファイルが壊れているか、途中で切れています"},
+        {"3-D", 3, 1, error, errorJa, DecodeFailureKindNotDecoded,
+         L"a kind of JPEG 2000 file this plug-in does not show (3-D)",
+         L"このプラグインが表示しない種類の JPEG 2000 ファイルです (3次元)"},
+        {"too large", 3, 1, error, errorJa, DecodeFailureTooLarge, L"too large for this plug-in",
+         L"このプラグインには大きすぎます"},
+        {"memory", 3, 1, error, errorJa, DecodeFailureOutOfMemory, L"out of memory", L"メモリが不足しています"},
+        {"interrupted", 3, 1, error, errorJa, FailureInterrupted, L"the download was interrupted",
+         L"ダウンロードが中断されました"},
     };
     Element element;
     CreateElement(&element, 160, 60, NP_EMBED, {});
@@ -120,9 +140,11 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
     for (const StatusCase& c : cases) {
         RecordOf(&element)->loadState = c.loadState;
         RecordOf(&element)->decodeError = c.decodeError;
+        RecordOf(&element)->failureReason = c.failureReason;
         InvalidateRect(element.window, NULL, TRUE);
         Capture shown = CaptureWindow(element.window);
-        Capture expected = RenderStatusBox(160, 60, ExpectedText(c.english, c.japanese));
+        const wchar_t* reason = c.englishReason ? ExpectedText(c.englishReason, c.japaneseReason) : nullptr;
+        Capture expected = RenderStatusBox(160, 60, ExpectedText(c.english, c.japanese), reason);
         EXPECT_EQ(expected.pixels, shown.pixels) << c.name;
         EXPECT_EQ(0u, shown.At(0, 0)) << c.name;             // black outline
         EXPECT_EQ(White, shown.At(158, 58)) << c.name;       // white fill
