@@ -139,7 +139,7 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
     }
 }
 
-TEST_F(BrowserTest, BrokenStreamKeepsTheLoadingBox) {
+TEST_F(BrowserTest, BrokenStreamShowsTheStatusBoxNotAnImage) {
     BrowserFrame* frame =
         Open(Fixture("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR, 0});
     Capture page = ReadFrame(frame);
