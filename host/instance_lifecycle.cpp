@@ -75,6 +75,28 @@ void FinishDestroy(PluginInstance* record) {
     ReleaseRecord(record);
 }
 
+// Drops the library reference one modal loop took (BeginModalUse).
+void ReleaseModalReference() {
+    HMODULE module = NULL;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCWSTR)(void*)&ReleaseModalReference, &module)) {
+        return;
+    }
+    // While the browser has the plug-in initialised it holds its own
+    // reference, so this one is never the last.
+    if (BrowserFuncs != NULL) {
+        FreeLibrary(module);
+        return;
+    }
+    // After NP_Shutdown it may be the last: freeing it here would unmap the
+    // code this thread is about to return into. The release is queued to
+    // this thread instead and runs at its next alertable wait, which is
+    // always in the browser's code (this library never waits alertably);
+    // FreeLibrary has the shape of an APC routine (one pointer-sized
+    // argument, WINAPI), and returns into the system's APC dispatcher.
+    QueueUserAPC((PAPCFUNC)(void*)&FreeLibrary, GetCurrentThread(), (ULONG_PTR)module);
+}
+
 }  // namespace
 
 void ReleaseRecord(PluginInstance* record) {
@@ -173,12 +195,18 @@ NPError NPP_Destroy(NPP instance, NPSavedData** save) {
     return NPERR_NO_ERROR;
 }
 
+// A modal loop runs inside this library's code, and the browser may shut
+// the plug-in down and unload the library while it runs (after the last
+// NPP_Destroy): each loop therefore holds a reference on the library.
 void BeginModalUse(PluginInstance* record) {
     record->modalDepth++;
+    HMODULE module = NULL;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void*)&BeginModalUse, &module);
 }
 
 void EndModalUse(PluginInstance* record) {
     if (--record->modalDepth == 0 && record->destroyPending) {
         FinishDestroy(record);
     }
+    ReleaseModalReference();
 }

@@ -1,6 +1,6 @@
 // Load and faults through npkavrel.dll: 200 instances created, streamed and
 // destroyed (half while their decode runs), and the library unloaded right
-// after NP_Shutdown while decodes still run. Nothing may crash, and the
+// after NP_Shutdown while decodes still run or while its menu is open. Nothing may crash, and the
 // process's private memory and its threads must come back.
 #include <windows.h>
 #include <psapi.h>
@@ -167,6 +167,46 @@ TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
     printf("private memory after unloads 1-2: %lu, after 8-9: %lu bytes\n", (unsigned long)early,
            (unsigned long)late);
     EXPECT_LT(grown, UnloadBound) << "from " << early;
+}
+
+Browser* MenuBrowser = nullptr;
+NPP_t* MenuInstance = nullptr;
+int LoadedInsideTheMenu = -1;
+
+void CALLBACK UnloadFromInsideTheMenu(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(NULL, timer);
+    ASSERT_EQ(NPERR_NO_ERROR, MenuBrowser->pluginFuncs.destroy(MenuInstance, NULL));
+    ShutdownPlugin(MenuBrowser);  // NP_Shutdown, then FreeLibrary
+    LoadedInsideTheMenu = GetModuleHandleA("npkavrel.dll") != NULL;
+    EndMenu();
+}
+
+// The browser may destroy the last instance and unload the library while the
+// plug-in's menu is open. The menu's loop keeps the code loaded until it has
+// returned out of it; the library then goes at the thread's next alertable
+// wait, which a browser's message loop has and the plug-in never does.
+TEST(Reliability, LibraryUnloadedDuringAMenuStaysUntilTheMenuHasReturned) {
+    static Browser browser;
+    StartBrowser(&browser);
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, Frame(), NULL, NULL, NULL);
+    NPP_t npp = {};
+    npp.ndata = &browser;
+    char mime[] = "image/x-j2c";
+    ASSERT_EQ(NPERR_NO_ERROR, browser.pluginFuncs.newp(mime, &npp, NP_EMBED, 0, NULL, NULL, NULL));
+    NPWindow npWindow = {};
+    npWindow.window = window;
+    npWindow.width = 200;
+    npWindow.height = 200;
+    browser.pluginFuncs.setwindow(&npp, &npWindow);
+    MenuBrowser = &browser;
+    MenuInstance = &npp;
+    SetTimer(NULL, 0, 100, UnloadFromInsideTheMenu);
+    SendMessageA(window, WM_CONTEXTMENU, (WPARAM)window, MAKELPARAM(20, 20));
+    EXPECT_EQ(1, LoadedInsideTheMenu);
+    EXPECT_NE(nullptr, GetModuleHandleA("npkavrel.dll"));
+    SleepEx(0, TRUE);
+    EXPECT_EQ(nullptr, GetModuleHandleA("npkavrel.dll"));
+    DestroyWindow(window);
 }
 
 }  // namespace
