@@ -71,6 +71,20 @@ void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSiz
     }
 }
 
+// The thumb position of a drag. The message carries only its low 16 bits;
+// the bar holds all 32 while the user drags. A message whose bits do not
+// match the bar's (one sent by a program, not by the bar) is taken as it is.
+int32_t TrackPosition(const PluginInstance* record, const ScrollAxis& axis, int position) {
+    int32_t low = position & 0xFFFF;
+    SCROLLINFO info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SIF_TRACKPOS;
+    if (GetScrollInfo(record->hwnd, axis.bar, &info) && (info.nTrackPos & 0xFFFF) == low) {
+        return info.nTrackPos;
+    }
+    return low;
+}
+
 void HideBar(PluginInstance* record, const ScrollAxis& axis) {
     if (record->*axis.shown) {
         ShowScrollBar(record->hwnd, axis.bar, FALSE);
@@ -119,7 +133,7 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
                              origin + LineStep,
                              origin - pageStep,
                              origin + pageStep,
-                             (int32_t)(int16_t)position,
+                             TrackPosition(instance, axis, position),
                              0,
                              imageSize};
     instance->*axis.origin = moved[MovesByCode[code]];

@@ -79,6 +79,7 @@ const FixtureRow Fixtures[] = {
     {"wide.j2k", 800, 600, 1, Gradient, 0, 0},
     {"w503h502.j2k", 503, 502, 1, Gradient, 0, 0},
     {"w502h501.j2k", 502, 501, 1, Gradient, 0, 0},
+    {"w40000.j2k", 40000, 8, 1, Gradient, 0, 0},  // scroll positions past 16 bits
     {"big.j2k", 1600, 1600, 3, Noise, 1, 0},
     {"mid.j2k", 400, 400, 3, Noise, 1, 0},
 };

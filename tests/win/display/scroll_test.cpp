@@ -1,5 +1,5 @@
 // Scroll bars and scroll messages of a full page shown at its own size: range,
-// page and position, the show thresholds, page steps, thumb positions past
+// page and position, the show thresholds, page steps, a thumb dragged past
 // 16 bits, and the update at the end of a decode.
 #include <gtest/gtest.h>
 
@@ -75,7 +75,7 @@ TEST(ScrollBars, BothBarsPagesFollowTheClientTheyLeave) {
     DestroyElement(&element);
 }
 
-TEST(ScrollBars, ThumbTrackMovesThePictureAndPast16BitsClampsToZero) {
+TEST(ScrollBars, ThumbTrackMovesThePicture) {
     Element element;
     CreateScrolledPage(&element, 400, 700, "wide.j2k");
     PluginInstance* record = RecordOf(&element);
@@ -85,7 +85,7 @@ TEST(ScrollBars, ThumbTrackMovesThePictureAndPast16BitsClampsToZero) {
     EXPECT_EQ(0xC8C8C8u, capture.At(0, 0));
     EXPECT_EQ(0xD2D2D2u, capture.At(10, 5));
     HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 40000);
-    EXPECT_EQ(0, record->scrollX);
+    EXPECT_EQ(400, record->scrollX);  // past the end: the end
 
     HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 100);
     ValidateRect(element.window, NULL);
@@ -98,6 +98,31 @@ TEST(ScrollBars, ThumbTrackMovesThePictureAndPast16BitsClampsToZero) {
     EXPECT_EQ(100, record->scrollX);
     RECT dirty;
     EXPECT_FALSE(GetUpdateRect(element.window, &dirty, FALSE));
+    DestroyElement(&element);
+}
+
+// A thumb dragged by the user through the bar's own tracking loop to the
+// right end of a 40,000-pixel-wide image: the message carries only 16 bits
+// of the position, the bar all 32.
+TEST(ScrollBars, ThumbDraggedPast16BitsReachesTheRightEdge) {
+    Element element;
+    CreateScrolledPage(&element, 400, 60, "w40000.j2k");
+    PluginInstance* record = RecordOf(&element);
+    SCROLLBARINFO bar = {};
+    bar.cbSize = sizeof bar;
+    ASSERT_TRUE(GetScrollBarInfo(element.window, OBJID_HSCROLL, &bar));
+    POINT press = {bar.rcScrollBar.left + (bar.xyThumbTop + bar.xyThumbBottom) / 2,
+                   (bar.rcScrollBar.top + bar.rcScrollBar.bottom) / 2};
+    POINT end = {bar.rcScrollBar.right - 1, press.y};
+    ScreenToClient(element.window, &end);
+    RECT client;
+    GetClientRect(element.window, &client);
+    PostMessageA(element.window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(end.x, end.y));
+    PostMessageA(element.window, WM_LBUTTONUP, 0, MAKELPARAM(end.x, end.y));
+    SendMessageA(element.window, WM_NCLBUTTONDOWN, HTHSCROLL, MAKELPARAM(press.x, press.y));
+    EXPECT_EQ(40000 - client.right, record->scrollX);
+    EXPECT_EQ(40000 - client.right, ReadBar(element.window, SB_HORZ).nPos);
+    EXPECT_EQ(0x3F3F3Fu, CaptureWindow(element.window).At(client.right - 1, 2));  // column 39,999
     DestroyElement(&element);
 }
 
