@@ -1,7 +1,6 @@
 // Decodes the first codestream of a JPEG 2000 file into a packed DIB through OpenJPEG.
 #include "jpeg2000.h"
 #include "dib_layout.h"
-#include "sample_rows.h"
 #include "image_to_dib.h"
 #include "memory_stream.h"
 
@@ -42,6 +41,7 @@ const KindDecoder kKindDecoders[] = {
     {FileKindJpx, OPJ_CODEC_JP2, 0},
     {FileKindMj2, OPJ_CODEC_J2K, 1},
     {FileKindJpm, OPJ_CODEC_J2K, 1},
+    {FileKindJph, OPJ_CODEC_JP2, 0},
 };
 
 // The codec's diagnostics are nobody's business: decoding failures are
@@ -103,7 +103,7 @@ int CheckHeaderSize(const opj_image_t* image)
     uint64_t height = CeilDiv(image->y1, first->dy) - CeilDiv(image->y0, first->dy);
     DibLayout layout;
     return width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu &&
-           ComputeDibLayout((uint32_t)width, (uint32_t)height, image->numcomps == 1 ? 8 : 24, &layout);
+           ComputeDibLayout((uint32_t)width, (uint32_t)height, PictureBitCount(image), &layout);
 }
 
 const KindDecoder* FindKindDecoder(int kind)
@@ -148,7 +148,7 @@ uint32_t ExpectedBlockSize(const opj_image_t* image)
     uint64_t height = CeilDiv(image->y1, first->dy) - CeilDiv(image->y0, first->dy);
     DibLayout layout;
     if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu ||
-        !ComputeDibLayout((uint32_t)width, (uint32_t)height, image->numcomps == 1 ? 8 : 24, &layout)) {
+        !ComputeDibLayout((uint32_t)width, (uint32_t)height, PictureBitCount(image), &layout)) {
         return 0;
     }
     return layout.blockSize < kReserveAheadMinBytes || layout.blockSize > kReserveAheadMaxBytes ? 0 : layout.blockSize;
@@ -232,113 +232,6 @@ cleanup:
     opj_stream_destroy(stream);
 }
 
-// Grey level per sample byte. Precision 1 uses the general factor 255 / 1:
-// a two-level image shows black and white rather than all black.
-void BuildGreyLevelTable(uint8_t table[256], OPJ_UINT32 precision)
-{
-    uint32_t bits = precision > 8 ? 8 : (precision == 0 ? 1 : precision);
-    uint32_t factor = 255u / ((1u << bits) - 1u);
-    for (uint32_t i = 0; i < 256; ++i) {
-        table[i] = (uint8_t)(factor * i);
-    }
-}
-
-SampleSource MakeSampleSource(const opj_image_comp_t* comp)
-{
-    SampleSource source = {NULL, 0, 0, 0};
-    uint32_t precision = comp->prec == 0 ? 1 : (comp->prec > 32 ? 32 : comp->prec);
-    source.mask = precision >= 32 ? 0xFFFFFFFFu : (1u << precision) - 1u;
-    source.shift = 8 * ((precision + 7) / 8 - 1);
-    // A component the codec left without samples reads as zeros.
-    if (comp->data != NULL) {
-        source.samples = comp->data;
-        source.count = (uint64_t)comp->w * comp->h;
-    }
-    return source;
-}
-
-// Fills the header, palette and rows of a block laid out by `layout`.
-void WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* image, uint32_t bitCount)
-{
-    uint32_t width = image->comps[0].w;
-    uint32_t height = image->comps[0].h;
-    memset(dib, 0, 40);
-    StoreLittle32(dib + 0, 40);
-    StoreLittle32(dib + 4, width);
-    StoreLittle32(dib + 8, height);
-    StoreLittle16(dib + 12, 1);
-    StoreLittle16(dib + 14, bitCount);
-    StoreLittle32(dib + 20, layout->imageSize);
-    StoreLittle32(dib + 32, bitCount == 8 ? 256 : 0);
-
-    RowJob job;
-    job.target.lastRow = dib + 40 + layout->paletteSize + (uint64_t)layout->stride * (height - 1);
-    job.target.stride = layout->stride;
-    job.target.width = width;
-    job.target.height = height;
-    job.greyTable = NULL;
-    uint8_t table[256];
-    SampleSource none = {NULL, 0, 0, 0};
-    if (bitCount == 8) {
-        uint8_t* palette = dib + 40;
-        for (uint32_t i = 0; i < 256; ++i) {
-            palette[4 * i] = palette[4 * i + 1] = palette[4 * i + 2] = (uint8_t)i;
-            palette[4 * i + 3] = 0xFF;
-        }
-        BuildGreyLevelTable(table, image->comps[0].prec);
-        job.greyTable = table;
-        job.sources[0] = MakeSampleSource(&image->comps[0]);
-        job.sources[1] = job.sources[2] = none;
-    } else if (image->numcomps == 2) {
-        // Blue, green, red: two components leave blue empty...
-        job.sources[0] = none;
-        job.sources[1] = MakeSampleSource(&image->comps[1]);
-        job.sources[2] = MakeSampleSource(&image->comps[0]);
-    } else if (image->numcomps == 3) {
-        job.sources[0] = MakeSampleSource(&image->comps[2]);
-        job.sources[1] = MakeSampleSource(&image->comps[1]);
-        job.sources[2] = MakeSampleSource(&image->comps[0]);
-    } else {
-        // ...and four or more show component 0 as grey.
-        job.sources[0] = job.sources[1] = job.sources[2] = MakeSampleSource(&image->comps[0]);
-    }
-    WriteDibRows(&job, ResolveThreadCount());
-}
-
-// Packs the image into `block` (blockSize bytes, may be null) when that is
-// the bitmap's size, else into a new block; `block` is consumed either way.
-int PackImage(uint8_t** dibOut, const opj_image_t* image, uint8_t* block, uint32_t blockSize)
-{
-    int failure = DecodeFailureNone;
-    uint32_t bitCount = 24;
-    DibLayout layout;
-    *dibOut = NULL;
-    if (image->numcomps == 0 || image->comps[0].w == 0 || image->comps[0].h == 0) {
-        failure = DecodeFailureCorrupt;
-        goto done;
-    }
-    bitCount = image->numcomps == 1 ? 8 : 24;
-    if (image->comps[0].w > 0x7FFFFFFFu || image->comps[0].h > 0x7FFFFFFFu ||
-        !ComputeDibLayout(image->comps[0].w, image->comps[0].h, bitCount, &layout)) {
-        failure = DecodeFailureTooLarge;
-        goto done;
-    }
-    if (block == NULL || blockSize != layout.blockSize) {
-        free(block);
-        block = (uint8_t*)malloc(layout.blockSize);
-        if (block == NULL) {
-            failure = DecodeFailureOutOfMemory;
-            goto done;
-        }
-    }
-    WritePackedDib(block, &layout, image, bitCount);
-    *dibOut = block;
-    block = NULL;
-done:
-    free(block);
-    return failure;
-}
-
 } // namespace
 
 void SetDecodeThreadCount(int threadCount)
@@ -353,7 +246,7 @@ void SetDecodeSampleLimit(uint32_t sampleLimit)
 
 int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
 {
-    return PackImage(dibOut, image, NULL, 0);
+    return PackImageToDib(dibOut, image, ResolveThreadCount(), NULL, 0);
 }
 
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
@@ -391,7 +284,7 @@ int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* 
         uint32_t blockSize = 0;
         DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset);
         if (image != NULL) {
-            failure = PackImage(dibOut, image, block, blockSize);
+            failure = PackImageToDib(dibOut, image, ResolveThreadCount(), block, blockSize);
         }
     }
 done:

@@ -24,6 +24,7 @@ const BrandKind kBrandKinds[] = {
     {0x6D6A7032, FileKindMj2}, // "mjp2"
     {0x6A706D20, FileKindJpm}, // "jpm "
     {0x6A336420, FileKindJ3d}, // "j3d "
+    {0x6A706820, FileKindJph}, // "jph "
 };
 
 int StartsWith(const uint8_t* data, uint32_t length, const uint8_t* prefix, uint32_t prefixLength)
@@ -114,9 +115,14 @@ int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data
             location->start = data + pos;
             return 1;
         }
-        // "mdat" is entered past a 16-byte (extended-length) header rather than
-        // stepped over, so a codestream box at its start is found.
-        pos += (type == kBoxMdat) ? 16 : boxLength;
+        // "mdat" is entered rather than stepped over, so a codestream box at
+        // its start is found: past its 8-byte header, or 16 bytes when the
+        // length field is 1 and a 64-bit length follows.
+        if (type == kBoxMdat) {
+            pos += boxLength == 1 ? 16 : 8;
+        } else {
+            pos += boxLength;
+        }
         // 64-bit arithmetic: a length that would wrap a 32-bit position ends
         // the walk instead of sending it backwards.
         if (!(pos + 8 < length)) {

@@ -1,12 +1,22 @@
-// Internal: the conversion step alone, for the benchmark that times it.
+// Internal: a decoded OpenJPEG image into a packed DIB, the picture a careful
+// viewer shows (see colour_rows.h); also used alone by the benchmark.
 #ifndef DECODE_IMAGE_TO_DIB_H
 #define DECODE_IMAGE_TO_DIB_H
 
 #include <openjpeg.h>
 #include <stdint.h>
 
-// Packs a decoded OpenJPEG image into a new DIB in *dibOut (null on failure);
-// yields a DecodeFailure value (DecodeFailureNone on success).
+// Bits per pixel (8 or 24) of the bitmap the image becomes. From a header
+// alone it is a forecast: a palette or channel definitions come later.
+uint32_t PictureBitCount(const opj_image_t* image);
+
+// Packs the image into `block` (blockSize bytes, may be null) when that is
+// the bitmap's size, else into a new block; `block` is consumed either way.
+// Rows are split over up to threadCount threads. *dibOut is the bitmap or
+// null; yields a DecodeFailure value.
+int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, uint8_t* block, uint32_t blockSize);
+
+// PackImageToDib into a new block with the decoder's thread count.
 int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image);
 
 #endif

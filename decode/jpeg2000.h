@@ -23,6 +23,7 @@ enum {
     FileKindMj2 = 3,
     FileKindJpm = 6,
     FileKindJ3d = 10,
+    FileKindJph = 15,
     FileKindUnclassified = 255,
 };
 

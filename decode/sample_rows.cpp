@@ -86,18 +86,11 @@ void WriteColourRow(uint8_t* row, const SampleSource bgr[3], uint64_t k0, uint32
     }
 }
 
-struct RowRange {
-    const RowJob* job;
-    uint32_t begin;
-    uint32_t end;
-};
-
-void WriteRowRange(const RowRange* range)
+void WriteRowRange(const RowJob* job, uint32_t begin, uint32_t end)
 {
-    const RowJob* job = range->job;
     uint32_t width = job->target.width;
-    uint8_t* row = job->target.lastRow - (uint64_t)range->begin * job->target.stride;
-    for (uint32_t y = range->begin; y < range->end; ++y, row -= job->target.stride) {
+    uint8_t* row = job->target.lastRow - (uint64_t)begin * job->target.stride;
+    for (uint32_t y = begin; y < end; ++y, row -= job->target.stride) {
         uint64_t k0 = (uint64_t)y * width;
         uint32_t rowBytes = width;
         if (job->greyTable != 0) {
@@ -114,28 +107,48 @@ void WriteRowRange(const RowRange* range)
     }
 }
 
-void* RunRowRange(void* range)
+void WriteJobRows(void* context, int, uint32_t begin, uint32_t end)
 {
-    WriteRowRange((const RowRange*)range);
+    WriteRowRange((const RowJob*)context, begin, end);
+}
+
+struct RowRange {
+    RowWorker worker;
+    void* context;
+    int part;
+    uint32_t begin;
+    uint32_t end;
+};
+
+void* RunRowRange(void* parameter)
+{
+    const RowRange* range = (const RowRange*)parameter;
+    range->worker(range->context, range->part, range->begin, range->end);
     return 0;
 }
 
 } // namespace
 
-void WriteDibRows(const RowJob* job, int threadCount)
+int CountRowParts(uint32_t width, uint32_t height, int threadCount)
 {
-    uint64_t pixels = (uint64_t)job->target.width * job->target.height;
-    uint64_t useful = pixels / kPixelsPerThread;
+    uint64_t useful = (uint64_t)width * height / kPixelsPerThread;
     int parts = threadCount < 1 ? 1 : (threadCount > kMaxRowThreads ? kMaxRowThreads : threadCount);
     if ((uint64_t)parts > useful) {
         parts = useful < 1 ? 1 : (int)useful;
     }
+    return parts;
+}
+
+void SplitRows(uint32_t width, uint32_t height, int threadCount, RowWorker worker, void* context)
+{
+    int parts = CountRowParts(width, height, threadCount);
     RowRange ranges[kMaxRowThreads];
     pthread_t threads[kMaxRowThreads];
     int started[kMaxRowThreads] = {0};
-    uint32_t height = job->target.height;
     for (int i = 0; i < parts; ++i) {
-        ranges[i].job = job;
+        ranges[i].worker = worker;
+        ranges[i].context = context;
+        ranges[i].part = i;
         ranges[i].begin = (uint32_t)((uint64_t)height * i / parts);
         ranges[i].end = (uint32_t)((uint64_t)height * (i + 1) / parts);
     }
@@ -144,12 +157,17 @@ void WriteDibRows(const RowJob* job, int threadCount)
     for (int i = 1; i < parts; ++i) {
         started[i] = pthread_create(&threads[i], 0, RunRowRange, &ranges[i]) == 0;
     }
-    WriteRowRange(&ranges[0]);
+    RunRowRange(&ranges[0]);
     for (int i = 1; i < parts; ++i) {
         if (started[i]) {
             pthread_join(threads[i], 0);
         } else {
-            WriteRowRange(&ranges[i]);
+            RunRowRange(&ranges[i]);
         }
     }
+}
+
+void WriteDibRows(const RowJob* job, int threadCount)
+{
+    SplitRows(job->target.width, job->target.height, threadCount, WriteJobRows, (void*)job);
 }

@@ -36,4 +36,15 @@ struct RowJob {
 // images; the bytes do not depend on the split.
 void WriteDibRows(const RowJob* job, int threadCount);
 
+// Rows [begin, end) of part `part`, on the calling thread or a helper.
+typedef void (*RowWorker)(void* context, int part, uint32_t begin, uint32_t end);
+
+// Parts a width x height picture is split into for up to threadCount
+// threads (at least 1): small pictures are not worth a thread.
+int CountRowParts(uint32_t width, uint32_t height, int threadCount);
+
+// Runs worker over CountRowParts(width, height, threadCount) consecutive
+// row ranges, the first on the calling thread; returns when all are done.
+void SplitRows(uint32_t width, uint32_t height, int threadCount, RowWorker worker, void* context);
+
 #endif

@@ -253,7 +253,37 @@ std::vector<uint8_t> MakeFileStart(const char brand[4])
     return out;
 }
 
-std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4])
+std::vector<uint8_t> EnumeratedColour(uint32_t enumeration, const std::vector<uint32_t>& parameters)
+{
+    std::vector<uint8_t> colr = {1, 0, 0};
+    PutBig32(&colr, enumeration);
+    for (uint32_t word : parameters) {
+        PutBig32(&colr, word);
+    }
+    return colr;
+}
+
+std::vector<uint8_t> ProfileColour(const std::vector<uint8_t>& profile)
+{
+    std::vector<uint8_t> colr = {2, 0, 0};
+    colr.insert(colr.end(), profile.begin(), profile.end());
+    return colr;
+}
+
+std::vector<uint8_t> ChannelDefinitions(const std::vector<ChannelDefinition>& channels)
+{
+    std::vector<uint8_t> cdef;
+    PutBig16(&cdef, (uint32_t)channels.size());
+    for (const ChannelDefinition& channel : channels) {
+        PutBig16(&cdef, channel.component);
+        PutBig16(&cdef, channel.type);
+        PutBig16(&cdef, channel.association);
+    }
+    return cdef;
+}
+
+std::vector<uint8_t> WrapJp2Described(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4],
+                                      const std::vector<uint8_t>& colr, const std::vector<uint8_t>& cdef)
 {
     std::vector<uint8_t> out = MakeFileStart(brand);
     std::vector<uint8_t> ihdr;
@@ -264,14 +294,21 @@ std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const
     ihdr.push_back(7); // compression type: JPEG 2000
     ihdr.push_back(0);
     ihdr.push_back(0);
-    std::vector<uint8_t> colr = {1, 0, 0};
-    PutBig32(&colr, image.components.size() >= 3 ? 16 : 17); // sRGB or greyscale
     std::vector<uint8_t> header;
     AppendBox(&header, "ihdr", ihdr);
     AppendBox(&header, "colr", colr);
+    if (!cdef.empty()) {
+        AppendBox(&header, "cdef", cdef);
+    }
     AppendBox(&out, "jp2h", header);
     AppendBox(&out, "jp2c", codestream);
     return out;
+}
+
+std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4])
+{
+    // sRGB or greyscale.
+    return WrapJp2Described(codestream, image, brand, EnumeratedColour(image.components.size() >= 3 ? 16 : 17, {}), {});
 }
 
 std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat)

@@ -47,6 +47,20 @@ std::vector<uint8_t> InsertTilePartComment(const std::vector<uint8_t>& codestrea
 void AppendBox(std::vector<uint8_t>* out, const char type[4], const std::vector<uint8_t>& payload);
 std::vector<uint8_t> MakeFileStart(const char brand[4]);
 std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4]);
+
+// JP2-family files that describe their colour: a "colr" payload (an
+// enumerated space, with CIELab's seven words if given, or an ICC profile)
+// and, unless empty, a "cdef" payload.
+struct ChannelDefinition {
+    uint16_t component;
+    uint16_t type;        // 0 colour, 1 opacity, 2 premultiplied opacity
+    uint16_t association; // 1-based colour, 0 the whole image
+};
+std::vector<uint8_t> EnumeratedColour(uint32_t enumeration, const std::vector<uint32_t>& parameters);
+std::vector<uint8_t> ProfileColour(const std::vector<uint8_t>& profile);
+std::vector<uint8_t> ChannelDefinitions(const std::vector<ChannelDefinition>& channels);
+std::vector<uint8_t> WrapJp2Described(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4],
+                                      const std::vector<uint8_t>& colr, const std::vector<uint8_t>& cdef);
 std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat);
 std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream);
 
