@@ -31,11 +31,14 @@ const SaveFilter SaveFilters[] = {
      "JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)\0*.jpm\0ビットマップ(*.bmp)\0*.bmp\0", 1},
     {FileKindJ3d, "j3d", "JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
      "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0", 1},
+    {FileKindJph, "jph",
+     "High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)\0*.jph\0Bitmap File(*.bmp)\0*.bmp\0",
+     "高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)\0*.jph\0ビットマップ(*.bmp)\0*.bmp\0", 1},
 };
 const SaveFilter UnknownKindFilter = {FileKindUnclassified, "j2k", "JPEG 2000?(*.j2k)\0*.j2k\0",
                                       "JPEG 2000?(*.j2k)\0*.j2k\0", 0};
 
-const char* const JpegFileExtensions[] = {"j2k", "jpc", "j2c", "jp2", "jpx", "mj2", "m2c", "jpm", "j3d"};
+const char* const JpegFileExtensions[] = {"j2k", "jpc", "j2c", "jp2", "jpx", "mj2", "m2c", "jpm", "j3d", "jph", "jhc"};
 
 bool EqualsIgnoringAsciiCase(const char* left, const char* right) {
     for (;; left++, right++) {

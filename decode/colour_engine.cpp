@@ -3,6 +3,7 @@
 
 #include <lcms2.h>
 
+#include <math.h>
 #include <stddef.h>
 
 namespace {
@@ -18,8 +19,12 @@ const IlluminantWhite kIlluminants[] = {
     {0x00443535, {0.3324, 0.3474, 1.0}}, // D55
 };
 
-// sRGB's transfer curve: the output of a grey profile keeps the same tones
-// as neutral colours on the sRGB side.
+// Sample colours on which a sampled matrix-shaper must agree with LittleCMS.
+const uint8_t kCheckLevels[] = {0, 23, 64, 128, 191, 255};
+const double kCheckTolerance = 2.0 / kLinearOne; // in linear light: the tables' own rounding
+
+// sRGB's transfer curve: the output of a grey profile keeps the tones of
+// neutral colours on the sRGB side.
 cmsHPROFILE CreateSrgbGreyProfile()
 {
     const cmsFloat64Number srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
@@ -29,12 +34,24 @@ cmsHPROFILE CreateSrgbGreyProfile()
     return profile;
 }
 
+// sRGB's primaries and white with linear curves.
+cmsHPROFILE CreateLinearSrgbProfile()
+{
+    cmsToneCurve* linear = cmsBuildGamma(NULL, 1.0);
+    cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    cmsToneCurve* curves[3] = {linear, linear, linear};
+    cmsHPROFILE profile = linear != NULL ? cmsCreateRGBProfile(&d65, &primaries, curves) : NULL;
+    cmsFreeToneCurve(linear);
+    return profile;
+}
+
 // Joins two profiles and releases both; null when either is missing.
-ColourTransform Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, cmsUInt32Number outFormat)
+cmsHTRANSFORM Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, cmsUInt32Number outFormat)
 {
     cmsHTRANSFORM transform = NULL;
     if (in != NULL && out != NULL) {
-        // No cache: the transform is shared by the row threads.
+        // No cache: a transform may be shared by the row threads.
         transform = cmsCreateTransform(in, inFormat, out, outFormat, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
     }
     if (in != NULL) {
@@ -46,24 +63,92 @@ ColourTransform Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, 
     return transform;
 }
 
-} // namespace
-
-ColourTransform CreateProfileTransform(const uint8_t* profile, uint32_t length, uint32_t channels, uint32_t bytesPerSample)
+// The profile when LittleCMS reads it and it has `channels` channels.
+cmsHPROFILE OpenProfile(const uint8_t* profile, uint32_t length, uint32_t channels)
 {
     cmsHPROFILE in = cmsOpenProfileFromMem(profile, length);
-    if (in == NULL) {
-        return NULL;
-    }
-    if (cmsChannelsOf(cmsGetColorSpace(in)) != channels || (bytesPerSample != 1 && bytesPerSample != 2)) {
+    if (in != NULL && cmsChannelsOf(cmsGetColorSpace(in)) != channels) {
         cmsCloseProfile(in);
-        return NULL;
+        in = NULL;
     }
-    // Colour space "any": the profile says what the channels are.
-    cmsUInt32Number inFormat = CHANNELS_SH(channels) | BYTES_SH(bytesPerSample);
+    return in;
+}
+
+int32_t ToFixed(float linear)
+{
+    return (int32_t)lrintf(linear * kLinearOne);
+}
+
+// 1 when every sample colour's sum of tables is LittleCMS's linear colour.
+int AgreesOnSampleColours(cmsHTRANSFORM transform, const SeparableProfile* separable)
+{
+    const size_t levels = sizeof(kCheckLevels);
+    for (size_t i = 0; i < levels * levels * levels; ++i) {
+        uint8_t in[3] = {kCheckLevels[i / (levels * levels)], kCheckLevels[i / levels % levels], kCheckLevels[i % levels]};
+        float out[3];
+        cmsDoTransform(transform, in, out, 1);
+        for (int k = 0; k < 3; ++k) {
+            int32_t sum = separable->black[k] + separable->tables[0][in[0]][k] + separable->tables[1][in[1]][k] +
+                          separable->tables[2][in[2]][k];
+            if (fabs(out[k] - (double)sum / kLinearOne) > kCheckTolerance) {
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+int SampleSeparableProfile(const uint8_t* profile, uint32_t length, SeparableProfile* separableOut)
+{
+    // Colour space "any" in, floats out: linear light beyond 0..1 is kept,
+    // so colours outside sRGB still add up.
+    cmsHTRANSFORM transform = Join(OpenProfile(profile, length, 3), CHANNELS_SH(3) | BYTES_SH(1),
+                                   CreateLinearSrgbProfile(), TYPE_BGR_FLT);
+    if (transform == NULL) {
+        return 0;
+    }
+    float black[3];
+    const uint8_t none[3] = {0, 0, 0};
+    cmsDoTransform(transform, none, black, 1);
+    for (int k = 0; k < 3; ++k) {
+        separableOut->black[k] = ToFixed(black[k]);
+    }
+    for (int c = 0; c < 3; ++c) {
+        uint8_t in[3 * 256] = {0};
+        float out[3 * 256];
+        for (int v = 0; v < 256; ++v) {
+            in[3 * v + c] = (uint8_t)v;
+        }
+        cmsDoTransform(transform, in, out, 256);
+        for (int v = 0; v < 256; ++v) {
+            for (int k = 0; k < 3; ++k) {
+                separableOut->tables[c][v][k] = ToFixed(out[3 * v + k] - black[k]);
+            }
+        }
+    }
+    int agrees = AgreesOnSampleColours(transform, separableOut);
+    cmsDeleteTransform(transform);
+    return agrees;
+}
+
+void BuildSrgbEncoding(uint8_t* encodingOut)
+{
+    for (int32_t i = 0; i <= kLinearOne; ++i) {
+        double linear = (double)i / kLinearOne;
+        double encoded = linear <= 0.0031308 ? 12.92 * linear : 1.055 * pow(linear, 1 / 2.4) - 0.055;
+        encodingOut[i] = (uint8_t)lrint(encoded * 255);
+    }
+}
+
+ColourTransform CreateProfileTransform(const uint8_t* profile, uint32_t length, uint32_t channels)
+{
+    cmsHPROFILE in = OpenProfile(profile, length, channels);
     if (channels == 1) {
-        return Join(in, inFormat, CreateSrgbGreyProfile(), TYPE_GRAY_8);
+        return Join(in, CHANNELS_SH(1) | BYTES_SH(1), CreateSrgbGreyProfile(), TYPE_GRAY_8);
     }
-    return Join(in, inFormat, cmsCreate_sRGBProfile(), TYPE_BGR_8);
+    return Join(in, CHANNELS_SH(channels) | BYTES_SH(1), cmsCreate_sRGBProfile(), TYPE_BGR_8);
 }
 
 ColourTransform CreateLabTransform(uint32_t illuminant)

@@ -46,15 +46,17 @@ struct ChannelReader {
 };
 
 struct Conversion {
-    int model;           // the plan's, or its fallback when a transform cannot be made
+    int model;           // the plan's, or its fallback when LittleCMS refuses the colour data
     uint32_t colourCount;
     int opacityKind;
     uint32_t channelCount; // colour channels, then opacity
     ChannelReader channels[kMaxChannels];
     RowTarget target;
     uint32_t bytesPerPixel;
-    ColourTransform transform;
-    uint32_t profileBytes; // 1 or 2 per sample into a profile transform
+    int separable;             // three-channel matrix-shaper profile: the tables below
+    SeparableProfile profile;
+    uint8_t encoding[kLinearOne + 1];
+    ColourTransform transform; // other profiles and CIELab
     float labScale[3], labBias[3];
 };
 
@@ -162,22 +164,34 @@ void FillChannel(const ChannelReader* r, uint32_t y, uint32_t x0, uint32_t n, ui
     }
 }
 
-uint8_t ClampByte(int32_t value16)
+int32_t ClampToByte(int32_t v)
 {
-    int32_t v = (value16 + 128) >> 8;
-    return (uint8_t)(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
+
+// Red, green and blue planes of a chunk into blue, green, red pixels.
+void StoreBgr(uint8_t* out, const uint8_t rgb[3][kChunk], uint32_t n)
+{
+    for (uint32_t i = 0; i < n; ++i, out += 3) {
+        out[0] = rgb[2][i];
+        out[1] = rgb[1][i];
+        out[2] = rgb[0][i];
+    }
 }
 
 // sYCC and e-sYCC share the YCbCr of ITU-R BT.601 at full range; the
-// coefficients are scaled by 2^14.
+// coefficients are scaled by 2^14. Planes first, so the arithmetic runs on
+// vectors.
 void ConvertYcc(uint8_t* out, const uint16_t* const in[], uint32_t n)
 {
-    for (uint32_t i = 0; i < n; ++i, out += 3) {
-        int32_t y = in[0][i], cb = (int32_t)in[1][i] - 32768, cr = (int32_t)in[2][i] - 32768;
-        out[2] = ClampByte(y + ((22970 * cr + 8192) >> 14));
-        out[1] = ClampByte(y - ((5638 * cb + 11700 * cr + 8192) >> 14));
-        out[0] = ClampByte(y + ((29032 * cb + 8192) >> 14));
+    uint8_t rgb[3][kChunk];
+    for (uint32_t i = 0; i < n; ++i) {
+        int32_t y = (int32_t)in[0][i] + 128, cb = (int32_t)in[1][i] - 32768, cr = (int32_t)in[2][i] - 32768;
+        rgb[0][i] = (uint8_t)ClampToByte((y + ((22970 * cr + 8192) >> 14)) >> 8);
+        rgb[1][i] = (uint8_t)ClampToByte((y - ((5638 * cb + 11700 * cr + 8192) >> 14)) >> 8);
+        rgb[2][i] = (uint8_t)ClampToByte((y + ((29032 * cb + 8192) >> 14)) >> 8);
     }
+    StoreBgr(out, rgb, n);
 }
 
 // Without a profile, ink removes light: each of red, green and blue is
@@ -188,6 +202,21 @@ void ConvertCmyk(uint8_t* out, const uint16_t* const in[], uint32_t n)
         uint32_t k = 255 - (in[3][i] >> 8);
         for (int c = 0; c < 3; ++c) {
             out[2 - c] = (uint8_t)(((255 - (in[c][i] >> 8)) * k + 127) / 255);
+        }
+    }
+}
+
+// A matrix-shaper profile: linear light adds up over the channels.
+void ConvertSeparable(const Conversion* conversion, uint8_t* out, const uint16_t* const in[], uint32_t n)
+{
+    const SeparableProfile* profile = &conversion->profile;
+    for (uint32_t i = 0; i < n; ++i, out += 3) {
+        const int32_t* r = profile->tables[0][in[0][i] >> 8];
+        const int32_t* g = profile->tables[1][in[1][i] >> 8];
+        const int32_t* b = profile->tables[2][in[2][i] >> 8];
+        for (int k = 0; k < 3; ++k) {
+            int32_t v = profile->black[k] + r[k] + g[k] + b[k];
+            out[k] = conversion->encoding[v < 0 ? 0 : (v > kLinearOne ? kLinearOne : v)];
         }
     }
 }
@@ -205,16 +234,14 @@ void ConvertLab(const Conversion* conversion, uint8_t* out, const uint16_t* cons
 
 void ConvertProfile(const Conversion* conversion, uint8_t* out, const uint16_t* const in[], uint32_t n)
 {
-    uint16_t wide[4 * kChunk];
-    uint8_t narrow[4 * kChunk];
+    uint8_t bytes[4 * kChunk];
     uint32_t channels = conversion->colourCount;
     for (uint32_t c = 0; c < channels; ++c) {
         for (uint32_t i = 0; i < n; ++i) {
-            wide[channels * i + c] = in[c][i];
-            narrow[channels * i + c] = (uint8_t)(in[c][i] >> 8);
+            bytes[channels * i + c] = (uint8_t)(in[c][i] >> 8);
         }
     }
-    RunColourTransform(conversion->transform, conversion->profileBytes == 2 ? (const void*)wide : (const void*)narrow, out, n);
+    RunColourTransform(conversion->transform, bytes, out, n);
 }
 
 void ConvertChunk(const Conversion* conversion, uint8_t* out, const uint16_t* const in[], uint32_t n)
@@ -242,7 +269,11 @@ void ConvertChunk(const Conversion* conversion, uint8_t* out, const uint16_t* co
         ConvertLab(conversion, out, in, n);
         break;
     default:
-        ConvertProfile(conversion, out, in, n);
+        if (conversion->separable) {
+            ConvertSeparable(conversion, out, in, n);
+        } else {
+            ConvertProfile(conversion, out, in, n);
+        }
         break;
     }
 }
@@ -292,6 +323,8 @@ void WriteConvertedRange(void* context, int, uint32_t begin, uint32_t end)
 // gives none gets the usual ones.
 void SetUpLab(Conversion* conversion, const opj_image_t* image)
 {
+    // The parameter block is OpenJPEG's own nine words: a profile of no
+    // bytes, the only other way to a length of 0, is refused by the codec.
     uint32_t words[kLabWords];
     memcpy(words, image->icc_profile_buf, sizeof(words));
     conversion->transform = CreateLabTransform(words[8]);
@@ -310,23 +343,25 @@ void SetUpLab(Conversion* conversion, const opj_image_t* image)
     }
 }
 
-// The transform the model needs; a profile or parameters LittleCMS refuses
-// leave the components read as grey, RGB or CMYK, as without them.
-void SetUpTransform(Conversion* conversion, const opj_image_t* image)
+// What the model needs from LittleCMS: tables for a matrix-shaper profile
+// of three channels, else a transform. Colour data it refuses leaves the
+// components read as grey, RGB or CMYK, as without them.
+void SetUpColourEngine(Conversion* conversion, const opj_image_t* image)
 {
-    if (conversion->model == ColourLab && image->icc_profile_buf != NULL) {
+    if (conversion->model == ColourLab) {
         SetUpLab(conversion, image);
     } else if (conversion->model == ColourIcc) {
-        conversion->profileBytes = 1;
-        for (uint32_t c = 0; c < conversion->colourCount; ++c) {
-            if (conversion->channels[c].widening != WidenLevels && conversion->channels[c].shift != 8) {
-                conversion->profileBytes = 2;
-            }
+        conversion->separable = conversion->colourCount == 3 &&
+                                SampleSeparableProfile(image->icc_profile_buf, image->icc_profile_len, &conversion->profile);
+        if (conversion->separable) {
+            BuildSrgbEncoding(conversion->encoding);
+        } else {
+            conversion->transform =
+                CreateProfileTransform(image->icc_profile_buf, image->icc_profile_len, conversion->colourCount);
         }
-        conversion->transform = CreateProfileTransform(image->icc_profile_buf, image->icc_profile_len,
-                                                       conversion->colourCount, conversion->profileBytes);
     }
-    if (conversion->transform == NULL && (conversion->model == ColourLab || conversion->model == ColourIcc)) {
+    if ((conversion->model == ColourLab || conversion->model == ColourIcc) && !conversion->separable &&
+        conversion->transform == NULL) {
         const int byCount[5] = {ColourGrey, ColourGrey, ColourGrey, ColourRgb, ColourCmyk};
         conversion->model = byCount[conversion->colourCount];
     }
@@ -361,7 +396,7 @@ int WriteColourRows(const opj_image_t* image, const PicturePlan* plan, const Row
             goto cleanup;
         }
     }
-    SetUpTransform(conversion, image);
+    SetUpColourEngine(conversion, image);
     SplitRows(target->width, target->height, threadCount, WriteConvertedRange, conversion);
 cleanup:
     DeleteColourTransform(conversion->transform);

@@ -1,9 +1,12 @@
-// Benchmark: DecodeToPackedDib (default threads) against OpenJPEG alone on one thread.
+// Benchmark: DecodeToPackedDib (default threads) against OpenJPEG alone on one
+// thread, for plain RGB, sYCC 4:2:0 and ICC-profiled RGB pictures.
 #include "jpeg2000.h"
 #include "encode_image.h"
+#include "fixture_encoder.h"
 #include "image_to_dib.h"
 #include "memory_stream.h"
 
+#include <lcms2.h>
 #include <openjpeg.h>
 
 #include <chrono>
@@ -18,7 +21,6 @@
 namespace {
 
 const uint32_t kSide = 4000;
-const int kRuns = 5;
 
 void IgnoreMessage(const char*, void*)
 {
@@ -35,7 +37,7 @@ opj_image_t* DecodeWithOpenJpeg(const std::vector<uint8_t>& bytes, int threads)
 {
     MemoryStream view;
     opj_stream_t* stream = OpenMemoryStream(&view, bytes.data(), bytes.size());
-    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_J2K);
+    opj_codec_t* codec = opj_create_decompress(bytes[0] == 0xFF ? OPJ_CODEC_J2K : OPJ_CODEC_JP2);
     opj_set_info_handler(codec, IgnoreMessage, NULL);
     opj_set_warning_handler(codec, IgnoreMessage, NULL);
     opj_set_error_handler(codec, IgnoreMessage, NULL);
@@ -57,7 +59,7 @@ opj_image_t* DecodeWithOpenJpeg(const std::vector<uint8_t>& bytes, int threads)
 // A photo-like test picture: smooth colour fields, rings and fine texture.
 PlanarImage MakeBenchImage()
 {
-    PlanarImage image = {kSide, kSide, std::vector<std::vector<int32_t>>(3, std::vector<int32_t>((size_t)kSide * kSide))};
+    PlanarImage image = {kSide, kSide, std::vector<std::vector<int32_t>>(3, std::vector<int32_t>((size_t)kSide * kSide)), 0};
     uint32_t noise = 12345;
     for (uint32_t y = 0; y < kSide; ++y) {
         for (uint32_t x = 0; x < kSide; ++x) {
@@ -76,6 +78,52 @@ PlanarImage MakeBenchImage()
     return image;
 }
 
+// The bench picture as luma and 4:2:0 chroma (BT.601), lossy 10:1, in a
+// JP2 file that says sYCC.
+std::vector<uint8_t> MakeYccFile()
+{
+    PlanarImage rgb = MakeBenchImage();
+    FixtureImage image = MakePatternImage(kSide, kSide, {{8, 0, 1, 1}, {8, 0, 2, 2}, {8, 0, 2, 2}});
+    for (uint32_t y = 0; y < kSide; ++y) {
+        for (uint32_t x = 0; x < kSide; ++x) {
+            size_t k = (size_t)y * kSide + x;
+            double r = rgb.planes[0][k], g = rgb.planes[1][k], b = rgb.planes[2][k];
+            image.samples[0][k] = (int32_t)(0.299 * r + 0.587 * g + 0.114 * b + 0.5);
+            if (x % 2 == 0 && y % 2 == 0) {
+                size_t j = (size_t)(y / 2) * (kSide / 2) + x / 2;
+                image.samples[1][j] = (int32_t)(128 - 0.168736 * r - 0.331264 * g + 0.5 * b + 0.5);
+                image.samples[2][j] = (int32_t)(128 + 0.5 * r - 0.418688 * g - 0.081312 * b + 0.5);
+            }
+        }
+    }
+    image.lossy = 1;
+    image.rate = 10;
+    return WrapJp2Described(EncodeFixture(image, NULL), image, "jp2 ", EnumeratedColour(18, {}), {});
+}
+
+// The bench picture in a JP2 file with a wide-gamut RGB profile (gamma 2.2),
+// lossy 10:1.
+std::vector<uint8_t> MakeProfiledFile()
+{
+    PlanarImage rgb = MakeBenchImage();
+    FixtureImage image = MakePatternImage(kSide, kSide, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    image.samples = rgb.planes;
+    image.lossy = 1;
+    image.rate = 10;
+    cmsToneCurve* gamma = cmsBuildGamma(NULL, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, NULL, &size);
+    std::vector<uint8_t> icc(size);
+    cmsSaveProfileToMem(profile, icc.data(), &size);
+    cmsCloseProfile(profile);
+    cmsFreeToneCurve(gamma);
+    return WrapJp2Described(EncodeFixture(image, NULL), image, "jp2 ", ProfileColour(icc), {});
+}
+
 bool ReadFile(const std::string& path, std::vector<uint8_t>* out)
 {
     FILE* f = fopen(path.c_str(), "rb");
@@ -91,6 +139,75 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* out)
     return !out->empty();
 }
 
+struct Figures {
+    double decode, single, threaded, convert;
+};
+
+// Best of `runs` for each figure, or false when a decode fails.
+bool TimePath(const std::vector<uint8_t>& bytes, int runs, Figures* best)
+{
+    *best = Figures{1e9, 1e9, 1e9, 1e9};
+    int cores = (int)std::thread::hardware_concurrency();
+    for (int run = 0; run < runs; ++run) {
+        uint8_t* dib = NULL;
+        double t0 = Now();
+        int ok = DecodeToPackedDib(&dib, bytes.data(), (int32_t)bytes.size());
+        double t1 = Now();
+        free(dib);
+        if (!ok) {
+            return false;
+        }
+        best->decode = t1 - t0 < best->decode ? t1 - t0 : best->decode;
+
+        t0 = Now();
+        opj_image_t* image = DecodeWithOpenJpeg(bytes, 0);
+        t1 = Now();
+        best->single = t1 - t0 < best->single ? t1 - t0 : best->single;
+        opj_image_destroy(image);
+        t0 = Now();
+        image = DecodeWithOpenJpeg(bytes, cores > 0 ? cores : 1);
+        t1 = Now();
+        best->threaded = t1 - t0 < best->threaded ? t1 - t0 : best->threaded;
+        if (image == NULL) {
+            return false;
+        }
+        t0 = Now();
+        ConvertImageToPackedDib(&dib, image);
+        t1 = Now();
+        best->convert = t1 - t0 < best->convert ? t1 - t0 : best->convert;
+        free(dib);
+        opj_image_destroy(image);
+    }
+    return true;
+}
+
+// The file at path, made by `make` and written there on first use.
+bool LoadOrMake(const std::string& path, std::vector<uint8_t> (*make)(), std::vector<uint8_t>* bytes)
+{
+    if (ReadFile(path, bytes)) {
+        return true;
+    }
+    printf("generating %s...\n", path.c_str());
+    *bytes = make();
+    FILE* f = fopen(path.c_str(), "wb");
+    bool ok = f != NULL && !bytes->empty() && fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
+    if (f != NULL) {
+        fclose(f);
+    }
+    return ok;
+}
+
+std::vector<uint8_t> MakePlainFile()
+{
+    std::vector<uint8_t> bytes;
+    const char* scratch = "bench_plain.tmp.j2k";
+    if (EncodeImageFile(scratch, MakeBenchImage(), 10.0f, "benchmark image")) {
+        ReadFile(scratch, &bytes);
+    }
+    remove(scratch);
+    return bytes;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -99,58 +216,36 @@ int main(int argc, char** argv)
     if (argc > 2) {
         SetDecodeThreadCount(atoi(argv[2])); // for exploring; default: one per core
     }
-    std::vector<uint8_t> bytes;
-    if (!ReadFile(path, &bytes)) {
-        printf("generating %s (4000 x 4000, 3 components, lossy 10:1)...\n", path.c_str());
-        if (!EncodeImageFile(path.c_str(), MakeBenchImage(), 10.0f, "benchmark image") || !ReadFile(path, &bytes)) {
-            fprintf(stderr, "bench_decode: cannot write %s\n", path.c_str());
-            return 1;
-        }
-    }
-    printf("input: %s, %zu bytes\n", path.c_str(), bytes.size());
-
-    double best = 1e9, bestSingle = 1e9, bestConvert = 1e9, bestThreaded = 1e9;
+    std::string stem = path.substr(0, path.rfind('.'));
+    struct Path {
+        const char* name;
+        std::string file;
+        std::vector<uint8_t> (*make)();
+        int runs;
+    } paths[] = {
+        {"plain RGB (codestream, 3 x 8-bit, lossy 10:1)", path, MakePlainFile, 5},
+        {"sYCC 4:2:0 (JP2)", stem + "_sycc420.jp2", MakeYccFile, 3},
+        {"RGB with an ICC profile (JP2)", stem + "_icc.jp2", MakeProfiledFile, 3},
+    };
     int cores = (int)std::thread::hardware_concurrency();
-    for (int run = 0; run < kRuns; ++run) {
-        uint8_t* dib = NULL;
-        double t0 = Now();
-        int ok = DecodeToPackedDib(&dib, bytes.data(), (int32_t)bytes.size());
-        double t1 = Now();
-        free(dib);
-        if (!ok) {
-            fprintf(stderr, "bench_decode: DecodeToPackedDib failed\n");
+    for (const Path& p : paths) {
+        std::vector<uint8_t> bytes;
+        Figures best;
+        if (!LoadOrMake(p.file, p.make, &bytes)) {
+            fprintf(stderr, "bench_decode: cannot make %s\n", p.file.c_str());
             return 1;
         }
-        best = t1 - t0 < best ? t1 - t0 : best;
-
-        t0 = Now();
-        opj_image_t* image = DecodeWithOpenJpeg(bytes, 0);
-        t1 = Now();
-        bestSingle = t1 - t0 < bestSingle ? t1 - t0 : bestSingle;
-        if (image == NULL) {
-            fprintf(stderr, "bench_decode: OpenJPEG decode failed\n");
+        if (!TimePath(bytes, p.runs, &best)) {
+            fprintf(stderr, "bench_decode: decoding %s failed\n", p.file.c_str());
             return 1;
         }
-        opj_image_destroy(image);
-        t0 = Now();
-        image = DecodeWithOpenJpeg(bytes, cores > 0 ? cores : 1);
-        t1 = Now();
-        bestThreaded = t1 - t0 < bestThreaded ? t1 - t0 : bestThreaded;
-        if (image == NULL) {
-            return 1;
-        }
-        t0 = Now();
-        ConvertImageToPackedDib(&dib, image);
-        t1 = Now();
-        bestConvert = t1 - t0 < bestConvert ? t1 - t0 : bestConvert;
-        free(dib);
-        opj_image_destroy(image);
+        printf("== %s: %s, %zu bytes, 4000 x 4000\n", p.name, p.file.c_str(), bytes.size());
+        printf("DecodeToPackedDib, default threads:   %.3f s\n", best.decode);
+        printf("OpenJPEG alone, one thread:            %.3f s\n", best.single);
+        printf("ratio (target <= 0.65 for plain RGB):  %.3f\n", best.decode / best.single);
+        printf("OpenJPEG alone, %d threads:             %.3f s\n", cores, best.threaded);
+        printf("DIB conversion:                        %.3f s\n", best.convert);
+        printf("conversion share of total (target < 10%%): %.1f%%\n", 100.0 * best.convert / best.decode);
     }
-    printf("DecodeToPackedDib, default threads:   %.3f s\n", best);
-    printf("OpenJPEG alone, one thread:            %.3f s\n", bestSingle);
-    printf("ratio (target <= 0.65):                %.3f\n", best / bestSingle);
-    printf("OpenJPEG alone, %d threads:             %.3f s\n", cores, bestThreaded);
-    printf("DIB conversion:                        %.3f s\n", bestConvert);
-    printf("conversion share of total (target < 10%%): %.1f%%\n", 100.0 * bestConvert / best);
     return 0;
 }

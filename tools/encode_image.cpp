@@ -26,19 +26,21 @@ int EncodeImageFile(const char* path, const PlanarImage& image, float ratio, con
     std::vector<opj_image_cmptparm_t> params(count);
     for (uint32_t c = 0; c < count; ++c) {
         memset(&params[c], 0, sizeof(params[c]));
-        params[c].dx = params[c].dy = 1;
-        params[c].w = image.width;
-        params[c].h = image.height;
+        uint32_t step = image.ycc420 && c > 0 ? 2 : 1;
+        params[c].dx = params[c].dy = step;
+        params[c].w = (image.width + step - 1) / step;
+        params[c].h = (image.height + step - 1) / step;
         params[c].prec = 8;
     }
-    opj_image_t* encoded = opj_image_create(count, params.data(), count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+    OPJ_COLOR_SPACE space = image.ycc420 ? OPJ_CLRSPC_SYCC : (count >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+    opj_image_t* encoded = opj_image_create(count, params.data(), space);
     if (encoded == NULL) {
         return 0;
     }
     encoded->x1 = image.width;
     encoded->y1 = image.height;
     for (uint32_t c = 0; c < count; ++c) {
-        memcpy(encoded->comps[c].data, image.planes[c].data(), (size_t)image.width * image.height * sizeof(int32_t));
+        memcpy(encoded->comps[c].data, image.planes[c].data(), (size_t)params[c].w * params[c].h * sizeof(int32_t));
     }
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
@@ -46,7 +48,7 @@ int EncodeImageFile(const char* path, const PlanarImage& image, float ratio, con
     parameters.tcp_rates[0] = ratio;
     parameters.cp_disto_alloc = 1;
     parameters.irreversible = ratio > 0 ? 1 : 0;
-    parameters.tcp_mct = count >= 3 ? 1 : 0;
+    parameters.tcp_mct = count >= 3 && !image.ycc420 ? 1 : 0;
     std::vector<char> text;
     if (comment != NULL) {
         text.assign(comment, comment + strlen(comment) + 1);

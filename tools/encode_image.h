@@ -9,6 +9,9 @@ struct PlanarImage {
     uint32_t width;
     uint32_t height;
     std::vector<std::vector<int32_t>> planes; // unsigned 8-bit samples, raster order
+    // 1: planes 1 and 2 are chroma subsampled by 2 both ways (holding that
+    // many samples) and the file says sYCC.
+    int ycc420;
 };
 
 // Encodes `image` to `path` (.jp2 as a JP2 file, otherwise a raw codestream),

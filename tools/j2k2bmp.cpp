@@ -31,6 +31,7 @@ const KindName kKindNames[] = {
     {FileKindMj2, "Motion JPEG 2000"},
     {FileKindJpm, "JPM"},
     {FileKindJ3d, "JP3D"},
+    {FileKindJph, "JPH"},
 };
 
 const char* NameFileKind(int kind)

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Builds the decode benchmark without sanitizers (build/bench, Release) and runs it
-# on a 4000 x 4000 three-component lossy image generated there on first use.
+# on 4000 x 4000 lossy pictures (plain RGB, sYCC 4:2:0, RGB with an ICC profile)
+# generated there on first use.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/bench"

@@ -41,6 +41,7 @@ const FileKindName FileKindNames[] = {
     {FileKindMj2, {"Motion JPEG 2000 File (ISO 15444-3)", "Motion JPEG 2000 ファイル (ISO 15444-3)"}},
     {FileKindJpm, {"JP2 Multi Layer File (ISO 15444-6)", "JP2 機能拡張多層ファイル (ISO 15444-6)"}},
     {FileKindJ3d, {"JP2 3-D Object File (ISO 15444-10)", "JP2 3次元立体 ファイル (ISO 15444-10)"}},
+    {FileKindJph, {"High-Throughput JPEG 2000 File (ISO 15444-15)", "高スループット JPEG 2000 ファイル (ISO 15444-15)"}},
 };
 const UiText UnknownKindName = {"Unknown", "不明"};
 

@@ -4,6 +4,7 @@
 #include <openjpeg.h>
 
 #include <string.h>
+#include <algorithm>
 
 namespace {
 
@@ -265,8 +266,9 @@ std::vector<uint8_t> EnumeratedColour(uint32_t enumeration, const std::vector<ui
 
 std::vector<uint8_t> ProfileColour(const std::vector<uint8_t>& profile)
 {
-    std::vector<uint8_t> colr = {2, 0, 0};
-    colr.insert(colr.end(), profile.begin(), profile.end());
+    std::vector<uint8_t> colr(3 + profile.size(), 0);
+    colr[0] = 2; // method: restricted ICC profile
+    std::copy(profile.begin(), profile.end(), colr.begin() + 3);
     return colr;
 }
 

@@ -1,6 +1,7 @@
 // Writes small fixture files into a folder as extra seeds for the fuzz target.
 #include "fixture_encoder.h"
 
+#include <lcms2.h>
 #include <stdio.h>
 #include <string>
 
@@ -15,6 +16,18 @@ int WriteSeed(const std::string& folder, const char* name, const std::vector<uin
     }
     int ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return (fclose(file) == 0) && ok;
+}
+
+// A small RGB profile, so the seeds reach the colour engine.
+std::vector<uint8_t> RgbProfile()
+{
+    cmsHPROFILE profile = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(profile, NULL, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(profile, bytes.data(), &size);
+    cmsCloseProfile(profile);
+    return bytes;
 }
 
 } // namespace
@@ -33,6 +46,11 @@ int main(int argc, char** argv)
     tiled.tiled = 1;
     std::vector<uint8_t> greyCs = EncodeFixture(grey, "seed");
     std::vector<uint8_t> subCs = EncodeFixture(sub, NULL);
+    FixtureImage rgb = MakePatternImage(6, 5, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    FixtureImage four = MakePatternImage(6, 5, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    std::vector<uint8_t> rgbCs = EncodeFixture(rgb, NULL);
+    std::vector<uint8_t> fourCs = EncodeFixture(four, NULL);
+    std::vector<uint8_t> premultiplied = ChannelDefinitions({{0, 0, 1}, {1, 0, 2}, {2, 0, 3}, {3, 2, 0}});
     int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
              WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
              WriteSeed(folder, "seed_sub.jp2", WrapJp2Family(subCs, sub, "jp2 ")) &&
@@ -41,6 +59,14 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_mj2_ext.mj2", WrapMotion(greyCs, 1)) &&
              WriteSeed(folder, "seed_mj2_plain.mj2", WrapMotion(greyCs, 0)) &&
              WriteSeed(folder, "seed_jpm.jpm", WrapJpm(subCs)) &&
-             WriteSeed(folder, "seed_j3d.j3d", WrapJp2Family(greyCs, grey, "j3d "));
+             WriteSeed(folder, "seed_j3d.j3d", WrapJp2Family(greyCs, grey, "j3d ")) &&
+             WriteSeed(folder, "seed_jph.jph", WrapJp2Family(rgbCs, rgb, "jph ")) &&
+             WriteSeed(folder, "seed_sycc.jp2", WrapJp2Described(subCs, sub, "jp2 ", EnumeratedColour(18, {}), {})) &&
+             WriteSeed(folder, "seed_cmyk.jp2", WrapJp2Described(fourCs, four, "jp2 ", EnumeratedColour(12, {}), {})) &&
+             WriteSeed(folder, "seed_lab.jp2",
+                       WrapJp2Described(rgbCs, rgb, "jp2 ", EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443635}), {})) &&
+             WriteSeed(folder, "seed_icc.jp2", WrapJp2Described(rgbCs, rgb, "jp2 ", ProfileColour(RgbProfile()), {})) &&
+             WriteSeed(folder, "seed_rgba.jp2", WrapJp2Described(fourCs, four, "jp2 ", EnumeratedColour(16, {}), premultiplied)) &&
+             WriteSeed(folder, "seed_rgba.j2k", fourCs);
     return ok ? 0 : 1;
 }

@@ -39,7 +39,7 @@ struct MimeRow {
 const MimeRow MimeTypes[] = {
     {"jp2", "image/jp2"},    {"jpx", "image/jpx"},          {"mj2", "video/mj2"},  {"jpm", "image/jpm"},
     {"j3d", "image/x-j3d"},  {"j2k", "image/x-jpeg2000"},   {"jpc", "image/x-jpc"}, {"j2c", "image/x-j2c"},
-    {"mjc", "video/x-mjc"},
+    {"mjc", "video/x-mjc"},  {"jph", "image/jph"},          {"jhc", "image/jphc"},
 };
 
 std::string MimeTypeOf(const std::string& path) {

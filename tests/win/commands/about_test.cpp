@@ -95,6 +95,16 @@ TEST_F(AboutDialog, DecodedImageWithoutLink) {
     EXPECT_EQ(view.image, expected);
 }
 
+TEST_F(AboutDialog, HighThroughputFileHasItsKindName) {
+    ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
+    instance->fileKind = FileKindJph;
+    AboutView view = Show();
+    ASSERT_GE(view.image.size(), 4u);
+    EXPECT_EQ(view.image[3], std::string(Text("Image type:\t", "画像の種類:\t")) +
+                                 Text("High-Throughput JPEG 2000 File (ISO 15444-15)",
+                                      "高スループット JPEG 2000 ファイル (ISO 15444-15)"));
+}
+
 TEST_F(AboutDialog, FailedDecodeWithLinkAndOwnTarget) {
     ASSERT_TRUE(LoadConformanceImage(instance, "file1.jp2"));
     free(instance->dib);

@@ -104,6 +104,8 @@ TEST_F(SaveImage, FilterListAndDefaultExtensionFollowTheFileKind) {
          {"JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)", "ビットマップ(*.bmp)"}},
         {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)", "Bitmap File(*.bmp)"},
          {"JP2 3次元立体 <ISO 15444-10>(*.j3d)", "ビットマップ(*.bmp)"}},
+        {FileKindJph, "jph", {"High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)", "Bitmap File(*.bmp)"},
+         {"高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)", "ビットマップ(*.bmp)"}},
         {FileKindInvalid, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
         {FileKindUnclassified, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
         {4, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},

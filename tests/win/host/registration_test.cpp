@@ -34,12 +34,13 @@ protected:
 TEST_F(Registration, BrowserRegistrationEntriesAreExact) {
     EXPECT_EQ(Entry("MIMEType"),
               "image/jp2|image/jpx|video/mj2|image/jpm|image/x-j3d|image/x-jpeg2000|image/x-j2k|image/x-jpc|"
-              "image/x-j2c|video/x-mjc");
-    EXPECT_EQ(Entry("FileExtents"), "jp2|jpx|mj2|jpm|j3d|j2k|j2k|jpc|j2c|mjc");
+              "image/x-j2c|video/x-mjc|image/jph|image/jphc");
+    EXPECT_EQ(Entry("FileExtents"), "jp2|jpx|mj2|jpm|j3d|j2k|j2k|jpc|j2c|mjc|jph|jhc");
     EXPECT_EQ(Entry("FileOpenName"),
               "JPEG 2000 JP2 (*.jp2)|JPEG 2000 JPX (*.jpx)|Motion JPEG 2000  (*.mj2)|JPEG 2000 JPM (*.jpm)|"
               "JPEG 2000 J3D (*.j3d)|JPEG 2000 (*.j2k)|JPEG 2000 (*.j2k)|JPEG 2000 Code Stream (*.jpc)|"
-              "JPEG 2000 Code Stream (*.j2c)|Motion JPEG 2000 CodeStream (*.mjc)");
+              "JPEG 2000 Code Stream (*.j2c)|Motion JPEG 2000 CodeStream (*.mjc)|JPEG 2000 JPH (*.jph)|"
+              "High-Throughput JPEG 2000 Code Stream (*.jhc)");
 }
 
 // Browsers pair the three lists by position: they must have equally many items.
