@@ -3,10 +3,10 @@
 #include "jpeg2000.h"
 #include "encode_image.h"
 #include "fixture_encoder.h"
+#include "test_profile.h"
 #include "image_to_dib.h"
 #include "memory_stream.h"
 
-#include <lcms2.h>
 #include <openjpeg.h>
 
 #include <chrono>
@@ -110,17 +110,8 @@ std::vector<uint8_t> MakeProfiledFile()
     image.samples = rgb.planes;
     image.lossy = 1;
     image.rate = 10;
-    cmsToneCurve* gamma = cmsBuildGamma(NULL, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
-    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.21, 0.71, 1.0}, {0.15, 0.06, 1.0}};
-    cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, NULL, &size);
-    std::vector<uint8_t> icc(size);
-    cmsSaveProfileToMem(profile, icc.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(gamma);
+    const double wideGamut[6] = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06};
+    std::vector<uint8_t> icc = MakeTestProfile(2.2, wideGamut);
     return WrapJp2Described(EncodeFixture(image, NULL), image, "jp2 ", ProfileColour(icc), {});
 }
 

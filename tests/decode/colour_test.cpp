@@ -3,9 +3,9 @@
 #include "jpeg2000.h"
 #include "dib_check.h"
 #include "fixture_encoder.h"
+#include "test_profile.h"
 
 #include <gtest/gtest.h>
-#include <lcms2.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -283,22 +283,7 @@ TEST(Picture, SubsampledComponentsCoverTheirPixels)
     }
 }
 
-// An RGB or grey profile with a linear tone curve, made by LittleCMS.
-std::vector<uint8_t> LinearProfile(bool grey)
-{
-    cmsToneCurve* linear = cmsBuildGamma(NULL, 1.0);
-    cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
-    cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
-    cmsToneCurve* curves[3] = {linear, linear, linear};
-    cmsHPROFILE profile = grey ? cmsCreateGrayProfile(cmsD50_xyY(), linear) : cmsCreateRGBProfile(&d65, &primaries, curves);
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, NULL, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    cmsFreeToneCurve(linear);
-    return bytes;
-}
+const double kSrgbPrimaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
 
 struct Probe {
     uint32_t x, y;
@@ -335,9 +320,9 @@ TEST(Picture, ColourSpacesBecomeSrgb)
          {{0, 0, {255, 255, 255}}, {7, 3, {0, 0, 0}}}, 2},
         {"CIELab, own ranges", {kU8, kU8, kU8}, halves({128, 128, 128}, {128, 255, 128}, 1),
          EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443530}), {{0, 0, {119, 119, 119}}}, 2},
-        {"RGB profile", {kU8, kU8, kU8}, halves({128, 128, 128}, {255, 0, 0}, 1), ProfileColour(LinearProfile(false)),
+        {"RGB profile", {kU8, kU8, kU8}, halves({128, 128, 128}, {255, 0, 0}, 1), ProfileColour(MakeTestProfile(1.0, kSrgbPrimaries)),
          {{0, 0, {188, 188, 188}}, {7, 3, {255, 0, 0}}}, 2},
-        {"grey profile", {kU8}, halves({128}, {255}, 1), ProfileColour(LinearProfile(true)),
+        {"grey profile", {kU8}, halves({128}, {255}, 1), ProfileColour(MakeTestProfile(1.0, nullptr)),
          {{0, 0, {188, 188, 188}}, {7, 3, {255, 255, 255}}}, 2},
     };
     for (const Case& k : cases) {

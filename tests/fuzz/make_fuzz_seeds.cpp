@@ -1,7 +1,7 @@
 // Writes small fixture files into a folder as extra seeds for the fuzz target.
 #include "fixture_encoder.h"
+#include "test_profile.h"
 
-#include <lcms2.h>
 #include <stdio.h>
 #include <string>
 
@@ -16,18 +16,6 @@ int WriteSeed(const std::string& folder, const char* name, const std::vector<uin
     }
     int ok = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return (fclose(file) == 0) && ok;
-}
-
-// A small RGB profile, so the seeds reach the colour engine.
-std::vector<uint8_t> RgbProfile()
-{
-    cmsHPROFILE profile = cmsCreate_sRGBProfile();
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, NULL, &size);
-    std::vector<uint8_t> bytes(size);
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsCloseProfile(profile);
-    return bytes;
 }
 
 } // namespace
@@ -50,6 +38,8 @@ int main(int argc, char** argv)
     FixtureImage four = MakePatternImage(6, 5, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
     std::vector<uint8_t> rgbCs = EncodeFixture(rgb, NULL);
     std::vector<uint8_t> fourCs = EncodeFixture(four, NULL);
+    const double srgbPrimaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    std::vector<uint8_t> profile = ProfileColour(MakeTestProfile(2.2, srgbPrimaries));
     std::vector<uint8_t> premultiplied = ChannelDefinitions({{0, 0, 1}, {1, 0, 2}, {2, 0, 3}, {3, 2, 0}});
     int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
              WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
@@ -65,7 +55,7 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_cmyk.jp2", WrapJp2Described(fourCs, four, "jp2 ", EnumeratedColour(12, {}), {})) &&
              WriteSeed(folder, "seed_lab.jp2",
                        WrapJp2Described(rgbCs, rgb, "jp2 ", EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443635}), {})) &&
-             WriteSeed(folder, "seed_icc.jp2", WrapJp2Described(rgbCs, rgb, "jp2 ", ProfileColour(RgbProfile()), {})) &&
+             WriteSeed(folder, "seed_icc.jp2", WrapJp2Described(rgbCs, rgb, "jp2 ", profile, {})) &&
              WriteSeed(folder, "seed_rgba.jp2", WrapJp2Described(fourCs, four, "jp2 ", EnumeratedColour(16, {}), premultiplied)) &&
              WriteSeed(folder, "seed_rgba.j2k", fourCs);
     return ok ? 0 : 1;

@@ -1,0 +1,13 @@
+// ICC profiles made by LittleCMS for test and benchmark files.
+#ifndef TESTS_TEST_PROFILE_H
+#define TESTS_TEST_PROFILE_H
+
+#include <stdint.h>
+#include <vector>
+
+// A matrix-shaper RGB profile (D65 white, primaries as x, y of red, green,
+// blue) with one gamma curve for all channels; a grey one (D50) when
+// primaries is null.
+std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries);
+
+#endif
