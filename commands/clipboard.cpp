@@ -1,9 +1,12 @@
-// Puts one block of bytes on the Windows clipboard in a given format,
-// naming the step that failed in a warning.
+// The copy commands: the decoded frame, the image's address or the link's,
+// each put on the Windows clipboard as one block, naming the step that failed
+// in a warning.
+#include "commands/clipboard.h"
+
 #include <string.h>
 
-#include "commands/ui_text.h"
-#include "host/plugin.h"
+#include "commands/commands.h"
+#include "decode/jpeg2000.h"
 
 namespace {
 
@@ -12,6 +15,7 @@ const UiText ClipboardTextCannotClear = {"Can't clear the clipboard", "クリッ
 const UiText ClipboardTextNoMemory = {"Can't allocate memory for clipboard",
                                       "クリップボード用のメモリが不足しています"};
 const UiText ClipboardTextCannotSet = {"Can't set clipboard data", "クリップボードにデータをセットできません"};
+const UiText NoImageToCopy = {"No image to copy!", "コピーすべき画像がありません"};
 
 // A moveable global block holding a copy of the bytes; null on failure.
 HGLOBAL CopyToGlobalBlock(const void* bytes, uint32_t size) {
@@ -53,4 +57,22 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
     // open clipboard would refuse every other program meanwhile.
     CloseClipboard();
     if (failure != nullptr) ShowUiMessage(instance, *failure);
+}
+
+void CopyCurrentFrame(PluginInstance* instance) {
+    const uint8_t* dib = LoadAcquire(&instance->dib);
+    if (dib == nullptr) {
+        ShowUiMessage(instance, NoImageToCopy);
+        return;
+    }
+    int size = PackedDibSize(dib);
+    if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
+}
+
+void CopyImageLocation(PluginInstance* instance) {
+    CopyToClipboard(instance, instance->url, (uint32_t)strlen(instance->url) + 1, CF_TEXT);
+}
+
+void CopyShortcut(PluginInstance* instance) {
+    if (instance->hasLink) CopyToClipboard(instance, instance->href, (uint32_t)strlen(instance->href) + 1, CF_TEXT);
 }

@@ -7,8 +7,8 @@
 #include <stdlib.h>
 #include <wchar.h>
 
-#include "commands/ui_text.h"
-#include "host/plugin.h"
+#include "commands/commands.h"
+#include "resource_ids.h"
 
 namespace {
 
@@ -41,10 +41,6 @@ const EncodingName* FindEncodingName(CodePage codePage, bool markPresent) {
         }
     }
     return nullptr;
-}
-
-bool StartsWithByteOrderMark(const uint8_t* bytes, uint32_t length) {
-    return length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
 }
 
 // A short text of this plug-in (stored as Shift_JIS, under 512
@@ -119,6 +115,6 @@ INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 void ShowCommentsDialog(PluginInstance* instance) {
     if (instance == nullptr || LoadAcquire(&instance->comments) == nullptr) return;
     // A Unicode dialog, so that its edit control keeps every character.
-    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_IMAGE_COMMENTS), instance->hwnd, CommentsDialogProc,
+    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_COMMENTS), instance->hwnd, CommentsDialogProc,
                     (LPARAM)instance);
 }

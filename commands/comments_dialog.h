@@ -1,13 +1,8 @@
-// The comments dialog: template and control identifiers (also read by the
-// resource compiler), its procedure and the encoding label it shows.
+// The comments dialog (inside commands/ and for its tests): its procedure
+// and the encoding label it shows.
 #ifndef COMMANDS_COMMENTS_DIALOG_H
 #define COMMANDS_COMMENTS_DIALOG_H
 
-#define IDD_IMAGE_COMMENTS 116
-#define IDC_COMMENTS_TEXT 1002
-#define IDC_COMMENTS_ENCODING 1004
-
-#ifndef RC_INVOKED
 #include <stdint.h>
 #include <windows.h>
 
@@ -18,6 +13,5 @@ INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // The label naming the detected encoding, in the UI language, into labelOut
 // (labelSize UTF-16 units, always terminated).
 void BuildEncodingLabel(wchar_t* labelOut, uint32_t labelSize, CodePage codePage, bool markPresent);
-#endif
 
 #endif

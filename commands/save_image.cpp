@@ -1,53 +1,54 @@
 // The "Save Image As" command: the received file or a bitmap file, through
 // the common Save As dialog with filters fitted to the kind of file.
-#include "commands/save_image.h"
+#include "commands/commands.h"
 
 #include <commdlg.h>
 #include <string.h>
 
+#include "commands/save_image.h"
 #include "decode/jpeg2000.h"
-#include "host/plugin.h"
+
+const UiText SaveTextWriteError = {"Error writing file", "ファイル書き込み中にエラーが発生しました"};
+
+namespace {
 
 const UiText SaveTextNotLoaded = {"画像がロードされていないためセーブできません",
                                   "画像がロードされていないためセーブできません"};
 const UiText SaveTextCannotCreate = {"Unable to write file", "ファイルに書き込めません"};
-const UiText SaveTextWriteError = {"Error writing file", "ファイル書き込み中にエラーが発生しました"};
 const UiText SaveTextTitle = {"Save Image As...", "画像に名前を付けて保存..."};
 
-namespace {
+// One row of the filter table. The lists are runs of zero-terminated texts
+// closed by an empty one, as the common dialog expects.
+struct SaveFilter {
+    int fileKind;
+    const char* defaultExtension;
+    UiText list;
+    int offersBitmap;  // 1 when the second filter writes a bitmap file
+};
 
 const SaveFilter SaveFilters[] = {
     {FileKindCodestream, "j2k",
-     "JPEG 2000 Code Stream <ISO 15444-1> (*.j2k)\0*.j2k\0Bitmap File(*.bmp)\0*.bmp\0",
-     "JPEG 2000 コードストリーム <ISO 15444-1> (*.j2k)\0*.j2k\0ビットマップ(*.bmp)\0*.bmp\0", 1},
-    {FileKindJp2, "jp2", "JP2 File <ISO 15444-1> (*.jp2)\0*.jp2\0Bitmap File(*.bmp)\0*.bmp\0",
-     "JP2 ファイル <ISO 15444-1> (*.jp2)\0*.jp2\0ビットマップ(*.bmp)\0*.bmp\0", 1},
-    {FileKindJpx, "jpx", "JP2 Extentions File <ISO 15444-2>(*.jpx)\0*.jpx\0Bitmap File(*.bmp)\0*.bmp\0",
-     "JP2 機能拡張ファイル <ISO 15444-2>(*.jpx)\0*.jpx\0ビットマップ(*.bmp)\0*.bmp\0", 1},
-    {FileKindMj2, "mj2", "Motion JPEG 2000 File <ISO 15444-3>(*.mj2)\0*.mj2\0Bitmap File(*.bmp)\0*.bmp\0",
-     "Motion JPEG 2000 ファイル <ISO 15444-3>(*.mj2)\0*.mj2\0ビットマップ(*.bmp)\0*.bmp\0", 1},
+     {"JPEG 2000 Code Stream <ISO 15444-1> (*.j2k)\0*.j2k\0Bitmap File(*.bmp)\0*.bmp\0",
+      "JPEG 2000 コードストリーム <ISO 15444-1> (*.j2k)\0*.j2k\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
+    {FileKindJp2, "jp2", {"JP2 File <ISO 15444-1> (*.jp2)\0*.jp2\0Bitmap File(*.bmp)\0*.bmp\0",
+      "JP2 ファイル <ISO 15444-1> (*.jp2)\0*.jp2\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
+    {FileKindJpx, "jpx", {"JP2 Extentions File <ISO 15444-2>(*.jpx)\0*.jpx\0Bitmap File(*.bmp)\0*.bmp\0",
+      "JP2 機能拡張ファイル <ISO 15444-2>(*.jpx)\0*.jpx\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
+    {FileKindMj2, "mj2", {"Motion JPEG 2000 File <ISO 15444-3>(*.mj2)\0*.mj2\0Bitmap File(*.bmp)\0*.bmp\0",
+      "Motion JPEG 2000 ファイル <ISO 15444-3>(*.mj2)\0*.mj2\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
     {FileKindJpm, "jpm",
-     "JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)\0*.jpm\0Bitmap File(*.bmp)\0*.bmp\0",
-     "JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)\0*.jpm\0ビットマップ(*.bmp)\0*.bmp\0", 1},
-    {FileKindJ3d, "j3d", "JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
-     "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0", 1},
+     {"JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)\0*.jpm\0Bitmap File(*.bmp)\0*.bmp\0",
+      "JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)\0*.jpm\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
+    {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
+      "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
     {FileKindJph, "jph",
-     "High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)\0*.jph\0Bitmap File(*.bmp)\0*.bmp\0",
-     "高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)\0*.jph\0ビットマップ(*.bmp)\0*.bmp\0", 1},
+     {"High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)\0*.jph\0Bitmap File(*.bmp)\0*.bmp\0",
+      "高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)\0*.jph\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
 };
-const SaveFilter UnknownKindFilter = {FileKindUnclassified, "j2k", "JPEG 2000?(*.j2k)\0*.j2k\0",
-                                      "JPEG 2000?(*.j2k)\0*.j2k\0", 0};
+const SaveFilter UnknownKindFilter = {FileKindUnclassified, "j2k",
+                                      {"JPEG 2000?(*.j2k)\0*.j2k\0", "JPEG 2000?(*.j2k)\0*.j2k\0"}, 0};
 
 const char* const JpegFileExtensions[] = {"j2k", "jpc", "j2c", "jp2", "jpx", "mj2", "m2c", "jpm", "j3d", "jph", "jhc"};
-
-bool EqualsIgnoringAsciiCase(const char* left, const char* right) {
-    for (;; left++, right++) {
-        char a = (*left >= 'A' && *left <= 'Z') ? (char)(*left + 32) : *left;
-        char b = (*right >= 'A' && *right <= 'Z') ? (char)(*right + 32) : *right;
-        if (a != b) return false;
-        if (a == 0) return true;
-    }
-}
 
 bool IsJpegFileExtension(const char* extension) {
     for (const char* known : JpegFileExtensions) {
@@ -62,6 +63,14 @@ int WriteExactly(HANDLE file, const void* bytes, DWORD size) {
     return WriteFile(file, bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
+// The row for `fileKind`, or the catch-all row for any other value.
+const SaveFilter* FindSaveFilter(int fileKind) {
+    for (const SaveFilter& filter : SaveFilters) {
+        if (filter.fileKind == fileKind) return &filter;
+    }
+    return &UnknownKindFilter;
+}
+
 }  // namespace
 
 int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
@@ -72,17 +81,6 @@ int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
     BuildBitmapFileHeader(header, dib);
     if (!WriteExactly(file, header, sizeof header)) return 0;
     return WriteExactly(file, dib, (DWORD)dibSize);
-}
-
-const SaveFilter* FindSaveFilter(int fileKind) {
-    for (const SaveFilter& filter : SaveFilters) {
-        if (filter.fileKind == fileKind) return &filter;
-    }
-    return &UnknownKindFilter;
-}
-
-const char* SaveFilterList(const SaveFilter* filter) {
-    return IsJapaneseUi() ? filter->japaneseList : filter->englishList;
 }
 
 void FileNameFromUrl(char* nameOut, const char* url) {
@@ -116,7 +114,7 @@ void SaveImageAs(PluginInstance* instance) {
     memset(&dialog, 0, sizeof dialog);
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
     dialog.hwndOwner = instance->hwnd;
-    dialog.lpstrFilter = SaveFilterList(filter);
+    dialog.lpstrFilter = PickText(filter->list);
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = sizeof path;

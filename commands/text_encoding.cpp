@@ -46,6 +46,10 @@ bool IsSevenBitText(const uint8_t* bytes, uint32_t length) {
     return true;
 }
 
+bool StartsWithByteOrderMark(const uint8_t* bytes, uint32_t length) {
+    return bytes != nullptr && length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF;
+}
+
 uint32_t ClassifyJapaneseBytes(const uint8_t* position) {
     uint8_t b0 = position[0];
     if (b0 == 0x1B) {
@@ -89,7 +93,7 @@ bool DecodesCleanly(const uint8_t* bytes, uint32_t length, CodePage codePage) {
 CodePage DetectTextCodePage(const uint8_t* bytes, uint32_t length) {
     if (bytes == nullptr) return CodePageNone;
     if (length == 0 || IsSevenBitText(bytes, length)) return CodePageOem;
-    if (length >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return CodePageUtf8;
+    if (StartsWithByteOrderMark(bytes, length)) return CodePageUtf8;
     // Valid UTF-8 outside 7-bit is almost never anything else, while many
     // UTF-8 sequences also pass the Shift_JIS scan: UTF-8 is tried first.
     if (DecodesCleanly(bytes, length, CodePageUtf8)) return CodePageUtf8;

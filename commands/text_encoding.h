@@ -35,6 +35,8 @@ enum {
 CodePage DetectTextCodePage(const uint8_t* bytes, uint32_t length);
 bool DecodesCleanly(const uint8_t* bytes, uint32_t length, CodePage codePage);
 bool IsSevenBitText(const uint8_t* bytes, uint32_t length);
+// The UTF-8 byte-order mark EF BB BF at the start.
+bool StartsWithByteOrderMark(const uint8_t* bytes, uint32_t length);
 bool LooksLikeShiftJis(const uint8_t* bytes, uint32_t length);
 uint32_t ClassifyJapaneseBytes(const uint8_t* position);
 

@@ -6,8 +6,8 @@
 
 #include <wchar.h>
 
+#include "commands/commands.h"
 #include "commands/save_image.h"
-#include "host/plugin.h"
 
 namespace {
 

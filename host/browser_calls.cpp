@@ -1,6 +1,6 @@
 // The plug-in's two calls into the browser, through the table the browser
 // handed to NP_Initialize.
-#include "host/plugin.h"
+#include "host/host_internal.h"
 
 // After NP_Shutdown (or before NP_Initialize) there is no browser to ask;
 // callers then get an empty user agent or a generic error instead of a

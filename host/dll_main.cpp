@@ -1,7 +1,7 @@
 // The DLL's entry: on process attach the module starts up; nothing else runs.
 #include <windows.h>
 
-#include "host/plugin.h"
+#include "host/host_internal.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     (void)reserved;

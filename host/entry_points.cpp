@@ -2,20 +2,13 @@
 // functions, hands over its own table, and ends the plug-in.
 #include "host/entry_points.h"
 
-#include "host/plugin.h"
+#include "host/host_internal.h"
 
 NPPluginFuncs* PluginFuncs = nullptr;
 NPNetscapeFuncs* BrowserFuncs = nullptr;
 
 // Browsers from this minor version on know urlnotify and javaClass.
 static const int UrlNotifyMinorVersion = 9;
-
-static NPError NPP_Initialize(void) {
-    return NPERR_NO_ERROR;
-}
-
-static void NPP_Shutdown(void) {
-}
 
 // Streams are always delivered in memory, never as files.
 void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname) {
@@ -24,6 +17,8 @@ void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname) {
     (void)fname;
 }
 
+// The plug-in asks for no notified loads; browsers from minor version 9 on
+// still expect the slot filled.
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData) {
     (void)instance;
     (void)url;
@@ -66,11 +61,12 @@ extern "C" NPError WINAPI NP_Initialize(NPNetscapeFuncs* pFuncs) {
         PluginFuncs->urlnotify = NPP_URLNotify;
         PluginFuncs->javaClass = nullptr;
     }
-    return NPP_Initialize();
+    // Nothing process-wide is set up here: the module started when it was
+    // loaded, and each instance makes its own record in NPP_New.
+    return NPERR_NO_ERROR;
 }
 
 extern "C" NPError WINAPI NP_Shutdown(void) {
-    NPP_Shutdown();
     BrowserFuncs = nullptr;
     return NPERR_NO_ERROR;
 }

@@ -1,16 +1,14 @@
 // Creation and destruction of instance records, the element's link
-// attributes, and attachment of an instance to the browser's window.
+// attributes, and handing the browser's window to the display.
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "decode/jpeg2000.h"
-#include "host/plugin.h"
-#include "window/display.h"
+#include "host/host_internal.h"
+#include "window/window.h"
 
 namespace {
-
-const char PropertyName[] = "pdata";
 
 // Element attributes the plug-in reads: where each value goes and whether
 // its presence makes the element a link.
@@ -25,26 +23,6 @@ const AttributeRule AttributeRules[] = {
     {"href", offsetof(PluginInstance, href), sizeof(((PluginInstance*)0)->href), 1},
     {"target", offsetof(PluginInstance, target), sizeof(((PluginInstance*)0)->target), 0},
 };
-
-// Attribute names compare in ASCII letter case only, whatever the locale.
-int EqualsIgnoringAsciiCase(const char* left, const char* right) {
-    for (;; ++left, ++right) {
-        char a = (*left >= 'A' && *left <= 'Z') ? (char)(*left + 32) : *left;
-        char b = (*right >= 'A' && *right <= 'Z') ? (char)(*right + 32) : *right;
-        if (a != b) {
-            return 0;
-        }
-        if (a == 0) {
-            return 1;
-        }
-    }
-}
-
-void CopyBounded(char* destination, size_t size, const char* source) {
-    size_t length = source ? strnlen(source, size - 1) : 0;
-    memcpy(destination, source ? source : "", length);
-    destination[length] = 0;
-}
 
 void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* argv[]) {
     for (int16_t i = 0; argn && argv && i < argc; ++i) {
@@ -99,37 +77,6 @@ void ReleaseModalReference() {
 
 }  // namespace
 
-void ReleaseRecord(PluginInstance* record) {
-    free(record->data);
-    free(record->dib);
-    free(record->comments);
-    free(record);
-}
-
-void AttachWindow(PluginInstance* record, HWND windowHandle, NPWindow* window) {
-    record->prevWndProc =
-        (WNDPROC)SetWindowLongPtrA(windowHandle, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
-    StoreRelease(&record->hwnd, windowHandle);
-    SetPropA(windowHandle, PropertyName, record);
-    record->npWindow = window;
-    // Pairs with the fence in the decode thread: a decode that finishes now
-    // either posts to this window or is seen by the update below.
-    __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    UpdateClientSize(record);
-    UpdateScrollBars(record);
-    InvalidateRect(windowHandle, NULL, TRUE);
-    UpdateWindow(windowHandle);
-}
-
-// The property goes with the procedure: a window left behind keeps no
-// pointer to a record that may be freed later.
-void DetachWindow(PluginInstance* record) {
-    SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
-    RemovePropA(record->hwnd, PropertyName);
-    record->prevWndProc = NULL;
-    StoreRelease(&record->hwnd, (HWND)NULL);
-}
-
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
                 NPSavedData* saved) {
     (void)pluginType;
@@ -157,21 +104,7 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window) {
     if (!instance || !instance->pdata) {
         return NPERR_INVALID_INSTANCE_ERROR;
     }
-    PluginInstance* record = (PluginInstance*)instance->pdata;
-    HWND handle = window ? (HWND)window->window : NULL;
-    if (record->hwnd && handle == record->hwnd) {
-        record->npWindow = window;
-        InvalidateRect(handle, NULL, FALSE);
-        return NPERR_NO_ERROR;
-    }
-    if (record->hwnd) {
-        DetachWindow(record);
-    }
-    if (!handle) {
-        record->npWindow = window;
-        return NPERR_NO_ERROR;
-    }
-    AttachWindow(record, handle, window);
+    AttachWindow((PluginInstance*)instance->pdata, window ? (HWND)window->window : NULL);
     return NPERR_NO_ERROR;
 }
 
@@ -181,9 +114,7 @@ NPError NPP_Destroy(NPP instance, NPSavedData** save) {
         return NPERR_INVALID_INSTANCE_ERROR;
     }
     PluginInstance* record = (PluginInstance*)instance->pdata;
-    if (record->hwnd) {
-        DetachWindow(record);
-    }
+    AttachWindow(record, NULL);
     instance->pdata = NULL;
     // A menu or dialog of this record still runs its loop further up the
     // stack and reads the record when it returns: EndModalUse finishes.

@@ -1,14 +1,30 @@
-// Operations on the instance record itself.
-#include "host/plugin.h"
+// Operations on the instance record itself: the published-image snapshot and
+// the record's release.
+#include <stdlib.h>
 
-void UpdateClientSize(PluginInstance* record) {
-    // A detached record or a vanished window has no client area: it reads as
-    // 0 x 0 rather than keeping a size from an earlier window.
-    RECT client = {0, 0, 0, 0};
-    if (record->hwnd == nullptr || !GetClientRect(record->hwnd, &client)) {
-        client.right = 0;
-        client.bottom = 0;
+#include "host/host_internal.h"
+
+int GetPublishedImage(ImageView* viewOut, const PluginInstance* record) {
+    viewOut->info = NULL;
+    viewOut->bits = NULL;
+    viewOut->width = 0;
+    viewOut->height = 0;
+    const uint8_t* dib = LoadAcquire(&record->dib);
+    const BITMAPINFOHEADER* header = LoadAcquire(&record->dibHeader);
+    const uint8_t* bits = LoadAcquire(&record->dibBits);
+    if (!dib || !header || !bits) {
+        return 0;
     }
-    record->clientWidth = client.right;
-    record->clientHeight = client.bottom;
+    viewOut->info = (const BITMAPINFO*)dib;
+    viewOut->bits = bits;
+    viewOut->width = header->biWidth;
+    viewOut->height = header->biHeight;
+    return 1;
+}
+
+void ReleaseRecord(PluginInstance* record) {
+    free(record->data);
+    free(record->dib);
+    free(record->comments);
+    free(record);
 }

@@ -1,8 +1,6 @@
 // What the library does when it is loaded: fix the user-interface language
 // and load the cursors and icons every instance shares.
-#include "host/module.h"
-
-#include "host/plugin.h"
+#include "host/host_internal.h"
 #include "resource_ids.h"
 
 HINSTANCE ModuleHandle = nullptr;
@@ -11,12 +9,10 @@ HCURSOR LinkCursorMicrosoft = nullptr;
 HCURSOR LinkCursorOther = nullptr;
 HICON AboutIconFrames[4] = {};
 HICON CommentsIcon = nullptr;
-int32_t AboutFrameIndex = 0;
 
 static const char ModuleFileName[] = "npkavrel.dll";
 
-// Indexed by IsJapaneseLanguage().
-static const char* const LoadFailureFormats[2] = {
+static const UiText LoadFailureFormat = {
     "Cannot load resources. Make sure plug-in file is named %s",
     "リソースをロードできません。ファイル名が「%s」かどうか確認して下さい",
 };
@@ -26,7 +22,7 @@ int IsJapaneseLanguage(LANGID language) {
 }
 
 const char* ChooseLoadFailureFormat(LANGID language) {
-    return LoadFailureFormats[IsJapaneseLanguage(language)];
+    return IsJapaneseLanguage(language) ? LoadFailureFormat.japanese : LoadFailureFormat.english;
 }
 
 // A failed single load leaves a null handle; users of each handle cope with
@@ -48,6 +44,5 @@ void InitializeModule(HINSTANCE module) {
         ShowPluginMessage(nullptr, ChooseLoadFailureFormat(UiLanguage), ModuleFileName);
         return;
     }
-    AboutFrameIndex = 0;
     LoadSharedResources(module);
 }

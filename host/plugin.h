@@ -1,8 +1,11 @@
-// The per-instance record, the process-wide state of the module, and every
-// operation one subsystem of the plug-in calls in another.
+// What window/ and commands/ may use from host/: the per-instance record and
+// the rules for reading what the decode thread publishes into it, the
+// process-wide state set at load, two-language texts, the warning box, the
+// browser calls and the guard around modal loops.
 #ifndef HOST_PLUGIN_H
 #define HOST_PLUGIN_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <windows.h>
 
@@ -19,10 +22,18 @@ enum {
     LoadStateEnded = 3,
 };
 
-// Handed to the decode thread: the instance handle it finds the record by,
-// and 1 from just before the thread starts until its last window call.
+// Values of DecodeThreadBlock::running. Orphaned marks a record whose
+// instance was destroyed while its decode ran: the thread then owns it.
+enum {
+    DecodeIdle = 0,
+    DecodeRunning = 1,
+    DecodeOrphaned = 2,
+};
+
+// Handed to the decode thread, which finds the record from the block's own
+// address: running is DecodeRunning from just before the thread starts until
+// its last window call.
 struct DecodeThreadBlock {
-    NPP npp;
     int32_t running;
 };
 
@@ -32,11 +43,18 @@ struct DecodeThreadBlock {
 // decodeError, failureReason, fileKind, comments, commentsLength) are written with
 // StoreRelease and read with LoadAcquire on the other thread.
 struct PluginInstance {
-    NPWindow* npWindow;
+    // Set by NPP_New from the browser's call and the element's attributes.
     uint16_t mode;
+    NPP npp;
+    int32_t hasLink;
+    HCURSOR linkCursor;
+    char href[1024];
+    char target[256];
+    // The attached window (window/attach); hwnd is read by the decode thread.
     HWND hwnd;
     WNDPROC prevWndProc;
-    NPP npp;
+    // Scroll and fit state: written only by window/scrolling.cpp, on the UI
+    // thread (fitToWindow starts at 1 in NPP_New).
     int32_t scrollActive;
     int32_t scrollX;
     int32_t scrollY;
@@ -44,11 +62,9 @@ struct PluginInstance {
     int32_t clientHeight;
     int32_t hScrollShown;
     int32_t vScrollShown;
+    int32_t fitToWindow;
+    // The stream (host/stream.cpp) and what its decode published.
     char url[260];
-    int32_t hasLink;
-    HCURSOR linkCursor;
-    char href[1024];
-    char target[256];
     uint8_t* data;
     int32_t dataSize;
     int32_t dataLength;
@@ -62,7 +78,6 @@ struct PluginInstance {
     // Why decodeError is set: a DecodeFailure value or FailureInterrupted;
     // published before decodeError.
     int32_t failureReason;
-    int32_t fitToWindow;
     DecodeThreadBlock decodeThread;
     uint8_t* comments;
     uint32_t commentsLength;
@@ -83,6 +98,22 @@ inline T LoadAcquire(const T* field) {
     return __atomic_load_n(field, __ATOMIC_ACQUIRE);
 }
 
+// One consistent view of the decoded image, taken with acquire loads.
+struct ImageView {
+    const BITMAPINFO* info;
+    const void* bits;
+    int32_t width;
+    int32_t height;
+};
+
+// 1 with the view filled when dib, dibHeader and dibBits are all published;
+// 0 with the view zeroed otherwise.
+int GetPublishedImage(ImageView* viewOut, const PluginInstance* record);
+
+// The message the decode thread posts to the attached window when its result
+// is published; the UI thread then updates the scroll bars and repaints.
+UINT DecodeFinishedMessage();
+
 // Process-wide state, set at load and by the entry points only.
 extern HINSTANCE ModuleHandle;
 extern LANGID UiLanguage;
@@ -90,60 +121,42 @@ extern HCURSOR LinkCursorMicrosoft;
 extern HCURSOR LinkCursorOther;
 extern HICON AboutIconFrames[4];
 extern HICON CommentsIcon;
-// Current About animation frame, 0 to 3 (icon 112 + index); 0 at load.
-extern int32_t AboutFrameIndex;
-extern NPPluginFuncs* PluginFuncs;
-extern NPNetscapeFuncs* BrowserFuncs;
 
-inline bool IsJapaneseUi() { return UiLanguage == 1041; }
+// Japanese, Japan: the one language identifier that selects Japanese texts.
+enum { JapaneseLanguageId = 1041 };
 
-// Module start-up: what the DLL entry does on process attach. Test programs
-// that link the plug-in's code statically call it with their own module.
-void InitializeModule(HINSTANCE module);
+inline bool IsJapaneseUi() { return UiLanguage == JapaneseLanguageId; }
+
+// A user-visible text in its two languages, picked by the UI language.
+struct UiText {
+    const char* english;
+    const char* japanese;
+};
+
+inline const char* PickText(const UiText& text) { return IsJapaneseUi() ? text.japanese : text.english; }
 
 // The one warning box: wvsprintfA into 2048 bytes, caption "JPEG 2000 Plug-in",
 // owner = record's hwnd (none for a null record).
 void ShowPluginMessage(PluginInstance* record, const char* format, ...);
 
+// Shows one bilingual warning; the text is never taken as a format.
+inline void ShowUiMessage(PluginInstance* instance, const UiText& text) {
+    ShowPluginMessage(instance, "%s", PickText(text));
+}
+
+// Small text helpers. CopyBounded copies at most size - 1 bytes and always
+// terminates (a null source gives ""); names compare in ASCII letter case
+// only, whatever the locale.
+void CopyBounded(char* destination, size_t size, const char* source);
+bool EqualsIgnoringAsciiCase(const char* left, const char* right);
+
 const char* NPN_UserAgent(NPP instance);
 NPError NPN_GetURL(NPP instance, const char* url, const char* target);
-
-// Instance record helpers.
-void UpdateClientSize(PluginInstance* record);
 
 // Bracket every piece of UI-thread work that runs a modal loop and uses the
 // record afterwards. EndModalUse releases the record when NPP_Destroy came
 // during the loop, so the caller must not touch it after EndModalUse.
 void BeginModalUse(PluginInstance* record);
 void EndModalUse(PluginInstance* record);
-
-// NPP_ functions placed in the browser's table.
-NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
-                NPSavedData* saved);
-NPError NPP_Destroy(NPP instance, NPSavedData** save);
-NPError NPP_SetWindow(NPP instance, NPWindow* window);
-NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype);
-NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason);
-void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname);
-int32_t NPP_WriteReady(NPP instance, NPStream* stream);
-int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer);
-void NPP_Print(NPP instance, NPPrint* platformPrint);
-void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
-
-// Display window.
-LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,
-                    int32_t imageWidth, int32_t imageHeight);
-void UpdateScrollBars(PluginInstance* instance);
-void HandleScroll(PluginInstance* instance, UINT message, int code, int position);
-void ShowContextMenu(PluginInstance* instance, HWND window);
-void ShowAboutDialog(PluginInstance* instance);
-
-// Image commands.
-void FileNameFromUrl(char* nameOut, const char* url);
-void SaveImageAs(PluginInstance* instance);
-void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format);
-void SetWallpaper(PluginInstance* owner, const uint8_t* dib);
-void ShowCommentsDialog(PluginInstance* instance);
 
 #endif

@@ -6,8 +6,7 @@
 #include <string.h>
 
 #include "decode/jpeg2000.h"
-#include "host/plugin.h"
-#include "window/display.h"
+#include "host/host_internal.h"
 
 namespace {
 
@@ -16,13 +15,6 @@ const int32_t GrowthStep = 131072;
 // once, and a larger file grows the buffer as its bytes really arrive.
 const uint32_t TrustedAnnouncedLength = 16 * 1024 * 1024;
 const int32_t WriteReadyBytes = 268435455;
-
-// Copies at most size - 1 bytes and always terminates.
-void CopyBounded(char* destination, size_t size, const char* source) {
-    size_t length = source ? strnlen(source, size - 1) : 0;
-    memcpy(destination, source ? source : "", length);
-    destination[length] = 0;
-}
 
 // Drops the image, the comments and the buffer of an earlier stream. Only
 // called on the UI thread while no decode thread runs, so nothing reads them
@@ -158,6 +150,17 @@ void PublishDecodeResult(PluginInstance* record) {
 }
 
 }  // namespace
+
+UINT DecodeFinishedMessage() {
+    // Registered once; both threads may race to store the same value.
+    static UINT message = 0;
+    UINT value = LoadAcquire(&message);
+    if (value == 0) {
+        value = RegisterWindowMessageA("npkavrel decode finished");
+        StoreRelease(&message, value);
+    }
+    return value;
+}
 
 void DecodeThreadMain(DecodeThreadBlock* block) {
     if (!block) {
@@ -304,7 +307,6 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
         }
         return NPERR_NO_ERROR;
     }
-    record->decodeThread.npp = instance;
     StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
     if (!StartDecodeThread(record)) {
         // The user would otherwise wait forever on the loading text.

@@ -6,8 +6,11 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "commands/ui_text.h"
 #include "decode/jpeg2000.h"
+#include "resource_ids.h"
+#include "window/display.h"
+
+int32_t AboutFrameIndex = 0;
 
 namespace {
 
@@ -105,9 +108,9 @@ void BuildPluginText(char* textOut) {
 void BuildImageText(char* textOut, const PluginInstance* instance) {
     textOut[0] = 0;
     AppendLine(textOut, PickText(UrlLine), instance->url);
-    const BITMAPINFOHEADER* header = LoadAcquire(&instance->dibHeader);
-    if (LoadAcquire(&instance->dib) != nullptr && header != nullptr && LoadAcquire(&instance->dibBits) != nullptr) {
-        AppendLine(textOut, PickText(DimensionsLine), (int)header->biWidth, (int)header->biHeight);
+    ImageView view;
+    if (GetPublishedImage(&view, instance)) {
+        AppendLine(textOut, PickText(DimensionsLine), (int)view.width, (int)view.height);
     }
     AppendLine(textOut, PickText(FileSizeLine), (unsigned)instance->dataSize);
     AppendLine(textOut, "%s%s\r\n", PickText(TypeLabel), PickText(NameOfFileKind(LoadAcquire(&instance->fileKind))));

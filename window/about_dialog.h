@@ -1,15 +1,8 @@
-// The About dialog: template and control identifiers (also read by the
-// resource compiler), its procedure, its texts and the icon animation state.
+// The About dialog (inside window/ and for its tests): its procedure, its
+// texts and the icon animation state.
 #ifndef WINDOW_ABOUT_DIALOG_H
 #define WINDOW_ABOUT_DIALOG_H
 
-#define IDD_ABOUT 107
-#define IDC_ABOUT_IMAGE_TEXT 1001
-#define IDC_ABOUT_PLUGIN_TEXT 1002
-#define IDC_ABOUT_ICON 1003
-#define IDI_ABOUT_FRAME_FIRST 112
-
-#ifndef RC_INVOKED
 #include <stdint.h>
 #include <windows.h>
 
@@ -27,6 +20,9 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // The two texts of the dialog, each into AboutTextSize bytes.
 void BuildPluginText(char* textOut);
 void BuildImageText(char* textOut, const PluginInstance* instance);
-#endif
+
+// Current animation frame, 0 to 3 (icon IDI_ABOUT_FRAME_1 + index); 0 at
+// load and whenever a dialog opens.
+extern int32_t AboutFrameIndex;
 
 #endif

@@ -5,8 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "commands/ui_text.h"
-#include "decode/jpeg2000.h"
+#include "commands/commands.h"
+#include "window/display.h"
 
 namespace {
 
@@ -69,85 +69,23 @@ const ViewLabelRule ViewLabelRules[] = {
     {false, false, {"&View Image", "画像を表示(&V)"}},
 };
 
-const UiText NoImageToCopy = {"No image to copy!", "コピーすべき画像がありません"};
-
-void RunSaveImage(PluginInstance* instance) { SaveImageAs(instance); }
-void RunAbout(PluginInstance* instance) { ShowAboutDialog(instance); }
-void RunComments(PluginInstance* instance) { ShowCommentsDialog(instance); }
 void RunSetWallpaper(PluginInstance* instance) { SetWallpaper(instance, LoadAcquire(&instance->dib)); }
-
-void RunCopyFrame(PluginInstance* instance) {
-    const uint8_t* dib = LoadAcquire(&instance->dib);
-    if (dib == nullptr) {
-        ShowUiMessage(instance, NoImageToCopy);
-        return;
-    }
-    int size = PackedDibSize(dib);
-    if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
-}
-
-void RunCopyImageLocation(PluginInstance* instance) {
-    CopyToClipboard(instance, instance->url, (uint32_t)strlen(instance->url) + 1, CF_TEXT);
-}
-
-void RunCopyShortcut(PluginInstance* instance) {
-    if (instance->hasLink) CopyToClipboard(instance, instance->href, (uint32_t)strlen(instance->href) + 1, CF_TEXT);
-}
-
-void RunViewImage(PluginInstance* instance) {
-    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->url, "_self");
-}
-
-void RunOpenLink(PluginInstance* instance) {
-    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_self");
-}
-
-void RunOpenLinkNewWindow(PluginInstance* instance) {
-    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_blank");
-}
-
-void RunFitToggle(PluginInstance* instance) {
-    instance->fitToWindow = 1 - instance->fitToWindow;
-    instance->scrollActive = (instance->fitToWindow == 0 && instance->mode == NP_FULL) ? 1 : 0;
-    if (instance->hScrollShown == 1) {
-        ShowScrollBar(instance->hwnd, SB_HORZ, FALSE);
-        instance->hScrollShown = 0;
-    }
-    if (instance->vScrollShown == 1) {
-        ShowScrollBar(instance->hwnd, SB_VERT, FALSE);
-        instance->vScrollShown = 0;
-    }
-    InvalidateRect(instance->hwnd, nullptr, TRUE);
-    UpdateWindow(instance->hwnd);
-    int32_t oldScrollX = instance->scrollX;
-    int32_t oldScrollY = instance->scrollY;
-    UpdateClientSize(instance);
-    UpdateScrollBars(instance);
-    // The origin kept while fit was on may be out of range for a window that
-    // has grown since; the picture just painted used it, so once the clamp
-    // has moved it the picture is painted again (else it stays shifted, with
-    // no bar left to scroll it back).
-    if (instance->scrollX != oldScrollX || instance->scrollY != oldScrollY) {
-        InvalidateRect(instance->hwnd, nullptr, TRUE);
-        UpdateWindow(instance->hwnd);
-    }
-}
 
 struct MenuCommand {
     UINT id;
     void (*run)(PluginInstance* instance);
 };
 const MenuCommand MenuCommands[] = {
-    {ID_SAVE_IMAGE_AS, RunSaveImage},
-    {ID_COPY_CURRENT_FRAME, RunCopyFrame},
-    {ID_COPY_IMAGE_LOCATION, RunCopyImageLocation},
-    {ID_VIEW_IMAGE, RunViewImage},
-    {ID_ABOUT, RunAbout},
-    {ID_COPY_SHORTCUT, RunCopyShortcut},
-    {ID_IMAGE_COMMENTS, RunComments},
-    {ID_OPEN_LINK, RunOpenLink},
-    {ID_OPEN_LINK_NEW_WINDOW, RunOpenLinkNewWindow},
-    {ID_FIT_TO_WINDOW, RunFitToggle},
+    {ID_SAVE_IMAGE_AS, SaveImageAs},
+    {ID_COPY_CURRENT_FRAME, CopyCurrentFrame},
+    {ID_COPY_IMAGE_LOCATION, CopyImageLocation},
+    {ID_VIEW_IMAGE, ViewImage},
+    {ID_ABOUT, ShowAboutDialog},
+    {ID_COPY_SHORTCUT, CopyShortcut},
+    {ID_IMAGE_COMMENTS, ShowCommentsDialog},
+    {ID_OPEN_LINK, OpenLink},
+    {ID_OPEN_LINK_NEW_WINDOW, OpenLinkInNewWindow},
+    {ID_FIT_TO_WINDOW, ToggleFitToWindow},
     {ID_SET_WALLPAPER, RunSetWallpaper},
 };
 

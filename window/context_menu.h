@@ -1,5 +1,6 @@
-// The right-click menu: command identifiers, the menu described as data
-// from an instance's state, and the label rule of its view/refresh item.
+// The right-click menu (inside window/ and for its tests): command
+// identifiers, the menu described as data from an instance's state, and the
+// label rule of its view/refresh item.
 #ifndef WINDOW_CONTEXT_MENU_H
 #define WINDOW_CONTEXT_MENU_H
 

@@ -1,6 +1,7 @@
-// Scroll bars of a full-page image shown at its own size: keeping the scroll
-// origin in range, showing and sizing the bars, and panning on their messages.
-#include "host/plugin.h"
+// Scroll and fit state of an instance, owned here: the client size, the
+// fit-to-window switch, and the scroll bars of a full-page image shown at its
+// own size (keeping the origin in range, showing and sizing the bars, and
+// panning on their messages). UI thread only.
 #include "window/display.h"
 
 namespace {
@@ -24,20 +25,12 @@ const ScrollAxis Horizontal = {SB_HORZ, &PluginInstance::scrollX, &PluginInstanc
 const ScrollAxis Vertical = {SB_VERT, &PluginInstance::scrollY, &PluginInstance::clientHeight,
                              &PluginInstance::vScrollShown, 1};
 
-// What each scroll code does to the origin. Codes 0-7 mean the same for
-// both bars (SB_LINELEFT == SB_LINEUP and so on).
-enum ScrollMove { MoveNone, MoveBackLine, MoveForwardLine, MoveBackPage, MoveForwardPage, MoveTrack, MoveStart, MoveEnd };
-
-const ScrollMove MovesByCode[] = {
-    MoveBackLine,    // SB_LINELEFT / SB_LINEUP
-    MoveForwardLine, // SB_LINERIGHT / SB_LINEDOWN
-    MoveBackPage,    // SB_PAGELEFT / SB_PAGEUP
-    MoveForwardPage, // SB_PAGERIGHT / SB_PAGEDOWN
-    MoveNone,        // SB_THUMBPOSITION
-    MoveTrack,       // SB_THUMBTRACK
-    MoveStart,       // SB_LEFT / SB_TOP
-    MoveEnd,         // SB_RIGHT / SB_BOTTOM
-};
+void HideBar(PluginInstance* record, const ScrollAxis& axis) {
+    if (record->*axis.shown) {
+        ShowScrollBar(record->hwnd, axis.bar, FALSE);
+        record->*axis.shown = 0;
+    }
+}
 
 void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSize) {
     int32_t client = record->*axis.clientSize;
@@ -65,9 +58,8 @@ void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSiz
         info.nPage = (UINT)(record->*axis.clientSize);
         info.nPos = record->*axis.origin;
         SetScrollInfo(record->hwnd, axis.bar, &info, TRUE);
-    } else if (record->*axis.shown) {
-        ShowScrollBar(record->hwnd, axis.bar, FALSE);
-        record->*axis.shown = 0;
+    } else {
+        HideBar(record, axis);
     }
 }
 
@@ -85,14 +77,37 @@ int32_t TrackPosition(const PluginInstance* record, const ScrollAxis& axis, int 
     return low;
 }
 
-void HideBar(PluginInstance* record, const ScrollAxis& axis) {
-    if (record->*axis.shown) {
-        ShowScrollBar(record->hwnd, axis.bar, FALSE);
-        record->*axis.shown = 0;
+// The origin a scroll code moves to, before clamping; false for a code that
+// does not move. Codes mean the same for both bars (SB_LINELEFT == SB_LINEUP
+// and so on).
+bool ScrollTarget(int32_t* targetOut, const PluginInstance* instance, const ScrollAxis& axis, int code,
+                  int32_t pageStep, int32_t imageSize, int position) {
+    int32_t origin = instance->*axis.origin;
+    switch (code) {
+    case SB_LINELEFT: *targetOut = origin - LineStep; return true;
+    case SB_LINERIGHT: *targetOut = origin + LineStep; return true;
+    case SB_PAGELEFT: *targetOut = origin - pageStep; return true;
+    case SB_PAGERIGHT: *targetOut = origin + pageStep; return true;
+    case SB_THUMBTRACK: *targetOut = TrackPosition(instance, axis, position); return true;
+    case SB_LEFT: *targetOut = 0; return true;
+    case SB_RIGHT: *targetOut = imageSize; return true;
+    default: return false;
     }
 }
 
 }  // namespace
+
+void UpdateClientSize(PluginInstance* record) {
+    // A detached record or a vanished window has no client area: it reads as
+    // 0 x 0 rather than keeping a size from an earlier window.
+    RECT client = {0, 0, 0, 0};
+    if (record->hwnd == nullptr || !GetClientRect(record->hwnd, &client)) {
+        client.right = 0;
+        client.bottom = 0;
+    }
+    record->clientWidth = client.right;
+    record->clientHeight = client.bottom;
+}
 
 // Runs on the UI thread only (the decode thread posts its update), so the
 // scroll members have one writer.
@@ -115,8 +130,7 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
     if (!instance || !instance->scrollActive || !GetPublishedImage(&view, instance)) {
         return;
     }
-    if ((message != WM_HSCROLL && message != WM_VSCROLL) || code < 0 ||
-        code >= (int)(sizeof MovesByCode / sizeof MovesByCode[0]) || MovesByCode[code] == MoveNone) {
+    if (message != WM_HSCROLL && message != WM_VSCROLL) {
         return;
     }
     const ScrollAxis& axis = message == WM_HSCROLL ? Horizontal : Vertical;
@@ -125,22 +139,38 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
     if (pageStep < MinimumPageStep) {
         pageStep = MinimumPageStep;
     }
+    int32_t target = 0;
+    if (!ScrollTarget(&target, instance, axis, code, pageStep, imageSize, position)) {
+        return;
+    }
     int32_t x0 = instance->scrollX;
     int32_t y0 = instance->scrollY;
-    int32_t origin = instance->*axis.origin;
-    const int32_t moved[] = {origin,
-                             origin - LineStep,
-                             origin + LineStep,
-                             origin - pageStep,
-                             origin + pageStep,
-                             TrackPosition(instance, axis, position),
-                             0,
-                             imageSize};
-    instance->*axis.origin = moved[MovesByCode[code]];
+    instance->*axis.origin = target;
     UpdateScrollBars(instance);
     int dx = x0 - instance->scrollX;
     int dy = y0 - instance->scrollY;
     if (dx != 0 || dy != 0) {
         ScrollWindowEx(instance->hwnd, dx, dy, NULL, NULL, NULL, NULL, SW_INVALIDATE);
+    }
+}
+
+void ToggleFitToWindow(PluginInstance* instance) {
+    instance->fitToWindow = 1 - instance->fitToWindow;
+    instance->scrollActive = (instance->fitToWindow == 0 && instance->mode == NP_FULL) ? 1 : 0;
+    HideBar(instance, Horizontal);
+    HideBar(instance, Vertical);
+    InvalidateRect(instance->hwnd, nullptr, TRUE);
+    UpdateWindow(instance->hwnd);
+    int32_t oldScrollX = instance->scrollX;
+    int32_t oldScrollY = instance->scrollY;
+    UpdateClientSize(instance);
+    UpdateScrollBars(instance);
+    // The origin kept while fit was on may be out of range for a window that
+    // has grown since; the picture just painted used it, so once the clamp
+    // has moved it the picture is painted again (else it stays shifted, with
+    // no bar left to scroll it back).
+    if (instance->scrollX != oldScrollX || instance->scrollY != oldScrollY) {
+        InvalidateRect(instance->hwnd, nullptr, TRUE);
+        UpdateWindow(instance->hwnd);
     }
 }

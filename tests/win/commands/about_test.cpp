@@ -12,7 +12,9 @@
 #include "decode/jpeg2000.h"
 #include "test_instances.h"
 #include "ui_driver.h"
+#include "resource_ids.h"
 #include "window/about_dialog.h"
+#include "window/display.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "commands/save_image.h"
+#include "commands/commands.h"
 #include "decode/jpeg2000.h"
 #include "test_instances.h"
 #include "ui_driver.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/clipboard.h"
 #include "decode/jpeg2000.h"
 #include "test_instances.h"
 #include "ui_driver.h"

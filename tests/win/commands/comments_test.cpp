@@ -7,7 +7,9 @@
 
 #include <string>
 
+#include "commands/commands.h"
 #include "commands/comments_dialog.h"
+#include "resource_ids.h"
 #include "test_instances.h"
 #include "ui_driver.h"
 

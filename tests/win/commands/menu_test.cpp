@@ -10,6 +10,7 @@
 #include "test_instances.h"
 #include "ui_driver.h"
 #include "window/context_menu.h"
+#include "window/display.h"
 
 namespace {
 

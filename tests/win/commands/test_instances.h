@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin.h"
+#include "host/host_internal.h"
 
 // A zero-filled instance as NPP_New leaves it, attached to `window`.
 PluginInstance* NewTestInstance(HWND window);

@@ -12,7 +12,7 @@
 #include "commands/save_image.h"
 #include "commands/wallpaper.h"
 #include "decode/jpeg2000.h"
-#include "host/plugin.h"
+#include "commands/commands.h"
 #include "test_instances.h"
 #include "ui_driver.h"
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "host/entry_points.h"
+#include "window/window.h"
 
 BrowserRecord Browser;
 std::vector<UINT> PassedOnMessages;

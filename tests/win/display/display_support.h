@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin.h"
+#include "host/host_internal.h"
 #include "pixel_capture.h"
 
 // What the stand-in browser was asked and what it answers.

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "host/module.h"
-#include "host/plugin.h"
+#include "host/host_internal.h"
+#include "window/display.h"
 
 namespace {
 

@@ -6,8 +6,9 @@
 
 #include <string>
 
-#include "host/plugin.h"
+#include "host/host_internal.h"
 #include "resource_ids.h"
+#include "window/about_dialog.h"
 
 namespace {
 

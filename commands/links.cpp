@@ -1,0 +1,15 @@
+// Commands that send the browser to an address: the image itself, or the
+// element's link in this or a new window.
+#include "commands/commands.h"
+
+void ViewImage(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->url, "_self");
+}
+
+void OpenLink(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_self");
+}
+
+void OpenLinkInNewWindow(PluginInstance* instance) {
+    if (instance->url[0] != 0) NPN_GetURL(instance->npp, instance->href, "_blank");
+}

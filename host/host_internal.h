@@ -1,0 +1,43 @@
+// Declarations shared inside host/ (and by the tests that drive it): the
+// NPP_ functions of the browser's table, module start-up and its language
+// rule, the tables exchanged with the browser, and the record's release and
+// decode thread.
+#ifndef HOST_HOST_INTERNAL_H
+#define HOST_HOST_INTERNAL_H
+
+#include "host/plugin.h"
+
+extern NPPluginFuncs* PluginFuncs;
+extern NPNetscapeFuncs* BrowserFuncs;
+
+// Module start-up: what the DLL entry does on process attach. Test programs
+// that link the plug-in's code statically call it with their own module.
+void InitializeModule(HINSTANCE module);
+
+int IsJapaneseLanguage(LANGID language);
+
+// Format of the warning shown when the module has no handle to load its
+// resources from; its one argument is the expected file name.
+const char* ChooseLoadFailureFormat(LANGID language);
+
+// NPP_ functions placed in the browser's table.
+NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
+                NPSavedData* saved);
+NPError NPP_Destroy(NPP instance, NPSavedData** save);
+NPError NPP_SetWindow(NPP instance, NPWindow* window);
+NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype);
+NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason);
+void NPP_StreamAsFile(NPP instance, NPStream* stream, const char* fname);
+int32_t NPP_WriteReady(NPP instance, NPStream* stream);
+int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer);
+void NPP_Print(NPP instance, NPPrint* platformPrint);
+void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
+
+// Frees the stream buffer, the image and the comments of a record, then the
+// record itself. Only for a record no decode thread reads any more.
+void ReleaseRecord(PluginInstance* record);
+
+// Body of the decode thread; block is the record's decodeThread.
+void DecodeThreadMain(DecodeThreadBlock* block);
+
+#endif

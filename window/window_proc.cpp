@@ -1,0 +1,141 @@
+// The window procedure put on the browser's window: attaching and detaching
+// it, and one handler per message it answers.
+#include "window/window.h"
+
+#include "window/display.h"
+
+namespace {
+
+const char PropertyName[] = "pdata";
+
+// The browser's procedure, or the default one when there is none to call
+// (a window subclassed twice by this plug-in must not call itself forever).
+LRESULT PassOn(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC previous = record->prevWndProc;
+    if (!previous || previous == &PluginWindowProc) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    return CallWindowProcA(previous, window, message, wParam, lParam);
+}
+
+void Attach(PluginInstance* record, HWND window) {
+    record->prevWndProc = (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
+    StoreRelease(&record->hwnd, window);
+    SetPropA(window, PropertyName, record);
+    // Pairs with the fence in the decode thread: a decode that finishes now
+    // either posts to this window or is seen by the update below.
+    __atomic_thread_fence(__ATOMIC_SEQ_CST);
+    UpdateClientSize(record);
+    UpdateScrollBars(record);
+    InvalidateRect(window, NULL, TRUE);
+    UpdateWindow(window);
+}
+
+// The property goes with the procedure: a window left behind keeps no
+// pointer to a record that may be freed later.
+void Detach(PluginInstance* record) {
+    SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
+    RemovePropA(record->hwnd, PropertyName);
+    record->prevWndProc = NULL;
+    StoreRelease(&record->hwnd, (HWND)NULL);
+}
+
+LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
+    UpdateScrollBars(record);
+    InvalidateRect(window, NULL, TRUE);
+    UpdateWindow(window);
+    return 0;
+}
+
+LRESULT OnSize(PluginInstance* record, HWND window) {
+    int32_t oldScrollX = record->scrollX;
+    int32_t oldScrollY = record->scrollY;
+    UpdateClientSize(record);
+    UpdateScrollBars(record);
+    // A fitted full page is drawn at a size that follows the client area, and
+    // the paint covers only the picture: without an erase the part a
+    // shrinking picture leaves keeps its old pixels. A scrolled page whose
+    // origin the clamp moved would likewise keep the columns of the old
+    // origin beside the newly exposed ones of the new.
+    bool fitted = record->mode == NP_FULL && record->fitToWindow;
+    if (fitted || record->scrollX != oldScrollX || record->scrollY != oldScrollY) {
+        InvalidateRect(window, NULL, TRUE);
+    }
+    return 0;
+}
+
+LRESULT OnPaint(const PluginInstance* record, HWND window) {
+    PaintWindow(window, record);
+    return 0;
+}
+
+LRESULT OnEraseBackground(HWND window, HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    FillRect(dc, &client, (HBRUSH)GetStockObject(GRAY_BRUSH));
+    return 1;
+}
+
+LRESULT OnSetCursor(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(lParam) != HTCLIENT) {
+        return PassOn(record, window, WM_SETCURSOR, wParam, lParam);
+    }
+    SetCursor(record->hasLink ? record->linkCursor : LoadCursorA(NULL, IDC_ARROW));
+    return 1;
+}
+
+LRESULT OnContextMenu(PluginInstance* record, HWND window) {
+    BeginModalUse(record);
+    ShowContextMenu(record, window);
+    EndModalUse(record);
+    return 0;
+}
+
+LRESULT OnScroll(PluginInstance* record, UINT message, WPARAM wParam) {
+    HandleScroll(record, message, LOWORD(wParam), HIWORD(wParam));
+    return 0;
+}
+
+LRESULT OnLeftButtonDown(PluginInstance* record) {
+    if (record->hasLink) {
+        NPN_GetURL(record->npp, record->href, record->target);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void AttachWindow(PluginInstance* record, HWND window) {
+    if (record->hwnd && window == record->hwnd) {
+        InvalidateRect(window, NULL, FALSE);
+        return;
+    }
+    if (record->hwnd) {
+        Detach(record);
+    }
+    if (window) {
+        Attach(record, window);
+    }
+}
+
+LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    PluginInstance* record = (PluginInstance*)GetPropA(window, PropertyName);
+    if (!record) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    if (message == DecodeFinishedMessage()) {
+        return OnDecodeFinished(record, window);
+    }
+    switch (message) {
+    case WM_SIZE: return OnSize(record, window);
+    case WM_PAINT: return OnPaint(record, window);
+    case WM_ERASEBKGND: return OnEraseBackground(window, (HDC)wParam);
+    case WM_SETCURSOR: return OnSetCursor(record, window, wParam, lParam);
+    case WM_CONTEXTMENU:
+    case WM_RBUTTONUP: return OnContextMenu(record, window);
+    case WM_HSCROLL:
+    case WM_VSCROLL: return OnScroll(record, message, wParam);
+    case WM_LBUTTONDOWN: return OnLeftButtonDown(record);
+    default: return PassOn(record, window, message, wParam, lParam);
+    }
+}
