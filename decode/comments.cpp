@@ -63,15 +63,22 @@ void ScanMainHeader(const uint8_t* data, uint32_t length, uint32_t start, uint8_
 
 int ExtractCodestreamComments(uint8_t** bufferOut, uint32_t* countOut, const uint8_t* data, uint32_t length)
 {
+    int kind = data != NULL ? ClassifyFileKind(data, length) : FileKindInvalid;
+    return ExtractCodestreamCommentsOfKind(bufferOut, countOut, kind, data, length);
+}
+
+int ExtractCodestreamCommentsOfKind(uint8_t** bufferOut, uint32_t* countOut, int kind, const uint8_t* data,
+                                    uint32_t length)
+{
     if (bufferOut == NULL || countOut == NULL) {
         return 0;
     }
     *bufferOut = NULL;
     *countOut = 0;
-    if (data == NULL || !HasJpeg2000Signature(data, length) || ClassifyFileKind(data, length) == FileKindInvalid) {
+    if (data == NULL || kind == FileKindInvalid) {
         return 0;
     }
-    uint32_t start = CodestreamOffset(data, length);
+    uint32_t start = CodestreamOffsetOfKind(kind, data, length);
     // Two passes: the first sizes the buffer so it is allocated once, at the
     // size the growing buffer would have reached (count + 10).
     CommentScan scan;

@@ -251,6 +251,12 @@ int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
 
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
 {
+    int kind = data != NULL && length >= 0 ? ClassifyFileKind(data, (uint32_t)length) : FileKindInvalid;
+    return DecodeToPackedDibOfKind(dibOut, failureOut, kind, data, length);
+}
+
+int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
+{
     int failure = DecodeFailureArguments;
     opj_image_t* image = NULL;
     const KindDecoder* decoder = NULL;
@@ -262,22 +268,16 @@ int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* 
         goto done;
     }
     failure = DecodeFailureNotJpeg2000;
-    if (!HasJpeg2000Signature(data, (uint32_t)length)) {
+    if (kind == FileKindInvalid) {
         goto done;
     }
-    {
-        int kind = ClassifyFileKind(data, (uint32_t)length);
-        if (kind == FileKindInvalid) {
-            goto done;
-        }
-        decoder = FindKindDecoder(kind);
-    }
+    decoder = FindKindDecoder(kind);
     failure = DecodeFailureKindNotDecoded;
     if (decoder == NULL) {
         goto done;
     }
     if (decoder->fromCodestreamBox) {
-        offset = CodestreamOffset(data, (uint32_t)length);
+        offset = CodestreamOffsetOfKind(kind, data, (uint32_t)length);
     }
     {
         uint8_t* block = NULL;

@@ -134,10 +134,14 @@ int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data
 
 uint32_t CodestreamOffset(const uint8_t* data, uint32_t length)
 {
+    return data == NULL ? 0 : CodestreamOffsetOfKind(ClassifyFileKind(data, length), data, length);
+}
+
+uint32_t CodestreamOffsetOfKind(int kind, const uint8_t* data, uint32_t length)
+{
     if (data == NULL) {
         return 0;
     }
-    int kind = ClassifyFileKind(data, length);
     if (kind == FileKindCodestream || kind == FileKindInvalid) {
         return 0;
     }

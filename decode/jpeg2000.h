@@ -2,7 +2,8 @@
 // Windows DIB, and collection of codestream comments. Shared by the plug-in
 // DLL and the native j2k2bmp tool.
 //
-// Call order for one received file:
+// Call order for one received file (the ...OfKind forms take the kind found
+// in step 1, so the bytes are classified once):
 //   1. ClassifyFileKind(data, length)            -> what the bytes are
 //   2. DecodeToPackedDib(&dib, data, length)     -> owned PackedDib or failure
 //   3. ExtractCodestreamComments(&buf, &n, data, length)
@@ -41,6 +42,8 @@ int HasJpeg2000Signature(const uint8_t* data, uint32_t length);
 int ClassifyFileKind(const uint8_t* data, uint32_t length);
 int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data, uint32_t length);
 uint32_t CodestreamOffset(const uint8_t* data, uint32_t length);
+// The same for bytes already classified as `kind`.
+uint32_t CodestreamOffsetOfKind(int kind, const uint8_t* data, uint32_t length);
 
 // On success *dibOut is a malloc'ed packed DIB (BITMAPINFOHEADER, grey
 // palette for 8-bit images, bottom-up rows padded to 4 bytes) that the caller
@@ -61,6 +64,8 @@ enum {
 
 // DecodeToPackedDib with the reason of a failure in *failureOut (may be null).
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length);
+// The same for bytes already classified as `kind` by ClassifyFileKind.
+int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length);
 
 // The reason in a few English words ("not a JPEG 2000 file"); never null.
 const char* DescribeDecodeFailure(int failure);
@@ -81,5 +86,8 @@ void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib);
 // Main-header COM payloads, concatenated and zero-terminated; null and 0 when
 // there are none. The caller frees the buffer.
 int ExtractCodestreamComments(uint8_t** bufferOut, uint32_t* countOut, const uint8_t* data, uint32_t length);
+// The same for bytes already classified as `kind` by ClassifyFileKind.
+int ExtractCodestreamCommentsOfKind(uint8_t** bufferOut, uint32_t* countOut, int kind, const uint8_t* data,
+                                    uint32_t length);
 
 #endif

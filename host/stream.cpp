@@ -111,7 +111,7 @@ int StartDecodeThread(PluginInstance* record) {
     return 1;
 }
 
-// Classifies and decodes, then publishes: the image pointers only after a
+// Classifies the bytes once and decodes, then publishes: the image pointers only after a
 // complete decode (dib first), the comments pointer after its length, and
 // loadState last, all with release stores that pair with the UI thread's
 // acquire loads.
@@ -120,13 +120,15 @@ void PublishDecodeResult(PluginInstance* record) {
     int32_t size = record->dataSize;
     uint8_t* dib = NULL;
     int failure = DecodeFailureNotJpeg2000;
+    int kind = FileKindInvalid;
     if (!data || size <= 0) {
         StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
         StoreRelease(&record->failureReason, (int32_t)failure);
         StoreRelease(&record->decodeError, 1);
     } else {
-        StoreRelease(&record->fileKind, (int32_t)ClassifyFileKind(data, (uint32_t)size));
-        if (DecodeToPackedDibDetailed(&dib, &failure, data, size)) {
+        kind = ClassifyFileKind(data, (uint32_t)size);
+        StoreRelease(&record->fileKind, (int32_t)kind);
+        if (DecodeToPackedDibOfKind(&dib, &failure, kind, data, size)) {
             StoreRelease(&record->dib, dib);
             StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
             StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
@@ -138,7 +140,7 @@ void PublishDecodeResult(PluginInstance* record) {
     if (!LoadAcquire(&record->decodeError)) {
         uint8_t* comments = NULL;
         uint32_t count = 0;
-        if (ExtractCodestreamComments(&comments, &count, data, (uint32_t)size)) {
+        if (ExtractCodestreamCommentsOfKind(&comments, &count, kind, data, (uint32_t)size)) {
             StoreRelease(&record->commentsLength, count);
             StoreRelease(&record->comments, comments);
         } else {
