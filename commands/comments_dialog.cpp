@@ -43,15 +43,6 @@ const EncodingName* FindEncodingName(CodePage codePage, bool markPresent) {
     return nullptr;
 }
 
-// A short text of this plug-in (stored as Shift_JIS, under 512
-// characters) in UTF-16, cut to fit outSize units.
-void WidenUiText(wchar_t* out, size_t outSize, const char* text) {
-    wchar_t whole[512];
-    if (MultiByteToWideChar(CodePageShiftJis, 0, text, -1, whole, 512) == 0) whole[0] = 0;
-    wcsncpy(out, whole, outSize - 1);
-    out[outSize - 1] = 0;
-}
-
 // Fills the edit control with the text read in its own code page; leaves it
 // empty when the text cannot be converted.
 void ShowConvertedText(HWND dialog, const char* text, CodePage codePage) {
@@ -62,9 +53,7 @@ void ShowConvertedText(HWND dialog, const char* text, CodePage codePage) {
 }
 
 BOOL InitializeCommentsDialog(HWND dialog, const PluginInstance* instance) {
-    wchar_t caption[64];
-    WidenUiText(caption, sizeof caption / sizeof caption[0], PickText(CommentsTitle));
-    SetWindowTextW(dialog, caption);
+    SetWindowTextW(dialog, UiString(CommentsTitle));
     const uint8_t* comments = instance->comments;
     uint32_t length = instance->commentsLength;
     bool markPresent = StartsWithByteOrderMark(comments, length);
@@ -90,7 +79,7 @@ void BuildEncodingLabel(wchar_t* labelOut, uint32_t labelSize, CodePage codePage
     } else {
         snprintf(label, sizeof label, "%s%s%s", PickText(EncodingPrefix), entry->name, PickText(entry->suffix));
     }
-    WidenUiText(labelOut, labelSize, label);
+    StoredTextToWide(labelOut, labelSize, label);
 }
 
 INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -12,7 +12,7 @@ const UiText SaveTextWriteError = {"Error writing file", "ファイル書き込�
 
 namespace {
 
-const UiText SaveTextNotLoaded = {"画像がロードされていないためセーブできません",
+const UiText SaveTextNotLoaded = {"Cannot save: the image has not been loaded",
                                   "画像がロードされていないためセーブできません"};
 const UiText SaveTextCannotCreate = {"Unable to write file", "ファイルに書き込めません"};
 const UiText SaveTextTitle = {"Save Image As...", "画像に名前を付けて保存..."};
@@ -21,31 +21,31 @@ const UiText SaveTextTitle = {"Save Image As...", "画像に名前を付けて�
 // closed by an empty one, as the common dialog expects.
 struct SaveFilter {
     int fileKind;
-    const char* defaultExtension;
+    const wchar_t* defaultExtension;
     UiText list;
     int offersBitmap;  // 1 when the second filter writes a bitmap file
 };
 
 const SaveFilter SaveFilters[] = {
-    {FileKindCodestream, "j2k",
+    {FileKindCodestream, L"j2k",
      {"JPEG 2000 Code Stream <ISO 15444-1> (*.j2k)\0*.j2k\0Bitmap File(*.bmp)\0*.bmp\0",
       "JPEG 2000 コードストリーム <ISO 15444-1> (*.j2k)\0*.j2k\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindJp2, "jp2", {"JP2 File <ISO 15444-1> (*.jp2)\0*.jp2\0Bitmap File(*.bmp)\0*.bmp\0",
+    {FileKindJp2, L"jp2", {"JP2 File <ISO 15444-1> (*.jp2)\0*.jp2\0Bitmap File(*.bmp)\0*.bmp\0",
       "JP2 ファイル <ISO 15444-1> (*.jp2)\0*.jp2\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindJpx, "jpx", {"JP2 Extentions File <ISO 15444-2>(*.jpx)\0*.jpx\0Bitmap File(*.bmp)\0*.bmp\0",
+    {FileKindJpx, L"jpx", {"JP2 Extentions File <ISO 15444-2>(*.jpx)\0*.jpx\0Bitmap File(*.bmp)\0*.bmp\0",
       "JP2 機能拡張ファイル <ISO 15444-2>(*.jpx)\0*.jpx\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindMj2, "mj2", {"Motion JPEG 2000 File <ISO 15444-3>(*.mj2)\0*.mj2\0Bitmap File(*.bmp)\0*.bmp\0",
+    {FileKindMj2, L"mj2", {"Motion JPEG 2000 File <ISO 15444-3>(*.mj2)\0*.mj2\0Bitmap File(*.bmp)\0*.bmp\0",
       "Motion JPEG 2000 ファイル <ISO 15444-3>(*.mj2)\0*.mj2\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindJpm, "jpm",
+    {FileKindJpm, L"jpm",
      {"JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)\0*.jpm\0Bitmap File(*.bmp)\0*.bmp\0",
       "JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)\0*.jpm\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
+    {FileKindJ3d, L"j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
       "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
-    {FileKindJph, "jph",
+    {FileKindJph, L"jph",
      {"High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)\0*.jph\0Bitmap File(*.bmp)\0*.bmp\0",
       "高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)\0*.jph\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
 };
-const SaveFilter UnknownKindFilter = {FileKindUnclassified, "j2k",
+const SaveFilter UnknownKindFilter = {FileKindUnclassified, L"j2k",
                                       {"JPEG 2000?(*.j2k)\0*.j2k\0", "JPEG 2000?(*.j2k)\0*.j2k\0"}, 0};
 
 const char* const JpegFileExtensions[] = {"j2k", "jpc", "j2c", "jp2", "jpx", "mj2", "m2c", "jpm", "j3d", "jph", "jhc"};
@@ -106,23 +106,25 @@ void SaveImageAs(PluginInstance* instance) {
         ShowUiMessage(instance, SaveTextNotLoaded);
         return;
     }
-    char path[260] = "";
-    if (instance->url[0] != 0) FileNameFromUrl(path, instance->url);
+    char name[MAX_PATH] = "";
+    if (instance->url[0] != 0) FileNameFromUrl(name, instance->url);
+    wchar_t path[MAX_PATH];
+    AnsiToWide(path, MAX_PATH, name);
     const SaveFilter* filter = FindSaveFilter(LoadAcquire(&instance->fileKind));
 
-    OPENFILENAMEA dialog;
+    OPENFILENAMEW dialog;
     memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     dialog.hwndOwner = instance->hwnd;
-    dialog.lpstrFilter = PickText(filter->list);
+    dialog.lpstrFilter = UiStringList(filter->list);
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
-    dialog.lpstrTitle = PickText(SaveTextTitle);
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrTitle = UiString(SaveTextTitle);
     dialog.lpstrDefExt = filter->defaultExtension;
     // The current directory is the browser's, not the dialog's to move.
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameA(&dialog)) return;
+    if (!GetSaveFileNameW(&dialog)) return;
 
     // The decode thread may still publish an image: take the pointer once.
     bool asBitmap = filter->offersBitmap && dialog.nFilterIndex == 2;
@@ -132,7 +134,7 @@ void SaveImageAs(PluginInstance* instance) {
         ShowUiMessage(instance, SaveTextWriteError);
         return;
     }
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ShowUiMessage(instance, SaveTextCannotCreate);
@@ -143,7 +145,7 @@ void SaveImageAs(PluginInstance* instance) {
     CloseHandle(file);
     if (!written) {
         // A truncated image would pass for a good one: remove it.
-        DeleteFileA(path);
+        DeleteFileW(path);
         ShowUiMessage(instance, SaveTextWriteError);
     }
 }

@@ -17,8 +17,12 @@ void InitializeModule(HINSTANCE module);
 int IsJapaneseLanguage(LANGID language);
 
 // Format of the warning shown when the module has no handle to load its
-// resources from; its one argument is the expected file name.
+// resources from, as stored (see UiText); its one argument is the expected
+// file name.
 const char* ChooseLoadFailureFormat(LANGID language);
+
+// Frees every text UiString converted; at unload only.
+void ReleaseUiStrings();
 
 // NPP_ functions placed in the browser's table.
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],

@@ -10,7 +10,7 @@ HCURSOR LinkCursorOther = nullptr;
 HICON AboutIconFrames[4] = {};
 HICON CommentsIcon = nullptr;
 
-static const char ModuleFileName[] = "npkavrel.dll";
+static const wchar_t ModuleFileName[] = L"npkavrel.dll";
 
 static const UiText LoadFailureFormat = {
     "Cannot load resources. Make sure plug-in file is named %s",
@@ -41,7 +41,7 @@ void InitializeModule(HINSTANCE module) {
     ModuleHandle = module;
     UiLanguage = GetUserDefaultLangID();
     if (module == nullptr) {
-        ShowPluginMessage(nullptr, ChooseLoadFailureFormat(UiLanguage), ModuleFileName);
+        ShowPluginMessage(nullptr, UiString(LoadFailureFormat), ModuleFileName);
         return;
     }
     LoadSharedResources(module);

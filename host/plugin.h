@@ -127,22 +127,49 @@ enum { JapaneseLanguageId = 1041 };
 
 inline bool IsJapaneseUi() { return UiLanguage == JapaneseLanguageId; }
 
-// A user-visible text in its two languages, picked by the UI language.
+// A user-visible text in its two languages as the binary stores it: English
+// in ASCII, Japanese in Shift_JIS (code page 932, which holds ASCII too).
+// It is shown only as UTF-16 through the wide-character (...W) functions,
+// converted from code page 932 once, on first use, so that both languages
+// read right whatever the system's ANSI code page. A list text (the Save As
+// filters) is a run of zero-terminated texts closed by an empty one. Each
+// folder keeps its texts as UiText rows of its own tables; formats use %ls
+// for a wide-string argument.
 struct UiText {
     const char* english;
     const char* japanese;
+    mutable const wchar_t* wide[2] = {};  // per language, filled on first use
 };
 
+// The text in the UI language as UTF-16, converted on first use and kept
+// until the module is unloaded; "" when there is no memory. UI thread only.
+const wchar_t* UiString(const UiText& text);
+// The same for a list text: every text of the run and the closing empty one.
+const wchar_t* UiStringList(const UiText& text);
+
+// The stored bytes in the UI language, for a text composed of stored pieces
+// before StoredTextToWide shows it; a whole text is shown with UiString.
 inline const char* PickText(const UiText& text) { return IsJapaneseUi() ? text.japanese : text.english; }
 
-// The one warning box: wvsprintfA into 2048 bytes, caption "JPEG 2000 Plug-in",
-// owner = record's hwnd (none for a null record).
-void ShowPluginMessage(PluginInstance* record, const char* format, ...);
+// A text composed of stored texts (Shift_JIS or ASCII) as UTF-16 into
+// textOut (count characters, always terminated, cut to fit).
+void StoredTextToWide(wchar_t* textOut, size_t count, const char* stored);
+
+// The one warning box: wvsprintfW (its %s takes a wide string) into 1024
+// characters, caption "JPEG 2000 Plug-in", owner = record's hwnd (none for a
+// null record).
+void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...);
 
 // Shows one bilingual warning; the text is never taken as a format.
-inline void ShowUiMessage(PluginInstance* instance, const UiText& text) {
-    ShowPluginMessage(instance, "%s", PickText(text));
-}
+void ShowUiMessage(PluginInstance* instance, const UiText& text);
+
+// Bytes from the browser (URL, link, target, file name) as UTF-16 into
+// textOut (count characters, always terminated, cut to fit), read in the
+// system's ANSI code page as the browser's ANSI interface hands them over.
+void AnsiToWide(wchar_t* textOut, size_t count, const char* text);
+
+// Formats into textOut (count characters), always terminated, cut to fit.
+void FormatText(wchar_t* textOut, size_t count, const wchar_t* format, ...);
 
 // Small text helpers. CopyBounded copies at most size - 1 bytes and always
 // terminates (a null source gives ""); names compare in ASCII letter case

@@ -3,17 +3,25 @@
 
 #include "host/plugin.h"
 
-static const char MessageCaption[] = "JPEG 2000 Plug-in";
-enum { MessageBufferSize = 2048 };
+static const wchar_t MessageCaption[] = L"JPEG 2000 Plug-in";
+// wvsprintfW never writes more than 1024 characters and the terminator.
+enum { MessageBufferSize = 1025 };
 
-void ShowPluginMessage(PluginInstance* record, const char* format, ...) {
-    // wvsprintfA never writes more than 1024 bytes, well inside the buffer.
-    char text[MessageBufferSize];
-    text[0] = '\0';
+static void ShowMessageText(PluginInstance* record, const wchar_t* text) {
+    HWND owner = record != nullptr ? record->hwnd : nullptr;
+    MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | MB_OK);
+}
+
+void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...) {
+    wchar_t text[MessageBufferSize];
+    text[0] = 0;
     va_list arguments;
     va_start(arguments, format);
-    wvsprintfA(text, format, arguments);
+    wvsprintfW(text, format, arguments);
     va_end(arguments);
-    HWND owner = record != nullptr ? record->hwnd : nullptr;
-    MessageBoxA(owner, text, MessageCaption, MB_ICONWARNING | MB_OK);
+    ShowMessageText(record, text);
+}
+
+void ShowUiMessage(PluginInstance* instance, const UiText& text) {
+    ShowMessageText(instance, UiString(text));
 }

@@ -16,6 +16,9 @@ const int32_t GrowthStep = 131072;
 const uint32_t TrustedAnnouncedLength = 16 * 1024 * 1024;
 const int32_t WriteReadyBytes = 268435455;
 
+const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p",
+                                  "Cannot allocate memory for image (%d, %d, %p"};
+
 // Drops the image, the comments and the buffer of an earlier stream. Only
 // called on the UI thread while no decode thread runs, so nothing reads them
 // concurrently; the pointers are cleared before the blocks go.
@@ -76,7 +79,7 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     record->dataSize = 0;
     StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
     BeginModalUse(record);
-    ShowPluginMessage(record, "Cannot allocate memory for image (%d, %d, %p", offset, len, buffer);
+    ShowPluginMessage(record, UiString(OutOfMemoryFormat), offset, len, buffer);
     EndModalUse(record);
     return 0;
 }

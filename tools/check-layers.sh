@@ -14,7 +14,9 @@ allowed=" window>host window>commands commands>host host>decode window>decode co
 status=0
 
 # "file included" pairs for every quoted include of a product file.
-edges="$(grep -HnE '^#include "' $(git ls-files --cached --others --exclude-standard $folders | grep -E '\.(h|cpp|rc)$') |
+# The files git knows (tracked or new), or every file outside a checkout.
+files="$(git ls-files --cached --others --exclude-standard $folders 2>/dev/null || find $folders -type f)"
+edges="$(grep -HnE '^#include "' $(grep -E '\.(h|cpp|rc)$' <<<"$files") |
     sed -E 's/^([^:]+):[0-9]+:#include "([^"]+)".*/\1 \2/' |
     while read -r file included; do
         case "$included" in

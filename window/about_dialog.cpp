@@ -3,8 +3,8 @@
 #include "window/about_dialog.h"
 
 #include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "decode/jpeg2000.h"
 #include "resource_ids.h"
@@ -14,24 +14,25 @@ int32_t AboutFrameIndex = 0;
 
 namespace {
 
-const char PluginVersion[] = "2.9.5.0";
-const char PluginDate[] = "2004-03-28";
-const char EnglishTitle[] = "JPEG 2000 Plug-in for Web Browsers";
+const wchar_t PluginVersion[] = L"2.9.5.0";
+const wchar_t PluginDate[] = L"2004-03-28";
 
-const UiText AboutTitle = {EnglishTitle, "Webブラウザ用 JPEG 2000 プラグイン"};
+const UiText AboutTitle = {"JPEG 2000 Plug-in for Web Browsers", "Webブラウザ用 JPEG 2000 プラグイン"};
+// The plug-in text begins with the English title in both languages.
+const UiText TitleLine = {"JPEG 2000 Plug-in for Web Browsers\r\n", "JPEG 2000 Plug-in for Web Browsers\r\n"};
 const UiText EditionLine = {"English & Japanese Version\r\n", "日本語&英語版\r\n"};
-const UiText VersionLine = {"Version: %s\r\n", "バージョン: %s\r\n"};
-const UiText DateLine = {"Date: %s\r\n", "日付: %s\r\n"};
+const UiText VersionLine = {"Version: %ls\r\n", "バージョン: %ls\r\n"};
+const UiText DateLine = {"Date: %ls\r\n", "日付: %ls\r\n"};
 const UiText LocationLabel = {"JPEG 2000 WPI location: ", "インストールフォルダ: "};
 const UiText RightsLine = {"Copyright (C) 2004 The npkavrel authors. All rights reserved.\r\n",
                            "Copyright (C) 2004 The npkavrel authors. All rights reserved.\r\n"};
 const UiText WebLine = {"Web page: https://npkavrel.example/\r\n", "ホームページ: https://npkavrel.example/\r\n"};
-const UiText UrlLine = {"URL:\t%s\r\n", "URL:\t%s\r\n"};
+const UiText UrlLine = {"URL:\t%ls\r\n", "URL:\t%ls\r\n"};
 const UiText DimensionsLine = {"Dimensions:\t%d x %d\r\n", "画像サイズ:\t%d x %d\r\n"};
 const UiText FileSizeLine = {"File size:\t%u bytes\r\n", "ファイルサイズ:\t%u バイト\r\n"};
 const UiText TypeLabel = {"Image type:\t", "画像の種類:\t"};
-const UiText LinkLine = {"Link to:\t%s", "リンク先:\t%s"};
-const UiText TargetLine = {"Link target:\t%s\r\n", "リンクターゲット:\t%s\r\n"};
+const UiText LinkLine = {"Link to:\t%ls", "リンク先:\t%ls"};
+const UiText TargetLine = {"Link target:\t%ls\r\n", "リンクターゲット:\t%ls\r\n"};
 
 struct FileKindName {
     int fileKind;
@@ -56,14 +57,21 @@ const UiText& NameOfFileKind(int fileKind) {
 }
 
 // Appends one formatted line to the text, cutting at the text buffer's end.
-void AppendLine(char* text, const char* format, ...) {
-    char line[AboutTextSize];
+void AppendLine(wchar_t* text, const wchar_t* format, ...) {
+    wchar_t line[AboutTextSize];
     va_list arguments;
     va_start(arguments, format);
-    vsnprintf(line, sizeof line, format, arguments);
+    int written = _vsnwprintf(line, AboutTextSize - 1, format, arguments);
     va_end(arguments);
-    size_t used = strlen(text);
-    snprintf(text + used, AboutTextSize - used, "%s", line);
+    line[written >= 0 ? written : AboutTextSize - 1] = 0;
+    size_t used = wcslen(text);
+    wcsncat(text, line, AboutTextSize - 1 - used);
+}
+
+// Appends one stored text as it is (never taken as a format).
+void AppendText(wchar_t* text, const UiText& stored) {
+    size_t used = wcslen(text);
+    wcsncat(text, UiString(stored), AboutTextSize - 1 - used);
 }
 
 void ShowIconFrame(HWND dialog, int frame) {
@@ -76,13 +84,13 @@ BOOL InitializeAboutDialog(HWND dialog, const PluginInstance* instance) {
     SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)AboutIconFrames[0]);
     INT tabStop = AboutTabStop;
     SendDlgItemMessageA(dialog, IDC_ABOUT_PLUGIN_TEXT, EM_SETTABSTOPS, 1, (LPARAM)&tabStop);
-    SetWindowTextA(dialog, PickText(AboutTitle));
-    char text[AboutTextSize];
+    SetWindowTextW(dialog, UiString(AboutTitle));
+    wchar_t text[AboutTextSize];
     BuildPluginText(text);
-    SetDlgItemTextA(dialog, IDC_ABOUT_PLUGIN_TEXT, text);
+    SetDlgItemTextW(dialog, IDC_ABOUT_PLUGIN_TEXT, text);
     SendDlgItemMessageA(dialog, IDC_ABOUT_IMAGE_TEXT, EM_SETTABSTOPS, 1, (LPARAM)&tabStop);
     BuildImageText(text, instance);
-    SetDlgItemTextA(dialog, IDC_ABOUT_IMAGE_TEXT, text);
+    SetDlgItemTextW(dialog, IDC_ABOUT_IMAGE_TEXT, text);
     AboutFrameIndex = 0;
     SetTimer(dialog, AboutTimerId, AboutFrameMilliseconds, nullptr);
     return TRUE;
@@ -90,34 +98,42 @@ BOOL InitializeAboutDialog(HWND dialog, const PluginInstance* instance) {
 
 }  // namespace
 
-void BuildPluginText(char* textOut) {
+void BuildPluginText(wchar_t* textOut) {
     textOut[0] = 0;
-    AppendLine(textOut, "%s\r\n", EnglishTitle);
-    AppendLine(textOut, "%s", PickText(EditionLine));
-    AppendLine(textOut, PickText(VersionLine), PluginVersion);
-    AppendLine(textOut, PickText(DateLine), PluginDate);
-    AppendLine(textOut, "%s", PickText(LocationLabel));
-    char modulePath[AboutTextSize];
-    if (GetModuleFileNameA(ModuleHandle, modulePath, sizeof modulePath) != 0) {
-        AppendLine(textOut, "%s\r\n", modulePath);
+    AppendText(textOut, TitleLine);
+    AppendText(textOut, EditionLine);
+    AppendLine(textOut, UiString(VersionLine), PluginVersion);
+    AppendLine(textOut, UiString(DateLine), PluginDate);
+    AppendText(textOut, LocationLabel);
+    wchar_t modulePath[AboutTextSize];
+    if (GetModuleFileNameW(ModuleHandle, modulePath, AboutTextSize) != 0) {
+        AppendLine(textOut, L"%ls\r\n", modulePath);
     }
-    AppendLine(textOut, "%s", PickText(RightsLine));
-    AppendLine(textOut, "%s", PickText(WebLine));
+    AppendText(textOut, RightsLine);
+    AppendText(textOut, WebLine);
 }
 
-void BuildImageText(char* textOut, const PluginInstance* instance) {
+void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
+    wchar_t field[AboutTextSize];
     textOut[0] = 0;
-    AppendLine(textOut, PickText(UrlLine), instance->url);
+    AnsiToWide(field, AboutTextSize, instance->url);
+    AppendLine(textOut, UiString(UrlLine), field);
     ImageView view;
     if (GetPublishedImage(&view, instance)) {
-        AppendLine(textOut, PickText(DimensionsLine), (int)view.width, (int)view.height);
+        AppendLine(textOut, UiString(DimensionsLine), (int)view.width, (int)view.height);
     }
-    AppendLine(textOut, PickText(FileSizeLine), (unsigned)instance->dataSize);
-    AppendLine(textOut, "%s%s\r\n", PickText(TypeLabel), PickText(NameOfFileKind(LoadAcquire(&instance->fileKind))));
+    AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->dataSize);
+    AppendText(textOut, TypeLabel);
+    AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->fileKind)));
+    AppendLine(textOut, L"\r\n");
     if (instance->hasLink) {
-        AppendLine(textOut, PickText(LinkLine), instance->href);
-        AppendLine(textOut, "\r\n");
-        if (strcmp(instance->target, "_self") != 0) AppendLine(textOut, PickText(TargetLine), instance->target);
+        AnsiToWide(field, AboutTextSize, instance->href);
+        AppendLine(textOut, UiString(LinkLine), field);
+        AppendLine(textOut, L"\r\n");
+        if (strcmp(instance->target, "_self") != 0) {
+            AnsiToWide(field, AboutTextSize, instance->target);
+            AppendLine(textOut, UiString(TargetLine), field);
+        }
     }
 }
 
@@ -145,5 +161,5 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 void ShowAboutDialog(PluginInstance* instance) {
     if (instance == nullptr) return;
-    DialogBoxParamA(ModuleHandle, MAKEINTRESOURCEA(IDD_ABOUT), instance->hwnd, AboutDialogProc, (LPARAM)instance);
+    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_ABOUT), instance->hwnd, AboutDialogProc, (LPARAM)instance);
 }

@@ -17,9 +17,9 @@ enum {
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The two texts of the dialog, each into AboutTextSize bytes.
-void BuildPluginText(char* textOut);
-void BuildImageText(char* textOut, const PluginInstance* instance);
+// The two texts of the dialog, each into AboutTextSize characters.
+void BuildPluginText(wchar_t* textOut);
+void BuildImageText(wchar_t* textOut, const PluginInstance* instance);
 
 // Current animation frame, 0 to 3 (icon IDI_ABOUT_FRAME_1 + index); 0 at
 // load and whenever a dialog opens.

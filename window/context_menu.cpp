@@ -2,7 +2,6 @@
 // mouse position, and the chosen command carried out at once.
 #include "window/context_menu.h"
 
-#include <stdio.h>
 #include <string.h>
 
 #include "commands/commands.h"
@@ -63,9 +62,9 @@ struct ViewLabelRule {
     UiText format;
 };
 const ViewLabelRule ViewLabelRules[] = {
-    {true, true, {"&Refresh (%s)", "画像を再描画(&V) (%s)"}},
+    {true, true, {"&Refresh (%ls)", "画像を再描画(&V) (%ls)"}},
     {true, false, {"&Refresh", "画像を再描画(&V)"}},
-    {false, true, {"&View Image (%s)", "画像を表示(&V) (%s)"}},
+    {false, true, {"&View Image (%ls)", "画像を表示(&V) (%ls)"}},
     {false, false, {"&View Image", "画像を表示(&V)"}},
 };
 
@@ -107,15 +106,17 @@ void EscapeMenuLabel(char* text) {
     memcpy(text, escaped, used + 1);
 }
 
-void FormatViewImageLabel(char* labelOut, const PluginInstance* instance) {
+void FormatViewImageLabel(wchar_t* labelOut, const PluginInstance* instance) {
     char name[MenuLabelSize];
     FileNameFromUrl(name, instance->url);
     EscapeMenuLabel(name);
+    wchar_t wideName[MenuLabelSize];
+    AnsiToWide(wideName, MenuLabelSize, name);
     bool fullPage = instance->mode == NP_FULL;
     bool withName = name[0] != 0;
     for (const ViewLabelRule& rule : ViewLabelRules) {
         if (rule.fullPage == fullPage && rule.withName == withName) {
-            snprintf(labelOut, MenuLabelSize, PickText(rule.format), name);
+            FormatText(labelOut, MenuLabelSize, UiString(rule.format), wideName);
             return;
         }
     }
@@ -135,7 +136,7 @@ void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instanc
             continue;
         }
         row->flags = MF_STRING | (rule.greyed(instance) ? MF_GRAYED : 0) | (rule.checked(instance) ? MF_CHECKED : 0);
-        row->label = rule.id == ID_VIEW_IMAGE ? menuOut->viewLabel : PickText(rule.text);
+        row->label = rule.id == ID_VIEW_IMAGE ? menuOut->viewLabel : UiString(rule.text);
     }
 }
 
@@ -158,7 +159,7 @@ void ShowContextMenu(PluginInstance* instance, HWND window) {
     DescribeContextMenu(&description, instance);
     for (int i = 0; i < description.count; i++) {
         const MenuRow& row = description.rows[i];
-        AppendMenuA(menu, row.flags, row.id, row.label);
+        AppendMenuW(menu, row.flags, row.id, row.label);
     }
     UINT chosen = (UINT)TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y,
                                          window, nullptr);

@@ -29,13 +29,13 @@ enum {
     MenuRowLimit = 16,
 };
 
-// One entry as it is handed to AppendMenuA: flags (MF_STRING or
+// One entry as it is handed to AppendMenuW: flags (MF_STRING or
 // MF_SEPARATOR, with MF_GRAYED and MF_CHECKED), identifier and label (null
 // for a separator).
 struct MenuRow {
     UINT flags;
     UINT id;
-    const char* label;
+    const wchar_t* label;
 };
 
 // The rows in order; the view/refresh label, made from the URL, lives in
@@ -43,14 +43,15 @@ struct MenuRow {
 struct MenuDescription {
     int count;
     MenuRow rows[MenuRowLimit];
-    char viewLabel[MenuLabelSize];
+    wchar_t viewLabel[MenuLabelSize];
 };
 
 // The menu for the instance's present state in the UI language.
 void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instance);
 
-// The label of the view/refresh item into labelOut (MenuLabelSize bytes).
-void FormatViewImageLabel(char* labelOut, const PluginInstance* instance);
+// The label of the view/refresh item into labelOut (MenuLabelSize
+// characters); the file name is the URL's bytes read in the ANSI code page.
+void FormatViewImageLabel(wchar_t* labelOut, const PluginInstance* instance);
 
 // Shortens a name to 50 bytes and makes it safe as menu text, in place;
 // the text needs room for 101 bytes, since every "&" is doubled.

@@ -35,12 +35,8 @@ const char* ChooseFailureReason(int32_t reason) {
 
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record) {
     if (!LoadAcquire(&record->decodeError)) return;
-    // Converted from the stored Shift_JIS so that it reads right whatever
-    // the system code page.
     wchar_t text[256];
-    if (MultiByteToWideChar(932, 0, ChooseFailureReason(LoadAcquire(&record->failureReason)), -1, text, 256) == 0) {
-        return;
-    }
+    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->failureReason)));
     RECT line = *area;
     DrawTextW(dc, text, -1, &line, DT_WORDBREAK);
 }

@@ -23,15 +23,15 @@ const StatusText StatusTexts[] = {
     {IsLoading, {"JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"}},
 };
 
-const char* ChooseStatusText(const PluginInstance* record) {
+const wchar_t* ChooseStatusText(const PluginInstance* record) {
     int32_t loadState = LoadAcquire(&record->loadState);
     int32_t decodeError = LoadAcquire(&record->decodeError);
     for (const StatusText& row : StatusTexts) {
         if (row.applies(loadState, decodeError)) {
-            return PickText(row.text);
+            return UiString(row.text);
         }
     }
-    return "";
+    return L"";
 }
 
 void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
@@ -72,7 +72,7 @@ void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record
     Rectangle(dc, text.left, text.top, text.right, text.bottom);
     InflateRect(&text, -2, -2);
     RECT below = text;
-    below.top += DrawTextA(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
+    below.top += DrawTextW(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
     PaintFailureReason(dc, &below, record);
 }
 

@@ -147,11 +147,11 @@ TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
     instance->hasLink = 1;
     memset(instance->href, 'h', sizeof instance->href - 1);
     memset(instance->target, 't', sizeof instance->target - 1);
-    char text[AboutTextSize + 16];
-    memset(text, 'Z', sizeof text);
+    wchar_t text[AboutTextSize + 16];
+    wmemset(text, L'Z', AboutTextSize + 16);
     BuildImageText(text, instance);
-    EXPECT_LT(strlen(text), (size_t)AboutTextSize);
-    EXPECT_EQ(text[AboutTextSize], 'Z');
+    EXPECT_LT(wcslen(text), (size_t)AboutTextSize);
+    EXPECT_EQ(text[AboutTextSize], L'Z');
 }
 
 // Both text boxes set one tab stop of 60 dialog units: the text after each

@@ -161,9 +161,9 @@ TEST_F(ContextMenu, ViewItemLabelFollowsModeAndFileName) {
         PluginInstance* instance = NewTestInstance(window);
         instance->mode = labelCase.mode;
         strcpy(instance->url, labelCase.url);
-        char label[MenuLabelSize];
+        wchar_t label[MenuLabelSize];
         FormatViewImageLabel(label, instance);
-        EXPECT_STREQ(label, IsJapaneseUi() ? labelCase.japanese : labelCase.english);
+        EXPECT_EQ(std::wstring(label), StoredText(IsJapaneseUi() ? labelCase.japanese : labelCase.english));
         FreeTestInstance(instance);
     }
 }

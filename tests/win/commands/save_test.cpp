@@ -145,7 +145,8 @@ TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {
         std::vector<std::string> messages;
         EXPECT_EQ(RunModal([&] { SaveImageAs(instance); }, {AnswerPluginMessage(&messages)}), 1);
         ASSERT_EQ(messages.size(), 1u);
-        EXPECT_EQ(messages[0], "画像がロードされていないためセーブできません");
+        EXPECT_EQ(messages[0], IsJapaneseUi() ? "画像がロードされていないためセーブできません"
+                                              : "Cannot save: the image has not been loaded");
         EXPECT_EQ(FindThreadWindow("#32770", SaveDialogCaption()), nullptr);
     }
 }

@@ -74,3 +74,9 @@ std::vector<unsigned char> BitmapFileOf(const uint8_t* dib) {
     bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
     return bytes;
 }
+
+std::wstring StoredText(const char* text) {
+    wchar_t wide[4096] = L"";
+    MultiByteToWideChar(932, 0, text, -1, wide, 4096);
+    return wide;
+}

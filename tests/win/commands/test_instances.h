@@ -24,6 +24,9 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
 // The bitmap file of a PackedDib: the 14-byte file header, then the block.
 std::vector<unsigned char> BitmapFileOf(const uint8_t* dib);
 
+// A text of the tests, stored like the plug-in's (Shift_JIS), as UTF-16.
+std::wstring StoredText(const char* text);
+
 // The shared conformance file `name` as a Windows path.
 std::string ConformancePath(const char* name);
 

@@ -133,7 +133,7 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
     PluginInstance record = {};
     record.hwnd = owner;
     UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(&record, "Saved %d bytes to %s", 1234, "C:\\a.jp2");
+    ShowPluginMessage(&record, L"Saved %d bytes to %s", 1234, L"C:\\a.jp2");
     KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(Seen.owner, owner);
@@ -147,7 +147,7 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
 
 TEST(PluginMessage, NullRecordHasNoOwner) {
     UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(nullptr, "%s", "plain");
+    ShowPluginMessage(nullptr, L"%s", L"plain");
     KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(Seen.owner, nullptr);
@@ -156,10 +156,10 @@ TEST(PluginMessage, NullRecordHasNoOwner) {
 
 // An argument far longer than the text buffer is cut, not written past it.
 TEST(PluginMessage, OverlongTextIsBounded) {
-    static char longArgument[6000];
-    memset(longArgument, 'x', sizeof(longArgument) - 1);
+    static wchar_t longArgument[6000];
+    wmemset(longArgument, L'x', 6000 - 1);
     UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(nullptr, "head %s tail", longArgument);
+    ShowPluginMessage(nullptr, L"head %s tail", longArgument);
     KillTimer(nullptr, watch);
     ASSERT_EQ(Seen.found, 1);
     EXPECT_EQ(strncmp(Seen.text, "head xxxx", 9), 0);
