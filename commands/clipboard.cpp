@@ -70,7 +70,8 @@ void CopyCurrentFrame(PluginInstance* instance) {
 }
 
 void CopyImageLocation(PluginInstance* instance) {
-    CopyToClipboard(instance, instance->url, (uint32_t)strlen(instance->url) + 1, CF_TEXT);
+    const char* url = InstanceUrl(instance);
+    CopyToClipboard(instance, url, (uint32_t)strlen(url) + 1, CF_TEXT);
 }
 
 void CopyShortcut(PluginInstance* instance) {

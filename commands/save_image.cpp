@@ -107,7 +107,7 @@ void SaveImageAs(PluginInstance* instance) {
         return;
     }
     char name[MAX_PATH] = "";
-    if (instance->url[0] != 0) FileNameFromUrl(name, instance->url);
+    FileNameFromUrl(name, InstanceUrl(instance));
     wchar_t path[MAX_PATH];
     AnsiToWide(path, MAX_PATH, name);
     const SaveFilter* filter = FindSaveFilter(LoadAcquire(&instance->fileKind));

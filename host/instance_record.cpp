@@ -23,6 +23,7 @@ int GetPublishedImage(ImageView* viewOut, const PluginInstance* record) {
 }
 
 void ReleaseRecord(PluginInstance* record) {
+    free(record->url);
     free(record->data);
     free(record->dib);
     free(record->comments);

@@ -63,8 +63,10 @@ struct PluginInstance {
     int32_t hScrollShown;
     int32_t vScrollShown;
     int32_t fitToWindow;
-    // The stream (host/stream.cpp) and what its decode published.
-    char url[260];
+    // The stream (host/stream.cpp) and what its decode published. url is the
+    // stream's whole address, a heap block of the record (null before the
+    // first stream); read it through InstanceUrl.
+    char* url;
     uint8_t* data;
     int32_t dataSize;
     int32_t dataLength;
@@ -88,6 +90,8 @@ struct PluginInstance {
     int32_t modalDepth;
     int32_t destroyPending;
 };
+
+inline const char* InstanceUrl(const PluginInstance* record) { return record->url != NULL ? record->url : ""; }
 
 template <typename T>
 inline void StoreRelease(T* field, T value) {

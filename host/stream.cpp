@@ -223,7 +223,10 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (record->modalDepth > 0) {
         return NPERR_GENERIC_ERROR;
     }
-    CopyBounded(record->url, sizeof record->url, stream ? stream->url : NULL);
+    // The whole address, however long: View Image and Copy Image Location
+    // must not use a cut one. Without memory for it there is none.
+    free(record->url);
+    record->url = stream && stream->url ? _strdup(stream->url) : NULL;
     ReleaseReception(record);
     StoreRelease(&record->fileKind, (int32_t)FileKindUnclassified);
     // Each stream is judged on its own: an earlier failure says nothing

@@ -116,7 +116,7 @@ void BuildPluginText(wchar_t* textOut) {
 void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     wchar_t field[AboutTextSize];
     textOut[0] = 0;
-    AnsiToWide(field, AboutTextSize, instance->url);
+    AnsiToWide(field, AboutTextSize, InstanceUrl(instance));
     AppendLine(textOut, UiString(UrlLine), field);
     ImageView view;
     if (GetPublishedImage(&view, instance)) {

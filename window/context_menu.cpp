@@ -108,7 +108,7 @@ void EscapeMenuLabel(char* text) {
 
 void FormatViewImageLabel(wchar_t* labelOut, const PluginInstance* instance) {
     char name[MenuLabelSize];
-    FileNameFromUrl(name, instance->url);
+    FileNameFromUrl(name, InstanceUrl(instance));
     EscapeMenuLabel(name);
     wchar_t wideName[MenuLabelSize];
     AnsiToWide(wideName, MenuLabelSize, name);

@@ -57,7 +57,7 @@ class AboutDialog : public ::testing::Test {
 protected:
     void SetUp() override {
         instance = NewTestInstance(CreateOwnerWindow());
-        strcpy(instance->url, "http://images.example/p0_09.j2k");
+        SetTestUrl(instance, "http://images.example/p0_09.j2k");
     }
     void TearDown() override { FreeTestInstance(instance); }
     AboutView Show(std::function<void(HWND)> more = nullptr) {
@@ -143,7 +143,7 @@ TEST_F(AboutDialog, StillLoadingWithLinkToSelf) {
 }
 
 TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
-    memset(instance->url, 'u', sizeof instance->url - 1);
+    SetTestUrl(instance, std::string(2 * AboutTextSize, 'u'));
     instance->hasLink = 1;
     memset(instance->href, 'h', sizeof instance->href - 1);
     memset(instance->target, 't', sizeof instance->target - 1);
@@ -158,7 +158,7 @@ TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
 // label starts at the same column, 60 units from the left edge.
 TEST_F(AboutDialog, TabStopIsSixtyDialogUnits) {
     int pluginColumn = -1, imageColumn = -1, expectedColumn = -2, defaultColumn = -3;
-    strcpy(instance->url, "x");
+    SetTestUrl(instance, "x");
     Show([&](HWND dialog) {
         HWND image = GetDlgItem(dialog, IDC_ABOUT_IMAGE_TEXT);
         LRESULT origin = SendMessageA(image, EM_POSFROMCHAR, 0, 0);

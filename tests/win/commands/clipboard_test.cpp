@@ -73,18 +73,20 @@ TEST_F(Clipboard, CurrentFrameIsThePackedDibByteForByte) {
 }
 
 TEST_F(Clipboard, AddressesAreTextWithTheirTerminator) {
-    strcpy(instance->url, "http://images.example/a.jp2");
+    // The whole address, however long.
+    std::string address = "http://images.example/" + std::string(2000, 'a') + ".jp2";
+    SetTestUrl(instance, address);
     strcpy(instance->href, "http://link.example/target page.html");
     instance->hasLink = 1;
     RunMenuCommand(instance, ID_COPY_IMAGE_LOCATION);
-    ClipboardBytes url = ReadClipboard(CF_TEXT, sizeof "http://images.example/a.jp2");
-    EXPECT_EQ(std::string(url.bytes.begin(), url.bytes.end()), std::string("http://images.example/a.jp2", 28));
+    ClipboardBytes url = ReadClipboard(CF_TEXT, address.size() + 1);
+    EXPECT_EQ(std::string(url.bytes.begin(), url.bytes.end()), std::string(address.c_str(), address.size() + 1));
     RunMenuCommand(instance, ID_COPY_SHORTCUT);
     ClipboardBytes href = ReadClipboard(CF_TEXT, strlen(instance->href) + 1);
     EXPECT_EQ(std::string(href.bytes.begin(), href.bytes.end()), std::string(instance->href, strlen(instance->href) + 1));
 
     // An empty address is still copied, as a lone terminator.
-    instance->url[0] = 0;
+    SetTestUrl(instance, "");
     RunMenuCommand(instance, ID_COPY_IMAGE_LOCATION);
     ClipboardBytes empty = ReadClipboard(CF_TEXT, 1);
     ASSERT_TRUE(empty.present);
@@ -124,7 +126,7 @@ DWORD WINAPI HoldClipboard(void* context) {
 
 TEST_F(Clipboard, ClipboardHeldByAnotherWindowIsReported) {
     PutMarkerText("kept");
-    strcpy(instance->url, "http://images.example/a.jp2");
+    SetTestUrl(instance, "http://images.example/a.jp2");
     ClipboardHolder holder = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
     HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
     WaitForSingleObject(holder.opened, 5000);

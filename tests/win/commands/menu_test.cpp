@@ -89,7 +89,7 @@ PluginInstance* InstanceIn(const MenuState& state, HWND window) {
     instance->mode = state.mode;
     instance->hasLink = state.hasLink;
     strcpy(instance->href, "http://link.example/next.html");
-    strcpy(instance->url, "http://images.example/dir/photo.jp2");
+    SetTestUrl(instance, "http://images.example/dir/photo.jp2");
     instance->loadState = state.loadState;
     instance->decodeError = state.decodeError;
     instance->fitToWindow = state.fitToWindow;
@@ -160,7 +160,7 @@ TEST_F(ContextMenu, ViewItemLabelFollowsModeAndFileName) {
         SCOPED_TRACE(labelCase.url);
         PluginInstance* instance = NewTestInstance(window);
         instance->mode = labelCase.mode;
-        strcpy(instance->url, labelCase.url);
+        SetTestUrl(instance, labelCase.url);
         wchar_t label[MenuLabelSize];
         FormatViewImageLabel(label, instance);
         EXPECT_EQ(std::wstring(label), StoredText(IsJapaneseUi() ? labelCase.japanese : labelCase.english));
@@ -264,7 +264,7 @@ TEST_F(ContextMenu, BrowserCommandsAskForTheRightAddressAndTarget) {
     // Before a stream has begun there is no address, and the link commands
     // wait for it too.
     RequestedUrls.clear();
-    instance->url[0] = 0;
+    SetTestUrl(instance, "");
     for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW}) RunMenuCommand(instance, id);
     EXPECT_TRUE(RequestedUrls.empty());
     BrowserFuncs = previous;

@@ -32,8 +32,14 @@ PluginInstance* NewTestInstance(HWND window) {
     return instance;
 }
 
+void SetTestUrl(PluginInstance* instance, const std::string& url) {
+    free(instance->url);
+    instance->url = _strdup(url.c_str());
+}
+
 void FreeTestInstance(PluginInstance* instance) {
     if (instance == nullptr) return;
+    free(instance->url);
     free(instance->data);
     free(instance->dib);
     free(instance->comments);
@@ -54,7 +60,7 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
     instance->data = (uint8_t*)malloc(bytes.size());
     memcpy(instance->data, bytes.data(), bytes.size());
     instance->dataSize = instance->dataLength = instance->dataCapacity = (int32_t)bytes.size();
-    snprintf(instance->url, sizeof instance->url, "http://images.example/conformance/%s", urlName);
+    SetTestUrl(instance, std::string("http://images.example/conformance/") + urlName);
     instance->fileKind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
     uint8_t* dib = nullptr;
     if (!DecodeToPackedDib(&dib, instance->data, instance->dataSize)) return false;

@@ -14,6 +14,8 @@
 // A zero-filled instance as NPP_New leaves it, attached to `window`.
 PluginInstance* NewTestInstance(HWND window);
 void FreeTestInstance(PluginInstance* instance);
+// Gives the instance the address its stream would have had.
+void SetTestUrl(PluginInstance* instance, const std::string& url);
 
 // Fills the instance as a complete stream of the conformance file `name`
 // and its decode leave it: data, kind, image, comments, loadState 3.

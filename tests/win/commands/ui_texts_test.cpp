@@ -84,7 +84,7 @@ TEST_F(UiTexts, MenuItems) {
     instance->mode = NP_FULL;
     instance->hasLink = 1;
     instance->loadState = LoadStateEnded;
-    strcpy(instance->url, "http://images.example/photo.jp2");
+    SetTestUrl(instance, "http://images.example/photo.jp2");
     const std::vector<Expected> expected = {
         {L"&Open This Link", L"リンクを開く(&O)"},
         {L"Open This Link by &New Window", L"リンクを新しいウインドウで開く(&N)"},

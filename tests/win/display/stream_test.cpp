@@ -4,6 +4,7 @@
 // at once.
 #include <gtest/gtest.h>
 
+#include "commands/commands.h"
 #include "decode/jpeg2000.h"
 #include "display_support.h"
 #include "window/display.h"
@@ -79,6 +80,28 @@ TEST(Stream, AnnouncedLengthIsTrustedOnlyUpToABound) {
     ASSERT_TRUE(WaitForDecode(&element));
     ASSERT_NE(nullptr, RecordOf(&element)->dib);
     EXPECT_EQ(64, RecordOf(&element)->dibHeader->biWidth);
+    DestroyElement(&element);
+}
+
+// View Image uses the stream's whole address, however long it is (the copy
+// of the address is checked with the clipboard tests).
+TEST(Stream, KeepsTheWholeAddressForViewImage) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    std::string url = "http://example.com/" + std::string(2000 - 23, 'a') + ".jp2";
+    ASSERT_EQ(2000u, url.size());
+    NPStream stream = {};
+    stream.url = url.c_str();
+    uint16_t type = 0;
+    char mime[] = "image/jp2";
+    ASSERT_EQ(NPERR_NO_ERROR, NPP_NewStream(&element.npp, mime, &stream, 0, &type));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(url, InstanceUrl(record));
+    Browser.urls.clear();
+    ViewImage(record);
+    ASSERT_EQ(1u, Browser.urls.size());
+    EXPECT_EQ(url, Browser.urls[0]);
     DestroyElement(&element);
 }
 
