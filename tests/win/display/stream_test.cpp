@@ -3,6 +3,7 @@
 // decodes and their reasons, second streams, printing, and several decodes
 // at once.
 #include <gtest/gtest.h>
+#include <string.h>
 
 #include "commands/commands.h"
 #include "decode/jpeg2000.h"
@@ -376,9 +377,21 @@ namespace {
 
 std::string MessageBoxText;
 
-// Reads and closes the warning box that the plug-in shows on this thread.
+BOOL CALLBACK FindThreadDialog(HWND window, LPARAM found) {
+    char className[16] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") != 0) {
+        return TRUE;
+    }
+    *(HWND*)found = window;
+    return FALSE;
+}
+
+// Reads and closes the warning box that the plug-in shows on this thread
+// (never a dialog of another test program on the same desktop).
 void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = FindWindowA("#32770", NULL);
+    HWND box = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), FindThreadDialog, (LPARAM)&box);
     if (!box) {
         return;
     }
