@@ -69,7 +69,16 @@ target_include_directories(plugin_resources PRIVATE ${CMAKE_SOURCE_DIR}/resource
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/npkavrel.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/dialogs.rc;${CMAKE_SOURCE_DIR}/resources/resource_ids.h")
 
-add_library(npkavrel SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${CMAKE_SOURCE_DIR}/host/npkavrel.def)
+# The .def names the i686 stdcall symbols (name@bytes); x86-64 has one
+# calling convention and no decoration, so its copy drops the "= name@N".
+set(NPKAVREL_DEF ${CMAKE_SOURCE_DIR}/host/npkavrel.def)
+if(NOT WINDOWS_ARCH STREQUAL "i686")
+    file(READ ${NPKAVREL_DEF} defText)
+    string(REGEX REPLACE " = [A-Za-z_]+@[0-9]+" "" defText "${defText}")
+    set(NPKAVREL_DEF ${CMAKE_BINARY_DIR}/npkavrel.def)
+    file(WRITE ${NPKAVREL_DEF} "${defText}")
+endif()
+add_library(npkavrel SHARED ${CMAKE_SOURCE_DIR}/host/dll_main.cpp ${NPKAVREL_DEF})
 set_target_properties(npkavrel PROPERTIES PREFIX "" OUTPUT_NAME npkavrel)
 # Every object of plugin_core goes in, whether or not the entry file names it.
 target_link_libraries(npkavrel PRIVATE -Wl,--whole-archive plugin_core -Wl,--no-whole-archive
@@ -79,6 +88,12 @@ target_link_options(npkavrel PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 
 # --- Test browser.
 add_subdirectory(tools/testbrowser)
+
+# --- Installer of both architectures (needs Debian's nsis).
+find_program(MAKENSIS makensis)
+if(WINDOWS_ARCH STREQUAL "i686" AND MAKENSIS)
+    add_subdirectory(installer)
+endif()
 
 # add_wine_test(NAME name SOURCES file... [LIBS lib...] [JAPANESE])
 # A GoogleTest program run by CTest through tools/wine-run.sh; JAPANESE runs

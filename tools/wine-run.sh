@@ -24,7 +24,18 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree=d;mshtml=d}"
-export WINEARCH=win32
+# A 64-bit program needs a 64-bit prefix (which runs 32-bit programs too);
+# a prefix made of either kind keeps it, so the choice matters only once.
+if [ -z "${WINEARCH:-}" ]; then
+    WINEARCH=win32
+    # PE header: "PE\0\0" at the offset stored at 0x3C, machine 0x8664 after it.
+    if [ -f "$program" ]; then
+        pe=$(od -An -tu4 -j60 -N4 "$program" 2>/dev/null | tr -d ' ')
+        machine=$(od -An -tx2 -j$((${pe:-0} + 4)) -N2 "$program" 2>/dev/null | tr -d ' ')
+        [ "$machine" = 8664 ] && WINEARCH=win64
+    fi
+fi
+export WINEARCH
 
 # Settings of the prefix; a prefix made with another list gets them again.
 #  - Managed=N: without a window manager on Xvfb, Wine waits 2 s for every

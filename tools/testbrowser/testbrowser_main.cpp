@@ -1,7 +1,8 @@
-// testbrowser.exe: loads a plug-in DLL as a browser of the given version and
-// user agent and, given a document, shows it: a JPEG 2000 file as a full
-// page or an HTML page's <embed> elements, interactively, or headless with
-// screenshots. Without a document it only initialises and shuts down.
+// testbrowser.exe: loads a plug-in DLL (given, or found as a browser finds
+// it) as a browser of the given version and user agent and, given a
+// document, shows it: a JPEG 2000 file as a full page or an HTML page's
+// <embed> elements, interactively, or headless with screenshots. Without a
+// document it only initialises and shuts down.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,9 +11,12 @@
 
 #include "browser.h"
 #include "browser_page.h"
+#include "plugin_finder.h"
 
 static const char Usage[] =
     "usage: testbrowser [--host MODE] [--version N] [--user-agent TEXT] plugin.dll [DOCUMENT]\n"
+    "       testbrowser [options] DOCUMENT   (the plug-in found as a browser finds it:\n"
+    "         HKCU/HKLM Software\\MozillaPlugins\\*\\Path, %APPDATA%\\Mozilla\\plugins, .\\plugins)\n"
     "  DOCUMENT: a .jp2/.j2k/... file (full page) or an .html page with <embed>/<object> elements\n"
     "  --host plain|uxp-inproc|uxp-oop|uxp   the browser imitated (plain; uxp = uxp-oop)\n"
     "  --hang-ms N         report a plug-in call running longer as a hang (11000)\n"
@@ -47,6 +51,11 @@ struct Options {
     int waitMs;
     StreamOptions stream;
 };
+
+static int IsDllPath(const char* text) {
+    size_t length = strlen(text);
+    return length > 4 && _stricmp(text + length - 4, ".dll") == 0;
+}
 
 static int ParseSize(const char* text, int* width, int* height) {
     return sscanf(text, "%dx%d", width, height) == 2 && *width > 0 && *height > 0;
@@ -113,7 +122,7 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             o->waitMs = atoi(argv[++i]);
         } else if (a[0] == '-') {
             return 0;
-        } else if (!o->dllPath) {
+        } else if (!o->dllPath && !o->document && IsDllPath(a)) {
             o->dllPath = a;
         } else if (!o->document) {
             o->document = a;
@@ -121,7 +130,23 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             return 0;
         }
     }
-    return o->dllPath != nullptr;
+    return o->dllPath != nullptr || o->document != nullptr;
+}
+
+// Without a DLL named, the one a browser would pick for the document; says
+// which and why, or that no plug-in handles it.
+static int FindPluginForDocument(const char* document, std::string* dllPath) {
+    std::vector<FoundPlugin> plugins = FindPlugins();
+    PluginChoice choice = ChoosePluginForDocument(plugins, document);
+    if (choice.plugin == nullptr) {
+        printf("no plug-in handles %s (%s; %u plug-in(s) found)\n", choice.wanted.c_str(), document,
+               (unsigned)plugins.size());
+        return 0;
+    }
+    printf("plug-in for %s: %s (from %s)\n", choice.type.c_str(), choice.plugin->path.c_str(),
+           choice.plugin->origin.c_str());
+    *dllPath = choice.plugin->path;
+    return 1;
 }
 
 static PageInstance* ElementAt(int index) {
@@ -180,6 +205,14 @@ int main(int argc, char** argv) {
         fputs(Usage, stderr);
         return 2;
     }
+    std::string foundDll;
+    if (!options.dllPath) {
+        if (!FindPluginForDocument(options.document, &foundDll)) {
+            return 3;
+        }
+        options.dllPath = foundDll.c_str();
+    }
+    fflush(stdout);
     static Browser browser;
     InitializeBrowser(&browser, options.version, options.userAgent);
     SetHostMode(&browser, options.host);

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Checks the built DLL's PE header, export table and imports with objdump:
-# a PE32 i386 DLL exporting exactly the three NPAPI entry points by name and
-# importing only system libraries.
-# Usage: check_dll.sh OBJDUMP DLL
+# a DLL of the given format (PE32 i386 or PE32+ x86-64) exporting exactly the
+# three NPAPI entry points by name and importing only system libraries.
+# Usage: check_dll.sh OBJDUMP DLL [pei-i386|pei-x86-64]
 set -uo pipefail
 objdump="$1"
 dll="$2"
+format="${3:-pei-i386}"
 dump="$("$objdump" -p "$dll")" || { echo "objdump failed on $dll"; exit 1; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
-grep -q 'file format pei-i386' <<<"$dump" || fail "not a PE32 i386 image"
+grep -q "file format $format\$" <<<"$dump" || fail "not a $format image"
 # Characteristics bit 0x2000 marks a DLL.
 characteristics=$(sed -nE 's/^Characteristics[[:space:]]+0x([0-9a-f]+).*/\1/p' <<<"$dump" | head -n1)
 (( (16#${characteristics:-0} & 0x2000) != 0 )) || fail "image is not marked as a DLL"
@@ -26,5 +27,5 @@ for name in $imports; do
     [[ "$name" =~ $allowed ]] || fail "imports non-system library $name"
 done
 
-[ "$failures" = 0 ] && echo "npkavrel.dll: PE32 i386 DLL, exports: $(echo $exports), imports: $(echo $imports)"
+[ "$failures" = 0 ] && echo "npkavrel.dll: $format DLL, exports: $(echo $exports), imports: $(echo $imports)"
 exit $((failures > 0))
