@@ -6,8 +6,8 @@ what=${1:-all}
 
 native=(cmake ninja-build g++ pkg-config libopenjp2-7-dev liblcms2-dev googletest libgtest-dev
         clang libclang-rt-14-dev python3)
-windows=(g++-mingw-w64-i686 mingw-w64-tools wine wine32 xvfb xauth dpkg-dev locales
-         fonts-ipafont-gothic imagemagick)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32 wine64 nsis
+         xvfb xauth dpkg-dev locales fonts-ipafont-gothic imagemagick)
 
 want=("${native[@]}")
 [ "$what" = native ] || want+=("${windows[@]}")

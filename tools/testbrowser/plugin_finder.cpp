@@ -57,7 +57,8 @@ void AddFolder(std::vector<PluginFolder>* folders, std::string path, const std::
     while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) {
         path.pop_back();
     }
-    if (!path.empty() && !IsFolder(path)) {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         path = ParentFolder(path);  // a Path naming the DLL itself
     }
     if (path.empty() || !IsFolder(path)) {
@@ -269,7 +270,7 @@ PluginChoice ChoosePluginForDocument(const std::vector<FoundPlugin>& plugins, co
     if (!ReadWholeText(documentPath, &html)) {
         return {nullptr, "", "an unreadable page"};
     }
-    PluginChoice first = {nullptr, "", "a page without <embed> elements"};
+    PluginChoice none = {nullptr, "", ""};
     std::vector<EmbedElement> elements = ParseEmbedElements(html);
     for (size_t i = 0; i < elements.size(); i++) {
         std::string typeAttribute;
@@ -282,9 +283,12 @@ PluginChoice ChoosePluginForDocument(const std::vector<FoundPlugin>& plugins, co
         if (choice.plugin != nullptr) {
             return choice;
         }
-        if (i == 0) {
-            first = choice;
+        if (none.wanted.find(choice.wanted) == std::string::npos) {
+            none.wanted += (none.wanted.empty() ? "" : " or ") + choice.wanted;
         }
     }
-    return first;
+    if (none.wanted.empty()) {
+        none.wanted = "a page without <embed> elements";
+    }
+    return none;
 }

@@ -50,7 +50,7 @@ std::vector<FoundPlugin> FindPlugins();
 // <embed> with a type attribute is matched by type, otherwise by the
 // extension of its src; the first element a plug-in handles decides. A
 // full-page file is matched by its extension. Without a match, plugin is
-// null and wanted says what no plug-in handles ("image/png", ".txt files").
+// null and wanted says what no plug-in handles (".jp2 files or image/jp2").
 struct PluginChoice {
     const FoundPlugin* plugin;
     std::string type;
