@@ -21,6 +21,7 @@ build="${NPKAVREL_BUILD_DIR:-$repo/build/win}"
 bash "$repo/tools/install-deps.sh" windows >&2
 cd "$repo"
 if [ ! -f "$build/build.ninja" ]; then
+    mkdir -p "$(dirname "$build")"
     cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
         >"$build.configure.log" 2>&1 || { cat "$build.configure.log" >&2; exit 1; }
 fi
