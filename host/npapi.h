@@ -1,6 +1,7 @@
 // The NPAPI types, tables and constants this plug-in exchanges with a browser,
 // declared from the public NPAPI documentation so that their layout matches
-// what Windows browsers pass (32-bit, default packing).
+// what Windows browsers pass (default packing; pointer-sized fields follow
+// the build, 32- or 64-bit).
 #ifndef HOST_NPAPI_H
 #define HOST_NPAPI_H
 

@@ -56,21 +56,6 @@ std::string MimeTypeOf(const std::string& path) {
     return "image/jp2";
 }
 
-int ReadWholeFile(const std::string& path, std::string* bytes) {
-    bytes->clear();
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) {
-        return 0;
-    }
-    char chunk[65536];
-    size_t count;
-    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes->append(chunk, count);
-    }
-    fclose(file);
-    return 1;
-}
-
 std::string FileUrl(const std::string& path) {
     std::string url = "file:///";
     for (char c : path) {

@@ -1,7 +1,8 @@
-// HTML <embed> and <object> extraction and URL-to-path resolution for the test browser.
+// HTML <embed> and <object> extraction, URL-to-path resolution and file reading for the test browser.
 #include "page.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -160,4 +161,19 @@ std::string ResolveLocalPath(const std::string& url, const std::string& basePath
     }
     size_t folderEnd = basePath.find_last_of("\\/");
     return folderEnd == std::string::npos ? path : basePath.substr(0, folderEnd + 1) + path;
+}
+
+int ReadWholeFile(const std::string& path, std::string* bytes) {
+    bytes->clear();
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        return 0;
+    }
+    char chunk[65536];
+    size_t count;
+    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
+        bytes->append(chunk, count);
+    }
+    fclose(file);
+    return 1;
 }

@@ -34,4 +34,7 @@ int IsHtmlPath(const std::string& path);
 // folder of basePath; "" for URLs of other schemes (http:, ftp:, ...).
 std::string ResolveLocalPath(const std::string& url, const std::string& basePath);
 
+// The whole file into *bytes; 0 when it cannot be read.
+int ReadWholeFile(const std::string& path, std::string* bytes);
+
 #endif

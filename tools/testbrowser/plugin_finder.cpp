@@ -136,20 +136,6 @@ PluginChoice ChooseByExtension(const std::vector<FoundPlugin>& plugins, const st
     return {nullptr, "", extension.empty() ? "files without an extension" : "." + extension + " files"};
 }
 
-int ReadWholeText(const std::string& path, std::string* text) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        return 0;
-    }
-    char buffer[65536];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text->append(buffer, count);
-    }
-    fclose(file);
-    return 1;
-}
-
 }  // namespace
 
 std::vector<PluginFolder> PluginSearchFolders() {
@@ -267,7 +253,7 @@ PluginChoice ChoosePluginForDocument(const std::vector<FoundPlugin>& plugins, co
         return ChooseByExtension(plugins, ExtensionOf(documentPath));
     }
     std::string html;
-    if (!ReadWholeText(documentPath, &html)) {
+    if (!ReadWholeFile(documentPath, &html)) {
         return {nullptr, "", "an unreadable page"};
     }
     PluginChoice none = {nullptr, "", ""};
