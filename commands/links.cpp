@@ -11,5 +11,5 @@ void OpenLink(PluginInstance* instance) {
 }
 
 void OpenLinkInNewWindow(PluginInstance* instance) {
-    if (InstanceUrl(instance)[0] != 0) NPN_GetURL(instance->npp, instance->href, "_blank");
+    if (InstanceUrl(instance)[0] != 0) OpenUrlForUser(instance->npp, instance->href, "_blank");
 }

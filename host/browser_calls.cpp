@@ -1,5 +1,7 @@
-// The plug-in's two calls into the browser, through the table the browser
+// The plug-in's calls into the browser, through the table the browser
 // handed to NP_Initialize.
+#include <stddef.h>
+
 #include "host/host_internal.h"
 
 // After NP_Shutdown (or before NP_Initialize) there is no browser to ask;
@@ -18,4 +20,31 @@ NPError NPN_GetURL(NPP instance, const char* url, const char* target) {
         return NPERR_GENERIC_ERROR;
     }
     return BrowserFuncs->geturl(instance, url, target);
+}
+
+// The pair exists from minor version 16 on, in a table long enough to
+// hold it.
+static int HasPopupState() {
+    return BrowserFuncs != nullptr && (BrowserFuncs->version & 0xFF) >= NPVERS_HAS_POPUPS_ENABLED_STATE &&
+           BrowserFuncs->size >= offsetof(NPNetscapeFuncs, poppopupsenabledstate) + sizeof(void*) &&
+           BrowserFuncs->pushpopupsenabledstate != nullptr && BrowserFuncs->poppopupsenabledstate != nullptr;
+}
+
+void NPN_PushPopupsEnabledState(NPP instance, NPBool enabled) {
+    if (HasPopupState()) {
+        BrowserFuncs->pushpopupsenabledstate(instance, enabled);
+    }
+}
+
+void NPN_PopPopupsEnabledState(NPP instance) {
+    if (HasPopupState()) {
+        BrowserFuncs->poppopupsenabledstate(instance);
+    }
+}
+
+NPError OpenUrlForUser(NPP instance, const char* url, const char* target) {
+    NPN_PushPopupsEnabledState(instance, 1);
+    NPError result = NPN_GetURL(instance, url, target);
+    NPN_PopPopupsEnabledState(instance);
+    return result;
 }

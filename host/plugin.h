@@ -89,6 +89,13 @@ struct PluginInstance {
     // then lives until the outermost loop has returned.
     int32_t modalDepth;
     int32_t destroyPending;
+    // UI-thread only: the left button went down on a link (it is followed
+    // when the button comes up), and the block a failed buffer growth was
+    // for, reported from the window procedure once NPP_Write has returned.
+    int32_t linkPressed;
+    int32_t failedOffset;
+    int32_t failedLength;
+    void* failedBuffer;
 };
 
 inline const char* InstanceUrl(const PluginInstance* record) { return record->url != NULL ? record->url : ""; }
@@ -117,6 +124,14 @@ int GetPublishedImage(ImageView* viewOut, const PluginInstance* record);
 // The message the decode thread posts to the attached window when its result
 // is published; the UI thread then updates the scroll bars and repaints.
 UINT DecodeFinishedMessage();
+
+// The message a failed buffer growth posts to the attached window; the UI
+// thread then shows the warning outside any browser call.
+UINT AllocationFailedMessage();
+// The warning for the failed growth, shown by the window procedure. The
+// browser may destroy the instance while the box is up: callers must not
+// touch the record after it.
+void WarnAllocationFailed(PluginInstance* record);
 
 // Process-wide state, set at load and by the entry points only.
 extern HINSTANCE ModuleHandle;
@@ -183,6 +198,13 @@ bool EqualsIgnoringAsciiCase(const char* left, const char* right);
 
 const char* NPN_UserAgent(NPP instance);
 NPError NPN_GetURL(NPP instance, const char* url, const char* target);
+// The popup-state pair; nothing happens with a browser that lacks it.
+void NPN_PushPopupsEnabledState(NPP instance, NPBool enabled);
+void NPN_PopPopupsEnabledState(NPP instance);
+// NPN_GetURL for something the user asked for (a click, a menu command):
+// browsers block windows a plug-in opens outside such moments unless the
+// call is wrapped in the popup-state pair.
+NPError OpenUrlForUser(NPP instance, const char* url, const char* target);
 
 // Bracket every piece of UI-thread work that runs a modal loop and uses the
 // record afterwards. EndModalUse releases the record when NPP_Destroy came

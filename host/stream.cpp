@@ -60,8 +60,10 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
 }
 
 // Grows the buffer to the next 128 KiB step strictly above end; on failure
-// drops the buffer, tells the user and returns 0. The browser may destroy the
-// instance while the message box is up, so the record is left alone after it.
+// drops the buffer, returns 0 and has the window tell the user once the
+// browser's call has returned: a message box inside NPP_Write would hold the
+// browser (and its hang watchdog) until the user answers. Without a window
+// there is nobody to tell; the stream just stops.
 int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
     if (end <= INT32_MAX - GrowthStep) {
         int32_t capacity = (end / GrowthStep + 1) * GrowthStep;
@@ -78,9 +80,12 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     record->dataCapacity = 0;
     record->dataSize = 0;
     StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
-    BeginModalUse(record);
-    ShowPluginMessage(record, UiString(OutOfMemoryFormat), offset, len, buffer);
-    EndModalUse(record);
+    record->failedOffset = offset;
+    record->failedLength = len;
+    record->failedBuffer = buffer;
+    if (record->hwnd) {
+        PostMessageA(record->hwnd, AllocationFailedMessage(), 0, 0);
+    }
     return 0;
 }
 
@@ -156,15 +161,31 @@ void PublishDecodeResult(PluginInstance* record) {
 
 }  // namespace
 
-UINT DecodeFinishedMessage() {
-    // Registered once; both threads may race to store the same value.
-    static UINT message = 0;
-    UINT value = LoadAcquire(&message);
+// Registered once; both threads may race to store the same value.
+static UINT RegisteredMessage(UINT* slot, const char* name) {
+    UINT value = LoadAcquire(slot);
     if (value == 0) {
-        value = RegisterWindowMessageA("npkavrel decode finished");
-        StoreRelease(&message, value);
+        value = RegisterWindowMessageA(name);
+        StoreRelease(slot, value);
     }
     return value;
+}
+
+UINT DecodeFinishedMessage() {
+    static UINT message = 0;
+    return RegisteredMessage(&message, "npkavrel decode finished");
+}
+
+void WarnAllocationFailed(PluginInstance* record) {
+    BeginModalUse(record);
+    ShowPluginMessage(record, UiString(OutOfMemoryFormat), record->failedOffset, record->failedLength,
+                      record->failedBuffer);
+    EndModalUse(record);
+}
+
+UINT AllocationFailedMessage() {
+    static UINT message = 0;
+    return RegisteredMessage(&message, "npkavrel allocation failed");
 }
 
 void DecodeThreadMain(DecodeThreadBlock* block) {
@@ -218,9 +239,13 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
         return NPERR_GENERIC_ERROR;
     }
-    // Likewise while a menu or dialog of this instance is open: the About
-    // and comments dialogs read the image and the comments until they close.
-    if (record->modalDepth > 0) {
+    // Likewise a later stream while a menu or dialog of this instance is
+    // open: the About and comments dialogs read the image and the comments
+    // until they close, and the menu's command runs on what it was built
+    // for. The first stream is taken: browsers open it from their event
+    // loop after the instance exists, so it can arrive inside any of these
+    // loops, and a refused stream is never offered again.
+    if (record->modalDepth > 0 && LoadAcquire(&record->loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location

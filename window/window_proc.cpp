@@ -7,19 +7,31 @@
 namespace {
 
 const char PropertyName[] = "pdata";
+// Set while PluginWindowProc is in the window's chain: the procedure it
+// passes messages on to, also once no record is attached.
+const char PreviousProcProperty[] = "npkavrel previous procedure";
 
 // The browser's procedure, or the default one when there is none to call
 // (a window subclassed twice by this plug-in must not call itself forever).
-LRESULT PassOn(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC previous = record->prevWndProc;
+LRESULT PassOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!previous || previous == &PluginWindowProc) {
         return DefWindowProcA(window, message, wParam, lParam);
     }
     return CallWindowProcA(previous, window, message, wParam, lParam);
 }
 
+LRESULT PassOn(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return PassOn(record->prevWndProc, window, message, wParam, lParam);
+}
+
+// A window whose chain still holds PluginWindowProc from an earlier
+// attachment (left there under a host's subclass) is not subclassed again:
+// the host's procedure calls ours, and ours would call the host's again.
 void Attach(PluginInstance* record, HWND window) {
-    record->prevWndProc = (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
+    WNDPROC inChain = (WNDPROC)GetPropA(window, PreviousProcProperty);
+    record->prevWndProc =
+        inChain ? inChain : (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
+    SetPropA(window, PreviousProcProperty, (HANDLE)record->prevWndProc);
     StoreRelease(&record->hwnd, window);
     SetPropA(window, PropertyName, record);
     // Pairs with the fence in the decode thread: a decode that finishes now
@@ -31,10 +43,17 @@ void Attach(PluginInstance* record, HWND window) {
     UpdateWindow(window);
 }
 
-// The property goes with the procedure: a window left behind keeps no
-// pointer to a record that may be freed later.
+// The record property always goes: a window left behind keeps no pointer to
+// a record that may be freed later. The saved procedure goes back only while
+// ours is on top: a host that subclassed the window after us (the UXP
+// browsers do after every NPP_SetWindow) would otherwise be cut out of the
+// chain, and would later write our procedure back itself. Left in the chain,
+// ours passes everything on to the procedure it replaced.
 void Detach(PluginInstance* record) {
-    SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
+    if (GetWindowLongPtrA(record->hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
+        SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
+        RemovePropA(record->hwnd, PreviousProcProperty);
+    }
     RemovePropA(record->hwnd, PropertyName);
     record->prevWndProc = NULL;
     StoreRelease(&record->hwnd, (HWND)NULL);
@@ -96,10 +115,24 @@ LRESULT OnScroll(PluginInstance* record, UINT message, WPARAM wParam) {
     return 0;
 }
 
+// A click is a press and a release on the link; browsers let a plug-in open
+// a window around the release, or when it says the user asked.
 LRESULT OnLeftButtonDown(PluginInstance* record) {
-    if (record->hasLink) {
-        NPN_GetURL(record->npp, record->href, record->target);
+    record->linkPressed = record->hasLink;
+    return 0;
+}
+
+LRESULT OnLeftButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
+    if (!record->linkPressed) {
+        return PassOn(record, window, WM_LBUTTONUP, wParam, lParam);
     }
+    record->linkPressed = 0;
+    OpenUrlForUser(record->npp, record->href, record->target);
+    return 0;
+}
+
+LRESULT OnAllocationFailed(PluginInstance* record) {
+    WarnAllocationFailed(record);
     return 0;
 }
 
@@ -121,10 +154,13 @@ void AttachWindow(PluginInstance* record, HWND window) {
 LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     PluginInstance* record = (PluginInstance*)GetPropA(window, PropertyName);
     if (!record) {
-        return DefWindowProcA(window, message, wParam, lParam);
+        return PassOn((WNDPROC)GetPropA(window, PreviousProcProperty), window, message, wParam, lParam);
     }
     if (message == DecodeFinishedMessage()) {
         return OnDecodeFinished(record, window);
+    }
+    if (message == AllocationFailedMessage()) {
+        return OnAllocationFailed(record);
     }
     switch (message) {
     case WM_SIZE: return OnSize(record, window);
@@ -136,6 +172,7 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_HSCROLL:
     case WM_VSCROLL: return OnScroll(record, message, wParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(record);
+    case WM_LBUTTONUP: return OnLeftButtonUp(record, window, wParam, lParam);
     default: return PassOn(record, window, message, wParam, lParam);
     }
 }

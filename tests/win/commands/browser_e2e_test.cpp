@@ -312,4 +312,49 @@ TEST_F(BrowserCommands, CallsArriveInsideTheAboutDialog) {
     EXPECT_TRUE(OpenFrames().empty());
 }
 
+// A warning must not hold up the browser's call: the plug-in returns from
+// NPP_Write at once and shows the box from its window afterwards (the
+// watchdog counts a call still running after 200 ms as a hang).
+TEST_F(BrowserCommands, OutOfMemoryWarningComesAfterTheWriteReturns) {
+    StreamOptions held = DefaultStreamOptions();
+    held.held = 1;
+    HWND image = Open("p0_09.j2k", 300, 200, held);
+    ASSERT_NE(image, nullptr);
+    NPP npp = &frame->instances[0]->npp;
+    NPStream stream = {};
+    stream.url = "file:///far.j2k";
+    uint16_t type = 0;
+    char mime[] = "image/x-jpeg2000";
+    ASSERT_EQ(browser.pluginFuncs.newstream(npp, mime, &stream, 0, &type), NPERR_NO_ERROR);
+    std::vector<std::string> texts;
+    DWORD seenAt = 0;
+    bool done = false;
+    UiStep answerLate = [&]() {
+        HWND box = FindThreadWindow("#32770", nullptr, MessageBoxTextId);
+        if (box == nullptr) return false;
+        if (seenAt == 0) seenAt = GetTickCount();
+        if (GetTickCount() - seenAt < 500) return false;
+        texts.push_back(DialogItemText(box, MessageBoxTextId));
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+    char bytes[10] = {};
+    int32_t written = 0;
+    browser.hangMs = 200;
+    RunModal(
+        [&] {
+            {
+                PluginCall call(&browser, "NPP_Write");
+                written = browser.pluginFuncs.write(npp, &stream, INT32_MAX - 100, sizeof bytes, bytes);
+            }
+            for (DWORD start = GetTickCount(); !done && GetTickCount() - start < 8000;) WaitUntilQuiet(0, 20);
+        },
+        {answerLate, [&]() { return done = true; }});
+    browser.hangMs = 11000;
+    EXPECT_EQ(written, -1);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].find("Cannot allocate memory for image (2147483547, 10, "), 0u) << texts[0];
+    browser.pluginFuncs.destroystream(npp, &stream, NPRES_NETWORK_ERR);
+}
+
 }  // namespace

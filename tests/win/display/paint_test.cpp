@@ -206,16 +206,23 @@ TEST(LinkClick, OpensHrefInTargetAndIsNeverPassedOn) {
     Browser.urls.clear();
     Browser.targets.clear();
     PassedOnMessages.clear();
-    SendMessageA(linked.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
-    SendMessageA(plain.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    // A release alone is no click; the link is followed when the button
+    // comes up after going down on it.
+    SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ((UINT)WM_LBUTTONUP, PassedOnMessages.back());
+    for (HWND window : {linked.window, plain.window}) {
+        size_t before = Browser.urls.size();
+        SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+        EXPECT_EQ(before, Browser.urls.size());
+        SendMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+    }
     ASSERT_EQ(1u, Browser.urls.size());
     EXPECT_EQ("next.html", Browser.urls[0]);
     EXPECT_EQ("_blank", Browser.targets[0]);
     for (UINT message : PassedOnMessages) {
         EXPECT_NE((UINT)WM_LBUTTONDOWN, message);
     }
-    SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
-    EXPECT_EQ((UINT)WM_LBUTTONUP, PassedOnMessages.back());
+    EXPECT_EQ((UINT)WM_LBUTTONUP, PassedOnMessages.back());  // the plain element's
     DestroyElement(&linked);
     DestroyElement(&plain);
 }

@@ -405,6 +405,25 @@ void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(NULL, timer);
 }
 
+// Inside a menu or dialog of the instance the first stream is taken (it is
+// offered only once); a later one would pull the image from under it.
+TEST(Stream, WhileAMenuOrDialogIsOpenOnlyTheFirstStreamIsTaken) {
+    Element element;
+    CreateElement(&element, 20, 20, NP_EMBED, {});
+    PluginInstance* record = RecordOf(&element);
+    BeginModalUse(record);
+    NPStream first = OpenStream(&element.npp, 0);
+    NPStream second = first;
+    uint16_t type = 0;
+    char mime[] = "image/jp2";
+    EXPECT_EQ(NPERR_GENERIC_ERROR, NPP_NewStream(&element.npp, mime, &second, 0, &type));
+    EndModalUse(record);
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_NewStream(&element.npp, mime, &second, 0, &type));
+    DestroyElement(&element);
+}
+
+// The warning comes from the window once NPP_Write has returned, never
+// inside the browser's call.
 TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     Element element;
     CreateElement(&element, 60, 60, NP_EMBED, {});
@@ -417,6 +436,8 @@ TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     int32_t written = NPP_Write(&element.npp, &stream, 64 << 20, 1000, block.data());
     ReleaseAddressSpace(blocks);
     EXPECT_EQ(-1, written);
+    EXPECT_EQ("", MessageBoxText);
+    PumpMessages();
     PluginInstance* record = RecordOf(&element);
     EXPECT_EQ(nullptr, record->data);
     EXPECT_EQ(0, record->dataLength);
