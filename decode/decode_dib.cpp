@@ -23,6 +23,11 @@ const uint64_t kSampleCountCeiling = 1ull << 40;
 const uint32_t kReserveAheadMinBytes = 1u << 20;
 const uint32_t kReserveAheadMaxBytes = 1u << 26;
 const uint32_t kPageBytes = 4096;
+// A picture above this many pixels gets a preview first; the preview is at
+// least two halvings smaller (1/16 of the pixels) and is halved further until
+// it is no larger than the budget, so it comes quickly even for huge scans.
+const uint64_t kPreviewMinPixels = 2000000;
+const uint64_t kPreviewPixelBudget = 1u << 20;
 
 std::atomic<int> gThreadCount(0);
 std::atomic<uint32_t> gSampleLimit(0);
@@ -50,6 +55,15 @@ void IgnoreCodecMessage(const char*, void*)
 {
 }
 
+// The codec reports a failed allocation only through its error text; the
+// caller needs to tell it from corrupt data, since it may try again later.
+void NoteCodecError(const char* message, void* user)
+{
+    if (message != NULL && (strstr(message, "memory") != NULL || strstr(message, "allocate") != NULL)) {
+        *(int*)user = 1;
+    }
+}
+
 // The set count, or one per core.
 int ResolveThreadCount()
 {
@@ -66,8 +80,18 @@ uint64_t CeilDiv(uint64_t value, uint64_t divisor)
     return (value + divisor - 1) / divisor;
 }
 
-// Samples the codec will allocate for the whole image, from the header alone.
-uint64_t CountHeaderSamples(const opj_image_t* image)
+// Size along one axis of a component at `reduce` halvings, from the image
+// edges [start, end) and the component's step, as the codec computes it.
+uint64_t ReducedExtent(uint32_t start, uint32_t end, uint32_t step, int reduce)
+{
+    uint64_t first = CeilDiv(CeilDiv(start, step), 1ull << reduce);
+    uint64_t last = CeilDiv(CeilDiv(end, step), 1ull << reduce);
+    return last - first;
+}
+
+// Samples the codec will allocate for the image at `reduce` halvings, from
+// the header alone.
+uint64_t CountHeaderSamples(const opj_image_t* image, int reduce)
 {
     uint64_t total = 0;
     for (OPJ_UINT32 i = 0; i < image->numcomps; ++i) {
@@ -75,8 +99,8 @@ uint64_t CountHeaderSamples(const opj_image_t* image)
         if (comp->dx == 0 || comp->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
             return UINT64_MAX;
         }
-        uint64_t w = CeilDiv(image->x1, comp->dx) - CeilDiv(image->x0, comp->dx);
-        uint64_t h = CeilDiv(image->y1, comp->dy) - CeilDiv(image->y0, comp->dy);
+        uint64_t w = ReducedExtent(image->x0, image->x1, comp->dx, reduce);
+        uint64_t h = ReducedExtent(image->y0, image->y1, comp->dy, reduce);
         // Saturates far above any cap, so neither the product nor the sum wraps.
         if (h != 0 && w > kSampleCountCeiling / h) {
             return UINT64_MAX;
@@ -89,21 +113,87 @@ uint64_t CountHeaderSamples(const opj_image_t* image)
     return total;
 }
 
-// Refuses from the header alone what would exhaust memory while decoding or
-// could not become a 32-bit bitmap; the decoded image is checked again, since
-// a palette can still add components.
-int CheckHeaderSize(const opj_image_t* image)
+// Bitmap layout of the first component at `reduce` halvings; 0 when it could
+// not be a 32-bit bitmap. A palette in a JP2 file can still change the
+// component count, so the conversion checks the decoded image again.
+int ComputeHeaderLayout(DibLayout* layoutOut, uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image,
+                        int reduce)
 {
-    uint32_t limit = gSampleLimit.load();
-    if (CountHeaderSamples(image) > (limit != 0 ? limit : kDefaultSampleLimit)) {
+    const opj_image_comp_t* first = &image->comps[0];
+    if (first->dx == 0 || first->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
         return 0;
     }
-    const opj_image_comp_t* first = &image->comps[0];
-    uint64_t width = CeilDiv(image->x1, first->dx) - CeilDiv(image->x0, first->dx);
-    uint64_t height = CeilDiv(image->y1, first->dy) - CeilDiv(image->y0, first->dy);
+    *widthOut = ReducedExtent(image->x0, image->x1, first->dx, reduce);
+    *heightOut = ReducedExtent(image->y0, image->y1, first->dy, reduce);
+    return *widthOut <= 0x7FFFFFFFu && *heightOut <= 0x7FFFFFFFu &&
+           ComputeDibLayout((uint32_t)*widthOut, (uint32_t)*heightOut, PictureBitCount(image), layoutOut);
+}
+
+// Refuses from the header alone what would exhaust memory while decoding at
+// `reduce` halvings or could not become a 32-bit bitmap.
+int CheckHeaderSize(const opj_image_t* image, int reduce)
+{
+    if (CountHeaderSamples(image, reduce) > DecodeSampleLimit()) {
+        return 0;
+    }
     DibLayout layout;
-    return width <= 0x7FFFFFFFu && height <= 0x7FFFFFFFu &&
-           ComputeDibLayout((uint32_t)width, (uint32_t)height, PictureBitCount(image), &layout);
+    uint64_t width = 0;
+    uint64_t height = 0;
+    return ComputeHeaderLayout(&layout, &width, &height, image, reduce);
+}
+
+// Halvings the codestream allows: one less than the fewest resolution levels
+// of any component.
+int MaxReduce(opj_codec_t* codec, const opj_image_t* image)
+{
+    opj_codestream_info_v2_t* info = opj_get_cstr_info(codec);
+    int most = 0;
+    if (info != NULL && info->m_default_tile_info.tccp_info != NULL) {
+        most = 32;
+        for (OPJ_UINT32 i = 0; i < image->numcomps && i < info->nbcomps; ++i) {
+            int levels = (int)info->m_default_tile_info.tccp_info[i].numresolutions;
+            most = levels - 1 < most ? levels - 1 : most;
+        }
+        most = most < 0 ? 0 : most;
+    }
+    opj_destroy_cstr_info(&info);
+    return most;
+}
+
+// The plan for a header: the fewest halvings that fit the cap, and a preview
+// two or more halvings below that when the shown picture is large.
+int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
+{
+    DibLayout layout;
+    uint64_t width = 0;
+    uint64_t height = 0;
+    if (!ComputeHeaderLayout(&layout, &width, &height, image, 0)) {
+        return 0;
+    }
+    plan->fullWidth = (uint32_t)width;
+    plan->fullHeight = (uint32_t)height;
+    int most = MaxReduce(codec, image);
+    int shown = 0;
+    while (shown <= most && !CheckHeaderSize(image, shown)) {
+        ++shown;
+    }
+    if (shown > most || !ComputeHeaderLayout(&layout, &width, &height, image, shown)) {
+        return 0;
+    }
+    plan->shownReduce = shown;
+    plan->shownWidth = (uint32_t)width;
+    plan->shownHeight = (uint32_t)height;
+    plan->previewReduce = 0;
+    if (width * height <= kPreviewMinPixels || shown + 2 > most) {
+        return 1;
+    }
+    int preview = shown + 2;
+    while (preview < most && ComputeHeaderLayout(&layout, &width, &height, image, preview) &&
+           width * height > kPreviewPixelBudget) {
+        ++preview;
+    }
+    plan->previewReduce = preview;
+    return 1;
 }
 
 const KindDecoder* FindKindDecoder(int kind)
@@ -138,17 +228,14 @@ void* ReserveBlockPages(void* parameter)
     return NULL;
 }
 
-// Bitmap block size the header promises; 0 when not worth reserving ahead.
-// A palette in a JP2 file can still change the component count, so the
-// conversion checks the size again.
-uint32_t ExpectedBlockSize(const opj_image_t* image)
+// Bitmap block size the header promises at `reduce` halvings; 0 when not
+// worth reserving ahead.
+uint32_t ExpectedBlockSize(const opj_image_t* image, int reduce)
 {
-    const opj_image_comp_t* first = &image->comps[0];
-    uint64_t width = CeilDiv(image->x1, first->dx) - CeilDiv(image->x0, first->dx);
-    uint64_t height = CeilDiv(image->y1, first->dy) - CeilDiv(image->y0, first->dy);
     DibLayout layout;
-    if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu ||
-        !ComputeDibLayout((uint32_t)width, (uint32_t)height, PictureBitCount(image), &layout)) {
+    uint64_t width = 0;
+    uint64_t height = 0;
+    if (!ComputeHeaderLayout(&layout, &width, &height, image, reduce)) {
         return 0;
     }
     return layout.blockSize < kReserveAheadMinBytes || layout.blockSize > kReserveAheadMaxBytes ? 0 : layout.blockSize;
@@ -173,63 +260,95 @@ uint8_t* FinishBlockReservation(BlockReservation* reservation)
     return block;
 }
 
-// Runs one codec over (data, length); *imageOut is the decoded image or null
-// with the reason in *failureOut. A large image comes with its bitmap block
-// already allocated in *blockOut (*blockSizeOut bytes), else null.
+// One codec with its stream over (data, length), the header read.
+struct OpenCodec {
+    MemoryStream memory;
+    opj_stream_t* stream;
+    opj_codec_t* codec;
+    opj_image_t* image;
+    int outOfMemory;
+};
+
+void CloseCodec(OpenCodec* open)
+{
+    opj_image_destroy(open->image);
+    opj_destroy_codec(open->codec);
+    opj_stream_destroy(open->stream);
+    open->image = NULL;
+    open->codec = NULL;
+    open->stream = NULL;
+}
+
+// Opens a codec and reads the header; the failure reason, or
+// DecodeFailureNone. The caller closes `open` either way. Only a codec that
+// will decode gets worker threads (`threaded`): a header needs none.
+int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threaded)
+{
+    open->codec = NULL;
+    open->image = NULL;
+    open->outOfMemory = 0;
+    open->stream = OpenMemoryStream(&open->memory, data, length);
+    if (open->stream == NULL) {
+        return DecodeFailureOutOfMemory;
+    }
+    open->codec = opj_create_decompress(format);
+    if (open->codec == NULL) {
+        return DecodeFailureOutOfMemory;
+    }
+    opj_set_info_handler(open->codec, IgnoreCodecMessage, NULL);
+    opj_set_warning_handler(open->codec, IgnoreCodecMessage, NULL);
+    opj_set_error_handler(open->codec, NoteCodecError, &open->outOfMemory);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    if (!opj_setup_decoder(open->codec, &parameters)) {
+        return DecodeFailureCorrupt;
+    }
+    if (threaded) {
+        opj_codec_set_threads(open->codec, ResolveThreadCount());
+    }
+    if (!opj_read_header(open->stream, open->codec, &open->image) || open->image == NULL ||
+        open->image->numcomps == 0) {
+        return open->outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+    }
+    return DecodeFailureNone;
+}
+
+// Runs one codec over (data, length) at `reduce` halvings of both sides (the
+// codec then allocates only that resolution); *imageOut is the decoded image
+// or null with the reason in *failureOut. A large image comes with its
+// bitmap block already allocated in *blockOut (*blockSizeOut bytes), else null.
 void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSizeOut, int* failureOut,
-                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length)
+                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce)
 {
     *imageOut = NULL;
     *blockOut = NULL;
     *blockSizeOut = 0;
-    *failureOut = DecodeFailureCorrupt;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
-    MemoryStream memory;
-    opj_image_t* image = NULL;
-    opj_codec_t* codec = NULL;
-    opj_stream_t* stream = OpenMemoryStream(&memory, data, length);
-    if (stream == NULL) {
-        *failureOut = DecodeFailureOutOfMemory;
+    OpenCodec open;
+    *failureOut = OpenAndReadHeader(&open, format, data, length, 1);
+    if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
-
-    codec = opj_create_decompress(format);
-    if (codec == NULL) {
-        *failureOut = DecodeFailureOutOfMemory;
-        goto cleanup;
-    }
-    opj_set_info_handler(codec, IgnoreCodecMessage, NULL);
-    opj_set_warning_handler(codec, IgnoreCodecMessage, NULL);
-    opj_set_error_handler(codec, IgnoreCodecMessage, NULL);
-    {
-        opj_dparameters_t parameters;
-        opj_set_default_decoder_parameters(&parameters);
-        if (!opj_setup_decoder(codec, &parameters)) {
-            goto cleanup;
-        }
-    }
-    opj_codec_set_threads(codec, ResolveThreadCount());
-    if (!opj_read_header(stream, codec, &image) || image == NULL || image->numcomps == 0) {
-        goto cleanup;
-    }
-    if (!CheckHeaderSize(image)) {
+    if (!CheckHeaderSize(open.image, reduce)) {
         *failureOut = DecodeFailureTooLarge;
         goto cleanup;
     }
-    StartBlockReservation(&reservation, ExpectedBlockSize(image));
-    if (!opj_decode(codec, stream, image) || !opj_end_decompress(codec, stream)) {
+    if (reduce > 0 && !opj_set_decoded_resolution_factor(open.codec, (OPJ_UINT32)reduce)) {
+        *failureOut = DecodeFailureTooLarge;
         goto cleanup;
     }
-    *imageOut = image;
-    image = NULL;
+    StartBlockReservation(&reservation, ExpectedBlockSize(open.image, reduce));
+    if (!opj_decode(open.codec, open.stream, open.image) || !opj_end_decompress(open.codec, open.stream)) {
+        *failureOut = open.outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+        goto cleanup;
+    }
+    *imageOut = open.image;
+    open.image = NULL;
     *blockSizeOut = reservation.size;
     *blockOut = FinishBlockReservation(&reservation);
-    *failureOut = DecodeFailureNone;
 cleanup:
     free(FinishBlockReservation(&reservation));
-    opj_image_destroy(image);
-    opj_destroy_codec(codec);
-    opj_stream_destroy(stream);
+    CloseCodec(&open);
 }
 
 } // namespace
@@ -244,51 +363,114 @@ void SetDecodeSampleLimit(uint32_t sampleLimit)
     gSampleLimit.store(sampleLimit);
 }
 
+uint32_t DecodeSampleLimit()
+{
+    uint32_t limit = gSampleLimit.load();
+    return limit != 0 ? limit : kDefaultSampleLimit;
+}
+
 int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
 {
     return PackImageToDib(dibOut, image, ResolveThreadCount(), NULL, 0);
 }
 
-int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
+namespace {
+
+// The codec a file of `kind` needs and where its codestream starts; the
+// failure reason, or DecodeFailureNone.
+int FindFileDecoder(const KindDecoder** decoderOut, uint32_t* offsetOut, int kind, const uint8_t* data,
+                    int32_t length)
 {
-    int kind = data != NULL && length >= 0 ? ClassifyFileKind(data, (uint32_t)length) : FileKindInvalid;
-    return DecodeToPackedDibOfKind(dibOut, failureOut, kind, data, length);
+    *decoderOut = NULL;
+    *offsetOut = 0;
+    if (data == NULL || length < 0) {
+        return DecodeFailureArguments;
+    }
+    if (kind == FileKindInvalid) {
+        return DecodeFailureNotJpeg2000;
+    }
+    *decoderOut = FindKindDecoder(kind);
+    if (*decoderOut == NULL) {
+        return DecodeFailureKindNotDecoded;
+    }
+    if ((*decoderOut)->fromCodestreamBox) {
+        *offsetOut = CodestreamOffsetOfKind(kind, data, (uint32_t)length);
+    }
+    return DecodeFailureNone;
 }
 
-int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
+int KindOf(const uint8_t* data, int32_t length)
 {
-    int failure = DecodeFailureArguments;
-    opj_image_t* image = NULL;
+    return data != NULL && length >= 0 ? ClassifyFileKind(data, (uint32_t)length) : FileKindInvalid;
+}
+
+} // namespace
+
+int PlanDecode(DecodePlan* planOut, int* failureOut, const uint8_t* data, int32_t length)
+{
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
+    int failure =
+        planOut == NULL ? DecodeFailureArguments : FindFileDecoder(&decoder, &offset, KindOf(data, length), data, length);
+    if (failure == DecodeFailureNone) {
+        OpenCodec open;
+        failure = OpenAndReadHeader(&open, decoder->format, data + offset, (uint32_t)length - offset, 0);
+        if (failure == DecodeFailureNone && !BuildPlan(planOut, open.codec, open.image)) {
+            failure = DecodeFailureTooLarge;
+        }
+        CloseCodec(&open);
+    }
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return failure == DecodeFailureNone;
+}
+
+int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length, int reduce)
+{
+    const KindDecoder* decoder = NULL;
+    uint32_t offset = 0;
+    opj_image_t* image = NULL;
+    int failure = DecodeFailureArguments;
     if (dibOut != NULL) {
         *dibOut = NULL;
+        failure = reduce < 0 || reduce > 32 ? DecodeFailureArguments
+                                            : FindFileDecoder(&decoder, &offset, KindOf(data, length), data, length);
     }
-    if (dibOut == NULL || data == NULL || length < 0) {
-        goto done;
-    }
-    failure = DecodeFailureNotJpeg2000;
-    if (kind == FileKindInvalid) {
-        goto done;
-    }
-    decoder = FindKindDecoder(kind);
-    failure = DecodeFailureKindNotDecoded;
-    if (decoder == NULL) {
-        goto done;
-    }
-    if (decoder->fromCodestreamBox) {
-        offset = CodestreamOffsetOfKind(kind, data, (uint32_t)length);
-    }
-    {
+    if (failure == DecodeFailureNone) {
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
-        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset);
+        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
+                    reduce);
         if (image != NULL) {
             failure = PackImageToDib(dibOut, image, ResolveThreadCount(), block, blockSize);
         }
     }
-done:
     opj_image_destroy(image);
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return failure == DecodeFailureNone;
+}
+
+int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)
+{
+    return DecodeToPackedDibOfKind(dibOut, failureOut, KindOf(data, length), data, length);
+}
+
+int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
+{
+    DecodePlan plan;
+    int failure = DecodeFailureArguments;
+    if (dibOut != NULL) {
+        *dibOut = NULL;
+        const KindDecoder* decoder = NULL;
+        uint32_t offset = 0;
+        failure = FindFileDecoder(&decoder, &offset, kind, data, length);
+        if (failure == DecodeFailureNone && PlanDecode(&plan, &failure, data, length)) {
+            DecodeReducedToPackedDib(dibOut, &failure, data, length, plan.shownReduce);
+        }
+    }
     if (failureOut != NULL) {
         *failureOut = failure;
     }

@@ -6,6 +6,8 @@
 // in step 1, so the bytes are classified once):
 //   1. ClassifyFileKind(data, length)            -> what the bytes are
 //   2. DecodeToPackedDib(&dib, data, length)     -> owned PackedDib or failure
+//      (or PlanDecode, then DecodeReducedToPackedDib for the preview and the
+//      picture shown, for a caller that shows a preview first)
 //   3. ExtractCodestreamComments(&buf, &n, data, length)
 // Every function reads the caller's bytes in place, never past `length`,
 // keeps no state between calls and prints nothing.
@@ -70,14 +72,38 @@ int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const u
 // The reason in a few English words ("not a JPEG 2000 file"); never null.
 const char* DescribeDecodeFailure(int failure);
 
+// What decoding a file will show, from its header alone. A picture whose
+// bitmap would pass the sample cap is shown `shownReduce` halvings of both
+// sides smaller (the largest resolution that fits); a large shown picture
+// has a preview `previewReduce` halvings smaller (at most 1/16 of its
+// pixels), 0 when none is worth making.
+struct DecodePlan {
+    uint32_t fullWidth;
+    uint32_t fullHeight;
+    uint32_t shownWidth;
+    uint32_t shownHeight;
+    int shownReduce;
+    int previewReduce;
+};
+
+// 1 with *planOut filled, or 0 with the reason in *failureOut (may be null).
+int PlanDecode(DecodePlan* planOut, int* failureOut, const uint8_t* data, int32_t length);
+
+// DecodeToPackedDibDetailed at `reduce` halvings of both sides (0 to 32);
+// the codec then allocates that resolution only. DecodeToPackedDibDetailed
+// is PlanDecode followed by this at plan.shownReduce.
+int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length, int reduce);
+
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.
 void SetDecodeThreadCount(int threadCount);
 
 // Cap on the total number of decoded samples (all components) that a decode
-// may allocate, checked from the header before any sample is decoded.
+// may allocate, checked from the header before any sample is decoded; a
+// larger picture is decoded at the largest reduced resolution within it.
 // 0 restores the default (2^27 samples, 512 MiB of codec sample memory).
 void SetDecodeSampleLimit(uint32_t sampleLimit);
+uint32_t DecodeSampleLimit();
 int PackedDibSize(const uint8_t* dib);
 
 // The 14-byte BITMAPFILEHEADER that turns a PackedDib into a .bmp file.

@@ -41,7 +41,13 @@ void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyD
 // record itself. Only for a record no decode thread reads any more.
 void ReleaseRecord(PluginInstance* record);
 
-// Body of the decode thread; block is the record's decodeThread.
-void DecodeThreadMain(DecodeThreadBlock* block);
+// Puts a record whose stream ended into the decode queue (UI thread); 0 when
+// no decode thread could be started for it.
+int QueueDecode(PluginInstance* record);
+
+// For NPP_Destroy: takes a waiting record out of the queue at once (0: the
+// caller releases it), or hands a record being decoded to its decode thread
+// (1: the thread releases it when its job ends).
+int LeaveDecodeQueue(PluginInstance* record);
 
 #endif

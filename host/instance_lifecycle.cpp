@@ -40,17 +40,13 @@ void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* ar
 }
 
 void FinishDestroy(PluginInstance* record) {
-    // A decode still running keeps reading the buffer and will publish into
-    // the record: rather than wait for it (a big decode takes seconds, and
-    // the browser would freeze), hand the record over. The thread sees
-    // DecodeOrphaned when it ends and releases everything itself; if it has
-    // already ended, the exchange fails and the release happens here.
-    int32_t expected = DecodeRunning;
-    if (__atomic_compare_exchange_n(&record->decodeThread.running, &expected, (int32_t)DecodeOrphaned, false,
-                                    __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
-        return;
+    // A waiting decode leaves the queue now. A decode still running keeps
+    // reading the buffer and will publish into the record: rather than wait
+    // for it (a big decode takes seconds, and the browser would freeze), the
+    // record is handed over and its decode thread releases it.
+    if (!LeaveDecodeQueue(record)) {
+        ReleaseRecord(record);
     }
-    ReleaseRecord(record);
 }
 
 // Drops the library reference one modal loop took (BeginModalUse).

@@ -1,31 +1,62 @@
-// Operations on the instance record itself: the published-image snapshot and
-// the record's release.
+// Operations on the instance record itself: the published-image and shown
+// (preview) snapshots, the preview's release, and the record's release.
 #include <stdlib.h>
 
+#include "decode/jpeg2000.h"
 #include "host/host_internal.h"
 
+namespace {
+
+// The view of a packed DIB laid out at width x height (0: its own size).
+int ViewPackedDib(ImageView* viewOut, const uint8_t* dib, const uint8_t* bits, int32_t width, int32_t height) {
+    const BITMAPINFOHEADER* header = (const BITMAPINFOHEADER*)dib;
+    viewOut->info = (const BITMAPINFO*)dib;
+    viewOut->bits = bits;
+    viewOut->bitmapWidth = header->biWidth;
+    viewOut->bitmapHeight = header->biHeight;
+    viewOut->width = width > 0 ? width : header->biWidth;
+    viewOut->height = height > 0 ? height : header->biHeight;
+    return 1;
+}
+
+}  // namespace
+
 int GetPublishedImage(ImageView* viewOut, const PluginInstance* record) {
-    viewOut->info = NULL;
-    viewOut->bits = NULL;
-    viewOut->width = 0;
-    viewOut->height = 0;
+    *viewOut = ImageView();
     const uint8_t* dib = LoadAcquire(&record->dib);
     const BITMAPINFOHEADER* header = LoadAcquire(&record->dibHeader);
     const uint8_t* bits = LoadAcquire(&record->dibBits);
     if (!dib || !header || !bits) {
         return 0;
     }
-    viewOut->info = (const BITMAPINFO*)dib;
-    viewOut->bits = bits;
-    viewOut->width = header->biWidth;
-    viewOut->height = header->biHeight;
-    return 1;
+    return ViewPackedDib(viewOut, dib, bits, 0, 0);
+}
+
+int GetShownImage(ImageView* viewOut, const PluginInstance* record) {
+    if (GetPublishedImage(viewOut, record)) {
+        return 1;
+    }
+    const uint8_t* preview = LoadAcquire(&record->preview);
+    if (!preview) {
+        return 0;
+    }
+    return ViewPackedDib(viewOut, preview, preview + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(preview),
+                         LoadAcquire(&record->shownWidth), LoadAcquire(&record->shownHeight));
+}
+
+void DropReplacedPreview(PluginInstance* record) {
+    uint8_t* preview = LoadAcquire(&record->preview);
+    if (preview && LoadAcquire(&record->dib)) {
+        StoreRelease(&record->preview, (uint8_t*)NULL);
+        free(preview);
+    }
 }
 
 void ReleaseRecord(PluginInstance* record) {
     free(record->url);
     free(record->data);
     free(record->dib);
+    free(record->preview);
     free(record->comments);
     free(record);
 }

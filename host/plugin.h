@@ -22,8 +22,9 @@ enum {
     LoadStateEnded = 3,
 };
 
-// Values of DecodeThreadBlock::running. Orphaned marks a record whose
-// instance was destroyed while its decode ran: the thread then owns it.
+// Values of DecodeThreadBlock::running. Running: waiting in the decode queue
+// or decoding. Orphaned marks a record whose instance was destroyed while its
+// decode ran: the decode thread then owns it.
 enum {
     DecodeIdle = 0,
     DecodeRunning = 1,
@@ -40,8 +41,9 @@ struct DecodeThreadBlock {
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
 // NPP_Destroy (or by a decode thread still running at that moment).
 // Fields the decode thread publishes (dib, dibHeader, dibBits, loadState,
-// decodeError, failureReason, fileKind, comments, commentsLength) are written with
-// StoreRelease and read with LoadAcquire on the other thread.
+// decodeError, failureReason, fileKind, comments, commentsLength, the
+// picture's geometry, preview, decoding) are written with StoreRelease and
+// read with LoadAcquire on the other thread.
 struct PluginInstance {
     // Set by NPP_New from the browser's call and the element's attributes.
     uint16_t mode;
@@ -83,6 +85,28 @@ struct PluginInstance {
     DecodeThreadBlock decodeThread;
     uint8_t* comments;
     uint32_t commentsLength;
+    // The picture's size, the size shown (smaller by shownReduce halvings of
+    // both sides when the full one is past the sample cap), published before
+    // any bitmap. A large picture first gets a preview bitmap, painted at the
+    // shown size until dib comes; only the UI thread frees it once dib is
+    // there (it may be painting it), or it goes with the reception.
+    int32_t fullWidth;
+    int32_t fullHeight;
+    int32_t shownWidth;
+    int32_t shownHeight;
+    int32_t shownReduce;
+    uint8_t* preview;
+    // 1 while a decode of this record runs (not while it waits its turn).
+    int32_t decoding;
+    // Reception progress, UI thread only: the length the stream announced
+    // (0: none) and when progress was last repainted.
+    int32_t announcedLength;
+    uint32_t progressPaintTick;
+    // Owned by the decode queue under its lock.
+    PluginInstance* queueNext;
+    uint32_t queueOrder;
+    int32_t decodeStage;
+    int32_t retried;
     // UI-thread only: how many modal loops (menu, dialogs, message boxes) are
     // running on this record, and whether NPP_Destroy came during one. The
     // browser may destroy the instance from inside such a loop; the record
@@ -109,20 +133,33 @@ inline T LoadAcquire(const T* field) {
     return __atomic_load_n(field, __ATOMIC_ACQUIRE);
 }
 
-// One consistent view of the decoded image, taken with acquire loads.
+// One consistent view of the decoded image, taken with acquire loads: the
+// bitmap and its own size, and the size it is laid out at (larger than the
+// bitmap for a preview).
 struct ImageView {
     const BITMAPINFO* info;
     const void* bits;
     int32_t width;
     int32_t height;
+    int32_t bitmapWidth;
+    int32_t bitmapHeight;
 };
 
 // 1 with the view filled when dib, dibHeader and dibBits are all published;
-// 0 with the view zeroed otherwise.
+// 0 with the view zeroed otherwise. What commands and printing use.
 int GetPublishedImage(ImageView* viewOut, const PluginInstance* record);
 
-// The message the decode thread posts to the attached window when its result
-// is published; the UI thread then updates the scroll bars and repaints.
+// What the window shows: the published image, else the preview laid out at
+// the shown picture's size; 0 with the view zeroed when there is neither.
+// UI thread only (the UI thread alone frees the preview).
+int GetShownImage(ImageView* viewOut, const PluginInstance* record);
+
+// UI thread: drops the preview once the picture it stood for is published.
+void DropReplacedPreview(PluginInstance* record);
+
+// The message the decode thread posts to the attached window when a decode
+// begins (wParam 0) and when a preview, the picture or an error is published
+// (wParam 1); the UI thread then updates the scroll bars and repaints.
 UINT DecodeFinishedMessage();
 
 // The message a failed buffer growth posts to the attached window; the UI

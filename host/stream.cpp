@@ -1,5 +1,5 @@
-// Stream reception into the instance's buffer, the background decode thread
-// that publishes the image, and printing of an embedded image.
+// Stream reception into the instance's buffer, handing it to the decode
+// queue, and printing of an embedded image.
 #include <malloc.h>
 #include <stddef.h>
 #include <stdlib.h>
@@ -15,6 +15,8 @@ const int32_t GrowthStep = 131072;
 // once, and a larger file grows the buffer as its bytes really arrive.
 const uint32_t TrustedAnnouncedLength = 16 * 1024 * 1024;
 const int32_t WriteReadyBytes = 268435455;
+// Progress repaints while a file arrives: a few per second at most.
+const DWORD ProgressRepaintMilliseconds = 250;
 
 const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p",
                                   "Cannot allocate memory for image (%d, %d, %p"};
@@ -24,19 +26,24 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
 // concurrently; the pointers are cleared before the blocks go.
 void ReleaseReception(PluginInstance* record) {
     uint8_t* dib = record->dib;
+    uint8_t* preview = record->preview;
     uint8_t* comments = record->comments;
     StoreRelease(&record->dibBits, (uint8_t*)NULL);
     StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)NULL);
     StoreRelease(&record->dib, (uint8_t*)NULL);
+    StoreRelease(&record->preview, (uint8_t*)NULL);
     StoreRelease(&record->comments, (uint8_t*)NULL);
     StoreRelease(&record->commentsLength, 0u);
+    StoreRelease(&record->shownReduce, 0);
     free(dib);
+    free(preview);
     free(comments);
     free(record->data);
     record->data = NULL;
     record->dataSize = 0;
     record->dataLength = 0;
     record->dataCapacity = 0;
+    record->announcedLength = 0;
 }
 
 // The heap block behind the buffer: at least `capacity` bytes. A realloc of
@@ -89,76 +96,6 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     return 0;
 }
 
-// The thread takes a reference on the module that holds its code before it
-// exists and drops it with FreeLibraryAndExitThread, whose last instructions
-// are in KERNEL32: a browser that unloads the library right after
-// NP_Shutdown while a decode still runs does not pull the code from under
-// it. CreateThread rather than the C runtime's _beginthreadex because the
-// thread ends through FreeLibraryAndExitThread, never through the runtime's
-// own thread exit; nothing here needs the runtime's per-thread start-up.
-DWORD WINAPI DecodeThreadEntry(void* parameter) {
-    DecodeThreadMain((DecodeThreadBlock*)parameter);
-    HMODULE module = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCSTR)(void*)&DecodeThreadEntry, &module);
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
-}
-
-int StartDecodeThread(PluginInstance* record) {
-    HMODULE module = NULL;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void*)&DecodeThreadEntry, &module)) {
-        return 0;
-    }
-    HANDLE thread = CreateThread(NULL, 0, DecodeThreadEntry, &record->decodeThread, 0, NULL);
-    if (!thread) {
-        FreeLibrary(module);
-        return 0;
-    }
-    CloseHandle(thread);
-    return 1;
-}
-
-// Classifies the bytes once and decodes, then publishes: the image pointers only after a
-// complete decode (dib first), the comments pointer after its length, and
-// loadState last, all with release stores that pair with the UI thread's
-// acquire loads.
-void PublishDecodeResult(PluginInstance* record) {
-    const uint8_t* data = record->data;
-    int32_t size = record->dataSize;
-    uint8_t* dib = NULL;
-    int failure = DecodeFailureNotJpeg2000;
-    int kind = FileKindInvalid;
-    if (!data || size <= 0) {
-        StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
-        StoreRelease(&record->failureReason, (int32_t)failure);
-        StoreRelease(&record->decodeError, 1);
-    } else {
-        kind = ClassifyFileKind(data, (uint32_t)size);
-        StoreRelease(&record->fileKind, (int32_t)kind);
-        if (DecodeToPackedDibOfKind(&dib, &failure, kind, data, size)) {
-            StoreRelease(&record->dib, dib);
-            StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
-            StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
-        } else {
-            StoreRelease(&record->failureReason, (int32_t)failure);
-            StoreRelease(&record->decodeError, 1);
-        }
-    }
-    if (!LoadAcquire(&record->decodeError)) {
-        uint8_t* comments = NULL;
-        uint32_t count = 0;
-        if (ExtractCodestreamCommentsOfKind(&comments, &count, kind, data, (uint32_t)size)) {
-            StoreRelease(&record->commentsLength, count);
-            StoreRelease(&record->comments, comments);
-        } else {
-            free(comments);
-            StoreRelease(&record->decodeError, 1);
-        }
-    }
-    StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
-}
-
 }  // namespace
 
 // Registered once; both threads may race to store the same value.
@@ -186,42 +123,6 @@ void WarnAllocationFailed(PluginInstance* record) {
 UINT AllocationFailedMessage() {
     static UINT message = 0;
     return RegisteredMessage(&message, "npkavrel allocation failed");
-}
-
-void DecodeThreadMain(DecodeThreadBlock* block) {
-    if (!block) {
-        return;
-    }
-    // The record is found from the block's own address, not through
-    // npp->pdata: the NPP belongs to the browser, which may free it as soon
-    // as NPP_Destroy returns, possibly before this thread is first scheduled.
-    PluginInstance* record = (PluginInstance*)((char*)block - offsetof(PluginInstance, decodeThread));
-    PublishDecodeResult(record);
-
-    // The end-of-decode scroll-bar update and repaint are handed to the UI
-    // thread through a posted message rather than done here: the scroll
-    // members are then only ever written by the UI thread, and this thread
-    // never waits for the UI thread (UpdateWindow or SetScrollInfo on a
-    // window of another thread are sent messages), so it always ends
-    // promptly. The fence pairs with the one in AttachWindow: either this
-    // load sees the newly attached window, or AttachWindow's own update sees
-    // the published image.
-    __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    if (LoadAcquire(&block->running) == DecodeRunning) {
-        HWND window = LoadAcquire(&record->hwnd);
-        // A full message queue refuses the post; the picture must still
-        // come, so the window is at least marked for repainting (this
-        // neither waits for the UI thread nor touches the scroll members).
-        if (window && !PostMessageA(window, DecodeFinishedMessage(), 0, 0)) {
-            InvalidateRect(window, NULL, TRUE);
-        }
-    }
-    // Handshake with NPP_Destroy: whoever comes second releases the record.
-    int32_t expected = DecodeRunning;
-    if (!__atomic_compare_exchange_n(&block->running, &expected, (int32_t)DecodeIdle, false, __ATOMIC_ACQ_REL,
-                                     __ATOMIC_ACQUIRE)) {
-        ReleaseRecord(record);
-    }
 }
 
 NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool seekable, uint16_t* stype) {
@@ -259,6 +160,7 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     StoreRelease(&record->failureReason, 0);
     StoreRelease(&record->decodeError, 0);
     if (stream && stream->end > 0) {
+        record->announcedLength = stream->end <= (uint32_t)INT32_MAX ? (int32_t)stream->end : INT32_MAX;
         uint32_t reserved = stream->end < TrustedAnnouncedLength ? stream->end : TrustedAnnouncedLength;
         record->data = (uint8_t*)malloc(reserved);
         if (record->data) {
@@ -311,6 +213,11 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if (end > record->dataLength) {
         record->dataLength = end;
     }
+    DWORD now = GetTickCount();
+    if (record->hwnd && now - record->progressPaintTick >= ProgressRepaintMilliseconds) {
+        record->progressPaintTick = now;
+        InvalidateRect(record->hwnd, NULL, FALSE);
+    }
     return len;
 }
 
@@ -328,6 +235,10 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     }
     record->dataSize = record->dataLength;
     StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
+    // The progress bar goes with the stream.
+    if (record->hwnd) {
+        InvalidateRect(record->hwnd, NULL, FALSE);
+    }
     if (reason != NPRES_DONE) {
         // Without this the loading text would stay up for good. A failed
         // buffer growth has already given its own reason.
@@ -340,10 +251,8 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
         }
         return NPERR_NO_ERROR;
     }
-    StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
-    if (!StartDecodeThread(record)) {
+    if (!QueueDecode(record)) {
         // The user would otherwise wait forever on the loading text.
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
         StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
         StoreRelease(&record->decodeError, 1);
         if (record->hwnd) {

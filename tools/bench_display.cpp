@@ -1,13 +1,19 @@
 // Benchmark of the display path under Wine: time from NPP_DestroyStream to the
-// first paint of a 4000 x 4000 RGB image against DecodeToPackedDib alone, how
-// long NPP_DestroyStream and NPP_Destroy hold the UI thread, and NPP_Write
+// first painted preview and to the full picture of a 4000 x 4000 RGB image
+// and of a 12000 x 12000 grey one (past the sample cap, made here tile by
+// tile), against DecodeToPackedDib alone; a page of twelve 4000 x 4000
+// images against twelve single decodes over the cores; peak memory of a
+// decode (private bytes, each in a process of its own); how long
+// NPP_DestroyStream and NPP_Destroy hold the UI thread, and NPP_Write
 // throughput with and without an announced length. Prints figures only.
 // Usage: bench_display [npkavrel.dll] [image.j2k] [writes]   ("writes": only
 // the NPP_Write figures; the others then read as placeholders)
+//        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <string>
@@ -26,8 +32,9 @@ NPPluginFuncs Plugin;
 NPNetscapeFuncs Browser;
 HWND PluginWindow;
 LARGE_INTEGER Frequency;
-volatile LONG ImagePainted;
 HHOOK PaintHook;
+HHOOK MessageHook;
+UINT DecodeFinished;
 
 double Now() {
     LARGE_INTEGER counter;
@@ -38,24 +45,77 @@ double Now() {
 const char* UserAgent(NPP) { return "bench_display"; }
 NPError GetUrl(NPP, const char*, const char*) { return NPERR_NO_ERROR; }
 
-// Near the bottom-right corner the image is strongly coloured (blue near 0,
-// red and green high), unlike the black, white and gray of the status box and
-// background: a WM_PAINT of the plug-in window that leaves such a pixel drew
-// the image.
+// Whether a pixel near a window's bottom-right corner belongs to the image
+// rather than to the status box or background (black, white, gray).
+typedef bool (*ImagePixelTest)(COLORREF pixel);
+bool IsColourImagePixel(COLORREF pixel) { return GetRValue(pixel) > GetBValue(pixel) + 60; }
+const int GreyCornerLevel = 77;
+bool IsGreyImagePixel(COLORREF pixel) {
+    return abs(GetRValue(pixel) - GreyCornerLevel) < 8 && GetRValue(pixel) == GetBValue(pixel);
+}
+
+// One plug-in window watched by the hooks: the decode-finished messages it
+// got (the first of a previewed picture is its preview), when its image was
+// first painted and when the full picture was.
+struct Watched {
+    HWND window;
+    int side;
+    ImagePixelTest isImage;
+    int messagesForFull;
+    int finishedMessages;
+    double fullMessage;
+    double firstPaint;
+    double fullPaint;
+};
+Watched WatchedWindows[12];
+int WatchedCount;
+
+Watched* FindWatched(HWND window) {
+    for (int i = 0; i < WatchedCount; ++i) {
+        if (WatchedWindows[i].window == window) {
+            return &WatchedWindows[i];
+        }
+    }
+    return NULL;
+}
+
+LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG* message = (const MSG*)lParam;
+    Watched* watched = code == HC_ACTION && wParam == PM_REMOVE ? FindWatched(message->hwnd) : NULL;
+    // wParam 1: a preview or the picture was published (0: a decode began).
+    if (watched && message->message == DecodeFinished && message->wParam == 1 &&
+        ++watched->finishedMessages == watched->messagesForFull) {
+        watched->fullMessage = Now();
+    }
+    return CallNextHookEx(MessageHook, code, wParam, lParam);
+}
+
 LRESULT CALLBACK AfterWindowCall(int code, WPARAM wParam, LPARAM lParam) {
     const CWPRETSTRUCT* call = (const CWPRETSTRUCT*)lParam;
-    if (code == HC_ACTION && call->message == WM_PAINT && call->hwnd == PluginWindow) {
-        HDC dc = GetDC(PluginWindow);
-        COLORREF pixel = GetPixel(dc, 395, 395);
-        ReleaseDC(PluginWindow, dc);
-        if (pixel != CLR_INVALID && GetRValue(pixel) > GetBValue(pixel) + 60) {
-            ImagePainted = 1;
+    Watched* watched = code == HC_ACTION && call->message == WM_PAINT ? FindWatched(call->hwnd) : NULL;
+    if (watched) {
+        HDC dc = GetDC(watched->window);
+        COLORREF pixel = GetPixel(dc, watched->side - 5, watched->side - 5);
+        ReleaseDC(watched->window, dc);
+        if (pixel != CLR_INVALID && watched->isImage(pixel)) {
+            double now = Now();
+            if (watched->firstPaint == 0) {
+                watched->firstPaint = now;
+            }
+            if (watched->fullPaint == 0 && watched->finishedMessages >= watched->messagesForFull) {
+                watched->fullPaint = now;
+            }
         }
     }
     return CallNextHookEx(PaintHook, code, wParam, lParam);
 }
 
-std::vector<uint8_t> MakeBenchImage(const std::string& path) {
+void Watch(HWND window, int side, ImagePixelTest isImage, int hasPreview) {
+    Watched watched = {window, side, isImage, hasPreview ? 2 : 1, 0, 0, 0, 0};
+    WatchedWindows[WatchedCount++] = watched;
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
     std::vector<uint8_t> bytes;
     FILE* file = fopen(path.c_str(), "rb");
     if (file) {
@@ -64,9 +124,56 @@ std::vector<uint8_t> MakeBenchImage(const std::string& path) {
         fseek(file, 0, SEEK_SET);
         size_t got = fread(bytes.data(), 1, bytes.size(), file);
         fclose(file);
-        if (got == bytes.size() && !bytes.empty()) {
-            return bytes;
+        if (got != bytes.size()) {
+            bytes.clear();
         }
+    }
+    return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    if (file) {
+        fwrite(bytes.data(), 1, bytes.size(), file);
+        fclose(file);
+    }
+}
+
+// The large grey picture: a level per 1000-pixel block with a gentle ramp,
+// and the bottom-right corner one flat level the paint check looks for.
+// `scale` pixels of the picture per pixel of the tile grid (2: the same
+// picture at half size).
+uint8_t LargeGreyLevel(uint32_t x, uint32_t y) {
+    if (x >= 10000 && y >= 10000) {
+        return GreyCornerLevel;
+    }
+    return (uint8_t)(x / 1000 * 17 + y / 1000 * 5 + ((x + y) >> 5 & 15));
+}
+
+template <int Scale>
+void FillLargeGrey(uint8_t* samples, uint32_t, uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            samples[(size_t)y * width + x] = LargeGreyLevel((x0 + x) * Scale, (y0 + y) * Scale);
+        }
+    }
+}
+
+// The file at path, or the picture encoded tile by tile into it (once).
+std::vector<uint8_t> MakeGreyImage(const std::string& path, uint32_t side, FillTile fill) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    if (bytes.empty()) {
+        printf("encoding a %ux%u grey image tile by tile into %s (once)...\n", side, side, path.c_str());
+        bytes = EncodeTiled(side, side, 1, side / 12, fill);
+        WriteBytes(path, bytes);
+    }
+    return bytes;
+}
+
+std::vector<uint8_t> MakeBenchImage(const std::string& path) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    if (!bytes.empty()) {
+        return bytes;
     }
     printf("encoding a %dx%d RGB image into %s (once)...\n", Side, Side, path.c_str());
     FixtureImage image;
@@ -87,11 +194,7 @@ std::vector<uint8_t> MakeBenchImage(const std::string& path) {
     image.rate = 10.0;
     image.tiled = 0;
     bytes = EncodeFixture(image, "bench");
-    file = fopen(path.c_str(), "wb");
-    if (file) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
+    WriteBytes(path, bytes);
     return bytes;
 }
 
@@ -111,19 +214,21 @@ void Pump() {
 struct InstanceRun {
     NPP_t npp;
     NPStream stream;
+    NPWindow window;
     double destroyStreamSeconds;
     double streamEndedAt;
 };
 
-void StreamInstance(InstanceRun* run, const std::vector<uint8_t>& file, int announce, int32_t block) {
+// NPP_New, the window and the whole file written; the stream still open.
+void FeedInstance(InstanceRun* run, HWND window, int side, const std::vector<uint8_t>& file, int announce,
+                  int32_t block) {
     memset(run, 0, sizeof *run);
     char mime[] = "image/x-j2c";
     Plugin.newp(mime, &run->npp, NP_EMBED, 0, NULL, NULL, NULL);
-    NPWindow window = {};
-    window.window = PluginWindow;
-    window.width = 400;
-    window.height = 400;
-    Plugin.setwindow(&run->npp, &window);
+    run->window.window = window;
+    run->window.width = (uint32_t)side;
+    run->window.height = (uint32_t)side;
+    Plugin.setwindow(&run->npp, &run->window);
     Pump();
     run->stream.url = "bench.j2k";
     run->stream.end = announce ? (uint32_t)file.size() : 0;
@@ -134,11 +239,208 @@ void StreamInstance(InstanceRun* run, const std::vector<uint8_t>& file, int anno
         Plugin.writeready(&run->npp, &run->stream);
         Plugin.write(&run->npp, &run->stream, offset, length, (void*)(file.data() + offset));
     }
-    ImagePainted = 0;
+}
+
+void EndStream(InstanceRun* run) {
     double start = Now();
     Plugin.destroystream(&run->npp, &run->stream, NPRES_DONE);
     run->streamEndedAt = Now();
     run->destroyStreamSeconds = run->streamEndedAt - start;
+}
+
+void StreamInstance(InstanceRun* run, const std::vector<uint8_t>& file, int announce, int32_t block) {
+    FeedInstance(run, PluginWindow, 400, file, announce, block);
+    EndStream(run);
+}
+
+// Pumps until every watched window shows its full picture (or a minute
+// passes without it).
+void WaitForFullPictures(double since) {
+    for (;;) {
+        int pending = 0;
+        for (int i = 0; i < WatchedCount; ++i) {
+            pending += WatchedWindows[i].fullPaint == 0;
+        }
+        if (pending == 0 || Now() - since > 120) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
+        Pump();
+    }
+}
+
+// Stream end to the first painted preview and to the full picture, medians.
+struct PictureTimes {
+    double first;
+    double full;
+    double paint;  // from the full picture's message to its paint
+};
+
+PictureTimes TimePictures(const std::vector<uint8_t>& file, ImagePixelTest isImage) {
+    DecodePlan plan = {};
+    PlanDecode(&plan, NULL, file.data(), (int32_t)file.size());
+    std::vector<double> first, full, paint;
+    for (int i = 0; i < Runs; ++i) {
+        WatchedCount = 0;
+        Watch(PluginWindow, 400, isImage, plan.previewReduce > 0);
+        InstanceRun run;
+        FeedInstance(&run, PluginWindow, 400, file, 1, 65536);
+        EndStream(&run);
+        WaitForFullPictures(run.streamEndedAt);
+        first.push_back(WatchedWindows[0].firstPaint - run.streamEndedAt);
+        full.push_back(WatchedWindows[0].fullPaint - run.streamEndedAt);
+        paint.push_back(WatchedWindows[0].fullPaint - WatchedWindows[0].fullMessage);
+        Plugin.destroy(&run.npp, NULL);
+        Pump();
+    }
+    WatchedCount = 0;
+    PictureTimes times = {Median(first), Median(full), Median(paint)};
+    return times;
+}
+
+double TimeDecodeAlone(const std::vector<uint8_t>& file) {
+    std::vector<double> alone;
+    for (int i = 0; i < Runs; ++i) {
+        uint8_t* dib = NULL;
+        double start = Now();
+        int ok = DecodeToPackedDib(&dib, file.data(), (int32_t)file.size());
+        alone.push_back(ok ? Now() - start : 0);
+        free(dib);
+    }
+    return Median(alone);
+}
+
+void PrintPictureFigures(const char* name, const std::vector<uint8_t>& file, ImagePixelTest isImage) {
+    double alone = TimeDecodeAlone(file);
+    PictureTimes times = TimePictures(file, isImage);
+    printf("%s:\n", name);
+    printf("  DecodeToPackedDib alone:                %8.1f ms (median of %d)\n", alone * 1000, Runs);
+    printf("  stream end -> first picture (preview):  %8.1f ms\n", times.first * 1000);
+    printf("  stream end -> full picture:             %8.1f ms (of which painting it %.1f ms)\n",
+           times.full * 1000, times.paint * 1000);
+    printf("  first picture / full picture: %.3f (target <= 0.15)\n", times.first / times.full);
+    printf("  full picture / decode alone:  %.3f (target <= 1.1)\n", times.full / alone);
+}
+
+// Twelve embedded 4000 x 4000 images on one page: stream ends to all twelve
+// previews and to all twelve full pictures.
+void PrintGalleryFigures(HWND frame, const std::vector<uint8_t>& file) {
+    const int Count = 12;
+    const int Side = 100;
+    DecodePlan plan = {};
+    PlanDecode(&plan, NULL, file.data(), (int32_t)file.size());
+    std::vector<HWND> windows;
+    static InstanceRun runs[Count];
+    WatchedCount = 0;
+    for (int i = 0; i < Count; ++i) {
+        HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, i % 4 * Side, i / 4 * Side, Side, Side,
+                                      frame, NULL, NULL, NULL);
+        windows.push_back(window);
+        Watch(window, Side, IsColourImagePixel, plan.previewReduce > 0);
+        FeedInstance(&runs[i], window, Side, file, 1, 1 << 20);
+    }
+    double start = Now();
+    for (int i = 0; i < Count; ++i) {
+        EndStream(&runs[i]);
+    }
+    WaitForFullPictures(start);
+    double allFirst = 0, allFull = 0;
+    int shown = 0;
+    for (int i = 0; i < Count; ++i) {
+        allFirst = std::max(allFirst, WatchedWindows[i].firstPaint - start);
+        allFull = std::max(allFull, WatchedWindows[i].fullPaint - start);
+        shown += WatchedWindows[i].fullPaint != 0;
+    }
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    double single = TimeDecodeAlone(file);
+    double bound = Count * single / (double)system.dwNumberOfProcessors;
+    printf("page of %d 4000x4000 images (%d cores): %d of %d shown\n", Count, (int)system.dwNumberOfProcessors, shown,
+           Count);
+    printf("  stream ends -> all previews:            %8.1f ms\n", allFirst * 1000);
+    printf("  stream ends -> all full pictures:       %8.1f ms\n", allFull * 1000);
+    printf("  %d single decodes / cores:              %8.1f ms\n", Count, bound * 1000);
+    printf("  all full pictures / (decodes / cores):  %.3f\n", allFull / bound);
+    for (int i = 0; i < Count; ++i) {
+        Plugin.destroy(&runs[i].npp, NULL);
+        DestroyWindow(windows[i]);
+    }
+    WatchedCount = 0;
+    Pump();
+}
+
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PagefileUsage;
+}
+
+// Private bytes read every millisecond while a decode runs (Wine keeps no
+// peak of its own that follows large allocations).
+volatile LONG DecodeUnderWay;
+volatile SIZE_T PeakPrivateBytes;
+
+DWORD WINAPI WatchPrivateBytes(void*) {
+    while (DecodeUnderWay) {
+        SIZE_T now = PrivateBytes();
+        if (now > PeakPrivateBytes) {
+            PeakPrivateBytes = now;
+        }
+        Sleep(1);
+    }
+    return 0;
+}
+
+// Child mode: one decode of FILE at REDUCE halvings; prints the growth of
+// private bytes at the decode's peak over before it.
+int MeasurePeak(const char* path, int reduce) {
+    std::vector<uint8_t> file = ReadBytes(path);
+    SIZE_T before = PrivateBytes();
+    PeakPrivateBytes = before;
+    DecodeUnderWay = 1;
+    HANDLE watcher = CreateThread(NULL, 0, WatchPrivateBytes, NULL, 0, NULL);
+    uint8_t* dib = NULL;
+    int ok = DecodeReducedToPackedDib(&dib, NULL, file.data(), (int32_t)file.size(), reduce);
+    DecodeUnderWay = 0;
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    free(dib);
+    printf("%.1f\n", ok ? (double)(PeakPrivateBytes - before) / 1048576.0 : -1.0);
+    return ok ? 0 : 1;
+}
+
+// The peak of one decode, run in a process of its own so that no earlier
+// decode's peak hides it; -1 when it failed.
+double PeakOfDecode(const std::string& path, int reduce) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    char command[3 * MAX_PATH];
+    snprintf(command, sizeof command, "\"\"%s\" --peak \"%s\" %d\"", self, path.c_str(), reduce);
+    FILE* child = _popen(command, "r");
+    double megabytes = -1;
+    if (child) {
+        if (fscanf(child, "%lf", &megabytes) != 1) {
+            megabytes = -1;
+        }
+        _pclose(child);
+    }
+    return megabytes;
+}
+
+void PrintPeakFigures(const std::string& rgbPath, const std::vector<uint8_t>& rgb, const std::string& largePath,
+                      const std::vector<uint8_t>& large, const std::string& shownSizePath) {
+    DecodePlan rgbPlan = {}, largePlan = {};
+    PlanDecode(&rgbPlan, NULL, rgb.data(), (int32_t)rgb.size());
+    PlanDecode(&largePlan, NULL, large.data(), (int32_t)large.size());
+    printf("peak private bytes of one decode (MiB over the process before it):\n");
+    printf("  4000x4000 RGB, full:                     %8.1f\n", PeakOfDecode(rgbPath, 0));
+    printf("  4000x4000 RGB, preview (1/%d):            %8.1f\n", 1 << rgbPlan.previewReduce,
+           PeakOfDecode(rgbPath, rgbPlan.previewReduce));
+    printf("  12000x12000 grey, capped (1/%d):          %8.1f\n", 1 << largePlan.shownReduce,
+           PeakOfDecode(largePath, largePlan.shownReduce));
+    printf("  %ux%u grey, full (the capped size shown): %8.1f\n", largePlan.shownWidth, largePlan.shownHeight,
+           PeakOfDecode(shownSizePath, 0));
 }
 
 double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
@@ -168,12 +470,27 @@ double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
 
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&Frequency);
+    if (argc == 4 && strcmp(argv[1], "--peak") == 0) {
+        return MeasurePeak(argv[2], atoi(argv[3]));
+    }
     std::string dll = argc > 1 ? argv[1] : "npkavrel.dll";
     std::string imagePath = argc > 2 ? argv[2] : "bench_display_4000.j2k";
     std::vector<uint8_t> file = MakeBenchImage(imagePath);
     if (file.empty()) {
         fprintf(stderr, "bench_display: cannot make the benchmark image\n");
         return 1;
+    }
+    int writesOnly = argc > 3 && strcmp(argv[3], "writes") == 0;
+    const std::string largePath = "bench_display_12000.j2k";
+    const std::string shownSizePath = "bench_display_6000.j2k";
+    std::vector<uint8_t> large, shownSize;
+    if (!writesOnly) {
+        large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
+        shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
+        if (large.empty() || shownSize.empty()) {
+            fprintf(stderr, "bench_display: cannot make the large grey images\n");
+            return 1;
+        }
     }
     HMODULE module = LoadLibraryA(dll.c_str());
     if (!module) {
@@ -192,39 +509,26 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bench_display: %s does not initialise\n", dll.c_str());
         return 1;
     }
+    DecodeFinished = RegisterWindowMessageA("npkavrel decode finished");
     HWND frame = CreateWindowExA(0, "STATIC", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 420, 420, NULL, NULL, NULL, NULL);
     PluginWindow = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 400, 400, frame, NULL, NULL, NULL);
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
+    MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
 
-    int writesOnly = argc > 3 && strcmp(argv[3], "writes") == 0;
-    std::vector<double> alone;
-    for (int i = 0; i < Runs && !writesOnly; ++i) {
-        uint8_t* dib = NULL;
-        double start = Now();
-        int ok = DecodeToPackedDib(&dib, file.data(), (int32_t)file.size());
-        alone.push_back(Now() - start);
-        free(dib);
-        if (!ok) {
-            fprintf(stderr, "bench_display: the benchmark image does not decode\n");
-            return 1;
-        }
+    std::vector<double> destroyStream, destroyWhileDecoding;
+    if (!writesOnly) {
+        PrintPictureFigures("4000x4000 RGB", file, IsColourImagePixel);
+        PrintPictureFigures("12000x12000 grey (past the cap)", large, IsGreyImagePixel);
+        ShowWindow(PluginWindow, SW_HIDE);
+        PrintGalleryFigures(frame, file);
+        ShowWindow(PluginWindow, SW_SHOW);
+        PrintPeakFigures(imagePath, file, largePath, large, shownSizePath);
     }
-
-    std::vector<double> toPaint, destroyStream, destroyWhileDecoding;
     for (int i = 0; i < Runs && !writesOnly; ++i) {
         InstanceRun run;
         StreamInstance(&run, file, 1, 65536);
         destroyStream.push_back(run.destroyStreamSeconds);
-        while (!ImagePainted && Now() - run.streamEndedAt < 60) {
-            MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
-            Pump();
-        }
-        toPaint.push_back(Now() - run.streamEndedAt);
-        Plugin.destroy(&run.npp, NULL);
-        Pump();
-
-        StreamInstance(&run, file, 1, 65536);
         double start = Now();
         Plugin.destroy(&run.npp, NULL);  // the decode is still running
         destroyWhileDecoding.push_back(Now() - start);
@@ -233,16 +537,9 @@ int main(int argc, char** argv) {
         Pump();
     }
     for (int i = 0; i < Runs && writesOnly; ++i) {
-        alone.push_back(1);
-        toPaint.push_back(1);
         destroyStream.push_back(0);
         destroyWhileDecoding.push_back(0);
     }
-    double decodeAlone = Median(alone);
-    double plugin = Median(toPaint);
-    printf("DecodeToPackedDib alone:              %8.1f ms (median of %d)\n", decodeAlone * 1000, Runs);
-    printf("NPP_DestroyStream -> first image paint: %8.1f ms (median of %d)\n", plugin * 1000, Runs);
-    printf("ratio plug-in / decode alone:         %8.3f (target <= 1.15)\n", plugin / decodeAlone);
     printf("NPP_DestroyStream holds UI thread:    %8.3f ms (max %.3f; target < 5)\n", Median(destroyStream) * 1000,
            *std::max_element(destroyStream.begin(), destroyStream.end()) * 1000);
     printf("NPP_Destroy during decode holds UI:   %8.3f ms (max %.3f; target < 5)\n",
@@ -250,9 +547,10 @@ int main(int argc, char** argv) {
            *std::max_element(destroyWhileDecoding.begin(), destroyWhileDecoding.end()) * 1000);
     printf("NPP_Write 16 KiB blocks, announced:   %8.1f MiB/s\n", WriteThroughput(file, 1));
     printf("NPP_Write 16 KiB blocks, unannounced: %8.1f MiB/s\n", WriteThroughput(file, 0));
-    std::vector<uint8_t> large(64u << 20, 0x33);
-    printf("NPP_Write 64 MiB, announced:          %8.1f MiB/s\n", WriteThroughput(large, 1));
-    printf("NPP_Write 64 MiB, unannounced:        %8.1f MiB/s\n", WriteThroughput(large, 0));
+    std::vector<uint8_t> bulk(64u << 20, 0x33);
+    printf("NPP_Write 64 MiB, announced:          %8.1f MiB/s\n", WriteThroughput(bulk, 1));
+    printf("NPP_Write 64 MiB, unannounced:        %8.1f MiB/s\n", WriteThroughput(bulk, 0));
+    UnhookWindowsHookEx(MessageHook);
     UnhookWindowsHookEx(PaintHook);
     DestroyWindow(frame);
     shutdown();

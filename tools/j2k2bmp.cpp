@@ -74,12 +74,19 @@ int ReadWholeFile(const char* path, std::vector<uint8_t>* bytesOut)
     return ok;
 }
 
-// Decodes or reports why not.
+// Decodes or reports why not. A picture past the sample cap comes at a
+// reduced scale, which is reported on stdout.
 int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** dibOut)
 {
     int failure = DecodeFailureNone;
-    if (!DecodeToPackedDibDetailed(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size())) {
+    DecodePlan plan;
+    if (!PlanDecode(&plan, &failure, BytesOf(bytes), (int32_t)bytes.size()) ||
+        !DecodeReducedToPackedDib(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size(), plan.shownReduce)) {
         return ReportFailure(path, DescribeDecodeFailure(failure));
+    }
+    if (plan.shownReduce > 0) {
+        printf("scale: 1/%u (%ux%u shown of %ux%u)\n", 1u << plan.shownReduce, plan.shownWidth, plan.shownHeight,
+               plan.fullWidth, plan.fullHeight);
     }
     return 1;
 }
@@ -160,17 +167,38 @@ int RunComments(const char* input)
 int Usage()
 {
     fprintf(stderr,
-            "usage: j2k2bmp INPUT OUTPUT.bmp\n"
-            "       j2k2bmp --info INPUT\n"
-            "       j2k2bmp --comments INPUT\n");
+            "usage: j2k2bmp [--max-samples N] INPUT OUTPUT.bmp\n"
+            "       j2k2bmp [--max-samples N] --info INPUT\n"
+            "       j2k2bmp --comments INPUT\n"
+            "--max-samples: cap on decoded samples (default %u, the plug-in's); a larger\n"
+            "picture is converted at the largest reduced scale within it\n",
+            DecodeSampleLimit());
     return 2;
+}
+
+// Reads "--max-samples N" off the front of the arguments; 0 when malformed.
+int TakeSampleLimit(int* argc, char*** argv)
+{
+    if (*argc < 3 || strcmp((*argv)[1], "--max-samples") != 0) {
+        return 1;
+    }
+    char* end = NULL;
+    errno = 0;
+    unsigned long limit = strtoul((*argv)[2], &end, 10);
+    if (errno != 0 || end == (*argv)[2] || *end != 0 || limit == 0 || limit > 0xFFFFFFFFul || (*argv)[2][0] == '-') {
+        return 0;
+    }
+    SetDecodeSampleLimit((uint32_t)limit);
+    *argc -= 2;
+    *argv += 2;
+    return 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
+    if (!TakeSampleLimit(&argc, &argv) || argc != 3) {
         return Usage();
     }
     int ok;

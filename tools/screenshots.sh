@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Screen pictures for users: the right-click menu, the About box and the
-# comments dialog of npkavrel.dll in the test browser, in English and in
-# Japanese, saved as PNG files in docs/screenshots/.
+# Screen pictures for users: the right-click menu, the About box, the
+# comments dialog and the progress bar of a slow download of npkavrel.dll in
+# the test browser, in English and in Japanese, saved as PNG files in
+# docs/screenshots/.
 # Usage: tools/screenshots.sh [BUILD_DIR]     (default: build/win)
 # Runs under its own Xvfb display and its own Wine prefixes (one per
 # language; in the Japanese one the UI fonts are mapped to IPA Gothic).
@@ -14,7 +15,7 @@ bash "$root/tools/install-deps.sh" windows
 if [ ! -f "$build/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null
 fi
-cmake --build "$build" --target npkavrel commands_screenshots -j2 >/dev/null
+cmake --build "$build" --target npkavrel commands_screenshots testbrowser -j2 >/dev/null
 
 display_file="$(mktemp)"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
@@ -55,7 +56,11 @@ for language in en ja; do
     prepare_prefix "$language"
     (cd "$build" && LC_ALL=$locale LANG=$locale "$root/tools/wine-run.sh" ./commands_screenshots.exe \
         "Z:$root/tools/sample/sample.jp2" "Z:$work" "$language")
-    for picture in menu about comments; do
+    # Delivery slowed to 1 KiB every 80 ms, the window saved half way.
+    (cd "$build" && LC_ALL=$locale LANG=$locale "$root/tools/wine-run.sh" ./testbrowser.exe --size 260x120 \
+        --block 1024 --block-delay-ms 80 --halfway-screenshot "Z:$work/progress_$language.bmp" \
+        --screenshot "Z:$work/progress_end.bmp" npkavrel.dll "Z:$root/tools/sample/sample.jp2" >/dev/null)
+    for picture in menu about comments progress; do
         convert "$work/${picture}_$language.bmp" "$out/${picture}_$language.png"
         echo "wrote docs/screenshots/${picture}_$language.png"
     done

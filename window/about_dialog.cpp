@@ -29,6 +29,9 @@ const UiText RightsLine = {"Copyright (C) 2004 The npkavrel authors. All rights 
 const UiText WebLine = {"Web page: https://npkavrel.example/\r\n", "ホームページ: https://npkavrel.example/\r\n"};
 const UiText UrlLine = {"URL:\t%ls\r\n", "URL:\t%ls\r\n"};
 const UiText DimensionsLine = {"Dimensions:\t%d x %d\r\n", "画像サイズ:\t%d x %d\r\n"};
+const UiText PreviewLine = {"Shown:\tpreview\r\n", "表示:\tプレビュー\r\n"};
+const UiText ScaleLine = {"Shown:\t%d x %d, shown at 1/%d scale (save and copy use the picture shown)\r\n",
+                          "表示:\t%d x %d (1/%d に縮小して表示、保存とコピーは表示中の画像)\r\n"};
 const UiText FileSizeLine = {"File size:\t%u bytes\r\n", "ファイルサイズ:\t%u バイト\r\n"};
 const UiText TypeLabel = {"Image type:\t", "画像の種類:\t"};
 const UiText LinkLine = {"Link to:\t%ls", "リンク先:\t%ls"};
@@ -80,6 +83,29 @@ void ShowIconFrame(HWND dialog, int frame) {
     SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, (WPARAM)icon, 0);
 }
 
+// The picture's full size, and whether what is shown is a preview or a
+// reduced picture; nothing before the first picture.
+void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
+    const BITMAPINFOHEADER* header = LoadAcquire(&instance->dibHeader);
+    bool published =
+        LoadAcquire(&instance->dib) != nullptr && header != nullptr && LoadAcquire(&instance->dibBits) != nullptr;
+    if (!published && LoadAcquire(&instance->preview) == nullptr) {
+        return;
+    }
+    int32_t reduce = LoadAcquire(&instance->shownReduce);
+    if (published && reduce == 0) {
+        AppendLine(text, UiString(DimensionsLine), (int)header->biWidth, (int)header->biHeight);
+        return;
+    }
+    AppendLine(text, UiString(DimensionsLine), (int)LoadAcquire(&instance->fullWidth),
+               (int)LoadAcquire(&instance->fullHeight));
+    if (!published) {
+        AppendText(text, PreviewLine);
+    } else {
+        AppendLine(text, UiString(ScaleLine), (int)header->biWidth, (int)header->biHeight, 1 << reduce);
+    }
+}
+
 BOOL InitializeAboutDialog(HWND dialog, const PluginInstance* instance) {
     SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)AboutIconFrames[0]);
     INT tabStop = AboutTabStop;
@@ -118,10 +144,7 @@ void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     textOut[0] = 0;
     AnsiToWide(field, AboutTextSize, InstanceUrl(instance));
     AppendLine(textOut, UiString(UrlLine), field);
-    ImageView view;
-    if (GetPublishedImage(&view, instance)) {
-        AppendLine(textOut, UiString(DimensionsLine), (int)view.width, (int)view.height);
-    }
+    AppendShownLines(textOut, instance);
     AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->dataSize);
     AppendText(textOut, TypeLabel);
     AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->fileKind)));

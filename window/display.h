@@ -20,6 +20,10 @@ void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record
 const char* ChooseFailureReason(int32_t reason);
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record);
 
+// Into the same area: while the file arrives, a progress bar and the bytes
+// received.
+void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record);
+
 // The largest size of the image's proportions that fits the client area,
 // never larger than the image itself.
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,

@@ -9,25 +9,25 @@ namespace {
 
 // Status texts, tested in order; the first row whose test holds is shown.
 struct StatusText {
-    int (*applies)(int32_t loadState, int32_t decodeError);
+    int (*applies)(const PluginInstance* record);
     UiText text;
 };
 
-int HasFailed(int32_t, int32_t decodeError) { return decodeError != 0; }
-int IsWaiting(int32_t loadState, int32_t) { return loadState <= LoadStateWaiting; }
-int IsLoading(int32_t, int32_t) { return 1; }
+int HasFailed(const PluginInstance* record) { return LoadAcquire(&record->decodeError) != 0; }
+int IsWaiting(const PluginInstance* record) { return LoadAcquire(&record->loadState) <= LoadStateWaiting; }
+int IsDecoding(const PluginInstance* record) { return LoadAcquire(&record->decoding) != 0; }
+int IsLoading(const PluginInstance*) { return 1; }
 
 const StatusText StatusTexts[] = {
     {HasFailed, {"Plug-in's Error", "プラグインがエラーを起こしました。"}},
     {IsWaiting, {"JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。"}},
+    {IsDecoding, {"JPEG 2000 image decoding... Please wait.", "画像をデコード中…少々お待ちください。"}},
     {IsLoading, {"JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。"}},
 };
 
 const wchar_t* ChooseStatusText(const PluginInstance* record) {
-    int32_t loadState = LoadAcquire(&record->loadState);
-    int32_t decodeError = LoadAcquire(&record->decodeError);
     for (const StatusText& row : StatusTexts) {
-        if (row.applies(loadState, decodeError)) {
+        if (row.applies(record)) {
             return UiString(row.text);
         }
     }
@@ -44,8 +44,8 @@ void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
     } else if (record->fitToWindow) {
         ComputeFitSize(&width, &height, record->clientWidth, record->clientHeight, view->width, view->height);
     }
-    StretchDIBits(dc, 0, 0, width, height, 0, 0, view->width, view->height, view->bits, view->info, DIB_RGB_COLORS,
-                  SRCCOPY);
+    StretchDIBits(dc, 0, 0, width, height, 0, 0, view->bitmapWidth, view->bitmapHeight, view->bits, view->info,
+                  DIB_RGB_COLORS, SRCCOPY);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ void PaintWindow(HWND window, const PluginInstance* record) {
         SetWindowOrgEx(dc, record->scrollX, record->scrollY, NULL);
     }
     ImageView view;
-    if (LoadAcquire(&record->loadState) == LoadStateEnded && GetPublishedImage(&view, record)) {
+    if (LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record)) {
         PaintImage(dc, record, &view);
     } else {
         RECT client;
@@ -74,6 +74,7 @@ void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record
     RECT below = text;
     below.top += DrawTextW(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
     PaintFailureReason(dc, &below, record);
+    PaintLoadProgress(dc, &below, record);
 }
 
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,

@@ -116,7 +116,7 @@ void UpdateScrollBars(PluginInstance* instance) {
         return;
     }
     ImageView view;
-    if (!GetPublishedImage(&view, instance)) {
+    if (!GetShownImage(&view, instance)) {
         HideBar(instance, Horizontal);
         HideBar(instance, Vertical);
         return;
@@ -127,7 +127,7 @@ void UpdateScrollBars(PluginInstance* instance) {
 
 void HandleScroll(PluginInstance* instance, UINT message, int code, int position) {
     ImageView view;
-    if (!instance || !instance->scrollActive || !GetPublishedImage(&view, instance)) {
+    if (!instance || !instance->scrollActive || !GetShownImage(&view, instance)) {
         return;
     }
     if (message != WM_HSCROLL && message != WM_VSCROLL) {

@@ -60,6 +60,7 @@ void Detach(PluginInstance* record) {
 }
 
 LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
+    DropReplacedPreview(record);
     UpdateScrollBars(record);
     InvalidateRect(window, NULL, TRUE);
     UpdateWindow(window);

@@ -176,14 +176,94 @@ TEST(DecodeToPackedDib, HugeHeadersAreRefusedBeforeDecoding)
     EXPECT_FALSE(DecodeDib(ClaimSize(rgb, 30000, 30000), &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
     SetDecodeSampleLimit(0);
-    // A smaller cap applies to the total over components.
+    // A smaller cap applies to the total over components; past it the
+    // picture comes at half size while that fits (the codestream has two
+    // resolutions, so no further).
+    SetDecodeSampleLimit(8 * 8 * 3);
+    DibPtr full = DecodeDib(rgb);
+    ASSERT_TRUE(full);
+    EXPECT_EQ(8u, Le32(full.get() + 4));
     SetDecodeSampleLimit(8 * 8 * 3 - 1);
+    DibPtr half = DecodeDib(rgb);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(4u, Le32(half.get() + 4));
+    SetDecodeSampleLimit(4 * 4 * 3 - 1);
     EXPECT_FALSE(DecodeDib(rgb, &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
-    SetDecodeSampleLimit(8 * 8 * 3);
-    EXPECT_TRUE(DecodeDib(rgb));
     SetDecodeSampleLimit(0);
 }
+
+// 1600 x 1600 grey in 400-pixel tiles, each tile one level: every reduced
+// resolution of a lossless flat tile keeps the tile's level.
+uint8_t BlockLevel(uint32_t x, uint32_t y)
+{
+    return (uint8_t)(x / 400 * 50 + y / 400 * 10 + 5);
+}
+
+void FillBlocks(uint8_t* samples, uint32_t, uint32_t x0, uint32_t y0, uint32_t width, uint32_t height)
+{
+    memset(samples, BlockLevel(x0, y0), (size_t)width * height);
+}
+
+TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleThatFits)
+{
+    std::vector<uint8_t> cs = EncodeTiled(1600, 1600, 1, 400, FillBlocks);
+    ASSERT_FALSE(cs.empty());
+    struct Case {
+        uint32_t limit;
+        int shownReduce;
+        int previewReduce;
+    } cases[] = {
+        {0, 0, 2},                 // 2.56 megapixels: a preview of 1/16 of them
+        {1600 * 1600, 0, 2},       // exactly at the cap
+        {1600 * 1600 - 1, 1, 0},   // past it: half size, too small to need a preview
+        {400 * 400 - 1, 3, 0},
+    };
+    for (const Case& c : cases) {
+        SetDecodeSampleLimit(c.limit);
+        DecodePlan plan;
+        int failure = -1;
+        ASSERT_TRUE(PlanDecode(&plan, &failure, cs.data(), (int32_t)cs.size())) << c.limit;
+        EXPECT_EQ(1600u, plan.fullWidth);
+        EXPECT_EQ(1600u, plan.fullHeight);
+        EXPECT_EQ(c.shownReduce, plan.shownReduce) << c.limit;
+        EXPECT_EQ(1600u >> c.shownReduce, plan.shownWidth) << c.limit;
+        EXPECT_EQ(c.previewReduce, plan.previewReduce) << c.limit;
+        DibPtr shown = DecodeDib(cs);
+        std::vector<int> reduces = {plan.shownReduce};
+        if (plan.previewReduce > 0) {
+            reduces.push_back(plan.previewReduce);
+        }
+        for (int reduce : reduces) {
+            uint8_t* raw = nullptr;
+            ASSERT_TRUE(DecodeReducedToPackedDib(&raw, &failure, cs.data(), (int32_t)cs.size(), reduce)) << reduce;
+            DibPtr dib(raw);
+            uint32_t side = 1600u >> reduce;
+            ASSERT_EQ(side, Le32(dib.get() + 4));
+            if (reduce == plan.shownReduce) {
+                EXPECT_EQ(0, memcmp(dib.get(), shown.get(), (size_t)PackedDibSize(shown.get())));
+            }
+            for (uint32_t y = 200; y < 1600; y += 400) {
+                for (uint32_t x = 200; x < 1600; x += 400) {
+                    EXPECT_EQ(BlockLevel(x, y), *Pixel(dib.get(), x >> reduce, y >> reduce)) << reduce;
+                }
+            }
+        }
+    }
+    // Fewer samples than the smallest resolution the codestream holds.
+    SetDecodeSampleLimit(10);
+    int failure = -1;
+    DecodePlan plan;
+    EXPECT_FALSE(PlanDecode(&plan, &failure, cs.data(), (int32_t)cs.size()));
+    EXPECT_EQ(DecodeFailureTooLarge, failure);
+    EXPECT_FALSE(DecodeDib(cs, &failure));
+    EXPECT_EQ(DecodeFailureTooLarge, failure);
+    uint8_t* dib = nullptr;
+    EXPECT_FALSE(DecodeReducedToPackedDib(&dib, &failure, cs.data(), (int32_t)cs.size(), 33));
+    EXPECT_EQ(DecodeFailureArguments, failure);
+    SetDecodeSampleLimit(0);
+}
+
 
 TEST(DecodeToPackedDib, ThreadCountDoesNotChangeTheBitmap)
 {

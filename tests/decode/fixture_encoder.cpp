@@ -86,6 +86,26 @@ std::vector<uint8_t> MakeComSegment(uint16_t registration, const std::string& by
     return segment;
 }
 
+opj_codec_t* CreateQuietEncoder()
+{
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    opj_set_info_handler(codec, Quiet, NULL);
+    opj_set_warning_handler(codec, Quiet, NULL);
+    opj_set_error_handler(codec, Quiet, NULL);
+    return codec;
+}
+
+// An output stream appending to `buffer`.
+opj_stream_t* OpenBufferStream(GrowingBuffer* buffer)
+{
+    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
+    opj_stream_set_user_data(stream, buffer, NULL);
+    opj_stream_set_write_function(stream, WriteBuffer);
+    opj_stream_set_skip_function(stream, SkipBuffer);
+    opj_stream_set_seek_function(stream, SeekBuffer);
+    return stream;
+}
+
 uint32_t MaxResolutions(uint32_t w, uint32_t h)
 {
     uint32_t levels = 1;
@@ -171,20 +191,67 @@ std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* commen
         text.assign(comment, comment + strlen(comment) + 1);
         parameters.cp_comment = text.data();
     }
-    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
-    opj_set_info_handler(codec, Quiet, NULL);
-    opj_set_warning_handler(codec, Quiet, NULL);
-    opj_set_error_handler(codec, Quiet, NULL);
-    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
-    opj_stream_set_user_data(stream, &buffer, NULL);
-    opj_stream_set_write_function(stream, WriteBuffer);
-    opj_stream_set_skip_function(stream, SkipBuffer);
-    opj_stream_set_seek_function(stream, SeekBuffer);
+    opj_codec_t* codec = CreateQuietEncoder();
+    opj_stream_t* stream = OpenBufferStream(&buffer);
     int ok = opj_setup_encoder(codec, &parameters, encoded) && opj_start_compress(codec, encoded, stream) &&
              opj_encode(codec, stream) && opj_end_compress(codec, stream);
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
     opj_image_destroy(encoded);
+    if (!ok) {
+        buffer.bytes.clear();
+    }
+    return buffer.bytes;
+}
+
+std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t components, uint32_t tileSide,
+                                 FillTile fill)
+{
+    std::vector<opj_image_cmptparm_t> params(components);
+    for (opj_image_cmptparm_t& param : params) {
+        memset(&param, 0, sizeof param);
+        param.dx = param.dy = 1;
+        param.w = width;
+        param.h = height;
+        param.prec = 8;
+    }
+    GrowingBuffer buffer = {{}, 0};
+    opj_image_t* image =
+        opj_image_tile_create(components, params.data(), components >= 3 ? OPJ_CLRSPC_SRGB : OPJ_CLRSPC_GRAY);
+    if (image == NULL) {
+        return buffer.bytes;
+    }
+    image->x1 = width;
+    image->y1 = height;
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    parameters.tcp_numlayers = 1;
+    parameters.tcp_rates[0] = 0.0f;
+    parameters.cp_disto_alloc = 1;
+    parameters.tile_size_on = OPJ_TRUE;
+    parameters.cp_tdx = (int)tileSide;
+    parameters.cp_tdy = (int)tileSide;
+    parameters.numresolution = (int)MaxResolutions(tileSide, tileSide);
+    opj_codec_t* codec = CreateQuietEncoder();
+    opj_stream_t* stream = OpenBufferStream(&buffer);
+    int ok = opj_setup_encoder(codec, &parameters, image) && opj_start_compress(codec, image, stream);
+    std::vector<uint8_t> tile((size_t)tileSide * tileSide * components);
+    uint32_t across = (width + tileSide - 1) / tileSide;
+    uint32_t down = (height + tileSide - 1) / tileSide;
+    for (uint32_t index = 0; ok && index < across * down; ++index) {
+        uint32_t x0 = index % across * tileSide;
+        uint32_t y0 = index / across * tileSide;
+        uint32_t w = width - x0 < tileSide ? width - x0 : tileSide;
+        uint32_t h = height - y0 < tileSide ? height - y0 : tileSide;
+        for (uint32_t c = 0; c < components; ++c) {
+            fill(tile.data() + (size_t)c * w * h, c, x0, y0, w, h);
+        }
+        ok = opj_write_tile(codec, index, tile.data(), w * h * components, stream);
+    }
+    ok = ok && opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
     if (!ok) {
         buffer.bytes.clear();
     }

@@ -37,6 +37,15 @@ FixtureImage MakePatternImage(uint32_t width, uint32_t height, const std::vector
 // to choose it, or strip it with RemoveMainHeaderComments.
 std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* comment);
 
+// An 8-bit picture of any size, grey or RGB (`components` 1 or 3), encoded
+// tile by tile (lossless), so only one tile's samples are ever in memory:
+// `fill` writes component `component` of the `width` x `height` pixels of the
+// tile whose top-left pixel is (x0, y0) into `samples`, rows `width` apart.
+typedef void (*FillTile)(uint8_t* samples, uint32_t component, uint32_t x0, uint32_t y0, uint32_t width,
+                         uint32_t height);
+std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t components, uint32_t tileSide,
+                                 FillTile fill);
+
 // Codestream edits by splicing marker segments.
 std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& codestream);
 std::vector<uint8_t> InsertMainHeaderComment(const std::vector<uint8_t>& codestream, uint16_t registration,

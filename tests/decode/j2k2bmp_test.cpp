@@ -44,8 +44,10 @@ struct ToolRun {
 
 ToolRun RunTool(const std::string& args)
 {
-    std::string outPath = Scratch("stdout.txt");
-    std::string errPath = Scratch("stderr.txt");
+    // Per test: ctest runs the tests of this file side by side.
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string outPath = Scratch(test + "_stdout.txt");
+    std::string errPath = Scratch(test + "_stderr.txt");
     std::string command = std::string(J2K2BMP_PATH) + " " + args + " >" + outPath + " 2>" + errPath;
     int raw = system(command.c_str());
     ToolRun run = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(outPath), ReadFile(errPath)};
@@ -86,6 +88,41 @@ TEST(J2k2bmp, WritesTheBitmapFileTheDecoderProduces)
     ToolRun comments = RunTool("--comments " + input);
     EXPECT_EQ(0, comments.status);
     EXPECT_EQ("tool test", comments.out);
+}
+
+TEST(J2k2bmp, ConvertsAPicturePastTheCapAtTheScaleItReports)
+{
+    FixtureImage image = MakePatternImage(64, 48, {{8, 0, 1, 1}});
+    std::string input = Scratch("capped.j2k");
+    std::string output = Scratch("capped.bmp");
+    WriteFile(input, EncodeFixture(image, nullptr));
+    struct Case {
+        const char* limit;
+        int status;
+        const char* out;
+        uint32_t width;
+    } cases[] = {
+        {"3072", 0, "", 64},
+        {"3071", 0, "scale: 1/2 (32x24 shown of 64x48)\n", 32},
+        {"200", 0, "scale: 1/4 (16x12 shown of 64x48)\n", 16},
+        {"0", 2, "", 0},
+        {"-5", 2, "", 0},
+        {"12x", 2, "", 0},
+    };
+    for (const Case& c : cases) {
+        remove(output.c_str());
+        ToolRun run = RunTool(std::string("--max-samples ") + c.limit + " " + input + " " + output);
+        EXPECT_EQ(c.status, run.status) << c.limit << run.err;
+        EXPECT_EQ(c.out, run.out) << c.limit;
+        std::string bitmap = ReadFile(output);
+        EXPECT_EQ(c.width, bitmap.size() < 26 ? 0u : (uint32_t)(uint8_t)bitmap[18] | (uint8_t)bitmap[19] << 8)
+            << c.limit;
+    }
+    ToolRun info = RunTool("--max-samples 3071 --info " + input);
+    EXPECT_EQ(0u, info.out.find("scale: 1/2 (32x24 shown of 64x48)\nfile kind: 0 (JPEG 2000 codestream)\n"
+                                "width: 32\nheight: 24\n"))
+        << info.out;
+    EXPECT_NE(std::string::npos, RunTool("").err.find("default 134217728"));
 }
 
 TEST(J2k2bmp, RefusesBadInputWithOneLineAndNoOutput)

@@ -56,6 +56,17 @@ std::string MimeTypeOf(const std::string& path) {
     return "image/jp2";
 }
 
+void PumpMessages();
+
+void ServeMessagesFor(int milliseconds) {
+    DWORD start = GetTickCount();
+    while ((int)(GetTickCount() - start) < milliseconds) {
+        PumpMessages();
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    PumpMessages();
+}
+
 std::string FileUrl(const std::string& path) {
     std::string url = "file:///";
     for (char c : path) {
@@ -140,13 +151,22 @@ void StreamFile(PageInstance* instance) {
     int32_t blockSize = options.blockSize > 0 ? options.blockSize : 65536;
     int32_t count = (int32_t)((bytes.size() + blockSize - 1) / blockSize);
     NPReason reason = options.endReason;
+    int32_t written = 0;
     for (int32_t block : BlockOrder(count, options.order)) {
         int32_t offset = block * blockSize;
         int32_t length = std::min<int32_t>(blockSize, (int32_t)bytes.size() - offset);
-        PluginCall call(browser, "NPP_Write");
-        if (!WriteBlock(browser, instance, &instance->stream.stream, bytes, offset, length)) {
-            reason = NPRES_NETWORK_ERR;
-            break;
+        {
+            PluginCall call(browser, "NPP_Write");
+            if (!WriteBlock(browser, instance, &instance->stream.stream, bytes, offset, length)) {
+                reason = NPRES_NETWORK_ERR;
+                break;
+            }
+        }
+        if (options.blockDelayMs > 0) {
+            ServeMessagesFor(options.blockDelayMs);
+        }
+        if (options.halfwayScreenshot && ++written == count / 2) {
+            SaveFrameScreenshot(instance->frame, options.halfwayScreenshot);
         }
     }
     CallDestroyStream(instance, reason);
@@ -706,7 +726,7 @@ int WriteBmp(const std::string& path, int width, int height, const std::vector<u
 
 }  // namespace
 
-StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0}; }
+StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0, 0, nullptr}; }
 
 BrowserFrame* OpenFrame(Browser* browser, const std::string& document, int width, int height,
                         const StreamOptions& options) {

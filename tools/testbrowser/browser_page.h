@@ -23,6 +23,10 @@ struct StreamOptions {
     int order;
     NPReason endReason;
     int held;
+    // Plain mode: messages served for blockDelayMs after each block (a slow
+    // network), and a screenshot of the frame when half the blocks are in.
+    int blockDelayMs;
+    const char* halfwayScreenshot;
 };
 
 // Where an instance's stream is (UXP modes; plain mode streams at once).

@@ -27,6 +27,8 @@ static const char Usage[] =
     "  --no-length         do not announce the stream length\n"
     "  --order in|reverse|swap   order of the blocks\n"
     "  --end-reason N      reason given to NPP_DestroyStream (0 = done)\n"
+    "  --block-delay-ms N  serve messages for N ms after each block (a slow network)\n"
+    "  --halfway-screenshot FILE.bmp  save the window when half the blocks have arrived\n"
     "  --resize WxH        resize the window once the page is shown\n"
     "  --click N           left-click embedded element N (from 0) once shown\n"
     "  --print N FILE.bmp  print embedded element N through NPP_Print into FILE\n"
@@ -111,6 +113,10 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             if (!ParseOrder(argv[++i], &o->stream.order)) return 0;
         } else if (strcmp(a, "--end-reason") == 0 && more) {
             o->stream.endReason = (NPReason)atoi(argv[++i]);
+        } else if (strcmp(a, "--block-delay-ms") == 0 && more) {
+            o->stream.blockDelayMs = atoi(argv[++i]);
+        } else if (strcmp(a, "--halfway-screenshot") == 0 && more) {
+            o->stream.halfwayScreenshot = argv[++i];
         } else if (strcmp(a, "--click") == 0 && more) {
             o->click = atoi(argv[++i]);
         } else if (strcmp(a, "--print") == 0 && i + 2 < argc) {

@@ -103,6 +103,103 @@ TEST_F(BrowserTest, SamplePageShowsAllFourImages) {
     }
 }
 
+// Where the four flat quadrants of a tiled fixture fall in each element
+// (stretched to its box), and the level each should show.
+struct QuadrantPoint {
+    PageInstance* instance;
+    int x;
+    int y;
+    uint32_t level;
+};
+
+std::vector<QuadrantPoint> QuadrantPoints(BrowserFrame* frame, const uint32_t levels[4]) {
+    std::vector<QuadrantPoint> points;
+    for (PageInstance* instance : frame->instances) {
+        int left = instance->npWindow.x, top = instance->npWindow.y;
+        int right = left + (int)instance->npWindow.width - 3, bottom = top + (int)instance->npWindow.height - 3;
+        const int xs[4] = {left + 2, right, left + 2, right};
+        const int ys[4] = {top + 2, top + 2, bottom, bottom};
+        for (int q = 0; q < 4; ++q) {
+            points.push_back(QuadrantPoint{instance, xs[q], ys[q], levels[q]});
+        }
+    }
+    return points;
+}
+
+// Serves the page until every element shows its quadrants (a busy machine
+// can starve the decodes long enough to look quiet), then checks them.
+void ExpectQuadrantsInEveryElement(BrowserFrame* frame, const uint32_t levels[4]) {
+    std::vector<QuadrantPoint> points = QuadrantPoints(frame, levels);
+    DWORD start = GetTickCount();
+    Capture page = ReadFrame(frame);
+    for (;;) {
+        size_t shown = 0;
+        while (shown < points.size() && page.At(points[shown].x, points[shown].y) == points[shown].level) {
+            ++shown;
+        }
+        if (shown == points.size() || GetTickCount() - start > 120000) {
+            break;
+        }
+        WaitUntilQuiet(200, 1000);
+        page = ReadFrame(frame);
+    }
+    for (const QuadrantPoint& point : points) {
+        EXPECT_EQ(point.level, page.At(point.x, point.y))
+            << point.instance->element.attributes[0].second << " at " << point.x << "," << point.y;
+    }
+}
+
+const uint32_t ColourQuadrants[4] = {Red, Green, Blue, White};
+
+// Crowded pages: every decode waits its turn, so no picture runs out of the
+// 32-bit address space and every element shows its picture.
+TEST_F(BrowserTest, EveryPictureOfACrowdedPageShows) {
+    struct Gallery {
+        const char* file;
+        int count;
+        int side;
+    } galleries[] = {{"gallery4000.j2k", 12, 90}, {"gallery2000.j2k", 40, 60}};
+    for (const Gallery& g : galleries) {
+        std::string body;
+        char embed[128];
+        for (int i = 0; i < g.count; ++i) {
+            snprintf(embed, sizeof embed, "<embed src=%s width=%d height=%d id=%d>", g.file, g.side, g.side, i);
+            body += embed;
+        }
+        WritePage("gallery.html", body);
+        BrowserFrame* frame = OpenFrame(&browser, Fixture("gallery.html"), 800, 600, DefaultStreamOptions());
+        ASSERT_NE(nullptr, frame);
+        ASSERT_EQ((size_t)g.count, frame->instances.size());
+        ExpectQuadrantsInEveryElement(frame, ColourQuadrants);
+        CloseFrame(frame);
+    }
+}
+
+// 12000 x 12000 grey is past the 2^27-sample cap: the picture is shown at
+// the largest reduced resolution within it, embedded and as a fitted full
+// page.
+TEST_F(BrowserTest, PicturePastTheCapShowsAtTheLargestScaleThatFits) {
+    const uint32_t Greys[4] = {0x282828, 0x646464, 0xA0A0A0, 0xDCDCDC};
+    WritePage("overcap.html", "<embed src=overcap.j2k width=120 height=120>");
+    BrowserFrame* frame = OpenFrame(&browser, Fixture("overcap.html"), 300, 200, DefaultStreamOptions());
+    ASSERT_NE(nullptr, frame);
+    ExpectQuadrantsInEveryElement(frame, Greys);
+    CloseFrame(frame);
+
+    frame = OpenFrame(&browser, Fixture("overcap.j2k"), 300, 200, DefaultStreamOptions());
+    ASSERT_NE(nullptr, frame);
+    // Fitted: 6000 x 6000 drawn into the 200-pixel height.
+    Capture fitted = ReadFrame(frame);
+    for (DWORD start = GetTickCount(); fitted.At(197, 197) != Greys[3] && GetTickCount() - start < 120000;) {
+        WaitUntilQuiet(200, 1000);
+        fitted = ReadFrame(frame);
+    }
+    EXPECT_EQ(Greys[0], fitted.At(2, 2));
+    EXPECT_EQ(Greys[3], fitted.At(197, 197));
+    EXPECT_EQ(Gray, fitted.At(250, 100));
+    CloseFrame(frame);
+}
+
 TEST_F(BrowserTest, FullPageFitsThenFollowsResize) {
     BrowserFrame* frame = Open(Fixture("quad.jp2"), 300, 200);
     ASSERT_EQ(1u, frame->instances.size());

@@ -1,6 +1,7 @@
 // Writes the display tests' images into a folder: small lossless pictures
 // whose pixels the tests know, sizes at the scroll-bar thresholds, a large
-// lossy picture that takes a while to decode, and undecodable data.
+// lossy picture that takes a while to decode, undecodable data, and large
+// pictures made tile by tile (kept between runs: small on disk, slower to make).
 #include <stdio.h>
 #include <string.h>
 
@@ -84,6 +85,57 @@ const FixtureRow Fixtures[] = {
     {"mid.j2k", 400, 400, 3, Noise, 1, 0},
 };
 
+// Quadrants of the tiled pictures, one flat level per tile: red, green, blue
+// and white in colour; four grey levels in grey.
+const uint8_t QuadrantLevels[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+const uint8_t GreyQuadrantLevels[4] = {40, 100, 160, 220};
+
+template <uint32_t Side>
+void FillQuadrants(uint8_t* samples, uint32_t component, uint32_t x0, uint32_t y0, uint32_t width,
+                   uint32_t height) {
+    int quadrant = (x0 >= Side / 2 ? 1 : 0) + (y0 >= Side / 2 ? 2 : 0);
+    memset(samples, QuadrantLevels[quadrant][component], (size_t)width * height);
+}
+
+template <uint32_t Side>
+void FillGreyQuadrants(uint8_t* samples, uint32_t, uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
+    int quadrant = (x0 >= Side / 2 ? 1 : 0) + (y0 >= Side / 2 ? 2 : 0);
+    memset(samples, GreyQuadrantLevels[quadrant], (size_t)width * height);
+}
+
+struct TiledRow {
+    const char* name;
+    uint32_t side;
+    uint32_t components;
+    FillTile fill;
+};
+
+// The gallery pictures, the smallest size that gets a preview, and one past
+// the 2^27-sample cap (12000^2 grey).
+const TiledRow TiledFixtures[] = {
+    {"gallery4000.j2k", 4000, 3, FillQuadrants<4000>},
+    {"gallery2000.j2k", 2000, 3, FillQuadrants<2000>},
+    {"tiles1600.j2k", 1600, 3, FillQuadrants<1600>},
+    {"overcap.j2k", 12000, 1, FillGreyQuadrants<12000>},
+};
+
+int MakeTiledFixtures(const std::string& folder) {
+    for (const TiledRow& row : TiledFixtures) {
+        std::string path = folder + "/" + row.name;
+        FILE* existing = fopen(path.c_str(), "rb");
+        if (existing) {
+            fclose(existing);
+            continue;
+        }
+        std::vector<uint8_t> bytes = EncodeTiled(row.side, row.side, row.components, row.side / 4, row.fill);
+        if (bytes.empty() || !WriteFile(path, bytes)) {
+            fprintf(stderr, "make_fixtures: cannot make %s\n", row.name);
+            return 0;
+        }
+    }
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,5 +164,5 @@ int main(int argc, char** argv) {
         fprintf(stderr, "make_fixtures: cannot write the broken files\n");
         return 1;
     }
-    return 0;
+    return MakeTiledFixtures(folder) ? 0 : 1;
 }

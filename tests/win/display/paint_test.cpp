@@ -96,6 +96,7 @@ struct StatusCase {
     const char* name;
     int32_t loadState;
     int32_t decodeError;
+    int32_t decoding;
     const char* english;
     const char* japanese;
     int32_t failureReason;
@@ -114,24 +115,24 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
     const char* error = "Plug-in's Error";
     const char* errorJa = "プラグインがエラーを起こしました。";
     const StatusCase cases[] = {
-        {"waiting", 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.", "画像を待っています…少々お待ちください。",
-         0, nullptr, nullptr},
-        {"receiving", 1, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。", 0, nullptr,
-         nullptr},
-        {"ended", 3, 0, "JPEG 2000 image loading... Please wait.", "画像をロード中…少々お待ちください。", 0, nullptr,
-         nullptr},
-        {"error wins", 0, 1, error, errorJa, 0, L"cannot be decoded", L"デコードできません"},
-        {"not JPEG 2000", 3, 1, error, errorJa, DecodeFailureNotJpeg2000, L"not a JPEG 2000 file",
+        {"waiting", 0, 0, 0, "JPEG 2000 plug-in waiting for image... Please wait.",
+         "画像を待っています…少々お待ちください。", 0, nullptr, nullptr},
+        {"ended, waiting its turn", 3, 0, 0, "JPEG 2000 image loading... Please wait.",
+         "画像をロード中…少々お待ちください。", 0, nullptr, nullptr},
+        {"decoding", 3, 0, 1, "JPEG 2000 image decoding... Please wait.", "画像をデコード中…少々お待ちください。", 0,
+         nullptr, nullptr},
+        {"error wins", 0, 1, 0, error, errorJa, 0, L"cannot be decoded", L"デコードできません"},
+        {"not JPEG 2000", 3, 1, 0, error, errorJa, DecodeFailureNotJpeg2000, L"not a JPEG 2000 file",
          L"JPEG 2000 ファイルではありません"},
-        {"damaged", 3, 1, error, errorJa, DecodeFailureCorrupt, L"damaged or truncated",
+        {"damaged", 3, 1, 1, error, errorJa, DecodeFailureCorrupt, L"damaged or truncated",
          L"ファイルが壊れているか、途中で切れています"},
-        {"3-D", 3, 1, error, errorJa, DecodeFailureKindNotDecoded,
+        {"3-D", 3, 1, 0, error, errorJa, DecodeFailureKindNotDecoded,
          L"a kind of JPEG 2000 file this plug-in does not show (3-D)",
          L"このプラグインが表示しない種類の JPEG 2000 ファイルです (3次元)"},
-        {"too large", 3, 1, error, errorJa, DecodeFailureTooLarge, L"too large for this plug-in",
+        {"too large", 3, 1, 0, error, errorJa, DecodeFailureTooLarge, L"too large for this plug-in",
          L"このプラグインには大きすぎます"},
-        {"memory", 3, 1, error, errorJa, DecodeFailureOutOfMemory, L"out of memory", L"メモリが不足しています"},
-        {"interrupted", 3, 1, error, errorJa, FailureInterrupted, L"the download was interrupted",
+        {"memory", 3, 1, 0, error, errorJa, DecodeFailureOutOfMemory, L"out of memory", L"メモリが不足しています"},
+        {"interrupted", 3, 1, 0, error, errorJa, FailureInterrupted, L"the download was interrupted",
          L"ダウンロードが中断されました"},
     };
     Element element;
@@ -141,6 +142,7 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
         RecordOf(&element)->loadState = c.loadState;
         RecordOf(&element)->decodeError = c.decodeError;
         RecordOf(&element)->failureReason = c.failureReason;
+        RecordOf(&element)->decoding = c.decoding;
         InvalidateRect(element.window, NULL, TRUE);
         Capture shown = CaptureWindow(element.window);
         const wchar_t* reason = c.englishReason ? ExpectedText(c.englishReason, c.japaneseReason) : nullptr;
@@ -151,6 +153,83 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
     }
     // The three texts differ from one another on screen.
     EXPECT_NE(RenderStatusBox(160, 60, "a").pixels, RenderStatusBox(160, 60, "b").pixels);
+    DestroyElement(&element);
+}
+
+// The first row inside the box's outline that the bar's frame fills from
+// side to side; -1 when there is none.
+int FindBarTop(const Capture& shown, int width) {
+    for (int y = 2; y < shown.height - 2; ++y) {
+        int x = 2;
+        while (x < width - 2 && shown.At(x, y) == 0u) {
+            ++x;
+        }
+        if (x == width - 2) {
+            return y;
+        }
+    }
+    return -1;
+}
+
+// While the file arrives: the loading text, under it a bar filled by the
+// share received of the announced length (none without one), and the bytes.
+TEST(StatusBox, ProgressWhileTheFileArrives) {
+    const int Width = 300;
+    struct Case {
+        int32_t announced;
+        int32_t received;
+        int barShown;
+        int filledPercent;
+    } cases[] = {
+        {4823449, 1258291, 1, 26},  // "1.2 MB of 4.6 MB"
+        {1000, 1000, 1, 100},
+        {0, 500000, 0, 0},          // no length announced: the bytes alone
+    };
+    Element element;
+    CreateElement(&element, Width, 120, NP_EMBED, {});
+    PluginInstance* record = RecordOf(&element);
+    record->loadState = LoadStateEnded;
+    InvalidateRect(element.window, NULL, TRUE);
+    Capture ended = CaptureWindow(element.window);
+    std::vector<std::vector<uint32_t>> bytesLines;
+    for (const Case& c : cases) {
+        record->loadState = LoadStateReceiving;
+        record->announcedLength = c.announced;
+        record->dataLength = c.received;
+        InvalidateRect(element.window, NULL, TRUE);
+        Capture shown = CaptureWindow(element.window);
+        int barTop = FindBarTop(shown, Width);
+        ASSERT_EQ(c.barShown, barTop > 0) << c.received;
+        int textBottom = c.barShown ? barTop : 20;
+        // The loading text above is the one shown once the stream has ended.
+        for (int y = 0; y < textBottom; ++y) {
+            for (int x = 0; x < Width; ++x) {
+                ASSERT_EQ(ended.At(x, y), shown.At(x, y)) << x << "," << y;
+            }
+        }
+        if (c.barShown) {
+            int inside = Width - 6;
+            int filledTo = 3 + inside * c.filledPercent / 100;
+            EXPECT_EQ(0u, shown.At(2, barTop + 3)) << c.received;  // the frame
+            EXPECT_NE(White, shown.At(3, barTop + 3)) << c.received;
+            EXPECT_NE(White, shown.At(filledTo - 2, barTop + 3)) << c.received;
+            if (c.filledPercent < 100) {
+                EXPECT_EQ(White, shown.At(filledTo + 2, barTop + 3)) << c.received;
+            }
+        }
+        std::vector<uint32_t> below;
+        for (int y = textBottom + 14; y < shown.height; ++y) {
+            for (int x = 0; x < Width; ++x) {
+                below.push_back(shown.At(x, y));
+            }
+        }
+        bytesLines.push_back(below);
+    }
+    // The bytes line is there and says something different for each amount.
+    EXPECT_NE(bytesLines[0], bytesLines[1]);
+    record->loadState = LoadStateEnded;
+    InvalidateRect(element.window, NULL, TRUE);
+    EXPECT_EQ(ended.pixels, CaptureWindow(element.window).pixels);
     DestroyElement(&element);
 }
 

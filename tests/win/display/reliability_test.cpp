@@ -1,6 +1,9 @@
 // Load and faults through npkavrel.dll: 200 instances created, streamed and
-// destroyed (half while their decode runs), and the library unloaded right
-// after NP_Shutdown while decodes still run or while its menu is open. Nothing may crash, and the
+// destroyed (half while their decode runs), 200 pictures large enough for a
+// preview destroyed while waiting in the decode queue, while their preview is
+// shown and their full decode runs, or once shown, and the library unloaded
+// right after NP_Shutdown while decodes still run or while its menu is open.
+// Nothing may crash, and the
 // process's private memory and its threads must come back.
 #include <windows.h>
 #include <psapi.h>
@@ -37,6 +40,41 @@ int ThreadCount() {
     return count;
 }
 
+// The start addresses of this process's threads other than the caller, and
+// the module each lies in, for a failure message.
+std::string DescribeThreads() {
+    typedef LONG(WINAPI * QueryThread)(HANDLE, int, void*, ULONG, ULONG*);
+    QueryThread query = (QueryThread)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread");
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    std::string text;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId() || entry.th32ThreadID == GetCurrentThreadId()) {
+            continue;
+        }
+        void* start = nullptr;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        if (thread && query) {
+            query(thread, 9, &start, sizeof start, nullptr);  // ThreadQuerySetWin32StartAddress
+        }
+        char name[MAX_PATH] = "?";
+        HMODULE module = nullptr;
+        if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               (LPCSTR)start, &module)) {
+            GetModuleFileNameA(module, name, sizeof name);
+        }
+        char line[MAX_PATH + 64];
+        snprintf(line, sizeof line, " [thread %lu starts at %p in %s]", entry.th32ThreadID, start, name);
+        text += line;
+        if (thread) {
+            CloseHandle(thread);
+        }
+    }
+    CloseHandle(snapshot);
+    return text;
+}
+
 // Serves messages until the process has no more threads than `threads`.
 int WaitForThreads(int threads, DWORD timeoutMs) {
     DWORD start = GetTickCount();
@@ -70,15 +108,24 @@ HWND Frame() {
     return frame;
 }
 
-// One instance from NPP_New to NPP_Destroy, as a browser drives it.
-void RunInstance(Browser* browser, const std::string& file, int destroyWhileDecoding) {
+// One instance from NPP_New to an ended stream, as a browser drives it.
+struct LiveInstance {
+    NPP_t npp;
+    NPWindow npWindow;
+    HWND window;
+};
+
+void StartInstance(LiveInstance* live, Browser* browser, const std::string& file) {
     const NPPluginFuncs& plugin = browser->pluginFuncs;
     HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, Frame(), NULL, NULL, NULL);
-    NPP_t npp = {};
+    live->window = window;
+    NPP_t& npp = live->npp;
+    npp = NPP_t();
     npp.ndata = browser;
     char mime[] = "image/x-j2c";
     ASSERT_EQ(NPERR_NO_ERROR, plugin.newp(mime, &npp, NP_EMBED, 0, NULL, NULL, NULL));
-    NPWindow npWindow = {};
+    NPWindow& npWindow = live->npWindow;
+    npWindow = NPWindow();
     npWindow.window = window;
     npWindow.width = 200;
     npWindow.height = 200;
@@ -93,12 +140,28 @@ void RunInstance(Browser* browser, const std::string& file, int destroyWhileDeco
         ASSERT_EQ(length, plugin.write(&npp, &stream, offset, length, (void*)(file.data() + offset)));
     }
     plugin.destroystream(&npp, &stream, NPRES_DONE);
-    if (!destroyWhileDecoding) {
+}
+
+void DestroyInstance(LiveInstance* live, Browser* browser) {
+    ASSERT_EQ(NPERR_NO_ERROR, browser->pluginFuncs.destroy(&live->npp, NULL));
+    EXPECT_EQ(nullptr, live->npp.pdata);
+    DestroyWindow(live->window);
+}
+
+// When an instance is destroyed after its stream ended.
+enum { DestroyAtOnce = 0, DestroyOnceShown = 1, DestroyWhileDecoding = 2 };
+
+void RunInstance(Browser* browser, const std::string& file, int when) {
+    LiveInstance live;
+    StartInstance(&live, browser, file);
+    if (when == DestroyOnceShown) {
         WaitUntilQuiet(30, 5000);
+    } else if (when == DestroyWhileDecoding) {
+        // Long enough for the decodes queued before to have ended and this
+        // one to have started, far shorter than it.
+        WaitUntilQuiet(300, 300);
     }
-    ASSERT_EQ(NPERR_NO_ERROR, plugin.destroy(&npp, NULL));
-    EXPECT_EQ(nullptr, npp.pdata);
-    DestroyWindow(window);
+    DestroyInstance(&live, browser);
 }
 
 void StartBrowser(Browser* browser) {
@@ -115,12 +178,12 @@ TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
     StartBrowser(&browser);
     int threads = ThreadCount();
     for (int i = 0; i < 20; ++i) {  // warm-up: heaps, fonts, codec tables
-        RunInstance(&browser, file, i % 2);
+        RunInstance(&browser, file, i % 2 ? DestroyAtOnce : DestroyOnceShown);
     }
     ASSERT_TRUE(WaitForThreads(threads, 60000));
     SIZE_T memory = PrivateUsage();
     for (int i = 0; i < 200; ++i) {
-        RunInstance(&browser, file, i % 2);
+        RunInstance(&browser, file, i % 2 ? DestroyAtOnce : DestroyOnceShown);
     }
     ASSERT_TRUE(WaitForThreads(threads, 120000));
     SIZE_T grown = PrivateUsage() > memory ? PrivateUsage() - memory : 0;
@@ -130,8 +193,45 @@ TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
     ShutdownPlugin(&browser);
 }
 
+// Pictures with a preview, four at a time so that two wait in the queue of a
+// two-core machine while two decode: fifty groups destroyed at once (in the
+// queue or planning), once their previews are shown (full decodes running or
+// waiting), or once everything is shown.
+TEST(Reliability, TwoHundredPreviewedPicturesDestroyedInEveryStage) {
+    std::string file = ReadFixture("tiles1600.j2k");
+    ASSERT_FALSE(file.empty());
+    static Browser browser;
+    StartBrowser(&browser);
+    int threads = ThreadCount();
+    SIZE_T memory = 0;
+    for (int group = -3; group < 50; ++group) {  // three groups of warm-up
+        if (group == 0) {
+            ASSERT_TRUE(WaitForThreads(threads, 60000));
+            memory = PrivateUsage();
+        }
+        LiveInstance live[4];
+        for (LiveInstance& instance : live) {
+            StartInstance(&instance, &browser, file);
+        }
+        const int waits[3] = {0, 150, 5000};
+        int wait = waits[(group + 3) % 3];
+        if (wait > 0) {
+            WaitUntilQuiet(wait == 150 ? 150 : 30, wait);
+        }
+        for (LiveInstance& instance : live) {
+            DestroyInstance(&instance, &browser);
+        }
+    }
+    ASSERT_TRUE(WaitForThreads(threads, 120000));
+    SIZE_T grown = PrivateUsage() > memory ? PrivateUsage() - memory : 0;
+    printf("private memory %lu -> %lu bytes\n", (unsigned long)memory, (unsigned long)PrivateUsage());
+    EXPECT_LT(grown, MemoryBound) << "from " << memory;
+    ShutdownPlugin(&browser);
+}
+
 // Each cycle loads the library, starts 20 decodes (the last one long enough
-// to be sure it still runs), destroys every instance at once and unloads.
+// to be sure it still runs), destroys every instance (the last once its decode
+// has begun) and unloads.
 // The heap grows to the peak of 20 concurrent decodes in the first cycles and
 // then moves by a few MB with fragmentation, so the lowest reading of cycles
 // 1-2 is compared with the lowest of cycles 8-9 under a bound that a leaked
@@ -143,7 +243,7 @@ TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
 TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
     const SIZE_T UnloadBound = (sizeof(void*) == 8 ? 16u : 8u) << 20;
     std::string file = ReadFixture("mid.j2k");
-    std::string longFile = ReadFixture("big.j2k");
+    std::string longFile = ReadFixture("gallery4000.j2k");
     ASSERT_FALSE(file.empty());
     ASSERT_FALSE(longFile.empty());
     int threads = ThreadCount();
@@ -151,13 +251,15 @@ TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
     for (int cycle = 0; cycle < 10; ++cycle) {
         static Browser browser;
         StartBrowser(&browser);
-        for (int i = 0; i < 20; ++i) {
-            RunInstance(&browser, i == 19 ? longFile : file, 1);
+        for (int i = 0; i < 19; ++i) {
+            RunInstance(&browser, file, DestroyAtOnce);
         }
+        RunInstance(&browser, longFile, DestroyWhileDecoding);
         ShutdownPlugin(&browser);  // NP_Shutdown, then FreeLibrary
         // The decode threads keep the code loaded until each has ended.
         EXPECT_NE(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
-        ASSERT_TRUE(WaitForThreads(threads, 120000)) << cycle;
+        ASSERT_TRUE(WaitForThreads(threads, 60000)) << cycle << ": " << ThreadCount() << " threads, " << threads
+                                                    << " before" << DescribeThreads();
         EXPECT_EQ(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
         SIZE_T now = PrivateUsage();
         if (cycle == 1 || cycle == 2) {

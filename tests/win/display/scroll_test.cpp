@@ -1,9 +1,16 @@
 // Scroll bars and scroll messages of a full page shown at its own size: range,
 // page and position, the show thresholds, page steps, a thumb dragged past
 // 16 bits, and the update at the end of a decode.
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
 #include <gtest/gtest.h>
 
+#include "decode/jpeg2000.h"
+
 #include "display_support.h"
+#include "window/about_dialog.h"
 #include "window/context_menu.h"
 #include "window/display.h"
 
@@ -255,6 +262,55 @@ TEST(ScrollBars, FitOnOrEmbeddedIgnoresScrolling) {
     }
     DestroyElement(&page);
     DestroyElement(&embedded);
+}
+
+// While only the preview exists it is laid out, scrolled and painted at the
+// shown picture's size; commands see no image and About says "preview"; the
+// picture that replaces it frees it on the UI thread.
+TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
+    Element element;
+    CreateScrolledPage(&element, 100, 80, "quad.j2k");
+    PluginInstance* record = RecordOf(&element);
+    uint8_t* dib = record->dib;
+    record->dib = NULL;
+    record->dibHeader = NULL;
+    record->dibBits = NULL;
+    record->preview = dib;  // 64 x 48 standing for 640 x 480
+    record->fullWidth = record->shownWidth = 640;
+    record->fullHeight = record->shownHeight = 480;
+    SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
+    EXPECT_EQ(dib, record->preview);
+    EXPECT_EQ(639, ReadBar(element.window, SB_HORZ).nMax);
+    EXPECT_EQ(479, ReadBar(element.window, SB_VERT).nMax);
+    HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
+    Capture shown = CaptureWindow(element.window);
+    EXPECT_EQ(0x00FF00u, shown.At(2, 2));  // green: the preview's right half, ten times wider
+    HandleScroll(record, WM_HSCROLL, SB_LEFT, 0);
+    EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(50, 40));
+    ImageView view;
+    EXPECT_EQ(0, GetPublishedImage(&view, record));
+    wchar_t text[AboutTextSize];
+    BuildImageText(text, record);
+    EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\tpreview",
+                                                 L"画像サイズ:\t640 x 480\r\n表示:\tプレビュー")));
+
+    uint8_t* full = (uint8_t*)malloc((size_t)PackedDibSize(dib));
+    memcpy(full, dib, (size_t)PackedDibSize(dib));
+    record->dib = full;
+    record->dibHeader = (BITMAPINFOHEADER*)full;
+    record->dibBits = full + sizeof(BITMAPINFOHEADER);
+    SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
+    EXPECT_EQ(nullptr, record->preview);
+    EXPECT_EQ(1, GetPublishedImage(&view, record));
+    // A picture past the cap: About gives both sizes and says what save and
+    // copy use.
+    record->shownReduce = 3;
+    BuildImageText(text, record);
+    EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, shown at 1/8 scale (save "
+                                                 L"and copy use the picture shown)",
+                                                 L"画像サイズ:\t640 x 480\r\n表示:\t64 x 48 (1/8 に縮小して表示、"
+                                                 L"保存とコピーは表示中の画像)")));
+    DestroyElement(&element);
 }
 
 TEST(ScrollBars, NoImageHidesBarsAndKeepsTheOrigin) {
