@@ -165,7 +165,9 @@ TEST_F(UiTexts, SaveAsDialogAndFilters) {
 // DrawTextW, pixel for pixel.
 TEST_F(UiTexts, StatusBox) {
     const Expected loading = {L"JPEG 2000 image loading... Please wait.", L"画像をロード中…少々お待ちください。"};
-    instance->loadState = LoadStateReceiving;
+    // Ended and waiting for its decode: the loading text alone (while the
+    // file arrives a progress line follows it).
+    instance->loadState = LoadStateEnded;
     RECT box = {0, 0, 200, 60};
     HDC screen = GetDC(nullptr);
     HDC dcs[2] = {CreateCompatibleDC(screen), CreateCompatibleDC(screen)};
