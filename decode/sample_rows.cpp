@@ -23,7 +23,11 @@ uint32_t AvailableInRow(const SampleSource* source, uint64_t k0, uint32_t width)
     return left < width ? (uint32_t)left : width;
 }
 
-void WriteGreyRow(uint8_t* row, const SampleSource* source, const uint8_t* greyTable, uint64_t k0, uint32_t width)
+// One byte per pixel, `Step` bytes apart, through `map`; pixels past the
+// source's end get map(0). Both callers inline this with their own map, so
+// each keeps a loop as tight as a hand-written one.
+template <uint32_t Step, typename ByteMap>
+inline void WriteSampleBytes(uint8_t* row, const SampleSource* source, uint64_t k0, uint32_t width, ByteMap map)
 {
     uint32_t available = AvailableInRow(source, k0, width);
     const int32_t* in = available != 0 ? source->samples + k0 : 0;
@@ -31,27 +35,22 @@ void WriteGreyRow(uint8_t* row, const SampleSource* source, const uint8_t* greyT
     uint32_t shift = source->shift;
     uint32_t x = 0;
     for (; x < available; ++x) {
-        row[x] = greyTable[SampleByte(in[x], mask, shift)];
+        row[Step * x] = map(SampleByte(in[x], mask, shift));
     }
     for (; x < width; ++x) {
-        row[x] = greyTable[0];
+        row[Step * x] = map(0);
     }
+}
+
+void WriteGreyRow(uint8_t* row, const SampleSource* source, const uint8_t* greyTable, uint64_t k0, uint32_t width)
+{
+    WriteSampleBytes<1>(row, source, k0, width, [greyTable](uint8_t byte) { return greyTable[byte]; });
 }
 
 // One channel of a 24-bit row (every third byte), zero past the source's end.
 void WriteChannel(uint8_t* row, const SampleSource* source, uint64_t k0, uint32_t width)
 {
-    uint32_t available = AvailableInRow(source, k0, width);
-    const int32_t* in = available != 0 ? source->samples + k0 : 0;
-    uint32_t mask = source->mask;
-    uint32_t shift = source->shift;
-    uint32_t x = 0;
-    for (; x < available; ++x) {
-        row[3 * x] = SampleByte(in[x], mask, shift);
-    }
-    for (; x < width; ++x) {
-        row[3 * x] = 0;
-    }
+    WriteSampleBytes<3>(row, source, k0, width, [](uint8_t byte) { return byte; });
 }
 
 void WriteColourRow(uint8_t* row, const SampleSource bgr[3], uint64_t k0, uint32_t width)
