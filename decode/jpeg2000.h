@@ -69,8 +69,10 @@ int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* 
 // The same for bytes already classified as `kind` by ClassifyFileKind.
 int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length);
 
-// The reason in a few English words ("not a JPEG 2000 file"); never null.
-const char* DescribeDecodeFailure(int failure);
+// The reason in a few words ("not a JPEG 2000 file"): English, or Japanese
+// where `japanese` is set (stored in the build's execution character set,
+// code page 932 in the plug-in); never null.
+const char* DescribeDecodeFailure(int failure, int japanese);
 
 // What decoding a file will show, from its header alone. A picture whose
 // bitmap would pass the sample cap is shown `shownReduce` halvings of both

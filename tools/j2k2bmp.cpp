@@ -82,7 +82,7 @@ int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** di
     DecodePlan plan;
     if (!PlanDecode(&plan, &failure, BytesOf(bytes), (int32_t)bytes.size()) ||
         !DecodeReducedToPackedDib(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size(), plan.shownReduce)) {
-        return ReportFailure(path, DescribeDecodeFailure(failure));
+        return ReportFailure(path, DescribeDecodeFailure(failure, 0));
     }
     if (plan.shownReduce > 0) {
         printf("scale: 1/%u (%ux%u shown of %ux%u)\n", 1u << plan.shownReduce, plan.shownWidth, plan.shownHeight,

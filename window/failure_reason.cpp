@@ -6,31 +6,15 @@
 
 namespace {
 
-// English words come from the decoder, so that j2k2bmp gives the same
-// reasons; the Japanese ones are the plug-in's own.
-struct ReasonText {
-    int32_t reason;
-    const char* japanese;
-};
-const ReasonText ReasonTexts[] = {
-    {DecodeFailureNotJpeg2000, "JPEG 2000 ファイルではありません"},
-    {DecodeFailureKindNotDecoded, "このプラグインが表示しない種類の JPEG 2000 ファイルです (3次元)"},
-    {DecodeFailureCorrupt, "ファイルが壊れているか、途中で切れています"},
-    {DecodeFailureTooLarge, "このプラグインには大きすぎます"},
-    {DecodeFailureOutOfMemory, "メモリが不足しています"},
-    {FailureInterrupted, "ダウンロードが中断されました"},
-};
-const char InterruptedEnglish[] = "the download was interrupted";
-const char UnknownJapanese[] = "デコードできません";
+// The decoder words its own failures in both languages, so that j2k2bmp
+// gives the same reasons; only an interrupted download is the plug-in's.
+const UiText InterruptedText = {"the download was interrupted", "ダウンロードが中断されました"};
 
 }  // namespace
 
 const char* ChooseFailureReason(int32_t reason) {
-    if (!IsJapaneseUi()) return reason == FailureInterrupted ? InterruptedEnglish : DescribeDecodeFailure(reason);
-    for (const ReasonText& row : ReasonTexts) {
-        if (row.reason == reason) return row.japanese;
-    }
-    return UnknownJapanese;
+    if (reason == FailureInterrupted) return PickText(InterruptedText);
+    return DescribeDecodeFailure(reason, IsJapaneseUi());
 }
 
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record) {
