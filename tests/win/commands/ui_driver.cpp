@@ -95,14 +95,18 @@ std::string DialogItemText(HWND dialog, int id) {
     return item != nullptr ? WindowText(item) : std::string("<no control>");
 }
 
-UiStep AnswerPluginMessage(std::vector<std::string>* texts) {
-    return [texts]() {
+UiStep InspectPluginMessage(const std::function<void(HWND box)>& inspect) {
+    return [inspect]() {
         HWND box = FindThreadWindow("#32770", "JPEG 2000 Plug-in", MessageBoxTextId);
         if (box == nullptr) return false;
-        texts->push_back(DialogItemText(box, 0xFFFF));
+        inspect(box);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         return true;
     };
+}
+
+UiStep AnswerPluginMessage(std::vector<std::string>* texts) {
+    return InspectPluginMessage([texts](HWND box) { texts->push_back(DialogItemText(box, MessageBoxTextId)); });
 }
 
 UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const std::vector<KeyPress>& keys) {

@@ -28,8 +28,12 @@ HWND FindThreadWindow(const char* className, const char* caption, int control = 
 std::string WindowText(HWND window);
 std::string DialogItemText(HWND dialog, int id);
 
-// Step: the plug-in's warning box is open; its text is appended to `texts`
-// and it is answered with OK.
+// Step: the plug-in's warning box is shown (caption "JPEG 2000 Plug-in");
+// `inspect` looks at it, then it is answered with OK. The one message-box
+// watcher of the tests.
+UiStep InspectPluginMessage(const std::function<void(HWND box)>& inspect);
+
+// Step: the warning box's text is appended to `texts`, then it is answered.
 UiStep AnswerPluginMessage(std::vector<std::string>* texts);
 
 // One keyboard message posted to a menu's owner: WM_KEYDOWN with a VK_ code

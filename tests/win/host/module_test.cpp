@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/host_internal.h"
+#include "ui_driver.h"
 #include "window/display.h"
 
 namespace {
@@ -23,43 +24,21 @@ struct SeenBox {
     int hasOk;
     int hasCancel;
 };
-SeenBox Seen;
 
-BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
-    char className[64] = "";
-    GetClassNameA(window, className, sizeof(className));
-    if (strcmp(className, "#32770") == 0) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// Runs inside the message box's own loop: records the box and closes it.
-VOID CALLBACK InspectAndCloseBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindMessageBox, reinterpret_cast<LPARAM>(&box));
-    // The dialog loop shows the box once its set-up is over; before that its
-    // controls may not all be there yet on a busy machine.
-    if (box == nullptr || !IsWindowVisible(box)) {
-        return;
-    }
-    KillTimer(nullptr, timer);
-    Seen.found = 1;
-    Seen.owner = GetWindow(box, GW_OWNER);
-    GetWindowTextA(box, Seen.caption, sizeof(Seen.caption));
-    GetDlgItemTextA(box, 0xFFFF, Seen.text, sizeof(Seen.text));
-    Seen.icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
-    Seen.hasOk = GetDlgItem(box, IDOK) != nullptr;
-    Seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-}
-
-// Returns the timer to kill after the call, so a box that never came does
-// not leave a timer firing into later tests.
-UINT_PTR WatchForMessageBox() {
-    memset(&Seen, 0, sizeof(Seen));
-    return SetTimer(nullptr, 0, 30, InspectAndCloseBox);
+// Runs `show` and records the plug-in's warning box it opens, through the
+// commands tests' one message-box watcher.
+SeenBox ShowAndSee(const std::function<void()>& show) {
+    SeenBox seen = {};
+    RunModal(show, {InspectPluginMessage([&](HWND box) {
+                 seen.found = 1;
+                 seen.owner = GetWindow(box, GW_OWNER);
+                 GetWindowTextA(box, seen.caption, sizeof(seen.caption));
+                 GetDlgItemTextA(box, MessageBoxTextId, seen.text, sizeof(seen.text));
+                 seen.icon = reinterpret_cast<HICON>(SendDlgItemMessageA(box, 0x0440, STM_GETICON, 0, 0));
+                 seen.hasOk = GetDlgItem(box, IDOK) != nullptr;
+                 seen.hasCancel = GetDlgItem(box, IDCANCEL) != nullptr;
+             })});
+    return seen;
 }
 
 std::string Format(const char* format, const char* argument) {
@@ -115,13 +94,11 @@ TEST(ModuleStartUp, LanguageIsTheUsersDefault) {
 TEST(ModuleStartUp, NullModuleWarnsWithoutOwnerAndLoadsNothing) {
     LinkCursorOther = nullptr;
     CommentsIcon = nullptr;
-    UINT_PTR watch = WatchForMessageBox();
-    InitializeModule(nullptr);
-    KillTimer(nullptr, watch);
-    ASSERT_EQ(Seen.found, 1);
-    EXPECT_EQ(Seen.owner, nullptr);
-    EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
-    EXPECT_EQ(std::string(Seen.text), Format(ChooseLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
+    SeenBox seen = ShowAndSee([&] { InitializeModule(nullptr); });
+    ASSERT_EQ(seen.found, 1);
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_STREQ(seen.caption, "JPEG 2000 Plug-in");
+    EXPECT_EQ(std::string(seen.text), Format(ChooseLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
     EXPECT_EQ(ModuleHandle, nullptr);
     EXPECT_EQ(LinkCursorOther, nullptr);
     EXPECT_EQ(CommentsIcon, nullptr);
@@ -132,38 +109,32 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
     ASSERT_NE(owner, nullptr);
     PluginInstance record = {};
     record.hwnd = owner;
-    UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(&record, L"Saved %d bytes to %s", 1234, L"C:\\a.jp2");
-    KillTimer(nullptr, watch);
-    ASSERT_EQ(Seen.found, 1);
-    EXPECT_EQ(Seen.owner, owner);
-    EXPECT_STREQ(Seen.caption, "JPEG 2000 Plug-in");
-    EXPECT_STREQ(Seen.text, "Saved 1234 bytes to C:\\a.jp2");
-    EXPECT_EQ(Seen.icon, LoadIconA(nullptr, IDI_WARNING));
-    EXPECT_EQ(Seen.hasOk, 1);
-    EXPECT_EQ(Seen.hasCancel, 0);
+    SeenBox seen = ShowAndSee([&] { ShowPluginMessage(&record, L"Saved %d bytes to %s", 1234, L"C:\\a.jp2"); });
+    ASSERT_EQ(seen.found, 1);
+    EXPECT_EQ(seen.owner, owner);
+    EXPECT_STREQ(seen.caption, "JPEG 2000 Plug-in");
+    EXPECT_STREQ(seen.text, "Saved 1234 bytes to C:\\a.jp2");
+    EXPECT_EQ(seen.icon, LoadIconA(nullptr, IDI_WARNING));
+    EXPECT_EQ(seen.hasOk, 1);
+    EXPECT_EQ(seen.hasCancel, 0);
     DestroyWindow(owner);
 }
 
 TEST(PluginMessage, NullRecordHasNoOwner) {
-    UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(nullptr, L"%s", L"plain");
-    KillTimer(nullptr, watch);
-    ASSERT_EQ(Seen.found, 1);
-    EXPECT_EQ(Seen.owner, nullptr);
-    EXPECT_STREQ(Seen.text, "plain");
+    SeenBox seen = ShowAndSee([&] { ShowPluginMessage(nullptr, L"%s", L"plain"); });
+    ASSERT_EQ(seen.found, 1);
+    EXPECT_EQ(seen.owner, nullptr);
+    EXPECT_STREQ(seen.text, "plain");
 }
 
 // An argument far longer than the text buffer is cut, not written past it.
 TEST(PluginMessage, OverlongTextIsBounded) {
     static wchar_t longArgument[6000];
     wmemset(longArgument, L'x', 6000 - 1);
-    UINT_PTR watch = WatchForMessageBox();
-    ShowPluginMessage(nullptr, L"head %s tail", longArgument);
-    KillTimer(nullptr, watch);
-    ASSERT_EQ(Seen.found, 1);
-    EXPECT_EQ(strncmp(Seen.text, "head xxxx", 9), 0);
-    EXPECT_LT(strlen(Seen.text), 2048u);
+    SeenBox seen = ShowAndSee([&] { ShowPluginMessage(nullptr, L"head %s tail", longArgument); });
+    ASSERT_EQ(seen.found, 1);
+    EXPECT_EQ(strncmp(seen.text, "head xxxx", 9), 0);
+    EXPECT_LT(strlen(seen.text), 2048u);
 }
 
 TEST(InstanceRecord, ClientSizeFollowsTheWindowAndIsZeroWhenDetached) {
