@@ -35,6 +35,7 @@ else()
     add_subdirectory(tools)
     find_package(GTest REQUIRED)
     include(GoogleTest)
+    add_subdirectory(tests/common)
     add_subdirectory(tests/decode)
     # Which product folder may include which, and no include cycle.
     add_test(NAME include_layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-layers.sh ${CMAKE_SOURCE_DIR})

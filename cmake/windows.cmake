@@ -113,4 +113,5 @@ function(add_wine_test)
     set_tests_properties(${WT_NAME} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 120)
 endfunction()
 
+add_subdirectory(tests/common)
 add_subdirectory(tests/win)

@@ -180,7 +180,7 @@ TEST(Picture, CommonCaseBitmapsAreUnchanged)
     };
     for (const Known& k : conformance) {
         std::vector<uint8_t> data;
-        if (!ReadFileBytes(std::string(CONFORMANCE_DIR) + "/" + k.name, &data)) {
+        if (!ReadFileBytes(ConformancePath(k.name), &data)) {
             continue; // shared data absent: the fixtures below still run
         }
         DibPtr dib = DecodeDib(data);

@@ -6,18 +6,11 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace {
-
-std::string ConformancePath(const std::string& name)
-{
-    return std::string(CONFORMANCE_DIR) + "/" + name;
-}
 
 struct Component {
     uint32_t precision;
@@ -156,7 +149,7 @@ TEST_P(CodestreamConformance, MatchesReferenceComponents)
     const CodestreamCase& c = GetParam();
     std::vector<uint8_t> data;
     if (!ReadFileBytes(ConformancePath(std::string(c.name) + ".j2k"), &data)) {
-        GTEST_SKIP() << "conformance data absent: " << CONFORMANCE_DIR;
+        GTEST_SKIP() << "conformance data absent: " << ConformancePath("");
     }
     DibPtr dib = DecodeDib(data);
     ASSERT_TRUE(dib);
@@ -193,10 +186,9 @@ struct RgbImage {
 uint32_t TiffValue(const std::vector<uint8_t>& d, size_t at, uint32_t type, bool big)
 {
     if (type == 3) {
-        return big ? (d[at] << 8 | d[at + 1]) : (d[at + 1] << 8 | d[at]);
+        return big ? Be16(&d[at]) : Le16(&d[at]);
     }
-    return big ? ((uint32_t)d[at] << 24 | d[at + 1] << 16 | d[at + 2] << 8 | d[at + 3])
-               : ((uint32_t)d[at + 3] << 24 | d[at + 2] << 16 | d[at + 1] << 8 | d[at]);
+    return big ? Be32(&d[at]) : Le32(&d[at]);
 }
 
 // TIFF LZW (MSB-first codes, 9 to 12 bits, early change) appended to out.
@@ -309,7 +301,7 @@ TEST_P(Jp2Conformance, MatchesReferencePicture)
     std::vector<uint8_t> data;
     RgbImage ref = {0, 0, {}};
     if (!ReadFileBytes(ConformancePath(name + ".jp2"), &data)) {
-        GTEST_SKIP() << "conformance data absent: " << CONFORMANCE_DIR;
+        GTEST_SKIP() << "conformance data absent: " << ConformancePath("");
     }
     ASSERT_TRUE(ReadRgbTiff(ConformancePath("jp2_" + name.substr(4) + ".tif"), &ref));
     DibPtr dib = DecodeDib(data);

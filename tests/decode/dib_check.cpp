@@ -4,18 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-uint32_t Le32(const uint8_t* p)
-{
-    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-uint32_t Le16(const uint8_t* p)
-{
-    return p[0] | p[1] << 8;
-}
 
 DibPtr DecodeDib(const std::vector<uint8_t>& data, int* failure)
 {
@@ -48,20 +36,4 @@ uint64_t HashDib(const uint8_t* dib)
         hash = (hash ^ dib[i]) * 1099511628211ull;
     }
     return hash;
-}
-
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
 }

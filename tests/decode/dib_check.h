@@ -1,4 +1,4 @@
-// Test helpers: decoding into an owned packed DIB, reading its pixels, files.
+// Test helpers: decoding into an owned packed DIB and reading its pixels.
 #ifndef TESTS_DIB_CHECK_H
 #define TESTS_DIB_CHECK_H
 
@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 struct FreeDeleter {
     void operator()(uint8_t* p) const { free(p); }
 };
 typedef std::unique_ptr<uint8_t, FreeDeleter> DibPtr;
-
-uint32_t Le32(const uint8_t* p);
-uint32_t Le16(const uint8_t* p);
 
 // DecodeToPackedDibDetailed, checking that success, the pointer and the
 // reason agree; the reason goes to *failure when given.
@@ -33,8 +32,5 @@ DibView ViewDib(const uint8_t* dib);
 
 // 64-bit FNV-1a of the whole packed DIB.
 uint64_t HashDib(const uint8_t* dib);
-
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* out);
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 #endif

@@ -1,14 +1,13 @@
 // The j2k2bmp tool as a user runs it: output file, info, comments, refusals.
 #include "jpeg2000.h"
 #include "fixture_encoder.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/wait.h>
 
@@ -17,23 +16,6 @@ namespace {
 std::string Scratch(const std::string& name)
 {
     return std::string(TEST_SCRATCH_DIR) + "/j2k2bmp_" + name;
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::string& path)
-{
-    return std::ifstream(path).good();
 }
 
 struct ToolRun {
@@ -50,7 +32,7 @@ ToolRun RunTool(const std::string& args)
     std::string errPath = Scratch(test + "_stderr.txt");
     std::string command = std::string(J2K2BMP_PATH) + " " + args + " >" + outPath + " 2>" + errPath;
     int raw = system(command.c_str());
-    ToolRun run = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(outPath), ReadFile(errPath)};
+    ToolRun run = {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, FileText(outPath), FileText(errPath)};
     return run;
 }
 
@@ -65,7 +47,7 @@ TEST(J2k2bmp, WritesTheBitmapFileTheDecoderProduces)
     std::vector<uint8_t> jp2 = WrapJp2Family(EncodeFixture(image, "tool test"), image, "jp2 ");
     std::string input = Scratch("in.jp2");
     std::string output = Scratch("out.bmp");
-    WriteFile(input, jp2);
+    WriteFileBytes(input, jp2);
     remove(output.c_str());
     ToolRun run = RunTool(input + " " + output);
     ASSERT_EQ(0, run.status) << run.err;
@@ -73,13 +55,10 @@ TEST(J2k2bmp, WritesTheBitmapFileTheDecoderProduces)
 
     uint8_t* dib = nullptr;
     ASSERT_EQ(1, DecodeToPackedDib(&dib, jp2.data(), (int32_t)jp2.size()));
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    std::string expected((const char*)header, 14);
-    expected.append((const char*)dib, (size_t)PackedDibSize(dib));
+    std::vector<uint8_t> expected = BitmapFileOf(dib);
     free(dib);
-    EXPECT_EQ(expected, ReadFile(output));
-    EXPECT_FALSE(Exists(output + ".partial"));
+    EXPECT_EQ(expected, FileBytes(output));
+    EXPECT_FALSE(FileExists(output + ".partial"));
 
     ToolRun info = RunTool("--info " + input);
     EXPECT_EQ(0, info.status);
@@ -95,7 +74,7 @@ TEST(J2k2bmp, ConvertsAPicturePastTheCapAtTheScaleItReports)
     FixtureImage image = MakePatternImage(64, 48, {{8, 0, 1, 1}});
     std::string input = Scratch("capped.j2k");
     std::string output = Scratch("capped.bmp");
-    WriteFile(input, EncodeFixture(image, nullptr));
+    WriteFileBytes(input, EncodeFixture(image, nullptr));
     struct Case {
         const char* limit;
         int status;
@@ -114,8 +93,8 @@ TEST(J2k2bmp, ConvertsAPicturePastTheCapAtTheScaleItReports)
         ToolRun run = RunTool(std::string("--max-samples ") + c.limit + " " + input + " " + output);
         EXPECT_EQ(c.status, run.status) << c.limit << run.err;
         EXPECT_EQ(c.out, run.out) << c.limit;
-        std::string bitmap = ReadFile(output);
-        EXPECT_EQ(c.width, bitmap.size() < 26 ? 0u : (uint32_t)(uint8_t)bitmap[18] | (uint8_t)bitmap[19] << 8)
+        std::vector<uint8_t> bitmap = FileBytes(output);
+        EXPECT_EQ(c.width, bitmap.size() < 26 ? 0u : Le16(&bitmap[18]))
             << c.limit;
     }
     ToolRun info = RunTool("--max-samples 3071 --info " + input);
@@ -152,15 +131,15 @@ TEST(J2k2bmp, RefusesBadInputWithOneLineAndNoOutput)
         remove(input.c_str());
         remove(output.c_str());
         if (std::string(c.name) != "missing.j2k") {
-            WriteFile(input, c.bytes);
+            WriteFileBytes(input, c.bytes);
         }
         ToolRun run = RunTool(input + " " + output);
         EXPECT_EQ(1, run.status) << c.name;
         EXPECT_NE(std::string::npos, run.err.find(input)) << run.err;
         EXPECT_NE(std::string::npos, run.err.find(c.message)) << run.err;
         EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
-        EXPECT_FALSE(Exists(output)) << c.name;
-        EXPECT_FALSE(Exists(output + ".partial")) << c.name;
+        EXPECT_FALSE(FileExists(output)) << c.name;
+        EXPECT_FALSE(FileExists(output + ".partial")) << c.name;
     }
     EXPECT_EQ(1, RunTool("--info " + Scratch("missing.j2k")).status);
 }

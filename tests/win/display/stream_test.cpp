@@ -8,6 +8,7 @@
 #include "commands/commands.h"
 #include "decode/jpeg2000.h"
 #include "display_support.h"
+#include "ui_driver.h"
 #include "window/display.h"
 
 namespace {
@@ -371,40 +372,6 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     DestroyElement(&element);
 }
 
-}  // namespace
-
-namespace {
-
-std::string MessageBoxText;
-
-BOOL CALLBACK FindThreadDialog(HWND window, LPARAM found) {
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (strcmp(className, "#32770") != 0) {
-        return TRUE;
-    }
-    *(HWND*)found = window;
-    return FALSE;
-}
-
-// Reads and closes the warning box that the plug-in shows on this thread
-// (never a dialog of another test program on the same desktop).
-void CALLBACK CloseMessageBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = NULL;
-    EnumThreadWindows(GetCurrentThreadId(), FindThreadDialog, (LPARAM)&box);
-    if (!box) {
-        return;
-    }
-    char text[2048] = "";
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    MessageBoxText = text;
-    char caption[256] = "";
-    GetWindowTextA(box, caption, sizeof caption);
-    MessageBoxText = std::string(caption) + "|" + MessageBoxText;
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    KillTimer(NULL, timer);
-}
-
 // Inside a menu or dialog of the instance the first stream is taken (it is
 // offered only once); a later one would pull the image from under it.
 TEST(Stream, WhileAMenuOrDialogIsOpenOnlyTheFirstStreamIsTaken) {
@@ -430,20 +397,24 @@ TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     NPStream stream = OpenStream(&element.npp, 0);
     std::vector<uint8_t> block(1000, 9);
     ASSERT_EQ(1000, NPP_Write(&element.npp, &stream, 0, 1000, block.data()));
-    MessageBoxText.clear();
-    SetTimer(NULL, 0, 50, CloseMessageBox);
-    std::vector<void*> blocks = ReserveAddressSpace();
-    int32_t written = NPP_Write(&element.npp, &stream, 64 << 20, 1000, block.data());
-    ReleaseAddressSpace(blocks);
+    std::string seen, seenInsideWrite;
+    int32_t written = 0;
+    RunModal(
+        [&] {
+            std::vector<void*> blocks = ReserveAddressSpace();
+            written = NPP_Write(&element.npp, &stream, 64 << 20, 1000, block.data());
+            ReleaseAddressSpace(blocks);
+            seenInsideWrite = seen;
+            PumpMessages();
+        },
+        {InspectPluginMessage([&](HWND box) { seen = WindowText(box) + "|" + DialogItemText(box, MessageBoxTextId); })});
     EXPECT_EQ(-1, written);
-    EXPECT_EQ("", MessageBoxText);
-    PumpMessages();
+    EXPECT_EQ("", seenInsideWrite);
     PluginInstance* record = RecordOf(&element);
     EXPECT_EQ(nullptr, record->data);
     EXPECT_EQ(0, record->dataLength);
     EXPECT_EQ(0, record->dataCapacity);
-    EXPECT_EQ(0u, MessageBoxText.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, "))
-        << MessageBoxText;
+    EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
     EXPECT_EQ(3, record->loadState);
     EXPECT_EQ(0, record->decodeThread.running);
