@@ -30,12 +30,10 @@ bool WriteClipboardDib(const std::string& path, size_t size) {
     bool written = false;
     HANDLE data = GetClipboardData(CF_DIB);
     const void* bytes = data != nullptr && GlobalSize(data) >= size ? GlobalLock(data) : nullptr;
-    FILE* file = bytes != nullptr ? fopen(path.c_str(), "wb") : nullptr;
-    if (file != nullptr) {
-        written = fwrite(bytes, 1, size, file) == size;
-        written = fclose(file) == 0 && written;
+    if (bytes != nullptr) {
+        written = WriteFileBytes(path, bytes, size);
+        GlobalUnlock(data);
     }
-    if (bytes != nullptr) GlobalUnlock(data);
     CloseClipboard();
     return written;
 }
@@ -71,7 +69,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: commands_bitmap_export OUTPUT_DIRECTORY INPUT...\n");
         return 2;
     }
-    InitializeModule(GetModuleHandleA(nullptr));
+    StartPlugin();
     int failures = 0;
     for (int i = 2; i < argc; i++) {
         int result = ExportOne(argv[1], argv[i]);

@@ -13,6 +13,7 @@
 
 #include "browser_suite.h"
 #include "decode/jpeg2000.h"
+#include "test_files.h"
 #include "ui_driver.h"
 
 namespace {
@@ -31,15 +32,10 @@ std::string WorkPath(const char* name) {
 
 // The decoded image as the bitmap file j2k2bmp writes for it.
 std::vector<unsigned char> ExpectedBitmapFile(const char* name) {
-    std::vector<unsigned char> bytes = ReadWholeFile(WorkPath(name).c_str());
+    std::vector<uint8_t> bytes = FileBytes(WorkPath(name));
     uint8_t* dib = nullptr;
-    std::vector<unsigned char> file;
-    if (!bytes.empty() && DecodeToPackedDib(&dib, bytes.data(), (int32_t)bytes.size())) {
-        uint8_t header[14];
-        BuildBitmapFileHeader(header, dib);
-        file.assign(header, header + 14);
-        file.insert(file.end(), dib, dib + PackedDibSize(dib));
-    }
+    std::vector<uint8_t> file;
+    if (!bytes.empty() && DecodeToPackedDib(&dib, bytes.data(), (int32_t)bytes.size())) file = BitmapFileOf(dib);
     free(dib);
     return file;
 }
@@ -103,12 +99,10 @@ protected:
     static void SetUpTestSuite() {
         CreateDirectoryA(E2E_DIR, nullptr);
         for (const char* name : {"p0_09.j2k", "file1.jp2"}) {
-            std::string source = std::string("Z:") + NPKAVREL_CONFORMANCE_DIR + "/" + name;
-            CopyFileA(source.c_str(), WorkPath(name).c_str(), FALSE);
+            CopyFileA(ConformancePath(name).c_str(), WorkPath(name).c_str(), FALSE);
         }
-        FILE* page = fopen(WorkPath("linked.html").c_str(), "wb");
-        fputs("<html><body><embed src=\"p0_09.j2k\" width=\"120\" height=\"90\" href=\"file1.jp2\"></body></html>", page);
-        fclose(page);
+        WriteFileText(WorkPath("linked.html"),
+                      "<html><body><embed src=\"p0_09.j2k\" width=\"120\" height=\"90\" href=\"file1.jp2\"></body></html>");
         BrowserSuite::SetUpTestSuite();
     }
     // The image window of the first element of a file in the work folder.
@@ -133,7 +127,7 @@ TEST_F(BrowserCommands, SaveAsBitmapByArrowKeysAndTypedPath) {
     EXPECT_EQ(dialog.suggestedName, "p0_09.j2k");
     std::vector<unsigned char> expected = ExpectedBitmapFile("p0_09.j2k");
     ASSERT_FALSE(expected.empty());
-    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+    EXPECT_EQ(FileBytes(path), expected);
 }
 
 TEST_F(BrowserCommands, CopiesReachTheClipboard) {
@@ -256,7 +250,7 @@ TEST_F(BrowserCommands, WallpaperPointsTheDesktopAtTheImage) {
     std::string path = after;
     ASSERT_GT(path.size(), 13u);
     EXPECT_EQ(path.substr(path.size() - 13), "\\npkavrel.bmp");
-    EXPECT_EQ(ReadWholeFile(after), ExpectedBitmapFile("p0_09.j2k"));
+    EXPECT_EQ(FileBytes(after), ExpectedBitmapFile("p0_09.j2k"));
     DeleteFileA(after);
     SystemParametersInfoA(SPI_SETDESKWALLPAPER, 0, before, SPIF_UPDATEINIFILE);
 }

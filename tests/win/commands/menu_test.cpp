@@ -239,35 +239,31 @@ TEST_F(ContextMenu, ArrowKeysAndEnterToggleFitToWindow) {
     FreeTestInstance(instance);
 }
 
-std::vector<std::string> RequestedUrls;
-NPError RecordGetUrl(NPP, const char* url, const char* target) {
-    RequestedUrls.push_back(std::string(url) + " -> " + target);
-    return NPERR_NO_ERROR;
+// What the stand-in browser was asked since the last call, "url -> target".
+std::vector<std::string> TakeRequests() {
+    std::vector<std::string> requests;
+    for (size_t i = 0; i < Browser.urls.size(); i++) requests.push_back(Browser.urls[i] + " -> " + Browser.targets[i]);
+    Browser.urls.clear();
+    Browser.targets.clear();
+    return requests;
 }
 
 TEST_F(ContextMenu, BrowserCommandsAskForTheRightAddressAndTarget) {
-    NPNetscapeFuncs browser = {};
-    browser.size = sizeof browser;
-    browser.geturl = RecordGetUrl;
-    NPNetscapeFuncs* previous = BrowserFuncs;
-    BrowserFuncs = &browser;
     PluginInstance* instance = InstanceIn(MenuStates()[2], window);
     strcpy(instance->target, "other_frame");
-    RequestedUrls.clear();
+    TakeRequests();
     for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW, (UINT)ID_STOP, 0u, 47006u}) {
         RunMenuCommand(instance, id);
     }
     std::vector<std::string> expected = {"http://images.example/dir/photo.jp2 -> _self",
                                          "http://link.example/next.html -> _self",
                                          "http://link.example/next.html -> _blank"};
-    EXPECT_EQ(RequestedUrls, expected);
+    EXPECT_EQ(TakeRequests(), expected);
     // Before a stream has begun there is no address, and the link commands
     // wait for it too.
-    RequestedUrls.clear();
     SetTestUrl(instance, "");
     for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW}) RunMenuCommand(instance, id);
-    EXPECT_TRUE(RequestedUrls.empty());
-    BrowserFuncs = previous;
+    EXPECT_TRUE(TakeRequests().empty());
     FreeTestInstance(instance);
 }
 

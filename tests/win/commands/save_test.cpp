@@ -14,17 +14,6 @@
 
 namespace {
 
-std::string TempPath(const char* name) {
-    char directory[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    return std::string(directory) + name;
-}
-
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-uint32_t ReadLittle32(const std::vector<unsigned char>& bytes, size_t offset) {
-    return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 | (uint32_t)bytes[offset + 3] << 24;
-}
 
 class SaveImage : public ::testing::Test {
 protected:
@@ -58,7 +47,7 @@ TEST_F(SaveImage, ReceivedFileIsWrittenByteForByte) {
     GetCurrentDirectoryA(MAX_PATH, directoryAfter);
     EXPECT_STREQ(directoryAfter, directoryBefore);
     std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
-    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+    EXPECT_EQ(FileBytes(path), expected);
 }
 
 TEST_F(SaveImage, BitmapFilterWritesHeaderAndPackedDib) {
@@ -74,13 +63,13 @@ TEST_F(SaveImage, BitmapFilterWritesHeaderAndPackedDib) {
         std::vector<std::string> messages;
         EXPECT_EQ(Save(&view, 2, path, &messages), 1);
         EXPECT_TRUE(messages.empty());
-        std::vector<unsigned char> written = ReadWholeFile(path.c_str());
+        std::vector<unsigned char> written = FileBytes(path);
         ASSERT_EQ(written, BitmapFileOf(instance->dib));
         EXPECT_EQ(written[0], 'B');
         EXPECT_EQ(written[1], 'M');
-        EXPECT_EQ(ReadLittle32(written, 2), written.size());
+        EXPECT_EQ(Le32(&written[2]), written.size());
         uint32_t palette = instance->dibHeader->biBitCount == 8 ? 1024u : 0u;
-        EXPECT_EQ(ReadLittle32(written, 10), 54u + palette);
+        EXPECT_EQ(Le32(&written[10]), 54u + palette);
     }
 }
 
@@ -135,7 +124,7 @@ TEST_F(SaveImage, UnknownKindAlwaysWritesTheReceivedFile) {
     std::vector<std::string> messages;
     EXPECT_EQ(Save(&view, 0, path, &messages), 1);
     std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
-    EXPECT_EQ(ReadWholeFile(path.c_str()), expected);
+    EXPECT_EQ(FileBytes(path), expected);
 }
 
 TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {

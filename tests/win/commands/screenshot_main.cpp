@@ -12,13 +12,11 @@
 #include <vector>
 
 #include "browser_page.h"
+#include "test_files.h"
 #include "ui_driver.h"
 
 namespace {
 
-uint32_t ReadBig32(const std::vector<unsigned char>& bytes, size_t offset) {
-    return (uint32_t)bytes[offset] << 24 | bytes[offset + 1] << 16 | bytes[offset + 2] << 8 | bytes[offset + 3];
-}
 void WriteBig32(std::vector<unsigned char>* bytes, size_t offset, uint32_t value) {
     for (int i = 0; i < 4; i++) (*bytes)[offset + i] = (unsigned char)(value >> (24 - 8 * i));
 }
@@ -28,10 +26,10 @@ void WriteBig32(std::vector<unsigned char>* bytes, size_t offset, uint32_t value
 bool AddComment(std::vector<unsigned char>* file, const std::string& text) {
     size_t box = 0;
     while (box + 8 <= file->size()) {
-        uint32_t length = ReadBig32(*file, box);
+        uint32_t length = Be32(file->data() + box);
         if (memcmp(file->data() + box + 4, "jp2c", 4) == 0 && length != 1) {
             size_t codestream = box + 8;
-            size_t afterSiz = codestream + 4 + ((*file)[codestream + 4] << 8 | (*file)[codestream + 5]);
+            size_t afterSiz = codestream + 4 + Be16(file->data() + codestream + 4);
             uint16_t segment = (uint16_t)(4 + text.size());
             std::vector<unsigned char> comment = {0xFF, 0x64, (unsigned char)(segment >> 8), (unsigned char)segment,
                                                   0x00, 0x01};
@@ -44,13 +42,6 @@ bool AddComment(std::vector<unsigned char>* file, const std::string& text) {
         box += length;
     }
     return false;
-}
-
-bool WriteFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return fclose(file) == 0 && written;
 }
 
 // The screen inside `area` as a 24-bit bottom-up .bmp file.
@@ -124,7 +115,7 @@ int main(int argc, char** argv) {
     }
     std::string output = argv[2], suffix = argv[3];
     bool japanese = GetUserDefaultLangID() == 1041;
-    std::vector<unsigned char> sample = ReadWholeFile(argv[1]);
+    std::vector<unsigned char> sample = FileBytes(argv[1]);
     // UTF-8 without a byte-order mark (u8: plain literals are stored as
     // Shift_JIS); the sample's own comment follows.
     std::string comment = japanese ? std::string(u8"夕暮れの丘（サンプル画像）\r\n")
@@ -136,11 +127,9 @@ int main(int argc, char** argv) {
     // A short, stable place for the page: its path shows in the pictures.
     std::string work = "C:\\npkavrel-sample";
     CreateDirectoryA(work.c_str(), nullptr);
-    WriteFile(work + "\\sample.jp2", sample);
-    FILE* page = fopen((work + "\\page.html").c_str(), "wb");
-    fputs("<html><body><embed src=\"sample.jp2\" width=\"400\" height=\"300\" href=\"sample.jp2\"></body></html>",
-          page);
-    fclose(page);
+    WriteFileBytes(work + "\\sample.jp2", sample);
+    WriteFileText(work + "\\page.html",
+                  "<html><body><embed src=\"sample.jp2\" width=\"400\" height=\"300\" href=\"sample.jp2\"></body></html>");
 
     Browser browser;
     InitializeBrowser(&browser, 0x000B, nullptr);

@@ -64,9 +64,7 @@ std::string DesktopWallpaper() {
 }
 
 std::string TempDirectory(const char* name) {
-    char base[MAX_PATH];
-    GetTempPathA(sizeof base, base);
-    std::string directory = std::string(base) + name;
+    std::string directory = TempPath(name);
     CreateDirectoryA(directory.c_str(), nullptr);
     return directory;
 }
@@ -165,7 +163,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     std::string expectedPath = (xp ? systemRoot : directory) + "\\npkavrel.bmp";
 
     SetWallpaper(image, image->dib);
-    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(DesktopWallpaper(), expectedPath);
@@ -174,7 +172,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     PluginInstance* second = NewTestInstance(CreateOwnerWindow());
     ASSERT_TRUE(LoadConformanceImage(second, "p0_01.j2k"));
     SetWallpaper(second, second->dib);
-    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(second->dib));
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(second->dib));
     FreeTestInstance(second);
     DeleteFileA(expectedPath.c_str());
 }
@@ -225,7 +223,7 @@ TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
             EXPECT_EQ(messages[0], PickText(SaveTextWriteError));
         } else {
             EXPECT_EQ(answered, 0);
-            EXPECT_EQ(ReadWholeFile(c.landsAt.c_str()), BitmapFileOf(image->dib));
+            EXPECT_EQ(FileBytes(c.landsAt), BitmapFileOf(image->dib));
             DeleteFileA(c.landsAt.c_str());
         }
     }
@@ -264,7 +262,7 @@ TEST_F(Wallpaper, RunOnWindowsXpUsesSystemRoot) {
     RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());  // when nothing else is in it
 
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(ReadWholeFile(expectedPath.c_str()), BitmapFileOf(image->dib));
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
     std::string elsewhere = directory + "\\npkavrel.bmp";
     DeleteFileA(elsewhere.c_str());

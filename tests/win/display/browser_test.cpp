@@ -10,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "browser_suite.h"
+#include "fixture_path.h"
 #include "pixel_capture.h"
+#include "test_files.h"
 
 namespace {
 
@@ -46,13 +48,8 @@ Capture ReadBmp(const std::string& path) {
     return pixels;
 }
 
-std::string Fixture(const char* name) { return std::string(FIXTURE_DIR) + "/" + name; }
-
 void WritePage(const char* name, const std::string& body) {
-    FILE* file = fopen(Fixture(name).c_str(), "wb");
-    ASSERT_NE(nullptr, file);
-    fputs(("<html><body>" + body + "</body></html>").c_str(), file);
-    fclose(file);
+    ASSERT_TRUE(WriteFileText(FixturePath(name), "<html><body>" + body + "</body></html>"));
 }
 
 typedef BrowserSuite BrowserTest;
@@ -63,7 +60,7 @@ TEST_F(BrowserTest, PageLaysOutEveryEmbedAndPassesItsAttributes) {
               "<embed SRC='gradient.jp2' WIDTH=\"256\" height=\"256\" data-x=1 hidden>"
               "<embed src=\"quad.jp2\" width=\"64\" height=\"48\" Href=\"quad.jp2\" TARGET=\"_self\">"
               "<embed src=\"missing.j2k\" width=\"160\" height=\"60\">");
-    BrowserFrame* frame = Open(Fixture("page.html"), 800, 400);
+    BrowserFrame* frame = Open(FixturePath("page.html"), 800, 400);
     ASSERT_EQ(4u, frame->instances.size());
     EXPECT_EQ(0, frame->fullPage);
     const AttributeList& second = frame->instances[1]->element.attributes;
@@ -167,7 +164,7 @@ TEST_F(BrowserTest, EveryPictureOfACrowdedPageShows) {
             body += embed;
         }
         WritePage("gallery.html", body);
-        BrowserFrame* frame = OpenFrame(&browser, Fixture("gallery.html"), 800, 600, DefaultStreamOptions());
+        BrowserFrame* frame = OpenFrame(&browser, FixturePath("gallery.html"), 800, 600, DefaultStreamOptions());
         ASSERT_NE(nullptr, frame);
         ASSERT_EQ((size_t)g.count, frame->instances.size());
         ExpectQuadrantsInEveryElement(frame, ColourQuadrants);
@@ -181,12 +178,12 @@ TEST_F(BrowserTest, EveryPictureOfACrowdedPageShows) {
 TEST_F(BrowserTest, PicturePastTheCapShowsAtTheLargestScaleThatFits) {
     const uint32_t Greys[4] = {0x282828, 0x646464, 0xA0A0A0, 0xDCDCDC};
     WritePage("overcap.html", "<embed src=overcap.j2k width=120 height=120>");
-    BrowserFrame* frame = OpenFrame(&browser, Fixture("overcap.html"), 300, 200, DefaultStreamOptions());
+    BrowserFrame* frame = OpenFrame(&browser, FixturePath("overcap.html"), 300, 200, DefaultStreamOptions());
     ASSERT_NE(nullptr, frame);
     ExpectQuadrantsInEveryElement(frame, Greys);
     CloseFrame(frame);
 
-    frame = OpenFrame(&browser, Fixture("overcap.j2k"), 300, 200, DefaultStreamOptions());
+    frame = OpenFrame(&browser, FixturePath("overcap.j2k"), 300, 200, DefaultStreamOptions());
     ASSERT_NE(nullptr, frame);
     // Fitted: 6000 x 6000 drawn into the 200-pixel height.
     Capture fitted = ReadFrame(frame);
@@ -201,7 +198,7 @@ TEST_F(BrowserTest, PicturePastTheCapShowsAtTheLargestScaleThatFits) {
 }
 
 TEST_F(BrowserTest, FullPageFitsThenFollowsResize) {
-    BrowserFrame* frame = Open(Fixture("quad.jp2"), 300, 200);
+    BrowserFrame* frame = Open(FixturePath("quad.jp2"), 300, 200);
     ASSERT_EQ(1u, frame->instances.size());
     EXPECT_EQ(1, frame->fullPage);
     Capture own = ReadFrame(frame);
@@ -220,10 +217,8 @@ TEST_F(BrowserTest, FullPageFitsThenFollowsResize) {
 }
 
 TEST_F(BrowserTest, YCbCrPhotographShowsAsItsReference) {
-    std::string path = std::string(NPKAVREL_CONFORMANCE_DIR) + "/file3.jp2";
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) GTEST_SKIP() << "conformance data absent: " << path;
-    fclose(file);
+    std::string path = ConformancePath("file3.jp2");
+    if (!FileExists(path)) GTEST_SKIP() << "conformance data absent: " << path;
     // sYCC with 4:2:0 chroma, 480 x 640: pixels of the suite's own picture
     // of it (jp2_3.tif), within its tolerance of 4 per channel.
     const struct {
@@ -231,7 +226,7 @@ TEST_F(BrowserTest, YCbCrPhotographShowsAsItsReference) {
         uint32_t rgb;
     } probes[] = {{40, 30, 0x8FADC5},   {200, 100, 0x675B4B}, {384, 256, 0xB47A66}, {240, 400, 0xD5A785},
                   {450, 600, 0x7A7468}, {100, 480, 0x323641}, {10, 630, 0x25012F},  {470, 5, 0x8AA7B9}};
-    BrowserFrame* frame = Open("Z:" + path, 520, 700);
+    BrowserFrame* frame = Open(path, 520, 700);
     Capture page = ReadFrame(frame);
     for (const auto& probe : probes) {
         uint32_t got = page.At(probe.x, probe.y);
@@ -251,7 +246,7 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
     const Delivery deliveries[] = {{7, 0, StreamReversed}, {100, 1, StreamPairsSwapped}, {1, 0, StreamInOrder}};
     for (const Delivery& d : deliveries) {
         BrowserFrame* frame =
-            Open(Fixture("gradient.jp2"), 256, 256, StreamOptions{d.block, d.announce, d.order, NPRES_DONE, 0});
+            Open(FixturePath("gradient.jp2"), 256, 256, StreamOptions{d.block, d.announce, d.order, NPRES_DONE, 0});
         Capture page = ReadFrame(frame);
         EXPECT_EQ(0x102080u, page.At(16, 32)) << d.block;
         EXPECT_EQ(0xFFFF80u, page.At(255, 255)) << d.block;
@@ -261,7 +256,7 @@ TEST_F(BrowserTest, DeliveryOrderLengthAndBlockSizeDoNotChangeThePicture) {
 
 TEST_F(BrowserTest, BrokenStreamShowsTheStatusBoxNotAnImage) {
     BrowserFrame* frame =
-        Open(Fixture("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR, 0});
+        Open(FixturePath("quad.j2k"), 200, 100, StreamOptions{100, 1, StreamInOrder, NPRES_NETWORK_ERR, 0});
     Capture page = ReadFrame(frame);
     EXPECT_EQ(0u, page.At(0, 0));
     EXPECT_EQ(White, page.At(190, 90));
@@ -280,7 +275,7 @@ TEST_F(BrowserTest, LinkClickFollowsSelfBlankAndRecordsRemote) {
               "<embed src=quad.j2k width=64 height=48 HREF=gradient.jp2 target=_self>"
               "<embed src=quad.j2k width=64 height=48 href=\"file:quad.jp2\" target=_blank>"
               "<embed src=quad.j2k width=64 height=48 href=\"http://example.com/x.jp2\" target=_self>");
-    BrowserFrame* frame = Open(Fixture("links.html"), 400, 300);
+    BrowserFrame* frame = Open(FixturePath("links.html"), 400, 300);
     ASSERT_EQ(3u, frame->instances.size());
     HWND remote = frame->instances[2]->window;
     HWND blank = frame->instances[1]->window;
@@ -321,9 +316,9 @@ TEST_F(BrowserTest, PrintsAsTheHostDoes) {
     WritePage("print.html", "<embed src=quad.j2k width=120 height=60>");
     const Case cases[] = {{"print.html", 120, 60, {1, 2, 0}}, {"quad.jp2", 64, 48, {1, 3, 0}}};
     for (const Case& c : cases) {
-        BrowserFrame* frame = Open(Fixture(c.document), 120, 60);
+        BrowserFrame* frame = Open(FixturePath(c.document), 120, 60);
         ASSERT_EQ(1u, frame->instances.size());
-        std::string path = Fixture("printed.bmp");
+        std::string path = FixturePath("printed.bmp");
         browser.printCalls = 0;
         ASSERT_TRUE(PrintElementToFile(frame->instances[0], path));
         EXPECT_EQ(c.calls[browser.host], browser.printCalls) << c.document;
@@ -342,7 +337,7 @@ TEST_F(BrowserTest, ObjectParametersReachThePlugin) {
     WritePage("object.html",
               "<object data=quad.j2k type=image/x-jpeg2000 width=64 height=48>"
               "<param name=href value=gradient.jp2><param name=target value=_self></object>");
-    BrowserFrame* frame = Open(Fixture("object.html"), 300, 200);
+    BrowserFrame* frame = Open(FixturePath("object.html"), 300, 200);
     ASSERT_EQ(1u, frame->instances.size());
     PageInstance* instance = frame->instances[0];
     if (Uxp()) {
@@ -365,7 +360,7 @@ TEST_F(BrowserTest, ObjectParametersReachThePlugin) {
 TEST_F(BrowserTest, DestroyWithBlocksPending) {
     if (!Uxp()) GTEST_SKIP() << "plain mode delivers the whole file at once";
     StreamOptions slow = {64, 0, StreamInOrder, NPRES_DONE, 0};
-    BrowserFrame* frame = OpenFrame(&browser, Fixture("gradient.jp2"), 256, 256, slow);
+    BrowserFrame* frame = OpenFrame(&browser, FixturePath("gradient.jp2"), 256, 256, slow);
     ASSERT_NE(nullptr, frame);
     PageInstance* instance = frame->instances[0];
     MSG message;  // one message at a time: each block is one
@@ -385,7 +380,7 @@ TEST_F(BrowserTest, DestroyWithBlocksPending) {
 // window must keep working for the host until it goes.
 TEST_F(BrowserTest, HostSubclassStaysOnTopAtDetach) {
     if (!Uxp()) GTEST_SKIP() << "plain mode does not subclass";
-    BrowserFrame* frame = Open(Fixture("quad.jp2"), 100, 80);
+    BrowserFrame* frame = Open(FixturePath("quad.jp2"), 100, 80);
     PageInstance* instance = frame->instances[0];
     ASSERT_TRUE(HostSubclassOnTop(instance));
     browser.pluginFuncs.destroy(&instance->npp, nullptr);
@@ -399,7 +394,7 @@ TEST_F(BrowserTest, HostSubclassStaysOnTopAtDetach) {
 // a background tab gets an empty clip rectangle; the picture survives both.
 TEST_F(BrowserTest, ReflowAndBackgroundKeepThePicture) {
     WritePage("reflow.html", "<embed src=quad.j2k width=64 height=48>");
-    BrowserFrame* frame = Open(Fixture("reflow.html"), 200, 100);
+    BrowserFrame* frame = Open(FixturePath("reflow.html"), 200, 100);
     int calls = frame->instances[0]->setWindowCalls;
     EXPECT_EQ(browser.host == HostUxpInProcess ? 3 : 1, calls);
     ResizeFrame(frame, 220, 110);
@@ -417,12 +412,12 @@ TEST_F(BrowserTest, ReflowAndBackgroundKeepThePicture) {
 TEST_F(BrowserTest, IdlePluginShutsDownAndStartsAgain) {
     if (browser.host != HostUxpOutOfProcess) GTEST_SKIP() << "in process the plug-in lives until exit";
     browser.idleShutdownMs = 100;
-    CloseFrame(Open(Fixture("quad.jp2"), 64, 48));
+    CloseFrame(Open(FixturePath("quad.jp2"), 64, 48));
     WaitUntilQuiet(400, 5000);
     browser.idleShutdownMs = 30000;
     EXPECT_EQ(1, browser.idleShutdowns);
     EXPECT_EQ(0, browser.initialized);
-    BrowserFrame* frame = Open(Fixture("quad.jp2"), 64, 48);
+    BrowserFrame* frame = Open(FixturePath("quad.jp2"), 64, 48);
     EXPECT_EQ(1, browser.initialized);
     EXPECT_EQ(Red, ReadFrame(frame).At(1, 1));
 }

@@ -1,29 +1,15 @@
-// Stand-in browser, test windows, streaming and pixel capture for the
-// display tests.
+// Test windows, streaming and pixel capture for the display tests.
 #include "display_support.h"
 
 #include <stdio.h>
 
 #include <gtest/gtest.h>
 
-#include "host/entry_points.h"
 #include "window/window.h"
 
-BrowserRecord Browser;
 std::vector<UINT> PassedOnMessages;
 
 namespace {
-
-NPPluginFuncs PluginTable;
-NPNetscapeFuncs BrowserTable;
-
-const char* AnswerUserAgent(NPP) { return Browser.userAgent.c_str(); }
-
-NPError RecordGetUrl(NPP, const char* url, const char* target) {
-    Browser.urls.push_back(url ? url : "(null)");
-    Browser.targets.push_back(target ? target : "(null)");
-    return NPERR_NO_ERROR;
-}
 
 LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     PassedOnMessages.push_back(message);
@@ -45,21 +31,11 @@ void RegisterClasses() {
 
 }  // namespace
 
-void StartPlugin() {
+void StartDisplayTests() {
     static int started = 0;
-    if (started) {
-        return;
-    }
+    if (started) return;
     started = 1;
-    InitializeModule(GetModuleHandleA(NULL));
-    Browser.userAgent = "Mozilla/4.0 (display tests)";
-    PluginTable.size = sizeof PluginTable;
-    NP_GetEntryPoints(&PluginTable);
-    BrowserTable.size = sizeof BrowserTable;
-    BrowserTable.version = 0x000B;
-    BrowserTable.uagent = AnswerUserAgent;
-    BrowserTable.geturl = RecordGetUrl;
-    NP_Initialize(&BrowserTable);
+    StartPlugin();
     RegisterClasses();
 }
 
@@ -69,7 +45,7 @@ HWND CreateChildWindow(HWND frame, int width, int height) {
 }
 
 void CreateElement(Element* element, int width, int height, uint16_t mode, const Attributes& attributes) {
-    StartPlugin();
+    StartDisplayTests();
     *element = Element();
     // One frame for the whole run: mapping a new top-level window costs
     // Wine's X11 driver about a second each time.
@@ -105,19 +81,9 @@ void DestroyElement(Element* element) {
 PluginInstance* RecordOf(Element* element) { return (PluginInstance*)element->npp.pdata; }
 
 std::vector<uint8_t> ReadFixture(const char* name) {
-    std::string path = std::string(FIXTURE_DIR) + "/" + name;
+    std::string path = FixturePath(name);
     std::vector<uint8_t> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) {
-        ADD_FAILURE() << "missing fixture " << path;
-        return bytes;
-    }
-    uint8_t chunk[65536];
-    size_t count;
-    while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + count);
-    }
-    fclose(file);
+    if (!ReadFileBytes(path, &bytes)) ADD_FAILURE() << "missing fixture " << path;
     return bytes;
 }
 

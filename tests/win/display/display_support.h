@@ -1,6 +1,6 @@
-// Helpers of the display tests that link the plug-in's code directly: a
-// stand-in browser table, test windows, streaming, waiting for decodes and
-// reading pixels back from the screen.
+// Helpers of the display tests that link the plug-in's code directly: test
+// windows holding instances of the stand-in browser, streaming, waiting for
+// decodes and reading pixels back from the screen.
 #ifndef TESTS_WIN_DISPLAY_SUPPORT_H
 #define TESTS_WIN_DISPLAY_SUPPORT_H
 
@@ -9,19 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "host/host_internal.h"
+#include "fixture_path.h"
 #include "pixel_capture.h"
-
-// What the stand-in browser was asked and what it answers.
-struct BrowserRecord {
-    std::string userAgent;
-    std::vector<std::string> urls;
-    std::vector<std::string> targets;
-};
-extern BrowserRecord Browser;
-
-// Module start-up and NP_GetEntryPoints/NP_Initialize, once per process.
-void StartPlugin();
+#include "stand_in_browser.h"
+#include "test_files.h"
 
 // A top-level frame holding one child window that the instance attaches to.
 // The child's own procedure records the messages passed on to it.
@@ -41,6 +32,7 @@ void DestroyElement(Element* element);
 HWND CreateChildWindow(HWND frame, int width, int height);
 PluginInstance* RecordOf(Element* element);
 
+// A file made by make_display_fixtures; a failure of the test when missing.
 std::vector<uint8_t> ReadFixture(const char* name);
 
 // Feeds bytes as one stream in blocks of blockSize; order lists block

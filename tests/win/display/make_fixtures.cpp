@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../decode/fixture_encoder.h"
+#include "test_files.h"
 
 namespace {
 
@@ -52,15 +53,6 @@ FixtureImage MakeImage(uint32_t width, uint32_t height, uint32_t componentCount,
     image.rate = lossy ? 20.0 : 0.0;
     image.tiled = 0;
     return image;
-}
-
-int WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (!file) {
-        return 0;
-    }
-    int ok = bytes.empty() || fwrite(bytes.data(), bytes.size(), 1, file) == 1;
-    return fclose(file) == 0 && ok;
 }
 
 struct FixtureRow {
@@ -122,13 +114,9 @@ const TiledRow TiledFixtures[] = {
 int MakeTiledFixtures(const std::string& folder) {
     for (const TiledRow& row : TiledFixtures) {
         std::string path = folder + "/" + row.name;
-        FILE* existing = fopen(path.c_str(), "rb");
-        if (existing) {
-            fclose(existing);
-            continue;
-        }
+        if (FileExists(path)) continue;
         std::vector<uint8_t> bytes = EncodeTiled(row.side, row.side, row.components, row.side / 4, row.fill);
-        if (bytes.empty() || !WriteFile(path, bytes)) {
+        if (bytes.empty() || !WriteFileBytes(path, bytes)) {
             fprintf(stderr, "make_fixtures: cannot make %s\n", row.name);
             return 0;
         }
@@ -148,7 +136,7 @@ int main(int argc, char** argv) {
         FixtureImage image = MakeImage(row.width, row.height, row.components, row.rule, row.lossy);
         std::vector<uint8_t> codestream = EncodeFixture(image, "display fixture");
         std::vector<uint8_t> bytes = row.jp2 ? WrapJp2Family(codestream, image, "jp2 ") : codestream;
-        if (codestream.empty() || !WriteFile(folder + "/" + row.name, bytes)) {
+        if (codestream.empty() || !WriteFileBytes(folder + "/" + row.name, bytes)) {
             fprintf(stderr, "make_fixtures: cannot make %s\n", row.name);
             return 1;
         }
@@ -159,8 +147,8 @@ int main(int argc, char** argv) {
     for (size_t i = 4; i < 40 && i < codestream.size(); ++i) {
         codestream[i] = 0xFF;
     }
-    if (!WriteFile(folder + "/garbage.j2k", std::vector<uint8_t>(text, text + sizeof text - 1)) ||
-        !WriteFile(folder + "/badheader.j2k", codestream)) {
+    if (!WriteFileBytes(folder + "/garbage.j2k", std::vector<uint8_t>(text, text + sizeof text - 1)) ||
+        !WriteFileBytes(folder + "/badheader.j2k", codestream)) {
         fprintf(stderr, "make_fixtures: cannot write the broken files\n");
         return 1;
     }

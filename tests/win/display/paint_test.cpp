@@ -274,7 +274,7 @@ TEST(Cursor, ChosenByTheUserAgentsFirstNineCharacters) {
         DestroyElement(&element);
     }
     EXPECT_NE(LinkCursorMicrosoft, LinkCursorOther);
-    Browser.userAgent = "Mozilla/4.0 (display tests)";
+    Browser.userAgent = StandInUserAgent;
 }
 
 TEST(LinkClick, OpensHrefInTargetAndIsNeverPassedOn) {

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "browser_page.h"
+#include "fixture_path.h"
+#include "test_files.h"
 
 namespace {
 
@@ -88,19 +90,7 @@ int WaitForThreads(int threads, DWORD timeoutMs) {
     return 1;
 }
 
-std::string ReadFixture(const char* name) {
-    std::string bytes;
-    FILE* file = fopen((std::string(FIXTURE_DIR) + "/" + name).c_str(), "rb");
-    if (file) {
-        char chunk[65536];
-        size_t count;
-        while ((count = fread(chunk, 1, sizeof chunk, file)) > 0) {
-            bytes.append(chunk, count);
-        }
-        fclose(file);
-    }
-    return bytes;
-}
+std::string ReadFixture(const char* name) { return FileText(FixturePath(name)); }
 
 HWND Frame() {
     static HWND frame = CreateWindowExA(0, "STATIC", "reliability", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, NULL,

@@ -47,11 +47,6 @@ std::string Format(const char* format, const char* argument) {
     return text;
 }
 
-HWND CreateOwnerWindow(int width, int height) {
-    return CreateWindowExA(0, "STATIC", "owner", WS_POPUP, 10, 10, width, height, nullptr, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
 TEST(LanguageRule, OnlyJapaneseJapanSelectsJapanese) {
     EXPECT_EQ(IsJapaneseLanguage(1041), 1);
     EXPECT_EQ(IsJapaneseLanguage(2052), 0);  // Chinese (PRC), also a CJK code page
@@ -105,7 +100,7 @@ TEST(ModuleStartUp, NullModuleWarnsWithoutOwnerAndLoadsNothing) {
 }
 
 TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
-    HWND owner = CreateOwnerWindow(200, 100);
+    HWND owner = CreateOwnerWindow();
     ASSERT_NE(owner, nullptr);
     PluginInstance record = {};
     record.hwnd = owner;
@@ -117,7 +112,6 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
     EXPECT_EQ(seen.icon, LoadIconA(nullptr, IDI_WARNING));
     EXPECT_EQ(seen.hasOk, 1);
     EXPECT_EQ(seen.hasCancel, 0);
-    DestroyWindow(owner);
 }
 
 TEST(PluginMessage, NullRecordHasNoOwner) {
@@ -138,7 +132,9 @@ TEST(PluginMessage, OverlongTextIsBounded) {
 }
 
 TEST(InstanceRecord, ClientSizeFollowsTheWindowAndIsZeroWhenDetached) {
-    HWND window = CreateOwnerWindow(321, 123);
+    // A child has no frame: its client area is the size it is given.
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 321, 123, CreateOwnerWindow(), nullptr, nullptr,
+                                  nullptr);
     ASSERT_NE(window, nullptr);
     PluginInstance record = {};
     record.hwnd = window;

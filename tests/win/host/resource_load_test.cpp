@@ -8,6 +8,7 @@
 
 #include "host/host_internal.h"
 #include "resource_ids.h"
+#include "test_files.h"
 #include "window/about_dialog.h"
 
 namespace {
@@ -96,13 +97,13 @@ TEST_F(ResourceLoad, IconGroupsCarryEverySizeAndDepth) {
         HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(group.id), MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */);
         ASSERT_NE(found, nullptr) << group.id;
         const BYTE* directory = static_cast<const BYTE*>(LockResource(LoadResource(nullptr, found)));
-        int count = directory[4] | directory[5] << 8;
+        int count = (int)Le16(directory + 4);
         std::string listed;
         for (int i = 0; i < count; i++) {
             const BYTE* entry = directory + 6 + 14 * i;
             int width = entry[0] == 0 ? 256 : entry[0];
-            int bitCount = entry[6] | entry[7] << 8;
-            int imageId = entry[12] | entry[13] << 8;
+            int bitCount = (int)Le16(entry + 6);
+            int imageId = (int)Le16(entry + 12);
             listed += std::to_string(width) + "/" + std::to_string(bitCount) + " ";
             HRSRC image = FindResourceA(nullptr, MAKEINTRESOURCEA(imageId), MAKEINTRESOURCEA(3) /* RT_ICON */);
             ASSERT_NE(image, nullptr) << group.id;

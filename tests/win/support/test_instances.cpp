@@ -1,5 +1,5 @@
-// Test instances filled from real files, and the module started as the DLL
-// entry would start it, with the resources linked into the test program.
+// Test instances filled from real files, and the plug-in started in the
+// stand-in browser, with the resources linked into the test program.
 #include "test_instances.h"
 
 #include <gtest/gtest.h>
@@ -8,17 +8,14 @@
 #include <string.h>
 
 #include "decode/jpeg2000.h"
-#include "ui_driver.h"
 
 namespace {
 
-// Every test program starts the module as the DLL entry would, with the
-// resources linked into the program itself.
-class ModuleEnvironment : public ::testing::Environment {
+class StandInBrowserEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { InitializeModule(GetModuleHandleA(nullptr)); }
+    void SetUp() override { StartPlugin(); }
 };
-::testing::Environment* const TheModuleEnvironment = ::testing::AddGlobalTestEnvironment(new ModuleEnvironment);
+::testing::Environment* const TheStandInBrowser = ::testing::AddGlobalTestEnvironment(new StandInBrowserEnvironment);
 
 }  // namespace
 
@@ -46,16 +43,12 @@ void FreeTestInstance(PluginInstance* instance) {
     free(instance);
 }
 
-std::string ConformancePath(const char* name) {
-    return std::string("Z:") + NPKAVREL_CONFORMANCE_DIR + "/" + name;
-}
-
 bool LoadConformanceImage(PluginInstance* instance, const char* name) {
     return LoadImageFile(instance, ConformancePath(name).c_str(), name);
 }
 
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName) {
-    std::vector<unsigned char> bytes = ReadWholeFile(path);
+    std::vector<uint8_t> bytes = FileBytes(path);
     if (bytes.empty()) return false;
     instance->data = (uint8_t*)malloc(bytes.size());
     memcpy(instance->data, bytes.data(), bytes.size());
@@ -71,14 +64,6 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
                               (uint32_t)instance->dataSize);
     instance->loadState = LoadStateEnded;
     return true;
-}
-
-std::vector<unsigned char> BitmapFileOf(const uint8_t* dib) {
-    uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    std::vector<unsigned char> bytes(header, header + 14);
-    bytes.insert(bytes.end(), dib, dib + PackedDibSize(dib));
-    return bytes;
 }
 
 std::wstring StoredText(const char* text) {

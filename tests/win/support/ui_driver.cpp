@@ -171,14 +171,8 @@ HWND CreateOwnerWindow() {
     return window;
 }
 
-std::vector<unsigned char> ReadWholeFile(const char* path) {
-    std::vector<unsigned char> bytes;
-    FILE* file = fopen(path, "rb");
-    if (file == nullptr) return bytes;
-    unsigned char buffer[65536];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.insert(bytes.end(), buffer, buffer + count);
-    fclose(file);
-    return bytes;
+std::string TempPath(const char* name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
 }
-

@@ -1,15 +1,16 @@
 // Plug-in instances for unit-level tests: made as NPP_New leaves them and
-// filled as a complete stream and its decode would, from real files; and the
-// bitmap file expected for an image.
-#ifndef TESTS_WIN_COMMANDS_TEST_INSTANCES_H
-#define TESTS_WIN_COMMANDS_TEST_INSTANCES_H
+// filled as a complete stream and its decode would, from real files. Every
+// program that links them starts the plug-in in the stand-in browser first.
+#ifndef TESTS_WIN_SUPPORT_TEST_INSTANCES_H
+#define TESTS_WIN_SUPPORT_TEST_INSTANCES_H
 
 #include <stdint.h>
 
 #include <string>
 #include <vector>
 
-#include "host/host_internal.h"
+#include "stand_in_browser.h"
+#include "test_files.h"
 
 // A zero-filled instance as NPP_New leaves it, attached to `window`.
 PluginInstance* NewTestInstance(HWND window);
@@ -23,13 +24,7 @@ bool LoadConformanceImage(PluginInstance* instance, const char* name);
 // The same for any file; the URL ends in `urlName`.
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
 
-// The bitmap file of a PackedDib: the 14-byte file header, then the block.
-std::vector<unsigned char> BitmapFileOf(const uint8_t* dib);
-
 // A text of the tests, stored like the plug-in's (Shift_JIS), as UTF-16.
 std::wstring StoredText(const char* text);
-
-// The shared conformance file `name` as a Windows path.
-std::string ConformancePath(const char* name);
 
 #endif

@@ -1,7 +1,7 @@
 // Drives the modal loops of menus, dialogs and message boxes from a thread
 // timer on the test's own thread, the way a user would answer them.
-#ifndef TESTS_WIN_COMMANDS_UI_DRIVER_H
-#define TESTS_WIN_COMMANDS_UI_DRIVER_H
+#ifndef TESTS_WIN_SUPPORT_UI_DRIVER_H
+#define TESTS_WIN_SUPPORT_UI_DRIVER_H
 
 #include <windows.h>
 
@@ -65,7 +65,7 @@ UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path)
 // The program's top-level window that owns menus and dialogs (made once).
 HWND CreateOwnerWindow();
 
-// The bytes of a file, empty when it cannot be read.
-std::vector<unsigned char> ReadWholeFile(const char* path);
+// `name` in the user's temporary folder.
+std::string TempPath(const char* name);
 
 #endif
