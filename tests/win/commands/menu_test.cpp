@@ -21,7 +21,7 @@ struct ExpectedRow {
     UINT state;  // MF_GRAYED and MF_CHECKED
 };
 
-const char* Pick(const ExpectedRow& row) { return IsJapaneseUi() ? row.japanese : row.english; }
+const char* Pick(const ExpectedRow& row) { return ExpectedText(row.english, row.japanese); }
 
 const ExpectedRow OpenLink = {ID_OPEN_LINK, "&Open This Link", "リンクを開く(&O)", 0};
 const ExpectedRow OpenLinkNew = {ID_OPEN_LINK_NEW_WINDOW, "Open This Link by &New Window",

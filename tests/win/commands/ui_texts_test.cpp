@@ -26,7 +26,7 @@ struct Expected {
     const wchar_t* english;
     const wchar_t* japanese;
 };
-std::wstring Pick(const Expected& text) { return IsJapaneseUi() ? text.japanese : text.english; }
+std::wstring Pick(const Expected& text) { return ExpectedText(text.english, text.japanese); }
 
 std::wstring WideText(HWND window) {
     wchar_t text[4096] = L"";

@@ -113,6 +113,12 @@ void SendFile(Element* element, const char* fixtureName) {
     SendStream(&element->npp, ReadFixture(fixtureName), StreamPlan{16384, 1, {}, NPRES_DONE});
 }
 
+bool ShowFixture(Element* element, int width, int height, uint16_t mode, const char* fixtureName) {
+    CreateElement(element, width, height, mode, {});
+    SendFile(element, fixtureName);
+    return WaitForDecode(element) != 0;
+}
+
 void PumpMessages() {
     MSG message;
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
@@ -145,6 +151,11 @@ Capture CaptureWindow(HWND window) {
     return CaptureClient(window);
 }
 
+Capture RepaintAndCapture(HWND window) {
+    InvalidateRect(window, NULL, TRUE);
+    return CaptureWindow(window);
+}
+
 Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* reason) {
     HDC screen = GetDC(NULL);
     HDC memory = CreateCompatibleDC(screen);
@@ -164,7 +175,3 @@ Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* 
     return capture;
 }
 
-const char* ExpectedText(const char* english, const char* japanese) { return IsJapaneseUi() ? japanese : english; }
-const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese) {
-    return IsJapaneseUi() ? japanese : english;
-}

@@ -13,6 +13,7 @@
 #include "pixel_capture.h"
 #include "stand_in_browser.h"
 #include "test_files.h"
+#include "ui_driver.h"
 
 // A top-level frame holding one child window that the instance attaches to.
 // The child's own procedure records the messages passed on to it.
@@ -45,6 +46,8 @@ struct StreamPlan {
 };
 void SendStream(NPP npp, const std::vector<uint8_t>& bytes, const StreamPlan& plan);
 void SendFile(Element* element, const char* fixtureName);
+// CreateElement, SendFile and WaitForDecode; false when the decode did not end.
+bool ShowFixture(Element* element, int width, int height, uint16_t mode, const char* fixtureName);
 
 // Serves messages until no decode of the record runs and the queue is empty.
 // 0 on timeout.
@@ -53,11 +56,11 @@ void PumpMessages();
 
 // A child of the shared test frame, brought on top and read back.
 Capture CaptureWindow(HWND window);
+// The same after the whole window is invalidated and painted again.
+Capture RepaintAndCapture(HWND window);
 // What the status box with this text (and this reason line below it) looks
 // like at this size.
 Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* reason = nullptr);
 
-const char* ExpectedText(const char* english, const char* japanese);
-const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese);
 
 #endif

@@ -38,9 +38,7 @@ TEST(ComputeFitSize, ShrinksKeepingAspectAndNeverEnlarges) {
 
 TEST(DrawingRules, EmbeddedStretchesToTheWholeClientArea) {
     Element element;
-    CreateElement(&element, 200, 100, NP_EMBED, {});
-    SendFile(&element, "quad.j2k");
-    ASSERT_TRUE(WaitForDecode(&element));
+    ASSERT_TRUE(ShowFixture(&element, 200, 100, NP_EMBED, "quad.j2k"));
     Capture capture = CaptureWindow(element.window);
     EXPECT_EQ(Red, capture.At(5, 5));
     EXPECT_EQ(Green, capture.At(195, 5));
@@ -53,9 +51,7 @@ TEST(DrawingRules, EmbeddedStretchesToTheWholeClientArea) {
 
 TEST(DrawingRules, FullPageFitDrawsAtTopLeftOverGray) {
     Element element;
-    CreateElement(&element, 300, 200, NP_FULL, {});
-    SendFile(&element, "quad.jp2");
-    ASSERT_TRUE(WaitForDecode(&element));
+    ASSERT_TRUE(ShowFixture(&element, 300, 200, NP_FULL, "quad.jp2"));
     Capture small = CaptureWindow(element.window);  // 64x48 fits: own size
     EXPECT_EQ(Red, small.At(0, 0));
     EXPECT_EQ(White, small.At(63, 47));
@@ -65,8 +61,7 @@ TEST(DrawingRules, FullPageFitDrawsAtTopLeftOverGray) {
 
     // Shrunk to a 32-pixel-wide client: 32 x 24, aspect kept.
     SetWindowPos(element.window, NULL, 0, 0, 32, 100, SWP_NOMOVE | SWP_NOZORDER);
-    InvalidateRect(element.window, NULL, TRUE);
-    Capture fitted = CaptureWindow(element.window);
+    Capture fitted = RepaintAndCapture(element.window);
     EXPECT_EQ(32, RecordOf(&element)->clientWidth);
     EXPECT_EQ(Red, fitted.At(0, 0));
     EXPECT_EQ(White, fitted.At(31, 23));
@@ -77,16 +72,13 @@ TEST(DrawingRules, FullPageFitDrawsAtTopLeftOverGray) {
 
 TEST(DrawingRules, FullPageOwnSizeAppliesTheScrollOrigin) {
     Element element;
-    CreateElement(&element, 100, 80, NP_FULL, {});
-    SendFile(&element, "gradient.jp2");
-    ASSERT_TRUE(WaitForDecode(&element));
+    ASSERT_TRUE(ShowFixture(&element, 100, 80, NP_FULL, "gradient.jp2"));
     PluginInstance* record = RecordOf(&element);
     record->fitToWindow = 0;
     record->scrollActive = 1;
     record->scrollX = 120;
     record->scrollY = 40;
-    InvalidateRect(element.window, NULL, TRUE);
-    Capture capture = CaptureWindow(element.window);
+    Capture capture = RepaintAndCapture(element.window);
     EXPECT_EQ(0x782880u, capture.At(0, 0));      // image pixel (120, 40)
     EXPECT_EQ(0x7A2B80u, capture.At(2, 3));      // image pixel (122, 43)
     DestroyElement(&element);
@@ -143,8 +135,7 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
         RecordOf(&element)->decodeError = c.decodeError;
         RecordOf(&element)->failureReason = c.failureReason;
         RecordOf(&element)->decoding = c.decoding;
-        InvalidateRect(element.window, NULL, TRUE);
-        Capture shown = CaptureWindow(element.window);
+        Capture shown = RepaintAndCapture(element.window);
         const wchar_t* reason = c.englishReason ? ExpectedText(c.englishReason, c.japaneseReason) : nullptr;
         Capture expected = RenderStatusBox(160, 60, ExpectedText(c.english, c.japanese), reason);
         EXPECT_EQ(expected.pixels, shown.pixels) << c.name;
@@ -189,15 +180,13 @@ TEST(StatusBox, ProgressWhileTheFileArrives) {
     CreateElement(&element, Width, 120, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
     record->loadState = LoadStateEnded;
-    InvalidateRect(element.window, NULL, TRUE);
-    Capture ended = CaptureWindow(element.window);
+    Capture ended = RepaintAndCapture(element.window);
     std::vector<std::vector<uint32_t>> bytesLines;
     for (const Case& c : cases) {
         record->loadState = LoadStateReceiving;
         record->announcedLength = c.announced;
         record->dataLength = c.received;
-        InvalidateRect(element.window, NULL, TRUE);
-        Capture shown = CaptureWindow(element.window);
+        Capture shown = RepaintAndCapture(element.window);
         int barTop = FindBarTop(shown, Width);
         ASSERT_EQ(c.barShown, barTop > 0) << c.received;
         int textBottom = c.barShown ? barTop : 20;

@@ -90,8 +90,6 @@ int WaitForThreads(int threads, DWORD timeoutMs) {
     return 1;
 }
 
-std::string ReadFixture(const char* name) { return FileText(FixturePath(name)); }
-
 HWND Frame() {
     static HWND frame = CreateWindowExA(0, "STATIC", "reliability", WS_POPUP | WS_VISIBLE, 0, 0, 300, 300, NULL,
                                         NULL, NULL, NULL);
@@ -162,7 +160,7 @@ void StartBrowser(Browser* browser) {
 }
 
 TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
-    std::string file = ReadFixture("mid.j2k");
+    std::string file = FileText(FixturePath("mid.j2k"));
     ASSERT_FALSE(file.empty());
     static Browser browser;
     StartBrowser(&browser);
@@ -188,7 +186,7 @@ TEST(Reliability, TwoHundredInstancesHalfDestroyedWhileDecoding) {
 // queue or planning), once their previews are shown (full decodes running or
 // waiting), or once everything is shown.
 TEST(Reliability, TwoHundredPreviewedPicturesDestroyedInEveryStage) {
-    std::string file = ReadFixture("tiles1600.j2k");
+    std::string file = FileText(FixturePath("tiles1600.j2k"));
     ASSERT_FALSE(file.empty());
     static Browser browser;
     StartBrowser(&browser);
@@ -232,8 +230,8 @@ TEST(Reliability, TwoHundredPreviewedPicturesDestroyedInEveryStage) {
 // still far below the 57 MB of that leak.
 TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
     const SIZE_T UnloadBound = (sizeof(void*) == 8 ? 16u : 8u) << 20;
-    std::string file = ReadFixture("mid.j2k");
-    std::string longFile = ReadFixture("gallery4000.j2k");
+    std::string file = FileText(FixturePath("mid.j2k"));
+    std::string longFile = FileText(FixturePath("gallery4000.j2k"));
     ASSERT_FALSE(file.empty());
     ASSERT_FALSE(longFile.empty());
     int threads = ThreadCount();

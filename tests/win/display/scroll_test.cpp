@@ -217,8 +217,7 @@ TEST(ScrollBars, EnlargingAtTheEndShowsOnePictureAtTheClampedOrigin) {
     SetWindowPos(element.window, NULL, 0, 0, 230, 300, SWP_NOMOVE | SWP_NOZORDER);
     ASSERT_LT(record->scrollX, endOrigin);
     Capture afterResize = CaptureWindow(element.window);
-    InvalidateRect(element.window, NULL, TRUE);
-    Capture repainted = CaptureWindow(element.window);
+    Capture repainted = RepaintAndCapture(element.window);
     EXPECT_EQ(repainted.pixels, afterResize.pixels);
     DestroyElement(&element);
 }
@@ -238,21 +237,16 @@ TEST(ScrollBars, FitOffAfterGrowingShowsOnePictureAtTheClampedOrigin) {
     RunMenuCommand(record, ID_FIT_TO_WINDOW);
     EXPECT_EQ(0, record->scrollX);
     Capture afterToggle = CaptureWindow(element.window);
-    InvalidateRect(element.window, NULL, TRUE);
-    Capture repainted = CaptureWindow(element.window);
+    Capture repainted = RepaintAndCapture(element.window);
     EXPECT_EQ(repainted.pixels, afterToggle.pixels);
     DestroyElement(&element);
 }
 
 TEST(ScrollBars, FitOnOrEmbeddedIgnoresScrolling) {
     Element page;
-    CreateElement(&page, 100, 100, NP_FULL, {});
-    SendFile(&page, "wide.j2k");
-    ASSERT_TRUE(WaitForDecode(&page));
+    ASSERT_TRUE(ShowFixture(&page, 100, 100, NP_FULL, "wide.j2k"));
     Element embedded;
-    CreateElement(&embedded, 100, 100, NP_EMBED, {});
-    SendFile(&embedded, "wide.j2k");
-    ASSERT_TRUE(WaitForDecode(&embedded));
+    ASSERT_TRUE(ShowFixture(&embedded, 100, 100, NP_EMBED, "wide.j2k"));
     for (Element* element : {&page, &embedded}) {
         SendMessageA(element->window, WM_HSCROLL, MAKEWPARAM(SB_PAGERIGHT, 0), 0);
         SendMessageA(element->window, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);

@@ -200,9 +200,7 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
 
 TEST(Stream, DecodePublishesImageKindAndComments) {
     Element element;
-    CreateElement(&element, 64, 48, NP_EMBED, {});
-    SendFile(&element, "quad.jp2");
-    ASSERT_TRUE(WaitForDecode(&element));
+    ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "quad.jp2"));
     PluginInstance* record = RecordOf(&element);
     EXPECT_EQ(FileKindJp2, record->fileKind);
     ASSERT_NE(nullptr, record->dib);

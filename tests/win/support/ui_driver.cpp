@@ -119,9 +119,13 @@ UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const 
     };
 }
 
-const char* SaveDialogCaption() {
-    return GetUserDefaultLangID() == 1041 ? "画像に名前を付けて保存..." : "Save Image As...";
+bool JapaneseUser() { return GetUserDefaultLangID() == 1041; }
+const char* ExpectedText(const char* english, const char* japanese) { return JapaneseUser() ? japanese : english; }
+const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese) {
+    return JapaneseUser() ? japanese : english;
 }
+
+const char* SaveDialogCaption() { return ExpectedText("Save Image As...", "画像に名前を付けて保存..."); }
 
 UiStep AnswerSaveDialog(SaveDialogView* view, int filterIndex, std::string path) {
     return [=]() {

@@ -18,6 +18,12 @@ typedef std::function<bool()> UiStep;
 // thread's dialogs so that the test fails instead of hanging.
 int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs = 8000);
 
+// Whether the user's language is Japanese (1041), read apart from the
+// plug-in's own reading, and the text expected in it.
+bool JapaneseUser();
+const char* ExpectedText(const char* english, const char* japanese);
+const wchar_t* ExpectedText(const wchar_t* english, const wchar_t* japanese);
+
 // The text control of a message box.
 enum { MessageBoxTextId = 0xFFFF };
 
