@@ -12,58 +12,46 @@ namespace {
 void SentinelUrlNotify(NPP, const char*, NPReason, void*) {}
 int SentinelJavaClass;
 
-struct Session {
-    Browser browser;
-};
-
 // A browser of the given version with sentinels in urlnotify and javaClass.
-void StartSession(Session* session, uint16_t version) {
-    InitializeBrowser(&session->browser, version, nullptr);
-    session->browser.printUrlRequests = 0;
-    session->browser.pluginFuncs.urlnotify = SentinelUrlNotify;
-    session->browser.pluginFuncs.javaClass = &SentinelJavaClass;
-    ASSERT_EQ(LoadPluginLibrary(&session->browser, "npkavrel.dll"), 1) << "error " << GetLastError();
+void StartSession(Browser* browser, uint16_t version) {
+    InitializeBrowser(browser, version, nullptr);
+    browser->printUrlRequests = 0;
+    browser->pluginFuncs.urlnotify = SentinelUrlNotify;
+    browser->pluginFuncs.javaClass = &SentinelJavaClass;
+    ASSERT_EQ(LoadPluginLibrary(browser, "npkavrel.dll"), 1) << "error " << GetLastError();
 }
 
-TEST(EntryPoints, MinorVersion11GetsUrlNotifyAndNoJavaClass) {
-    Session session;
-    StartSession(&session, 0x000B);
-    Browser& browser = session.browser;
-    ASSERT_EQ(StartPlugin(&browser), 1);
-    EXPECT_EQ(browser.entryPointsResult, NPERR_NO_ERROR);
-    EXPECT_EQ(browser.initializeResult, NPERR_NO_ERROR);
-    EXPECT_NE(browser.pluginFuncs.urlnotify, nullptr);
-    EXPECT_NE(browser.pluginFuncs.urlnotify, SentinelUrlNotify);
-    EXPECT_EQ(browser.pluginFuncs.javaClass, nullptr);
-    ShutdownPlugin(&browser);
-    EXPECT_EQ(browser.shutdownResult, NPERR_NO_ERROR);
-}
-
-TEST(EntryPoints, MinorVersion8LeavesUrlNotifyAndJavaClassAlone) {
-    Session session;
-    StartSession(&session, 0x0008);
-    Browser& browser = session.browser;
-    ASSERT_EQ(StartPlugin(&browser), 1);
-    EXPECT_EQ(browser.pluginFuncs.urlnotify, SentinelUrlNotify);
-    EXPECT_EQ(browser.pluginFuncs.javaClass, &SentinelJavaClass);
-    ShutdownPlugin(&browser);
-}
-
-TEST(EntryPoints, MajorVersion1IsRefused) {
-    Session session;
-    StartSession(&session, 0x0100);
-    Browser& browser = session.browser;
-    EXPECT_EQ(StartPlugin(&browser), 0);
-    EXPECT_EQ(browser.entryPointsResult, NPERR_NO_ERROR);
-    EXPECT_EQ(browser.initializeResult, NPERR_INCOMPATIBLE_VERSION_ERROR);
-    EXPECT_EQ(browser.pluginFuncs.urlnotify, SentinelUrlNotify);
-    ShutdownPlugin(&browser);
+// Minor version 11 and later get the plug-in's urlnotify and no javaClass;
+// older ones keep what they set; another major version is refused.
+TEST(EntryPoints, VersionDecidesUrlNotifyJavaClassAndRefusal) {
+    const struct {
+        uint16_t version;
+        int started;
+        NPError initialized;
+        bool completed;
+    } cases[] = {
+        {0x000B, 1, NPERR_NO_ERROR, true},
+        {0x0008, 1, NPERR_NO_ERROR, false},
+        {0x0100, 0, NPERR_INCOMPATIBLE_VERSION_ERROR, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        Browser browser;
+        StartSession(&browser, c.version);
+        ASSERT_EQ(StartPlugin(&browser), c.started);
+        EXPECT_EQ(browser.entryPointsResult, NPERR_NO_ERROR);
+        EXPECT_EQ(browser.initializeResult, c.initialized);
+        EXPECT_NE(browser.pluginFuncs.urlnotify, nullptr);
+        EXPECT_EQ(browser.pluginFuncs.urlnotify != SentinelUrlNotify, c.completed);
+        EXPECT_EQ(browser.pluginFuncs.javaClass, c.completed ? nullptr : &SentinelJavaClass);
+        ShutdownPlugin(&browser);
+        if (c.started) EXPECT_EQ(browser.shutdownResult, NPERR_NO_ERROR);
+    }
 }
 
 TEST(EntryPoints, PluginTableIsFilledAsVersion11WithoutEventHandler) {
-    Session session;
-    StartSession(&session, 0x000B);
-    Browser& browser = session.browser;
+    Browser browser;
+    StartSession(&browser, 0x000B);
     browser.pluginFuncs.event = reinterpret_cast<NPP_HandleEventProcPtr>(&SentinelJavaClass);
     ASSERT_EQ(StartPlugin(&browser), 1);
     const NPPluginFuncs& table = browser.pluginFuncs;
@@ -86,9 +74,8 @@ TEST(EntryPoints, PluginTableIsFilledAsVersion11WithoutEventHandler) {
 }
 
 TEST(EntryPoints, NullTablesAreRefused) {
-    Session session;
-    StartSession(&session, 0x000B);
-    Browser& browser = session.browser;
+    Browser browser;
+    StartSession(&browser, 0x000B);
     EXPECT_EQ(browser.getEntryPoints(nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
     EXPECT_EQ(browser.initialize(nullptr), NPERR_INVALID_FUNCTABLE_ERROR);
     ShutdownPlugin(&browser);
@@ -97,9 +84,8 @@ TEST(EntryPoints, NullTablesAreRefused) {
 // A browser that skips NP_GetEntryPoints gives the plug-in no table to
 // complete; initialising must still succeed instead of writing through null.
 TEST(EntryPoints, InitializeWithoutEntryPointsFirstIsSafe) {
-    Session session;
-    StartSession(&session, 0x000B);
-    Browser& browser = session.browser;
+    Browser browser;
+    StartSession(&browser, 0x000B);
     browser.browserFuncs.size = sizeof(browser.browserFuncs);
     browser.browserFuncs.version = 0x000B;
     EXPECT_EQ(browser.initialize(&browser.browserFuncs), NPERR_NO_ERROR);
@@ -111,11 +97,11 @@ TEST(EntryPoints, InitializeWithoutEntryPointsFirstIsSafe) {
 // session in the same process behaves like the first.
 TEST(EntryPoints, ReloadAfterShutdownWorks) {
     for (int round = 0; round < 2; round++) {
-        Session session;
-        StartSession(&session, 0x000B);
-        EXPECT_EQ(StartPlugin(&session.browser), 1) << "round " << round;
-        ShutdownPlugin(&session.browser);
-        EXPECT_EQ(session.browser.shutdownResult, NPERR_NO_ERROR);
+        Browser browser;
+        StartSession(&browser, 0x000B);
+        EXPECT_EQ(StartPlugin(&browser), 1) << "round " << round;
+        ShutdownPlugin(&browser);
+        EXPECT_EQ(browser.shutdownResult, NPERR_NO_ERROR);
     }
 }
 
