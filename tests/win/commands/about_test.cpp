@@ -108,11 +108,7 @@ TEST_F(AboutDialog, HighThroughputFileHasItsKindName) {
 
 TEST_F(AboutDialog, FailedDecodeWithLinkAndOwnTarget) {
     ASSERT_TRUE(LoadConformanceImage(instance, "file1.jp2"));
-    free(instance->dib);
-    instance->dib = nullptr;
-    instance->dibHeader = nullptr;
-    instance->dibBits = nullptr;
-    instance->decodeError = 1;
+    FailTestDecode(instance);
     instance->hasLink = 1;
     strcpy(instance->href, "http://link.example/next.html");
     strcpy(instance->target, "_SELF");  // not "_self": the comparison is exact

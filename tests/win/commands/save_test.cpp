@@ -175,11 +175,7 @@ TEST_F(SaveImage, FileThatCannotBeCreatedIsReported) {
 // A bitmap needs an image: without one the user is told and no file (not
 // even an empty header) is left behind; an existing file stays as it was.
 TEST_F(SaveImage, BitmapWithoutImageReportsErrorAndLeavesNoFile) {
-    free(instance->dib);
-    instance->dib = nullptr;
-    instance->dibHeader = nullptr;
-    instance->dibBits = nullptr;
-    instance->decodeError = 1;
+    FailTestDecode(instance);
     std::string path = TempPath("no_image.bmp");
     DeleteFileA(path.c_str());
     SaveDialogView view;

@@ -66,6 +66,14 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
     return true;
 }
 
+void FailTestDecode(PluginInstance* instance) {
+    free(instance->dib);
+    instance->dib = nullptr;
+    instance->dibHeader = nullptr;
+    instance->dibBits = nullptr;
+    instance->decodeError = 1;
+}
+
 std::wstring StoredText(const char* text) {
     wchar_t wide[4096] = L"";
     MultiByteToWideChar(932, 0, text, -1, wide, 4096);

@@ -23,6 +23,8 @@ void SetTestUrl(PluginInstance* instance, const std::string& url);
 bool LoadConformanceImage(PluginInstance* instance, const char* name);
 // The same for any file; the URL ends in `urlName`.
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
+// As a decode that failed leaves it: the bytes kept, no image.
+void FailTestDecode(PluginInstance* instance);
 
 // A text of the tests, stored like the plug-in's (Shift_JIS), as UTF-16.
 std::wstring StoredText(const char* text);
