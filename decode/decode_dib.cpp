@@ -113,11 +113,9 @@ uint64_t CountHeaderSamples(const opj_image_t* image, int reduce)
     return total;
 }
 
-// Bitmap layout of the first component at `reduce` halvings; 0 when it could
-// not be a 32-bit bitmap. A palette in a JP2 file can still change the
-// component count, so the conversion checks the decoded image again.
-int ComputeHeaderLayout(DibLayout* layoutOut, uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image,
-                        int reduce)
+// Size of the first component at `reduce` halvings, each side at most
+// 2^31 - 1; 0 for a header without one.
+int HeaderExtent(uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image, int reduce)
 {
     const opj_image_comp_t* first = &image->comps[0];
     if (first->dx == 0 || first->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
@@ -125,7 +123,16 @@ int ComputeHeaderLayout(DibLayout* layoutOut, uint64_t* widthOut, uint64_t* heig
     }
     *widthOut = ReducedExtent(image->x0, image->x1, first->dx, reduce);
     *heightOut = ReducedExtent(image->y0, image->y1, first->dy, reduce);
-    return *widthOut <= 0x7FFFFFFFu && *heightOut <= 0x7FFFFFFFu &&
+    return *widthOut <= 0x7FFFFFFFu && *heightOut <= 0x7FFFFFFFu;
+}
+
+// Bitmap layout of the first component at `reduce` halvings; 0 when it could
+// not be a 32-bit bitmap. A palette in a JP2 file can still change the
+// component count, so the conversion checks the decoded image again.
+int ComputeHeaderLayout(DibLayout* layoutOut, uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image,
+                        int reduce)
+{
+    return HeaderExtent(widthOut, heightOut, image, reduce) &&
            ComputeDibLayout((uint32_t)*widthOut, (uint32_t)*heightOut, PictureBitCount(image), layoutOut);
 }
 
@@ -160,14 +167,15 @@ int MaxReduce(opj_codec_t* codec, const opj_image_t* image)
     return most;
 }
 
-// The plan for a header: the fewest halvings that fit the cap, and a preview
-// two or more halvings below that when the shown picture is large.
+// The plan for a header: the fewest halvings that fit the cap and make a
+// 32-bit bitmap (the full size need not), and a preview two or more halvings
+// below that when the shown picture is large.
 int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
 {
     DibLayout layout;
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!ComputeHeaderLayout(&layout, &width, &height, image, 0)) {
+    if (!HeaderExtent(&width, &height, image, 0)) {
         return 0;
     }
     plan->fullWidth = (uint32_t)width;
@@ -406,12 +414,11 @@ int KindOf(const uint8_t* data, int32_t length)
 
 } // namespace
 
-int PlanDecode(DecodePlan* planOut, int* failureOut, const uint8_t* data, int32_t length)
+int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
 {
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
-    int failure =
-        planOut == NULL ? DecodeFailureArguments : FindFileDecoder(&decoder, &offset, KindOf(data, length), data, length);
+    int failure = planOut == NULL ? DecodeFailureArguments : FindFileDecoder(&decoder, &offset, kind, data, length);
     if (failure == DecodeFailureNone) {
         OpenCodec open;
         failure = OpenAndReadHeader(&open, decoder->format, data + offset, (uint32_t)length - offset, 0);
@@ -426,7 +433,8 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, const uint8_t* data, int32_
     return failure == DecodeFailureNone;
 }
 
-int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length, int reduce)
+int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                             int reduce)
 {
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
@@ -435,7 +443,7 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, const uint8_t* d
     if (dibOut != NULL) {
         *dibOut = NULL;
         failure = reduce < 0 || reduce > 32 ? DecodeFailureArguments
-                                            : FindFileDecoder(&decoder, &offset, KindOf(data, length), data, length);
+                                            : FindFileDecoder(&decoder, &offset, kind, data, length);
     }
     if (failure == DecodeFailureNone) {
         uint8_t* block = NULL;
@@ -464,11 +472,8 @@ int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const u
     int failure = DecodeFailureArguments;
     if (dibOut != NULL) {
         *dibOut = NULL;
-        const KindDecoder* decoder = NULL;
-        uint32_t offset = 0;
-        failure = FindFileDecoder(&decoder, &offset, kind, data, length);
-        if (failure == DecodeFailureNone && PlanDecode(&plan, &failure, data, length)) {
-            DecodeReducedToPackedDib(dibOut, &failure, data, length, plan.shownReduce);
+        if (PlanDecode(&plan, &failure, kind, data, length)) {
+            DecodeReducedToPackedDib(dibOut, &failure, kind, data, length, plan.shownReduce);
         }
     }
     if (failureOut != NULL) {

@@ -2,13 +2,15 @@
 // Windows DIB, and collection of codestream comments. Shared by the plug-in
 // DLL and the native j2k2bmp tool.
 //
-// Call order for one received file (the ...OfKind forms take the kind found
-// in step 1, so the bytes are classified once):
+// Call order for one received file (the functions taking a kind take the one
+// found in step 1, so the bytes are classified once):
 //   1. ClassifyFileKind(data, length)            -> what the bytes are
-//   2. DecodeToPackedDib(&dib, data, length)     -> owned PackedDib or failure
+//   2. DecodeToPackedDibOfKind(&dib, ..., kind, data, length)
+//                                                -> owned PackedDib or failure
 //      (or PlanDecode, then DecodeReducedToPackedDib for the preview and the
 //      picture shown, for a caller that shows a preview first)
-//   3. ExtractCodestreamComments(&buf, &n, data, length)
+//   3. ExtractCodestreamCommentsOfKind(&buf, &n, kind, data, length)
+// DecodeToPackedDib and ExtractCodestreamComments classify for themselves.
 // Every function reads the caller's bytes in place, never past `length`,
 // keeps no state between calls and prints nothing.
 #ifndef DECODE_JPEG2000_H
@@ -88,13 +90,15 @@ struct DecodePlan {
     int previewReduce;
 };
 
-// 1 with *planOut filled, or 0 with the reason in *failureOut (may be null).
-int PlanDecode(DecodePlan* planOut, int* failureOut, const uint8_t* data, int32_t length);
+// 1 with *planOut filled, or 0 with the reason in *failureOut (may be null);
+// `kind` is what ClassifyFileKind gave for the bytes.
+int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length);
 
 // DecodeToPackedDibDetailed at `reduce` halvings of both sides (0 to 32);
 // the codec then allocates that resolution only. DecodeToPackedDibDetailed
 // is PlanDecode followed by this at plan.shownReduce.
-int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length, int reduce);
+int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                             int reduce);
 
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.

@@ -114,7 +114,8 @@ void PublishEnd(PluginInstance* record, int failure) {
     if (!failed) {
         uint8_t* comments = NULL;
         uint32_t count = 0;
-        if (ExtractCodestreamComments(&comments, &count, record->data, (uint32_t)record->dataSize)) {
+        if (ExtractCodestreamCommentsOfKind(&comments, &count, LoadAcquire(&record->fileKind), record->data,
+                                            (uint32_t)record->dataSize)) {
             StoreRelease(&record->commentsLength, count);
             StoreRelease(&record->comments, comments);
         } else {
@@ -136,7 +137,8 @@ void PublishEnd(PluginInstance* record, int failure) {
 int RunFullStage(PluginInstance* record) {
     uint8_t* dib = NULL;
     int failure = DecodeFailureNone;
-    if (DecodeReducedToPackedDib(&dib, &failure, record->data, record->dataSize, record->shownReduce)) {
+    if (DecodeReducedToPackedDib(&dib, &failure, LoadAcquire(&record->fileKind), record->data, record->dataSize,
+                                 record->shownReduce)) {
         StoreRelease(&record->dib, dib);
         StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
         StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
@@ -163,8 +165,9 @@ int RunPlanStage(PluginInstance* record) {
         PublishEnd(record, failure);
         return 0;
     }
-    StoreRelease(&record->fileKind, (int32_t)ClassifyFileKind(data, (uint32_t)size));
-    if (!PlanDecode(&plan, &failure, data, size)) {
+    int kind = ClassifyFileKind(data, (uint32_t)size);
+    StoreRelease(&record->fileKind, (int32_t)kind);
+    if (!PlanDecode(&plan, &failure, kind, data, size)) {
         PublishEnd(record, failure);
         return 0;
     }
@@ -174,7 +177,7 @@ int RunPlanStage(PluginInstance* record) {
     StoreRelease(&record->shownHeight, (int32_t)plan.shownHeight);
     StoreRelease(&record->shownReduce, (int32_t)plan.shownReduce);
     uint8_t* preview = NULL;
-    if (plan.previewReduce > 0 && DecodeReducedToPackedDib(&preview, NULL, data, size, plan.previewReduce)) {
+    if (plan.previewReduce > 0 && DecodeReducedToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce)) {
         StoreRelease(&record->preview, preview);
         return 1;
     }

@@ -80,8 +80,9 @@ int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** di
 {
     int failure = DecodeFailureNone;
     DecodePlan plan;
-    if (!PlanDecode(&plan, &failure, BytesOf(bytes), (int32_t)bytes.size()) ||
-        !DecodeReducedToPackedDib(dibOut, &failure, BytesOf(bytes), (int32_t)bytes.size(), plan.shownReduce)) {
+    int kind = ClassifyFileKind(BytesOf(bytes), (uint32_t)bytes.size());
+    if (!PlanDecode(&plan, &failure, kind, BytesOf(bytes), (int32_t)bytes.size()) ||
+        !DecodeReducedToPackedDib(dibOut, &failure, kind, BytesOf(bytes), (int32_t)bytes.size(), plan.shownReduce)) {
         return ReportFailure(path, DescribeDecodeFailure(failure, 0));
     }
     if (plan.shownReduce > 0) {

@@ -168,13 +168,21 @@ TEST(DecodeToPackedDib, HugeHeadersAreRefusedBeforeDecoding)
     // Default sample cap.
     EXPECT_FALSE(DecodeDib(ClaimSize(grey, 100000, 100000), &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
-    // With the cap lifted, the bitmap's 32-bit sizes still refuse these
-    // (an 8-bit 50000^2 bitmap and a 24-bit 30000^2 one pass 2^31 - 1).
+    // With the cap lifted, the bitmap's 32-bit sizes still refuse these even
+    // at the one halving the codestream allows (an 8-bit 50000^2 bitmap and
+    // a 24-bit 30000^2 one pass 2^31 - 1).
     SetDecodeSampleLimit(0xFFFFFFFFu);
-    EXPECT_FALSE(DecodeDib(ClaimSize(grey, 50000, 50000), &failure));
+    EXPECT_FALSE(DecodeDib(ClaimSize(grey, 100000, 100000), &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
-    EXPECT_FALSE(DecodeDib(ClaimSize(rgb, 30000, 30000), &failure));
+    EXPECT_FALSE(DecodeDib(ClaimSize(rgb, 60000, 60000), &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
+    // A full size past them is no refusal when the halved picture fits.
+    std::vector<uint8_t> halvable = ClaimSize(grey, 50000, 50000);
+    DecodePlan plan;
+    ASSERT_TRUE(PlanDecode(&plan, &failure, FileKindCodestream, halvable.data(), (int32_t)halvable.size()));
+    EXPECT_EQ(50000u, plan.fullWidth);
+    EXPECT_EQ(1, plan.shownReduce);
+    EXPECT_EQ(25000u, plan.shownWidth);
     SetDecodeSampleLimit(0);
     // A smaller cap applies to the total over components; past it the
     // picture comes at half size while that fits (the codestream has two
@@ -223,7 +231,7 @@ TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleTha
         SetDecodeSampleLimit(c.limit);
         DecodePlan plan;
         int failure = -1;
-        ASSERT_TRUE(PlanDecode(&plan, &failure, cs.data(), (int32_t)cs.size())) << c.limit;
+        ASSERT_TRUE(PlanDecode(&plan, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size())) << c.limit;
         EXPECT_EQ(1600u, plan.fullWidth);
         EXPECT_EQ(1600u, plan.fullHeight);
         EXPECT_EQ(c.shownReduce, plan.shownReduce) << c.limit;
@@ -236,7 +244,7 @@ TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleTha
         }
         for (int reduce : reduces) {
             uint8_t* raw = nullptr;
-            ASSERT_TRUE(DecodeReducedToPackedDib(&raw, &failure, cs.data(), (int32_t)cs.size(), reduce)) << reduce;
+            ASSERT_TRUE(DecodeReducedToPackedDib(&raw, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size(), reduce)) << reduce;
             DibPtr dib(raw);
             uint32_t side = 1600u >> reduce;
             ASSERT_EQ(side, Le32(dib.get() + 4));
@@ -254,12 +262,12 @@ TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleTha
     SetDecodeSampleLimit(10);
     int failure = -1;
     DecodePlan plan;
-    EXPECT_FALSE(PlanDecode(&plan, &failure, cs.data(), (int32_t)cs.size()));
+    EXPECT_FALSE(PlanDecode(&plan, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size()));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
     EXPECT_FALSE(DecodeDib(cs, &failure));
     EXPECT_EQ(DecodeFailureTooLarge, failure);
     uint8_t* dib = nullptr;
-    EXPECT_FALSE(DecodeReducedToPackedDib(&dib, &failure, cs.data(), (int32_t)cs.size(), 33));
+    EXPECT_FALSE(DecodeReducedToPackedDib(&dib, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size(), 33));
     EXPECT_EQ(DecodeFailureArguments, failure);
     SetDecodeSampleLimit(0);
 }
