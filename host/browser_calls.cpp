@@ -30,13 +30,14 @@ static int HasPopupState() {
            BrowserFuncs->pushpopupsenabledstate != nullptr && BrowserFuncs->poppopupsenabledstate != nullptr;
 }
 
-void NPN_PushPopupsEnabledState(NPP instance, NPBool enabled) {
+// The popup-state pair; nothing happens with a browser that lacks it.
+static void NPN_PushPopupsEnabledState(NPP instance, NPBool enabled) {
     if (HasPopupState()) {
         BrowserFuncs->pushpopupsenabledstate(instance, enabled);
     }
 }
 
-void NPN_PopPopupsEnabledState(NPP instance) {
+static void NPN_PopPopupsEnabledState(NPP instance) {
     if (HasPopupState()) {
         BrowserFuncs->poppopupsenabledstate(instance);
     }

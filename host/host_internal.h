@@ -16,6 +16,9 @@ void InitializeModule(HINSTANCE module);
 
 int IsJapaneseLanguage(LANGID language);
 
+// Copies at most size - 1 bytes and always terminates (a null source gives "").
+void CopyBounded(char* destination, size_t size, const char* source);
+
 // Format of the warning shown when the module has no handle to load its
 // resources from, as stored (see UiText); its one argument is the expected
 // file name.

@@ -5,6 +5,7 @@
 #ifndef HOST_PLUGIN_H
 #define HOST_PLUGIN_H
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <windows.h>
@@ -31,9 +32,9 @@ enum {
     DecodeOrphaned = 2,
 };
 
-// Handed to the decode thread, which finds the record from the block's own
-// address: running is DecodeRunning from just before the thread starts until
-// its last window call.
+// The record's decode state (a DecodeState): DecodeRunning from just before
+// a decode of the record starts until its last window call, DecodeOrphaned
+// once NPP_Destroy has left the record to that decode to free.
 struct DecodeThreadBlock {
     int32_t running;
 };
@@ -226,18 +227,13 @@ void AnsiToWide(wchar_t* textOut, size_t count, const char* text);
 
 // Formats into textOut (count characters), always terminated, cut to fit.
 void FormatText(wchar_t* textOut, size_t count, const wchar_t* format, ...);
+void FormatTextV(wchar_t* textOut, size_t count, const wchar_t* format, va_list arguments);
 
-// Small text helpers. CopyBounded copies at most size - 1 bytes and always
-// terminates (a null source gives ""); names compare in ASCII letter case
-// only, whatever the locale.
-void CopyBounded(char* destination, size_t size, const char* source);
+// Names compare in ASCII letter case only, whatever the locale.
 bool EqualsIgnoringAsciiCase(const char* left, const char* right);
 
 const char* NPN_UserAgent(NPP instance);
 NPError NPN_GetURL(NPP instance, const char* url, const char* target);
-// The popup-state pair; nothing happens with a browser that lacks it.
-void NPN_PushPopupsEnabledState(NPP instance, NPBool enabled);
-void NPN_PopPopupsEnabledState(NPP instance);
 // NPN_GetURL for something the user asked for (a click, a menu command):
 // browsers block windows a plug-in opens outside such moments unless the
 // call is wrapped in the popup-state pair.

@@ -84,17 +84,20 @@ void ReleaseUiStrings() {
     }
 }
 
-void FormatText(wchar_t* textOut, size_t count, const wchar_t* format, ...) {
+void FormatTextV(wchar_t* textOut, size_t count, const wchar_t* format, va_list arguments) {
     if (count == 0) return;
-    va_list arguments;
-    va_start(arguments, format);
     // _vsnwprintf leaves a cut text unterminated: the last place is kept for
     // the terminator.
     int written = _vsnwprintf(textOut, count - 1, format, arguments);
-    va_end(arguments);
     textOut[written >= 0 && (size_t)written < count ? (size_t)written : count - 1] = 0;
 }
 
+void FormatText(wchar_t* textOut, size_t count, const wchar_t* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    FormatTextV(textOut, count, format, arguments);
+    va_end(arguments);
+}
 
 void AnsiToWide(wchar_t* textOut, size_t count, const char* text) { BytesToWide(textOut, count, text, CP_ACP); }
 

@@ -64,9 +64,8 @@ void AppendLine(wchar_t* text, const wchar_t* format, ...) {
     wchar_t line[AboutTextSize];
     va_list arguments;
     va_start(arguments, format);
-    int written = _vsnwprintf(line, AboutTextSize - 1, format, arguments);
+    FormatTextV(line, AboutTextSize, format, arguments);
     va_end(arguments);
-    line[written >= 0 ? written : AboutTextSize - 1] = 0;
     size_t used = wcslen(text);
     wcsncat(text, line, AboutTextSize - 1 - used);
 }

@@ -1,7 +1,5 @@
 // The status box's progress while a file arrives: a bar filled by the share
 // received of the announced length, and the bytes received in words.
-#include <stdio.h>
-
 #include "host/plugin.h"
 #include "window/display.h"
 
@@ -12,22 +10,18 @@ const int BarGap = 4;
 const int32_t Kilobyte = 1024;
 const int32_t Megabyte = 1024 * 1024;
 
-// The bytes line when the length is announced, indexed by Japanese; the
-// Japanese one names the whole first.
-struct AmountFormat {
-    const char* format;
-    int wholeFirst;
-};
-const AmountFormat AmountFormats[2] = {{"%s of %s", 0}, {"%s 中 %s", 1}};
+// The bytes line when the length is announced: received, then the whole in
+// English; the Japanese one names the whole first.
+const UiText AmountLine = {"%ls of %ls", "%ls 中 %ls"};
 
 // "850 KB", "1.2 MB": tenths of a megabyte from one megabyte on.
-void FormatAmount(char* textOut, size_t size, int32_t bytes) {
+void FormatAmount(wchar_t* textOut, size_t count, int32_t bytes) {
     if (bytes < Megabyte) {
-        snprintf(textOut, size, "%d KB", (int)((bytes + Kilobyte - 1) / Kilobyte));
+        FormatText(textOut, count, L"%d KB", (int)((bytes + Kilobyte - 1) / Kilobyte));
         return;
     }
     int64_t tenths = ((int64_t)bytes * 10 + Megabyte / 2) / Megabyte;
-    snprintf(textOut, size, "%d.%d MB", (int)(tenths / 10), (int)(tenths % 10));
+    FormatText(textOut, count, L"%d.%d MB", (int)(tenths / 10), (int)(tenths % 10));
 }
 
 }  // namespace
@@ -47,22 +41,19 @@ void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) 
         filled.right = filled.left + (int)((int64_t)(filled.right - filled.left) * shown / announced);
         FillRect(dc, &filled, (HBRUSH)GetStockObject(DKGRAY_BRUSH));
     }
-    char receivedText[32];
-    char announcedText[32];
-    char line[96];
-    FormatAmount(receivedText, sizeof receivedText, received);
-    FormatAmount(announcedText, sizeof announcedText, announced);
-    const AmountFormat& format = AmountFormats[IsJapaneseUi() ? 1 : 0];
+    wchar_t receivedText[32];
+    wchar_t announcedText[32];
+    wchar_t line[96];
+    FormatAmount(receivedText, 32, received);
+    FormatAmount(announcedText, 32, announced);
     if (announced <= 0) {
-        snprintf(line, sizeof line, "%s", receivedText);
-    } else if (format.wholeFirst) {
-        snprintf(line, sizeof line, format.format, announcedText, receivedText);
+        FormatText(line, 96, L"%ls", receivedText);
+    } else if (IsJapaneseUi()) {
+        FormatText(line, 96, UiString(AmountLine), announcedText, receivedText);
     } else {
-        snprintf(line, sizeof line, format.format, receivedText, announcedText);
+        FormatText(line, 96, UiString(AmountLine), receivedText, announcedText);
     }
     RECT text = *below;
     text.top = bar.bottom + BarGap;
-    wchar_t wide[96];
-    StoredTextToWide(wide, sizeof wide / sizeof wide[0], line);
-    DrawTextW(dc, wide, -1, &text, DT_WORDBREAK);
+    DrawTextW(dc, line, -1, &text, DT_WORDBREAK);
 }
