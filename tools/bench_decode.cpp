@@ -3,6 +3,7 @@
 #include "jpeg2000.h"
 #include "encode_image.h"
 #include "fixture_encoder.h"
+#include "test_files.h"
 #include "test_profile.h"
 #include "image_to_dib.h"
 #include "memory_stream.h"
@@ -116,21 +117,6 @@ std::vector<uint8_t> MakeProfiledFile()
     return WrapJp2Described(EncodeFixture(image, NULL), image, "jp2 ", ProfileColour(icc), {});
 }
 
-bool ReadFile(const std::string& path, std::vector<uint8_t>* out)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == NULL) {
-        return false;
-    }
-    uint8_t chunk[1 << 16];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0) {
-        out->insert(out->end(), chunk, chunk + n);
-    }
-    fclose(f);
-    return !out->empty();
-}
-
 // Processor time of the whole process (all threads), which a busy machine
 // disturbs less than the wall clock.
 double ProcessorSeconds()
@@ -190,17 +176,12 @@ bool TimePath(const std::vector<uint8_t>& bytes, int runs, Figures* best)
 // The file at path, made by `make` and written there on first use.
 bool LoadOrMake(const std::string& path, std::vector<uint8_t> (*make)(), std::vector<uint8_t>* bytes)
 {
-    if (ReadFile(path, bytes)) {
+    if (ReadFileBytes(path, bytes)) {
         return true;
     }
     printf("generating %s...\n", path.c_str());
     *bytes = make();
-    FILE* f = fopen(path.c_str(), "wb");
-    bool ok = f != NULL && !bytes->empty() && fwrite(bytes->data(), 1, bytes->size(), f) == bytes->size();
-    if (f != NULL) {
-        fclose(f);
-    }
-    return ok;
+    return !bytes->empty() && WriteFileBytes(path, *bytes);
 }
 
 std::vector<uint8_t> MakePlainFile()
@@ -208,7 +189,7 @@ std::vector<uint8_t> MakePlainFile()
     std::vector<uint8_t> bytes;
     const char* scratch = "bench_plain.tmp.j2k";
     if (EncodeImageFile(scratch, MakeBenchImage(), 10.0f, "benchmark image")) {
-        ReadFile(scratch, &bytes);
+        ReadFileBytes(scratch, &bytes);
     }
     remove(scratch);
     return bytes;

@@ -21,6 +21,7 @@
 
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
+#include "test_files.h"
 #include "tests/decode/fixture_encoder.h"
 
 namespace {
@@ -115,29 +116,7 @@ void Watch(HWND window, int side, ImagePixelTest isImage, int hasPreview) {
     WatchedWindows[WatchedCount++] = watched;
 }
 
-std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file) {
-        fseek(file, 0, SEEK_END);
-        bytes.resize((size_t)ftell(file));
-        fseek(file, 0, SEEK_SET);
-        size_t got = fread(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-        if (got != bytes.size()) {
-            bytes.clear();
-        }
-    }
-    return bytes;
-}
-
-void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    if (file) {
-        fwrite(bytes.data(), 1, bytes.size(), file);
-        fclose(file);
-    }
-}
+int KindOf(const std::vector<uint8_t>& file) { return ClassifyFileKind(file.data(), (uint32_t)file.size()); }
 
 // The large grey picture: a level per 1000-pixel block with a gentle ramp,
 // and the bottom-right corner one flat level the paint check looks for.
@@ -161,17 +140,17 @@ void FillLargeGrey(uint8_t* samples, uint32_t, uint32_t x0, uint32_t y0, uint32_
 
 // The file at path, or the picture encoded tile by tile into it (once).
 std::vector<uint8_t> MakeGreyImage(const std::string& path, uint32_t side, FillTile fill) {
-    std::vector<uint8_t> bytes = ReadBytes(path);
+    std::vector<uint8_t> bytes = FileBytes(path);
     if (bytes.empty()) {
         printf("encoding a %ux%u grey image tile by tile into %s (once)...\n", side, side, path.c_str());
         bytes = EncodeTiled(side, side, 1, side / 12, fill);
-        WriteBytes(path, bytes);
+        WriteFileBytes(path, bytes);
     }
     return bytes;
 }
 
 std::vector<uint8_t> MakeBenchImage(const std::string& path) {
-    std::vector<uint8_t> bytes = ReadBytes(path);
+    std::vector<uint8_t> bytes = FileBytes(path);
     if (!bytes.empty()) {
         return bytes;
     }
@@ -194,7 +173,7 @@ std::vector<uint8_t> MakeBenchImage(const std::string& path) {
     image.rate = 10.0;
     image.tiled = 0;
     bytes = EncodeFixture(image, "bench");
-    WriteBytes(path, bytes);
+    WriteFileBytes(path, bytes);
     return bytes;
 }
 
@@ -278,7 +257,7 @@ struct PictureTimes {
 
 PictureTimes TimePictures(const std::vector<uint8_t>& file, ImagePixelTest isImage) {
     DecodePlan plan = {};
-    PlanDecode(&plan, NULL, file.data(), (int32_t)file.size());
+    PlanDecode(&plan, NULL, KindOf(file), file.data(), (int32_t)file.size());
     std::vector<double> first, full, paint;
     for (int i = 0; i < Runs; ++i) {
         WatchedCount = 0;
@@ -328,7 +307,7 @@ void PrintGalleryFigures(HWND frame, const std::vector<uint8_t>& file) {
     const int Count = 12;
     const int Side = 100;
     DecodePlan plan = {};
-    PlanDecode(&plan, NULL, file.data(), (int32_t)file.size());
+    PlanDecode(&plan, NULL, KindOf(file), file.data(), (int32_t)file.size());
     std::vector<HWND> windows;
     static InstanceRun runs[Count];
     WatchedCount = 0;
@@ -395,13 +374,13 @@ DWORD WINAPI WatchPrivateBytes(void*) {
 // Child mode: one decode of FILE at REDUCE halvings; prints the growth of
 // private bytes at the decode's peak over before it.
 int MeasurePeak(const char* path, int reduce) {
-    std::vector<uint8_t> file = ReadBytes(path);
+    std::vector<uint8_t> file = FileBytes(path);
     SIZE_T before = PrivateBytes();
     PeakPrivateBytes = before;
     DecodeUnderWay = 1;
     HANDLE watcher = CreateThread(NULL, 0, WatchPrivateBytes, NULL, 0, NULL);
     uint8_t* dib = NULL;
-    int ok = DecodeReducedToPackedDib(&dib, NULL, file.data(), (int32_t)file.size(), reduce);
+    int ok = DecodeReducedToPackedDib(&dib, NULL, KindOf(file), file.data(), (int32_t)file.size(), reduce);
     DecodeUnderWay = 0;
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
@@ -431,8 +410,8 @@ double PeakOfDecode(const std::string& path, int reduce) {
 void PrintPeakFigures(const std::string& rgbPath, const std::vector<uint8_t>& rgb, const std::string& largePath,
                       const std::vector<uint8_t>& large, const std::string& shownSizePath) {
     DecodePlan rgbPlan = {}, largePlan = {};
-    PlanDecode(&rgbPlan, NULL, rgb.data(), (int32_t)rgb.size());
-    PlanDecode(&largePlan, NULL, large.data(), (int32_t)large.size());
+    PlanDecode(&rgbPlan, NULL, KindOf(rgb), rgb.data(), (int32_t)rgb.size());
+    PlanDecode(&largePlan, NULL, KindOf(large), large.data(), (int32_t)large.size());
     printf("peak private bytes of one decode (MiB over the process before it):\n");
     printf("  4000x4000 RGB, full:                     %8.1f\n", PeakOfDecode(rgbPath, 0));
     printf("  4000x4000 RGB, preview (1/%d):            %8.1f\n", 1 << rgbPlan.previewReduce,

@@ -106,6 +106,19 @@ opj_stream_t* OpenBufferStream(GrowingBuffer* buffer)
     return stream;
 }
 
+// Frees what an encode used; the bytes only when every step succeeded.
+std::vector<uint8_t> FinishEncode(int ok, opj_codec_t* codec, opj_stream_t* stream, opj_image_t* image,
+                                  GrowingBuffer* buffer)
+{
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    if (!ok) {
+        buffer->bytes.clear();
+    }
+    return buffer->bytes;
+}
+
 uint32_t MaxResolutions(uint32_t w, uint32_t h)
 {
     uint32_t levels = 1;
@@ -195,13 +208,7 @@ std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* commen
     opj_stream_t* stream = OpenBufferStream(&buffer);
     int ok = opj_setup_encoder(codec, &parameters, encoded) && opj_start_compress(codec, encoded, stream) &&
              opj_encode(codec, stream) && opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(encoded);
-    if (!ok) {
-        buffer.bytes.clear();
-    }
-    return buffer.bytes;
+    return FinishEncode(ok, codec, stream, encoded, &buffer);
 }
 
 std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t components, uint32_t tileSide,
@@ -249,13 +256,7 @@ std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t compo
         ok = opj_write_tile(codec, index, tile.data(), w * h * components, stream);
     }
     ok = ok && opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
-    if (!ok) {
-        buffer.bytes.clear();
-    }
-    return buffer.bytes;
+    return FinishEncode(ok, codec, stream, image, &buffer);
 }
 
 std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& cs)

@@ -33,12 +33,6 @@ std::wstring SystemLabel() {
     return Label((L"windows-" + std::to_wstring(GetACP())).c_str(), L"", L"");
 }
 
-std::wstring WideText(HWND window) {
-    wchar_t text[4096];
-    GetWindowTextW(window, text, 4096);
-    return text;
-}
-
 // Step: read the open dialog and end it with `command` (or WM_CLOSE for 0).
 UiStep ReadCommentsDialog(CommentsView* view, WPARAM command) {
     return [=]() {

@@ -28,12 +28,6 @@ struct Expected {
 };
 std::wstring Pick(const Expected& text) { return ExpectedText(text.english, text.japanese); }
 
-std::wstring WideText(HWND window) {
-    wchar_t text[4096] = L"";
-    GetWindowTextW(window, text, 4096);
-    return text;
-}
-
 // Step: the open dialog of this thread holding `control` is read by `read`,
 // then cancelled.
 UiStep ReadDialog(int control, std::function<void(HWND)> read) {
@@ -49,7 +43,7 @@ UiStep ReadDialog(int control, std::function<void(HWND)> read) {
 // The message box's caption and text, through the wide functions.
 std::vector<std::wstring> ReadMessageBox(const std::function<void()>& command) {
     std::vector<std::wstring> seen;
-    RunModal(command, {ReadDialog(MessageBoxTextId, [&](HWND box) {
+    RunModal(command, {InspectPluginMessage([&](HWND box) {
                  seen = {WideText(box), WideText(GetDlgItem(box, MessageBoxTextId))};
              })});
     return seen;

@@ -90,6 +90,12 @@ std::string WindowText(HWND window) {
     return std::string(text, length > 0 ? (size_t)length : 0);
 }
 
+std::wstring WideText(HWND window) {
+    wchar_t text[8192] = L"";
+    GetWindowTextW(window, text, 8192);
+    return text;
+}
+
 std::string DialogItemText(HWND dialog, int id) {
     HWND item = GetDlgItem(dialog, id);
     return item != nullptr ? WindowText(item) : std::string("<no control>");

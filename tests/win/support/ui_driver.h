@@ -32,6 +32,8 @@ enum { MessageBoxTextId = 0xFFFF };
 HWND FindThreadWindow(const char* className, const char* caption, int control = 0);
 
 std::string WindowText(HWND window);
+// The text through the wide-character function, as a Unicode user sees it.
+std::wstring WideText(HWND window);
 std::string DialogItemText(HWND dialog, int id);
 
 // Step: the plug-in's warning box is shown (caption "JPEG 2000 Plug-in");
