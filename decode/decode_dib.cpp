@@ -64,10 +64,10 @@ void NoteCodecError(const char* message, void* user)
     }
 }
 
-// The set count, or one per core.
-int ResolveThreadCount()
+// The count asked for one decode, else the process-wide one, else one per core.
+int ResolveThreadCount(int requested = 0)
 {
-    int threads = gThreadCount.load();
+    int threads = requested > 0 ? requested : gThreadCount.load();
     if (threads > 0) {
         return threads;
     }
@@ -180,7 +180,10 @@ int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
     }
     plan->fullWidth = (uint32_t)width;
     plan->fullHeight = (uint32_t)height;
+    plan->componentCount = image->numcomps;
+    plan->bitCount = (uint32_t)PictureBitCount(image);
     int most = MaxReduce(codec, image);
+    plan->maxReduce = most;
     int shown = 0;
     while (shown <= most && !CheckHeaderSize(image, shown)) {
         ++shown;
@@ -289,8 +292,8 @@ void CloseCodec(OpenCodec* open)
 
 // Opens a codec and reads the header; the failure reason, or
 // DecodeFailureNone. The caller closes `open` either way. Only a codec that
-// will decode gets worker threads (`threaded`): a header needs none.
-int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threaded)
+// will decode gets worker threads (`threads`, 0 for none): a header needs none.
+int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threads)
 {
     open->codec = NULL;
     open->image = NULL;
@@ -311,8 +314,8 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     if (!opj_setup_decoder(open->codec, &parameters)) {
         return DecodeFailureCorrupt;
     }
-    if (threaded) {
-        opj_codec_set_threads(open->codec, ResolveThreadCount());
+    if (threads > 0) {
+        opj_codec_set_threads(open->codec, threads);
     }
     if (!opj_read_header(open->stream, open->codec, &open->image) || open->image == NULL ||
         open->image->numcomps == 0) {
@@ -326,14 +329,14 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
 // or null with the reason in *failureOut. A large image comes with its
 // bitmap block already allocated in *blockOut (*blockSizeOut bytes), else null.
 void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSizeOut, int* failureOut,
-                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce)
+                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce, int threads)
 {
     *imageOut = NULL;
     *blockOut = NULL;
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, data, length, 1);
+    *failureOut = OpenAndReadHeader(&open, format, data, length, threads);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
@@ -436,6 +439,13 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* da
 int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                              int reduce)
 {
+    return DecodeLevelToPackedDib(dibOut, failureOut, kind, data, length, reduce, 0);
+}
+
+int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                           int reduce, int threadCount)
+{
+    int threads = ResolveThreadCount(threadCount);
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
     opj_image_t* image = NULL;
@@ -449,9 +459,9 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
         DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
-                    reduce);
+                    reduce, threads);
         if (image != NULL) {
-            failure = PackImageToDib(dibOut, image, ResolveThreadCount(), block, blockSize);
+            failure = PackImageToDib(dibOut, image, threads, block, blockSize);
         }
     }
     opj_image_destroy(image);

@@ -88,17 +88,40 @@ struct DecodePlan {
     uint32_t shownHeight;
     int shownReduce;
     int previewReduce;
+    // Halvings the codestream holds (its fewest resolution levels - 1), and
+    // what a decode at any level allocates per pixel: the component count
+    // and the bitmap's bits per pixel (8 or 24).
+    int maxReduce;
+    uint32_t componentCount;
+    uint32_t bitCount;
 };
 
 // 1 with *planOut filled, or 0 with the reason in *failureOut (may be null);
 // `kind` is what ClassifyFileKind gave for the bytes.
 int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length);
 
+// The level a view needs: the largest reduce in [minReduce, maxReduce]
+// whose size (ceil(full / 2^reduce) on each axis) still covers viewWidth x
+// viewHeight on both axes; minReduce when even that one does not. minReduce
+// is the plan's shownReduce, maxReduce its maxReduce.
+int ChooseViewReduce(uint32_t fullWidth, uint32_t fullHeight, uint32_t viewWidth, uint32_t viewHeight, int minReduce,
+                     int maxReduce);
+
+// The most memory a decode of the planned picture at `reduce` halvings takes
+// at once, from the header alone: the codec's samples (4 bytes each), the
+// bitmap, and the compressed bytes the codec copies. Saturates, never wraps.
+uint64_t PlannedDecodeBytes(const DecodePlan* plan, int reduce, uint32_t compressedBytes);
+
 // DecodeToPackedDibDetailed at `reduce` halvings of both sides (0 to 32);
 // the codec then allocates that resolution only. DecodeToPackedDibDetailed
 // is PlanDecode followed by this at plan.shownReduce.
 int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                              int reduce);
+
+// DecodeReducedToPackedDib with `threadCount` codec threads for this decode
+// alone (0: the process-wide count below).
+int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                           int reduce, int threadCount);
 
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.

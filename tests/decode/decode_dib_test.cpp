@@ -234,6 +234,9 @@ TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleTha
         ASSERT_TRUE(PlanDecode(&plan, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size())) << c.limit;
         EXPECT_EQ(1600u, plan.fullWidth);
         EXPECT_EQ(1600u, plan.fullHeight);
+        EXPECT_EQ(5, plan.maxReduce);  // six resolutions in 400-pixel tiles
+        EXPECT_EQ(1u, plan.componentCount);
+        EXPECT_EQ(8u, plan.bitCount);
         EXPECT_EQ(c.shownReduce, plan.shownReduce) << c.limit;
         EXPECT_EQ(1600u >> c.shownReduce, plan.shownWidth) << c.limit;
         EXPECT_EQ(c.previewReduce, plan.previewReduce) << c.limit;
@@ -291,9 +294,14 @@ TEST(DecodeToPackedDib, ThreadCountDoesNotChangeTheBitmap)
         SetDecodeThreadCount(4);
         DibPtr multi = DecodeDib(cs);
         SetDecodeThreadCount(0);
-        ASSERT_TRUE(single && multi);
+        // A count for one decode alone.
+        uint8_t* raw = nullptr;
+        DecodeLevelToPackedDib(&raw, nullptr, FileKindCodestream, cs.data(), (int32_t)cs.size(), 0, 3);
+        DibPtr own(raw);
+        ASSERT_TRUE(single && multi && own);
         ASSERT_EQ(PackedDibSize(single.get()), PackedDibSize(multi.get()));
         EXPECT_EQ(0, memcmp(single.get(), multi.get(), (size_t)PackedDibSize(single.get())));
+        EXPECT_EQ(0, memcmp(single.get(), own.get(), (size_t)PackedDibSize(single.get())));
     }
 }
 

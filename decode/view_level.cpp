@@ -1,0 +1,55 @@
+// Which resolution level a view needs, and what decoding a level costs in
+// memory: both from the plan alone, before any sample is decoded.
+#include "jpeg2000.h"
+
+namespace {
+
+// Size of one axis at `reduce` halvings, rounded up as the codec does.
+uint64_t LevelExtent(uint32_t full, int reduce)
+{
+    return ((uint64_t)full + ((1ull << reduce) - 1)) >> reduce;
+}
+
+uint64_t SaturatingAdd(uint64_t a, uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+uint64_t SaturatingMultiply(uint64_t a, uint64_t b)
+{
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+} // namespace
+
+int ChooseViewReduce(uint32_t fullWidth, uint32_t fullHeight, uint32_t viewWidth, uint32_t viewHeight, int minReduce,
+                     int maxReduce)
+{
+    if (minReduce < 0) {
+        minReduce = 0;
+    }
+    if (maxReduce > 32) {
+        maxReduce = 32;
+    }
+    int reduce = minReduce;
+    while (reduce < maxReduce && LevelExtent(fullWidth, reduce + 1) >= viewWidth &&
+           LevelExtent(fullHeight, reduce + 1) >= viewHeight) {
+        ++reduce;
+    }
+    return reduce;
+}
+
+uint64_t PlannedDecodeBytes(const DecodePlan* plan, int reduce, uint32_t compressedBytes)
+{
+    if (plan == nullptr || reduce < 0 || reduce > 32) {
+        return UINT64_MAX;
+    }
+    uint64_t width = LevelExtent(plan->fullWidth, reduce);
+    uint64_t height = LevelExtent(plan->fullHeight, reduce);
+    uint64_t pixels = SaturatingMultiply(width, height);
+    uint64_t samples = SaturatingMultiply(pixels, plan->componentCount);
+    // Bitmap rows are padded to 4 bytes.
+    uint64_t stride = (SaturatingMultiply(width, plan->bitCount) + 31) / 32 * 4;
+    uint64_t bitmap = SaturatingMultiply(stride, height);
+    return SaturatingAdd(SaturatingAdd(SaturatingMultiply(samples, 4), bitmap), compressedBytes);
+}
