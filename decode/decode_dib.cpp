@@ -293,7 +293,9 @@ void CloseCodec(OpenCodec* open)
 // Opens a codec and reads the header; the failure reason, or
 // DecodeFailureNone. The caller closes `open` either way. Only a codec that
 // will decode gets worker threads (`threads`, 0 for none): a header needs none.
-int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threads)
+// With `acceptCut` a codestream cut short is decoded as far as it goes.
+int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threads,
+                      int acceptCut = 0)
 {
     open->codec = NULL;
     open->image = NULL;
@@ -317,6 +319,9 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     if (threads > 0) {
         opj_codec_set_threads(open->codec, threads);
     }
+    if (acceptCut && !opj_decoder_set_strict_mode(open->codec, OPJ_FALSE)) {
+        return DecodeFailureCorrupt;
+    }
     if (!opj_read_header(open->stream, open->codec, &open->image) || open->image == NULL ||
         open->image->numcomps == 0) {
         return open->outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
@@ -329,14 +334,15 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
 // or null with the reason in *failureOut. A large image comes with its
 // bitmap block already allocated in *blockOut (*blockSizeOut bytes), else null.
 void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSizeOut, int* failureOut,
-                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce, int threads)
+                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce, int threads,
+                 int acceptCut)
 {
     *imageOut = NULL;
     *blockOut = NULL;
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, data, length, threads);
+    *failureOut = OpenAndReadHeader(&open, format, data, length, threads, acceptCut);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
@@ -442,8 +448,10 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
     return DecodeLevelToPackedDib(dibOut, failureOut, kind, data, length, reduce, 0);
 }
 
-int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
-                           int reduce, int threadCount)
+namespace {
+
+int DecodeLevelInMode(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length, int reduce,
+                      int threadCount, int acceptCut)
 {
     int threads = ResolveThreadCount(threadCount);
     const KindDecoder* decoder = NULL;
@@ -459,7 +467,7 @@ int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const ui
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
         DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
-                    reduce, threads);
+                    reduce, threads, acceptCut);
         if (image != NULL) {
             failure = PackImageToDib(dibOut, image, threads, block, blockSize);
         }
@@ -469,6 +477,32 @@ int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const ui
         *failureOut = failure;
     }
     return failure == DecodeFailureNone;
+}
+
+}  // namespace
+
+int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                           int reduce, int threadCount)
+{
+    return DecodeLevelInMode(dibOut, failureOut, kind, data, length, reduce, threadCount, 0);
+}
+
+int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                            int reduce, int threadCount)
+{
+    // Bad arguments go through unchanged, to be refused as such.
+    int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefix(kind, data, (uint32_t)length)
+                                                 : length;
+    if (prefix == 0) {
+        if (dibOut != NULL) {
+            *dibOut = NULL;
+        }
+        if (failureOut != NULL) {
+            *failureOut = DecodeFailureCorrupt;
+        }
+        return 0;
+    }
+    return DecodeLevelInMode(dibOut, failureOut, kind, data, prefix, reduce, threadCount, 1);
 }
 
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)

@@ -123,6 +123,21 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
 int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                            int reduce, int threadCount);
 
+// For a file still arriving: how many of the `length` bytes received so far
+// the codec may be given. The boxes before the codestream and its main
+// header must be whole, then every tile-part whose header is whole counts,
+// the last one possibly cut inside its data; 0 while no tile data can be
+// vouched for. `kind` is what ClassifyFileKind gave for the bytes.
+uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length);
+
+// DecodeLevelToPackedDib of the part of a file received so far: decodes the
+// MeasureDecodablePrefix of (data, length) with the codec accepting a cut
+// codestream. What has not arrived shows as zero samples (black, or grey for
+// signed samples); the bitmap has the size of the whole picture at `reduce`.
+// DecodeFailureCorrupt when nothing can be decoded yet.
+int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                            int reduce, int threadCount);
+
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.
 void SetDecodeThreadCount(int threadCount);

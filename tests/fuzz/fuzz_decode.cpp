@@ -33,7 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } else if (comments != NULL || count != 0) {
         abort();
     }
+    if (MeasureDecodablePrefix(kind, data, length) > length) {
+        abort();
+    }
+    // The input as a file still arriving: the codec accepts a cut codestream.
     uint8_t* dib = NULL;
+    if (DecodePrefixToPackedDib(&dib, NULL, kind, data, (int32_t)length, 0, 1)) {
+        free(dib);
+    } else if (dib != NULL) {
+        abort();
+    }
+    dib = NULL;
     if (DecodeToPackedDib(&dib, data, (int32_t)length)) {
         // Touch every byte the size functions promise.
         int size = PackedDibSize(dib);

@@ -1,0 +1,101 @@
+// How much of a file still arriving the codec may be given: the codec copes
+// with a codestream cut inside a tile-part's data, never with one cut inside
+// a header, so the walk ends where the headers seen so far vouch for.
+#include "jpeg2000.h"
+
+#include <stddef.h>
+
+namespace {
+
+const uint32_t kBoxJp2c = 0x6A703263;
+const uint32_t kMarkerSoc = 0xFF4F;
+const uint32_t kMarkerSot = 0xFF90;
+const uint32_t kMarkerSod = 0xFF93;
+const uint32_t kMarkerEoc = 0xFFD9;
+// SOT: marker, Lsot (10), Isot, Psot, TPsot, TNsot.
+const uint32_t kSotSegmentBytes = 12;
+
+uint32_t Big16(const uint8_t* p)
+{
+    return (uint32_t)p[0] << 8 | p[1];
+}
+
+uint32_t Big32(const uint8_t* p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+// Steps over marker segments from *pos until `stop` (left at *pos); 0 when
+// the bytes end first or a segment is malformed. 64-bit positions: a length
+// near 2^32 cannot wrap.
+int SkipSegmentsUntil(uint64_t* pos, uint32_t stop, const uint8_t* c, uint64_t n)
+{
+    while (*pos + 2 <= n) {
+        uint32_t marker = Big16(c + *pos);
+        if (marker == stop) {
+            return 1;
+        }
+        if ((marker >> 8) != 0xFF || *pos + 4 > n || Big16(c + *pos + 2) < 2) {
+            return 0;
+        }
+        *pos += 2 + Big16(c + *pos + 2);
+    }
+    return 0;
+}
+
+// Bytes of the codestream (c, n) whose headers are whole, up to the end of
+// the received data of the last tile-part; 0 while no tile data is there.
+uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n)
+{
+    uint64_t pos = 2;
+    if (n < 4 || Big16(c) != kMarkerSoc || !SkipSegmentsUntil(&pos, kMarkerSot, c, n)) {
+        return 0;
+    }
+    uint64_t vouched = 0;
+    while (pos + kSotSegmentBytes <= n && Big16(c + pos) == kMarkerSot) {
+        uint64_t psot = Big32(c + pos + 6);
+        uint64_t sod = pos + kSotSegmentBytes;
+        if (!SkipSegmentsUntil(&sod, kMarkerSod, c, n)) {
+            break;
+        }
+        uint64_t dataStart = sod + 2;
+        // Psot 0: the last tile-part, running to the end of the codestream.
+        uint64_t end = psot == 0 ? n : pos + psot;
+        if (end < dataStart) {
+            break;
+        }
+        if (end >= n) {
+            vouched = n > dataStart ? n : vouched;
+            break;
+        }
+        vouched = end;
+        pos = end;
+    }
+    if (pos + 2 <= n && Big16(c + pos) == kMarkerEoc) {
+        vouched = pos + 2;
+    }
+    return vouched;
+}
+
+}  // namespace
+
+uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length)
+{
+    if (data == NULL) {
+        return 0;
+    }
+    uint32_t offset = 0;
+    if (kind != FileKindCodestream) {
+        // The boxes before the codestream are whole once its box has begun.
+        BoxLocation jp2c;
+        if (kind == FileKindInvalid || !FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
+            return 0;
+        }
+        offset = (uint32_t)(jp2c.start - data) + (jp2c.length == 1 ? 16 : 8);
+        if (offset > length) {
+            return 0;
+        }
+    }
+    uint64_t prefix = MeasureCodestreamPrefix(data + offset, length - offset);
+    return prefix == 0 ? 0 : offset + (uint32_t)prefix;
+}
