@@ -1,17 +1,26 @@
 # Native (Linux) build: the platform-free decode core, the j2k2bmp tool, the
 # sanitizer-instrumented tests, the benchmark and, with clang, the fuzz target.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)
-
-# One name for the codec whatever the build: the Windows build defines the same.
-add_library(openjp2_dep INTERFACE)
-target_link_libraries(openjp2_dep INTERFACE PkgConfig::OPENJP2)
-pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
-add_library(lcms2_dep INTERFACE)
-target_link_libraries(lcms2_dep INTERFACE PkgConfig::LCMS2)
-
 option(SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" ON)
 option(FUZZ "Build the libFuzzer target (clang only)" OFF)
+
+# The codec is built with the same instrumentation as our code, so a fault
+# inside it on our inputs is caught too (cmake/deps.cmake).
+set(codecFlags "")
+string(TOLOWER "${CMAKE_C_COMPILER_ID}" codecFlavour)
+if(SANITIZE)
+    string(APPEND codecFlags " -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g")
+    string(APPEND codecFlavour "-asan")
+endif()
+if(FUZZ)
+    string(APPEND codecFlags " -fsanitize=fuzzer-no-link")
+    string(APPEND codecFlavour "-fuzz")
+endif()
+include(${CMAKE_SOURCE_DIR}/cmake/deps.cmake)
+add_codec_deps(native ${codecFlavour} ${CMAKE_C_COMPILER} "${codecFlags}")
+# The static codec's own threads.
+find_package(Threads REQUIRED)
+target_link_libraries(openjp2_dep INTERFACE Threads::Threads m)
+target_link_libraries(lcms2_dep INTERFACE Threads::Threads m)
 
 if(SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

@@ -12,35 +12,10 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(WINE_RUN ${CMAKE_SOURCE_DIR}/tools/wine-run.sh)
 set(NPKAVREL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 
-# --- Libraries linked statically: Debian's source packages built once per
-# architecture by tools/build-win-deps.sh into the shared deps cache.
+# --- OpenJPEG and LittleCMS, linked statically (cmake/deps.cmake).
 set(WINDOWS_ARCH ${CMAKE_SYSTEM_PROCESSOR} CACHE STRING "Windows architecture of the deps (i686 or x86_64)")
-set(WINDOWS_DEPS_DIR ${CMAKE_SOURCE_DIR}/build/deps CACHE PATH "Cache of the static Windows libraries")
-
-# add_windows_dep(target lib archive includeGlob): an interface target
-# for the static library, its headers under include<includeGlob>; the library
-# is built first if the cache lacks it.
-function(add_windows_dep target lib archive includeGlob)
-    set(prefix ${WINDOWS_DEPS_DIR}/${lib}-${WINDOWS_ARCH})
-    if(NOT EXISTS ${prefix}/.complete)
-        message(STATUS "Building ${lib} for ${WINDOWS_ARCH} into ${prefix}")
-        execute_process(
-            COMMAND bash ${CMAKE_SOURCE_DIR}/tools/build-win-deps.sh ${lib} ${WINDOWS_ARCH} ${prefix}
-            RESULT_VARIABLE result)
-        if(NOT result EQUAL 0)
-            message(FATAL_ERROR "tools/build-win-deps.sh ${lib} ${WINDOWS_ARCH} failed (${result})")
-        endif()
-    endif()
-    file(GLOB includeDirs LIST_DIRECTORIES true ${prefix}/include${includeGlob})
-    add_library(${target} INTERFACE)
-    target_include_directories(${target} SYSTEM INTERFACE ${includeDirs})
-    target_link_libraries(${target} INTERFACE ${prefix}/lib/${archive})
-endfunction()
-
-add_windows_dep(openjp2_dep openjpeg libopenjp2.a /openjpeg-*)
-# The static library's declarations must not carry dllimport.
-target_compile_definitions(openjp2_dep INTERFACE OPJ_STATIC)
-add_windows_dep(lcms2_dep lcms2 liblcms2.a "")
+include(${CMAKE_SOURCE_DIR}/cmake/deps.cmake)
+add_codec_deps(${WINDOWS_ARCH} "" "" "")
 
 # --- GoogleTest, cross-built from Debian's sources (before our warning flags).
 set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")

@@ -4,10 +4,12 @@
 set -euo pipefail
 what=${1:-all}
 
-native=(cmake ninja-build g++ pkg-config libopenjp2-7-dev liblcms2-dev googletest libgtest-dev
-        clang libclang-rt-14-dev python3)
+# OpenJPEG and LittleCMS are built from source by tools/build-deps.sh (dpkg-dev,
+# patch and xz-utils unpack Debian's source packages), never taken as binaries.
+native=(cmake ninja-build g++ make googletest libgtest-dev clang libclang-rt-14-dev python3
+        dpkg-dev patch xz-utils)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32 wine64 nsis
-         xvfb xauth dpkg-dev locales fonts-ipafont-gothic imagemagick)
+         xvfb xauth locales fonts-ipafont-gothic imagemagick)
 
 want=("${native[@]}")
 [ "$what" = native ] || want+=("${windows[@]}")

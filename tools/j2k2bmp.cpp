@@ -1,6 +1,9 @@
 // Command-line converter: JPEG 2000 file to .bmp, or its kind, size and comments.
 #include "jpeg2000.h"
 
+#include <lcms2.h>
+#include <openjpeg.h>
+
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -165,12 +168,25 @@ int RunComments(const char* input)
     return ok;
 }
 
+// The codec's versions as linked (both are static: what ships is what runs).
+int PrintVersions()
+{
+    int lcms = cmsGetEncodedCMMversion();
+    printf("OpenJPEG %s\nLittleCMS %d.%d", opj_version(), lcms / 1000, lcms % 1000 / 10);
+    if (lcms % 10 != 0) {
+        printf(".%d", lcms % 10);
+    }
+    printf("\n");
+    return 0;
+}
+
 int Usage()
 {
     fprintf(stderr,
             "usage: j2k2bmp [--max-samples N] INPUT OUTPUT.bmp\n"
             "       j2k2bmp [--max-samples N] --info INPUT\n"
             "       j2k2bmp --comments INPUT\n"
+            "       j2k2bmp --version\n"
             "--max-samples: cap on decoded samples (default %u, the plug-in's); a larger\n"
             "picture is converted at the largest reduced scale within it\n",
             DecodeSampleLimit());
@@ -199,6 +215,9 @@ int TakeSampleLimit(int* argc, char*** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        return PrintVersions();
+    }
     if (!TakeSampleLimit(&argc, &argv) || argc != 3) {
         return Usage();
     }

@@ -4,6 +4,8 @@
 #include "test_files.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
+#include <openjpeg.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -102,6 +104,21 @@ TEST(J2k2bmp, ConvertsAPicturePastTheCapAtTheScaleItReports)
                                 "width: 32\nheight: 24\n"))
         << info.out;
     EXPECT_NE(std::string::npos, RunTool("").err.find("default 134217728"));
+}
+
+// The versions it names are those this test links (the same static codec)
+// and no older than the releases carrying the decoder fixes we rely on.
+TEST(J2k2bmp, NamesTheCodecVersionsItLinks)
+{
+    ToolRun run = RunTool("--version");
+    int lcms = cmsGetEncodedCMMversion();
+    std::string lcmsText = std::to_string(lcms / 1000) + "." + std::to_string(lcms % 1000 / 10);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find(std::string("OpenJPEG ") + opj_version() + "\nLittleCMS " + lcmsText)) << run.out;
+    int major = 0, minor = 0, patch = 0;
+    sscanf(opj_version(), "%d.%d.%d", &major, &minor, &patch);
+    EXPECT_GE(major * 10000 + minor * 100 + patch, 20503) << opj_version();
+    EXPECT_GE(lcms, 2160);
 }
 
 TEST(J2k2bmp, RefusesBadInputWithOneLineAndNoOutput)
