@@ -46,13 +46,22 @@ cmsHPROFILE CreateLinearSrgbProfile()
     return profile;
 }
 
+// The rendering intent a file's profile asks for in its header, as other
+// viewers honour it (perceptual when the field holds none of the four).
+cmsUInt32Number HeaderIntent(cmsHPROFILE profile)
+{
+    cmsUInt32Number intent = profile != NULL ? cmsGetHeaderRenderingIntent(profile) : INTENT_PERCEPTUAL;
+    return intent <= INTENT_ABSOLUTE_COLORIMETRIC ? intent : INTENT_PERCEPTUAL;
+}
+
 // Joins two profiles and releases both; null when either is missing.
-cmsHTRANSFORM Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, cmsUInt32Number outFormat)
+cmsHTRANSFORM Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, cmsUInt32Number outFormat,
+                   cmsUInt32Number intent)
 {
     cmsHTRANSFORM transform = NULL;
     if (in != NULL && out != NULL) {
         // No cache: a transform may be shared by the row threads.
-        transform = cmsCreateTransform(in, inFormat, out, outFormat, INTENT_PERCEPTUAL, cmsFLAGS_NOCACHE);
+        transform = cmsCreateTransform(in, inFormat, out, outFormat, intent, cmsFLAGS_NOCACHE);
     }
     if (in != NULL) {
         cmsCloseProfile(in);
@@ -90,7 +99,8 @@ int AgreesOnSampleColours(cmsHTRANSFORM transform, const SeparableProfile* separ
         for (int k = 0; k < 3; ++k) {
             int32_t sum = separable->black[k] + separable->tables[0][in[0]][k] + separable->tables[1][in[1]][k] +
                           separable->tables[2][in[2]][k];
-            if (fabs(out[k] - (double)sum / kLinearOne) > kCheckTolerance) {
+            // Written so that a NaN from a broken profile disagrees too.
+            if (!(fabs(out[k] - (double)sum / kLinearOne) <= kCheckTolerance)) {
                 return 0;
             }
         }
@@ -104,8 +114,9 @@ int SampleSeparableProfile(const uint8_t* profile, uint32_t length, SeparablePro
 {
     // Colour space "any" in, floats out: linear light beyond 0..1 is kept,
     // so colours outside sRGB still add up.
-    cmsHTRANSFORM transform = Join(OpenProfile(profile, length, 3), CHANNELS_SH(3) | BYTES_SH(1),
-                                   CreateLinearSrgbProfile(), TYPE_BGR_FLT);
+    cmsHPROFILE in = OpenProfile(profile, length, 3);
+    cmsHTRANSFORM transform = Join(in, CHANNELS_SH(3) | BYTES_SH(1), CreateLinearSrgbProfile(), TYPE_BGR_FLT,
+                                   HeaderIntent(in));
     if (transform == NULL) {
         return 0;
     }
@@ -145,10 +156,11 @@ void BuildSrgbEncoding(uint8_t* encodingOut)
 ColourTransform CreateProfileTransform(const uint8_t* profile, uint32_t length, uint32_t channels)
 {
     cmsHPROFILE in = OpenProfile(profile, length, channels);
+    cmsUInt32Number intent = HeaderIntent(in);
     if (channels == 1) {
-        return Join(in, CHANNELS_SH(1) | BYTES_SH(1), CreateSrgbGreyProfile(), TYPE_GRAY_8);
+        return Join(in, CHANNELS_SH(1) | BYTES_SH(1), CreateSrgbGreyProfile(), TYPE_GRAY_8, intent);
     }
-    return Join(in, CHANNELS_SH(channels) | BYTES_SH(1), cmsCreate_sRGBProfile(), TYPE_BGR_8);
+    return Join(in, CHANNELS_SH(channels) | BYTES_SH(1), cmsCreate_sRGBProfile(), TYPE_BGR_8, intent);
 }
 
 ColourTransform CreateLabTransform(uint32_t illuminant)
@@ -159,7 +171,7 @@ ColourTransform CreateLabTransform(uint32_t illuminant)
             white = &kIlluminants[i].white;
         }
     }
-    return Join(cmsCreateLab4Profile(white), TYPE_Lab_FLT, cmsCreate_sRGBProfile(), TYPE_BGR_8);
+    return Join(cmsCreateLab4Profile(white), TYPE_Lab_FLT, cmsCreate_sRGBProfile(), TYPE_BGR_8, INTENT_PERCEPTUAL);
 }
 
 void RunColourTransform(ColourTransform transform, const void* in, void* out, uint32_t pixels)

@@ -78,20 +78,24 @@ void ChooseModel(const opj_image_t* image, uint32_t colourComponents, int* model
         *channelsOut = 3;
         return;
     }
+    // Luma with two chroma components on one coarser grid is YCbCr, as other
+    // decoders take it, when the file says nothing (a raw codestream, the
+    // codestream of a motion or compound file) or says sRGB: writers label
+    // such data sRGB, and RGB is not stored with two colours subsampled alike.
+    int saysRgbOrNothing = image->color_space == OPJ_CLRSPC_SRGB || image->color_space == OPJ_CLRSPC_UNKNOWN ||
+                           image->color_space == OPJ_CLRSPC_UNSPECIFIED;
+    if (saysRgbOrNothing && image->numcomps == 3 && colourComponents == 3 && SubsampledAgainstFirst(image, 1) &&
+        image->comps[1].dx == image->comps[2].dx && image->comps[1].dy == image->comps[2].dy) {
+        *modelOut = ColourYcc;
+        *channelsOut = 3;
+        return;
+    }
     for (size_t i = 0; i < sizeof(kSpaceModels) / sizeof(kSpaceModels[0]); ++i) {
         if (kSpaceModels[i].space == image->color_space && kSpaceModels[i].channels <= colourComponents) {
             *modelOut = kSpaceModels[i].model;
             *channelsOut = kSpaceModels[i].channels;
             return;
         }
-    }
-    // Nothing said (a raw codestream, the codestream of a motion or
-    // compound file) or nothing usable: luma with two subsampled chroma
-    // components is YCbCr, as other decoders take it.
-    if (image->numcomps == 3 && SubsampledAgainstFirst(image, 1) && SubsampledAgainstFirst(image, 2)) {
-        *modelOut = ColourYcc;
-        *channelsOut = 3;
-        return;
     }
     *modelOut = colourComponents >= 3 ? ColourRgb : ColourGrey;
     *channelsOut = colourComponents >= 3 ? 3 : 1;

@@ -5,9 +5,10 @@ set -euo pipefail
 what=${1:-all}
 
 # OpenJPEG and LittleCMS are built from source by tools/build-deps.sh (dpkg-dev,
-# patch and xz-utils unpack Debian's source packages), never taken as binaries.
+# patch and xz-utils unpack Debian's source packages), never taken as binaries;
+# opj_decompress (libopenjp2-tools) is only the colour tests' reference.
 native=(cmake ninja-build g++ make googletest libgtest-dev clang libclang-rt-14-dev python3
-        dpkg-dev patch xz-utils)
+        dpkg-dev patch xz-utils libopenjp2-tools)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32 wine64 nsis
          xvfb xauth locales fonts-ipafont-gothic imagemagick)
 

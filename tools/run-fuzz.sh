@@ -7,7 +7,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/fuzz"
 shared="${PROJECT_SHARED_DIR:-$root/../shared}"
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DSANITIZE=ON >/dev/null
+launcher=(); command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DSANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j2 --target fuzz_decode make_fuzz_seeds
 
 # Seeds: the conformance files when present, the project's own sample and

@@ -251,11 +251,12 @@ TEST(Picture, DepthAndSignReachEightBits)
 
 TEST(Picture, SubsampledComponentsCoverTheirPixels)
 {
-    // Declared sRGB, so the components are shown as they are, each sample
-    // over the pixels its subsampling gives it.
+    // Declared sRGB and not luma with chroma on one coarser grid, so the
+    // components are shown as they are, each sample over the pixels its
+    // subsampling gives it.
     const std::vector<std::vector<FixtureComponent>> layouts = {
         {kU8, {8, 0, 2, 1}, {8, 0, 1, 2}},
-        {kU8, {8, 0, 2, 2}, {8, 0, 2, 2}},
+        {kU8, {8, 0, 2, 2}, kU8},
         {{8, 0, 2, 2}, {8, 0, 4, 4}, {12, 0, 2, 2}},
     };
     for (const std::vector<FixtureComponent>& components : layouts) {
@@ -324,6 +325,14 @@ TEST(Picture, ColourSpacesBecomeSrgb)
          {{0, 0, {188, 188, 188}}, {7, 3, {255, 0, 0}}}, 2},
         {"grey profile", {kU8}, halves({128}, {255}, 1), ProfileColour(MakeTestProfile(1.0, nullptr)),
          {{0, 0, {188, 188, 188}}, {7, 3, {255, 255, 255}}}, 2},
+        {"scanner-class RGB profile", {kU8, kU8, kU8}, halves({128, 128, 128}, {255, 0, 0}, 1),
+         ProfileColour(MakeTestProfile(1.0, kSrgbPrimaries, 0x73636E72)), {{0, 0, {188, 188, 188}}, {7, 3, {255, 0, 0}}}, 2},
+        {"colour-space-class RGB profile", {kU8, kU8, kU8}, halves({128, 128, 128}, {0, 0, 255}, 1),
+         ProfileColour(MakeTestProfile(1.0, kSrgbPrimaries, 0x73706163)), {{0, 0, {188, 188, 188}}, {7, 3, {0, 0, 255}}}, 2},
+        {"scanner-class grey profile", {kU8}, halves({128}, {0}, 1), ProfileColour(MakeTestProfile(1.0, nullptr, 0x73636E72)),
+         {{0, 0, {188, 188, 188}}, {7, 3, {0, 0, 0}}}, 2},
+        {"YCbCr 4:2:0 declared sRGB", {kU8, {8, 0, 2, 2}, {8, 0, 2, 2}}, halves({150, 44, 21}, {29, 255, 107}, 2),
+         EnumeratedColour(16, {}), {{0, 0, {0, 255, 1}}, {7, 3, {0, 0, 255}}}, 2},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);

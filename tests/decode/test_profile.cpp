@@ -3,7 +3,7 @@
 
 #include <lcms2.h>
 
-std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries)
+std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries, uint32_t deviceClass)
 {
     cmsToneCurve* curve = cmsBuildGamma(NULL, gamma);
     cmsHPROFILE profile = NULL;
@@ -15,6 +15,9 @@ std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries)
                                {primaries[4], primaries[5], 1.0}};
         cmsToneCurve* curves[3] = {curve, curve, curve};
         profile = cmsCreateRGBProfile(&d65, &xyY, curves);
+    }
+    if (deviceClass != 0) {
+        cmsSetDeviceClass(profile, (cmsProfileClassSignature)deviceClass);
     }
     cmsUInt32Number size = 0;
     cmsSaveProfileToMem(profile, NULL, &size);

@@ -7,7 +7,8 @@
 
 // A matrix-shaper RGB profile (D65 white, primaries as x, y of red, green,
 // blue) with one gamma curve for all channels; a grey one (D50) when
-// primaries is null.
-std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries);
+// primaries is null. deviceClass, when not 0, replaces the display class
+// ('mntr') LittleCMS gives, e.g. 'scnr' (scanner) or 'spac' (colour space).
+std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries, uint32_t deviceClass = 0);
 
 #endif

@@ -1,8 +1,53 @@
-// Fuzz entry: every reader of untrusted bytes in the decode core, on one input.
+// Fuzz entry: every reader of untrusted bytes in the decode core, on one
+// input, in the order the plug-in runs them: kind, plan, the reduced preview,
+// the picture shown, the comments.
 #include "jpeg2000.h"
 
 #include <stdint.h>
 #include <stdlib.h>
+
+namespace {
+
+// Touches every byte the size functions promise, then frees the bitmap.
+void TouchAndFree(uint8_t* dib)
+{
+    int size = PackedDibSize(dib);
+    volatile uint8_t sink = 0;
+    for (int i = 0; i < size; i += 97) {
+        sink = (uint8_t)(sink + dib[i]);
+    }
+    sink = (uint8_t)(sink + dib[size - 1]);
+    free(dib);
+}
+
+// A decode either hands out a bitmap or none, never both a failure and one.
+void CheckDecodeOutcome(int ok, uint8_t* dib, int failure)
+{
+    if (ok) {
+        if (dib == NULL || failure != DecodeFailureNone) {
+            abort();
+        }
+        TouchAndFree(dib);
+    } else if (dib != NULL || failure == DecodeFailureNone) {
+        abort();
+    }
+}
+
+void FuzzComments(int kind, const uint8_t* data, uint32_t length)
+{
+    uint8_t* comments = NULL;
+    uint32_t count = 0;
+    if (ExtractCodestreamCommentsOfKind(&comments, &count, kind, data, length)) {
+        if (comments != NULL && comments[count] != 0) {
+            abort();
+        }
+        free(comments);
+    } else if (comments != NULL || count != 0) {
+        abort();
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -19,40 +64,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     uint32_t length = (uint32_t)size;
     int kind = ClassifyFileKind(data, length);
-    uint32_t offset = CodestreamOffset(data, length);
+    uint32_t offset = CodestreamOffsetOfKind(kind, data, length);
     if (offset > length || (offset != 0 && (kind == FileKindInvalid || kind == FileKindCodestream))) {
         abort();
     }
-    uint8_t* comments = NULL;
-    uint32_t count = 0;
-    if (ExtractCodestreamComments(&comments, &count, data, length)) {
-        if (comments != NULL && comments[count] != 0) {
+    DecodePlan plan;
+    int failure = DecodeFailureNone;
+    if (PlanDecode(&plan, &failure, kind, data, (int32_t)length)) {
+        if (plan.shownReduce < 0 || plan.shownReduce > plan.maxReduce ||
+            (plan.previewReduce != 0 && plan.previewReduce < plan.shownReduce + 2)) {
             abort();
         }
-        free(comments);
-    } else if (comments != NULL || count != 0) {
+        uint8_t* dib = NULL;
+        if (plan.previewReduce > 0) {
+            failure = DecodeFailureNone;
+            int ok = DecodeReducedToPackedDib(&dib, &failure, kind, data, (int32_t)length, plan.previewReduce);
+            CheckDecodeOutcome(ok, dib, failure);
+            dib = NULL;
+        }
+        failure = DecodeFailureNone;
+        int ok = DecodeReducedToPackedDib(&dib, &failure, kind, data, (int32_t)length, plan.shownReduce);
+        CheckDecodeOutcome(ok, dib, failure);
+    } else if (failure == DecodeFailureNone) {
         abort();
     }
+    FuzzComments(kind, data, length);
     if (MeasureDecodablePrefix(kind, data, length) > length) {
         abort();
     }
     // The input as a file still arriving: the codec accepts a cut codestream.
     uint8_t* dib = NULL;
     if (DecodePrefixToPackedDib(&dib, NULL, kind, data, (int32_t)length, 0, 1)) {
-        free(dib);
-    } else if (dib != NULL) {
-        abort();
-    }
-    dib = NULL;
-    if (DecodeToPackedDib(&dib, data, (int32_t)length)) {
-        // Touch every byte the size functions promise.
-        int size = PackedDibSize(dib);
-        volatile uint8_t sink = 0;
-        for (int i = 0; i < size; i += 97) {
-            sink = (uint8_t)(sink + dib[i]);
-        }
-        sink = (uint8_t)(sink + dib[size - 1]);
-        free(dib);
+        TouchAndFree(dib);
     } else if (dib != NULL) {
         abort();
     }
