@@ -49,3 +49,20 @@ NPError OpenUrlForUser(NPP instance, const char* url, const char* target) {
     NPN_PopPopupsEnabledState(instance);
     return result;
 }
+
+// Browsers that do not know the variable leave the value alone or say an
+// error; an answer outside any real screen's range is taken as none.
+int AskContentsScale(NPP instance, double* scaleOut) {
+    *scaleOut = 0;
+    if (BrowserFuncs == nullptr || BrowserFuncs->getvalue == nullptr ||
+        BrowserFuncs->size < offsetof(NPNetscapeFuncs, getvalue) + sizeof(void*)) {
+        return 0;
+    }
+    double scale = 0;
+    if (BrowserFuncs->getvalue(instance, NPNVcontentsScaleFactor, &scale) != NPERR_NO_ERROR || !(scale >= 0.5) ||
+        !(scale <= 8)) {
+        return 0;
+    }
+    *scaleOut = scale;
+    return 1;
+}

@@ -30,8 +30,8 @@ extern "C" NPError WINAPI NP_GetEntryPoints(NPPluginFuncs* pFuncs) {
     if (pFuncs == nullptr) {
         return NPERR_INVALID_FUNCTABLE_ERROR;
     }
-    // size, getvalue and setvalue stay as the browser set them: the plug-in
-    // answers no value queries.
+    // size and getvalue stay as the browser set them: the plug-in answers no
+    // value queries; setvalue hears of a new screen scale.
     pFuncs->version = 11;
     pFuncs->newp = NPP_New;
     pFuncs->destroy = NPP_Destroy;
@@ -43,6 +43,7 @@ extern "C" NPError WINAPI NP_GetEntryPoints(NPPluginFuncs* pFuncs) {
     pFuncs->write = NPP_Write;
     pFuncs->print = NPP_Print;
     pFuncs->event = nullptr;
+    pFuncs->setvalue = NPP_SetValue;
     PluginFuncs = pFuncs;
     return NPERR_NO_ERROR;
 }

@@ -39,6 +39,7 @@ int32_t NPP_WriteReady(NPP instance, NPStream* stream);
 int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer);
 void NPP_Print(NPP instance, NPPrint* platformPrint);
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
+NPError NPP_SetValue(NPP instance, int variable, void* value);
 
 // Frees the stream buffer, the image and the comments of a record, then the
 // record itself. Only for a record no decode thread reads any more.

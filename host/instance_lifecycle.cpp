@@ -104,6 +104,19 @@ NPError NPP_SetWindow(NPP instance, NPWindow* window) {
     return NPERR_NO_ERROR;
 }
 
+// The browser tells of a new screen scale (the window moved to another
+// screen, or the system's setting changed); other variables are not ours.
+NPError NPP_SetValue(NPP instance, int variable, void* value) {
+    if (!instance || !instance->pdata) {
+        return NPERR_INVALID_INSTANCE_ERROR;
+    }
+    if (variable != NPNVcontentsScaleFactor || !value) {
+        return NPERR_GENERIC_ERROR;
+    }
+    ChangeContentsScale((PluginInstance*)instance->pdata, *(const double*)value);
+    return NPERR_NO_ERROR;
+}
+
 NPError NPP_Destroy(NPP instance, NPSavedData** save) {
     (void)save;
     if (!instance || !instance->pdata) {

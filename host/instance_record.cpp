@@ -60,3 +60,10 @@ void ReleaseRecord(PluginInstance* record) {
     free(record->comments);
     free(record);
 }
+
+// Until levels are decoded on demand, the level shown is the only one.
+void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight) {
+    (void)record;
+    (void)deviceWidth;
+    (void)deviceHeight;
+}

@@ -9,6 +9,8 @@ HCURSOR LinkCursorMicrosoft = nullptr;
 HCURSOR LinkCursorOther = nullptr;
 HICON AboutIconFrames[4] = {};
 HICON CommentsIcon = nullptr;
+HCURSOR ZoomInCursor = nullptr;
+HCURSOR ZoomOutCursor = nullptr;
 
 static const wchar_t ModuleFileName[] = L"npkavrel.dll";
 
@@ -35,6 +37,8 @@ static void LoadSharedResources(HINSTANCE module) {
     AboutIconFrames[1] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_2));
     AboutIconFrames[2] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_3));
     AboutIconFrames[3] = LoadIconA(module, MAKEINTRESOURCEA(IDI_ABOUT_FRAME_4));
+    ZoomInCursor = LoadCursorA(module, MAKEINTRESOURCEA(IDC_ZOOM_IN));
+    ZoomOutCursor = LoadCursorA(module, MAKEINTRESOURCEA(IDC_ZOOM_OUT));
 }
 
 void InitializeModule(HINSTANCE module) {

@@ -170,6 +170,10 @@ typedef void (*NPN_PopPopupsEnabledStateProcPtr)(NPP instance);
 // The first browser version whose table has the popup-state pair.
 enum { NPVERS_HAS_POPUPS_ENABLED_STATE = 16 };
 
+// The variable through which a browser on Windows gives device pixels per
+// CSS pixel (a double), asked with getvalue and told with NPP_SetValue.
+enum { NPNVcontentsScaleFactor = 1001 };
+
 typedef struct _NPNetscapeFuncs {
     uint16_t size;
     uint16_t version;  // major in the high byte, minor in the low byte

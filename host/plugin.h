@@ -39,6 +39,29 @@ struct DecodeThreadBlock {
     int32_t running;
 };
 
+// How a full page is zoomed and handled by the pointer (UI thread only).
+// scale is device pixels per picture pixel while the view is not fitted;
+// contentsScale is device pixels per CSS pixel (the browser's answer, else
+// the window's DPI over 96), so 100 % is one picture pixel per CSS pixel.
+struct ViewZoom {
+    double scale;
+    double contentsScale;
+    int32_t contentsScaleFromBrowser;
+    // A left-button press in the picture: where, the origin then, and
+    // whether the pointer has since moved far enough to be a drag.
+    int32_t pressed;
+    int32_t dragging;
+    POINT pressPoint;
+    int32_t pressOriginX;
+    int32_t pressOriginY;
+    // Wheel movement not yet a whole notch, per direction and for zooming.
+    int32_t wheelRest;
+    int32_t hwheelRest;
+    int32_t zoomWheelRest;
+    // The scale shown in a corner for a moment after each change.
+    int32_t badgeShown;
+};
+
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
 // NPP_Destroy (or by a decode thread still running at that moment).
 // Fields the decode thread publishes (dib, dibHeader, dibBits, loadState,
@@ -66,6 +89,9 @@ struct PluginInstance {
     int32_t hScrollShown;
     int32_t vScrollShown;
     int32_t fitToWindow;
+    // Zoom, pointer and DPI state of the view: written only by window/zoom.cpp
+    // and window/view_input.cpp, on the UI thread.
+    ViewZoom zoom;
     // The stream (host/stream.cpp) and what its decode published. url is the
     // stream's whole address, a heap block of the record (null before the
     // first stream); read it through InstanceUrl.
@@ -158,6 +184,10 @@ int GetShownImage(ImageView* viewOut, const PluginInstance* record);
 // UI thread: drops the preview once the picture it stood for is published.
 void DropReplacedPreview(PluginInstance* record);
 
+// UI thread: the size (device pixels) at which the whole picture is now
+// drawn, so that a level covering it is decoded when the one shown does not.
+void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight);
+
 // The message the decode thread posts to the attached window when a decode
 // begins (wParam 0) and when a preview, the picture or an error is published
 // (wParam 1); the UI thread then updates the scroll bars and repaints.
@@ -178,6 +208,8 @@ extern HCURSOR LinkCursorMicrosoft;
 extern HCURSOR LinkCursorOther;
 extern HICON AboutIconFrames[4];
 extern HICON CommentsIcon;
+extern HCURSOR ZoomInCursor;
+extern HCURSOR ZoomOutCursor;
 
 // Japanese, Japan: the one language identifier that selects Japanese texts.
 enum { JapaneseLanguageId = 1041 };
@@ -238,6 +270,9 @@ NPError NPN_GetURL(NPP instance, const char* url, const char* target);
 // browsers block windows a plug-in opens outside such moments unless the
 // call is wrapped in the popup-state pair.
 NPError OpenUrlForUser(NPP instance, const char* url, const char* target);
+// The browser's device pixels per CSS pixel into scaleOut; 0 when the browser
+// does not say (no browser, an old table, or no answer).
+int AskContentsScale(NPP instance, double* scaleOut);
 
 // Bracket every piece of UI-thread work that runs a modal loop and uses the
 // record afterwards. EndModalUse releases the record when NPP_Destroy came

@@ -270,6 +270,29 @@ def cursor_rows(art, dx, dy):
     return [[colors[m] for m in row] for row in grid]
 
 
+def magnifier_rows(plus):
+    """A magnifying glass: a ring with a handle to the lower right, and a
+    minus (or a plus) in the lens; black outline, white inside."""
+    lens = circle(10.5, 10.5, 8.5)
+    rim = ring(10.5, 10.5, 8.5, 2)
+    handle = polygon([(15, 17), (17, 15), (26, 24), (24, 26)])
+    bar = rect(7, 10, 15, 12)
+    stem = rect(10, 7, 12, 15) if plus else (lambda x, y: False)
+    colors = []
+    for y in range(32):
+        row = []
+        for x in range(32):
+            cx, cy = x + 0.5, y + 0.5
+            if rim(cx, cy) or handle(cx, cy) or bar(x, y) or stem(x, y):
+                row.append(BLACK + (255,))
+            elif lens(cx, cy):
+                row.append(WHITE + (255,))
+            else:
+                row.append((0, 0, 0, 0))
+        colors.append(row)
+    return colors
+
+
 def cursor_file(rows, hot_x, hot_y):
     return directory(2, [(32, 1, hot_x, hot_y, dib_image(rows, 1))])
 
@@ -293,6 +316,9 @@ def main():
         "link_hand.cur": cursor_file(cursor_rows(HAND, 0, 0), 6, 1),
         # The hand with a cuff sits one pixel up and left: fingertip at (5, 0).
         "link_hand_cuff.cur": cursor_file(cursor_rows(HAND + CUFF, -1, -1), 5, 0),
+        # Zoom cursors: the hot spot in the middle of the lens.
+        "zoom_in.cur": cursor_file(magnifier_rows(True), 10, 10),
+        "zoom_out.cur": cursor_file(magnifier_rows(False), 10, 10),
     }
     for name, data in files.items():
         with open(os.path.join(outdir, name), "wb") as out:

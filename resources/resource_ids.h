@@ -13,6 +13,8 @@
 #define IDI_COMMENTS 117
 #define IDC_LINK_MICROSOFT 118
 #define IDC_LINK_OTHER 119
+#define IDC_ZOOM_IN 120
+#define IDC_ZOOM_OUT 121
 
 // Controls of the About dialog.
 #define IDC_ABOUT_IMAGE_TEXT 1001

@@ -32,6 +32,9 @@ const UiText DimensionsLine = {"Dimensions:\t%d x %d\r\n", "画像サイズ:\t%d
 const UiText PreviewLine = {"Shown:\tpreview\r\n", "表示:\tプレビュー\r\n"};
 const UiText ScaleLine = {"Shown:\t%d x %d, shown at 1/%d scale (save and copy use the picture shown)\r\n",
                           "表示:\t%d x %d (1/%d に縮小して表示、保存とコピーは表示中の画像)\r\n"};
+// The full page's zoom; 100 % is one picture pixel per CSS pixel.
+const UiText ZoomLine = {"Zoom:\t%d %%\r\n", "表示倍率:\t%d %%\r\n"};
+const UiText FittedZoomLine = {"Zoom:\t%d %% (fit to window)\r\n", "表示倍率:\t%d %% (画面に合わせる)\r\n"};
 const UiText FileSizeLine = {"File size:\t%u bytes\r\n", "ファイルサイズ:\t%u バイト\r\n"};
 const UiText TypeLabel = {"Image type:\t", "画像の種類:\t"};
 const UiText LinkLine = {"Link to:\t%ls", "リンク先:\t%ls"};
@@ -105,6 +108,15 @@ void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
     }
 }
 
+// An element is stretched to its box: only a full page has a zoom.
+void AppendZoomLine(wchar_t* text, const PluginInstance* instance) {
+    int percent = ShownPercent(instance);
+    if (instance->mode != NP_FULL || percent <= 0) {
+        return;
+    }
+    AppendLine(text, UiString(instance->fitToWindow ? FittedZoomLine : ZoomLine), percent);
+}
+
 BOOL InitializeAboutDialog(HWND dialog, const PluginInstance* instance) {
     SendMessageA(dialog, WM_SETICON, ICON_BIG, (LPARAM)AboutIconFrames[0]);
     INT tabStop = AboutTabStop;
@@ -144,6 +156,7 @@ void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     AnsiToWide(field, AboutTextSize, InstanceUrl(instance));
     AppendLine(textOut, UiString(UrlLine), field);
     AppendShownLines(textOut, instance);
+    AppendZoomLine(textOut, instance);
     AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->dataSize);
     AppendText(textOut, TypeLabel);
     AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->fileKind)));

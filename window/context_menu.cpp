@@ -149,10 +149,23 @@ void RunMenuCommand(PluginInstance* instance, UINT id) {
     }
 }
 
+void RunEnabledCommand(PluginInstance* instance, UINT id) {
+    for (const MenuItemRule& rule : MenuItemRules) {
+        if (rule.id == id && rule.present(instance) && !rule.greyed(instance)) {
+            RunMenuCommand(instance, id);
+            return;
+        }
+    }
+}
+
 void ShowContextMenu(PluginInstance* instance, HWND window) {
-    if (instance == nullptr) return;
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
+    ShowContextMenuAt(instance, window, cursor);
+}
+
+void ShowContextMenuAt(PluginInstance* instance, HWND window, POINT cursor) {
+    if (instance == nullptr) return;
     HMENU menu = CreatePopupMenu();
     if (menu == nullptr) return;
     MenuDescription description;

@@ -60,4 +60,8 @@ void EscapeMenuLabel(char* text);
 // Carries out one chosen command; 0 and unknown identifiers do nothing.
 void RunMenuCommand(PluginInstance* instance, UINT id);
 
+// The same for a shortcut key: only when the menu would offer the command
+// (present and not greyed).
+void RunEnabledCommand(PluginInstance* instance, UINT id);
+
 #endif

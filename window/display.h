@@ -7,6 +7,8 @@
 #include "host/plugin.h"
 
 LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A message the plug-in does not answer, to the procedure it replaced.
+LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Paints the image or the status box into the window.
 void PaintWindow(HWND window, const PluginInstance* record);
@@ -29,14 +31,88 @@ void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record);
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,
                     int32_t imageWidth, int32_t imageHeight);
 
-// Scroll and fit state (scrolling.cpp), UI thread only.
+// Scroll and fit state (scrolling.cpp), UI thread only. PanTo moves the
+// origin of a zoomed view (clamped) and scrolls the window's contents; the
+// two views set fit on or off and repaint.
 void UpdateClientSize(PluginInstance* record);
 void UpdateScrollBars(PluginInstance* instance);
 void HandleScroll(PluginInstance* instance, UINT message, int code, int position);
-void ToggleFitToWindow(PluginInstance* instance);
+void PanTo(PluginInstance* instance, int32_t x, int32_t y);
+void ShowFittedView(PluginInstance* instance);
+void ShowZoomedView(PluginInstance* instance, int32_t originX, int32_t originY);
 
-// The right-click menu and the About dialog, each a modal loop.
+// Zoom state (zoom.cpp), UI thread only. Scales are device pixels per
+// picture pixel; the picture is the whole one (its full size), whatever
+// level the bitmap shown holds.
+enum { ScaleBadgeTimerId = 0x4E5A };
+double ContentsScale(const PluginInstance* record);
+// Asks the browser for its scale once, else takes the window's DPI again.
+void RefreshContentsScale(PluginInstance* record);
+double ShownScale(const PluginInstance* record, const ImageView* view);
+// The scale as the user sees it: 100 is one picture pixel per CSS pixel;
+// 0 without a picture.
+int ShownPercent(const PluginInstance* record);
+void ComputeDrawnSize(int32_t* widthOut, int32_t* heightOut, const PluginInstance* record, const ImageView* view);
+// Where the whole picture is drawn, in client coordinates.
+void ComputePictureRect(RECT* pictureOut, const PluginInstance* record, const ImageView* view);
+// The part of the picture the client area shows, in the whole picture's
+// pixels (covering every partly visible pixel); 0 with an empty rectangle
+// when nothing of it is visible.
+int GetVisibleRegion(RECT* regionOut, const PluginInstance* record);
+// Zooms by steps of 1.25 (negative: out) about a client point, from the
+// fitted scale to 800 %, stopping at 100 % on the way.
+void ZoomSteps(PluginInstance* record, int steps, POINT anchor);
+void ZoomStepsAboutCentre(PluginInstance* record, int steps);
+void ShowActualSize(PluginInstance* record);
+void FitAgain(PluginInstance* record);
+// A click: fitted and larger than the window, 100 % with the clicked point
+// in the middle; zoomed, fitted again. ClickZoomsIn says which a click does.
+void ToggleZoomAt(PluginInstance* record, POINT point);
+int ClickZoomsIn(const PluginInstance* record);
+// The menu's fit switch: off shows 100 % at the origin kept.
+void ToggleFitToWindow(PluginInstance* instance);
+void PaintScaleBadge(HDC dc, const PluginInstance* record);
+void HideScaleBadge(PluginInstance* record);
+// The font of the plug-in's own texts at the window's scale; the caller
+// deletes it.
+HFONT CreateUiFont(const PluginInstance* record);
+
+// Keys and pointer (view_input.cpp). Each key the view answers is one row
+// of a table; ChooseKeyAction is that table's lookup with the modifiers
+// held (KeyModifier bits).
+enum KeyModifier { ModifierShift = 1, ModifierControl = 2, ModifierAlt = 4 };
+enum KeyAction {
+    KeyUnhandled = 0,
+    KeyLineUp,
+    KeyLineDown,
+    KeyLineLeft,
+    KeyLineRight,
+    KeyPageUp,
+    KeyPageDown,
+    KeyTop,
+    KeyBottom,
+    KeyZoomIn,
+    KeyZoomOut,
+    KeyFit,
+    KeyActualSize,
+    KeySaveAs,
+    KeyCopy,
+    KeyContextMenu,
+    KeyToBrowser,
+};
+KeyAction ChooseKeyAction(UINT virtualKey, int modifiers);
+LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT HandleWheel(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam);
+LRESULT HandlePointerMove(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam);
+LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam);
+void EndPointerPress(PluginInstance* record);
+HCURSOR ChooseViewCursor(const PluginInstance* record);
+
+// The right-click menu and the About dialog, each a modal loop. The menu
+// opens at the pointer, or at a screen point given.
 void ShowContextMenu(PluginInstance* instance, HWND window);
+void ShowContextMenuAt(PluginInstance* instance, HWND window, POINT screenPoint);
 void ShowAboutDialog(PluginInstance* instance);
 
 #endif

@@ -32,7 +32,9 @@ void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) 
     }
     int32_t received = record->dataLength;
     int32_t announced = record->announcedLength;
-    RECT bar = {below->left, below->top + BarGap, below->right, below->top + BarGap + BarHeight};
+    double scale = ContentsScale(record);
+    int gap = (int)(BarGap * scale + 0.5), height = (int)(BarHeight * scale + 0.5);
+    RECT bar = {below->left, below->top + gap, below->right, below->top + gap + height};
     if (announced > 0 && bar.right - bar.left > 2) {
         FrameRect(dc, &bar, (HBRUSH)GetStockObject(BLACK_BRUSH));
         int32_t shown = received < announced ? received : announced;
@@ -54,6 +56,6 @@ void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) 
         FormatText(line, 96, UiString(AmountLine), receivedText, announcedText);
     }
     RECT text = *below;
-    text.top = bar.bottom + BarGap;
+    text.top = bar.bottom + gap;
     DrawTextW(dc, line, -1, &text, DT_WORDBREAK);
 }

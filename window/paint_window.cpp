@@ -1,5 +1,7 @@
 // Painting of the image by the three drawing rules (stretched to the
-// element, fitted to or scrolled in a full page) and of the status box.
+// element, fitted to or zoomed in a full page, where zoom.cpp puts it) and
+// of the status box, its texts at the window's scale.
+#include <math.h>
 #include <stdint.h>
 
 #include "host/plugin.h"
@@ -34,18 +36,31 @@ const wchar_t* ChooseStatusText(const PluginInstance* record) {
     return L"";
 }
 
+// Only the part of the bitmap that shows is stretched: a picture zoomed to
+// many times the window would otherwise be drawn at its whole size. The
+// source is cut at whole bitmap pixels and drawn where those pixels fall.
 void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
     SetStretchBltMode(dc, COLORONCOLOR);
-    int32_t width = view->width;
-    int32_t height = view->height;
-    if (record->mode != NP_FULL) {
-        width = record->clientWidth;
-        height = record->clientHeight;
-    } else if (record->fitToWindow) {
-        ComputeFitSize(&width, &height, record->clientWidth, record->clientHeight, view->width, view->height);
+    RECT picture, visible, client = {0, 0, record->clientWidth, record->clientHeight};
+    ComputePictureRect(&picture, record, view);
+    if (!IntersectRect(&visible, &picture, &client)) {
+        return;
     }
-    StretchDIBits(dc, 0, 0, width, height, 0, 0, view->bitmapWidth, view->bitmapHeight, view->bits, view->info,
-                  DIB_RGB_COLORS, SRCCOPY);
+    double width = picture.right - picture.left, height = picture.bottom - picture.top;
+    int32_t left = (int32_t)floor((visible.left - picture.left) * view->bitmapWidth / width);
+    int32_t top = (int32_t)floor((visible.top - picture.top) * view->bitmapHeight / height);
+    int32_t right = (int32_t)ceil((visible.right - picture.left) * view->bitmapWidth / width);
+    int32_t bottom = (int32_t)ceil((visible.bottom - picture.top) * view->bitmapHeight / height);
+    right = right < view->bitmapWidth ? right : view->bitmapWidth;
+    bottom = bottom < view->bitmapHeight ? bottom : view->bitmapHeight;
+    int destLeft = picture.left + (int)floor(left * width / view->bitmapWidth + 0.5);
+    int destTop = picture.top + (int)floor(top * height / view->bitmapHeight + 0.5);
+    int destRight = picture.left + (int)floor(right * width / view->bitmapWidth + 0.5);
+    int destBottom = picture.top + (int)floor(bottom * height / view->bitmapHeight + 0.5);
+    // A bottom-up bitmap counts its source rows from the bottom.
+    int sourceY = view->info->bmiHeader.biHeight > 0 ? view->bitmapHeight - bottom : top;
+    StretchDIBits(dc, destLeft, destTop, destRight - destLeft, destBottom - destTop, left, sourceY, right - left,
+                  bottom - top, view->bits, view->info, DIB_RGB_COLORS, SRCCOPY);
 }
 
 }  // namespace
@@ -53,12 +68,10 @@ void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
 void PaintWindow(HWND window, const PluginInstance* record) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    if (record->scrollActive == 1) {
-        SetWindowOrgEx(dc, record->scrollX, record->scrollY, NULL);
-    }
     ImageView view;
     if (LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record)) {
         PaintImage(dc, record, &view);
+        PaintScaleBadge(dc, record);
     } else {
         RECT client;
         GetClientRect(window, &client);
@@ -71,10 +84,14 @@ void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record
     RECT text = *clientRect;
     Rectangle(dc, text.left, text.top, text.right, text.bottom);
     InflateRect(&text, -2, -2);
+    HFONT font = CreateUiFont(record);
+    HGDIOBJ oldFont = SelectObject(dc, font);
     RECT below = text;
     below.top += DrawTextW(dc, ChooseStatusText(record), -1, &text, DT_WORDBREAK);
     PaintFailureReason(dc, &below, record);
     PaintLoadProgress(dc, &below, record);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
 }
 
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,

@@ -1,7 +1,8 @@
 // Scroll and fit state of an instance, owned here: the client size, the
-// fit-to-window switch, and the scroll bars of a full-page image shown at its
-// own size (keeping the origin in range, showing and sizing the bars, and
-// panning on their messages). UI thread only.
+// fit-to-window switch, and the scroll bars of a full-page picture drawn
+// larger than fitted (keeping the origin in range, showing and sizing the
+// bars, and panning on their messages, the keys and the pointer). The size
+// the picture is drawn at is the zoom's (zoom.cpp). UI thread only.
 #include "window/display.h"
 
 namespace {
@@ -121,8 +122,10 @@ void UpdateScrollBars(PluginInstance* instance) {
         HideBar(instance, Vertical);
         return;
     }
-    UpdateAxis(instance, Horizontal, view.width);
-    UpdateAxis(instance, Vertical, view.height);
+    int32_t width, height;
+    ComputeDrawnSize(&width, &height, instance, &view);
+    UpdateAxis(instance, Horizontal, width);
+    UpdateAxis(instance, Vertical, height);
 }
 
 void HandleScroll(PluginInstance* instance, UINT message, int code, int position) {
@@ -134,7 +137,9 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
         return;
     }
     const ScrollAxis& axis = message == WM_HSCROLL ? Horizontal : Vertical;
-    int32_t imageSize = message == WM_HSCROLL ? view.width : view.height;
+    int32_t width, height;
+    ComputeDrawnSize(&width, &height, instance, &view);
+    int32_t imageSize = message == WM_HSCROLL ? width : height;
     int32_t pageStep = instance->*axis.clientSize - PageMargin;
     if (pageStep < MinimumPageStep) {
         pageStep = MinimumPageStep;
@@ -143,9 +148,21 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
     if (!ScrollTarget(&target, instance, axis, code, pageStep, imageSize, position)) {
         return;
     }
+    if (message == WM_HSCROLL) {
+        PanTo(instance, target, instance->scrollY);
+    } else {
+        PanTo(instance, instance->scrollX, target);
+    }
+}
+
+void PanTo(PluginInstance* instance, int32_t x, int32_t y) {
+    if (!instance->scrollActive) {
+        return;
+    }
     int32_t x0 = instance->scrollX;
     int32_t y0 = instance->scrollY;
-    instance->*axis.origin = target;
+    instance->scrollX = x;
+    instance->scrollY = y;
     UpdateScrollBars(instance);
     int dx = x0 - instance->scrollX;
     int dy = y0 - instance->scrollY;
@@ -154,23 +171,30 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
     }
 }
 
-void ToggleFitToWindow(PluginInstance* instance) {
-    instance->fitToWindow = 1 - instance->fitToWindow;
-    instance->scrollActive = (instance->fitToWindow == 0 && instance->mode == NP_FULL) ? 1 : 0;
+// Both views repaint the whole window once the bars have settled: the
+// picture changes size, and an origin asked for near an edge (or kept from
+// a smaller window) is clamped first.
+void ShowFittedView(PluginInstance* instance) {
+    instance->fitToWindow = 1;
+    instance->scrollActive = 0;
     HideBar(instance, Horizontal);
     HideBar(instance, Vertical);
+    UpdateClientSize(instance);
     InvalidateRect(instance->hwnd, nullptr, TRUE);
     UpdateWindow(instance->hwnd);
-    int32_t oldScrollX = instance->scrollX;
-    int32_t oldScrollY = instance->scrollY;
+}
+
+void ShowZoomedView(PluginInstance* instance, int32_t originX, int32_t originY) {
+    instance->fitToWindow = 0;
+    instance->scrollActive = instance->mode == NP_FULL ? 1 : 0;
     UpdateClientSize(instance);
-    UpdateScrollBars(instance);
-    // The origin kept while fit was on may be out of range for a window that
-    // has grown since; the picture just painted used it, so once the clamp
-    // has moved it the picture is painted again (else it stays shifted, with
-    // no bar left to scroll it back).
-    if (instance->scrollX != oldScrollX || instance->scrollY != oldScrollY) {
-        InvalidateRect(instance->hwnd, nullptr, TRUE);
-        UpdateWindow(instance->hwnd);
+    // Once for the bars to settle (each one shown shrinks the client area),
+    // again to clamp the origin asked for to the client area they leave.
+    for (int pass = 0; pass < 2; ++pass) {
+        instance->scrollX = originX;
+        instance->scrollY = originY;
+        UpdateScrollBars(instance);
     }
+    InvalidateRect(instance->hwnd, nullptr, TRUE);
+    UpdateWindow(instance->hwnd);
 }

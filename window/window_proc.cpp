@@ -34,6 +34,7 @@ void Attach(PluginInstance* record, HWND window) {
     SetPropA(window, PreviousProcProperty, (HANDLE)record->prevWndProc);
     StoreRelease(&record->hwnd, window);
     SetPropA(window, PropertyName, record);
+    RefreshContentsScale(record);
     // Pairs with the fence in the decode thread: a decode that finishes now
     // either posts to this window or is seen by the update below.
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
@@ -50,6 +51,9 @@ void Attach(PluginInstance* record, HWND window) {
 // chain, and would later write our procedure back itself. Left in the chain,
 // ours passes everything on to the procedure it replaced.
 void Detach(PluginInstance* record) {
+    EndPointerPress(record);
+    KillTimer(record->hwnd, ScaleBadgeTimerId);
+    record->zoom.badgeShown = 0;
     if (GetWindowLongPtrA(record->hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
         SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
         RemovePropA(record->hwnd, PreviousProcProperty);
@@ -100,11 +104,16 @@ LRESULT OnSetCursor(PluginInstance* record, HWND window, WPARAM wParam, LPARAM l
     if (LOWORD(lParam) != HTCLIENT) {
         return PassOn(record, window, WM_SETCURSOR, wParam, lParam);
     }
-    SetCursor(record->hasLink ? record->linkCursor : LoadCursorA(NULL, IDC_ARROW));
+    SetCursor(record->hasLink ? record->linkCursor : ChooseViewCursor(record));
     return 1;
 }
 
-LRESULT OnContextMenu(PluginInstance* record, HWND window) {
+// A menu asked for from the keyboard (position -1, -1) opens over the
+// picture as the menu key does.
+LRESULT OnContextMenu(PluginInstance* record, HWND window, UINT message, LPARAM lParam) {
+    if (message == WM_CONTEXTMENU && lParam == (LPARAM)-1) {
+        return HandleKey(record, window, WM_KEYDOWN, VK_APPS, 0);
+    }
     BeginModalUse(record);
     ShowContextMenu(record, window);
     EndModalUse(record);
@@ -116,19 +125,18 @@ LRESULT OnScroll(PluginInstance* record, UINT message, WPARAM wParam) {
     return 0;
 }
 
-// A click is a press and a release on the link; browsers let a plug-in open
-// a window around the release, or when it says the user asked.
-LRESULT OnLeftButtonDown(PluginInstance* record) {
-    record->linkPressed = record->hasLink;
+// Another window took the pointer (a menu, a dialog): the press ends
+// without a click.
+LRESULT OnCaptureChanged(PluginInstance* record) {
+    EndPointerPress(record);
     return 0;
 }
 
-LRESULT OnLeftButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
-    if (!record->linkPressed) {
-        return PassOn(record, window, WM_LBUTTONUP, wParam, lParam);
+LRESULT OnTimer(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
+    if (wParam != ScaleBadgeTimerId) {
+        return PassOn(record, window, WM_TIMER, wParam, lParam);
     }
-    record->linkPressed = 0;
-    OpenUrlForUser(record->npp, record->href, record->target);
+    HideScaleBadge(record);
     return 0;
 }
 
@@ -138,6 +146,10 @@ LRESULT OnAllocationFailed(PluginInstance* record) {
 }
 
 }  // namespace
+
+LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return PassOn(record, window, message, wParam, lParam);
+}
 
 void AttachWindow(PluginInstance* record, HWND window) {
     if (record->hwnd && window == record->hwnd) {
@@ -169,11 +181,20 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_ERASEBKGND: return OnEraseBackground(window, (HDC)wParam);
     case WM_SETCURSOR: return OnSetCursor(record, window, wParam, lParam);
     case WM_CONTEXTMENU:
-    case WM_RBUTTONUP: return OnContextMenu(record, window);
+    case WM_RBUTTONUP: return OnContextMenu(record, window, message, lParam);
     case WM_HSCROLL:
     case WM_VSCROLL: return OnScroll(record, message, wParam);
-    case WM_LBUTTONDOWN: return OnLeftButtonDown(record);
-    case WM_LBUTTONUP: return OnLeftButtonUp(record, window, wParam, lParam);
+    case WM_LBUTTONDOWN: return HandleButtonDown(record, window, lParam);
+    case WM_MOUSEMOVE: return HandlePointerMove(record, window, wParam, lParam);
+    case WM_LBUTTONUP: return HandleButtonUp(record, window, wParam, lParam);
+    case WM_CAPTURECHANGED: return OnCaptureChanged(record);
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP: return HandleKey(record, window, message, wParam, lParam);
+    case WM_MOUSEWHEEL:
+    case WM_MOUSEHWHEEL: return HandleWheel(record, window, message, wParam, lParam);
+    case WM_TIMER: return OnTimer(record, window, wParam, lParam);
     default: return PassOn(record, window, message, wParam, lParam);
     }
 }

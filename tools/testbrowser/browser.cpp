@@ -50,6 +50,15 @@ static NPError BrowserGetUrl(NPP instance, const char* url, const char* target) 
     return NPERR_NO_ERROR;
 }
 
+static NPError BrowserGetValue(NPP instance, int variable, void* value) {
+    Browser* browser = BrowserFromInstance(instance);
+    if (browser == nullptr || value == nullptr || variable != NPNVcontentsScaleFactor || browser->contentsScale <= 0) {
+        return NPERR_GENERIC_ERROR;
+    }
+    *(double*)value = browser->contentsScale;
+    return NPERR_NO_ERROR;
+}
+
 static void BrowserPushPopupsEnabled(NPP instance, NPBool enabled) {
     Browser* browser = BrowserFromInstance(instance);
     if (browser != nullptr && browser->popupStateDepth < BrowserPopupStateDepth) {
@@ -206,6 +215,7 @@ int StartPlugin(Browser* browser) {
     browser->browserFuncs.version = browser->version;
     browser->browserFuncs.geturl = BrowserGetUrl;
     browser->browserFuncs.uagent = BrowserUserAgent;
+    browser->browserFuncs.getvalue = BrowserGetValue;
     if ((browser->version & 0xFF) >= NPVERS_HAS_POPUPS_ENABLED_STATE) {
         browser->browserFuncs.pushpopupsenabledstate = BrowserPushPopupsEnabled;
         browser->browserFuncs.poppopupsenabledstate = BrowserPopPopupsEnabled;

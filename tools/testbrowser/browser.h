@@ -35,6 +35,9 @@ struct Browser {
     char userAgent[512];
     int printUrlRequests;
     int host;
+    // Device pixels per CSS pixel the browser answers when asked; 0: it
+    // does not answer (as browsers that do not know the question).
+    double contentsScale;
     // A plug-in call still running after hangMs is reported as a hang (the
     // UXP browsers show their hang UI at 11 s); out of process, NP_Shutdown
     // comes idleShutdownMs after the last instance went. Tests scale both.

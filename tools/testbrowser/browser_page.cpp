@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "user_input.h"
+
 namespace {
 
 const char FrameClass[] = "NpapiTestBrowserFrame";
@@ -654,6 +656,18 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         }
         return 0;
     }
+    if (frame && (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)) {
+        std::string name = NameKeyMessage(message, wParam, lParam);
+        if (name.empty()) {
+            char code[16];
+            snprintf(code, sizeof code, "vk%02X", (unsigned)wParam);
+            name = code;
+        }
+        frame->browserKeys.push_back(name);
+        printf("browser key: %s\n", name.c_str());
+        fflush(stdout);
+        return 0;
+    }
     if (frame && message == WM_CLOSE) {
         CloseFrame(frame);
         return 0;
@@ -806,6 +820,17 @@ void SetFrameBackground(BrowserFrame* frame, int background) {
                           instance->npWindow.y + (int)instance->npWindow.height};
             PlaceNpWindow(instance, place, background);
             CallSetWindow(instance);
+        }
+    }
+}
+
+void RescaleFrame(BrowserFrame* frame, double scale) {
+    Browser* browser = frame->browser;
+    browser->contentsScale = scale;
+    for (PageInstance* instance : frame->instances) {
+        if (instance->newResult == NPERR_NO_ERROR && !instance->destroyed && browser->pluginFuncs.setvalue) {
+            PluginCall call(browser, "NPP_SetValue");
+            browser->pluginFuncs.setvalue(&instance->npp, NPNVcontentsScaleFactor, &scale);
         }
     }
 }

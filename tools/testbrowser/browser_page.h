@@ -75,6 +75,9 @@ struct BrowserFrame {
     int fullPage;
     StreamOptions streamOptions;
     std::vector<PageInstance*> instances;
+    // Keys that reached the frame's own window (a plug-in passing on a
+    // browser shortcut), by name; each is also printed as "browser key:".
+    std::vector<std::string> browserKeys;
 };
 
 // Opens a new top-level frame of the given client size showing the file or
@@ -99,6 +102,11 @@ void ResizeFrame(BrowserFrame* frame, int width, int height);
 // In process UXP: the tab goes to the background (NPP_SetWindow with an
 // empty clip rectangle) or comes back (the full one). Other modes: nothing.
 void SetFrameBackground(BrowserFrame* frame, int background);
+
+// The screen's scale changes to `scale` device pixels per CSS pixel: the
+// browser answers it from now on and tells every instance of the frame
+// through NPP_SetValue.
+void RescaleFrame(BrowserFrame* frame, double scale);
 
 // Opens the frame's held streams from the event loop.
 void ReleaseStreams(BrowserFrame* frame);

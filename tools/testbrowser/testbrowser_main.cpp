@@ -12,6 +12,7 @@
 #include "browser.h"
 #include "browser_page.h"
 #include "plugin_finder.h"
+#include "user_input.h"
 
 static const char Usage[] =
     "usage: testbrowser [--host MODE] [--version N] [--user-agent TEXT] plugin.dll [DOCUMENT]\n"
@@ -31,6 +32,14 @@ static const char Usage[] =
     "  --halfway-screenshot FILE.bmp  save the window when half the blocks have arrived\n"
     "  --resize WxH        resize the window once the page is shown\n"
     "  --click N           left-click embedded element N (from 0) once shown\n"
+    "  --send \"INPUTS\"    once shown, send inputs to the first element, one by one: keys (plus,\n"
+    "                      minus, 0-9, a-z, arrows left/right/up/down, pgup, pgdn, home, end, space,\n"
+    "                      apps, f1-f12, each with ctrl+/shift+/alt+), wheel-up/-down/-left/-right\n"
+    "                      [@X,Y], click@X,Y, drag@X1,Y1-X2,Y2; keys reaching the browser's own\n"
+    "                      window are printed as \"browser key: NAME\"\n"
+    "  --scale F           device pixels per CSS pixel the browser answers (set Wine's LogPixels\n"
+    "                      to 96 x F to match)\n"
+    "  --rescale G         once shown, the scale changes to G (told through NPP_SetValue)\n"
     "  --print N FILE.bmp  print embedded element N through NPP_Print into FILE\n"
     "  --screenshot FILE.bmp  save the window (and FILE-2.bmp... for new windows), then exit\n"
     "  --wait-ms N         longest wait for the page to settle (60000)\n";
@@ -47,6 +56,9 @@ struct Options {
     int width, height;
     int resizeWidth, resizeHeight;
     int click;
+    const char* send;
+    double scale;
+    double rescale;
     int printElement;
     const char* printPath;
     const char* screenshotPath;
@@ -117,6 +129,14 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             o->stream.blockDelayMs = atoi(argv[++i]);
         } else if (strcmp(a, "--halfway-screenshot") == 0 && more) {
             o->stream.halfwayScreenshot = argv[++i];
+        } else if (strcmp(a, "--send") == 0 && more) {
+            o->send = argv[++i];
+        } else if (strcmp(a, "--scale") == 0 && more) {
+            o->scale = atof(argv[++i]);
+            if (!(o->scale > 0)) return 0;
+        } else if (strcmp(a, "--rescale") == 0 && more) {
+            o->rescale = atof(argv[++i]);
+            if (!(o->rescale > 0)) return 0;
         } else if (strcmp(a, "--click") == 0 && more) {
             o->click = atoi(argv[++i]);
         } else if (strcmp(a, "--print") == 0 && i + 2 < argc) {
@@ -187,6 +207,17 @@ static int RunHeadlessSteps(const Options& o) {
         PostMessageA(element->window, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
         WaitUntilQuiet(500, o.waitMs);
     }
+    if (o.rescale > 0 && !OpenFrames().empty()) {
+        RescaleFrame(OpenFrames()[0], o.rescale);
+        WaitUntilQuiet(500, o.waitMs);
+    }
+    if (o.send) {
+        PageInstance* element = ElementAt(0);
+        if (!element || !SendUserInput(element, o.send, o.waitMs)) {
+            fprintf(stderr, "cannot send: %s\n", o.send);
+            return 0;
+        }
+    }
     if (o.resizeWidth > 0 && !OpenFrames().empty()) {
         ResizeFrame(OpenFrames()[0], o.resizeWidth, o.resizeHeight);
         WaitUntilQuiet(500, o.waitMs);
@@ -219,11 +250,20 @@ int main(int argc, char** argv) {
         options.dllPath = foundDll.c_str();
     }
     fflush(stdout);
+    // The browsers imitated draw at the screen's DPI themselves rather than
+    // letting the system stretch them.
+    typedef BOOL(WINAPI * SetProcessDpiAwareFunc)(void);
+    SetProcessDpiAwareFunc setDpiAware =
+        (SetProcessDpiAwareFunc)(void*)GetProcAddress(GetModuleHandleA("user32.dll"), "SetProcessDPIAware");
+    if (setDpiAware) {
+        setDpiAware();
+    }
     static Browser browser;
     InitializeBrowser(&browser, options.version, options.userAgent);
     SetHostMode(&browser, options.host);
     browser.hangMs = options.hangMs;
     browser.idleShutdownMs = options.idleShutdownMs;
+    browser.contentsScale = options.scale;
     if (!LoadPluginLibrary(&browser, options.dllPath)) {
         printf("load failed: %s (error %lu)\n", options.dllPath, GetLastError());
         return 1;
@@ -247,7 +287,7 @@ int main(int argc, char** argv) {
             for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
                 WaitUntilQuiet(0, 20);
             }
-        } else if (options.screenshotPath || options.printPath) {
+        } else if (options.screenshotPath || options.printPath || options.send) {
             shown = RunHeadlessSteps(options);
         } else {
             RunMessageLoop();

@@ -96,6 +96,17 @@ TEST_F(AboutDialog, DecodedImageWithoutLink) {
     EXPECT_EQ(view.image, expected);
 }
 
+TEST_F(AboutDialog, FullPageNamesItsZoom) {
+    ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
+    instance->mode = NP_FULL;
+    instance->fitToWindow = 0;
+    instance->zoom.contentsScale = 1.5;
+    instance->zoom.scale = 3.0;
+    AboutView view = Show();
+    ASSERT_GE(view.image.size(), 3u);
+    EXPECT_EQ(view.image[2], ExpectedText("Zoom:\t200 %", "表示倍率:\t200 %"));
+}
+
 TEST_F(AboutDialog, HighThroughputFileHasItsKindName) {
     ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
     instance->fileKind = FileKindJph;

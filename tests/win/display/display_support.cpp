@@ -1,6 +1,8 @@
 // Test windows, streaming and pixel capture for the display tests.
 #include "display_support.h"
 
+#include "window/display.h"
+
 #include <stdio.h>
 
 #include <gtest/gtest.h>
@@ -164,9 +166,15 @@ Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* 
     RECT box = {0, 0, width, height};
     Rectangle(memory, 0, 0, width, height);
     InflateRect(&box, -2, -2);
+    // The plug-in's texts at 100 %, as a record at the screen's 96 dpi has.
+    PluginInstance atOneHundredPercent = {};
+    HFONT font = CreateUiFont(&atOneHundredPercent);
+    HGDIOBJ oldFont = SelectObject(memory, font);
     RECT below = box;
     below.top += DrawTextA(memory, text, -1, &box, DT_WORDBREAK);
     if (reason != nullptr) DrawTextW(memory, reason, -1, &below, DT_WORDBREAK);
+    SelectObject(memory, oldFont);
+    DeleteObject(font);
     Capture capture = CaptureDc(memory, width, height);
     SelectObject(memory, old);
     DeleteObject(bitmap);

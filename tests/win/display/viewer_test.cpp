@@ -1,0 +1,139 @@
+// A full page used as a viewer, through npkavrel.dll and the test browser's
+// inputs: keys zoom, fit again and scroll, browser shortcuts reach the
+// browser's window, a click zooms to 100 % about the clicked pixel, Ctrl+
+// wheel zooms about the pointer, a drag pans; and the screen's scale from
+// the browser sizes pictures in CSS pixels and the texts with them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "browser_suite.h"
+#include "fixture_path.h"
+#include "pixel_capture.h"
+#include "user_input.h"
+
+namespace {
+
+class Viewer : public BrowserSuite {
+protected:
+    void TearDown() override {
+        browser.contentsScale = 0;
+        BrowserSuite::TearDown();
+    }
+    // gradient.jp2 (256 x 256, red = x, green = y) as a full page, fitted
+    // into 200 x 160 at 0.625 device pixels per picture pixel.
+    BrowserFrame* OpenGradient() {
+        BrowserFrame* frame = Open(FixturePath("gradient.jp2"), 200, 160);
+        return frame && frame->instances.size() == 1 ? frame : nullptr;
+    }
+    Capture Send(BrowserFrame* frame, const char* inputs) {
+        EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 10000)) << inputs;
+        return CaptureClient(frame->window);
+    }
+};
+
+// The picture pixel shown at (x, y), read back from the gradient's colour.
+POINT PicturePixelAt(const Capture& capture, int x, int y) {
+    uint32_t colour = capture.At(x, y);
+    POINT pixel = {(LONG)(colour >> 16), (LONG)(colour >> 8 & 255)};
+    return pixel;
+}
+
+void ExpectPicturePixel(const Capture& capture, int x, int y, int pictureX, int pictureY) {
+    POINT shown = PicturePixelAt(capture, x, y);
+    EXPECT_NEAR(pictureX, shown.x, 2) << "at " << x << "," << y;
+    EXPECT_NEAR(pictureY, shown.y, 2) << "at " << x << "," << y;
+}
+
+TEST_F(Viewer, PlusZoomsZeroFitsAgainAndBrowserShortcutsReachTheBrowser) {
+    BrowserFrame* frame = OpenGradient();
+    ASSERT_NE(frame, nullptr);
+    Capture fitted = CaptureClient(frame->window);
+    ExpectPicturePixel(fitted, 100, 100, 160, 160);
+    Capture zoomed = Send(frame, "plus");
+    EXPECT_NE(fitted.pixels, zoomed.pixels);
+    Send(frame, "0");
+    // The scale shown in the corner goes after a moment.
+    WaitUntilQuiet(1500, 5000);
+    EXPECT_EQ(fitted.pixels, CaptureClient(frame->window).pixels);
+
+    Send(frame, "ctrl+w f5 alt+left ctrl+t 1 right down");
+    const std::vector<std::string> expected = {"ctrl+w", "f5", "alt+left", "ctrl+t"};
+    EXPECT_EQ(expected, frame->browserKeys);
+}
+
+TEST_F(Viewer, ClickShows100PercentCentredOnTheClickedPixelAndClickFitsAgain) {
+    BrowserFrame* frame = OpenGradient();
+    ASSERT_NE(frame, nullptr);
+    Capture actual = Send(frame, "click@80,80");  // picture pixel (128, 128)
+    RECT client;
+    GetClientRect(frame->instances[0]->window, &client);
+    ASSERT_LT(client.right, 200);  // scroll bars came
+    ExpectPicturePixel(actual, client.right / 2, client.bottom / 2, 128, 128);
+    ExpectPicturePixel(actual, client.right / 2 + 30, client.bottom / 2 + 20, 158, 148);
+    Capture fitted = Send(frame, "click@10,10");
+    ExpectPicturePixel(fitted, 150, 100, 240, 160);
+}
+
+TEST_F(Viewer, CtrlWheelZoomsAboutThePointerAndDragPans) {
+    BrowserFrame* frame = OpenGradient();
+    ASSERT_NE(frame, nullptr);
+    // 0.78125 device pixels per picture pixel, picture pixel (64, 192) kept
+    // under the pointer.
+    Capture zoomed = Send(frame, "ctrl+wheel-up@40,120");
+    ExpectPicturePixel(zoomed, 40, 120, 64, 192);
+    ExpectPicturePixel(zoomed, 0, 0, 13, 38);
+    // Fitted again, then 100 % about the middle: picture pixel (160, 128)
+    // stays at (100, 80).
+    Capture back = Send(frame, "ctrl+wheel-down@40,120 1");
+    ExpectPicturePixel(back, 100, 70, 160, 118);
+    Capture panned = Send(frame, "drag@100,70-120,40");
+    ExpectPicturePixel(panned, 100, 70, 140, 148);
+    // Three lines of 40 pixels a notch: down to the bottom edge, and left
+    // to the left one.
+    Capture scrolled = Send(frame, "wheel-down shift+wheel-up");
+    RECT client;
+    GetClientRect(frame->instances[0]->window, &client);
+    ExpectPicturePixel(scrolled, 100, 70, 100, 256 - client.bottom + 70);
+}
+
+// The width of the dark pixels of the status box's texts (a file that is
+// not a picture), inside its outline.
+int InkWidth(const Capture& capture) {
+    int left = capture.width, right = -1;
+    for (int y = 3; y < capture.height / 2; ++y) {
+        for (int x = 3; x < capture.width - 3; ++x) {
+            if ((capture.At(x, y) & 0xFF) < 0x60) {
+                left = x < left ? x : left;
+                right = x > right ? x : right;
+            }
+        }
+    }
+    return right - left;
+}
+
+TEST_F(Viewer, ScreenScaleDrawsCssPixelsAndScaledTexts) {
+    BrowserFrame* small = Open(FixturePath("quad.jp2"), 300, 200);  // 64 x 48
+    Capture atOne = CaptureClient(small->window);
+    EXPECT_EQ(0xFFFFFFu, atOne.At(62, 46));
+    EXPECT_EQ(0x808080u, atOne.At(70, 46));
+    RescaleFrame(small, 1.5);
+    WaitUntilQuiet(300, 5000);
+    Capture rescaled = CaptureClient(small->window);
+    EXPECT_EQ(0xFFFFFFu, rescaled.At(94, 70));
+    EXPECT_EQ(0x808080u, rescaled.At(98, 70));
+    CloseFrame(small);
+
+    browser.contentsScale = 1.0;
+    BrowserFrame* text = Open(FixturePath("garbage.j2k"), 400, 200);
+    int widthAtOne = InkWidth(CaptureClient(text->window));
+    CloseFrame(text);
+    browser.contentsScale = 1.5;
+    text = Open(FixturePath("garbage.j2k"), 400, 200);
+    int widthAtOneAndAHalf = InkWidth(CaptureClient(text->window));
+    ASSERT_GT(widthAtOne, 20);
+    EXPECT_NEAR(1.5, (double)widthAtOneAndAHalf / widthAtOne, 0.15);
+}
+
+}  // namespace
