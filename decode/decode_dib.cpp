@@ -89,18 +89,33 @@ uint64_t ReducedExtent(uint32_t start, uint32_t end, uint32_t step, int reduce)
     return last - first;
 }
 
-// Samples the codec will allocate for the image at `reduce` halvings, from
-// the header alone.
-uint64_t CountHeaderSamples(const opj_image_t* image, int reduce)
+// A rectangle of the codec's reference grid, [x0, x1) x [y0, y1): the whole
+// image, or the part of it a region decode asks for.
+struct GridArea {
+    uint32_t x0;
+    uint32_t y0;
+    uint32_t x1;
+    uint32_t y1;
+};
+
+GridArea WholeArea(const opj_image_t* image)
+{
+    GridArea area = {image->x0, image->y0, image->x1, image->y1};
+    return area;
+}
+
+// Samples the codec will allocate for `area` at `reduce` halvings, from the
+// header alone.
+uint64_t CountHeaderSamples(const opj_image_t* image, const GridArea* area, int reduce)
 {
     uint64_t total = 0;
     for (OPJ_UINT32 i = 0; i < image->numcomps; ++i) {
         const opj_image_comp_t* comp = &image->comps[i];
-        if (comp->dx == 0 || comp->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
+        if (comp->dx == 0 || comp->dy == 0 || area->x1 < area->x0 || area->y1 < area->y0) {
             return UINT64_MAX;
         }
-        uint64_t w = ReducedExtent(image->x0, image->x1, comp->dx, reduce);
-        uint64_t h = ReducedExtent(image->y0, image->y1, comp->dy, reduce);
+        uint64_t w = ReducedExtent(area->x0, area->x1, comp->dx, reduce);
+        uint64_t h = ReducedExtent(area->y0, area->y1, comp->dy, reduce);
         // Saturates far above any cap, so neither the product nor the sum wraps.
         if (h != 0 && w > kSampleCountCeiling / h) {
             return UINT64_MAX;
@@ -113,40 +128,41 @@ uint64_t CountHeaderSamples(const opj_image_t* image, int reduce)
     return total;
 }
 
-// Size of the first component at `reduce` halvings, each side at most
-// 2^31 - 1; 0 for a header without one.
-int HeaderExtent(uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image, int reduce)
+// Size of the first component's part in `area` at `reduce` halvings, each
+// side at most 2^31 - 1; 0 for a header without one.
+int HeaderExtent(uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image, const GridArea* area, int reduce)
 {
     const opj_image_comp_t* first = &image->comps[0];
-    if (first->dx == 0 || first->dy == 0 || image->x1 < image->x0 || image->y1 < image->y0) {
+    if (first->dx == 0 || first->dy == 0 || area->x1 < area->x0 || area->y1 < area->y0) {
         return 0;
     }
-    *widthOut = ReducedExtent(image->x0, image->x1, first->dx, reduce);
-    *heightOut = ReducedExtent(image->y0, image->y1, first->dy, reduce);
+    *widthOut = ReducedExtent(area->x0, area->x1, first->dx, reduce);
+    *heightOut = ReducedExtent(area->y0, area->y1, first->dy, reduce);
     return *widthOut <= 0x7FFFFFFFu && *heightOut <= 0x7FFFFFFFu;
 }
 
-// Bitmap layout of the first component at `reduce` halvings; 0 when it could
-// not be a 32-bit bitmap. A palette in a JP2 file can still change the
-// component count, so the conversion checks the decoded image again.
+// Bitmap layout of the first component's part in `area` at `reduce`
+// halvings; 0 when it could not be a 32-bit bitmap. A palette in a JP2 file
+// can still change the component count, so the conversion checks the
+// decoded image again.
 int ComputeHeaderLayout(DibLayout* layoutOut, uint64_t* widthOut, uint64_t* heightOut, const opj_image_t* image,
-                        int reduce)
+                        const GridArea* area, int reduce)
 {
-    return HeaderExtent(widthOut, heightOut, image, reduce) &&
+    return HeaderExtent(widthOut, heightOut, image, area, reduce) &&
            ComputeDibLayout((uint32_t)*widthOut, (uint32_t)*heightOut, PictureBitCount(image), layoutOut);
 }
 
-// Refuses from the header alone what would exhaust memory while decoding at
-// `reduce` halvings or could not become a 32-bit bitmap.
-int CheckHeaderSize(const opj_image_t* image, int reduce)
+// Refuses from the header alone what would exhaust memory while decoding
+// `area` at `reduce` halvings or could not become a 32-bit bitmap.
+int CheckHeaderSize(const opj_image_t* image, const GridArea* area, int reduce)
 {
-    if (CountHeaderSamples(image, reduce) > DecodeSampleLimit()) {
+    if (CountHeaderSamples(image, area, reduce) > DecodeSampleLimit()) {
         return 0;
     }
     DibLayout layout;
     uint64_t width = 0;
     uint64_t height = 0;
-    return ComputeHeaderLayout(&layout, &width, &height, image, reduce);
+    return ComputeHeaderLayout(&layout, &width, &height, image, area, reduce);
 }
 
 // Halvings the codestream allows: one less than the fewest resolution levels
@@ -175,7 +191,8 @@ int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
     DibLayout layout;
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!HeaderExtent(&width, &height, image, 0)) {
+    GridArea whole = WholeArea(image);
+    if (!HeaderExtent(&width, &height, image, &whole, 0)) {
         return 0;
     }
     plan->fullWidth = (uint32_t)width;
@@ -185,10 +202,10 @@ int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
     int most = MaxReduce(codec, image);
     plan->maxReduce = most;
     int shown = 0;
-    while (shown <= most && !CheckHeaderSize(image, shown)) {
+    while (shown <= most && !CheckHeaderSize(image, &whole, shown)) {
         ++shown;
     }
-    if (shown > most || !ComputeHeaderLayout(&layout, &width, &height, image, shown)) {
+    if (shown > most || !ComputeHeaderLayout(&layout, &width, &height, image, &whole, shown)) {
         return 0;
     }
     plan->shownReduce = shown;
@@ -199,7 +216,7 @@ int BuildPlan(DecodePlan* plan, opj_codec_t* codec, const opj_image_t* image)
         return 1;
     }
     int preview = shown + 2;
-    while (preview < most && ComputeHeaderLayout(&layout, &width, &height, image, preview) &&
+    while (preview < most && ComputeHeaderLayout(&layout, &width, &height, image, &whole, preview) &&
            width * height > kPreviewPixelBudget) {
         ++preview;
     }
@@ -239,14 +256,14 @@ void* ReserveBlockPages(void* parameter)
     return NULL;
 }
 
-// Bitmap block size the header promises at `reduce` halvings; 0 when not
-// worth reserving ahead.
-uint32_t ExpectedBlockSize(const opj_image_t* image, int reduce)
+// Bitmap block size the header promises for `area` at `reduce` halvings; 0
+// when not worth reserving ahead.
+uint32_t ExpectedBlockSize(const opj_image_t* image, const GridArea* area, int reduce)
 {
     DibLayout layout;
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!ComputeHeaderLayout(&layout, &width, &height, image, reduce)) {
+    if (!ComputeHeaderLayout(&layout, &width, &height, image, area, reduce)) {
         return 0;
     }
     return layout.blockSize < kReserveAheadMinBytes || layout.blockSize > kReserveAheadMaxBytes ? 0 : layout.blockSize;
@@ -278,6 +295,7 @@ struct OpenCodec {
     opj_codec_t* codec;
     opj_image_t* image;
     int outOfMemory;
+    uint32_t blockSize; // bitmap block worth reserving ahead, 0 for none
 };
 
 void CloseCodec(OpenCodec* open)
@@ -300,6 +318,7 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     open->codec = NULL;
     open->image = NULL;
     open->outOfMemory = 0;
+    open->blockSize = 0;
     open->stream = OpenMemoryStream(&open->memory, data, length);
     if (open->stream == NULL) {
         return DecodeFailureOutOfMemory;
@@ -329,32 +348,117 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     return DecodeFailureNone;
 }
 
-// Runs one codec over (data, length) at `reduce` halvings of both sides (the
-// codec then allocates only that resolution); *imageOut is the decoded image
-// or null with the reason in *failureOut. A large image comes with its
-// bitmap block already allocated in *blockOut (*blockSizeOut bytes), else null.
+// Moves a start edge back to a multiple of `align`, not past the image's.
+uint32_t AlignStart(uint32_t start, uint32_t imageStart, uint64_t align)
+{
+    uint64_t aligned = start - start % align;
+    return aligned < imageStart ? imageStart : (uint32_t)aligned;
+}
+
+// The reference-grid area of a picture region at `reduce` halvings, clipped
+// to the image; 0 when nothing of it is left. Its top-left corner moves back
+// to the start of the level pixel it falls in, and onto the grid of the most
+// subsampled component: the codec leaves out a subsampled sample that starts
+// before the area, and the conversion would then give the first pixels a
+// neighbour's colour.
+int ClipRegion(GridArea* areaOut, const opj_image_t* image, const PictureRegion* region, int reduce)
+{
+    GridArea whole = WholeArea(image);
+    if (whole.x1 < whole.x0 || whole.y1 < whole.y0) {
+        return 0;
+    }
+    uint32_t width = whole.x1 - whole.x0;
+    uint32_t height = whole.y1 - whole.y0;
+    areaOut->x0 = whole.x0 + (region->left < width ? region->left : width);
+    areaOut->x1 = whole.x0 + (region->right < width ? region->right : width);
+    areaOut->y0 = whole.y0 + (region->top < height ? region->top : height);
+    areaOut->y1 = whole.y0 + (region->bottom < height ? region->bottom : height);
+    if (areaOut->x0 >= areaOut->x1 || areaOut->y0 >= areaOut->y1) {
+        return 0;
+    }
+    uint64_t stepX = 1;
+    uint64_t stepY = 1;
+    for (OPJ_UINT32 i = 0; i < image->numcomps; ++i) {
+        stepX = image->comps[i].dx > stepX ? image->comps[i].dx : stepX;
+        stepY = image->comps[i].dy > stepY ? image->comps[i].dy : stepY;
+    }
+    areaOut->x0 = AlignStart(areaOut->x0, whole.x0, stepX << reduce);
+    areaOut->y0 = AlignStart(areaOut->y0, whole.y0, stepY << reduce);
+    return 1;
+}
+
+// Where the first component's part in `area` starts at `reduce` halvings,
+// counted from the image's own first pixel at that level.
+void PlaceLevelRegion(PictureRegion* levelOut, const opj_image_t* image, const GridArea* area, int reduce)
+{
+    const opj_image_comp_t* first = &image->comps[0];
+    levelOut->left = (uint32_t)ReducedExtent(image->x0, area->x0, first->dx, reduce);
+    levelOut->top = (uint32_t)ReducedExtent(image->y0, area->y0, first->dy, reduce);
+    levelOut->right = levelOut->left + (uint32_t)ReducedExtent(area->x0, area->x1, first->dx, reduce);
+    levelOut->bottom = levelOut->top + (uint32_t)ReducedExtent(area->y0, area->y1, first->dy, reduce);
+}
+
+// What one decode asks of the codec: `reduce` halvings of both sides (the
+// codec then allocates only that resolution) and, unless `region` is null,
+// only that part of the picture (the codec then reads and allocates only the
+// tiles and code-blocks it touches); `levelOut`, when given, receives where
+// the decoded part lies in the level.
+struct DecodeRequest {
+    int reduce;
+    const PictureRegion* region;
+    PictureRegion* levelOut;
+    int threads;   // codec and conversion threads, at least 1
+    int acceptCut; // a codestream cut short is decoded as far as it goes
+};
+
+// The area a request decodes, checked against the limits and set on the
+// codec; the failure reason, or DecodeFailureNone.
+int SetDecodeArea(OpenCodec* open, const DecodeRequest* request)
+{
+    GridArea area = WholeArea(open->image);
+    if (request->region != NULL && !ClipRegion(&area, open->image, request->region, request->reduce)) {
+        return DecodeFailureArguments;
+    }
+    if (!CheckHeaderSize(open->image, &area, request->reduce)) {
+        return DecodeFailureTooLarge;
+    }
+    if (request->reduce > 0 && !opj_set_decoded_resolution_factor(open->codec, (OPJ_UINT32)request->reduce)) {
+        return DecodeFailureTooLarge;
+    }
+    // Placed first: setting the area moves the image's own edges onto it.
+    if (request->levelOut != NULL) {
+        PlaceLevelRegion(request->levelOut, open->image, &area, request->reduce);
+    }
+    if (request->region != NULL &&
+        !opj_set_decode_area(open->codec, open->image, (OPJ_INT32)area.x0, (OPJ_INT32)area.y0, (OPJ_INT32)area.x1,
+                             (OPJ_INT32)area.y1)) {
+        return DecodeFailureArguments;
+    }
+    open->blockSize = ExpectedBlockSize(open->image, &area, request->reduce);
+    return DecodeFailureNone;
+}
+
+// Runs one codec over (data, length) as `request` asks; *imageOut is the
+// decoded image or null with the reason in *failureOut. A large image comes
+// with its bitmap block already allocated in *blockOut (*blockSizeOut
+// bytes), else null.
 void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSizeOut, int* failureOut,
-                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int reduce, int threads,
-                 int acceptCut)
+                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, const DecodeRequest* request)
 {
     *imageOut = NULL;
     *blockOut = NULL;
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, data, length, threads, acceptCut);
+    *failureOut = OpenAndReadHeader(&open, format, data, length, request->threads, request->acceptCut);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
-    if (!CheckHeaderSize(open.image, reduce)) {
-        *failureOut = DecodeFailureTooLarge;
+    *failureOut = SetDecodeArea(&open, request);
+    if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
-    if (reduce > 0 && !opj_set_decoded_resolution_factor(open.codec, (OPJ_UINT32)reduce)) {
-        *failureOut = DecodeFailureTooLarge;
-        goto cleanup;
-    }
-    StartBlockReservation(&reservation, ExpectedBlockSize(open.image, reduce));
+    StartBlockReservation(&reservation, open.blockSize);
     if (!opj_decode(open.codec, open.stream, open.image) || !opj_end_decompress(open.codec, open.stream)) {
         *failureOut = open.outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
         goto cleanup;
@@ -442,18 +546,14 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* da
     return failure == DecodeFailureNone;
 }
 
-int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
-                             int reduce)
-{
-    return DecodeLevelToPackedDib(dibOut, failureOut, kind, data, length, reduce, 0);
-}
-
 namespace {
 
-int DecodeLevelInMode(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length, int reduce,
-                      int threadCount, int acceptCut)
+// The decode behind DecodeLevelToPackedDib, DecodePrefixToPackedDib and
+// DecodeRegionToPackedDib.
+int DecodeRequestToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                             const DecodeRequest* request)
 {
-    int threads = ResolveThreadCount(threadCount);
+    int reduce = request->reduce;
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
     opj_image_t* image = NULL;
@@ -467,9 +567,9 @@ int DecodeLevelInMode(uint8_t** dibOut, int* failureOut, int kind, const uint8_t
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
         DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
-                    reduce, threads, acceptCut);
+                    request);
         if (image != NULL) {
-            failure = PackImageToDib(dibOut, image, threads, block, blockSize);
+            failure = PackImageToDib(dibOut, image, request->threads, block, blockSize);
         }
     }
     opj_image_destroy(image);
@@ -479,12 +579,19 @@ int DecodeLevelInMode(uint8_t** dibOut, int* failureOut, int kind, const uint8_t
     return failure == DecodeFailureNone;
 }
 
-}  // namespace
+} // namespace
+
+int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                             int reduce)
+{
+    return DecodeLevelToPackedDib(dibOut, failureOut, kind, data, length, reduce, 0);
+}
 
 int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                            int reduce, int threadCount)
 {
-    return DecodeLevelInMode(dibOut, failureOut, kind, data, length, reduce, threadCount, 0);
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0};
+    return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
 int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
@@ -502,7 +609,15 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
         }
         return 0;
     }
-    return DecodeLevelInMode(dibOut, failureOut, kind, data, prefix, reduce, threadCount, 1);
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1};
+    return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, prefix, &request);
+}
+
+int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,
+                            const uint8_t* data, int32_t length, int reduce, PictureRegion region, int threadCount)
+{
+    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0};
+    return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
 int DecodeToPackedDibDetailed(uint8_t** dibOut, int* failureOut, const uint8_t* data, int32_t length)

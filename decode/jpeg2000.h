@@ -8,7 +8,8 @@
 //   2. DecodeToPackedDibOfKind(&dib, ..., kind, data, length)
 //                                                -> owned PackedDib or failure
 //      (or PlanDecode, then DecodeReducedToPackedDib for the preview and the
-//      picture shown, for a caller that shows a preview first)
+//      picture shown, for a caller that shows a preview first, and
+//      DecodeRegionToPackedDib for a part of it at a finer level)
 //   3. ExtractCodestreamCommentsOfKind(&buf, &n, kind, data, length)
 // DecodeToPackedDib and ExtractCodestreamComments classify for themselves.
 // Every function reads the caller's bytes in place, never past `length`,
@@ -137,6 +138,28 @@ uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length);
 // DecodeFailureCorrupt when nothing can be decoded yet.
 int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                             int reduce, int threadCount);
+
+// A rectangle of the picture: columns [left, right) of rows [top, bottom),
+// in pixels of a resolution level (of the full resolution unless said).
+struct PictureRegion {
+    uint32_t left;
+    uint32_t top;
+    uint32_t right;
+    uint32_t bottom;
+};
+
+// The part of the picture inside `region` (full-resolution pixels, clipped
+// to the picture) at `reduce` halvings, as DecodeReducedToPackedDib shows
+// that part: a packed DIB of the part alone. The codec reads and allocates
+// only the tiles and code-blocks the region touches, so memory follows the
+// region, not the picture, and the sample cap applies to the region. On
+// success *levelOut (may be null) is where the bitmap lies in the level:
+// the level pixels covering the region (its corners rounded outwards), the
+// top-left corner moved back onto the grid of subsampled chroma, so that
+// every pixel has its own colour. A region outside the picture fails with
+// DecodeFailureArguments. `threadCount` as for DecodeLevelToPackedDib.
+int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,
+                            const uint8_t* data, int32_t length, int reduce, PictureRegion region, int threadCount);
 
 // Codec worker threads per decode; 0 (the default) means one per core.
 // Process-wide; the bitmap is the same whatever the count.

@@ -275,6 +275,134 @@ TEST(DecodePlan, LargePicturesGetAPreviewAndPicturesPastTheCapTheLargestScaleTha
     SetDecodeSampleLimit(0);
 }
 
+// Textured RGB, so a misplaced crop or a wrong tile cannot match.
+void FillTexture(uint8_t* samples, uint32_t component, uint32_t x0, uint32_t y0, uint32_t width, uint32_t height)
+{
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            uint32_t h = (x0 + x) * 2654435761u ^ (y0 + y) * 40503u ^ component * 977u;
+            samples[(size_t)y * width + x] = (uint8_t)((x0 + x) * 3 + (y0 + y) * 5 + component * 80 + (h >> 13 & 31));
+        }
+    }
+}
+
+TEST(DecodeRegion, EqualsTheSameCropOfTheWholeLevel)
+{
+    std::vector<uint8_t> tiled = EncodeTiled(300, 200, 3, 64, FillTexture);
+    // Luma and subsampled chroma go through the colour conversion, whose
+    // chroma grid the region's odd corners shift.
+    FixtureImage ycc = MakePatternImage(301, 203, {{8, 0, 1, 1}, {8, 0, 2, 2}, {8, 0, 2, 2}});
+    ycc.tiled = 1;
+    std::vector<uint8_t> subsampled = EncodeFixture(ycc, nullptr);
+    ASSERT_FALSE(tiled.empty() || subsampled.empty());
+    struct Case {
+        const std::vector<uint8_t>* file;
+        PictureRegion region;
+        int reduce;
+        PictureRegion level; // the level pixels covering the region
+    } cases[] = {
+        {&tiled, {0, 0, 300, 200}, 0, {0, 0, 300, 200}},
+        {&tiled, {10, 20, 90, 70}, 0, {10, 20, 90, 70}},       // across four tiles
+        {&tiled, {250, 150, 300, 200}, 0, {250, 150, 300, 200}}, // bottom-right edge tiles
+        {&tiled, {200, 100, 999, 999}, 0, {200, 100, 300, 200}}, // clipped to the picture
+        {&tiled, {33, 17, 161, 130}, 1, {16, 8, 81, 65}},
+        {&tiled, {1, 1, 299, 199}, 3, {0, 0, 38, 25}},
+        {&tiled, {0, 190, 300, 200}, 4, {0, 11, 19, 13}},
+        // Starts moved back onto the chroma grid.
+        {&subsampled, {3, 5, 200, 151}, 0, {2, 4, 200, 151}},
+        {&subsampled, {151, 101, 301, 203}, 1, {74, 50, 151, 102}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t>& file = *c.file;
+        uint8_t* raw = nullptr;
+        int failure = -1;
+        ASSERT_TRUE(DecodeReducedToPackedDib(&raw, &failure, FileKindCodestream, file.data(), (int32_t)file.size(), c.reduce));
+        DibPtr whole(raw);
+        PictureRegion level = {0, 0, 0, 0};
+        ASSERT_TRUE(DecodeRegionToPackedDib(&raw, &level, &failure, FileKindCodestream, file.data(), (int32_t)file.size(),
+                                            c.reduce, c.region, 0)) << c.region.left << "," << c.region.top;
+        DibPtr part(raw);
+        EXPECT_EQ(DecodeFailureNone, failure);
+        EXPECT_EQ(c.level.left, level.left);
+        EXPECT_EQ(c.level.top, level.top);
+        ASSERT_EQ(c.level.right, level.right);
+        ASSERT_EQ(c.level.bottom, level.bottom);
+        DibView w = ViewDib(whole.get());
+        DibView p = ViewDib(part.get());
+        ASSERT_EQ(level.right - level.left, p.width);
+        ASSERT_EQ(level.bottom - level.top, p.height);
+        ASSERT_EQ(w.bits, p.bits);
+        uint32_t mismatches = 0;
+        for (uint32_t y = 0; y < p.height; ++y) {
+            const uint8_t* cropped = w.rows + (size_t)(w.height - 1 - level.top - y) * w.stride + level.left * w.bits / 8;
+            mismatches += memcmp(p.rows + (size_t)(p.height - 1 - y) * p.stride, cropped, p.width * p.bits / 8) != 0;
+        }
+        EXPECT_EQ(0u, mismatches) << c.region.left << "," << c.region.top << " at reduce " << c.reduce;
+    }
+}
+
+// The cap bounds what a region decode allocates, not the picture; a region
+// left empty by clipping is the caller's mistake.
+TEST(DecodeRegion, CapAppliesToTheRegionAndEmptyRegionsAreRefused)
+{
+    std::vector<uint8_t> cs = EncodeTiled(1600, 1600, 1, 400, FillBlocks);
+    ASSERT_FALSE(cs.empty());
+    SetDecodeSampleLimit(400 * 400);
+    struct Case {
+        PictureRegion region;
+        int failure;
+    } cases[] = {
+        {{1200, 1200, 1600, 1600}, DecodeFailureNone},
+        {{1199, 1200, 1600, 1600}, DecodeFailureTooLarge},
+        {{1600, 0, 1700, 10}, DecodeFailureArguments},
+        {{10, 10, 10, 20}, DecodeFailureArguments},
+    };
+    for (const Case& c : cases) {
+        uint8_t* raw = nullptr;
+        int failure = -1;
+        EXPECT_EQ(c.failure == DecodeFailureNone,
+                  DecodeRegionToPackedDib(&raw, nullptr, &failure, FileKindCodestream, cs.data(), (int32_t)cs.size(), 0,
+                                          c.region, 0)) << c.region.left;
+        DibPtr dib(raw);
+        EXPECT_EQ(c.failure, failure) << c.region.left;
+        EXPECT_EQ(c.failure == DecodeFailureNone, dib != nullptr);
+        if (dib) {
+            EXPECT_EQ(BlockLevel(1200, 1200), ViewDib(dib.get()).At(0, 0, 0));
+        }
+    }
+    SetDecodeSampleLimit(0);
+}
+
+// The huge test pictures are a few tiles placed by index: each region shows
+// the tiles the placement promises, also in the cut-short last column and row.
+TEST(DecodeRegion, PlacedTilesShowWherePlaced)
+{
+    std::vector<uint8_t> cs = EncodeStripedPicture(3 * kStripedTileSide + 100, 2 * kStripedTileSide + 50);
+    ASSERT_FALSE(cs.empty());
+    const PictureRegion regions[] = {
+        {2000, 2000, 2100, 2100},                                             // four tiles meet
+        {3 * kStripedTileSide - 10, 10, 3 * kStripedTileSide + 100, 20},       // narrow last column
+        {4000, 2 * kStripedTileSide, 4200, 2 * kStripedTileSide + 50},         // short last row
+    };
+    for (const PictureRegion& region : regions) {
+        uint8_t* raw = nullptr;
+        PictureRegion level;
+        ASSERT_TRUE(DecodeRegionToPackedDib(&raw, &level, nullptr, FileKindCodestream, cs.data(), (int32_t)cs.size(), 0,
+                                            region, 0));
+        DibPtr dib(raw);
+        DibView view = ViewDib(dib.get());
+        uint32_t wrong = 0;
+        for (uint32_t y = 0; y < view.height; ++y) {
+            for (uint32_t x = 0; x < view.width; ++x) {
+                uint32_t px = region.left + x;
+                uint32_t py = region.top + y;
+                uint32_t tile = px >= 3 * kStripedTileSide ? 0 : PlacedTile(px / kStripedTileSide, py / kStripedTileSide, kStripedTiles);
+                wrong += view.At(x, y, 0) != StripedTileLevel(tile, px);
+            }
+        }
+        EXPECT_EQ(0u, wrong) << region.left << "," << region.top;
+    }
+}
 
 TEST(DecodeToPackedDib, ThreadCountDoesNotChangeTheBitmap)
 {

@@ -5,6 +5,7 @@
 
 #include <string.h>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -212,7 +213,7 @@ std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* commen
 }
 
 std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t components, uint32_t tileSide,
-                                 FillTile fill)
+                                 FillTile fill, float ratio)
 {
     std::vector<opj_image_cmptparm_t> params(components);
     for (opj_image_cmptparm_t& param : params) {
@@ -233,7 +234,8 @@ std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t compo
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
     parameters.tcp_numlayers = 1;
-    parameters.tcp_rates[0] = 0.0f;
+    parameters.tcp_rates[0] = ratio;
+    parameters.irreversible = ratio > 0;
     parameters.cp_disto_alloc = 1;
     parameters.tile_size_on = OPJ_TRUE;
     parameters.cp_tdx = (int)tileSide;
@@ -257,6 +259,109 @@ std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t compo
     }
     ok = ok && opj_end_compress(codec, stream);
     return FinishEncode(ok, codec, stream, image, &buffer);
+}
+
+namespace {
+
+void SetBig32(std::vector<uint8_t>* bytes, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) {
+        (*bytes)[at + i] = (uint8_t)(v >> (24 - 8 * i));
+    }
+}
+
+uint32_t Big32(const std::vector<uint8_t>& b, size_t at)
+{
+    return Big16(b, at) << 16 | Big16(b, at + 2);
+}
+
+// Start and length of every tile-part of a codestream with one tile-part
+// per tile, by tile index.
+std::vector<std::pair<size_t, size_t>> ListTileParts(const std::vector<uint8_t>& cs)
+{
+    std::vector<std::pair<size_t, size_t>> parts;
+    for (size_t pos = FindFirstTilePart(cs); pos + 12 <= cs.size() && cs[pos + 1] == 0x90;) {
+        size_t length = Big32(cs, pos + 6);
+        uint32_t index = Big16(cs, pos + 4);
+        if (length < 12 || pos + length > cs.size()) {
+            return {};
+        }
+        parts.resize(index + 1 > parts.size() ? index + 1 : parts.size());
+        parts[index] = {pos, length};
+        pos += length;
+    }
+    return parts;
+}
+
+} // namespace
+
+uint32_t PlacedTile(uint32_t column, uint32_t row, uint32_t distinct)
+{
+    return (column + 2 * row) % distinct;
+}
+
+std::vector<uint8_t> EncodePlacedTiles(uint32_t width, uint32_t height, uint32_t tileSide, uint32_t distinct,
+                                       FillTile fill, float ratio)
+{
+    // The mosaic: the distinct tiles in a row, then a narrower column and a
+    // shorter row where the picture's last column and row are cut short.
+    uint32_t edgeWidth = width % tileSide;
+    uint32_t edgeHeight = height % tileSide;
+    uint32_t mosaicAcross = distinct + (edgeWidth != 0);
+    std::vector<uint8_t> mosaic = EncodeTiled(distinct * tileSide + edgeWidth, tileSide + edgeHeight, 1, tileSide, fill, ratio);
+    std::vector<std::pair<size_t, size_t>> parts = ListTileParts(mosaic);
+    size_t header = FindFirstTilePart(mosaic);
+    size_t siz = 2;
+    if (mosaic.empty() || parts.size() != (size_t)mosaicAcross * (1 + (edgeHeight != 0)) || Big16(mosaic, siz) != 0xFF51) {
+        return {};
+    }
+    std::vector<uint8_t> out(mosaic.begin(), mosaic.begin() + header);
+    SetBig32(&out, siz + 6, width);
+    SetBig32(&out, siz + 10, height);
+    uint32_t across = (width + tileSide - 1) / tileSide;
+    uint32_t down = (height + tileSide - 1) / tileSide;
+    for (uint32_t row = 0; row < down; ++row) {
+        for (uint32_t column = 0; column < across; ++column) {
+            uint32_t source = edgeWidth != 0 && column == across - 1 ? distinct : PlacedTile(column, row, distinct);
+            if (edgeHeight != 0 && row == down - 1) {
+                source += mosaicAcross;
+            }
+            size_t at = out.size();
+            out.insert(out.end(), mosaic.begin() + parts[source].first,
+                       mosaic.begin() + parts[source].first + parts[source].second);
+            out[at + 4] = (uint8_t)((row * across + column) >> 8);
+            out[at + 5] = (uint8_t)(row * across + column);
+        }
+    }
+    out.push_back(0xFF);
+    out.push_back(0xD9);
+    return out;
+}
+
+uint8_t StripedTileLevel(uint32_t tile, uint32_t column)
+{
+    return (uint8_t)(40 + 50 * (tile % kStripedTiles) + (column & 1) * 40);
+}
+
+namespace {
+
+void FillStripedMosaic(uint8_t* samples, uint32_t, uint32_t x0, uint32_t, uint32_t width, uint32_t height)
+{
+    uint8_t even = StripedTileLevel(x0 / kStripedTileSide, 0);
+    uint8_t odd = StripedTileLevel(x0 / kStripedTileSide, 1);
+    for (uint32_t x = 0; x < width; ++x) {
+        samples[x] = x & 1 ? odd : even;
+    }
+    for (uint32_t y = 1; y < height; ++y) {
+        memcpy(samples + (size_t)y * width, samples, width);
+    }
+}
+
+} // namespace
+
+std::vector<uint8_t> EncodeStripedPicture(uint32_t width, uint32_t height)
+{
+    return EncodePlacedTiles(width, height, kStripedTileSide, kStripedTiles, FillStripedMosaic, 0.0f);
 }
 
 std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& cs)

@@ -38,13 +38,36 @@ FixtureImage MakePatternImage(uint32_t width, uint32_t height, const std::vector
 std::vector<uint8_t> EncodeFixture(const FixtureImage& image, const char* comment);
 
 // An 8-bit picture of any size, grey or RGB (`components` 1 or 3), encoded
-// tile by tile (lossless), so only one tile's samples are ever in memory:
+// tile by tile (lossless, or irreversible at compression ratio `ratio`), so
+// only one tile's samples are ever in memory:
 // `fill` writes component `component` of the `width` x `height` pixels of the
 // tile whose top-left pixel is (x0, y0) into `samples`, rows `width` apart.
 typedef void (*FillTile)(uint8_t* samples, uint32_t component, uint32_t x0, uint32_t y0, uint32_t width,
                          uint32_t height);
 std::vector<uint8_t> EncodeTiled(uint32_t width, uint32_t height, uint32_t components, uint32_t tileSide,
-                                 FillTile fill);
+                                 FillTile fill, float ratio = 0.0f);
+
+// A grey picture of any size (as EncodeTiled) from a few tiles encoded once: fast
+// to make at 50,000 x 50,000. `fill` draws a mosaic of `distinct` tiles in a
+// row (tile k at x0 = k * tileSide, y0 = 0), then where the picture's width
+// or height is not a multiple of tileSide a narrower column and a shorter
+// row cut at the picture's edges. The picture's tile at (column, row) is
+// mosaic tile PlacedTile(column, row, distinct), its last column the
+// mosaic's narrow one, its last row the mosaic's short one. A tile's code is
+// the same wherever it lies only when tileSide is a multiple of 2048 (code
+// blocks of 64 on every one of the five halvings); at most 65,535 tiles.
+std::vector<uint8_t> EncodePlacedTiles(uint32_t width, uint32_t height, uint32_t tileSide, uint32_t distinct,
+                                       FillTile fill, float ratio);
+uint32_t PlacedTile(uint32_t column, uint32_t row, uint32_t distinct);
+
+// A huge picture whose detail only the full resolution shows: placed
+// 2048-pixel tiles, four distinct ones; mosaic tile k is vertical stripes
+// one pixel wide, StripedTileLevel(k, column) (a reduced level shows their
+// average). Tiles of a narrower last column are mosaic tile 0.
+const uint32_t kStripedTileSide = 2048;
+const uint32_t kStripedTiles = 4;
+std::vector<uint8_t> EncodeStripedPicture(uint32_t width, uint32_t height);
+uint8_t StripedTileLevel(uint32_t tile, uint32_t column);
 
 // Codestream edits by splicing marker segments.
 std::vector<uint8_t> RemoveMainHeaderComments(const std::vector<uint8_t>& codestream);
