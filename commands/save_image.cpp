@@ -4,6 +4,7 @@
 
 #include <commdlg.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "commands/save_image.h"
 #include "decode/jpeg2000.h"
@@ -16,6 +17,18 @@ const UiText SaveTextNotLoaded = {"Cannot save: the image has not been loaded",
                                   "画像がロードされていないためセーブできません"};
 const UiText SaveTextCannotCreate = {"Unable to write file", "ファイルに書き込めません"};
 const UiText SaveTextTitle = {"Save Image As...", "画像に名前を付けて保存..."};
+// A stream that ended early: the received bytes, then the announced length.
+const UiText SaveTextInterrupted = {
+    "The download was interrupted: %d of %d bytes arrived. Save the bytes that arrived?",
+    "ダウンロードが中断されました (%d / %d バイト受信)。受信した分を保存しますか?"};
+const UiText SaveTextInterruptedUnannounced = {
+    "The download was interrupted after %d bytes. Save the bytes that arrived?",
+    "ダウンロードが %d バイトで中断されました。受信した分を保存しますか?"};
+
+// Beside the target, never over another file: "<path>.<n>.part".
+const wchar_t TemporaryNameFormat[] = L"%ls.%u.part";
+const unsigned TemporaryNameTries = 100;
+enum { TemporaryNameExtra = 16, TemporaryPathSize = 8192 + TemporaryNameExtra };
 
 // One row of the filter table. The lists are runs of zero-terminated texts
 // closed by an empty one, as the common dialog expects.
@@ -63,6 +76,45 @@ int WriteExactly(HANDLE file, const void* bytes, DWORD size) {
     return WriteFile(file, bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
+// A new file beside `path` under a name nobody uses, its name in
+// temporaryOut (TemporaryPathSize units); INVALID_HANDLE_VALUE when none
+// could be made.
+HANDLE CreateTemporaryBeside(wchar_t* temporaryOut, const wchar_t* path) {
+    if (wcslen(path) + TemporaryNameExtra > TemporaryPathSize) return INVALID_HANDLE_VALUE;
+    for (unsigned n = 0; n < TemporaryNameTries; n++) {
+        FormatText(temporaryOut, TemporaryPathSize, TemporaryNameFormat, path, n);
+        HANDLE file = CreateFileW(temporaryOut, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+struct ReceivedBytes {
+    const uint8_t* data;
+    int32_t size;
+};
+
+int WriteReceivedBytes(HANDLE file, const void* context) {
+    const ReceivedBytes* bytes = (const ReceivedBytes*)context;
+    return bytes->size >= 0 && WriteExactly(file, bytes->data, (DWORD)bytes->size);
+}
+
+// A stream that ended before its announced length is said to be so before
+// anything is written; 1 when the user still wants it saved.
+int ConfirmIncompleteSave(PluginInstance* instance) {
+    int32_t received = instance->dataSize;
+    int32_t announced = instance->announcedLength;
+    int interrupted = LoadAcquire(&instance->failureReason) == FailureInterrupted;
+    if (!interrupted && (announced <= 0 || received >= announced)) return 1;
+    wchar_t text[512];
+    if (announced > received) {
+        FormatText(text, 512, UiString(SaveTextInterrupted), received, announced);
+    } else {
+        FormatText(text, 512, UiString(SaveTextInterruptedUnannounced), received);
+    }
+    return AskPluginQuestion(instance, text);
+}
+
 // The row for `fileKind`, or the catch-all row for any other value.
 const SaveFilter* FindSaveFilter(int fileKind) {
     for (const SaveFilter& filter : SaveFilters) {
@@ -73,7 +125,8 @@ const SaveFilter* FindSaveFilter(int fileKind) {
 
 }  // namespace
 
-int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
+int WriteBitmapToHandle(HANDLE file, const void* packedDib) {
+    const uint8_t* dib = (const uint8_t*)packedDib;
     if (dib == nullptr) return 0;
     int dibSize = PackedDibSize(dib);
     if (dibSize <= 0) return 0;
@@ -81,6 +134,22 @@ int WriteBitmapToHandle(HANDLE file, const uint8_t* dib) {
     BuildBitmapFileHeader(header, dib);
     if (!WriteExactly(file, header, sizeof header)) return 0;
     return WriteExactly(file, dib, (DWORD)dibSize);
+}
+
+int WriteFileWhole(const wchar_t* path, FileFiller fill, const void* context) {
+    wchar_t temporary[TemporaryPathSize];
+    HANDLE file = CreateTemporaryBeside(temporary, path);
+    if (file == INVALID_HANDLE_VALUE) return WholeFileNotCreated;
+    // A network share or a full disk may refuse the last blocks only when
+    // they are flushed.
+    int outcome = fill(file, context) && FlushFileBuffers(file) ? WholeFileWritten : WholeFileWriteFailed;
+    if (!CloseHandle(file) && outcome == WholeFileWritten) outcome = WholeFileWriteFailed;
+    if (outcome == WholeFileWritten &&
+        !MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        outcome = WholeFileNotReplaced;
+    }
+    if (outcome != WholeFileWritten) DeleteFileW(temporary);
+    return outcome;
 }
 
 void FileNameFromUrl(char* nameOut, const char* url) {
@@ -106,6 +175,7 @@ void SaveImageAs(PluginInstance* instance) {
         ShowUiMessage(instance, SaveTextNotLoaded);
         return;
     }
+    if (!ConfirmIncompleteSave(instance)) return;
     char name[MAX_PATH] = "";
     FileNameFromUrl(name, InstanceUrl(instance));
     wchar_t path[MAX_PATH];
@@ -134,18 +204,12 @@ void SaveImageAs(PluginInstance* instance) {
         ShowUiMessage(instance, SaveTextWriteError);
         return;
     }
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ShowUiMessage(instance, SaveTextCannotCreate);
-        return;
-    }
-    int written = asBitmap ? WriteBitmapToHandle(file, dib)
-                           : instance->dataSize >= 0 && WriteExactly(file, instance->data, (DWORD)instance->dataSize);
-    CloseHandle(file);
-    if (!written) {
-        // A truncated image would pass for a good one: remove it.
-        DeleteFileW(path);
+    ReceivedBytes received = {instance->data, instance->dataSize};
+    int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
+                           : WriteFileWhole(path, WriteReceivedBytes, &received);
+    if (outcome == WholeFileWriteFailed) {
         ShowUiMessage(instance, SaveTextWriteError);
+    } else if (outcome != WholeFileWritten) {
+        ShowUiMessage(instance, SaveTextCannotCreate);
     }
 }

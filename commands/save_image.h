@@ -1,5 +1,6 @@
 // What Save As shares with the wallpaper command (inside commands/): the
-// bitmap-file writer and the write-error text.
+// writer that replaces a file only with a complete one, the bitmap-file
+// writer and the write-error text.
 #ifndef COMMANDS_SAVE_IMAGE_H
 #define COMMANDS_SAVE_IMAGE_H
 
@@ -10,8 +11,23 @@
 
 extern const UiText SaveTextWriteError;
 
-// The 14-byte file header, then the whole PackedDib; 1 when every byte was
-// written.
-int WriteBitmapToHandle(HANDLE file, const uint8_t* dib);
+// Fills an open file; 1 when every byte was written.
+typedef int (*FileFiller)(HANDLE file, const void* context);
+
+// A FileFiller: the 14-byte file header, then the whole PackedDib `dib`.
+int WriteBitmapToHandle(HANDLE file, const void* dib);
+
+// How WriteFileWhole ended.
+enum {
+    WholeFileWritten = 0,
+    WholeFileNotCreated = 1,   // no temporary file could be made beside it
+    WholeFileWriteFailed = 2,  // a write or the flush failed (a full disk)
+    WholeFileNotReplaced = 3,  // the old file could not be replaced
+};
+
+// Writes `path` whole or not at all: `fill` writes a temporary file in the
+// same folder, which replaces `path` only once complete and flushed. On any
+// failure the old file, if any, is as it was and the temporary one is gone.
+int WriteFileWhole(const wchar_t* path, FileFiller fill, const void* context);
 
 #endif

@@ -14,7 +14,6 @@ namespace {
 const wchar_t NtVersionKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
 const wchar_t Win9xVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion";
 const wchar_t WallpaperFileName[] = L"\\npkavrel.bmp";
-const wchar_t PartialSuffix[] = L".part";
 const wchar_t UserFolderVariable[] = L"APPDATA";
 const DWORD RegistryReadLimit = 2048;  // bytes
 
@@ -70,19 +69,10 @@ bool JoinText(wchar_t* out, const wchar_t* first, const wchar_t* second) {
     return true;
 }
 
-// The bitmap file at `path`, written whole or not at all: it goes to a
-// temporary name first so that a failed write leaves the old file intact.
+// The bitmap file at `path`, written whole or not at all, so that a failed
+// write leaves the old wallpaper intact.
 bool WriteWallpaperFile(const wchar_t* path, const uint8_t* dib) {
-    wchar_t temporary[WallpaperPathSize];
-    if (!JoinText(temporary, path, PartialSuffix)) return false;
-    HANDLE file =
-        CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool written = WriteBitmapToHandle(file, dib) != 0;
-    if (!CloseHandle(file)) written = false;
-    if (written) written = MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING) != 0;
-    if (!written) DeleteFileW(temporary);
-    return written;
+    return WriteFileWhole(path, WriteBitmapToHandle, dib) == WholeFileWritten;
 }
 
 // The user's own application-data folder, which every user may write.

@@ -249,6 +249,10 @@ void StoredTextToWide(wchar_t* textOut, size_t count, const char* stored);
 // null record).
 void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...);
 
+// The same box with OK and Cancel, for a warning the user may go past;
+// 1 when OK was chosen. The text is never taken as a format.
+int AskPluginQuestion(PluginInstance* record, const wchar_t* text);
+
 // Shows one bilingual warning; the text is never taken as a format.
 void ShowUiMessage(PluginInstance* instance, const UiText& text);
 

@@ -7,9 +7,9 @@ static const wchar_t MessageCaption[] = L"JPEG 2000 Plug-in";
 // wvsprintfW never writes more than 1024 characters and the terminator.
 enum { MessageBufferSize = 1025 };
 
-static void ShowMessageText(PluginInstance* record, const wchar_t* text) {
+static int ShowMessageText(PluginInstance* record, const wchar_t* text, UINT buttons = MB_OK) {
     HWND owner = record != nullptr ? record->hwnd : nullptr;
-    MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | MB_OK);
+    return MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | buttons);
 }
 
 void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...) {
@@ -20,6 +20,10 @@ void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...) {
     wvsprintfW(text, format, arguments);
     va_end(arguments);
     ShowMessageText(record, text);
+}
+
+int AskPluginQuestion(PluginInstance* record, const wchar_t* text) {
+    return ShowMessageText(record, text, MB_OKCANCEL) == IDOK;
 }
 
 void ShowUiMessage(PluginInstance* instance, const UiText& text) {

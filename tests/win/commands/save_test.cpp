@@ -1,6 +1,7 @@
 // "Save Image As" through the real common Save As dialog: the suggested
 // name, the filter list per kind of file, both file forms, and the warnings.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -14,6 +15,13 @@
 
 namespace {
 
+// Step: the dialog asks whether to replace the existing file: answer Yes.
+bool ConfirmReplace() {
+    HWND question = FindThreadWindow("#32770", SaveDialogCaption(), MessageBoxTextId);
+    if (question == nullptr) return false;
+    PostMessageA(question, WM_COMMAND, IDYES, 0);
+    return true;
+}
 
 class SaveImage : public ::testing::Test {
 protected:
@@ -140,6 +148,77 @@ TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {
     }
 }
 
+// A stream that ended early is said to be so before the dialog; what
+// arrived is then saved as it is.
+TEST_F(SaveImage, InterruptedStreamIsSaidBeforeTheDialog) {
+    struct InterruptedCase {
+        int32_t announced;
+        const char* english;
+        const char* japanese;
+    };
+    const InterruptedCase cases[] = {
+        {1000, "The download was interrupted: 594 of 1000 bytes arrived. Save the bytes that arrived?",
+         "ダウンロードが中断されました (594 / 1000 バイト受信)。受信した分を保存しますか?"},
+        {0, "The download was interrupted after 594 bytes. Save the bytes that arrived?",
+         "ダウンロードが 594 バイトで中断されました。受信した分を保存しますか?"},
+    };
+    for (const InterruptedCase& c : cases) {
+        instance->announcedLength = c.announced;
+        instance->failureReason = FailureInterrupted;
+        std::string path = TempPath("interrupted.j2k");
+        DeleteFileA(path.c_str());
+        SaveDialogView view;
+        std::vector<std::string> messages;
+        EXPECT_EQ(RunModal([&] { SaveImageAs(instance); },
+                           {AnswerPluginMessage(&messages), AnswerSaveDialog(&view, 1, path)}, 4000),
+                  2);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], ExpectedText(c.english, c.japanese));
+        EXPECT_EQ(FileBytes(path), std::vector<unsigned char>(instance->data, instance->data + instance->dataSize));
+    }
+}
+
+// On a disk that fills up part way (a small tmpfs the test's runner mounts,
+// full_disk.sh), the old file keeps its bytes and no temporary file is left;
+// a file that fits replaces it.
+TEST_F(SaveImage, FullDiskKeepsTheOldFile) {
+    const char* disk = getenv("NPKAVREL_FULL_DISK");
+    if (disk == nullptr) GTEST_SKIP() << "runs through full_disk.sh, which mounts a small disk";
+    struct DiskCase {
+        const char* image;
+        int filterIndex;
+        bool fits;
+    };
+    const DiskCase cases[] = {{"file1.jp2", 1, false}, {"file1.jp2", 2, false}, {"p0_09.j2k", 1, true}};
+    std::string path = std::string(disk) + "\\old.j2k";
+    for (const DiskCase& c : cases) {
+        SCOPED_TRACE(c.image + std::to_string(c.filterIndex));
+        FreeTestInstance(instance);
+        instance = NewTestInstance(CreateOwnerWindow());
+        ASSERT_TRUE(LoadConformanceImage(instance, c.image));
+        // Half the disk holds the old file; the new one needs more than the rest.
+        std::vector<uint8_t> old(512 * 1024, 0x5A);
+        ASSERT_TRUE(WriteFileBytes(path, old));
+        SaveDialogView view;
+        std::vector<std::string> messages;
+        EXPECT_EQ(RunModal([&] { SaveImageAs(instance); },
+                           {AnswerSaveDialog(&view, c.filterIndex, path), ConfirmReplace,
+                            AnswerPluginMessage(&messages)},
+                           c.fits ? 2000 : 4000),
+                  c.fits ? 2 : 3);
+        std::vector<uint8_t> expected = c.filterIndex == 2 ? BitmapFileOf(instance->dib)
+                                                           : FileBytes(ConformancePath(c.image));
+        EXPECT_EQ(FileBytes(path), c.fits ? expected : old);
+        EXPECT_EQ(messages, c.fits ? std::vector<std::string>()
+                                   : std::vector<std::string>{ExpectedText("Error writing file",
+                                                                           "ファイル書き込み中にエラーが発生しました")});
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((std::string(disk) + "\\*.part").c_str(), &found);
+        EXPECT_EQ(search, INVALID_HANDLE_VALUE) << found.cFileName;
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    }
+}
+
 TEST_F(SaveImage, CancelWritesNothingAndSaysNothing) {
     SaveDialogView view;
     std::vector<std::string> messages;
@@ -157,15 +236,8 @@ TEST_F(SaveImage, FileThatCannotBeCreatedIsReported) {
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     SaveDialogView view;
     std::vector<std::string> messages;
-    // The dialog asks whether to replace the existing file: answer Yes.
-    UiStep confirmReplace = []() {
-        HWND question = FindThreadWindow("#32770", SaveDialogCaption(), MessageBoxTextId);
-        if (question == nullptr) return false;
-        PostMessageA(question, WM_COMMAND, IDYES, 0);
-        return true;
-    };
     RunModal([&] { SaveImageAs(instance); },
-             {AnswerSaveDialog(&view, 1, path), confirmReplace, AnswerPluginMessage(&messages)}, 4000);
+             {AnswerSaveDialog(&view, 1, path), ConfirmReplace, AnswerPluginMessage(&messages)}, 4000);
     CloseHandle(holder);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], IsJapaneseUi() ? "ファイルに書き込めません" : "Unable to write file");
