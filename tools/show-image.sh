@@ -28,6 +28,33 @@ fi
 cmake --build "$build" -j "${JOBS:-2}" --target npkavrel testbrowser >&2
 export WINEPREFIX="$build/wineprefix"
 
+# --scale F: Wine's DPI set to match (LogPixels = 96 x F) for this run,
+# put back at the end, as a browser on such a screen would run.
+scale=""
+previous=("$@")
+for ((i = 0; i < ${#previous[@]}; i++)); do
+    [ "${previous[$i]}" = --scale ] && scale="${previous[$((i + 1))]:-}"
+done
+# Wine is started on the display the picture goes to, so this runs just
+# before the test browser.
+dpi_key='HKCU\Control Panel\Desktop'
+old_dpi=""
+restore_dpi() {
+    [ -n "$scale" ] || return 0
+    if [ -n "$old_dpi" ]; then
+        wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$((old_dpi))" /f >/dev/null 2>&1
+    else
+        wine reg delete "$dpi_key" /v LogPixels /f >/dev/null 2>&1 || true
+    fi
+}
+apply_dpi() {
+    [ -n "$scale" ] || return 0
+    bash "$repo/tools/wine-run.sh" --prepare-only
+    old_dpi=$(wine reg query "$dpi_key" /v LogPixels 2>/dev/null | awk '/LogPixels/ {print $3}' || true)
+    wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$(awk -v f="$scale" 'BEGIN {printf "%d", 96 * f + 0.5}')" /f \
+        >/dev/null 2>&1
+}
+
 # A display someone looks at: set, reachable, and not an Xvfb server.
 real_display=0
 if [ -n "${DISPLAY:-}" ]; then
@@ -40,7 +67,10 @@ fi
 
 if [ "$real_display" = 1 ]; then
     echo "showing $document (close the window to end)" >&2
-    exec bash "$repo/tools/wine-run.sh" "$build/testbrowser.exe" "$build/npkavrel.dll" "Z:$document" "$@"
+    trap restore_dpi EXIT
+    apply_dpi
+    bash "$repo/tools/wine-run.sh" "$build/testbrowser.exe" "$build/npkavrel.dll" "Z:$document" "$@"
+    exit
 fi
 
 # Headless: an Xvfb of our own on the first free display, ended on exit.
@@ -51,6 +81,7 @@ done
 Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 cleanup() {
+    restore_dpi
     wineserver -k >/dev/null 2>&1 || true
     kill "$xvfb_pid" 2>/dev/null || true
     wait "$xvfb_pid" 2>/dev/null || true
@@ -67,6 +98,7 @@ mkdir -p "$shots"
 name="$(basename "${document%.*}")"
 bmp="$shots/$name.bmp"
 rm -f "$shots/$name".bmp "$shots/$name"-*.bmp
+apply_dpi
 bash "$repo/tools/wine-run.sh" "$build/testbrowser.exe" "$build/npkavrel.dll" "Z:$document" \
     --screenshot "Z:$bmp" "$@" >"$shots/$name.log" 2>&1 || { cat "$shots/$name.log" >&2; exit 1; }
 for shot in "$shots/$name".bmp "$shots/$name"-*.bmp; do

@@ -132,6 +132,11 @@ LRESULT OnCaptureChanged(PluginInstance* record) {
     return 0;
 }
 
+// A key passed on to the browser's window makes its own character there;
+// the one made here would reach the browser a second time (Alt+F would
+// open its menu twice).
+LRESULT OnSystemCharacter() { return 0; }
+
 LRESULT OnTimer(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
     if (wParam != ScaleBadgeTimerId) {
         return PassOn(record, window, WM_TIMER, wParam, lParam);
@@ -192,6 +197,7 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_KEYUP:
     case WM_SYSKEYDOWN:
     case WM_SYSKEYUP: return HandleKey(record, window, message, wParam, lParam);
+    case WM_SYSCHAR: return OnSystemCharacter();
     case WM_MOUSEWHEEL:
     case WM_MOUSEHWHEEL: return HandleWheel(record, window, message, wParam, lParam);
     case WM_TIMER: return OnTimer(record, window, wParam, lParam);
