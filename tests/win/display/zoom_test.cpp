@@ -1,6 +1,9 @@
-// The view's key map as one table, and the zoom's geometry in the plug-in's
-// own code: zooming about a point keeps that point, steps stop at 100 % and
-// 800 %, and the visible region in the whole picture's pixels.
+// The view's key map as one table, and the zoom in the plug-in's own code:
+// zooming about a point keeps that point, steps stop at 100 % and 800 %, the
+// visible region in the whole picture's pixels, the cursor of each view and
+// the menu key's menu over the picture.
+#include <string.h>
+
 #include <gtest/gtest.h>
 
 #include "display_support.h"
@@ -94,6 +97,46 @@ TEST(Zoom, VisibleRegionIsInTheWholePicturesPixels) {
     EXPECT_EQ(50, region.top);
     EXPECT_EQ(30 + record->clientWidth, region.right);
     EXPECT_EQ(50 + record->clientHeight, region.bottom);
+    DestroyElement(&element);
+}
+
+struct CursorCase {
+    const char* fixture;
+    const char* inputs;  // what was done before
+    HCURSOR cursor;
+};
+
+TEST(Zoom, CursorSaysWhatAClickDoes) {
+    const CursorCase cases[] = {
+        {"gradient.jp2", "fitted", ZoomInCursor},       // larger than the window
+        {"gradient.jp2", "zoomed", ZoomOutCursor},
+        {"quad.jp2", "fitted", LoadCursorA(NULL, IDC_ARROW)},  // shown whole at 100 %
+    };
+    for (const CursorCase& c : cases) {
+        Element element;
+        ASSERT_TRUE(ShowFixture(&element, 200, 160, NP_FULL, c.fixture));
+        if (strcmp(c.inputs, "zoomed") == 0) {
+            ShowActualSize(RecordOf(&element));
+        }
+        SendMessageA(element.window, WM_SETCURSOR, (WPARAM)element.window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        EXPECT_EQ(c.cursor, GetCursor()) << c.fixture << " " << c.inputs;
+        DestroyElement(&element);
+    }
+    EXPECT_NE((HCURSOR)NULL, ZoomInCursor);
+    EXPECT_NE(ZoomInCursor, ZoomOutCursor);
+}
+
+TEST(Zoom, MenuKeyOpensTheMenuOverThePicturesMiddle) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 200, 160, NP_FULL, "gradient.jp2"));  // fitted 160 x 160
+    POINT middle = {80, 80};
+    ClientToScreen(element.window, &middle);
+    RECT menu = {-1, -1, -1, -1};
+    auto readPlace = [&](HMENU) { GetWindowRect(FindWindowA("#32768", NULL), &menu); };
+    EXPECT_EQ(1, RunModal([&] { SendMessageA(element.window, WM_KEYDOWN, VK_APPS, 0); },
+                          {UseOpenMenu(element.window, readPlace, {{WM_KEYDOWN, VK_ESCAPE}})}));
+    EXPECT_EQ(middle.x, menu.left);
+    EXPECT_EQ(middle.y, menu.top);
     DestroyElement(&element);
 }
 
