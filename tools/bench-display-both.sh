@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The display benchmark (tools/bench_display.cpp) of both architectures under
 # Wine, one after the other (each encodes the same test image once), printed
-# side by side: label | 32-bit (build/win) | 64-bit (build/win64).
+# side by side: label | 32-bit (build/win) | 64-bit (build/win64); then the
+# native DecodeToPackedDib of each run's own 4000 x 4000 file (build/bench,
+# Release, no sanitizers) and the two ratios "DLL / native decode".
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -13,25 +15,44 @@ trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$out"' EXIT
 for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 export DISPLAY=":$(tr -dc '0-9' <"$display_file")"
 
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build/bench -G Ninja -DSANITIZE=OFF -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >/dev/null
+cmake --build build/bench -j "${JOBS:-2}" --target bench_decode >/dev/null
 for pair in "32 build/win mingw-i686" "64 build/win64 mingw-x86_64"; do
     set -- $pair
-    [ -f "$2/build.ninja" ] || cmake -S . -B "$2" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$3.cmake" >/dev/null
+    [ -f "$2/build.ninja" ] || cmake -S . -B "$2" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$3.cmake" "${launcher[@]}" >/dev/null
     cmake --build "$2" -j "${JOBS:-2}" --target bench_display npkavrel >/dev/null
     echo "running the $1-bit benchmark..." >&2
     (cd "$2" && bash "$repo/tools/wine-run.sh" ./bench_display.exe) >"$out/$1.txt" 2>&1
     WINEPREFIX="$repo/$2/wineprefix" wineserver -k 2>/dev/null || true
+    echo "running the native decode of the $1-bit run's file..." >&2
+    build/bench/tools/bench_decode --decode "$2/bench_display_4000.j2k" >"$out/native$1.txt"
 done
 
-# Lines "label: figures" side by side; other lines of the 32-bit run as they are.
+# Lines "label: figures" side by side, matched by label and the label's
+# occurrence (a label repeats once per picture), so a line only one run
+# printed (such as "encoding ... (once)") shifts nothing; other lines of the
+# 32-bit run as they are.
 printf "%-40s | %-40s | %s\n" "" "32-bit (build/win)" "64-bit (build/win64)"
-awk -F': *' 'NR == FNR { right64[FNR] = $0; next }
+awk 'function key(line,   label) { label = line; sub(/:.*/, "", label); return label "#" (++seen[FILENAME, label]) }
+    NR == FNR { if (index($0, ":")) { k = key($0); v = $0; sub(/^[^:]*: */, "", v); right64[k] = v }; next }
     {
-        line64 = right64[FNR]
-        if (index($0, ":") && index(line64, ":")) {
-            label = $1; sub(/^[^:]*: */, "", line64); value = $0; sub(/^[^:]*: */, "", value)
-            printf "%-40s | %-40s | %s\n", label, value, line64
+        if (index($0, ":")) {
+            k = key($0); label = $0; sub(/:.*/, "", label); v = $0; sub(/^[^:]*: */, "", v)
+            printf "%-40s | %-40s | %s\n", label, v, (k in right64) ? right64[k] : "-"
         } else {
             print $0
         }
-    }' \
-    "$out/64.txt" "$out/32.txt"
+    }' "$out/64.txt" "$out/32.txt"
+
+# The DLL's first "DecodeToPackedDib alone" (the 4000 x 4000 RGB picture)
+# against the native one of the same file.
+alone() { grep -m1 'DecodeToPackedDib alone:' "$1" | sed -E 's/.*alone: *([0-9.]+) ms.*/\1/'; }
+for bits in 64 32; do
+    dll="$(alone "$out/$bits.txt")" native="$(alone "$out/native$bits.txt")"
+    echo "native DecodeToPackedDib, $bits-bit run's file: $native ms (median of 3)"
+    awk -v d="$dll" -v n="$native" -v b="$bits" -v t="$([ "$bits" = 64 ] && echo 1.2 || echo 1.5)" \
+        'BEGIN { if (d > 0 && n > 0) printf "DLL / native decode, %s-bit: %.2f (DLL %.1f ms; target <= %s)\n", b, d / n, d, t;
+                 else printf "DLL / native decode, %s-bit: no figure\n", b }'
+done

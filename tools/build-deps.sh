@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds OpenJPEG or LittleCMS statically from the current Debian stable
-# release's source package (Debian's patches applied), once per library,
-# source version, target and flavour, into the shared deps cache, and prints
-# the install prefix as its last line. Every build of the project links these:
+# release's source package (Debian's patches applied, then ours from
+# tools/codec-patches), once per library, source version, recipe, target and
+# flavour, into the shared deps cache, and prints the install prefix as its
+# last line. Every build of the project links these:
 # both Windows architectures and the native builds (plain, sanitizers, fuzzer).
 # Usage: build-deps.sh <openjpeg|lcms2> <i686|x86_64|native> [flavour]
 #   native: CC and CFLAGS come from DEPS_CC / DEPS_CFLAGS; the flavour names
@@ -93,7 +94,10 @@ version="$(newest_version)"
 [ -n "$version" ] || { echo "no source package $package in $aptdir/sources.list" >&2; exit 1; }
 flock -u 8
 
-prefix="$deps/$lib-$version-$target${flavour:+-$flavour}"
+# The recipe (this script and our patches) is part of the key too: a build
+# made by another recipe is never taken for this one's.
+recipe="$(cat "${BASH_SOURCE[0]}" "$repo"/tools/codec-patches/* | sha1sum | cut -c1-8)"
+prefix="$deps/$lib-$version-$target${flavour:+-$flavour}-$recipe"
 
 # Parallel configures share the cache: the first builds, the others wait on
 # the lock and then find it present.
@@ -152,13 +156,26 @@ src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name "$package-*" | head -n
 [ -n "$src" ] || { echo "$package source not unpacked" >&2; exit 1; }
 fetched=$(date +%s)
 
+# Our own patches over Debian's: tools/codec-patches/<lib>-<all|windows>-*.patch.
+scope=all
+[ "$target" = native ] || scope="all windows"
+for kind in $scope; do
+    for patch in "$repo/tools/codec-patches/$lib-$kind"-*.patch; do
+        [ -f "$patch" ] || continue
+        patch -d "$src" -p1 -s <"$patch" || { echo "$patch does not apply" >&2; exit 1; }
+    done
+done
+
 build_openjpeg() {
     local toolchain_args=()
     [ -z "$toolchain" ] || toolchain_args=(-DCMAKE_TOOLCHAIN_FILE="$toolchain")
     [ -n "$toolchain" ] || toolchain_args=(-DCMAKE_C_COMPILER="$cc")
     command -v ccache >/dev/null && toolchain_args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Flags given only when there are some: an empty CMAKE_C_FLAGS would drop
+    # the toolchain's own (SSE2 on i686, which the codec's vector code needs).
+    [ -z "$cflags" ] || toolchain_args+=(-DCMAKE_C_FLAGS="$cflags")
     cmake -S "$src" -B "$work/build" -G Ninja "${toolchain_args[@]}" \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS="$cflags" \
+        -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$prefix" \
         -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON \
         -DBUILD_CODEC=OFF -DBUILD_TESTING=OFF -DBUILD_DOC=OFF \
