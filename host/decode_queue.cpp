@@ -1,7 +1,8 @@
-// The decode queue: at most one decode per core at a time, previews of large
-// pictures ahead of full decodes, full decodes in the order their streams
-// ended, one more try for a decode that ran out of memory while others ran;
-// and what a decode publishes into the instance record.
+// The decode queue: at most one decode per core at a time, the part in view
+// of a zoomed picture past the sample cap first, previews of large pictures
+// ahead of full decodes, full decodes in the order their streams ended, one
+// more try for a decode that ran out of memory while others ran; and what a
+// decode publishes into the instance record.
 #include <stddef.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -16,6 +17,7 @@ namespace {
 enum {
     StagePlan = 0,  // classify, plan, and a preview when the picture is large
     StageFull = 1,  // the picture shown
+    StageRegion = 2,  // the part in view, finer than the picture shown
 };
 
 // A record waits in exactly one list, linked through queueNext. Every list,
@@ -24,6 +26,7 @@ enum {
 // other decode runs, so they get the memory a crowd of decodes had taken.
 struct DecodeQueue {
     CRITICAL_SECTION lock;
+    PluginInstance* regions;
     PluginInstance* plans;
     PluginInstance* fulls;
     PluginInstance* retries;
@@ -86,7 +89,9 @@ PluginInstance* TakeJob() {
     if (Queue.retries) {
         return Queue.busy == 0 ? PopRecord(&Queue.retries) : NULL;
     }
-    PluginInstance* record = PopRecord(&Queue.plans);
+    // The part in view first: the user is looking at its coarser level.
+    PluginInstance* record = PopRecord(&Queue.regions);
+    record = record ? record : PopRecord(&Queue.plans);
     return record ? record : PopRecord(&Queue.fulls);
 }
 
@@ -192,7 +197,12 @@ int RunJob(PluginInstance* record) {
     StoreRelease(&record->decoding, 1);
     // The status box now says it is decoding.
     PostToWindow(record, PostedStatus);
-    int next = record->decodeStage == StagePlan ? RunPlanStage(record) : (RunFullStage(record) ? 0 : 2);
+    int next = 0;
+    if (record->decodeStage == StageRegion) {
+        RunRegionJob(record);
+    } else {
+        next = record->decodeStage == StagePlan ? RunPlanStage(record) : (RunFullStage(record) ? 0 : 2);
+    }
     StoreRelease(&record->decoding, 0);
     return next;
 }
@@ -204,7 +214,10 @@ int SettleRecord(PluginInstance* record, int next) {
     if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
         return 1;
     }
-    if (next == 0) {
+    if (next == 0 && RegionJobWanted(record)) {
+        record->decodeStage = StageRegion;
+        InsertRecord(&Queue.regions, record, 0);
+    } else if (next == 0) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
     } else if (next == 1) {
         record->decodeStage = StageFull;
@@ -292,10 +305,25 @@ int QueueDecode(PluginInstance* record) {
     return queued;
 }
 
+void QueueRegionDecode(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
+        record->decodeStage = StageRegion;
+        StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
+        InsertRecord(&Queue.regions, record, 0);
+        if (Queue.workers < CountCores() && !StartWorker() && Queue.workers == 0) {
+            // No worker: the coarser level stays painted.
+            UnlinkRecord(&Queue.regions, record);
+            StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        }
+    }
+    LeaveCriticalSection(&Queue.lock);
+}
+
 int LeaveDecodeQueue(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     int owned = 0;
-    if (UnlinkRecord(&Queue.plans, record) || UnlinkRecord(&Queue.fulls, record) ||
+    if (UnlinkRecord(&Queue.regions, record) || UnlinkRecord(&Queue.plans, record) || UnlinkRecord(&Queue.fulls, record) ||
         UnlinkRecord(&Queue.retries, record)) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
     } else if (LoadAcquire(&record->decodeThread.running) == DecodeRunning) {

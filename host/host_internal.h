@@ -49,6 +49,18 @@ void ReleaseRecord(PluginInstance* record);
 // no decode thread could be started for it.
 int QueueDecode(PluginInstance* record);
 
+// Queues a decode of the part of the picture the view wants (UI thread),
+// unless the record already waits or is being decoded: its part is then
+// taken when that job ends.
+void QueueRegionDecode(PluginInstance* record);
+
+// Region jobs (region_view.cpp), for the decode queue: whether a part is
+// wanted (under the queue's lock), decoding it (on a worker, which then
+// posts to the window), and freeing the parts of a record no decode reads.
+int RegionJobWanted(PluginInstance* record);
+void RunRegionJob(PluginInstance* record);
+void ReleaseRegionBitmaps(PluginInstance* record);
+
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread
 // (1: the thread releases it when its job ends).

@@ -58,6 +58,7 @@ void ReleaseRecord(PluginInstance* record) {
     free(record->dib);
     free(record->preview);
     free(record->comments);
+    ReleaseRegionBitmaps(record);
     free(record);
 }
 

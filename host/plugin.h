@@ -62,6 +62,34 @@ struct ViewZoom {
     int32_t badgeShown;
 };
 
+// A part of a picture past the sample cap decoded at a finer level than the
+// one shown, for a view zoomed past that level: a packed DIB of the level
+// pixels `level` at `reduce` halvings, in a level levelWidth x levelHeight.
+struct RegionBitmap {
+    uint8_t* dib;
+    RECT level;
+    int32_t reduce;
+    int32_t levelWidth;
+    int32_t levelHeight;
+};
+
+// The record's region state (host/region_view.cpp). `wanted` (when
+// isWanted) is the part the view asked for, in full-resolution pixels, not
+// yet taken by a decode; `decoding` (when isDecoding) the one a decode
+// makes now; `next` the newest decoded one, not yet taken by the UI thread.
+// Those are guarded by the region lock; `shown`, the one painted, is the UI
+// thread's.
+struct RegionState {
+    int32_t isWanted;
+    RECT wanted;
+    int32_t wantedReduce;
+    int32_t isDecoding;
+    RECT decoding;
+    int32_t decodingReduce;
+    RegionBitmap* next;
+    RegionBitmap* shown;
+};
+
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
 // NPP_Destroy (or by a decode thread still running at that moment).
 // Fields the decode thread publishes (dib, dibHeader, dibBits, loadState,
@@ -125,6 +153,8 @@ struct PluginInstance {
     uint8_t* preview;
     // 1 while a decode of this record runs (not while it waits its turn).
     int32_t decoding;
+    // The part in view of a picture past the sample cap, at full resolution.
+    RegionState region;
     // Reception progress, UI thread only: the length the stream announced
     // (0: none) and when progress was last repainted.
     int32_t announcedLength;
@@ -187,6 +217,19 @@ void DropReplacedPreview(PluginInstance* record);
 // UI thread: the size (device pixels) at which the whole picture is now
 // drawn, so that a level covering it is decoded when the one shown does not.
 void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight);
+
+// UI thread, for a picture past the sample cap: `visible` is the part of the
+// picture in view (full-resolution pixels) while the whole picture is drawn
+// drawnWidth x drawnHeight device pixels. When the level shown is too
+// coarse for that size, the part in view (and a margin around it) is
+// decoded at the level needed, in the background, unless a decode already
+// made or makes it; otherwise the part decoded earlier is dropped.
+void RequestVisibleRegion(PluginInstance* record, const RECT* visible, int32_t drawnWidth, int32_t drawnHeight);
+// UI thread, when a decode has posted: the newest decoded part becomes the
+// one painted.
+void AdoptRegionBitmap(PluginInstance* record);
+// UI thread: the part to paint over the picture, or null.
+inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { return record->region.shown; }
 
 // The message the decode thread posts to the attached window when a decode
 // begins (wParam 0) and when a preview, the picture or an error is published

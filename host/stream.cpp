@@ -38,6 +38,7 @@ void ReleaseReception(PluginInstance* record) {
     free(dib);
     free(preview);
     free(comments);
+    ReleaseRegionBitmaps(record);
     free(record->data);
     record->data = NULL;
     record->dataSize = 0;

@@ -13,6 +13,16 @@ LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, W
 // Paints the image or the status box into the window.
 void PaintWindow(HWND window, const PluginInstance* record);
 
+// Stretches the part of a bitmap that shows in the client area, the whole
+// bitmap being drawn over bitmapRect (client coordinates).
+void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view);
+
+// The part in view of a picture past the sample cap at a finer level
+// (region_view.cpp), UI thread: asked for from the view's state before each
+// paint, and painted over the picture drawn over `picture`.
+void RequestRegionInView(PluginInstance* record);
+void PaintRegionOver(HDC dc, const PluginInstance* record, const RECT* picture);
+
 // Paints the status box (outline, white fill, status text) into dc.
 void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record);
 

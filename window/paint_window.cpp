@@ -36,21 +36,23 @@ const wchar_t* ChooseStatusText(const PluginInstance* record) {
     return L"";
 }
 
+}  // namespace
+
 // Only the part of the bitmap that shows is stretched: a picture zoomed to
 // many times the window would otherwise be drawn at its whole size. The
 // source is cut at whole bitmap pixels and drawn where those pixels fall.
-void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
+void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view) {
     SetStretchBltMode(dc, COLORONCOLOR);
-    RECT picture, visible, client = {0, 0, record->clientWidth, record->clientHeight};
-    ComputePictureRect(&picture, record, view);
+    RECT picture = *bitmapRect, visible, client = {0, 0, record->clientWidth, record->clientHeight};
     if (!IntersectRect(&visible, &picture, &client)) {
         return;
     }
     double width = picture.right - picture.left, height = picture.bottom - picture.top;
-    int32_t left = (int32_t)floor((visible.left - picture.left) * view->bitmapWidth / width);
-    int32_t top = (int32_t)floor((visible.top - picture.top) * view->bitmapHeight / height);
-    int32_t right = (int32_t)ceil((visible.right - picture.left) * view->bitmapWidth / width);
-    int32_t bottom = (int32_t)ceil((visible.bottom - picture.top) * view->bitmapHeight / height);
+    // In doubles: an origin times the bitmap's size passes 2^31 in large pictures.
+    int32_t left = (int32_t)floor((double)(visible.left - picture.left) * view->bitmapWidth / width);
+    int32_t top = (int32_t)floor((double)(visible.top - picture.top) * view->bitmapHeight / height);
+    int32_t right = (int32_t)ceil((double)(visible.right - picture.left) * view->bitmapWidth / width);
+    int32_t bottom = (int32_t)ceil((double)(visible.bottom - picture.top) * view->bitmapHeight / height);
     right = right < view->bitmapWidth ? right : view->bitmapWidth;
     bottom = bottom < view->bitmapHeight ? bottom : view->bitmapHeight;
     int destLeft = picture.left + (int)floor(left * width / view->bitmapWidth + 0.5);
@@ -63,14 +65,15 @@ void PaintImage(HDC dc, const PluginInstance* record, const ImageView* view) {
                   bottom - top, view->bits, view->info, DIB_RGB_COLORS, SRCCOPY);
 }
 
-}  // namespace
-
 void PaintWindow(HWND window, const PluginInstance* record) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     ImageView view;
     if (LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record)) {
-        PaintImage(dc, record, &view);
+        RECT picture;
+        ComputePictureRect(&picture, record, &view);
+        PaintBitmapAt(dc, record, &picture, &view);
+        PaintRegionOver(dc, record, &picture);
         PaintScaleBadge(dc, record);
     } else {
         RECT client;

@@ -65,6 +65,7 @@ void Detach(PluginInstance* record) {
 
 LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
     DropReplacedPreview(record);
+    AdoptRegionBitmap(record);
     UpdateScrollBars(record);
     InvalidateRect(window, NULL, TRUE);
     UpdateWindow(window);
@@ -88,7 +89,8 @@ LRESULT OnSize(PluginInstance* record, HWND window) {
     return 0;
 }
 
-LRESULT OnPaint(const PluginInstance* record, HWND window) {
+LRESULT OnPaint(PluginInstance* record, HWND window) {
+    RequestRegionInView(record);
     PaintWindow(window, record);
     return 0;
 }

@@ -200,10 +200,11 @@ int GetVisibleRegion(RECT* regionOut, const PluginInstance* record) {
     int32_t width, height;
     PictureSize(record, view, &width, &height);
     double drawnWidth = picture.right - picture.left, drawnHeight = picture.bottom - picture.top;
-    regionOut->left = (LONG)floor((visible.left - picture.left) * width / drawnWidth);
-    regionOut->top = (LONG)floor((visible.top - picture.top) * height / drawnHeight);
-    regionOut->right = (LONG)ceil((visible.right - picture.left) * width / drawnWidth);
-    regionOut->bottom = (LONG)ceil((visible.bottom - picture.top) * height / drawnHeight);
+    // In doubles: an origin times the picture's size passes 2^31 in large pictures.
+    regionOut->left = (LONG)floor((double)(visible.left - picture.left) * width / drawnWidth);
+    regionOut->top = (LONG)floor((double)(visible.top - picture.top) * height / drawnHeight);
+    regionOut->right = (LONG)ceil((double)(visible.right - picture.left) * width / drawnWidth);
+    regionOut->bottom = (LONG)ceil((double)(visible.bottom - picture.top) * height / drawnHeight);
     return 1;
 }
 

@@ -1,7 +1,8 @@
 // Writes the display tests' images into a folder: small lossless pictures
 // whose pixels the tests know, sizes at the scroll-bar thresholds, a large
 // lossy picture that takes a while to decode, undecodable data, and large
-// pictures made tile by tile (kept between runs: small on disk, slower to make).
+// pictures made tile by tile (kept between runs: small on disk, slower to make),
+// one of them 50,000 x 50,000 from a few tiles placed by index.
 #include <stdio.h>
 #include <string.h>
 
@@ -150,6 +151,12 @@ int main(int argc, char** argv) {
     if (!WriteFileBytes(folder + "/garbage.j2k", std::vector<uint8_t>(text, text + sizeof text - 1)) ||
         !WriteFileBytes(folder + "/badheader.j2k", codestream)) {
         fprintf(stderr, "make_fixtures: cannot write the broken files\n");
+        return 1;
+    }
+    // 50,000 x 50,000 grey whose stripes only the full resolution shows.
+    std::string huge = folder + "/striped50000.j2k";
+    if (!FileExists(huge) && !WriteFileBytes(huge, EncodeStripedPicture(50000, 50000))) {
+        fprintf(stderr, "make_fixtures: cannot make striped50000.j2k\n");
         return 1;
     }
     return MakeTiledFixtures(folder) ? 0 : 1;

@@ -1,8 +1,9 @@
 // A full page used as a viewer, through npkavrel.dll and the test browser's
 // inputs: keys zoom, fit again and scroll, browser shortcuts reach the
 // browser's window, a click zooms to 100 % about the clicked pixel, Ctrl+
-// wheel zooms about the pointer, a drag pans; and the screen's scale from
-// the browser sizes pictures in CSS pixels and the texts with them.
+// wheel zooms about the pointer, a drag pans, any part of a picture past the
+// sample cap shows at 100 %; and the screen's scale from the browser sizes
+// pictures in CSS pixels and the texts with them.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -96,6 +97,58 @@ TEST_F(Viewer, CtrlWheelZoomsAboutThePointerAndDragPans) {
     RECT client;
     GetClientRect(frame->instances[0]->window, &client);
     ExpectPicturePixel(scrolled, 100, 70, 100, 256 - client.bottom + 70);
+}
+
+// 1 when row y of the capture, from x0 to x1, alternates between the two
+// grey levels of one tile's one-pixel stripes.
+bool ShowsStripes(const Capture& capture, int y, int x0, int x1, uint32_t even, uint32_t odd) {
+    for (int x = x0; x < x1; ++x) {
+        uint32_t here = capture.At(x, y), next = capture.At(x + 1, y);
+        if ((here != even * 0x010101u && here != odd * 0x010101u) || here == next) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// 50,000 x 50,000 is past the sample cap: fitted, the picture is its 1/8
+// level, where the one-pixel stripes of each 2048-pixel tile average to one
+// grey. At 100 % the part in view is decoded at full resolution wherever it
+// lies, so the stripes of the tile clicked on show (tile (c, r) is mosaic
+// tile (c + 2r) mod 4, stripes 40 + 50k and 40 levels lighter).
+TEST_F(Viewer, AnyPartOfAPicturePastTheCapShowsAtFullResolution) {
+    BrowserFrame* frame = Open(FixturePath("striped50000.j2k"), 400, 300);
+    ASSERT_NE(frame, nullptr);
+    // The whole picture first (a grey darker than the status box's white).
+    Capture fitted = CaptureClient(frame->window);
+    for (DWORD start = GetTickCount(); (fitted.At(290, 150) & 0xFF) > 0xE0 && GetTickCount() - start < 60000;) {
+        WaitUntilQuiet(200, 1000);
+        fitted = CaptureClient(frame->window);
+    }
+    // A preview may come first; clicks wait for the picture itself.
+    WaitUntilQuiet(1000, 30000);
+    struct Case {
+        int column, row;
+        uint32_t even, odd;
+    } cases[] = {
+        {16, 12, 40, 80},
+        {5, 20, 90, 130},
+        {7, 24, 190, 230},  // the last row, cut short: the view stops at its bottom
+    };
+    // Fitted into 300 x 300: 0.006 device pixels per picture pixel.
+    for (const Case& c : cases) {
+        int x = (int)((c.column * 2048 + 1024) * 0.006 + 0.5);
+        int y = (int)((c.row * 2048 + 1024) * 0.006 + 0.5);
+        std::string click = "0 click@" + std::to_string(x) + "," + std::to_string(y);
+        Capture shown = Send(frame, click.c_str());
+        for (DWORD start = GetTickCount();
+             !ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd) && GetTickCount() - start < 60000;) {
+            WaitUntilQuiet(200, 1000);
+            shown = CaptureClient(frame->window);
+        }
+        EXPECT_TRUE(ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd))
+            << "tile " << c.column << "," << c.row << ": " << std::hex << shown.At(shown.width / 2, shown.height / 2);
+    }
 }
 
 // The width of the dark pixels of the status box's texts (a file that is
