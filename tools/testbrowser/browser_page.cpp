@@ -694,7 +694,7 @@ void RegisterClasses() {
     RegisterClassA(&pluginClass);
 }
 
-double ProcessCpuSeconds() {
+double CpuSecondsOfProcess() {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
         return 0;
@@ -739,6 +739,8 @@ int WriteBmp(const std::string& path, int width, int height, const std::vector<u
 }
 
 }  // namespace
+
+double ProcessCpuSeconds() { return CpuSecondsOfProcess(); }
 
 StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0, 0, nullptr}; }
 
@@ -869,11 +871,11 @@ int PendingStreams() { return StreamsPending; }
 int WaitUntilQuiet(int quietMs, int maxMs) {
     DWORD start = GetTickCount();
     DWORD quietSince = start;
-    double lastCpu = ProcessCpuSeconds();
+    double lastCpu = CpuSecondsOfProcess();
     while ((int)(GetTickCount() - start) < maxMs) {
         PumpMessages();
         MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
-        double cpu = ProcessCpuSeconds();
+        double cpu = CpuSecondsOfProcess();
         MSG waiting;
         int busy = cpu - lastCpu > 0.010 || PeekMessageA(&waiting, NULL, 0, 0, PM_NOREMOVE) || StreamsPending > 0;
         lastCpu = cpu;

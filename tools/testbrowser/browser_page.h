@@ -122,6 +122,9 @@ int HostSubclassOnTop(const PageInstance* instance);
 // Streams scheduled or open in any frame.
 int PendingStreams();
 
+// User and kernel time the process has used so far, in seconds.
+double ProcessCpuSeconds();
+
 // Serves messages until the process has been idle (no CPU time used, no
 // message waiting, no stream being delivered) for quietMs, or maxMs have
 // passed. 1 when it went quiet.

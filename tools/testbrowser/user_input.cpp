@@ -124,38 +124,33 @@ int ParseInput(std::string word, Input* input) {
     return input->virtualKey != 0 && !place;
 }
 
-// Holds the modifiers in the thread's key state until it goes.
-struct HeldModifiers {
-    BYTE saved[256];
-    HeldModifiers(int modifiers) {
-        GetKeyboardState(saved);
-        BYTE state[256];
-        memcpy(state, saved, sizeof state);
-        for (const ModifierName& modifier : ModifierNames) {
-            state[modifier.virtualKey] = (modifiers & modifier.bit) ? 0x80 : 0;
-        }
-        SetKeyboardState(state);
-    }
-    ~HeldModifiers() { SetKeyboardState(saved); }
+// One message of an input, posted once the page has settled after the one
+// before, with the modifiers it needs held in the thread's key state. A key
+// goes to where keys go now: an open dialog's focused control, else the
+// element (a menu's loop reads keys from the thread's queue).
+struct Step {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    int modifiers;
+    int isKey;
+    int settleMs;
 };
-
-void SendKey(HWND window, const Input& input, int waitMs) {
-    bool system = (input.modifiers & Alt) || input.virtualKey == VK_F10;
-    UINT down = system ? WM_SYSKEYDOWN : WM_KEYDOWN;
-    LPARAM lParam = 1 | (LPARAM)MapVirtualKeyA(input.virtualKey, MAPVK_VK_TO_VSC) << 16 |
-                    ((input.modifiers & Alt) ? 1 << 29 : 0);
-    SetFocus(window);
-    PostMessageA(window, down, input.virtualKey, lParam);
-    WaitUntilQuiet(300, waitMs);
-    PostMessageA(window, down + 1, input.virtualKey, lParam | (LPARAM)0xC0000000u);
-    WaitUntilQuiet(300, waitMs);
-}
 
 WPARAM MouseKeys(int modifiers) {
     return ((modifiers & Control) ? MK_CONTROL : 0) | ((modifiers & Shift) ? MK_SHIFT : 0);
 }
 
-void SendWheel(HWND window, const Input& input, int waitMs) {
+void AddKeySteps(std::vector<Step>* steps, const Input& input) {
+    bool system = (input.modifiers & Alt) || input.virtualKey == VK_F10;
+    UINT down = system ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    LPARAM lParam = 1 | (LPARAM)MapVirtualKeyA(input.virtualKey, MAPVK_VK_TO_VSC) << 16 |
+                    ((input.modifiers & Alt) ? 1 << 29 : 0);
+    steps->push_back(Step{down, input.virtualKey, lParam, input.modifiers, 1, 300});
+    steps->push_back(Step{down + 1, input.virtualKey, lParam | (LPARAM)0xC0000000u, input.modifiers, 1, 300});
+}
+
+void AddWheelStep(std::vector<Step>* steps, HWND window, const Input& input) {
     POINT point = input.from;
     if (!input.hasPoint) {
         RECT client;
@@ -165,23 +160,75 @@ void SendWheel(HWND window, const Input& input, int waitMs) {
     }
     ClientToScreen(window, &point);
     WPARAM wParam = MAKEWPARAM(MouseKeys(input.modifiers), (WORD)(short)input.wheelDelta);
-    PostMessageA(window, input.wheelMessage, wParam, MAKELPARAM(point.x, point.y));
-    WaitUntilQuiet(300, waitMs);
+    steps->push_back(Step{input.wheelMessage, wParam, MAKELPARAM(point.x, point.y), input.modifiers, 0, 300});
 }
 
 // A press, the pointer's way in a few steps (none for a click), a release.
-void SendButton(HWND window, const Input& input, int waitMs) {
+void AddButtonSteps(std::vector<Step>* steps, const Input& input) {
     WPARAM keys = MouseKeys(input.modifiers);
-    PostMessageA(window, WM_LBUTTONDOWN, keys | MK_LBUTTON, MAKELPARAM(input.from.x, input.from.y));
-    const int steps = input.kind == InputDrag ? 4 : 0;
-    for (int i = 1; i <= steps; ++i) {
-        int x = input.from.x + (input.to.x - input.from.x) * i / steps;
-        int y = input.from.y + (input.to.y - input.from.y) * i / steps;
-        PostMessageA(window, WM_MOUSEMOVE, keys | MK_LBUTTON, MAKELPARAM(x, y));
-        WaitUntilQuiet(100, waitMs);
+    steps->push_back(Step{WM_LBUTTONDOWN, keys | MK_LBUTTON, MAKELPARAM(input.from.x, input.from.y), input.modifiers, 0, 100});
+    const int moves = input.kind == InputDrag ? 4 : 0;
+    for (int i = 1; i <= moves; ++i) {
+        int x = input.from.x + (input.to.x - input.from.x) * i / moves;
+        int y = input.from.y + (input.to.y - input.from.y) * i / moves;
+        steps->push_back(Step{WM_MOUSEMOVE, keys | MK_LBUTTON, MAKELPARAM(x, y), input.modifiers, 0, 100});
     }
-    PostMessageA(window, WM_LBUTTONUP, keys, MAKELPARAM(input.to.x, input.to.y));
-    WaitUntilQuiet(300, waitMs);
+    steps->push_back(Step{WM_LBUTTONUP, keys, MAKELPARAM(input.to.x, input.to.y), input.modifiers, 0, 300});
+}
+
+HWND KeyTarget(HWND element) {
+    HWND active = GetActiveWindow();
+    char name[16] = "";
+    if (active && GetClassNameA(active, name, sizeof name) && strcmp(name, "#32770") == 0) {
+        HWND focus = GetFocus();
+        return focus ? focus : active;
+    }
+    return element;
+}
+
+void HoldModifiers(int modifiers) {
+    BYTE state[256];
+    GetKeyboardState(state);
+    for (const ModifierName& modifier : ModifierNames) {
+        state[modifier.virtualKey] = (modifiers & modifier.bit) ? 0x80 : 0;
+    }
+    SetKeyboardState(state);
+}
+
+// The steps are driven from a thread timer, so that they go on inside any
+// menu or dialog an input opens (their loops serve the timer too).
+struct Sending {
+    HWND element;
+    std::vector<Step> steps;
+    size_t next;
+    DWORD quietSince;
+    double cpu;
+};
+Sending* Active = nullptr;
+
+void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
+    Sending* sending = Active;
+    if (!sending || sending->next >= sending->steps.size()) {
+        return;
+    }
+    double cpu = ProcessCpuSeconds();
+    bool busy = cpu - sending->cpu > 0.010 || HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_TIMER)) != 0;
+    sending->cpu = cpu;
+    if (busy) {
+        sending->quietSince = now;
+        return;
+    }
+    if (sending->next > 0 && (int)(now - sending->quietSince) < sending->steps[sending->next - 1].settleMs) {
+        return;
+    }
+    const Step& step = sending->steps[sending->next++];
+    HoldModifiers(step.modifiers);
+    HWND target = step.isKey ? KeyTarget(sending->element) : sending->element;
+    if (step.isKey && target == sending->element) {
+        SetFocus(target);
+    }
+    PostMessageA(target, step.message, step.wParam, step.lParam);
+    sending->quietSince = now;
 }
 
 }  // namespace
@@ -203,13 +250,34 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
         }
         parsed.push_back(input);
     }
+    Sending sending = {instance->window, {}, 0, GetTickCount(), ProcessCpuSeconds()};
     for (const Input& input : parsed) {
-        HeldModifiers held(input.modifiers);
         switch (input.kind) {
-        case InputKey: SendKey(instance->window, input, waitMs); break;
-        case InputWheel: SendWheel(instance->window, input, waitMs); break;
-        default: SendButton(instance->window, input, waitMs); break;
+        case InputKey: AddKeySteps(&sending.steps, input); break;
+        case InputWheel: AddWheelStep(&sending.steps, instance->window, input); break;
+        default: AddButtonSteps(&sending.steps, input); break;
         }
+    }
+    BYTE saved[256];
+    GetKeyboardState(saved);
+    Active = &sending;
+    UINT_PTR timer = SetTimer(NULL, 0, 20, SendNextStep);
+    DWORD began = GetTickCount();
+    while (sending.next < sending.steps.size() && (int)(GetTickCount() - began) < waitMs) {
+        MSG message;
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+    }
+    KillTimer(NULL, timer);
+    Active = nullptr;
+    WaitUntilQuiet(300, waitMs);
+    SetKeyboardState(saved);
+    if (sending.next < sending.steps.size()) {
+        fprintf(stderr, "inputs not all sent within %d ms\n", waitMs);
+        return 0;
     }
     return 1;
 }

@@ -9,7 +9,8 @@
 #include "browser_page.h"
 
 // Sends a space-separated list of inputs to the instance's window, waiting
-// for the page to settle after each. Names: a key (plus, minus, 0-9, a-z,
+// for the page to settle after each; keys go on into a menu or dialog an
+// input opened ("apps esc", "ctrl+s esc"). waitMs bounds the whole list. Names: a key (plus, minus, 0-9, a-z,
 // left, right, up, down, pgup, pgdn, home, end, space, tab, esc, enter,
 // apps, f1-f12) with any of the prefixes ctrl+, shift+, alt+; wheel-up,
 // wheel-down, wheel-left, wheel-right (with the same prefixes, at the
