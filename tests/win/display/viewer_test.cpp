@@ -4,6 +4,8 @@
 // wheel zooms about the pointer, a drag pans, any part of a picture past the
 // sample cap shows at 100 %; and the screen's scale from the browser sizes
 // pictures in CSS pixels and the texts with them.
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,24 +17,6 @@
 #include "user_input.h"
 
 namespace {
-
-class Viewer : public BrowserSuite {
-protected:
-    void TearDown() override {
-        browser.contentsScale = 0;
-        BrowserSuite::TearDown();
-    }
-    // gradient.jp2 (256 x 256, red = x, green = y) as a full page, fitted
-    // into 200 x 160 at 0.625 device pixels per picture pixel.
-    BrowserFrame* OpenGradient() {
-        BrowserFrame* frame = Open(FixturePath("gradient.jp2"), 200, 160);
-        return frame && frame->instances.size() == 1 ? frame : nullptr;
-    }
-    Capture Send(BrowserFrame* frame, const char* inputs) {
-        EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 10000)) << inputs;
-        return CaptureClient(frame->window);
-    }
-};
 
 // The picture pixel shown at (x, y), read back from the gradient's colour.
 POINT PicturePixelAt(const Capture& capture, int x, int y) {
@@ -46,6 +30,32 @@ void ExpectPicturePixel(const Capture& capture, int x, int y, int pictureX, int 
     EXPECT_NEAR(pictureX, shown.x, 2) << "at " << x << "," << y;
     EXPECT_NEAR(pictureY, shown.y, 2) << "at " << x << "," << y;
 }
+
+class Viewer : public BrowserSuite {
+protected:
+    void TearDown() override {
+        browser.contentsScale = 0;
+        BrowserSuite::TearDown();
+    }
+    // gradient.jp2 (256 x 256, red = x, green = y) as a full page, fitted
+    // into 200 x 160 at 0.625 device pixels per picture pixel.
+    // Null until the fitted picture shows (a busy machine may take a while).
+    BrowserFrame* OpenGradient() {
+        BrowserFrame* frame = Open(FixturePath("gradient.jp2"), 200, 160);
+        for (int wait = 0; frame && frame->instances.size() == 1 && wait < 50; ++wait) {
+            POINT shown = PicturePixelAt(CaptureClient(frame->window), 100, 100);
+            if (abs(shown.x - 160) <= 2 && abs(shown.y - 160) <= 2) {
+                return frame;
+            }
+            WaitUntilQuiet(100, 1000);
+        }
+        return nullptr;
+    }
+    Capture Send(BrowserFrame* frame, const char* inputs) {
+        EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 10000)) << inputs;
+        return CaptureClient(frame->window);
+    }
+};
 
 TEST_F(Viewer, PlusZoomsZeroFitsAgainAndBrowserShortcutsReachTheBrowser) {
     BrowserFrame* frame = OpenGradient();
