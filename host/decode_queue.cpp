@@ -194,15 +194,16 @@ int RunPlanStage(PluginInstance* record) {
 // Runs one job and says where the record goes next: 0 done, 1 full stage,
 // 2 retry.
 int RunJob(PluginInstance* record) {
+    // A part in view is decoded under a picture already painted: no status
+    // to show, and a repaint per pan would only flicker.
+    if (record->decodeStage == StageRegion) {
+        RunRegionJob(record);
+        return 0;
+    }
     StoreRelease(&record->decoding, 1);
     // The status box now says it is decoding.
     PostToWindow(record, PostedStatus);
-    int next = 0;
-    if (record->decodeStage == StageRegion) {
-        RunRegionJob(record);
-    } else {
-        next = record->decodeStage == StagePlan ? RunPlanStage(record) : (RunFullStage(record) ? 0 : 2);
-    }
+    int next = record->decodeStage == StagePlan ? RunPlanStage(record) : (RunFullStage(record) ? 0 : 2);
     StoreRelease(&record->decoding, 0);
     return next;
 }

@@ -1,13 +1,28 @@
 // The part in view of a picture past the sample cap, decoded at the finer
-// level the view needs: asked for from the view's state before each paint
-// (so zooming, panning and resizing all ask), and painted over the coarser
+// level the view needs: asked for from the view's state once it has rested
+// after a paint (so zooming, panning and resizing all ask, and a drag asks
+// when it pauses rather than at every step), and painted over the coarser
 // picture at its place. UI thread only.
 #include <math.h>
 
 #include "decode/jpeg2000.h"
 #include "window/display.h"
 
+namespace {
+
+const UINT RegionSettleMilliseconds = 60;
+
+}  // namespace
+
+void ScheduleRegionRequest(PluginInstance* record) {
+    // A picture within the cap never needs a part decoded finer.
+    if (record->hwnd && LoadAcquire(&record->shownReduce) > 0) {
+        SetTimer(record->hwnd, RegionTimerId, RegionSettleMilliseconds, NULL);
+    }
+}
+
 void RequestRegionInView(PluginInstance* record) {
+    KillTimer(record->hwnd, RegionTimerId);
     ImageView view;
     RECT visible, picture;
     if (!GetShownImage(&view, record) || !GetVisibleRegion(&visible, record)) {

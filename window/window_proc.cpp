@@ -53,6 +53,7 @@ void Attach(PluginInstance* record, HWND window) {
 void Detach(PluginInstance* record) {
     EndPointerPress(record);
     KillTimer(record->hwnd, ScaleBadgeTimerId);
+    KillTimer(record->hwnd, RegionTimerId);
     record->zoom.badgeShown = 0;
     if (GetWindowLongPtrA(record->hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
         SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
@@ -90,7 +91,7 @@ LRESULT OnSize(PluginInstance* record, HWND window) {
 }
 
 LRESULT OnPaint(PluginInstance* record, HWND window) {
-    RequestRegionInView(record);
+    ScheduleRegionRequest(record);
     PaintWindow(window, record);
     return 0;
 }
@@ -139,12 +140,25 @@ LRESULT OnCaptureChanged(PluginInstance* record) {
 // open its menu twice).
 LRESULT OnSystemCharacter() { return 0; }
 
+// The plug-in's own timers; any other is the replaced procedure's.
+struct TimerHandler {
+    UINT_PTR id;
+    void (*handle)(PluginInstance* record);
+};
+
+const TimerHandler TimerHandlers[] = {
+    {ScaleBadgeTimerId, HideScaleBadge},
+    {RegionTimerId, RequestRegionInView},
+};
+
 LRESULT OnTimer(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
-    if (wParam != ScaleBadgeTimerId) {
-        return PassOn(record, window, WM_TIMER, wParam, lParam);
+    for (const TimerHandler& timer : TimerHandlers) {
+        if (wParam == timer.id) {
+            timer.handle(record);
+            return 0;
+        }
     }
-    HideScaleBadge(record);
-    return 0;
+    return PassOn(record, window, WM_TIMER, wParam, lParam);
 }
 
 LRESULT OnAllocationFailed(PluginInstance* record) {
