@@ -156,7 +156,7 @@ TEST_F(UiTexts, SaveAsDialogAndFilters) {
 }
 
 // The status box drawn by the plug-in against the expected text drawn with
-// DrawTextW, pixel for pixel.
+// DrawTextW in the plug-in's font, pixel for pixel.
 TEST_F(UiTexts, StatusBox) {
     const Expected loading = {L"JPEG 2000 image loading... Please wait.", L"画像をロード中…少々お待ちください。"};
     // Ended and waiting for its decode: the loading text alone (while the
@@ -174,7 +174,11 @@ TEST_F(UiTexts, StatusBox) {
         } else {
             Rectangle(dcs[i], 0, 0, 200, 60);
             RECT text = {2, 2, 198, 58};
+            HFONT font = CreateUiFont(instance);
+            HGDIOBJ oldFont = SelectObject(dcs[i], font);
             DrawTextW(dcs[i], Pick(loading).c_str(), -1, &text, DT_WORDBREAK);
+            SelectObject(dcs[i], oldFont);
+            DeleteObject(font);
         }
         SelectObject(dcs[i], old);
         BITMAPINFO info = {};
