@@ -51,6 +51,12 @@ release_field() {  # release_field URI SUITE FIELD -> value, empty if none
 write_source_lists() {
     local uris uri codename="" entries=""
     uris="$(apt-cache policy | awk '$2 ~ /^[a-z+]+:\/\// { print $2 }' | sort -u)"
+    # Before the machine's first "apt-get update" apt knows no archive: the
+    # configured entries themselves then.
+    [ -n "$uris" ] || uris="$( (cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null \
+        | awk '$1 == "deb" { for (i = 2; i <= NF; ++i) if ($i ~ /:\/\//) { print $i; break } }'
+        cat /etc/apt/sources.list.d/*.sources 2>/dev/null | awk '$1 == "URIs:" { for (i = 2; i <= NF; ++i) print $i }') \
+        | sort -u)"
     for uri in $uris; do
         [ "$(release_field "$uri" stable Origin)" = Debian ] || continue
         codename="$(release_field "$uri" stable Codename)"
