@@ -60,11 +60,17 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
 }
 
 void CopyCurrentFrame(PluginInstance* instance) {
-    const uint8_t* dib = LoadAcquire(&instance->dib);
-    if (dib == nullptr) {
-        ShowUiMessage(instance, NoImageToCopy);
+    ImageView full;
+    int failure = 0;
+    if (!AcquireFullPicture(&full, &failure, instance)) {
+        if (failure == 0) {
+            ShowUiMessage(instance, NoImageToCopy);
+        } else {
+            WarnNoFullPicture(instance, failure);
+        }
         return;
     }
+    const uint8_t* dib = (const uint8_t*)full.info;
     int size = PackedDibSize(dib);
     if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
 }

@@ -180,7 +180,13 @@ void SaveImageAs(PluginInstance* instance) {
     FileNameFromUrl(name, InstanceUrl(instance));
     wchar_t path[MAX_PATH];
     AnsiToWide(path, MAX_PATH, name);
-    const SaveFilter* filter = FindSaveFilter(LoadAcquire(&instance->fileKind));
+    // While the decode has yet to classify the bytes, the dialog still
+    // offers what their kind allows (reading them beside the decode is safe).
+    int kind = LoadAcquire(&instance->fileKind);
+    if (kind == FileKindUnclassified && LoadAcquire(&instance->decodeThread.running) != DecodeIdle) {
+        kind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
+    }
+    const SaveFilter* filter = FindSaveFilter(kind);
 
     OPENFILENAMEW dialog;
     memset(&dialog, 0, sizeof dialog);
@@ -196,14 +202,20 @@ void SaveImageAs(PluginInstance* instance) {
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameW(&dialog)) return;
 
-    // The decode thread may still publish an image: take the pointer once.
+    // The full picture, decoded now when only a smaller level is shown; a
+    // header without pixels is no bitmap: keep whatever file was there.
     bool asBitmap = filter->offersBitmap && dialog.nFilterIndex == 2;
-    const uint8_t* dib = asBitmap ? LoadAcquire(&instance->dib) : nullptr;
-    if (asBitmap && dib == nullptr) {
-        // A header without pixels is no bitmap: keep whatever file was there.
-        ShowUiMessage(instance, SaveTextWriteError);
+    ImageView full;
+    int failure = 0;
+    if (asBitmap && !AcquireFullPicture(&full, &failure, instance)) {
+        if (failure != 0) {
+            WarnNoFullPicture(instance, failure);
+        } else {
+            ShowUiMessage(instance, SaveTextWriteError);
+        }
         return;
     }
+    const uint8_t* dib = asBitmap ? (const uint8_t*)full.info : nullptr;
     ReceivedBytes received = {instance->data, instance->dataSize};
     int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
                            : WriteFileWhole(path, WriteReceivedBytes, &received);

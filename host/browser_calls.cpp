@@ -22,6 +22,12 @@ NPError NPN_GetURL(NPP instance, const char* url, const char* target) {
     return BrowserFuncs->geturl(instance, url, target);
 }
 
+void NPN_Status(NPP instance, const char* message) {
+    if (BrowserFuncs != nullptr && BrowserFuncs->status != nullptr) {
+        BrowserFuncs->status(instance, message);
+    }
+}
+
 // The pair exists from minor version 16 on, in a table long enough to
 // hold it.
 static int HasPopupState() {

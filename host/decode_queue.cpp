@@ -1,37 +1,61 @@
-// The decode queue: at most one decode per core at a time, the part in view
-// of a zoomed picture past the sample cap first, previews of large pictures
-// ahead of full decodes, full decodes in the order their streams ended, one
-// more try for a decode that ran out of memory while others ran; and what a
-// decode publishes into the instance record.
+// The decode queue: each picture decoded at the level its view needs (a
+// coarser preview first when that level is large), a larger level decoded
+// in the background when the view grows, the full picture when a command
+// asks for it, the part in view of a zoomed picture past the sample cap;
+// decodes admitted by memory with the codec threads shared
+// among them, in the order their streams ended; one more try, alone, for a
+// decode that ran out of memory while others ran.
 #include <stddef.h>
 #include <stdlib.h>
 #include <windows.h>
 
+#include "decode/admission.h"
 #include "decode/jpeg2000.h"
 #include "host/host_internal.h"
 #include "host/plugin.h"
 
 namespace {
 
-// What a queued record's next job is.
-enum {
-    StagePlan = 0,  // classify, plan, and a preview when the picture is large
-    StageFull = 1,  // the picture shown
-    StageRegion = 2,  // the part in view, finer than the picture shown
+// What a queued record waits for; the lists are taken in this order.
+enum JobKind {
+    JobCommand = 0,  // the full picture, for a command the user waits on
+    JobRegion = 1,   // the part in view, finer than the picture shown
+    JobPlan = 2,     // classify, plan, and a preview when the level is large
+    JobLevel = 3,    // the level the view needs
+    JobRetry = 4,    // a decode that ran out of memory, run alone
+    JobKindCount = 5,
 };
 
-// A record waits in exactly one list, linked through queueNext. Every list,
-// the counters and every change of a queued record's decodeThread.running
-// are guarded by QueueLock. Records waiting for a retry run only when no
-// other decode runs, so they get the memory a crowd of decodes had taken.
+struct JobKindRule {
+    int byOrder;  // kept in the order the streams ended
+    int alone;    // runs only when nothing else does, and holds back the rest
+    int admitted; // waits for memory (a plan's memory is not known before)
+};
+
+const JobKindRule JobKinds[JobKindCount] = {
+    {0, 0, 1},
+    {0, 0, 0},
+    {0, 0, 0},
+    {1, 0, 1},
+    {0, 1, 1},
+};
+
+// Level not yet decoded or wanted.
+const int32_t NoLevel = 99;
+// Address space left to the browser beside the decodes (capped at this, and
+// at an eighth of the process's whole space).
+const uint64_t BrowserMarginBytes = 256ull << 20;
+
+// A record waits in at most one list, linked through queueNext. Every list,
+// the counters, the records' queue fields and every change of a queued
+// record's decodeThread.running are guarded by the lock.
 struct DecodeQueue {
     CRITICAL_SECTION lock;
-    PluginInstance* regions;
-    PluginInstance* plans;
-    PluginInstance* fulls;
-    PluginInstance* retries;
+    PluginInstance* lists[JobKindCount];
     int32_t workers;  // threads alive, each running at most one job
     int32_t busy;     // of which running a job
+    int32_t threadsInUse;
+    uint64_t committedBytes;
     uint32_t nextOrder;
 };
 
@@ -53,26 +77,41 @@ int CountCores() {
     return system.dwNumberOfProcessors > 0 ? (int)system.dwNumberOfProcessors : 1;
 }
 
-// Appends, or for full decodes inserts by the order the streams ended.
-void InsertRecord(PluginInstance** list, PluginInstance* record, int byOrder) {
-    while (*list && (!byOrder || (*list)->queueOrder <= record->queueOrder)) {
+// What the process may still take: free address space less the browser's
+// margin, and no more than the free physical memory.
+uint64_t MeasureFreeBytes() {
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status)) {
+        return 0;
+    }
+    uint64_t margin = status.ullTotalVirtual / 8 < BrowserMarginBytes ? status.ullTotalVirtual / 8 : BrowserMarginBytes;
+    uint64_t space = status.ullAvailVirtual > margin ? status.ullAvailVirtual - margin : 0;
+    return space < status.ullAvailPhys ? space : status.ullAvailPhys;
+}
+
+// Appends, or for kinds kept in order inserts by the order the streams ended.
+void InsertRecord(int kind, PluginInstance* record) {
+    PluginInstance** list = &Queue.lists[kind];
+    while (*list && (!JobKinds[kind].byOrder || (*list)->queueOrder <= record->queueOrder)) {
         list = &(*list)->queueNext;
     }
+    record->decodeStage = kind;
     record->queueNext = *list;
     *list = record;
 }
 
-PluginInstance* PopRecord(PluginInstance** list) {
-    PluginInstance* record = *list;
+PluginInstance* PopRecord(int kind) {
+    PluginInstance* record = Queue.lists[kind];
     if (record) {
-        *list = record->queueNext;
+        Queue.lists[kind] = record->queueNext;
         record->queueNext = NULL;
     }
     return record;
 }
 
-int UnlinkRecord(PluginInstance** list, PluginInstance* record) {
-    for (; *list; list = &(*list)->queueNext) {
+int UnlinkRecord(int kind, PluginInstance* record) {
+    for (PluginInstance** list = &Queue.lists[kind]; *list; list = &(*list)->queueNext) {
         if (*list == record) {
             *list = record->queueNext;
             record->queueNext = NULL;
@@ -82,21 +121,63 @@ int UnlinkRecord(PluginInstance** list, PluginInstance* record) {
     return 0;
 }
 
-// Under the lock: the next job for a worker that has none, or null when it
-// should end. A pending retry holds back everything else until the running
-// decodes have ended.
-PluginInstance* TakeJob() {
-    if (Queue.retries) {
-        return Queue.busy == 0 ? PopRecord(&Queue.retries) : NULL;
+// Under the lock: what the head of a list may start with, from the memory
+// free now and what the running decodes were admitted with.
+Admission AdmitRecord(int kind, const PluginInstance* record, int cores) {
+    DecodeBudget budget = {MeasureFreeBytes(), Queue.committedBytes, cores, Queue.busy, Queue.threadsInUse};
+    if (!JobKinds[kind].admitted) {
+        Admission free = {Queue.busy < cores ? AdmissionStart : AdmissionWait, record->targetReduce, 0, 0};
+        free.threads = cores - Queue.threadsInUse > 1 ? cores - Queue.threadsInUse : 1;
+        return free;
     }
-    // The part in view first: the user is looking at its coarser level.
-    PluginInstance* record = PopRecord(&Queue.regions);
-    record = record ? record : PopRecord(&Queue.plans);
-    return record ? record : PopRecord(&Queue.fulls);
+    return AdmitDecode(&budget, &record->plan, record->targetReduce, (uint32_t)record->dataSize);
+}
+
+// Under the lock: the next job for a worker that has none, or null when it
+// should end (nothing to do, or what is next waits for a running decode).
+// Only the head of each list is considered, so a large decode waiting for
+// memory is not overtaken for ever. A job run alone holds back the rest
+// until the running ones have ended, and keeps its level.
+PluginInstance* TakeJob() {
+    int cores = CountCores();
+    int kind = 0;
+    while (kind < JobKindCount && !(JobKinds[kind].alone && Queue.lists[kind])) {
+        ++kind;
+    }
+    Admission admission = {AdmissionStart, 0, cores, 0};
+    if (kind < JobKindCount) {
+        if (Queue.busy > 0) {
+            return NULL;
+        }
+        admission.reduce = Queue.lists[kind]->jobReduce;
+    } else {
+        for (kind = 0; kind < JobKindCount && !Queue.lists[kind]; ++kind) {
+        }
+        if (kind == JobKindCount) {
+            return NULL;
+        }
+        admission = AdmitRecord(kind, Queue.lists[kind], cores);
+        if (admission.verdict == AdmissionWait) {
+            return NULL;
+        }
+        // No level larger than the one decoded fits: nothing to decode.
+        if (JobKinds[kind].admitted && admission.reduce >= Queue.lists[kind]->decodedReduce) {
+            admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
+        }
+    }
+    PluginInstance* record = PopRecord(kind);
+    record->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
+    record->jobShort = JobKinds[kind].admitted && record->jobReduce != record->targetReduce;
+    record->jobThreads = admission.threads;
+    record->jobBytes = admission.plannedBytes;
+    Queue.busy++;
+    Queue.threadsInUse += admission.threads;
+    Queue.committedBytes += admission.plannedBytes;
+    return record;
 }
 
 // What a decode-finished message says: the status changed (a decode began),
-// or a picture, a preview or an error was published.
+// or a picture, a preview, a level or an error was published.
 enum { PostedStatus = 0, PostedPicture = 1 };
 
 void PostToWindow(PluginInstance* record, WPARAM what) {
@@ -137,30 +218,71 @@ void PublishEnd(PluginInstance* record, int failure) {
     StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
 }
 
-// The picture shown; 1 when done (published or failed for good), 0 when it
-// ran out of memory and earns one more try.
-int RunFullStage(PluginInstance* record) {
-    uint8_t* dib = NULL;
-    int failure = DecodeFailureNone;
-    if (DecodeReducedToPackedDib(&dib, &failure, LoadAcquire(&record->fileKind), record->data, record->dataSize,
-                                 record->shownReduce)) {
+// The first level goes straight into dib; a later one waits in nextLevel for
+// the UI thread, which may be painting dib. 1 for the first.
+int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
+    if (!LoadAcquire(&record->dib)) {
+        StoreRelease(&record->dibReduce, (int32_t)reduce);
         StoreRelease(&record->dib, dib);
         StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
         StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
-        PublishEnd(record, DecodeFailureNone);
         return 1;
     }
-    if (failure == DecodeFailureOutOfMemory && !record->retried) {
-        record->retried = 1;
-        return 0;
-    }
-    PublishEnd(record, failure);
-    return 1;
+    free(__atomic_exchange_n(&record->nextLevel, dib, __ATOMIC_ACQ_REL));
+    return 0;
 }
 
-// Classifies and plans; publishes the geometry, then the preview when the
-// picture is large. 1 when the record needs its full stage next.
-int RunPlanStage(PluginInstance* record) {
+// Where a record goes after its job.
+enum JobOutcome {
+    OutcomeDone = 0,     // published (or failed for good); more only if the target moved
+    OutcomeLevel = 1,    // planned, a preview published: its level comes next
+    OutcomePlanned = 2,  // planned, nothing published: its level comes next
+    OutcomeRetry = 3,    // ran out of memory beside others: once more, alone
+    OutcomeGaveUp = 4,   // a larger level could not be had; the shown one stays
+    OutcomeRegion = 5,   // a part in view decoded (or left coarser)
+};
+
+// The level admitted for the record (jobReduce; -1 when none fits in memory).
+int RunLevelJob(PluginInstance* record) {
+    uint8_t* dib = NULL;
+    int failure = DecodeFailureOutOfMemory;
+    int first = LoadAcquire(&record->dib) == NULL;
+    if (record->jobReduce >= 0 &&
+        DecodeLevelToPackedDib(&dib, &failure, LoadAcquire(&record->fileKind), record->data, record->dataSize,
+                               record->jobReduce, record->jobThreads)) {
+        if (PublishLevel(record, dib, record->jobReduce)) {
+            PublishEnd(record, DecodeFailureNone);
+        }
+        return OutcomeDone;
+    }
+    if (failure == DecodeFailureOutOfMemory && !record->retried && record->jobReduce >= 0) {
+        record->retried = 1;
+        return OutcomeRetry;
+    }
+    if (!first) {
+        StoreRelease(&record->levelFailure, (int32_t)failure);
+        return OutcomeGaveUp;
+    }
+    PublishEnd(record, failure);
+    return OutcomeDone;
+}
+
+// The level a record should end at, from the size its view was drawn at
+// (the full picture when unknown or when a command waits for it).
+int ChooseTargetReduce(const PluginInstance* record) {
+    const DecodePlan& plan = record->plan;
+    int32_t width = LoadAcquire(&record->viewWidth);
+    int32_t height = LoadAcquire(&record->viewHeight);
+    if (record->fullWanted || width <= 0 || height <= 0) {
+        return plan.shownReduce;
+    }
+    return ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)width, (uint32_t)height, plan.shownReduce,
+                            plan.maxReduce);
+}
+
+// Classifies and plans; publishes the geometry, then a preview when the
+// level the view needs is large.
+int RunPlanJob(PluginInstance* record) {
     const uint8_t* data = record->data;
     int32_t size = record->dataSize;
     DecodePlan plan;
@@ -168,87 +290,115 @@ int RunPlanStage(PluginInstance* record) {
     if (!data || size <= 0) {
         StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
         PublishEnd(record, failure);
-        return 0;
+        return OutcomeDone;
     }
     int kind = ClassifyFileKind(data, (uint32_t)size);
     StoreRelease(&record->fileKind, (int32_t)kind);
     if (!PlanDecode(&plan, &failure, kind, data, size)) {
         PublishEnd(record, failure);
-        return 0;
+        return OutcomeDone;
     }
     StoreRelease(&record->fullWidth, (int32_t)plan.fullWidth);
     StoreRelease(&record->fullHeight, (int32_t)plan.fullHeight);
     StoreRelease(&record->shownWidth, (int32_t)plan.shownWidth);
     StoreRelease(&record->shownHeight, (int32_t)plan.shownHeight);
     StoreRelease(&record->shownReduce, (int32_t)plan.shownReduce);
+    StoreRelease(&record->maxReduce, (int32_t)plan.maxReduce);
+    EnterCriticalSection(&Queue.lock);
+    record->plan = plan;
+    record->planned = 1;
+    record->targetReduce = ChooseTargetReduce(record);
+    int target = record->targetReduce;
+    LeaveCriticalSection(&Queue.lock);
+    // A preview is worth it only well below the level to come.
     uint8_t* preview = NULL;
-    if (plan.previewReduce > 0 && DecodeReducedToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce)) {
+    if (plan.previewReduce >= target + 2 &&
+        DecodeLevelToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce, record->jobThreads)) {
         StoreRelease(&record->preview, preview);
-        return 1;
+        return OutcomeLevel;
     }
-    // No preview: the full decode follows at once rather than waiting behind
-    // the previews of other pictures.
-    return RunFullStage(record) ? 0 : 2;
+    return OutcomePlanned;
 }
 
-// Runs one job and says where the record goes next: 0 done, 1 full stage,
-// 2 retry.
 int RunJob(PluginInstance* record) {
     // A part in view is decoded under a picture already painted: no status
     // to show, and a repaint per pan would only flicker.
-    if (record->decodeStage == StageRegion) {
+    if (record->decodeStage == JobRegion) {
         RunRegionJob(record);
-        return 0;
+        return OutcomeRegion;
     }
     StoreRelease(&record->decoding, 1);
     // The status box now says it is decoding.
     PostToWindow(record, PostedStatus);
-    int next = record->decodeStage == StagePlan ? RunPlanStage(record) : (RunFullStage(record) ? 0 : 2);
+    int outcome = record->decodeStage == JobPlan ? RunPlanJob(record) : RunLevelJob(record);
     StoreRelease(&record->decoding, 0);
-    return next;
+    return outcome;
+}
+
+// Under the lock: the kind of job a planned record needs next, or -1 when
+// its level is there (or nothing more can come).
+int NextLevelJob(const PluginInstance* record) {
+    if (!record->planned || LoadAcquire(&record->decodeError) || record->targetReduce >= record->decodedReduce) {
+        return -1;
+    }
+    return record->fullWanted ? JobCommand : JobLevel;
 }
 
 // Under the lock, after a job: the record goes back into a list, or its
 // decode is over. An instance destroyed meanwhile left the record to this
 // thread; 1 tells the caller to release it.
-int SettleRecord(PluginInstance* record, int next) {
+int SettleRecord(PluginInstance* record, int outcome) {
+    Queue.busy--;
+    Queue.threadsInUse -= record->jobThreads;
+    Queue.committedBytes -= record->jobBytes;
     if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
         return 1;
     }
-    if (next == 0 && RegionJobWanted(record)) {
-        record->decodeStage = StageRegion;
-        InsertRecord(&Queue.regions, record, 0);
-    } else if (next == 0) {
+    if (record->decodeStage != JobPlan && record->decodeStage != JobRegion && outcome == OutcomeDone &&
+        record->jobReduce >= 0) {
+        record->decodedReduce = record->jobReduce;
+    }
+    // Memory allowed only a smaller level than wanted (or none larger than
+    // the one shown): that is where the record stays.
+    if (outcome == OutcomeGaveUp || record->jobShort) {
+        record->targetReduce = record->decodedReduce;
+    }
+    if (record->jobShort) {
+        StoreRelease(&record->levelFailure, (int32_t)DecodeFailureOutOfMemory);
+    }
+    int next = outcome == OutcomeRetry ? JobRetry : NextLevelJob(record);
+    if (next < 0 && RegionJobWanted(record)) {
+        next = JobRegion;
+    }
+    if (next < 0) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
-    } else if (next == 1) {
-        record->decodeStage = StageFull;
-        InsertRecord(&Queue.fulls, record, 1);
     } else {
-        record->decodeStage = StageFull;
-        InsertRecord(&Queue.retries, record, 0);
+        InsertRecord(next, record);
     }
     return 0;
 }
+
+void StartWorkers();
 
 void RunWorker() {
     EnterCriticalSection(&Queue.lock);
     PluginInstance* record;
     while ((record = TakeJob()) != NULL) {
-        Queue.busy++;
         LeaveCriticalSection(&Queue.lock);
-        int next = RunJob(record);
-        // The window hears of a preview, a picture or an error; a record
-        // whose instance is gone has no window (DetachWindow cleared it).
-        if (next != 2) {
+        int outcome = RunJob(record);
+        // The window hears of a preview, a level, a part or an error; a
+        // record whose instance is gone has no window (DetachWindow cleared it).
+        if (outcome != OutcomeRetry && outcome != OutcomePlanned) {
             PostToWindow(record, PostedPicture);
         }
         EnterCriticalSection(&Queue.lock);
-        Queue.busy--;
-        if (SettleRecord(record, next)) {
+        if (SettleRecord(record, outcome)) {
             LeaveCriticalSection(&Queue.lock);
             ReleaseRecord(record);
             EnterCriticalSection(&Queue.lock);
         }
+        // Jobs that waited for this one's memory may now run side by side.
+        StartWorkers();
     }
     Queue.workers--;
     LeaveCriticalSection(&Queue.lock);
@@ -286,46 +436,76 @@ int StartWorker() {
     return 1;
 }
 
+// Under the lock: a worker for each queued job that might run beside the
+// running ones, up to one per core; a worker that finds its job must wait
+// for memory ends, and a job's end starts them again.
+void StartWorkers() {
+    int cores = CountCores();
+    int idle = Queue.workers - Queue.busy;
+    int waiting = 0;
+    for (PluginInstance* list : Queue.lists) {
+        for (PluginInstance* record = list; record; record = record->queueNext) {
+            ++waiting;
+        }
+    }
+    while (idle < waiting && Queue.workers < cores && StartWorker()) {
+        ++idle;
+    }
+}
+
+// Under the lock: queues a job for a record no job is queued or running
+// for; 0 when no worker exists nor could be made (nobody would take it).
+int QueueJob(PluginInstance* record, int kind) {
+    StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
+    InsertRecord(kind, record);
+    StartWorkers();
+    if (Queue.workers == 0) {
+        UnlinkRecord(kind, record);
+        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        return 0;
+    }
+    return 1;
+}
+
+// The level of a bitmap of the record's picture: the one whose width is
+// nearest its own (a picture not at the grid's origin may be a pixel off).
+int32_t LevelOfBitmap(const PluginInstance* record, const uint8_t* dib) {
+    int64_t width = ((const BITMAPINFOHEADER*)dib)->biWidth;
+    int64_t full = LoadAcquire(&record->fullWidth);
+    int32_t best = LoadAcquire(&record->shownReduce);
+    int64_t bestDistance = INT64_MAX;
+    for (int32_t reduce = best; reduce <= LoadAcquire(&record->maxReduce) && reduce < 32; ++reduce) {
+        int64_t distance = llabs(((full + (1ll << reduce) - 1) >> reduce) - width);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = reduce;
+        }
+    }
+    return best;
+}
+
 }  // namespace
 
 int QueueDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->decodeStage = StagePlan;
     record->retried = 0;
+    record->planned = 0;
+    record->targetReduce = NoLevel;
+    record->decodedReduce = NoLevel;
     record->queueOrder = Queue.nextOrder++;
-    StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
-    InsertRecord(&Queue.plans, record, 0);
-    int queued = 1;
-    if (Queue.workers < CountCores() && !StartWorker() && Queue.workers == 0) {
-        // Nobody would ever take it: the user would wait forever.
-        UnlinkRecord(&Queue.plans, record);
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
-        queued = 0;
-    }
+    int queued = QueueJob(record, JobPlan);
     LeaveCriticalSection(&Queue.lock);
     return queued;
-}
-
-void QueueRegionDecode(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
-        record->decodeStage = StageRegion;
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
-        InsertRecord(&Queue.regions, record, 0);
-        if (Queue.workers < CountCores() && !StartWorker() && Queue.workers == 0) {
-            // No worker: the coarser level stays painted.
-            UnlinkRecord(&Queue.regions, record);
-            StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
-        }
-    }
-    LeaveCriticalSection(&Queue.lock);
 }
 
 int LeaveDecodeQueue(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     int owned = 0;
-    if (UnlinkRecord(&Queue.regions, record) || UnlinkRecord(&Queue.plans, record) || UnlinkRecord(&Queue.fulls, record) ||
-        UnlinkRecord(&Queue.retries, record)) {
+    int listed = 0;
+    for (int kind = 0; kind < JobKindCount && !listed; ++kind) {
+        listed = UnlinkRecord(kind, record);
+    }
+    if (listed) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
     } else if (LoadAcquire(&record->decodeThread.running) == DecodeRunning) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeOrphaned);
@@ -333,4 +513,69 @@ int LeaveDecodeQueue(PluginInstance* record) {
     }
     LeaveCriticalSection(&Queue.lock);
     return owned;
+}
+
+void QueueRegionDecode(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    // No worker: the coarser level stays painted.
+    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
+        QueueJob(record, JobRegion);
+    }
+    LeaveCriticalSection(&Queue.lock);
+}
+
+void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight) {
+    if (!record || deviceWidth <= 0 || deviceHeight <= 0) {
+        return;
+    }
+    StoreRelease(&record->viewWidth, deviceWidth);
+    StoreRelease(&record->viewHeight, deviceHeight);
+    EnterCriticalSection(&Queue.lock);
+    if (record->planned && !LoadAcquire(&record->levelFailure)) {
+        int target = ChooseTargetReduce(record);
+        if (target < record->targetReduce) {
+            record->targetReduce = target;
+            // A record with a job queued or running gets its level after it.
+            if (LoadAcquire(&record->decodeThread.running) == DecodeIdle && NextLevelJob(record) >= 0) {
+                QueueJob(record, NextLevelJob(record));
+            }
+        }
+    }
+    LeaveCriticalSection(&Queue.lock);
+}
+
+int InstallNextLevel(PluginInstance* record) {
+    uint8_t* next = __atomic_exchange_n(&record->nextLevel, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
+    if (!next) {
+        return 0;
+    }
+    uint8_t* old = record->dib;
+    StoreRelease(&record->dibReduce, LevelOfBitmap(record, next));
+    StoreRelease(&record->dibBits, next + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(next));
+    StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)next);
+    StoreRelease(&record->dib, next);
+    free(old);
+    return 1;
+}
+
+void QueueFullPicture(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    record->fullWanted = 1;
+    if (record->planned) {
+        record->targetReduce = record->plan.shownReduce;
+    }
+    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
+        if (NextLevelJob(record) >= 0) {
+            QueueJob(record, JobCommand);
+        }
+    } else if (UnlinkRecord(JobLevel, record)) {
+        InsertRecord(JobCommand, record);
+    }
+    LeaveCriticalSection(&Queue.lock);
+}
+
+void EndFullPictureWait(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    record->fullWanted = 0;
+    LeaveCriticalSection(&Queue.lock);
 }

@@ -27,6 +27,9 @@ const char* ChooseLoadFailureFormat(LANGID language);
 // Frees every text UiString converted; at unload only.
 void ReleaseUiStrings();
 
+// The browser's status line (nothing without a browser).
+void NPN_Status(NPP instance, const char* message);
+
 // NPP_ functions placed in the browser's table.
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
                 NPSavedData* saved);
@@ -60,6 +63,10 @@ void QueueRegionDecode(PluginInstance* record);
 int RegionJobWanted(PluginInstance* record);
 void RunRegionJob(PluginInstance* record);
 void ReleaseRegionBitmaps(PluginInstance* record);
+// For a command waiting for the full picture (UI thread): its decode goes
+// ahead of the views' levels until EndFullPictureWait.
+void QueueFullPicture(PluginInstance* record);
+void EndFullPictureWait(PluginInstance* record);
 
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread

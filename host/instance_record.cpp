@@ -29,7 +29,8 @@ int GetPublishedImage(ImageView* viewOut, const PluginInstance* record) {
     if (!dib || !header || !bits) {
         return 0;
     }
-    return ViewPackedDib(viewOut, dib, bits, 0, 0);
+    // A level smaller than the picture is laid out at the picture's size.
+    return ViewPackedDib(viewOut, dib, bits, LoadAcquire(&record->shownWidth), LoadAcquire(&record->shownHeight));
 }
 
 int GetShownImage(ImageView* viewOut, const PluginInstance* record) {
@@ -57,14 +58,8 @@ void ReleaseRecord(PluginInstance* record) {
     free(record->data);
     free(record->dib);
     free(record->preview);
+    free(record->nextLevel);
     free(record->comments);
     ReleaseRegionBitmaps(record);
     free(record);
-}
-
-// Until levels are decoded on demand, the level shown is the only one.
-void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight) {
-    (void)record;
-    (void)deviceWidth;
-    (void)deviceHeight;
 }

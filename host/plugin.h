@@ -10,6 +10,7 @@
 #include <stdint.h>
 #include <windows.h>
 
+#include "decode/jpeg2000.h"
 #include "host/npapi.h"
 
 // The failure reason of a stream that ended before its last byte; the other
@@ -120,6 +121,9 @@ struct PluginInstance {
     // Zoom, pointer and DPI state of the view: written only by window/zoom.cpp
     // and window/view_input.cpp, on the UI thread.
     ViewZoom zoom;
+    // Written only by window/paint_window.cpp: the last paint drew a picture
+    // (a larger level is then drawn over it without an erase).
+    int32_t picturePainted;
     // The stream (host/stream.cpp) and what its decode published. url is the
     // stream's whole address, a heap block of the record (null before the
     // first stream); read it through InstanceUrl.
@@ -151,6 +155,21 @@ struct PluginInstance {
     int32_t shownHeight;
     int32_t shownReduce;
     uint8_t* preview;
+    // Levels. dib holds the picture at dibReduce halvings: the level the view
+    // needs, not necessarily the full picture. maxReduce (published with the
+    // geometry) is the codestream's smallest level. A larger level decoded
+    // later waits in nextLevel (taken by one atomic exchange) until the UI
+    // thread puts it in dib's place (InstallNextLevel), so the old one is
+    // freed only where it is painted. levelFailure says why a larger level
+    // was given up (a DecodeFailure value; 0 while none was).
+    int32_t maxReduce;
+    int32_t dibReduce;
+    uint8_t* nextLevel;
+    int32_t levelFailure;
+    // The size the window last drew the whole picture at (RequestViewSize;
+    // 0 x 0: not yet known), UI thread writes, the decode queue reads.
+    int32_t viewWidth;
+    int32_t viewHeight;
     // 1 while a decode of this record runs (not while it waits its turn).
     int32_t decoding;
     // The part in view of a picture past the sample cap, at full resolution.
@@ -159,11 +178,23 @@ struct PluginInstance {
     // (0: none) and when progress was last repainted.
     int32_t announcedLength;
     uint32_t progressPaintTick;
-    // Owned by the decode queue under its lock.
+    // Owned by the decode queue under its lock: the list link, the job the
+    // record waits for, the plan read from the header (planned once it is),
+    // the level it should end at and the level last decoded, and what its
+    // running job was admitted with.
     PluginInstance* queueNext;
     uint32_t queueOrder;
     int32_t decodeStage;
     int32_t retried;
+    int32_t planned;
+    DecodePlan plan;
+    int32_t targetReduce;
+    int32_t decodedReduce;
+    int32_t fullWanted;
+    int32_t jobReduce;
+    int32_t jobShort;
+    int32_t jobThreads;
+    uint64_t jobBytes;
     // UI-thread only: how many modal loops (menu, dialogs, message boxes) are
     // running on this record, and whether NPP_Destroy came during one. The
     // browser may destroy the instance from inside such a loop; the record
@@ -203,7 +234,8 @@ struct ImageView {
 };
 
 // 1 with the view filled when dib, dibHeader and dibBits are all published;
-// 0 with the view zeroed otherwise. What commands and printing use.
+// 0 with the view zeroed otherwise. The bitmap is the level shown, laid out
+// at the picture's size; what needs the full picture uses AcquireFullPicture.
 int GetPublishedImage(ImageView* viewOut, const PluginInstance* record);
 
 // What the window shows: the published image, else the preview laid out at
@@ -214,8 +246,16 @@ int GetShownImage(ImageView* viewOut, const PluginInstance* record);
 // UI thread: drops the preview once the picture it stood for is published.
 void DropReplacedPreview(PluginInstance* record);
 
-// UI thread: the size (device pixels) at which the whole picture is now
-// drawn, so that a level covering it is decoded when the one shown does not.
+// UI thread: puts a larger level decoded since into dib's place and frees
+// the one it replaces; 1 when it did.
+int InstallNextLevel(PluginInstance* record);
+
+// UI thread. The window calls it whenever the size at which the whole
+// picture is drawn (device pixels) changes. When neither the level shown
+// nor the one queued covers that size, the level that does is decoded in
+// the background and replaces the shown bitmap when published (the window
+// hears DecodeFinishedMessage); a smaller size decodes nothing. Before the
+// picture's header is known it only records the size.
 void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight);
 
 // UI thread, for a picture past the sample cap: `visible` is the part of the
@@ -230,6 +270,20 @@ void RequestVisibleRegion(PluginInstance* record, const RECT* visible, int32_t d
 void AdoptRegionBitmap(PluginInstance* record);
 // UI thread: the part to paint over the picture, or null.
 inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { return record->region.shown; }
+
+// UI thread, for commands that need the full picture (save as bitmap, copy,
+// wallpaper, print): 1 with the view of the full-resolution bitmap (or of the
+// capped picture past the sample cap), decoding it first when only a smaller
+// level is there (the wait cursor and the browser's status line show while
+// it is prepared; messages are dispatched meanwhile, so the caller holds the
+// record with BeginModalUse). 0 when there is none: *failureOut is then why
+// the full picture could not be prepared (a DecodeFailure value), or 0 when
+// there is no picture at all (the file has not ended, or its decode failed,
+// which the window already shows).
+// The full picture then stays shown in place of the smaller level.
+int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record);
+// The warning for a failure AcquireFullPicture gave (`failure` non-zero).
+void WarnNoFullPicture(PluginInstance* record, int failure);
 
 // The message the decode thread posts to the attached window when a decode
 // begins (wParam 0) and when a preview, the picture or an error is published

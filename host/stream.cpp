@@ -27,16 +27,22 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
 void ReleaseReception(PluginInstance* record) {
     uint8_t* dib = record->dib;
     uint8_t* preview = record->preview;
+    uint8_t* nextLevel = record->nextLevel;
     uint8_t* comments = record->comments;
     StoreRelease(&record->dibBits, (uint8_t*)NULL);
     StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)NULL);
     StoreRelease(&record->dib, (uint8_t*)NULL);
     StoreRelease(&record->preview, (uint8_t*)NULL);
+    StoreRelease(&record->nextLevel, (uint8_t*)NULL);
     StoreRelease(&record->comments, (uint8_t*)NULL);
     StoreRelease(&record->commentsLength, 0u);
     StoreRelease(&record->shownReduce, 0);
+    StoreRelease(&record->dibReduce, 0);
+    StoreRelease(&record->maxReduce, 0);
+    StoreRelease(&record->levelFailure, 0);
     free(dib);
     free(preview);
+    free(nextLevel);
     free(comments);
     ReleaseRegionBitmaps(record);
     free(record->data);
@@ -273,15 +279,23 @@ void NPP_Print(NPP instance, NPPrint* platformPrint) {
         return;
     }
     ImageView view;
+    int failure = 0;
     HDC dc = (HDC)platformPrint->print.embedPrint.platformPrint;
-    if (LoadAcquire(&record->loadState) < 2 || !GetPublishedImage(&view, record) || !dc) {
+    if (!dc) {
         return;
     }
-    const NPWindow* area = &platformPrint->print.embedPrint.window;
-    int previous = SetStretchBltMode(dc, COLORONCOLOR);
-    StretchDIBits(dc, area->x, area->y, (int)area->width, (int)area->height, 0, 0, view.width, view.height,
-                  view.bits, view.info, DIB_RGB_COLORS, SRCCOPY);
-    if (previous != 0) {
-        SetStretchBltMode(dc, previous);
+    // The printer gets the full picture, decoded now when a smaller level is
+    // shown; the record lives on should the browser destroy the instance
+    // while messages are dispatched meanwhile.
+    BeginModalUse(record);
+    if (AcquireFullPicture(&view, &failure, record)) {
+        const NPWindow* area = &platformPrint->print.embedPrint.window;
+        int previous = SetStretchBltMode(dc, COLORONCOLOR);
+        StretchDIBits(dc, area->x, area->y, (int)area->width, (int)area->height, 0, 0, view.bitmapWidth,
+                      view.bitmapHeight, view.bits, view.info, DIB_RGB_COLORS, SRCCOPY);
+        if (previous != 0) {
+            SetStretchBltMode(dc, previous);
+        }
     }
+    EndModalUse(record);
 }

@@ -35,6 +35,8 @@ const UiText ScaleLine = {"Shown:\t%d x %d, shown at 1/%d scale (save and copy u
 // The full page's zoom; 100 % is one picture pixel per CSS pixel.
 const UiText ZoomLine = {"Zoom:\t%d %%\r\n", "表示倍率:\t%d %%\r\n"};
 const UiText FittedZoomLine = {"Zoom:\t%d %% (fit to window)\r\n", "表示倍率:\t%d %% (画面に合わせる)\r\n"};
+const UiText ViewLevelLine = {"Shown:\t%d x %d, 1/%d scale for this view (save and copy use the full picture)\r\n",
+                              "表示:\t%d x %d (この表示に合わせて 1/%d、保存とコピーは元の大きさの画像)\r\n"};
 const UiText FileSizeLine = {"File size:\t%u bytes\r\n", "ファイルサイズ:\t%u バイト\r\n"};
 const UiText TypeLabel = {"Image type:\t", "画像の種類:\t"};
 const UiText LinkLine = {"Link to:\t%ls", "リンク先:\t%ls"};
@@ -85,8 +87,9 @@ void ShowIconFrame(HWND dialog, int frame) {
     SendDlgItemMessageA(dialog, IDC_ABOUT_ICON, STM_SETICON, (WPARAM)icon, 0);
 }
 
-// The picture's full size, and whether what is shown is a preview or a
-// reduced picture; nothing before the first picture.
+// The picture's full size from its header, and the level shown (a preview,
+// or a reduced picture: a level the view needs, or the largest within the
+// cap); nothing before the first picture.
 void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
     const BITMAPINFOHEADER* header = LoadAcquire(&instance->dibHeader);
     bool published =
@@ -94,17 +97,20 @@ void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
     if (!published && LoadAcquire(&instance->preview) == nullptr) {
         return;
     }
-    int32_t reduce = LoadAcquire(&instance->shownReduce);
+    int32_t reduce = LoadAcquire(&instance->dibReduce);
     if (published && reduce == 0) {
         AppendLine(text, UiString(DimensionsLine), (int)header->biWidth, (int)header->biHeight);
         return;
     }
     AppendLine(text, UiString(DimensionsLine), (int)LoadAcquire(&instance->fullWidth),
                (int)LoadAcquire(&instance->fullHeight));
+    // A level above the cap's is one the view needs; the full picture is
+    // decoded when a command asks for it.
+    const UiText& line = reduce > LoadAcquire(&instance->shownReduce) ? ViewLevelLine : ScaleLine;
     if (!published) {
         AppendText(text, PreviewLine);
     } else {
-        AppendLine(text, UiString(ScaleLine), (int)header->biWidth, (int)header->biHeight, 1 << reduce);
+        AppendLine(text, UiString(line), (int)header->biWidth, (int)header->biHeight, 1 << reduce);
     }
 }
 

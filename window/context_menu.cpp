@@ -21,7 +21,11 @@ bool CannotView(const PluginInstance* instance) {
 bool StreamIncomplete(const PluginInstance* instance) {
     return LoadAcquire(&instance->loadState) < LoadStateEnded;
 }
-bool HasNoImage(const PluginInstance* instance) { return LoadAcquire(&instance->dib) == nullptr; }
+// The full picture is decoded when a command needs it: only a file that has
+// not ended, or whose decode failed, has none to give.
+bool HasNoImage(const PluginInstance* instance) {
+    return LoadAcquire(&instance->loadState) != LoadStateEnded || LoadAcquire(&instance->decodeError) != 0;
+}
 bool HasNoComments(const PluginInstance* instance) { return LoadAcquire(&instance->comments) == nullptr; }
 bool FitsToWindow(const PluginInstance* instance) { return instance->fitToWindow != 0; }
 
@@ -68,7 +72,15 @@ const ViewLabelRule ViewLabelRules[] = {
     {false, false, {"&View Image", "画像を表示(&V)"}},
 };
 
-void RunSetWallpaper(PluginInstance* instance) { SetWallpaper(instance, LoadAcquire(&instance->dib)); }
+void RunSetWallpaper(PluginInstance* instance) {
+    ImageView full;
+    int failure = 0;
+    if (AcquireFullPicture(&full, &failure, instance)) {
+        SetWallpaper(instance, (const uint8_t*)full.info);
+    } else if (failure != 0) {
+        WarnNoFullPicture(instance, failure);
+    }
+}
 
 struct MenuCommand {
     UINT id;

@@ -10,8 +10,14 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
 // A message the plug-in does not answer, to the procedure it replaced.
 LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Paints the image or the status box into the window.
-void PaintWindow(HWND window, const PluginInstance* record);
+// Paints the image or the status box into the window, after telling the
+// decode queue the size the picture is drawn at.
+void PaintWindow(HWND window, PluginInstance* record);
+
+// Tells the decode queue the size the whole picture is drawn at (device
+// pixels): the element, the page's picture rectangle, or, before the
+// picture's size is known, the client area.
+void RequestDrawSize(PluginInstance* record);
 
 // Stretches the part of a bitmap that shows in the client area, the whole
 // bitmap being drawn over bitmapRect (client coordinates).

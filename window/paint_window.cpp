@@ -42,10 +42,17 @@ const wchar_t* ChooseStatusText(const PluginInstance* record) {
 // many times the window would otherwise be drawn at its whole size. The
 // source is cut at whole bitmap pixels and drawn where those pixels fall.
 void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view) {
-    SetStretchBltMode(dc, COLORONCOLOR);
     RECT picture = *bitmapRect, visible, client = {0, 0, record->clientWidth, record->clientHeight};
     if (!IntersectRect(&visible, &picture, &client)) {
         return;
+    }
+    // Shrinking averages the pixels (dropping rows and columns would alias);
+    // enlarging keeps them sharp. The brush origin aligns the halftone.
+    if (view->bitmapWidth > picture.right - picture.left || view->bitmapHeight > picture.bottom - picture.top) {
+        SetStretchBltMode(dc, HALFTONE);
+        SetBrushOrgEx(dc, 0, 0, NULL);
+    } else {
+        SetStretchBltMode(dc, COLORONCOLOR);
     }
     double width = picture.right - picture.left, height = picture.bottom - picture.top;
     // In doubles: an origin times the bitmap's size passes 2^31 in large pictures.
@@ -65,11 +72,24 @@ void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect,
                   bottom - top, view->bits, view->info, DIB_RGB_COLORS, SRCCOPY);
 }
 
-void PaintWindow(HWND window, const PluginInstance* record) {
+void RequestDrawSize(PluginInstance* record) {
+    ImageView view;
+    int shown = GetShownImage(&view, record);
+    RECT picture = {0, 0, record->clientWidth, record->clientHeight};
+    // Before the picture's size is known a page is drawn at the client's.
+    if (shown || LoadAcquire(&record->fullWidth) > 0) {
+        ComputePictureRect(&picture, record, &view);
+    }
+    RequestViewSize(record, picture.right - picture.left, picture.bottom - picture.top);
+}
+
+void PaintWindow(HWND window, PluginInstance* record) {
+    RequestDrawSize(record);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     ImageView view;
-    if (LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record)) {
+    record->picturePainted = LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record);
+    if (record->picturePainted) {
         RECT picture;
         ComputePictureRect(&picture, record, &view);
         PaintBitmapAt(dc, record, &picture, &view);

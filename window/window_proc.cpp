@@ -40,6 +40,7 @@ void Attach(PluginInstance* record, HWND window) {
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     UpdateClientSize(record);
     UpdateScrollBars(record);
+    RequestDrawSize(record);
     InvalidateRect(window, NULL, TRUE);
     UpdateWindow(window);
 }
@@ -65,10 +66,13 @@ void Detach(PluginInstance* record) {
 }
 
 LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
+    // A larger level is drawn over the smaller one at the same place: no
+    // erase, so the picture never blinks.
+    InstallNextLevel(record);
     DropReplacedPreview(record);
     AdoptRegionBitmap(record);
     UpdateScrollBars(record);
-    InvalidateRect(window, NULL, TRUE);
+    InvalidateRect(window, NULL, record->picturePainted ? FALSE : TRUE);
     UpdateWindow(window);
     return 0;
 }
@@ -78,6 +82,7 @@ LRESULT OnSize(PluginInstance* record, HWND window) {
     int32_t oldScrollY = record->scrollY;
     UpdateClientSize(record);
     UpdateScrollBars(record);
+    RequestDrawSize(record);
     // A fitted full page is drawn at a size that follows the client area, and
     // the paint covers only the picture: without an erase the part a
     // shrinking picture leaves keeps its old pixels. A scrolled page whose

@@ -78,6 +78,9 @@ TEST(DrawingRules, FullPageOwnSizeAppliesTheScrollOrigin) {
     record->scrollActive = 1;
     record->scrollX = 120;
     record->scrollY = 40;
+    // Fitted, it showed a smaller level; at its own size the full one comes.
+    RepaintAndCapture(element.window);
+    ASSERT_TRUE(WaitForDecode(&element));
     Capture capture = RepaintAndCapture(element.window);
     EXPECT_EQ(0x782880u, capture.At(0, 0));      // image pixel (120, 40)
     EXPECT_EQ(0x7A2B80u, capture.At(2, 3));      // image pixel (122, 43)

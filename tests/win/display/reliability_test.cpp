@@ -103,9 +103,11 @@ struct LiveInstance {
     HWND window;
 };
 
-void StartInstance(LiveInstance* live, Browser* browser, const std::string& file) {
+// `side`: the element's width and height (a picture is decoded at the level
+// that covers it).
+void StartInstance(LiveInstance* live, Browser* browser, const std::string& file, int side = 200) {
     const NPPluginFuncs& plugin = browser->pluginFuncs;
-    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 200, 200, Frame(), NULL, NULL, NULL);
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, side, side, Frame(), NULL, NULL, NULL);
     live->window = window;
     NPP_t& npp = live->npp;
     npp = NPP_t();
@@ -115,8 +117,8 @@ void StartInstance(LiveInstance* live, Browser* browser, const std::string& file
     NPWindow& npWindow = live->npWindow;
     npWindow = NPWindow();
     npWindow.window = window;
-    npWindow.width = 200;
-    npWindow.height = 200;
+    npWindow.width = (uint32_t)side;
+    npWindow.height = (uint32_t)side;
     plugin.setwindow(&npp, &npWindow);
     NPStream stream = {};
     stream.url = "file:///reliability.j2k";
@@ -141,7 +143,8 @@ enum { DestroyAtOnce = 0, DestroyOnceShown = 1, DestroyWhileDecoding = 2 };
 
 void RunInstance(Browser* browser, const std::string& file, int when) {
     LiveInstance live;
-    StartInstance(&live, browser, file);
+    // A decode that must still run when destroyed is of the whole picture.
+    StartInstance(&live, browser, file, when == DestroyWhileDecoding ? 4000 : 200);
     if (when == DestroyOnceShown) {
         WaitUntilQuiet(30, 5000);
     } else if (when == DestroyWhileDecoding) {

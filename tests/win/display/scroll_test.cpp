@@ -298,12 +298,19 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
     EXPECT_EQ(1, GetPublishedImage(&view, record));
     // A picture past the cap: About gives both sizes and says what save and
     // copy use.
-    record->shownReduce = 3;
+    record->dibReduce = record->shownReduce = 3;
     BuildImageText(text, record);
     EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, shown at 1/8 scale (save "
                                                  L"and copy use the picture shown)",
                                                  L"画像サイズ:\t640 x 480\r\n表示:\t64 x 48 (1/8 に縮小して表示、"
                                                  L"保存とコピーは表示中の画像)")));
+    // The level a small view needs, below the cap: commands use the full one.
+    record->shownReduce = 0;
+    BuildImageText(text, record);
+    EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, 1/8 scale for this view "
+                                                 L"(save and copy use the full picture)",
+                                                 L"画像サイズ:\t640 x 480\r\n表示:\t64 x 48 (この表示に合わせて 1/8、"
+                                                 L"保存とコピーは元の大きさの画像)")));
     DestroyElement(&element);
 }
 

@@ -229,7 +229,7 @@ TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
     ASSERT_TRUE(WaitForDecode(&element, 60000));
     ASSERT_NE(nullptr, record->dib) << record->decodeError << " kind " << record->fileKind << " size "
                                     << record->dataSize << " state " << record->loadState;
-    EXPECT_EQ(1600, record->dibHeader->biWidth);
+    EXPECT_EQ(100, record->dibHeader->biWidth);  // the level a 64 x 48 element needs
     // A repeated end of the finished stream starts nothing.
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
     EXPECT_EQ(0, record->decodeThread.running);
@@ -304,6 +304,63 @@ TEST(Print, EmbeddedStretchesIntoThePrinterDcFullPageIsLeftToTheBrowser) {
     DestroyElement(&element);
 }
 
+// An element shows the level its size needs: growing decodes the next one,
+// which replaces it, shrinking decodes nothing.
+TEST(Levels, GrowingDecodesTheLevelThatCoversShrinkingNothing) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "big.j2k"));  // 1600 x 1600
+    PluginInstance* record = RecordOf(&element);
+    struct Step {
+        int width, height;
+        int32_t bitmapWidth;
+    } steps[] = {
+        {300, 300, 400},  // 200 would not cover 300
+        {401, 300, 800},
+        {64, 48, 800},    // smaller: the larger level stays
+        {400, 400, 800},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.width);
+        SetWindowPos(element.window, NULL, 0, 0, step.width, step.height, SWP_NOMOVE | SWP_NOZORDER);
+        ASSERT_TRUE(WaitForDecode(&element, 60000));
+        EXPECT_EQ(step.bitmapWidth, record->dibHeader->biWidth);
+        EXPECT_EQ(1600, record->shownWidth);
+    }
+    DestroyElement(&element);
+}
+
+// Save as bitmap writes the full picture whatever level the element shows,
+// also when chosen while the decode still runs.
+TEST(Levels, SaveAsBitmapWritesTheFullPicture) {
+    std::vector<uint8_t> file = ReadFixture("big.j2k");
+    uint8_t* full = nullptr;
+    ASSERT_TRUE(DecodeToPackedDib(&full, file.data(), (int32_t)file.size()));
+    std::vector<uint8_t> expected = BitmapFileOf(full);
+    free(full);
+    for (bool whileDecoding : {true, false}) {
+        SCOPED_TRACE(whileDecoding);
+        Element element;
+        CreateElement(&element, 64, 48, NP_EMBED, {});
+        SendFile(&element, "big.j2k");
+        if (!whileDecoding) {
+            ASSERT_TRUE(WaitForDecode(&element, 60000));
+            ASSERT_EQ(100, RecordOf(&element)->dibHeader->biWidth);
+        }
+        std::string path = TempPath("level_full.bmp");
+        DeleteFileA(path.c_str());
+        SaveDialogView view;
+        std::vector<std::string> messages;
+        RunModal([&] { SaveImageAs(RecordOf(&element)); },
+                 {AnswerSaveDialog(&view, 2, path), AnswerPluginMessage(&messages)}, 60000);
+        EXPECT_TRUE(messages.empty()) << messages[0];
+        std::vector<uint8_t> written = FileBytes(path);
+        EXPECT_EQ(expected.size(), written.size());
+        EXPECT_TRUE(written == expected);
+        DeleteFileA(path.c_str());
+        DestroyElement(&element);
+    }
+}
+
 TEST(Decode, SeveralInstancesDecodeAtOnce) {
     const char* names[] = {"big.j2k", "quad.j2k", "gradient.jp2", "big.j2k"};
     Element elements[4];
@@ -316,7 +373,8 @@ TEST(Decode, SeveralInstancesDecodeAtOnce) {
     for (int i = 0; i < 4; ++i) {
         ASSERT_TRUE(WaitForDecode(&elements[i], 60000));
     }
-    const int32_t widths[] = {1600, 64, 256, 1600};
+    // Each at the smallest level covering its 64 x 48 element.
+    const int32_t widths[] = {100, 64, 64, 100};
     for (int i = 0; i < 4; ++i) {
         PluginInstance* record = RecordOf(&elements[i]);
         ASSERT_NE(nullptr, record->dibHeader) << i;

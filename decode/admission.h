@@ -1,0 +1,43 @@
+// Which decode may start now: a decode starts when its planned peak memory
+// fits what is free beside the decodes already running, and the codec
+// threads are shared so that all running decodes together use about one per
+// processor. Platform-free: the caller measures the memory and counts.
+#ifndef DECODE_ADMISSION_H
+#define DECODE_ADMISSION_H
+
+#include <stdint.h>
+
+#include "jpeg2000.h"
+
+// What is running now. freeBytes is what the process may still take (free
+// address space less a margin for the browser, bounded by physical memory),
+// measured now; committedBytes the planned peaks of the running decodes
+// (part of which they may already hold, so the rule errs on waiting).
+struct DecodeBudget {
+    uint64_t freeBytes;
+    uint64_t committedBytes;
+    int processors;
+    int runningDecodes;
+    int threadsInUse;
+};
+
+// The verdict for one candidate.
+enum {
+    AdmissionWait = 0,     // start it once a running decode has ended
+    AdmissionStart = 1,    // start it now at `reduce` with `threads`
+    AdmissionTooLarge = 2, // no level fits even alone: give up with a reason
+};
+
+struct Admission {
+    int verdict;
+    int reduce;  // the wanted level, or a smaller one when that cannot fit alone
+    int threads;
+    uint64_t plannedBytes;
+};
+
+// The verdict for decoding the planned picture at `wantedReduce` (of
+// `compressedBytes` bytes). Alone (nothing running), a decode that does not
+// fit is started at the largest level that does.
+Admission AdmitDecode(const DecodeBudget* budget, const DecodePlan* plan, int wantedReduce, uint32_t compressedBytes);
+
+#endif

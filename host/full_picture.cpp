@@ -1,0 +1,76 @@
+// The full picture for the commands that need it (save as bitmap, copy,
+// wallpaper, print): decoded on demand while the user sees it being
+// prepared, and the reason told when it cannot be had.
+#include <stdlib.h>
+
+#include "decode/jpeg2000.h"
+#include "host/host_internal.h"
+
+namespace {
+
+const UiText PreparingText = {"Preparing the full picture...", "元の大きさの画像を準備しています…"};
+const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
+                             "元の大きさの画像を用意できませんでした: %ls。"};
+
+int HasFullPicture(const PluginInstance* record) {
+    return LoadAcquire(&record->dib) && LoadAcquire(&record->dibReduce) <= LoadAcquire(&record->shownReduce);
+}
+
+// Dispatches messages until the record's full picture is there or no
+// decode of it runs any more.
+void WaitForFullPicture(PluginInstance* record) {
+    while (!HasFullPicture(record)) {
+        if (LoadAcquire(&record->decodeThread.running) == DecodeIdle && !LoadAcquire(&record->nextLevel)) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, NULL, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage((int)message.wParam);
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        InstallNextLevel(record);
+    }
+}
+
+}  // namespace
+
+int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record) {
+    *viewOut = ImageView();
+    *failureOut = 0;
+    if (LoadAcquire(&record->loadState) != LoadStateEnded) {
+        return 0;
+    }
+    InstallNextLevel(record);
+    if (LoadAcquire(&record->decodeError)) {
+        return 0;
+    }
+    if (!HasFullPicture(record)) {
+        QueueFullPicture(record);
+        HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
+        NPN_Status(record->npp, PickText(PreparingText));
+        WaitForFullPicture(record);
+        NPN_Status(record->npp, "");
+        SetCursor(previous);
+        EndFullPictureWait(record);
+    }
+    DropReplacedPreview(record);
+    if (HasFullPicture(record)) {
+        return GetPublishedImage(viewOut, record);
+    }
+    int32_t reason = LoadAcquire(&record->levelFailure);
+    *failureOut = reason != 0 ? reason : DecodeFailureOutOfMemory;
+    return 0;
+}
+
+void WarnNoFullPicture(PluginInstance* record, int failure) {
+    wchar_t reason[256];
+    StoredTextToWide(reason, sizeof reason / sizeof reason[0], DescribeDecodeFailure(failure, IsJapaneseUi()));
+    ShowPluginMessage(record, UiString(FailedFormat), reason);
+}
+
+
