@@ -531,7 +531,12 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
     StoreRelease(&record->viewWidth, deviceWidth);
     StoreRelease(&record->viewHeight, deviceHeight);
     EnterCriticalSection(&Queue.lock);
-    if (record->planned && !LoadAcquire(&record->levelFailure)) {
+    // A view finer than a picture past the cap allows is served by decoding
+    // the part in view (region_view.cpp), not the whole capped picture.
+    int finerThanCap = record->planned && record->plan.shownReduce > 0 &&
+                       ChooseViewReduce(record->plan.fullWidth, record->plan.fullHeight, (uint32_t)deviceWidth,
+                                        (uint32_t)deviceHeight, 0, record->plan.maxReduce) < record->plan.shownReduce;
+    if (record->planned && !finerThanCap && !LoadAcquire(&record->levelFailure)) {
         int target = ChooseTargetReduce(record);
         if (target < record->targetReduce) {
             record->targetReduce = target;
