@@ -1,6 +1,6 @@
 // Fuzz entry: every reader of untrusted bytes in the decode core, on one
 // input, in the order the plug-in runs them: kind, plan, the reduced preview,
-// the picture shown, the comments.
+// the picture shown, a part of it at full resolution, the comments.
 #include "jpeg2000.h"
 
 #include <stdint.h>
@@ -47,6 +47,24 @@ void FuzzComments(int kind, const uint8_t* data, uint32_t length)
     }
 }
 
+// The part in view of a picture zoomed to full size: its middle, which the
+// bitmap must hold exactly where it says, inside the picture.
+void FuzzRegion(const DecodePlan* plan, int kind, const uint8_t* data, uint32_t length)
+{
+    PictureRegion middle = {plan->fullWidth / 4, plan->fullHeight / 4, plan->fullWidth / 4 + plan->fullWidth / 2 + 1,
+                            plan->fullHeight / 4 + plan->fullHeight / 2 + 1};
+    PictureRegion level = {0, 0, 0, 0};
+    uint8_t* dib = NULL;
+    int failure = DecodeFailureNone;
+    int ok = DecodeRegionToPackedDib(&dib, &level, &failure, kind, data, (int32_t)length, 0, middle, 1);
+    if (ok && (level.left >= level.right || level.top >= level.bottom || level.right > plan->fullWidth ||
+               level.bottom > plan->fullHeight || level.left > middle.left || level.top > middle.top ||
+               dib[4] + (dib[5] << 8) + (dib[6] << 16) + ((uint32_t)dib[7] << 24) != level.right - level.left)) {
+        abort();
+    }
+    CheckDecodeOutcome(ok, dib, failure);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -85,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         failure = DecodeFailureNone;
         int ok = DecodeReducedToPackedDib(&dib, &failure, kind, data, (int32_t)length, plan.shownReduce);
         CheckDecodeOutcome(ok, dib, failure);
+        FuzzRegion(&plan, kind, data, length);
     } else if (failure == DecodeFailureNone) {
         abort();
     }
