@@ -203,12 +203,30 @@ struct Sending {
     size_t next;
     DWORD quietSince;
     double cpu;
+    DWORD began;
+    int waitMs;
+    int settled;
 };
+
+// Past the time allowed, a menu or dialog still open is closed, so that a
+// lost key ends the run with an error instead of waiting forever.
+void CloseWhatIsOpen() {
+    EndMenu();
+    HWND active = GetActiveWindow();
+    char name[16] = "";
+    if (active && GetClassNameA(active, name, sizeof name) && strcmp(name, "#32770") == 0) {
+        PostMessageA(active, WM_CLOSE, 0, 0);
+    }
+}
 Sending* Active = nullptr;
 
 void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
     Sending* sending = Active;
-    if (!sending || sending->next >= sending->steps.size()) {
+    if (!sending) {
+        return;
+    }
+    if ((int)(now - sending->began) > sending->waitMs) {
+        CloseWhatIsOpen();
         return;
     }
     double cpu = ProcessCpuSeconds();
@@ -219,6 +237,10 @@ void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
         return;
     }
     if (sending->next > 0 && (int)(now - sending->quietSince) < sending->steps[sending->next - 1].settleMs) {
+        return;
+    }
+    if (sending->next >= sending->steps.size()) {
+        sending->settled = 1;
         return;
     }
     const Step& step = sending->steps[sending->next++];
@@ -250,7 +272,7 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
         }
         parsed.push_back(input);
     }
-    Sending sending = {instance->window, {}, 0, GetTickCount(), ProcessCpuSeconds()};
+    Sending sending = {instance->window, {}, 0, GetTickCount(), ProcessCpuSeconds(), GetTickCount(), waitMs, 0};
     for (const Input& input : parsed) {
         switch (input.kind) {
         case InputKey: AddKeySteps(&sending.steps, input); break;
@@ -262,8 +284,8 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
     GetKeyboardState(saved);
     Active = &sending;
     UINT_PTR timer = SetTimer(NULL, 0, 20, SendNextStep);
-    DWORD began = GetTickCount();
-    while (sending.next < sending.steps.size() && (int)(GetTickCount() - began) < waitMs) {
+    // A little past the time allowed, for what is open to close.
+    while (!sending.settled && (int)(GetTickCount() - sending.began) < waitMs + 1000) {
         MSG message;
         while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
             TranslateMessage(&message);
@@ -273,10 +295,9 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
     }
     KillTimer(NULL, timer);
     Active = nullptr;
-    WaitUntilQuiet(300, waitMs);
     SetKeyboardState(saved);
-    if (sending.next < sending.steps.size()) {
-        fprintf(stderr, "inputs not all sent within %d ms\n", waitMs);
+    if (!sending.settled) {
+        fprintf(stderr, "inputs not all sent and settled within %d ms\n", waitMs);
         return 0;
     }
     return 1;
