@@ -47,10 +47,12 @@ int BitmapCovers(const RegionBitmap* bitmap, const PluginInstance* record, const
     }
     int32_t fullWidth = LoadAcquire(&record->fullWidth);
     int32_t fullHeight = LoadAcquire(&record->fullHeight);
-    RECT area = {bitmap->level.left << bitmap->reduce, bitmap->level.top << bitmap->reduce,
-                 bitmap->level.right << bitmap->reduce, bitmap->level.bottom << bitmap->reduce};
-    area.right = area.right < fullWidth ? area.right : fullWidth;
-    area.bottom = area.bottom < fullHeight ? area.bottom : fullHeight;
+    // In 64 bits: the last level pixel reaches past the picture's edge.
+    int64_t right = (int64_t)bitmap->level.right << bitmap->reduce;
+    int64_t bottom = (int64_t)bitmap->level.bottom << bitmap->reduce;
+    RECT area = {(LONG)((int64_t)bitmap->level.left << bitmap->reduce),
+                 (LONG)((int64_t)bitmap->level.top << bitmap->reduce), right < fullWidth ? (LONG)right : fullWidth,
+                 bottom < fullHeight ? (LONG)bottom : fullHeight};
     return CoversPart(&area, bitmap->reduce, visible, needed);
 }
 
