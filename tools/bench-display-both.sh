@@ -26,8 +26,12 @@ for pair in "32 build/win mingw-i686" "64 build/win64 mingw-x86_64"; do
     echo "running the $1-bit benchmark..." >&2
     (cd "$2" && bash "$repo/tools/wine-run.sh" ./bench_display.exe) >"$out/$1.txt" 2>&1
     WINEPREFIX="$repo/$2/wineprefix" wineserver -k 2>/dev/null || true
+    # The native decode twice, the faster median kept: a moment of load on a
+    # shared machine then counts against the DLL, not for it.
     echo "running the native decode of the $1-bit run's file..." >&2
-    build/bench/tools/bench_decode --decode "$2/bench_display_4000.j2k" >"$out/native$1.txt"
+    for _ in 1 2; do
+        build/bench/tools/bench_decode --decode "$2/bench_display_4000.j2k"
+    done | sort -t: -k2 -g | head -n 1 >"$out/native$1.txt"
 done
 
 # Lines "label: figures" side by side, matched by label and the label's
@@ -51,7 +55,7 @@ awk 'function key(line,   label) { label = line; sub(/:.*/, "", label); return l
 alone() { grep -m1 'DecodeToPackedDib alone:' "$1" | sed -E 's/.*alone: *([0-9.]+) ms.*/\1/'; }
 for bits in 64 32; do
     dll="$(alone "$out/$bits.txt")" native="$(alone "$out/native$bits.txt")"
-    echo "native DecodeToPackedDib, $bits-bit run's file: $native ms (median of 3)"
+    echo "native DecodeToPackedDib, $bits-bit run's file: $native ms (the faster of two medians of 3)"
     awk -v d="$dll" -v n="$native" -v b="$bits" -v t="$([ "$bits" = 64 ] && echo 1.2 || echo 1.5)" \
         'BEGIN { if (d > 0 && n > 0) printf "DLL / native decode, %s-bit: %.2f (DLL %.1f ms; target <= %s)\n", b, d / n, d, t;
                  else printf "DLL / native decode, %s-bit: no figure\n", b }'
