@@ -141,24 +141,32 @@ TEST_F(Viewer, AnyPartOfAPicturePastTheCapShowsAtFullResolution) {
     struct Case {
         int column, row;
         uint32_t even, odd;
+        const char* then;  // more inputs once the part shows
     } cases[] = {
-        {16, 12, 40, 80},
-        {5, 20, 90, 130},
-        {7, 24, 190, 230},  // the last row, cut short: the view stops at its bottom
+        // Then panned past the part decoded with its margin: the new part shows.
+        {16, 12, 40, 80, "drag@300,150-20,150"},
+        {5, 20, 90, 130, nullptr},
+        {7, 24, 190, 230, nullptr},  // the last row, cut short: the view stops at its bottom
     };
     // Fitted into 300 x 300: 0.006 device pixels per picture pixel.
     for (const Case& c : cases) {
         int x = (int)((c.column * 2048 + 1024) * 0.006 + 0.5);
         int y = (int)((c.row * 2048 + 1024) * 0.006 + 0.5);
         std::string click = "0 click@" + std::to_string(x) + "," + std::to_string(y);
-        Capture shown = Send(frame, click.c_str());
-        for (DWORD start = GetTickCount();
-             !ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd) && GetTickCount() - start < 60000;) {
-            WaitUntilQuiet(200, 1000);
-            shown = CaptureClient(frame->window);
+        for (const char* inputs : {click.c_str(), c.then}) {
+            if (!inputs) {
+                continue;
+            }
+            Capture shown = Send(frame, inputs);
+            for (DWORD start = GetTickCount(); !ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd) &&
+                                               GetTickCount() - start < 60000;) {
+                WaitUntilQuiet(200, 1000);
+                shown = CaptureClient(frame->window);
+            }
+            EXPECT_TRUE(ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd))
+                << "tile " << c.column << "," << c.row << " after " << inputs << ": " << std::hex
+                << shown.At(shown.width / 2, shown.height / 2);
         }
-        EXPECT_TRUE(ShowsStripes(shown, shown.height / 2, 20, shown.width - 40, c.even, c.odd))
-            << "tile " << c.column << "," << c.row << ": " << std::hex << shown.At(shown.width / 2, shown.height / 2);
     }
 }
 
