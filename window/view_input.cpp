@@ -217,8 +217,11 @@ LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam) {
     return 0;
 }
 
+// Only a move with the button held drags: a move without it (the system's
+// own pointer passing by) neither pans nor ends the press, whose end comes
+// with the release or the loss of the capture.
 LRESULT HandlePointerMove(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
-    if (!record->zoom.pressed) {
+    if (!record->zoom.pressed || !(wParam & MK_LBUTTON)) {
         return PassOnMessage(record, window, WM_MOUSEMOVE, wParam, lParam);
     }
     int dx = (short)LOWORD(lParam) - record->zoom.pressPoint.x;
