@@ -1,6 +1,7 @@
 // How much of a file still arriving the codec may be given: the codec copes
 // with a codestream cut inside a tile-part's data, never with one cut inside
 // a header, so the walk ends where the headers seen so far vouch for.
+#include "codestream_prefix.h"
 #include "jpeg2000.h"
 
 #include <stddef.h>
@@ -45,8 +46,11 @@ int SkipSegmentsUntil(uint64_t* pos, uint32_t stop, const uint8_t* c, uint64_t n
 
 // Bytes of the codestream (c, n) whose headers are whole, up to the end of
 // the received data of the last tile-part; 0 while no tile data is there.
-uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n)
+// *cutOut is where the SOT of a last tile-part whose Psot runs past those
+// bytes starts, 0 when none does.
+uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n, uint64_t* cutOut)
 {
+    *cutOut = 0;
     uint64_t pos = 2;
     if (n < 4 || Big16(c) != kMarkerSoc || !SkipSegmentsUntil(&pos, kMarkerSot, c, n)) {
         return 0;
@@ -65,7 +69,10 @@ uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n)
             break;
         }
         if (end >= n) {
-            vouched = n > dataStart ? n : vouched;
+            if (n > dataStart) {
+                vouched = n;
+                *cutOut = end > n ? pos : 0;
+            }
             break;
         }
         vouched = end;
@@ -81,6 +88,13 @@ uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n)
 
 uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length)
 {
+    uint32_t cut = 0;
+    return MeasureDecodablePrefixCut(kind, data, length, &cut);
+}
+
+uint32_t MeasureDecodablePrefixCut(int kind, const uint8_t* data, uint32_t length, uint32_t* cutOut)
+{
+    *cutOut = 0;
     if (data == NULL) {
         return 0;
     }
@@ -96,6 +110,11 @@ uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length)
             return 0;
         }
     }
-    uint64_t prefix = MeasureCodestreamPrefix(data + offset, length - offset);
-    return prefix == 0 ? 0 : offset + (uint32_t)prefix;
+    uint64_t cut = 0;
+    uint64_t prefix = MeasureCodestreamPrefix(data + offset, length - offset, &cut);
+    if (prefix == 0) {
+        return 0;
+    }
+    *cutOut = cut != 0 ? offset + (uint32_t)cut : 0;
+    return offset + (uint32_t)prefix;
 }

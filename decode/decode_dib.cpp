@@ -1,4 +1,5 @@
 // Decodes the first codestream of a JPEG 2000 file into a packed DIB through OpenJPEG.
+#include "codestream_prefix.h"
 #include "jpeg2000.h"
 #include "dib_layout.h"
 #include "image_to_dib.h"
@@ -598,19 +599,41 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
                             int reduce, int threadCount)
 {
     // Bad arguments go through unchanged, to be refused as such.
-    int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefix(kind, data, (uint32_t)length)
+    uint32_t cut = 0;
+    int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefixCut(kind, data, (uint32_t)length, &cut)
                                                  : length;
-    if (prefix == 0) {
-        if (dibOut != NULL) {
-            *dibOut = NULL;
+    // A codec that accepts a cut codestream still sizes its tile buffer by the
+    // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec is
+    // given a copy whose last Psot says what arrived.
+    uint8_t* patched = NULL;
+    int failure = prefix == 0 ? DecodeFailureCorrupt : DecodeFailureNone;
+    if (failure == DecodeFailureNone && cut != 0) {
+        patched = (uint8_t*)malloc((size_t)prefix);
+        if (patched == NULL) {
+            failure = DecodeFailureOutOfMemory;
+        } else {
+            memcpy(patched, data, (size_t)prefix);
+            uint32_t received = (uint32_t)prefix - cut;
+            uint8_t* psot = patched + cut + 6;
+            psot[0] = (uint8_t)(received >> 24);
+            psot[1] = (uint8_t)(received >> 16);
+            psot[2] = (uint8_t)(received >> 8);
+            psot[3] = (uint8_t)received;
+            data = patched;
         }
-        if (failureOut != NULL) {
-            *failureOut = DecodeFailureCorrupt;
-        }
-        return 0;
     }
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1};
-    return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, prefix, &request);
+    int decoded = 0;
+    if (failure == DecodeFailureNone) {
+        DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1};
+        decoded = DecodeRequestToPackedDib(dibOut, &failure, kind, data, prefix, &request);
+    } else if (dibOut != NULL) {
+        *dibOut = NULL;
+    }
+    free(patched);
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return decoded;
 }
 
 int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,

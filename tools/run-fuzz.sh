@@ -21,9 +21,17 @@ for f in "$shared"/testdata/conformance/*.j2k "$shared"/testdata/conformance/*.j
 done
 
 mkdir -p "$build/artifacts"
+limits=(-rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=30)
+# Inputs that once failed run first, each once, under the same limits.
+regressions=("$root"/tests/fuzz/regressions/*)
+if [ -f "${regressions[0]}" ]; then
+    "$build/tests/fuzz/fuzz_decode" "${limits[@]}" "${regressions[@]}" >"$build/regressions.log" 2>&1 ||
+        { tail -40 "$build/regressions.log"; echo "fuzz: FAILED on a regression input"; exit 1; }
+    echo "fuzz regressions: ${#regressions[@]} inputs clean"
+fi
 # libFuzzer exits non-zero on the first crash, leak, out-of-memory or timeout.
 "$build/tests/fuzz/fuzz_decode" "$corpus" \
-    -max_total_time="$seconds" -rss_limit_mb=2048 -malloc_limit_mb=1024 -timeout=30 \
+    -max_total_time="$seconds" "${limits[@]}" \
     -dict="$root/tests/fuzz/jpeg2000.dict" -max_len=1048576 -artifact_prefix="$build/artifacts/" -print_final_stats=1 \
     2>"$build/fuzz.log" || { tail -60 "$build/fuzz.log"; echo "fuzz: FAILED (log: $build/fuzz.log)"; exit 1; }
 grep -E "^(stat::number_of_executed_units|stat::peak_rss_mb)" "$build/fuzz.log" || true
