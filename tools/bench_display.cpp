@@ -10,7 +10,7 @@
 // throughput with and without an announced length. Prints figures only.
 // Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page]   ("writes":
 // only the NPP_Write figures, the others then read as placeholders; "page":
-// only the page of twelve)
+// only the page of twelve and a page of eight 6600 x 6600)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
@@ -154,21 +154,21 @@ std::vector<uint8_t> MakeGreyImage(const std::string& path, uint32_t side, FillT
     return bytes;
 }
 
-std::vector<uint8_t> MakeBenchImage(const std::string& path) {
+std::vector<uint8_t> MakeBenchImage(const std::string& path, int side = Side) {
     std::vector<uint8_t> bytes = FileBytes(path);
     if (!bytes.empty()) {
         return bytes;
     }
-    printf("encoding a %dx%d RGB image into %s (once)...\n", Side, Side, path.c_str());
+    printf("encoding a %dx%d RGB image into %s (once)...\n", side, side, path.c_str());
     FixtureImage image;
-    image.width = Side;
-    image.height = Side;
+    image.width = side;
+    image.height = side;
     image.components.assign(3, FixtureComponent{8, 0, 1, 1});
-    image.samples.assign(3, std::vector<int32_t>((size_t)Side * Side));
-    for (int y = 0; y < Side; ++y) {
-        for (int x = 0; x < Side; ++x) {
+    image.samples.assign(3, std::vector<int32_t>((size_t)side * side));
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
             uint32_t h = (uint32_t)x * 2654435761u ^ (uint32_t)y * 40503u;
-            size_t i = (size_t)y * Side + x;
+            size_t i = (size_t)y * side + x;
             image.samples[0][i] = (x / 4 + (int)(h & 15)) & 255;
             image.samples[1][i] = (y / 4 + (int)(h >> 8 & 15)) & 255;
             image.samples[2][i] = ((x ^ y) / 8) & 255;
@@ -340,7 +340,7 @@ struct PageFigures {
     int shown;
 };
 
-PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side) {
+PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side, int count = 12) {
     const int Count = 12;
     DecodePlan plan = {};
     PlanDecode(&plan, NULL, KindOf(file), file.data(), (int32_t)file.size());
@@ -353,7 +353,7 @@ PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side) {
     PeakPrivateBytes = before;
     DecodeUnderWay = 1;
     HANDLE watcher = CreateThread(NULL, 0, WatchPrivateBytes, NULL, 0, NULL);
-    for (int i = 0; i < Count; ++i) {
+    for (int i = 0; i < count; ++i) {
         // Each later element on top and clipping the ones below: the corner
         // each is watched at is its own even when elements overlap.
         HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, i % 4 * 160,
@@ -364,20 +364,20 @@ PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side) {
         Watch(window, visible, IsColourImagePixel, plan.previewReduce >= level + 2);
         FeedInstance(&runs[i], window, side, file, 1, 1 << 20);
     }
-    for (int i = 0; i < Count; ++i) {
+    for (int i = 0; i < count; ++i) {
         EndStream(&runs[i]);
     }
-    double lastEnd = runs[Count - 1].streamEndedAt;
+    double lastEnd = runs[count - 1].streamEndedAt;
     WaitForFullPictures(lastEnd);
     DecodeUnderWay = 0;
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
     PageFigures figures = {0, (double)(PeakPrivateBytes - before) / 1048576.0, 0};
-    for (int i = 0; i < Count; ++i) {
+    for (int i = 0; i < count; ++i) {
         figures.allPictures = std::max(figures.allPictures, WatchedWindows[i].fullPaint - lastEnd);
         figures.shown += WatchedWindows[i].fullPaint != 0;
     }
-    for (int i = 0; i < Count; ++i) {
+    for (int i = 0; i < count; ++i) {
         Plugin.destroy(&runs[i].npp, NULL);
         DestroyWindow(windows[i]);
     }
@@ -404,6 +404,18 @@ void PrintGalleryFigures(HWND frame, const std::vector<uint8_t>& file) {
            whole.shown, whole.allPictures * 1000, whole.peakMegabytes);
     printf("page of twelve 4000x4000 at 150x150: all pictures / one full decode: %.3f (target <= 1.0)\n",
            small.allPictures / single);
+}
+
+// Eight 6600 x 6600 pictures (each about 650 MB to decode whole, a third of a
+// 32-bit address space): at 150 x 150, and each needing the whole picture.
+void PrintLargePageFigures(HWND frame, const std::vector<uint8_t>& file) {
+    PageFigures small = RunPage(frame, file, 150, 8);
+    PageFigures whole = RunPage(frame, file, 6600, 8);
+    printf("page of eight 6600x6600 at 150x150: %d of 8 shown, all pictures %.1f ms, peak private bytes %.1f MiB\n",
+           small.shown, small.allPictures * 1000, small.peakMegabytes);
+    printf("page of eight 6600x6600 each needing the whole picture: %d of 8 shown, all pictures %.1f ms, peak private "
+           "bytes %.1f MiB\n",
+           whole.shown, whole.allPictures * 1000, whole.peakMegabytes);
 }
 
 // Child mode: one decode of FILE at REDUCE halvings; prints the growth of
@@ -534,6 +546,10 @@ int main(int argc, char** argv) {
     std::vector<double> destroyStream, destroyWhileDecoding;
     if (pageOnly) {
         PrintGalleryFigures(frame, file);
+        std::vector<uint8_t> large = MakeBenchImage("bench_display_6600.j2k", 6600);
+        if (!large.empty()) {
+            PrintLargePageFigures(frame, large);
+        }
         return 0;
     }
     if (!writesOnly) {
