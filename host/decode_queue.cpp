@@ -4,7 +4,8 @@
 // asks for it, the part in view of a zoomed picture past the sample cap;
 // decodes admitted by memory with the codec threads shared
 // among them, in the order their streams ended; one more try, alone, for a
-// decode that ran out of memory while others ran.
+// decode that ran out of memory while others ran; partial decodes of files
+// still arriving behind all of them, on one codec thread.
 #include <stddef.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -23,21 +24,24 @@ enum JobKind {
     JobPlan = 2,     // classify, plan, and a preview when the level is large
     JobLevel = 3,    // the level the view needs
     JobRetry = 4,    // a decode that ran out of memory, run alone
-    JobKindCount = 5,
+    JobPartial = 5,  // the part of a file received so far (partial.state)
+    JobKindCount = 6,
 };
 
 struct JobKindRule {
-    int byOrder;  // kept in the order the streams ended
-    int alone;    // runs only when nothing else does, and holds back the rest
-    int admitted; // waits for memory (a plan's memory is not known before)
+    int byOrder;    // kept in the order the streams ended
+    int alone;      // runs only when nothing else does, and holds back the rest
+    int admitted;   // waits for memory (a plan's memory is not known before)
+    int oneThread;  // one codec thread, whatever is free
 };
 
 const JobKindRule JobKinds[JobKindCount] = {
-    {0, 0, 1},
-    {0, 0, 0},
-    {0, 0, 0},
-    {1, 0, 1},
-    {0, 1, 1},
+    {0, 0, 1, 0},
+    {0, 0, 0, 0},
+    {0, 0, 0, 0},
+    {1, 0, 1, 0},
+    {0, 1, 1, 0},
+    {0, 0, 0, 1},
 };
 
 // Level not yet decoded or wanted.
@@ -127,7 +131,7 @@ Admission AdmitRecord(int kind, const PluginInstance* record, int cores) {
     DecodeBudget budget = {MeasureFreeBytes(), Queue.committedBytes, cores, Queue.busy, Queue.threadsInUse};
     if (!JobKinds[kind].admitted) {
         Admission free = {Queue.busy < cores ? AdmissionStart : AdmissionWait, record->targetReduce, 0, 0};
-        free.threads = cores - Queue.threadsInUse > 1 ? cores - Queue.threadsInUse : 1;
+        free.threads = cores - Queue.threadsInUse > 1 && !JobKinds[kind].oneThread ? cores - Queue.threadsInUse : 1;
         return free;
     }
     return AdmitDecode(&budget, &record->plan, record->targetReduce, (uint32_t)record->dataSize);
@@ -166,6 +170,9 @@ PluginInstance* TakeJob() {
         }
     }
     PluginInstance* record = PopRecord(kind);
+    if (kind == JobPartial) {
+        StoreRelease(&record->partial.state, (int32_t)PartialRunning);
+    }
     record->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
     record->jobShort = JobKinds[kind].admitted && record->jobReduce != record->targetReduce;
     record->jobThreads = admission.threads;
@@ -240,6 +247,8 @@ enum JobOutcome {
     OutcomeRetry = 3,    // ran out of memory beside others: once more, alone
     OutcomeGaveUp = 4,   // a larger level could not be had; the shown one stays
     OutcomeRegion = 5,   // a part in view decoded (or left coarser)
+    OutcomePartial = 6,  // a partial picture published
+    OutcomeNoPartial = 7, // the part received could not be decoded yet
 };
 
 // The level admitted for the record (jobReduce; -1 when none fits in memory).
@@ -321,6 +330,9 @@ int RunPlanJob(PluginInstance* record) {
 }
 
 int RunJob(PluginInstance* record) {
+    if (record->decodeStage == JobPartial) {
+        return RunPartialStage(record) ? OutcomePartial : OutcomeNoPartial;
+    }
     // A part in view is decoded under a picture already painted: no status
     // to show, and a repaint per pan would only flicker.
     if (record->decodeStage == JobRegion) {
@@ -344,6 +356,42 @@ int NextLevelJob(const PluginInstance* record) {
     return record->fullWanted ? JobCommand : JobLevel;
 }
 
+// Under the lock: a partial decode is over, run or taken out of the queue;
+// the block it was to read goes if the UI thread has let go of it.
+void EndPartialJob(PluginInstance* record) {
+    if (record->partial.blockRetired) {
+        free(record->partial.block);
+    }
+    record->partial.block = NULL;
+    record->partial.blockRetired = 0;
+    StoreRelease(&record->partial.state, (int32_t)PartialIdle);
+}
+
+// Under the lock: a partial decode still waiting is dropped.
+void DropQueuedPartial(PluginInstance* record) {
+    if (UnlinkRecord(JobPartial, record)) {
+        record->partial.followUpLength = 0;
+        EndPartialJob(record);
+    }
+}
+
+// Under the lock, after a partial decode: the last one of an interrupted
+// stream (whose block is written no more) or the stream's own decode, queued
+// while it ran, follows it.
+void SettlePartial(PluginInstance* record) {
+    EndPartialJob(record);
+    if (record->partial.followUpLength > 0) {
+        record->partial.block = record->data;
+        record->partial.length = record->partial.followUpLength;
+        record->partial.followUpLength = 0;
+        StoreRelease(&record->partial.state, (int32_t)PartialQueued);
+        InsertRecord(JobPartial, record);
+    } else if (record->partial.finalWaiting) {
+        record->partial.finalWaiting = 0;
+        InsertRecord(JobPlan, record);
+    }
+}
+
 // Under the lock, after a job: the record goes back into a list, or its
 // decode is over. An instance destroyed meanwhile left the record to this
 // thread; 1 tells the caller to release it.
@@ -351,6 +399,14 @@ int SettleRecord(PluginInstance* record, int outcome) {
     Queue.busy--;
     Queue.threadsInUse -= record->jobThreads;
     Queue.committedBytes -= record->jobBytes;
+    if (record->decodeStage == JobPartial) {
+        if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
+            EndPartialJob(record);
+            return 1;
+        }
+        SettlePartial(record);
+        return 0;
+    }
     if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
         return 1;
     }
@@ -388,7 +444,7 @@ void RunWorker() {
         int outcome = RunJob(record);
         // The window hears of a preview, a level, a part or an error; a
         // record whose instance is gone has no window (DetachWindow cleared it).
-        if (outcome != OutcomeRetry && outcome != OutcomePlanned) {
+        if (outcome != OutcomeRetry && outcome != OutcomePlanned && outcome != OutcomeNoPartial) {
             PostToWindow(record, PostedPicture);
         }
         EnterCriticalSection(&Queue.lock);
@@ -493,21 +549,80 @@ int QueueDecode(PluginInstance* record) {
     record->targetReduce = NoLevel;
     record->decodedReduce = NoLevel;
     record->queueOrder = Queue.nextOrder++;
-    int queued = QueueJob(record, JobPlan);
+    // The decode supersedes a partial one still waiting, and follows one
+    // already running (which queues it when it ends).
+    DropQueuedPartial(record);
+    int queued = 1;
+    if (LoadAcquire(&record->partial.state) == PartialRunning) {
+        StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
+        record->partial.finalWaiting = 1;
+    } else {
+        queued = QueueJob(record, JobPlan);
+    }
     LeaveCriticalSection(&Queue.lock);
     return queued;
+}
+
+int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
+                       int last) {
+    EnterCriticalSection(&Queue.lock);
+    int idle = LoadAcquire(&record->partial.state) == PartialIdle;
+    int queued = idle && LoadAcquire(&record->decodeThread.running) == DecodeIdle;
+    if (!idle && last) {
+        record->partial.followUpLength = length;
+        queued = 1;
+    }
+    if (queued && idle) {
+        record->partial.block = record->data;
+        record->partial.length = length;
+        record->partial.kind = kind;
+        record->partial.viewWidth = viewWidth;
+        record->partial.viewHeight = viewHeight;
+        StoreRelease(&record->partial.state, (int32_t)PartialQueued);
+        InsertRecord(JobPartial, record);
+        StartWorkers();
+        if (Queue.workers == 0) {
+            UnlinkRecord(JobPartial, record);
+            StoreRelease(&record->partial.state, (int32_t)PartialIdle);
+            queued = 0;
+        }
+    }
+    LeaveCriticalSection(&Queue.lock);
+    return queued;
+}
+
+int CancelQueuedPartialDecode(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    DropQueuedPartial(record);
+    int idle = LoadAcquire(&record->partial.state) == PartialIdle;
+    LeaveCriticalSection(&Queue.lock);
+    return idle;
+}
+
+void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block) {
+    EnterCriticalSection(&Queue.lock);
+    int read = LoadAcquire(&record->partial.state) != PartialIdle && record->partial.block == block;
+    if (read) {
+        record->partial.blockRetired = 1;
+    }
+    LeaveCriticalSection(&Queue.lock);
+    if (!read) {
+        free(block);
+    }
 }
 
 int LeaveDecodeQueue(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     int owned = 0;
     int listed = 0;
-    for (int kind = 0; kind < JobKindCount && !listed; ++kind) {
+    DropQueuedPartial(record);
+    for (int kind = 0; kind < JobPartial && !listed; ++kind) {
         listed = UnlinkRecord(kind, record);
     }
     if (listed) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
-    } else if (LoadAcquire(&record->decodeThread.running) == DecodeRunning) {
+    } else if (LoadAcquire(&record->decodeThread.running) == DecodeRunning ||
+               LoadAcquire(&record->partial.state) == PartialRunning) {
         StoreRelease(&record->decodeThread.running, (int32_t)DecodeOrphaned);
         owned = 1;
     }

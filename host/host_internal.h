@@ -68,6 +68,26 @@ void ReleaseRegionBitmaps(PluginInstance* record);
 void QueueFullPicture(PluginInstance* record);
 void EndFullPictureWait(PluginInstance* record);
 
+// Partial pictures while a file arrives (partial_picture.cpp). After each
+// NPP_Write: queues a partial decode when enough new data is there and the
+// last one is long enough ago; at the end of an interrupted stream
+// (`lastChance`) whenever more is there. On the worker: runs it; 1 when it
+// published a picture. Frees the pictures (no partial decode may run).
+void ConsiderPartialDecode(PluginInstance* record, int lastChance);
+int RunPartialStage(PluginInstance* record);
+void ReleasePartialPictures(PluginInstance* record);
+
+// The decode queue's side of partial decodes (UI thread). Queues one over
+// the first `length` bytes of the stream's block; 0 when one is already
+// queued or running, except for the `last` one of an interrupted stream,
+// which then follows it. Cancels a queued one; 0 when one is running (it reads
+// the block until it ends). Hands a stream block over that the UI thread no
+// longer uses: freed now, or by the partial decode still reading it.
+int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
+                       int last);
+int CancelQueuedPartialDecode(PluginInstance* record);
+void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block);
+
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread
 // (1: the thread releases it when its job ends).

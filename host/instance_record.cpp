@@ -37,11 +37,15 @@ int GetShownImage(ImageView* viewOut, const PluginInstance* record) {
     if (GetPublishedImage(viewOut, record)) {
         return 1;
     }
-    const uint8_t* preview = LoadAcquire(&record->preview);
-    if (!preview) {
+    // A preview, else the picture of the part received so far, stands in.
+    const uint8_t* standIn = LoadAcquire(&record->preview);
+    if (!standIn) {
+        standIn = record->partial.shown;
+    }
+    if (!standIn) {
         return 0;
     }
-    return ViewPackedDib(viewOut, preview, preview + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(preview),
+    return ViewPackedDib(viewOut, standIn, standIn + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(standIn),
                          LoadAcquire(&record->shownWidth), LoadAcquire(&record->shownHeight));
 }
 
@@ -61,5 +65,6 @@ void ReleaseRecord(PluginInstance* record) {
     free(record->nextLevel);
     free(record->comments);
     ReleaseRegionBitmaps(record);
+    ReleasePartialPictures(record);
     free(record);
 }

@@ -40,6 +40,46 @@ struct DecodeThreadBlock {
     int32_t running;
 };
 
+// Pictures of the part of a file received so far (host/partial_picture.cpp
+// and the decode queue). One partial decode per record at a time, queued
+// behind every other decode.
+enum { PartialIdle = 0, PartialQueued = 1, PartialRunning = 2 };
+struct PartialPictures {
+    // UI thread: the picture shown while the file arrives, or after it was
+    // interrupted, until the final picture or preview replaces it.
+    uint8_t* shown;
+    // The newest picture, published by the decode and taken by the UI
+    // thread, each with an atomic exchange.
+    uint8_t* pending;
+    // Under the queue lock: the job's state; the stream block and the
+    // length it reads, set by the UI thread when it queues the job, and
+    // whether the UI thread has since let go of that block (the job then
+    // frees it); whether the stream ended during the job (the final decode
+    // is queued when it ends), or was interrupted (a last partial decode of
+    // `followUpLength` bytes is queued when it ends); the view size it
+    // decodes for.
+    int32_t state;
+    uint8_t* block;
+    int32_t length;
+    int32_t kind;
+    int32_t blockRetired;
+    int32_t finalWaiting;
+    int32_t followUpLength;
+    int32_t viewWidth;
+    int32_t viewHeight;
+    // Pacing, read by the UI thread while the state is idle: the length and
+    // start of the last partial decode (before the first, when the stream
+    // opened) and what it cost (written by it).
+    int32_t lastLength;
+    uint32_t lastStartTick;
+    uint32_t lastCostMs;
+    // What the partial decodes of this stream cost: how many ran, their
+    // processor time (100 ns units), how many gave a picture.
+    int32_t count;
+    uint64_t processorTime;
+    int32_t pictures;
+};
+
 // How a full page is zoomed and handled by the pointer (UI thread only).
 // scale is device pixels per picture pixel while the view is not fitted;
 // contentsScale is device pixels per CSS pixel (the browser's answer, else
@@ -124,6 +164,7 @@ struct PluginInstance {
     // Written only by window/paint_window.cpp: the last paint drew a picture
     // (a larger level is then drawn over it without an erase).
     int32_t picturePainted;
+    PartialPictures partial;
     // The stream (host/stream.cpp) and what its decode published. url is the
     // stream's whole address, a heap block of the record (null before the
     // first stream); read it through InstanceUrl.
@@ -238,13 +279,19 @@ struct ImageView {
 // at the picture's size; what needs the full picture uses AcquireFullPicture.
 int GetPublishedImage(ImageView* viewOut, const PluginInstance* record);
 
-// What the window shows: the published image, else the preview laid out at
-// the shown picture's size; 0 with the view zeroed when there is neither.
+// What the window shows: the published image, else the preview, else the
+// picture of the part received so far, each laid out at the shown picture's
+// size; 0 with the view zeroed when there is none.
 // UI thread only (the UI thread alone frees the preview).
 int GetShownImage(ImageView* viewOut, const PluginInstance* record);
 
 // UI thread: drops the preview once the picture it stood for is published.
 void DropReplacedPreview(PluginInstance* record);
+
+// UI thread, when the decode posts: shows the newest partial picture, and
+// drops it once the final picture (or its preview) is there or the final
+// decode failed. An interrupted download keeps it.
+void AdoptPartialPicture(PluginInstance* record);
 
 // UI thread: puts a larger level decoded since into dib's place and frees
 // the one it replaces; 1 when it did.

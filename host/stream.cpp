@@ -45,7 +45,8 @@ void ReleaseReception(PluginInstance* record) {
     free(nextLevel);
     free(comments);
     ReleaseRegionBitmaps(record);
-    free(record->data);
+    ReleasePartialPictures(record);
+    LetGoOfStreamBlock(record, record->data);
     record->data = NULL;
     record->dataSize = 0;
     record->dataLength = 0;
@@ -73,6 +74,17 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
     return (uint8_t*)realloc(data, (size_t)capacity);
 }
 
+// The same while a partial decode reads the block: the bytes move to a new
+// one and the old one is left to that decode, which must not see it move.
+uint8_t* MoveStreamBlock(PluginInstance* record, int32_t capacity) {
+    uint8_t* moved = (uint8_t*)malloc((size_t)capacity);
+    if (moved) {
+        memcpy(moved, record->data, (size_t)record->dataLength);
+        LetGoOfStreamBlock(record, record->data);
+    }
+    return moved;
+}
+
 // Grows the buffer to the next 128 KiB step strictly above end; on failure
 // drops the buffer, returns 0 and has the window tell the user once the
 // browser's call has returned: a message box inside NPP_Write would hold the
@@ -80,15 +92,16 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
 // there is nobody to tell; the stream just stops.
 int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
     if (end <= INT32_MAX - GrowthStep) {
-        int32_t capacity = (end / GrowthStep + 1) * GrowthStep;
-        uint8_t* grown = ReserveStreamBlock(record->data, capacity);
+        int32_t capacity = end > record->dataCapacity ? (end / GrowthStep + 1) * GrowthStep : record->dataCapacity;
+        uint8_t* grown = LoadAcquire(&record->partial.state) != PartialIdle ? MoveStreamBlock(record, capacity)
+                                                                           : ReserveStreamBlock(record->data, capacity);
         if (grown) {
             record->data = grown;
             record->dataCapacity = capacity;
             return 1;
         }
     }
-    free(record->data);
+    LetGoOfStreamBlock(record, record->data);
     record->data = NULL;
     record->dataLength = 0;
     record->dataCapacity = 0;
@@ -144,7 +157,7 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     }
     // A second stream while a decode reads the buffer is refused: replacing
     // the buffer would free it under the thread.
-    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
+    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
         return NPERR_GENERIC_ERROR;
     }
     // Likewise a later stream while a menu or dialog of this instance is
@@ -174,6 +187,7 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
             record->dataCapacity = (int32_t)reserved;
         }
     }
+    record->partial.lastStartTick = GetTickCount();
     StoreRelease(&record->loadState, (int32_t)LoadStateReceiving);
     if (stype) {
         *stype = NP_NORMAL;
@@ -208,7 +222,10 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
         return -1;
     }
     int32_t end = offset + len;
-    if (end > record->dataCapacity && !GrowStreamBuffer(record, end, offset, len, buffer)) {
+    // A partial decode reads the block below its length: a block arriving
+    // out of order there goes into a copy.
+    int overwrites = offset < record->partial.length && LoadAcquire(&record->partial.state) != PartialIdle;
+    if ((end > record->dataCapacity || overwrites) && !GrowStreamBuffer(record, end, offset, len, buffer)) {
         return -1;
     }
     // Blocks may arrive out of order: the file ends at the furthest byte
@@ -220,6 +237,7 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if (end > record->dataLength) {
         record->dataLength = end;
     }
+    ConsiderPartialDecode(record, 0);
     DWORD now = GetTickCount();
     if (record->hwnd && now - record->progressPaintTick >= ProgressRepaintMilliseconds) {
         record->progressPaintTick = now;
@@ -253,6 +271,8 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
             StoreRelease(&record->failureReason, (int32_t)FailureInterrupted);
         }
         StoreRelease(&record->decodeError, 1);
+        // What arrived stays on screen, as complete as it can be.
+        ConsiderPartialDecode(record, 1);
         if (record->hwnd) {
             InvalidateRect(record->hwnd, NULL, TRUE);
         }

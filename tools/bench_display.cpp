@@ -7,10 +7,14 @@
 // private bytes of each; peak memory of a
 // decode (private bytes, each in a process of its own); how long
 // NPP_DestroyStream and NPP_Destroy hold the UI thread, and NPP_Write
-// throughput with and without an announced length. Prints figures only.
-// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page]   ("writes":
-// only the NPP_Write figures, the others then read as placeholders; "page":
-// only the page of twelve and a page of eight 6600 x 6600)
+// throughput with and without an announced length; and the 4000 x 4000
+// image arriving slowly into a 400 x 400 element: when the first partial
+// picture shows, what the partial decodes cost, the UI thread's longest hold.
+// Prints figures only.
+// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving]
+//        ("writes": only the NPP_Write figures, the others then read as
+//        placeholders; "page": only the page of twelve and a page of eight
+//        6600 x 6600; "arriving": only the picture arriving)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,6 +28,7 @@
 
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
+#include "host/plugin.h"
 #include "test_files.h"
 #include "tests/decode/fixture_encoder.h"
 
@@ -203,9 +208,8 @@ struct InstanceRun {
     double streamEndedAt;
 };
 
-// NPP_New, the window and the whole file written; the stream still open.
-void FeedInstance(InstanceRun* run, HWND window, int side, const std::vector<uint8_t>& file, int announce,
-                  int32_t block) {
+// NPP_New, the window and a stream announcing `end` bytes (0: none).
+void OpenInstance(InstanceRun* run, HWND window, int side, uint32_t end) {
     memset(run, 0, sizeof *run);
     char mime[] = "image/x-j2c";
     Plugin.newp(mime, &run->npp, NP_EMBED, 0, NULL, NULL, NULL);
@@ -215,9 +219,15 @@ void FeedInstance(InstanceRun* run, HWND window, int side, const std::vector<uin
     Plugin.setwindow(&run->npp, &run->window);
     Pump();
     run->stream.url = "bench.j2k";
-    run->stream.end = announce ? (uint32_t)file.size() : 0;
+    run->stream.end = end;
     uint16_t type = 0;
     Plugin.newstream(&run->npp, mime, &run->stream, 0, &type);
+}
+
+// OpenInstance and the whole file written; the stream still open.
+void FeedInstance(InstanceRun* run, HWND window, int side, const std::vector<uint8_t>& file, int announce,
+                  int32_t block) {
+    OpenInstance(run, window, side, announce ? (uint32_t)file.size() : 0);
     for (int32_t offset = 0; offset < (int32_t)file.size(); offset += block) {
         int32_t length = std::min<int32_t>(block, (int32_t)file.size() - offset);
         Plugin.writeready(&run->npp, &run->stream);
@@ -469,6 +479,74 @@ void PrintPeakFigures(const std::string& rgbPath, const std::vector<uint8_t>& rg
            PeakOfDecode(shownSizePath, 0));
 }
 
+uint64_t ProcessorTime() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return ((uint64_t)kernel.dwHighDateTime << 32 | kernel.dwLowDateTime) +
+           ((uint64_t)user.dwHighDateTime << 32 | user.dwLowDateTime);
+}
+
+// Serves messages until `until`; the longest a message took is kept in *hold.
+void ServeMessagesUntil(double until, double* hold) {
+    MSG message;
+    while (Now() < until) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
+        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+            double start = Now();
+            DispatchMessageA(&message);
+            *hold = std::max(*hold, Now() - start);
+        }
+    }
+}
+
+// The image arriving in 64 KiB blocks, one per `blockMs`, into the 400 x 400
+// element: the first painted partial picture against the stream's duration,
+// what the partial decodes cost against one full decode of the file (processor
+// time of the whole process), and the longest the UI thread was held by an
+// NPP_Write and by a message to the window (painting included).
+void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
+    const int32_t Block = 65536;
+    uint64_t before = ProcessorTime();
+    uint8_t* dib = NULL;
+    DecodeToPackedDib(&dib, file.data(), (int32_t)file.size());
+    free(dib);
+    double fullDecode = (double)(ProcessorTime() - before) / 1e7;
+    WatchedCount = 0;
+    Watch(PluginWindow, 400, IsColourImagePixel, 1);
+    InstanceRun run;
+    OpenInstance(&run, PluginWindow, 400, (uint32_t)file.size());
+    double writeHold = 0, messageHold = 0;
+    double first = Now(), last = first;
+    for (int32_t offset = 0; offset < (int32_t)file.size(); offset += Block) {
+        int32_t length = std::min<int32_t>(Block, (int32_t)file.size() - offset);
+        double start = Now();
+        Plugin.write(&run.npp, &run.stream, offset, length, (void*)(file.data() + offset));
+        last = Now();
+        writeHold = std::max(writeHold, last - start);
+        ServeMessagesUntil(start + blockMs / 1000.0, &messageHold);
+    }
+    const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
+    while (LoadAcquire(&record->partial.state) != PartialIdle) {
+        ServeMessagesUntil(Now() + 0.01, &messageHold);
+    }
+    double firstPicture = WatchedWindows[0].firstPaint;
+    printf("4000x4000 single-layer codestream arriving, 64 KiB per %d ms, into 400x400:\n", blockMs);
+    printf("  stream duration:                      %8.1f ms\n", (last - first) * 1000);
+    printf("  first byte -> first partial picture:  %8.1f ms\n", firstPicture > 0 ? (firstPicture - first) * 1000 : -1);
+    printf("  first picture while arriving / stream duration: %.3f (target <= 0.25)\n",
+           firstPicture > 0 ? (firstPicture - first) / (last - first) : -1);
+    printf("  partial decodes: %d (%d gave a picture), processor time %.1f ms = %.3f of one full decode (%.1f ms)\n",
+           record->partial.count, record->partial.pictures, record->partial.processorTime / 1e4,
+           record->partial.processorTime / 1e7 / fullDecode, fullDecode * 1000);
+    printf("  UI thread's longest hold while arriving: NPP_Write %.3f ms (target < 5), a message %.3f ms\n",
+           writeHold * 1000, messageHold * 1000);
+    Plugin.destroystream(&run.npp, &run.stream, NPRES_DONE);
+    WaitForFullPictures(Now());
+    Plugin.destroy(&run.npp, NULL);
+    Pump();
+    WatchedCount = 0;
+}
+
 double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
     std::vector<double> rates;
     for (int i = 0; i < Runs; ++i) {
@@ -508,10 +586,11 @@ int main(int argc, char** argv) {
     }
     int writesOnly = argc > 3 && strcmp(argv[3], "writes") == 0;
     int pageOnly = argc > 3 && strcmp(argv[3], "page") == 0;
+    int arrivingOnly = argc > 3 && strcmp(argv[3], "arriving") == 0;
     const std::string largePath = "bench_display_12000.j2k";
     const std::string shownSizePath = "bench_display_6000.j2k";
     std::vector<uint8_t> large, shownSize;
-    if (!writesOnly && !pageOnly) {
+    if (!writesOnly && !pageOnly && !arrivingOnly) {
         large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
         shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
         if (large.empty() || shownSize.empty()) {
@@ -542,6 +621,11 @@ int main(int argc, char** argv) {
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
+    if (arrivingOnly) {
+        PrintArrivalFigures(file, 100);
+        shutdown();
+        return 0;
+    }
 
     std::vector<double> destroyStream, destroyWhileDecoding;
     if (pageOnly) {

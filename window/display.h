@@ -45,6 +45,12 @@ void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record);
 // received.
 void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record);
 
+// Over the picture of the part received so far: a thin bar along the bottom
+// edge while the file arrives, filled by the share received; after an
+// interrupted download, the reason in a box at the top.
+void PaintArrivalEdge(HDC dc, const PluginInstance* record);
+void PaintReasonOverPicture(HDC dc, const PluginInstance* record);
+
 // The largest size of the image's proportions that fits the client area,
 // never larger than the image itself.
 void ComputeFitSize(int32_t* outWidth, int32_t* outHeight, int32_t clientWidth, int32_t clientHeight,

@@ -17,6 +17,22 @@ const char* ChooseFailureReason(int32_t reason) {
     return DescribeDecodeFailure(reason, IsJapaneseUi());
 }
 
+void PaintReasonOverPicture(HDC dc, const PluginInstance* record) {
+    HFONT font = CreateUiFont(record);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    int margin = (int)(4 * ContentsScale(record) + 0.5);
+    wchar_t text[256];
+    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->failureReason)));
+    RECT line = {margin, margin, record->clientWidth - margin, record->clientHeight};
+    DrawTextW(dc, text, -1, &line, DT_WORDBREAK | DT_CALCRECT);
+    RECT box = line;
+    InflateRect(&box, margin, margin);
+    Rectangle(dc, box.left, box.top, box.right, box.bottom);
+    DrawTextW(dc, text, -1, &line, DT_WORDBREAK);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+}
+
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record) {
     if (!LoadAcquire(&record->decodeError)) return;
     wchar_t text[256];

@@ -7,6 +7,7 @@ namespace {
 
 const int BarHeight = 10;
 const int BarGap = 4;
+const int EdgeHeight = 3;
 const int32_t Kilobyte = 1024;
 const int32_t Megabyte = 1024 * 1024;
 
@@ -25,6 +26,18 @@ void FormatAmount(wchar_t* textOut, size_t count, int32_t bytes) {
 }
 
 }  // namespace
+
+void PaintArrivalEdge(HDC dc, const PluginInstance* record) {
+    int32_t announced = record->announcedLength;
+    int height = (int)(EdgeHeight * ContentsScale(record) + 0.5);
+    RECT edge = {0, record->clientHeight - height, record->clientWidth, record->clientHeight};
+    FillRect(dc, &edge, (HBRUSH)GetStockObject(LTGRAY_BRUSH));
+    if (announced > 0) {
+        int32_t shown = record->dataLength < announced ? record->dataLength : announced;
+        edge.right = (int)((int64_t)edge.right * shown / announced);
+        FillRect(dc, &edge, (HBRUSH)GetStockObject(DKGRAY_BRUSH));
+    }
+}
 
 void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) {
     if (LoadAcquire(&record->loadState) != LoadStateReceiving || LoadAcquire(&record->decodeError)) {

@@ -88,13 +88,22 @@ void PaintWindow(HWND window, PluginInstance* record) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     ImageView view;
-    record->picturePainted = LoadAcquire(&record->loadState) == LoadStateEnded && GetShownImage(&view, record);
+    int32_t state = LoadAcquire(&record->loadState);
+    record->picturePainted = state >= LoadStateReceiving && GetShownImage(&view, record);
     if (record->picturePainted) {
         RECT picture;
         ComputePictureRect(&picture, record, &view);
         PaintBitmapAt(dc, record, &picture, &view);
         PaintRegionOver(dc, record, &picture);
-        PaintScaleBadge(dc, record);
+        // The picture of what has arrived so far: how much has, or why no
+        // more will.
+        if (state == LoadStateReceiving) {
+            PaintArrivalEdge(dc, record);
+        } else if (HasFailed(record)) {
+            PaintReasonOverPicture(dc, record);
+        } else {
+            PaintScaleBadge(dc, record);
+        }
     } else {
         RECT client;
         GetClientRect(window, &client);

@@ -71,6 +71,7 @@ LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
     InstallNextLevel(record);
     DropReplacedPreview(record);
     AdoptRegionBitmap(record);
+    AdoptPartialPicture(record);
     UpdateScrollBars(record);
     InvalidateRect(window, NULL, record->picturePainted ? FALSE : TRUE);
     UpdateWindow(window);

@@ -167,8 +167,16 @@ void StreamFile(PageInstance* instance) {
         if (options.blockDelayMs > 0) {
             ServeMessagesFor(options.blockDelayMs);
         }
-        if (options.halfwayScreenshot && ++written == count / 2) {
+        ++written;
+        if (options.halfwayScreenshot && written == count / 2) {
             SaveFrameScreenshot(instance->frame, options.halfwayScreenshot);
+        }
+        for (int quarter = 1; options.quarterScreenshots && quarter <= 3; ++quarter) {
+            if (written == count * quarter / 4) {
+                std::string path = options.quarterScreenshots;
+                path.insert(path.size() > 4 ? path.size() - 4 : path.size(), "-" + std::to_string(quarter));
+                SaveFrameScreenshot(instance->frame, path);
+            }
         }
     }
     CallDestroyStream(instance, reason);
@@ -742,7 +750,9 @@ int WriteBmp(const std::string& path, int width, int height, const std::vector<u
 
 double ProcessCpuSeconds() { return CpuSecondsOfProcess(); }
 
-StreamOptions DefaultStreamOptions() { return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0, 0, nullptr}; }
+StreamOptions DefaultStreamOptions() {
+    return StreamOptions{65536, 1, StreamInOrder, NPRES_DONE, 0, 0, nullptr, nullptr};
+}
 
 BrowserFrame* OpenFrame(Browser* browser, const std::string& document, int width, int height,
                         const StreamOptions& options) {

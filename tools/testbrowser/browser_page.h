@@ -24,9 +24,12 @@ struct StreamOptions {
     NPReason endReason;
     int held;
     // Plain mode: messages served for blockDelayMs after each block (a slow
-    // network), and a screenshot of the frame when half the blocks are in.
+    // network), and a screenshot of the frame when half the blocks are in;
+    // with quarterScreenshots ("NAME.bmp") three, NAME-1.bmp to NAME-3.bmp,
+    // when a quarter, half and three quarters are in.
     int blockDelayMs;
     const char* halfwayScreenshot;
+    const char* quarterScreenshots;
 };
 
 // Where an instance's stream is (UXP modes; plain mode streams at once).

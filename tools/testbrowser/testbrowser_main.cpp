@@ -30,6 +30,8 @@ static const char Usage[] =
     "  --end-reason N      reason given to NPP_DestroyStream (0 = done)\n"
     "  --block-delay-ms N  serve messages for N ms after each block (a slow network)\n"
     "  --halfway-screenshot FILE.bmp  save the window when half the blocks have arrived\n"
+    "  --quarter-screenshots FILE.bmp  save FILE-1.bmp to FILE-3.bmp when a quarter, half and three\n"
+    "                      quarters of the blocks have arrived\n"
     "  --resize WxH        resize the window once the page is shown\n"
     "  --click N           left-click embedded element N (from 0) once shown\n"
     "  --send \"INPUTS\"    once shown, send inputs to the first element, one by one (also into a\n"
@@ -130,6 +132,8 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             o->stream.blockDelayMs = atoi(argv[++i]);
         } else if (strcmp(a, "--halfway-screenshot") == 0 && more) {
             o->stream.halfwayScreenshot = argv[++i];
+        } else if (strcmp(a, "--quarter-screenshots") == 0 && more) {
+            o->stream.quarterScreenshots = argv[++i];
         } else if (strcmp(a, "--send") == 0 && more) {
             o->send = argv[++i];
         } else if (strcmp(a, "--scale") == 0 && more) {

@@ -134,7 +134,8 @@ int WaitForDecode(Element* element, DWORD timeoutMs) {
     for (;;) {
         PluginInstance* record = RecordOf(element);
         PumpMessages();
-        if (!record || LoadAcquire(&record->decodeThread.running) == 0) {
+        if (!record || (LoadAcquire(&record->decodeThread.running) == 0 &&
+                        LoadAcquire(&record->partial.state) == PartialIdle)) {
             PumpMessages();
             return 1;
         }

@@ -49,7 +49,8 @@ void SendFile(Element* element, const char* fixtureName);
 // CreateElement, SendFile and WaitForDecode; false when the decode did not end.
 bool ShowFixture(Element* element, int width, int height, uint16_t mode, const char* fixtureName);
 
-// Serves messages until no decode of the record runs and the queue is empty.
+// Serves messages until no decode of the record (partial ones included)
+// runs and the queue is empty.
 // 0 on timeout.
 int WaitForDecode(Element* element, DWORD timeoutMs = 20000);
 void PumpMessages();

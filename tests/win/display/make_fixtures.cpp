@@ -35,6 +35,15 @@ void Noise(uint32_t x, uint32_t y, uint32_t, uint32_t, int32_t rgb[3]) {
     rgb[2] = (int32_t)((x ^ y) & 255);
 }
 
+// Smooth ramps with a fine grain, so that a large file still looks the same
+// at every level.
+void Grain(uint32_t x, uint32_t y, uint32_t width, uint32_t height, int32_t rgb[3]) {
+    uint32_t h = x * 2654435761u ^ y * 40503u;
+    rgb[0] = (int32_t)(x * 251 / width + (h & 3));
+    rgb[1] = (int32_t)(y * 251 / height + (h >> 8 & 3));
+    rgb[2] = (int32_t)(128 + (h >> 16 & 3));
+}
+
 FixtureImage MakeImage(uint32_t width, uint32_t height, uint32_t componentCount, PixelRule rule, int lossy) {
     FixtureImage image;
     image.width = width;
@@ -76,6 +85,7 @@ const FixtureRow Fixtures[] = {
     {"w40000.j2k", 40000, 8, 1, Gradient, 0, 0},  // scroll positions past 16 bits
     {"big.j2k", 1600, 1600, 3, Noise, 1, 0},
     {"mid.j2k", 400, 400, 3, Noise, 1, 0},
+    {"arriving.j2k", 1000, 1000, 3, Grain, 0, 0},  // one tile, resolution by resolution
 };
 
 // Quadrants of the tiled pictures, one flat level per tile: red, green, blue
