@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screen pictures for users: the right-click menu, the About box, the
 # comments dialog and the progress bar of a slow download of npkavrel.dll in
-# the test browser, in English and in Japanese, saved as PNG files in
+# the test browser, in English and in Japanese, and the picture of one slow
+# download at a quarter, half and three quarters, saved as PNG files in
 # docs/screenshots/.
 # Usage: tools/screenshots.sh [BUILD_DIR]     (default: build/win)
 # Runs under its own Xvfb display and its own Wine prefixes (one per
@@ -64,4 +65,15 @@ for language in en ja; do
         convert "$work/${picture}_$language.bmp" "$out/${picture}_$language.png"
         echo "wrote docs/screenshots/${picture}_$language.png"
     done
+done
+
+# One slow download shown while it arrives (1 KiB every 80 ms), the window
+# saved at a quarter, half and three quarters of it.
+prepare_prefix en
+(cd "$build" && LC_ALL=C.UTF-8 LANG=C.UTF-8 "$root/tools/wine-run.sh" ./testbrowser.exe --size 320x240 \
+    --block 1024 --block-delay-ms 80 --quarter-screenshots "Z:$work/arriving.bmp" \
+    --screenshot "Z:$work/arriving_end.bmp" npkavrel.dll "Z:$root/tools/sample/sample.jp2" >/dev/null)
+for quarter in 1 2 3; do
+    convert "$work/arriving-$quarter.bmp" "$out/arriving_$quarter.png"
+    echo "wrote docs/screenshots/arriving_$quarter.png"
 done
