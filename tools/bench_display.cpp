@@ -643,6 +643,7 @@ int main(int argc, char** argv) {
         PrintGalleryFigures(frame, file);
         ShowWindow(PluginWindow, SW_SHOW);
         PrintPeakFigures(imagePath, file, largePath, large, shownSizePath);
+        PrintArrivalFigures(file, 100);
     }
     for (int i = 0; i < Runs && !writesOnly; ++i) {
         InstanceRun run;
