@@ -40,7 +40,7 @@ std::vector<unsigned char> ExpectedBitmapFile(const char* name) {
 
 std::string ClipboardText() {
     std::string text = "<none>";
-    if (OpenClipboard(nullptr)) {
+    if (OpenClipboardPatiently()) {
         HANDLE data = GetClipboardData(CF_TEXT);
         if (data != nullptr) text = (const char*)GlobalLock(data);
         if (data != nullptr) GlobalUnlock(data);
@@ -138,7 +138,7 @@ TEST_F(BrowserCommands, CopiesReachTheClipboard) {
 
     EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'c')}), 1);
     std::vector<unsigned char> file = ExpectedBitmapFile("p0_09.j2k");
-    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(OpenClipboardPatiently());
     HANDLE dib = GetClipboardData(CF_DIB);
     ASSERT_NE(dib, nullptr);
     ASSERT_GE(GlobalSize(dib), file.size() - 14);
@@ -156,7 +156,7 @@ TEST_F(BrowserCommands, InstanceDestroyedWhileItsMenuIsOpen) {
     HWND image = Open("p0_09.j2k", 300, 200);
     ASSERT_NE(image, nullptr);
     PageInstance* instance = frame->instances[0];
-    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(OpenClipboardPatiently());
     EmptyClipboard();
     CloseClipboard();
     UiStep destroy = [&]() {

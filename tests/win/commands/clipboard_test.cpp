@@ -24,7 +24,7 @@ struct ClipboardBytes {
 
 ClipboardBytes ReadClipboard(UINT format, size_t count) {
     ClipboardBytes result = {false, {}};
-    if (!OpenClipboard(nullptr)) return result;
+    if (!OpenClipboardPatiently()) return result;
     HANDLE data = GetClipboardData(format);
     if (data != nullptr && GlobalSize(data) >= count) {
         const unsigned char* bytes = (const unsigned char*)GlobalLock(data);
@@ -37,7 +37,7 @@ ClipboardBytes ReadClipboard(UINT format, size_t count) {
 }
 
 void PutMarkerText(const char* text) {
-    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(OpenClipboardPatiently());
     EmptyClipboard();
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, strlen(text) + 1);
     strcpy((char*)GlobalLock(block), text);

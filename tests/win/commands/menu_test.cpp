@@ -215,7 +215,7 @@ TEST_F(ContextMenu, MnemonicCopiesImageLocation) {
     int steps = RunModal([&] { ShowContextMenu(instance, window); },
                          {UseOpenMenu(window, [](HMENU) {}, {{WM_CHAR, 'y'}})});
     ASSERT_EQ(steps, 1);
-    ASSERT_TRUE(OpenClipboard(nullptr));
+    ASSERT_TRUE(OpenClipboardPatiently());
     HANDLE text = GetClipboardData(CF_TEXT);
     ASSERT_NE(text, nullptr);
     EXPECT_STREQ((const char*)GlobalLock(text), "http://images.example/dir/photo.jp2");

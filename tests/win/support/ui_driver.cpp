@@ -181,6 +181,16 @@ HWND CreateOwnerWindow() {
     return window;
 }
 
+bool OpenClipboardPatiently(HWND owner) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (OpenClipboard(owner)) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return false;
+}
+
 std::string TempPath(const char* name) {
     char directory[MAX_PATH];
     GetTempPathA(sizeof directory, directory);

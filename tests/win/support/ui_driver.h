@@ -76,4 +76,8 @@ HWND CreateOwnerWindow();
 // `name` in the user's temporary folder.
 std::string TempPath(const char* name);
 
+// OpenClipboard, tried again for up to two seconds: Wine's clipboard manager
+// opens the clipboard for a moment after each change to pass it on to X.
+bool OpenClipboardPatiently(HWND owner = nullptr);
+
 #endif
