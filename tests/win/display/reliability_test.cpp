@@ -143,14 +143,21 @@ enum { DestroyAtOnce = 0, DestroyOnceShown = 1, DestroyWhileDecoding = 2 };
 
 void RunInstance(Browser* browser, const std::string& file, int when) {
     LiveInstance live;
-    // A decode that must still run when destroyed is of the whole picture.
+    // A decode that must still run when destroyed is of the whole picture,
+    // and is destroyed as soon as its worker thread is seen: the decode
+    // takes only a few hundred milliseconds on a quiet machine, so a fixed
+    // wait missed it there. The decodes queued before end first.
+    int before = 0;
+    if (when == DestroyWhileDecoding) {
+        WaitUntilQuiet(50, 1000);
+        before = ThreadCount();
+    }
     StartInstance(&live, browser, file, when == DestroyWhileDecoding ? 4000 : 200);
     if (when == DestroyOnceShown) {
         WaitUntilQuiet(30, 5000);
-    } else if (when == DestroyWhileDecoding) {
-        // Long enough for the decodes queued before to have ended and this
-        // one to have started, far shorter than it.
-        WaitUntilQuiet(300, 300);
+    }
+    for (DWORD waited = 0; when == DestroyWhileDecoding && ThreadCount() <= before && waited < 5000; waited += 2) {
+        Sleep(2);
     }
     DestroyInstance(&live, browser);
 }
