@@ -2,6 +2,7 @@
 // with a codestream cut inside a tile-part's data, never with one cut inside
 // a header, so the walk ends where the headers seen so far vouch for.
 #include "codestream_prefix.h"
+#include "byte_order.h"
 #include "jpeg2000.h"
 
 #include <stddef.h>
@@ -16,30 +17,20 @@ const uint32_t kMarkerEoc = 0xFFD9;
 // SOT: marker, Lsot (10), Isot, Psot, TPsot, TNsot.
 const uint32_t kSotSegmentBytes = 12;
 
-uint32_t Big16(const uint8_t* p)
-{
-    return (uint32_t)p[0] << 8 | p[1];
-}
-
-uint32_t Big32(const uint8_t* p)
-{
-    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-}
-
 // Steps over marker segments from *pos until `stop` (left at *pos); 0 when
 // the bytes end first or a segment is malformed. 64-bit positions: a length
 // near 2^32 cannot wrap.
 int SkipSegmentsUntil(uint64_t* pos, uint32_t stop, const uint8_t* c, uint64_t n)
 {
     while (*pos + 2 <= n) {
-        uint32_t marker = Big16(c + *pos);
+        uint32_t marker = ReadBig16(c + *pos);
         if (marker == stop) {
             return 1;
         }
-        if ((marker >> 8) != 0xFF || *pos + 4 > n || Big16(c + *pos + 2) < 2) {
+        if ((marker >> 8) != 0xFF || *pos + 4 > n || ReadBig16(c + *pos + 2) < 2) {
             return 0;
         }
-        *pos += 2 + Big16(c + *pos + 2);
+        *pos += 2 + ReadBig16(c + *pos + 2);
     }
     return 0;
 }
@@ -52,12 +43,12 @@ uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n, uint64_t* cutOut)
 {
     *cutOut = 0;
     uint64_t pos = 2;
-    if (n < 4 || Big16(c) != kMarkerSoc || !SkipSegmentsUntil(&pos, kMarkerSot, c, n)) {
+    if (n < 4 || ReadBig16(c) != kMarkerSoc || !SkipSegmentsUntil(&pos, kMarkerSot, c, n)) {
         return 0;
     }
     uint64_t vouched = 0;
-    while (pos + kSotSegmentBytes <= n && Big16(c + pos) == kMarkerSot) {
-        uint64_t psot = Big32(c + pos + 6);
+    while (pos + kSotSegmentBytes <= n && ReadBig16(c + pos) == kMarkerSot) {
+        uint64_t psot = ReadBig32(c + pos + 6);
         uint64_t sod = pos + kSotSegmentBytes;
         if (!SkipSegmentsUntil(&sod, kMarkerSod, c, n)) {
             break;
@@ -78,7 +69,7 @@ uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n, uint64_t* cutOut)
         vouched = end;
         pos = end;
     }
-    if (pos + 2 <= n && Big16(c + pos) == kMarkerEoc) {
+    if (pos + 2 <= n && ReadBig16(c + pos) == kMarkerEoc) {
         vouched = pos + 2;
     }
     return vouched;
@@ -105,7 +96,7 @@ uint32_t MeasureDecodablePrefixCut(int kind, const uint8_t* data, uint32_t lengt
         if (kind == FileKindInvalid || !FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
             return 0;
         }
-        offset = (uint32_t)(jp2c.start - data) + (jp2c.length == 1 ? 16 : 8);
+        offset = (uint32_t)(jp2c.start - data) + jp2c.headerLength;
         if (offset > length) {
             return 0;
         }

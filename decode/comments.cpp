@@ -1,5 +1,6 @@
 // Collects the COM payloads of a codestream's main header without decoding.
 #include "jpeg2000.h"
+#include "byte_order.h"
 
 #include <stddef.h>
 #include <stdlib.h>
@@ -15,11 +16,6 @@ struct CommentScan {
     int sawComment;      // a COM segment was met, even an empty one
     uint64_t byteCount;  // comment bytes gathered
 };
-
-uint32_t ReadBig16(const uint8_t* bytes)
-{
-    return ((uint32_t)bytes[0] << 8) | bytes[1];
-}
 
 // Walks the main header from `start`; copies payloads to `buffer` when it is
 // not null (the buffer then holds at least scan->byteCount bytes). A segment

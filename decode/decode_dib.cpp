@@ -1,5 +1,6 @@
 // Decodes the first codestream of a JPEG 2000 file into a packed DIB through OpenJPEG.
 #include "codestream_prefix.h"
+#include "byte_order.h"
 #include "jpeg2000.h"
 #include "dib_layout.h"
 #include "image_to_dib.h"
@@ -613,12 +614,7 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
             failure = DecodeFailureOutOfMemory;
         } else {
             memcpy(patched, data, (size_t)prefix);
-            uint32_t received = (uint32_t)prefix - cut;
-            uint8_t* psot = patched + cut + 6;
-            psot[0] = (uint8_t)(received >> 24);
-            psot[1] = (uint8_t)(received >> 16);
-            psot[2] = (uint8_t)(received >> 8);
-            psot[3] = (uint8_t)received;
+            WriteBig32(patched + cut + 6, (uint32_t)prefix - cut); // Psot, past marker, Lsot and Isot
             data = patched;
         }
     }

@@ -15,10 +15,4 @@ struct DibLayout {
 // fits in 2^31 - 1, with the sizes in *layoutOut; 0 (layout zeroed) otherwise.
 int ComputeDibLayout(uint32_t width, uint32_t height, uint32_t bitCount, DibLayout* layoutOut);
 
-// Little-endian stores and loads used for the DIB and file headers.
-void StoreLittle16(uint8_t* at, uint32_t value);
-void StoreLittle32(uint8_t* at, uint32_t value);
-uint32_t LoadLittle16(const uint8_t* at);
-uint32_t LoadLittle32(const uint8_t* at);
-
 #endif

@@ -1,5 +1,6 @@
 // Recognises JPEG 2000 codestreams and JP2-family files and walks top-level boxes.
 #include "jpeg2000.h"
+#include "byte_order.h"
 
 #include <stddef.h>
 
@@ -40,12 +41,6 @@ int StartsWith(const uint8_t* data, uint32_t length, const uint8_t* prefix, uint
     return 1;
 }
 
-// Big-endian 32-bit field; the caller has checked that 4 bytes exist.
-uint32_t ReadBig32(const uint8_t* bytes)
-{
-    return ((uint32_t)bytes[0] << 24) | ((uint32_t)bytes[1] << 16) | ((uint32_t)bytes[2] << 8) | bytes[3];
-}
-
 } // namespace
 
 uint32_t SwapBytes32(uint32_t word)
@@ -82,11 +77,11 @@ int ClassifyFileKind(const uint8_t* data, uint32_t length)
         return FileKindJp2;
     }
     // A brand field that would lie past the data counts as a box too short to hold one.
-    uint64_t brandEnd = (uint64_t)(ftyp.start - data) + 12;
-    if (ftyp.length < 12 || brandEnd > length) {
+    uint64_t brandEnd = (uint64_t)(ftyp.start - data) + ftyp.headerLength + 4;
+    if (ftyp.length < ftyp.headerLength + 4 || brandEnd > length) {
         return FileKindInvalid;
     }
-    uint32_t brand = ReadBig32(ftyp.start + 8);
+    uint32_t brand = ReadBig32(ftyp.start + ftyp.headerLength);
     for (size_t i = 0; i < sizeof(kBrandKinds) / sizeof(kBrandKinds[0]); ++i) {
         if (kBrandKinds[i].brand == brand) {
             return kBrandKinds[i].kind;
@@ -101,32 +96,39 @@ int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data
         return 0;
     }
     location->length = 0;
+    location->headerLength = 0;
     location->start = NULL;
-    if (length <= 8) {
-        return 0;
-    }
-    uint32_t boxLength = ReadBig32(data);
+    // 64-bit positions and lengths: a length that would wrap a position ends
+    // the walk instead of sending it backwards. A box is looked at while its
+    // header and at least one byte after it could be there.
     uint64_t pos = 0;
-    while (boxLength != 0) {
-        boxLength = ReadBig32(data + pos);
+    while (pos + 8 < length) {
+        uint64_t boxLength = ReadBig32(data + pos);
         uint32_t type = ReadBig32(data + pos + 4);
+        uint32_t headerLength = 8;
+        if (boxLength == 1) {
+            if (pos + 16 > length) {
+                return 0;
+            }
+            boxLength = ReadBig64(data + pos + 8);
+            headerLength = 16;
+        }
+        // The box sought may run past the data: a file still arriving.
         if (type == boxType) {
             location->length = boxLength;
+            location->headerLength = headerLength;
             location->start = data + pos;
             return 1;
         }
         // "mdat" is entered rather than stepped over, so a codestream box at
-        // its start is found: past its 8-byte header, or 16 bytes when the
-        // length field is 1 and a 64-bit length follows.
+        // its start is found. A box running to the end of the file, shorter
+        // than its own header or past the data ends the walk.
         if (type == kBoxMdat) {
-            pos += boxLength == 1 ? 16 : 8;
+            pos += headerLength;
+        } else if (boxLength < headerLength || boxLength > length - pos) {
+            return 0;
         } else {
             pos += boxLength;
-        }
-        // 64-bit arithmetic: a length that would wrap a 32-bit position ends
-        // the walk instead of sending it backwards.
-        if (!(pos + 8 < length)) {
-            return 0;
         }
     }
     return 0;
@@ -149,5 +151,5 @@ uint32_t CodestreamOffsetOfKind(int kind, const uint8_t* data, uint32_t length)
     if (!FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
         return 0;
     }
-    return (uint32_t)(jp2c.start - data) + 8;
+    return (uint32_t)(jp2c.start - data) + jp2c.headerLength;
 }

@@ -1,5 +1,6 @@
 // Lays out the packed DIB of a decoded image and fills its rows.
 #include "image_to_dib.h"
+#include "byte_order.h"
 #include "colour_rows.h"
 #include "dib_layout.h"
 #include "jpeg2000.h"
@@ -70,13 +71,13 @@ int WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* ima
     uint32_t width = image->comps[0].w;
     uint32_t height = image->comps[0].h;
     memset(dib, 0, 40);
-    StoreLittle32(dib + 0, 40);
-    StoreLittle32(dib + 4, width);
-    StoreLittle32(dib + 8, height);
-    StoreLittle16(dib + 12, 1);
-    StoreLittle16(dib + 14, plan->bitCount);
-    StoreLittle32(dib + 20, layout->imageSize);
-    StoreLittle32(dib + 32, plan->bitCount == 8 ? 256 : 0);
+    WriteLittle32(dib + 0, 40);
+    WriteLittle32(dib + 4, width);
+    WriteLittle32(dib + 8, height);
+    WriteLittle16(dib + 12, 1);
+    WriteLittle16(dib + 14, plan->bitCount);
+    WriteLittle32(dib + 20, layout->imageSize);
+    WriteLittle32(dib + 32, plan->bitCount == 8 ? 256 : 0);
     if (plan->bitCount == 8) {
         uint8_t* palette = dib + 40;
         for (uint32_t i = 0; i < 256; ++i) {

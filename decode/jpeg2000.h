@@ -33,10 +33,13 @@ enum {
     FileKindUnclassified = 255,
 };
 
-// Where a box search landed: the length field as stored and the first byte
-// of the box inside the caller's data.
+// Where a box search landed: the box's length in bytes, header included
+// (the extended 64-bit length when the length field is 1; 0 when the box
+// runs to the end of the file), its header's size (8, or 16 with an extended
+// length; its contents start there) and its first byte in the caller's data.
 struct BoxLocation {
-    uint32_t length;
+    uint64_t length;
+    uint32_t headerLength;
     const uint8_t* start;
 };
 

@@ -1,5 +1,6 @@
 // Packed DIB geometry: palette and block sizes, and the bitmap file header.
 #include "jpeg2000.h"
+#include "byte_order.h"
 #include "dib_layout.h"
 
 #include <stddef.h>
@@ -10,28 +11,6 @@ namespace {
 const uint64_t kMaxDibBytes = 0x7FFFFFFFu;
 
 } // namespace
-
-void StoreLittle16(uint8_t* at, uint32_t value)
-{
-    at[0] = (uint8_t)value;
-    at[1] = (uint8_t)(value >> 8);
-}
-
-void StoreLittle32(uint8_t* at, uint32_t value)
-{
-    StoreLittle16(at, value & 0xFFFFu);
-    StoreLittle16(at + 2, value >> 16);
-}
-
-uint32_t LoadLittle16(const uint8_t* at)
-{
-    return (uint32_t)at[0] | ((uint32_t)at[1] << 8);
-}
-
-uint32_t LoadLittle32(const uint8_t* at)
-{
-    return LoadLittle16(at) | (LoadLittle16(at + 2) << 16);
-}
 
 int ComputeDibLayout(uint32_t width, uint32_t height, uint32_t bitCount, DibLayout* layoutOut)
 {
@@ -55,7 +34,7 @@ int PackedDibPaletteSize(const uint8_t* dib)
     if (dib == NULL) {
         return 0;
     }
-    uint32_t bitCount = LoadLittle16(dib + 14);
+    uint32_t bitCount = ReadLittle16(dib + 14);
     return bitCount <= 8 ? 4 << bitCount : 0;
 }
 
@@ -64,9 +43,9 @@ int PackedDibSize(const uint8_t* dib)
     if (dib == NULL) {
         return 0;
     }
-    int64_t bitCount = LoadLittle16(dib + 14);
-    int64_t width = (int32_t)LoadLittle32(dib + 4);
-    int64_t height = (int32_t)LoadLittle32(dib + 8);
+    int64_t bitCount = ReadLittle16(dib + 14);
+    int64_t width = (int32_t)ReadLittle32(dib + 4);
+    int64_t height = (int32_t)ReadLittle32(dib + 8);
     // Computed from the header fields, not biSizeImage; a header whose sizes
     // cannot be a 32-bit block yields 0 rather than a wrapped size.
     if (width < 0 || height < 0) {
@@ -89,6 +68,6 @@ void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib)
     memset(headerOut, 0, 14);
     headerOut[0] = 'B';
     headerOut[1] = 'M';
-    StoreLittle32(headerOut + 2, 14u + (uint32_t)PackedDibSize(dib));
-    StoreLittle32(headerOut + 10, 54u + (uint32_t)PackedDibPaletteSize(dib));
+    WriteLittle32(headerOut + 2, 14u + (uint32_t)PackedDibSize(dib));
+    WriteLittle32(headerOut + 10, 54u + (uint32_t)PackedDibPaletteSize(dib));
 }

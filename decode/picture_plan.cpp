@@ -1,5 +1,6 @@
 // Decides which components are colour and opacity and how the colour is read.
 #include "picture_plan.h"
+#include "byte_order.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -109,7 +110,7 @@ uint32_t IccProfileChannels(const uint8_t* profile, uint32_t length)
     if (profile == NULL || length < 128) {
         return 0;
     }
-    uint32_t signature = (uint32_t)profile[16] << 24 | (uint32_t)profile[17] << 16 | (uint32_t)profile[18] << 8 | profile[19];
+    uint32_t signature = ReadBig32(profile + 16);
     for (size_t i = 0; i < sizeof(kProfileSpaces) / sizeof(kProfileSpaces[0]); ++i) {
         if (kProfileSpaces[i].signature == signature) {
             return kProfileSpaces[i].channels;

@@ -1,8 +1,12 @@
 // File kind detection, top-level box walk and codestream offset.
 #include "jpeg2000.h"
 #include "fixture_encoder.h"
+#include "dib_check.h"
 
 #include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string>
 
 namespace {
 
@@ -25,6 +29,16 @@ int Classify(const std::vector<uint8_t>& data)
 std::vector<uint8_t> Payload(size_t n)
 {
     return std::vector<uint8_t>(n, 0x33);
+}
+
+std::string Comments(const std::vector<uint8_t>& file)
+{
+    uint8_t* buffer = nullptr;
+    uint32_t count = 0;
+    EXPECT_EQ(1, ExtractCodestreamComments(&buffer, &count, file.data(), (uint32_t)file.size()));
+    std::string text(buffer != nullptr ? (const char*)buffer : "", count);
+    free(buffer);
+    return text;
 }
 
 TEST(SwapBytes, ReverseByteOrder)
@@ -106,7 +120,7 @@ TEST(ClassifyFileKind, FtypPlacementAndSize)
 
 TEST(FindTopLevelBox, WalkRules)
 {
-    BoxLocation loc = {99, kSig};
+    BoxLocation loc = {99, 0, kSig};
     EXPECT_EQ(0, FindTopLevelBox(&loc, 0x6A703263, kSig, 0));
     EXPECT_EQ(99u, loc.length); // untouched when length is 0
     EXPECT_EQ(0, FindTopLevelBox(&loc, 0x6A502020, kSig, 8));
@@ -144,6 +158,46 @@ TEST(FindTopLevelBox, HugeLengthEndsInsteadOfWrapping)
     EXPECT_EQ(0, FindTopLevelBox(&loc, 0x6A703263, file.data(), (uint32_t)file.size()));
 }
 
+TEST(FindTopLevelBox, ExtendedLengths)
+{
+    // A "uuid" box with a 64-bit length (36 bytes at 12), then "jp2c" (at 48):
+    // stepped over by that length; a length below its header or past the
+    // data ends the walk, as does a 32-bit length field below 8.
+    std::vector<uint8_t> file(kSig, kSig + 12);
+    AppendBox(&file, "uuid", Payload(20));
+    file = ExtendBoxLength(file, 12);
+    AppendBox(&file, "jp2c", Payload(4));
+    struct Case {
+        size_t at;
+        uint8_t value;
+        size_t start; // of jp2c, 0: not found
+    } cases[] = {{0, 0, 48}, {12 + 15, 15, 0}, {12 + 11, 1, 0}, {12 + 3, 4, 0}};
+    for (const Case& c : cases) {
+        std::vector<uint8_t> edited = file;
+        edited[c.at] = c.value;
+        BoxLocation loc;
+        int found = FindTopLevelBox(&loc, 0x6A703263, edited.data(), (uint32_t)edited.size());
+        EXPECT_EQ(c.start, found ? (size_t)(loc.start - edited.data()) : 0) << c.at;
+    }
+
+    // The box sought itself: its 64-bit length and 16-byte header, unless
+    // the data ends inside that header.
+    std::vector<uint8_t> jp2c(kSig, kSig + 12);
+    AppendBox(&jp2c, "jp2c", Payload(4));
+    jp2c = ExtendBoxLength(jp2c, 12);
+    BoxLocation loc;
+    ASSERT_EQ(1, FindTopLevelBox(&loc, 0x6A703263, jp2c.data(), (uint32_t)jp2c.size()));
+    EXPECT_EQ(jp2c.data() + 12, loc.start);
+    EXPECT_EQ(20u, loc.length);
+    EXPECT_EQ(16u, loc.headerLength);
+    EXPECT_EQ(0, FindTopLevelBox(&loc, 0x6A703263, jp2c.data(), 12 + 15));
+
+    // The brand of an ftyp with a 64-bit length is read past its longer header.
+    std::vector<uint8_t> ftyp = ExtendBoxLength(MakeFileStart("jpx "), 12);
+    AppendBox(&ftyp, "jp2c", Payload(4));
+    EXPECT_EQ(FileKindJpx, Classify(ftyp));
+}
+
 TEST(CodestreamOffset, ByContainer)
 {
     FixtureImage image = MakePatternImage(8, 8, {{8, 0, 1, 1}});
@@ -158,6 +212,23 @@ TEST(CodestreamOffset, ByContainer)
     for (int extended : {0, 1}) {
         std::vector<uint8_t> mj2 = WrapMotion(cs, extended);
         EXPECT_EQ(mj2.size() - cs.size(), CodestreamOffset(mj2.data(), (uint32_t)mj2.size())) << extended;
+    }
+
+    // A codestream box with a 64-bit length: the codestream starts past its
+    // 16-byte header, and the file gives the same bitmap, comments and prefix.
+    std::vector<uint8_t> withComment = EncodeFixture(image, "long box");
+    for (const std::vector<uint8_t>& file : {WrapJp2Family(withComment, image, "jp2 "), WrapJpm(withComment)}) {
+        std::vector<uint8_t> longBox = ExtendBoxLength(file, file.size() - withComment.size() - 8);
+        uint32_t size = (uint32_t)longBox.size();
+        int kind = ClassifyFileKind(longBox.data(), size);
+        SCOPED_TRACE(kind);
+        EXPECT_EQ(size - withComment.size(), CodestreamOffset(longBox.data(), size));
+        DibPtr ordinary = DecodeDib(file);
+        DibPtr dib = DecodeDib(longBox);
+        ASSERT_TRUE(ordinary && dib);
+        EXPECT_EQ(HashDib(ordinary.get()), HashDib(dib.get()));
+        EXPECT_EQ(Comments(file), Comments(longBox));
+        EXPECT_EQ(size, MeasureDecodablePrefix(kind, longBox.data(), size));
     }
 
     // Codestream only inside a superbox other than mdat: not found.

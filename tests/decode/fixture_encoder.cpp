@@ -417,6 +417,19 @@ void AppendBox(std::vector<uint8_t>* out, const char type[4], const std::vector<
     out->insert(out->end(), payload.begin(), payload.end());
 }
 
+std::vector<uint8_t> ExtendBoxLength(const std::vector<uint8_t>& file, size_t box)
+{
+    std::vector<uint8_t> header;
+    PutBig32(&header, 1);
+    header.insert(header.end(), file.begin() + box + 4, file.begin() + box + 8);
+    PutBig32(&header, 0);
+    PutBig32(&header, Big32(file, box) + 8);
+    std::vector<uint8_t> out(file.begin(), file.begin() + box);
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), file.begin() + box + 8, file.end());
+    return out;
+}
+
 std::vector<uint8_t> MakeFileStart(const char brand[4])
 {
     std::vector<uint8_t> out = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};

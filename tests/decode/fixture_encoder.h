@@ -78,6 +78,9 @@ std::vector<uint8_t> InsertTilePartComment(const std::vector<uint8_t>& codestrea
 // Box-structured files around a codestream.
 void AppendBox(std::vector<uint8_t>* out, const char type[4], const std::vector<uint8_t>& payload);
 std::vector<uint8_t> MakeFileStart(const char brand[4]);
+// `file` with the box at `box` given the 64-bit form of its length (field 1,
+// then the length in 8 bytes after the type); the box grows by 8 bytes.
+std::vector<uint8_t> ExtendBoxLength(const std::vector<uint8_t>& file, size_t box);
 std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4]);
 
 // JP2-family files that describe their colour: a "colr" payload (an

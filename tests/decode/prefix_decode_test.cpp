@@ -121,9 +121,11 @@ TEST(PrefixDecode, BoxedKindsCutLikeTheirCodestream)
     image.tiled = 1;
     std::vector<uint8_t> codestream = EncodeFixture(image, "prefix");
     ASSERT_FALSE(codestream.empty());
+    std::vector<uint8_t> jpm = WrapJpm(codestream);
     const std::vector<uint8_t> files[] = {
         WrapJp2Family(codestream, image, "jp2 "), WrapJp2Family(codestream, image, "jpx "),
-        WrapJp2Family(codestream, image, "jph "), WrapMotion(codestream, 0), WrapJpm(codestream)};
+        WrapJp2Family(codestream, image, "jph "), WrapMotion(codestream, 0), jpm,
+        ExtendBoxLength(jpm, jpm.size() - codestream.size() - 8)};
     for (const std::vector<uint8_t>& file : files) {
         SCOPED_TRACE(ClassifyFileKind(file.data(), (uint32_t)file.size()));
         CheckEveryCut(file, 61, 0);

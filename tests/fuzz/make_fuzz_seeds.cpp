@@ -34,6 +34,7 @@ int main(int argc, char** argv)
     tiled.tiled = 1;
     std::vector<uint8_t> greyCs = EncodeFixture(grey, "seed");
     std::vector<uint8_t> subCs = EncodeFixture(sub, NULL);
+    std::vector<uint8_t> jpm = WrapJpm(subCs);
     FixtureImage rgb = MakePatternImage(6, 5, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
     FixtureImage four = MakePatternImage(6, 5, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
     std::vector<uint8_t> rgbCs = EncodeFixture(rgb, NULL);
@@ -48,7 +49,8 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_jpx.jpx", WrapJp2Family(greyCs, grey, "jpx ")) &&
              WriteSeed(folder, "seed_mj2_ext.mj2", WrapMotion(greyCs, 1)) &&
              WriteSeed(folder, "seed_mj2_plain.mj2", WrapMotion(greyCs, 0)) &&
-             WriteSeed(folder, "seed_jpm.jpm", WrapJpm(subCs)) &&
+             WriteSeed(folder, "seed_jpm.jpm", jpm) &&
+             WriteSeed(folder, "seed_jpm_long_boxes.jpm", ExtendBoxLength(ExtendBoxLength(jpm, 48), 32)) &&
              WriteSeed(folder, "seed_j3d.j3d", WrapJp2Family(greyCs, grey, "j3d ")) &&
              WriteSeed(folder, "seed_jph.jph", WrapJp2Family(rgbCs, rgb, "jph ")) &&
              WriteSeed(folder, "seed_sycc.jp2", WrapJp2Described(subCs, sub, "jp2 ", EnumeratedColour(18, {}), {})) &&
