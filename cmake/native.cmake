@@ -48,4 +48,6 @@ else()
     add_subdirectory(tests/decode)
     # Which product folder may include which, and no include cycle.
     add_test(NAME include_layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-layers.sh ${CMAKE_SOURCE_DIR})
+    # Each part of the instance record written by its owner file only.
+    add_test(NAME record_owners COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-owners.sh ${CMAKE_SOURCE_DIR})
 endif()

@@ -38,7 +38,7 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
     // Owned by the plug-in's window: a clipboard opened without an owner
     // cannot be emptied into a valid owner, and delayed-rendering requests
     // would go nowhere.
-    if (!OpenClipboard(instance != nullptr ? instance->hwnd : nullptr)) {
+    if (!OpenClipboard(instance != nullptr ? instance->window.hwnd : nullptr)) {
         ShowUiMessage(instance, ClipboardTextCannotOpen);
         return;
     }
@@ -81,5 +81,6 @@ void CopyImageLocation(PluginInstance* instance) {
 }
 
 void CopyShortcut(PluginInstance* instance) {
-    if (instance->hasLink) CopyToClipboard(instance, instance->href, (uint32_t)strlen(instance->href) + 1, CF_TEXT);
+    const char* href = instance->element.href;
+    if (instance->element.hasLink) CopyToClipboard(instance, href, (uint32_t)strlen(href) + 1, CF_TEXT);
 }

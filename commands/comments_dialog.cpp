@@ -54,8 +54,8 @@ void ShowConvertedText(HWND dialog, const char* text, CodePage codePage) {
 
 BOOL InitializeCommentsDialog(HWND dialog, const PluginInstance* instance) {
     SetWindowTextW(dialog, UiString(CommentsTitle));
-    const uint8_t* comments = instance->comments;
-    uint32_t length = instance->commentsLength;
+    const uint8_t* comments = instance->picture.comments;
+    uint32_t length = instance->picture.commentsLength;
     bool markPresent = StartsWithByteOrderMark(comments, length);
     const char* text = (const char*)comments + (markPresent ? 3 : 0);
     CodePage codePage = DetectTextCodePage(comments, length);
@@ -86,7 +86,7 @@ INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_INITDIALOG: {
         const PluginInstance* instance = (const PluginInstance*)lParam;
-        if (instance == nullptr || instance->comments == nullptr) return FALSE;
+        if (instance == nullptr || instance->picture.comments == nullptr) return FALSE;
         return InitializeCommentsDialog(dialog, instance);
     }
     case WM_COMMAND:
@@ -102,8 +102,8 @@ INT_PTR CALLBACK CommentsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 }
 
 void ShowCommentsDialog(PluginInstance* instance) {
-    if (instance == nullptr || LoadAcquire(&instance->comments) == nullptr) return;
+    if (instance == nullptr || LoadAcquire(&instance->picture.comments) == nullptr) return;
     // A Unicode dialog, so that its edit control keeps every character.
-    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_COMMENTS), instance->hwnd, CommentsDialogProc,
+    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_COMMENTS), instance->window.hwnd, CommentsDialogProc,
                     (LPARAM)instance);
 }

@@ -3,13 +3,13 @@
 #include "commands/commands.h"
 
 void ViewImage(PluginInstance* instance) {
-    if (InstanceUrl(instance)[0] != 0) NPN_GetURL(instance->npp, instance->url, "_self");
+    if (InstanceUrl(instance)[0] != 0) NPN_GetURL(instance->element.npp, instance->reception.url, "_self");
 }
 
 void OpenLink(PluginInstance* instance) {
-    if (InstanceUrl(instance)[0] != 0) NPN_GetURL(instance->npp, instance->href, "_self");
+    if (InstanceUrl(instance)[0] != 0) NPN_GetURL(instance->element.npp, instance->element.href, "_self");
 }
 
 void OpenLinkInNewWindow(PluginInstance* instance) {
-    if (InstanceUrl(instance)[0] != 0) OpenUrlForUser(instance->npp, instance->href, "_blank");
+    if (InstanceUrl(instance)[0] != 0) OpenUrlForUser(instance->element.npp, instance->element.href, "_blank");
 }

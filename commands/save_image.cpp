@@ -102,9 +102,9 @@ int WriteReceivedBytes(HANDLE file, const void* context) {
 // A stream that ended before its announced length is said to be so before
 // anything is written; 1 when the user still wants it saved.
 int ConfirmIncompleteSave(PluginInstance* instance) {
-    int32_t received = instance->dataSize;
-    int32_t announced = instance->announcedLength;
-    int interrupted = LoadAcquire(&instance->failureReason) == FailureInterrupted;
+    int32_t received = instance->reception.dataSize;
+    int32_t announced = instance->reception.announcedLength;
+    int interrupted = LoadAcquire(&instance->picture.failureReason) == FailureInterrupted;
     if (!interrupted && (announced <= 0 || received >= announced)) return 1;
     wchar_t text[512];
     if (announced > received) {
@@ -171,7 +171,7 @@ void FileNameFromUrl(char* nameOut, const char* url) {
 
 void SaveImageAs(PluginInstance* instance) {
     if (instance == nullptr) return;
-    if (instance->data == nullptr || LoadAcquire(&instance->loadState) < LoadStateEnded) {
+    if (instance->reception.data == nullptr || LoadAcquire(&instance->reception.loadState) < LoadStateEnded) {
         ShowUiMessage(instance, SaveTextNotLoaded);
         return;
     }
@@ -182,16 +182,16 @@ void SaveImageAs(PluginInstance* instance) {
     AnsiToWide(path, MAX_PATH, name);
     // While the decode has yet to classify the bytes, the dialog still
     // offers what their kind allows (reading them beside the decode is safe).
-    int kind = LoadAcquire(&instance->fileKind);
-    if (kind == FileKindUnclassified && LoadAcquire(&instance->decodeThread.running) != DecodeIdle) {
-        kind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
+    int kind = LoadAcquire(&instance->picture.fileKind);
+    if (kind == FileKindUnclassified && LoadAcquire(&instance->queue.running) != DecodeIdle) {
+        kind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
     }
     const SaveFilter* filter = FindSaveFilter(kind);
 
     OPENFILENAMEW dialog;
     memset(&dialog, 0, sizeof dialog);
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
-    dialog.hwndOwner = instance->hwnd;
+    dialog.hwndOwner = instance->window.hwnd;
     dialog.lpstrFilter = UiStringList(filter->list);
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
@@ -216,7 +216,7 @@ void SaveImageAs(PluginInstance* instance) {
         return;
     }
     const uint8_t* dib = asBitmap ? (const uint8_t*)full.info : nullptr;
-    ReceivedBytes received = {instance->data, instance->dataSize};
+    ReceivedBytes received = {instance->reception.data, instance->reception.dataSize};
     int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
                            : WriteFileWhole(path, WriteReceivedBytes, &received);
     if (outcome == WholeFileWriteFailed) {

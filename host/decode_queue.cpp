@@ -24,7 +24,7 @@ enum JobKind {
     JobPlan = 2,     // classify, plan, and a preview when the level is large
     JobLevel = 3,    // the level the view needs
     JobRetry = 4,    // a decode that ran out of memory, run alone
-    JobPartial = 5,  // the part of a file received so far (partial.state)
+    JobPartial = 5,  // the part of a file received so far (queue.partial)
     JobKindCount = 6,
 };
 
@@ -50,9 +50,9 @@ const int32_t NoLevel = 99;
 // at an eighth of the process's whole space).
 const uint64_t BrowserMarginBytes = 256ull << 20;
 
-// A record waits in at most one list, linked through queueNext. Every list,
+// A record waits in at most one list, linked through queue.next. Every list,
 // the counters, the records' queue fields and every change of a queued
-// record's decodeThread.running are guarded by the lock.
+// record's queue.running are guarded by the lock.
 struct DecodeQueue {
     CRITICAL_SECTION lock;
     PluginInstance* lists[JobKindCount];
@@ -97,28 +97,28 @@ uint64_t MeasureFreeBytes() {
 // Appends, or for kinds kept in order inserts by the order the streams ended.
 void InsertRecord(int kind, PluginInstance* record) {
     PluginInstance** list = &Queue.lists[kind];
-    while (*list && (!JobKinds[kind].byOrder || (*list)->queueOrder <= record->queueOrder)) {
-        list = &(*list)->queueNext;
+    while (*list && (!JobKinds[kind].byOrder || (*list)->queue.order <= record->queue.order)) {
+        list = &(*list)->queue.next;
     }
-    record->decodeStage = kind;
-    record->queueNext = *list;
+    record->queue.stage = kind;
+    record->queue.next = *list;
     *list = record;
 }
 
 PluginInstance* PopRecord(int kind) {
     PluginInstance* record = Queue.lists[kind];
     if (record) {
-        Queue.lists[kind] = record->queueNext;
-        record->queueNext = NULL;
+        Queue.lists[kind] = record->queue.next;
+        record->queue.next = NULL;
     }
     return record;
 }
 
 int UnlinkRecord(int kind, PluginInstance* record) {
-    for (PluginInstance** list = &Queue.lists[kind]; *list; list = &(*list)->queueNext) {
+    for (PluginInstance** list = &Queue.lists[kind]; *list; list = &(*list)->queue.next) {
         if (*list == record) {
-            *list = record->queueNext;
-            record->queueNext = NULL;
+            *list = record->queue.next;
+            record->queue.next = NULL;
             return 1;
         }
     }
@@ -130,11 +130,11 @@ int UnlinkRecord(int kind, PluginInstance* record) {
 Admission AdmitRecord(int kind, const PluginInstance* record, int cores) {
     DecodeBudget budget = {MeasureFreeBytes(), Queue.committedBytes, cores, Queue.busy, Queue.threadsInUse};
     if (!JobKinds[kind].admitted) {
-        Admission free = {Queue.busy < cores ? AdmissionStart : AdmissionWait, record->targetReduce, 0, 0};
+        Admission free = {Queue.busy < cores ? AdmissionStart : AdmissionWait, record->queue.targetReduce, 0, 0};
         free.threads = cores - Queue.threadsInUse > 1 && !JobKinds[kind].oneThread ? cores - Queue.threadsInUse : 1;
         return free;
     }
-    return AdmitDecode(&budget, &record->plan, record->targetReduce, (uint32_t)record->dataSize);
+    return AdmitDecode(&budget, &record->queue.plan, record->queue.targetReduce, (uint32_t)record->reception.dataSize);
 }
 
 // Under the lock: the next job for a worker that has none, or null when it
@@ -153,7 +153,7 @@ PluginInstance* TakeJob() {
         if (Queue.busy > 0) {
             return NULL;
         }
-        admission.reduce = Queue.lists[kind]->jobReduce;
+        admission.reduce = Queue.lists[kind]->queue.jobReduce;
     } else {
         for (kind = 0; kind < JobKindCount && !Queue.lists[kind]; ++kind) {
         }
@@ -165,18 +165,18 @@ PluginInstance* TakeJob() {
             return NULL;
         }
         // No level larger than the one decoded fits: nothing to decode.
-        if (JobKinds[kind].admitted && admission.reduce >= Queue.lists[kind]->decodedReduce) {
+        if (JobKinds[kind].admitted && admission.reduce >= Queue.lists[kind]->queue.decodedReduce) {
             admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
         }
     }
     PluginInstance* record = PopRecord(kind);
     if (kind == JobPartial) {
-        StoreRelease(&record->partial.state, (int32_t)PartialRunning);
+        StoreRelease(&record->queue.partial.state, (int32_t)PartialRunning);
     }
-    record->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
-    record->jobShort = JobKinds[kind].admitted && record->jobReduce != record->targetReduce;
-    record->jobThreads = admission.threads;
-    record->jobBytes = admission.plannedBytes;
+    record->queue.jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
+    record->queue.jobShort = JobKinds[kind].admitted && record->queue.jobReduce != record->queue.targetReduce;
+    record->queue.jobThreads = admission.threads;
+    record->queue.jobBytes = admission.plannedBytes;
     Queue.busy++;
     Queue.threadsInUse += admission.threads;
     Queue.committedBytes += admission.plannedBytes;
@@ -193,50 +193,10 @@ void PostToWindow(PluginInstance* record, WPARAM what) {
     // published. A full message queue refuses the post; the window is then
     // at least marked for repainting (neither waits for the UI thread).
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
-    HWND window = LoadAcquire(&record->hwnd);
+    HWND window = LoadAcquire(&record->window.hwnd);
     if (window && !PostMessageA(window, DecodeFinishedMessage(), what, 0)) {
         InvalidateRect(window, NULL, TRUE);
     }
-}
-
-// Publishes the outcome of the whole decode (`failure` a DecodeFailure
-// value): comments after their length, then loadState, all with release
-// stores.
-void PublishEnd(PluginInstance* record, int failure) {
-    int failed = failure != DecodeFailureNone;
-    if (!failed) {
-        uint8_t* comments = NULL;
-        uint32_t count = 0;
-        if (ExtractCodestreamCommentsOfKind(&comments, &count, LoadAcquire(&record->fileKind), record->data,
-                                            (uint32_t)record->dataSize)) {
-            StoreRelease(&record->commentsLength, count);
-            StoreRelease(&record->comments, comments);
-        } else {
-            free(comments);
-            failed = 1;
-        }
-    }
-    if (failed) {
-        if (failure != DecodeFailureNone) {
-            StoreRelease(&record->failureReason, (int32_t)failure);
-        }
-        StoreRelease(&record->decodeError, 1);
-    }
-    StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
-}
-
-// The first level goes straight into dib; a later one waits in nextLevel for
-// the UI thread, which may be painting dib. 1 for the first.
-int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
-    if (!LoadAcquire(&record->dib)) {
-        StoreRelease(&record->dibReduce, (int32_t)reduce);
-        StoreRelease(&record->dib, dib);
-        StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)dib);
-        StoreRelease(&record->dibBits, dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib));
-        return 1;
-    }
-    free(__atomic_exchange_n(&record->nextLevel, dib, __ATOMIC_ACQ_REL));
-    return 0;
 }
 
 // Where a record goes after its job.
@@ -255,21 +215,21 @@ enum JobOutcome {
 int RunLevelJob(PluginInstance* record) {
     uint8_t* dib = NULL;
     int failure = DecodeFailureOutOfMemory;
-    int first = LoadAcquire(&record->dib) == NULL;
-    if (record->jobReduce >= 0 &&
-        DecodeLevelToPackedDib(&dib, &failure, LoadAcquire(&record->fileKind), record->data, record->dataSize,
-                               record->jobReduce, record->jobThreads)) {
-        if (PublishLevel(record, dib, record->jobReduce)) {
+    int first = LoadAcquire(&record->picture.dib) == NULL;
+    if (record->queue.jobReduce >= 0 &&
+        DecodeLevelToPackedDib(&dib, &failure, LoadAcquire(&record->picture.fileKind), record->reception.data,
+                               record->reception.dataSize, record->queue.jobReduce, record->queue.jobThreads)) {
+        if (PublishLevel(record, dib, record->queue.jobReduce)) {
             PublishEnd(record, DecodeFailureNone);
         }
         return OutcomeDone;
     }
-    if (failure == DecodeFailureOutOfMemory && !record->retried && record->jobReduce >= 0) {
-        record->retried = 1;
+    if (failure == DecodeFailureOutOfMemory && !record->queue.retried && record->queue.jobReduce >= 0) {
+        record->queue.retried = 1;
         return OutcomeRetry;
     }
     if (!first) {
-        StoreRelease(&record->levelFailure, (int32_t)failure);
+        PublishLevelFailure(record, failure);
         return OutcomeGaveUp;
     }
     PublishEnd(record, failure);
@@ -279,10 +239,10 @@ int RunLevelJob(PluginInstance* record) {
 // The level a record should end at, from the size its view was drawn at
 // (the full picture when unknown or when a command waits for it).
 int ChooseTargetReduce(const PluginInstance* record) {
-    const DecodePlan& plan = record->plan;
-    int32_t width = LoadAcquire(&record->viewWidth);
-    int32_t height = LoadAcquire(&record->viewHeight);
-    if (record->fullWanted || width <= 0 || height <= 0) {
+    const DecodePlan& plan = record->queue.plan;
+    int32_t width = LoadAcquire(&record->queue.viewWidth);
+    int32_t height = LoadAcquire(&record->queue.viewHeight);
+    if (record->queue.fullWanted || width <= 0 || height <= 0) {
         return plan.shownReduce;
     }
     return ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)width, (uint32_t)height, plan.shownReduce,
@@ -292,85 +252,82 @@ int ChooseTargetReduce(const PluginInstance* record) {
 // Classifies and plans; publishes the geometry, then a preview when the
 // level the view needs is large.
 int RunPlanJob(PluginInstance* record) {
-    const uint8_t* data = record->data;
-    int32_t size = record->dataSize;
+    const uint8_t* data = record->reception.data;
+    int32_t size = record->reception.dataSize;
     DecodePlan plan;
     int failure = DecodeFailureNotJpeg2000;
     if (!data || size <= 0) {
-        StoreRelease(&record->fileKind, (int32_t)FileKindInvalid);
+        PublishFileKind(record, FileKindInvalid);
         PublishEnd(record, failure);
         return OutcomeDone;
     }
     int kind = ClassifyFileKind(data, (uint32_t)size);
-    StoreRelease(&record->fileKind, (int32_t)kind);
+    PublishFileKind(record, kind);
     if (!PlanDecode(&plan, &failure, kind, data, size)) {
         PublishEnd(record, failure);
         return OutcomeDone;
     }
-    StoreRelease(&record->fullWidth, (int32_t)plan.fullWidth);
-    StoreRelease(&record->fullHeight, (int32_t)plan.fullHeight);
-    StoreRelease(&record->shownWidth, (int32_t)plan.shownWidth);
-    StoreRelease(&record->shownHeight, (int32_t)plan.shownHeight);
-    StoreRelease(&record->shownReduce, (int32_t)plan.shownReduce);
-    StoreRelease(&record->maxReduce, (int32_t)plan.maxReduce);
+    PublishPictureSize(record, &plan);
+    PublishLevelRange(record, &plan);
     EnterCriticalSection(&Queue.lock);
-    record->plan = plan;
-    record->planned = 1;
-    record->targetReduce = ChooseTargetReduce(record);
-    int target = record->targetReduce;
+    record->queue.plan = plan;
+    record->queue.planned = 1;
+    record->queue.targetReduce = ChooseTargetReduce(record);
+    int target = record->queue.targetReduce;
     LeaveCriticalSection(&Queue.lock);
     // A preview is worth it only well below the level to come.
     uint8_t* preview = NULL;
     if (plan.previewReduce >= target + 2 &&
-        DecodeLevelToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce, record->jobThreads)) {
-        StoreRelease(&record->preview, preview);
+        DecodeLevelToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce, record->queue.jobThreads)) {
+        PublishPreview(record, preview);
         return OutcomeLevel;
     }
     return OutcomePlanned;
 }
 
 int RunJob(PluginInstance* record) {
-    if (record->decodeStage == JobPartial) {
+    if (record->queue.stage == JobPartial) {
         return RunPartialStage(record) ? OutcomePartial : OutcomeNoPartial;
     }
     // A part in view is decoded under a picture already painted: no status
     // to show, and a repaint per pan would only flicker.
-    if (record->decodeStage == JobRegion) {
+    if (record->queue.stage == JobRegion) {
         RunRegionJob(record);
         return OutcomeRegion;
     }
-    StoreRelease(&record->decoding, 1);
+    StoreRelease(&record->queue.decoding, 1);
     // The status box now says it is decoding.
     PostToWindow(record, PostedStatus);
-    int outcome = record->decodeStage == JobPlan ? RunPlanJob(record) : RunLevelJob(record);
-    StoreRelease(&record->decoding, 0);
+    int outcome = record->queue.stage == JobPlan ? RunPlanJob(record) : RunLevelJob(record);
+    StoreRelease(&record->queue.decoding, 0);
     return outcome;
 }
 
 // Under the lock: the kind of job a planned record needs next, or -1 when
 // its level is there (or nothing more can come).
 int NextLevelJob(const PluginInstance* record) {
-    if (!record->planned || LoadAcquire(&record->decodeError) || record->targetReduce >= record->decodedReduce) {
+    const QueueLink& link = record->queue;
+    if (!link.planned || LoadAcquire(&record->picture.decodeError) || link.targetReduce >= link.decodedReduce) {
         return -1;
     }
-    return record->fullWanted ? JobCommand : JobLevel;
+    return link.fullWanted ? JobCommand : JobLevel;
 }
 
 // Under the lock: a partial decode is over, run or taken out of the queue;
 // the block it was to read goes if the UI thread has let go of it.
 void EndPartialJob(PluginInstance* record) {
-    if (record->partial.blockRetired) {
-        free(record->partial.block);
+    if (record->queue.partial.blockRetired) {
+        free(record->queue.partial.block);
     }
-    record->partial.block = NULL;
-    record->partial.blockRetired = 0;
-    StoreRelease(&record->partial.state, (int32_t)PartialIdle);
+    record->queue.partial.block = NULL;
+    record->queue.partial.blockRetired = 0;
+    StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
 }
 
 // Under the lock: a partial decode still waiting is dropped.
 void DropQueuedPartial(PluginInstance* record) {
     if (UnlinkRecord(JobPartial, record)) {
-        record->partial.followUpLength = 0;
+        record->queue.partial.followUpLength = 0;
         EndPartialJob(record);
     }
 }
@@ -380,14 +337,14 @@ void DropQueuedPartial(PluginInstance* record) {
 // while it ran, follows it.
 void SettlePartial(PluginInstance* record) {
     EndPartialJob(record);
-    if (record->partial.followUpLength > 0) {
-        record->partial.block = record->data;
-        record->partial.length = record->partial.followUpLength;
-        record->partial.followUpLength = 0;
-        StoreRelease(&record->partial.state, (int32_t)PartialQueued);
+    if (record->queue.partial.followUpLength > 0) {
+        record->queue.partial.block = record->reception.data;
+        record->queue.partial.length = record->queue.partial.followUpLength;
+        record->queue.partial.followUpLength = 0;
+        StoreRelease(&record->queue.partial.state, (int32_t)PartialQueued);
         InsertRecord(JobPartial, record);
-    } else if (record->partial.finalWaiting) {
-        record->partial.finalWaiting = 0;
+    } else if (record->queue.partial.finalWaiting) {
+        record->queue.partial.finalWaiting = 0;
         InsertRecord(JobPlan, record);
     }
 }
@@ -397,37 +354,37 @@ void SettlePartial(PluginInstance* record) {
 // thread; 1 tells the caller to release it.
 int SettleRecord(PluginInstance* record, int outcome) {
     Queue.busy--;
-    Queue.threadsInUse -= record->jobThreads;
-    Queue.committedBytes -= record->jobBytes;
-    if (record->decodeStage == JobPartial) {
-        if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
+    Queue.threadsInUse -= record->queue.jobThreads;
+    Queue.committedBytes -= record->queue.jobBytes;
+    if (record->queue.stage == JobPartial) {
+        if (LoadAcquire(&record->queue.running) == DecodeOrphaned) {
             EndPartialJob(record);
             return 1;
         }
         SettlePartial(record);
         return 0;
     }
-    if (LoadAcquire(&record->decodeThread.running) == DecodeOrphaned) {
+    if (LoadAcquire(&record->queue.running) == DecodeOrphaned) {
         return 1;
     }
-    if (record->decodeStage != JobPlan && record->decodeStage != JobRegion && outcome == OutcomeDone &&
-        record->jobReduce >= 0) {
-        record->decodedReduce = record->jobReduce;
+    if (record->queue.stage != JobPlan && record->queue.stage != JobRegion && outcome == OutcomeDone &&
+        record->queue.jobReduce >= 0) {
+        record->queue.decodedReduce = record->queue.jobReduce;
     }
     // Memory allowed only a smaller level than wanted (or none larger than
     // the one shown): that is where the record stays.
-    if (outcome == OutcomeGaveUp || record->jobShort) {
-        record->targetReduce = record->decodedReduce;
+    if (outcome == OutcomeGaveUp || record->queue.jobShort) {
+        record->queue.targetReduce = record->queue.decodedReduce;
     }
-    if (record->jobShort) {
-        StoreRelease(&record->levelFailure, (int32_t)DecodeFailureOutOfMemory);
+    if (record->queue.jobShort) {
+        PublishLevelFailure(record, DecodeFailureOutOfMemory);
     }
     int next = outcome == OutcomeRetry ? JobRetry : NextLevelJob(record);
     if (next < 0 && RegionJobWanted(record)) {
         next = JobRegion;
     }
     if (next < 0) {
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
     } else {
         InsertRecord(next, record);
     }
@@ -500,7 +457,7 @@ void StartWorkers() {
     int idle = Queue.workers - Queue.busy;
     int waiting = 0;
     for (PluginInstance* list : Queue.lists) {
-        for (PluginInstance* record = list; record; record = record->queueNext) {
+        for (PluginInstance* record = list; record; record = record->queue.next) {
             ++waiting;
         }
     }
@@ -512,50 +469,33 @@ void StartWorkers() {
 // Under the lock: queues a job for a record no job is queued or running
 // for; 0 when no worker exists nor could be made (nobody would take it).
 int QueueJob(PluginInstance* record, int kind) {
-    StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
+    StoreRelease(&record->queue.running, (int32_t)DecodeRunning);
     InsertRecord(kind, record);
     StartWorkers();
     if (Queue.workers == 0) {
         UnlinkRecord(kind, record);
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
+        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
         return 0;
     }
     return 1;
-}
-
-// The level of a bitmap of the record's picture: the one whose width is
-// nearest its own (a picture not at the grid's origin may be a pixel off).
-int32_t LevelOfBitmap(const PluginInstance* record, const uint8_t* dib) {
-    int64_t width = ((const BITMAPINFOHEADER*)dib)->biWidth;
-    int64_t full = LoadAcquire(&record->fullWidth);
-    int32_t best = LoadAcquire(&record->shownReduce);
-    int64_t bestDistance = INT64_MAX;
-    for (int32_t reduce = best; reduce <= LoadAcquire(&record->maxReduce) && reduce < 32; ++reduce) {
-        int64_t distance = llabs(((full + (1ll << reduce) - 1) >> reduce) - width);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = reduce;
-        }
-    }
-    return best;
 }
 
 }  // namespace
 
 int QueueDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->retried = 0;
-    record->planned = 0;
-    record->targetReduce = NoLevel;
-    record->decodedReduce = NoLevel;
-    record->queueOrder = Queue.nextOrder++;
+    record->queue.retried = 0;
+    record->queue.planned = 0;
+    record->queue.targetReduce = NoLevel;
+    record->queue.decodedReduce = NoLevel;
+    record->queue.order = Queue.nextOrder++;
     // The decode supersedes a partial one still waiting, and follows one
     // already running (which queues it when it ends).
     DropQueuedPartial(record);
     int queued = 1;
-    if (LoadAcquire(&record->partial.state) == PartialRunning) {
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeRunning);
-        record->partial.finalWaiting = 1;
+    if (LoadAcquire(&record->queue.partial.state) == PartialRunning) {
+        StoreRelease(&record->queue.running, (int32_t)DecodeRunning);
+        record->queue.partial.finalWaiting = 1;
     } else {
         queued = QueueJob(record, JobPlan);
     }
@@ -566,24 +506,24 @@ int QueueDecode(PluginInstance* record) {
 int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
                        int last) {
     EnterCriticalSection(&Queue.lock);
-    int idle = LoadAcquire(&record->partial.state) == PartialIdle;
-    int queued = idle && LoadAcquire(&record->decodeThread.running) == DecodeIdle;
+    int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
+    int queued = idle && LoadAcquire(&record->queue.running) == DecodeIdle;
     if (!idle && last) {
-        record->partial.followUpLength = length;
+        record->queue.partial.followUpLength = length;
         queued = 1;
     }
     if (queued && idle) {
-        record->partial.block = record->data;
-        record->partial.length = length;
-        record->partial.kind = kind;
-        record->partial.viewWidth = viewWidth;
-        record->partial.viewHeight = viewHeight;
-        StoreRelease(&record->partial.state, (int32_t)PartialQueued);
+        record->queue.partial.block = record->reception.data;
+        record->queue.partial.length = length;
+        record->queue.partial.kind = kind;
+        record->queue.partial.viewWidth = viewWidth;
+        record->queue.partial.viewHeight = viewHeight;
+        StoreRelease(&record->queue.partial.state, (int32_t)PartialQueued);
         InsertRecord(JobPartial, record);
         StartWorkers();
         if (Queue.workers == 0) {
             UnlinkRecord(JobPartial, record);
-            StoreRelease(&record->partial.state, (int32_t)PartialIdle);
+            StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
             queued = 0;
         }
     }
@@ -594,16 +534,16 @@ int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t
 int CancelQueuedPartialDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     DropQueuedPartial(record);
-    int idle = LoadAcquire(&record->partial.state) == PartialIdle;
+    int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
     LeaveCriticalSection(&Queue.lock);
     return idle;
 }
 
 void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block) {
     EnterCriticalSection(&Queue.lock);
-    int read = LoadAcquire(&record->partial.state) != PartialIdle && record->partial.block == block;
+    int read = LoadAcquire(&record->queue.partial.state) != PartialIdle && record->queue.partial.block == block;
     if (read) {
-        record->partial.blockRetired = 1;
+        record->queue.partial.blockRetired = 1;
     }
     LeaveCriticalSection(&Queue.lock);
     if (!read) {
@@ -620,10 +560,10 @@ int LeaveDecodeQueue(PluginInstance* record) {
         listed = UnlinkRecord(kind, record);
     }
     if (listed) {
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeIdle);
-    } else if (LoadAcquire(&record->decodeThread.running) == DecodeRunning ||
-               LoadAcquire(&record->partial.state) == PartialRunning) {
-        StoreRelease(&record->decodeThread.running, (int32_t)DecodeOrphaned);
+        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
+    } else if (LoadAcquire(&record->queue.running) == DecodeRunning ||
+               LoadAcquire(&record->queue.partial.state) == PartialRunning) {
+        StoreRelease(&record->queue.running, (int32_t)DecodeOrphaned);
         owned = 1;
     }
     LeaveCriticalSection(&Queue.lock);
@@ -633,7 +573,7 @@ int LeaveDecodeQueue(PluginInstance* record) {
 void QueueRegionDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     // No worker: the coarser level stays painted.
-    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
+    if (LoadAcquire(&record->queue.running) == DecodeIdle) {
         QueueJob(record, JobRegion);
     }
     LeaveCriticalSection(&Queue.lock);
@@ -643,20 +583,21 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
     if (!record || deviceWidth <= 0 || deviceHeight <= 0) {
         return;
     }
-    StoreRelease(&record->viewWidth, deviceWidth);
-    StoreRelease(&record->viewHeight, deviceHeight);
+    StoreRelease(&record->queue.viewWidth, deviceWidth);
+    StoreRelease(&record->queue.viewHeight, deviceHeight);
     EnterCriticalSection(&Queue.lock);
     // A view finer than a picture past the cap allows is served by decoding
     // the part in view (region_view.cpp), not the whole capped picture.
-    int finerThanCap = record->planned && record->plan.shownReduce > 0 &&
-                       ChooseViewReduce(record->plan.fullWidth, record->plan.fullHeight, (uint32_t)deviceWidth,
-                                        (uint32_t)deviceHeight, 0, record->plan.maxReduce) < record->plan.shownReduce;
-    if (record->planned && !finerThanCap && !LoadAcquire(&record->levelFailure)) {
+    const DecodePlan& plan = record->queue.plan;
+    int finerThanCap = record->queue.planned && plan.shownReduce > 0 &&
+                       ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)deviceWidth, (uint32_t)deviceHeight,
+                                        0, plan.maxReduce) < plan.shownReduce;
+    if (record->queue.planned && !finerThanCap && !LoadAcquire(&record->picture.levelFailure)) {
         int target = ChooseTargetReduce(record);
-        if (target < record->targetReduce) {
-            record->targetReduce = target;
+        if (target < record->queue.targetReduce) {
+            record->queue.targetReduce = target;
             // A record with a job queued or running gets its level after it.
-            if (LoadAcquire(&record->decodeThread.running) == DecodeIdle && NextLevelJob(record) >= 0) {
+            if (LoadAcquire(&record->queue.running) == DecodeIdle && NextLevelJob(record) >= 0) {
                 QueueJob(record, NextLevelJob(record));
             }
         }
@@ -664,27 +605,13 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
     LeaveCriticalSection(&Queue.lock);
 }
 
-int InstallNextLevel(PluginInstance* record) {
-    uint8_t* next = __atomic_exchange_n(&record->nextLevel, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
-    if (!next) {
-        return 0;
-    }
-    uint8_t* old = record->dib;
-    StoreRelease(&record->dibReduce, LevelOfBitmap(record, next));
-    StoreRelease(&record->dibBits, next + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(next));
-    StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)next);
-    StoreRelease(&record->dib, next);
-    free(old);
-    return 1;
-}
-
 void QueueFullPicture(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->fullWanted = 1;
-    if (record->planned) {
-        record->targetReduce = record->plan.shownReduce;
+    record->queue.fullWanted = 1;
+    if (record->queue.planned) {
+        record->queue.targetReduce = record->queue.plan.shownReduce;
     }
-    if (LoadAcquire(&record->decodeThread.running) == DecodeIdle) {
+    if (LoadAcquire(&record->queue.running) == DecodeIdle) {
         if (NextLevelJob(record) >= 0) {
             QueueJob(record, JobCommand);
         }
@@ -696,6 +623,6 @@ void QueueFullPicture(PluginInstance* record) {
 
 void EndFullPictureWait(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->fullWanted = 0;
+    record->queue.fullWanted = 0;
     LeaveCriticalSection(&Queue.lock);
 }

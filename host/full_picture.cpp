@@ -13,14 +13,15 @@ const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
                              "元の大きさの画像を用意できませんでした: %ls。"};
 
 int HasFullPicture(const PluginInstance* record) {
-    return LoadAcquire(&record->dib) && LoadAcquire(&record->dibReduce) <= LoadAcquire(&record->shownReduce);
+    const PictureLevels* picture = &record->picture;
+    return LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= LoadAcquire(&picture->shownReduce);
 }
 
 // Dispatches messages until the record's full picture is there or no
 // decode of it runs any more.
 void WaitForFullPicture(PluginInstance* record) {
     while (!HasFullPicture(record)) {
-        if (LoadAcquire(&record->decodeThread.running) == DecodeIdle && !LoadAcquire(&record->nextLevel)) {
+        if (LoadAcquire(&record->queue.running) == DecodeIdle && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
@@ -42,19 +43,19 @@ void WaitForFullPicture(PluginInstance* record) {
 int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record) {
     *viewOut = ImageView();
     *failureOut = 0;
-    if (LoadAcquire(&record->loadState) != LoadStateEnded) {
+    if (LoadAcquire(&record->reception.loadState) != LoadStateEnded) {
         return 0;
     }
     InstallNextLevel(record);
-    if (LoadAcquire(&record->decodeError)) {
+    if (LoadAcquire(&record->picture.decodeError)) {
         return 0;
     }
     if (!HasFullPicture(record)) {
         QueueFullPicture(record);
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-        NPN_Status(record->npp, PickText(PreparingText));
+        NPN_Status(record->element.npp, PickText(PreparingText));
         WaitForFullPicture(record);
-        NPN_Status(record->npp, "");
+        NPN_Status(record->element.npp, "");
         SetCursor(previous);
         EndFullPictureWait(record);
     }
@@ -62,7 +63,7 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
     if (HasFullPicture(record)) {
         return GetPublishedImage(viewOut, record);
     }
-    int32_t reason = LoadAcquire(&record->levelFailure);
+    int32_t reason = LoadAcquire(&record->picture.levelFailure);
     *failureOut = reason != 0 ? reason : DecodeFailureOutOfMemory;
     return 0;
 }

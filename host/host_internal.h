@@ -44,9 +44,39 @@ void NPP_Print(NPP instance, NPPrint* platformPrint);
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
 NPError NPP_SetValue(NPP instance, int variable, void* value);
 
-// Frees the stream buffer, the image and the comments of a record, then the
-// record itself. Only for a record no decode thread reads any more.
+// Frees every block of a record, then the record itself. Only for a record
+// no decode reads any more (instance_lifecycle.cpp).
 void ReleaseRecord(PluginInstance* record);
+// Frees the stream's address and bytes (stream.cpp), for ReleaseRecord.
+void FreeReception(PluginInstance* record);
+
+// The picture part of the record (picture_levels.cpp). Every store is a
+// release store, so a reader on the other thread that loads a field with
+// acquire sees what was published before it.
+// UI thread, before a new stream (no decode runs): drops the image, the
+// preview, the level waiting, the comments and the failure of the last one.
+void ClearPicture(PluginInstance* record);
+// For ReleaseRecord: frees the picture's blocks.
+void FreePicture(PluginInstance* record);
+// On a worker: the file's kind; the picture's size and the size shown; the
+// levels the codestream holds and the sample cap's; the preview.
+void PublishFileKind(PluginInstance* record, int kind);
+void PublishPictureSize(PluginInstance* record, const DecodePlan* plan);
+void PublishLevelRange(PluginInstance* record, const DecodePlan* plan);
+void PublishPreview(PluginInstance* record, uint8_t* preview);
+// A decoded level: the first goes straight into dib (1); a later one waits
+// in nextLevel for the UI thread, which may be painting dib (0).
+int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce);
+// Why a larger level was given up (a DecodeFailure value).
+void PublishLevelFailure(PluginInstance* record, int failure);
+// The outcome of the file's decode (`failure` a DecodeFailure value): the
+// comments when it succeeded, else the failure.
+void PublishEnd(PluginInstance* record, int failure);
+// Why the file failed (a DecodeFailure value or FailureInterrupted; 0 gives
+// none), kept when `keepEarlier` and a reason was given before; the second
+// also publishes that it failed.
+void NoteFailureReason(PluginInstance* record, int32_t reason, int keepEarlier);
+void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier);
 
 // Puts a record whose stream ended into the decode queue (UI thread); 0 when
 // no decode thread could be started for it.

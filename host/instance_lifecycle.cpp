@@ -1,5 +1,7 @@
-// Creation and destruction of instance records, the element's link
-// attributes, and handing the browser's window to the display.
+// Creation and destruction of instance records, the element's attributes
+// (the record's element part), the guard that keeps a record alive through
+// a modal loop (its modal part), and handing the browser's window to the
+// display.
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,8 +22,8 @@ struct AttributeRule {
 };
 
 const AttributeRule AttributeRules[] = {
-    {"href", offsetof(PluginInstance, href), sizeof(((PluginInstance*)0)->href), 1},
-    {"target", offsetof(PluginInstance, target), sizeof(((PluginInstance*)0)->target), 0},
+    {"href", offsetof(ElementSettings, href), sizeof(((ElementSettings*)0)->href), 1},
+    {"target", offsetof(ElementSettings, target), sizeof(((ElementSettings*)0)->target), 0},
 };
 
 void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* argv[]) {
@@ -31,8 +33,8 @@ void ReadAttributes(PluginInstance* record, int16_t argc, char* argn[], char* ar
         }
         for (const AttributeRule& rule : AttributeRules) {
             if (EqualsIgnoringAsciiCase(argn[i], rule.name)) {
-                CopyBounded((char*)record + rule.fieldOffset, rule.fieldSize, argv[i]);
-                record->hasLink |= rule.setsLink;
+                CopyBounded((char*)&record->element + rule.fieldOffset, rule.fieldSize, argv[i]);
+                record->element.hasLink |= rule.setsLink;
                 break;
             }
         }
@@ -73,6 +75,14 @@ void ReleaseModalReference() {
 
 }  // namespace
 
+void ReleaseRecord(PluginInstance* record) {
+    FreeReception(record);
+    FreePicture(record);
+    ReleaseRegionBitmaps(record);
+    ReleasePartialPictures(record);
+    free(record);
+}
+
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
                 NPSavedData* saved) {
     (void)pluginType;
@@ -85,13 +95,12 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc
     if (!record) {
         return NPERR_OUT_OF_MEMORY_ERROR;
     }
-    record->mode = mode;
-    record->npp = instance;
-    record->fitToWindow = 1;
-    record->fileKind = FileKindUnclassified;
-    CopyBounded(record->target, sizeof record->target, "_self");
+    record->element.mode = mode;
+    record->element.npp = instance;
+    ClearPicture(record);
+    CopyBounded(record->element.target, sizeof record->element.target, "_self");
     const char* agent = NPN_UserAgent(instance);
-    record->linkCursor = (agent && strncmp(agent, "Microsoft", 9) == 0) ? LinkCursorMicrosoft : LinkCursorOther;
+    record->element.linkCursor = (agent && strncmp(agent, "Microsoft", 9) == 0) ? LinkCursorMicrosoft : LinkCursorOther;
     ReadAttributes(record, argc, argn, argv);
     return NPERR_NO_ERROR;
 }
@@ -127,8 +136,8 @@ NPError NPP_Destroy(NPP instance, NPSavedData** save) {
     instance->pdata = NULL;
     // A menu or dialog of this record still runs its loop further up the
     // stack and reads the record when it returns: EndModalUse finishes.
-    if (record->modalDepth > 0) {
-        record->destroyPending = 1;
+    if (record->modal.depth > 0) {
+        record->modal.destroyPending = 1;
         return NPERR_NO_ERROR;
     }
     FinishDestroy(record);
@@ -139,13 +148,13 @@ NPError NPP_Destroy(NPP instance, NPSavedData** save) {
 // the plug-in down and unload the library while it runs (after the last
 // NPP_Destroy): each loop therefore holds a reference on the library.
 void BeginModalUse(PluginInstance* record) {
-    record->modalDepth++;
+    record->modal.depth++;
     HMODULE module = NULL;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCWSTR)(void*)&BeginModalUse, &module);
 }
 
 void EndModalUse(PluginInstance* record) {
-    if (--record->modalDepth == 0 && record->destroyPending) {
+    if (--record->modal.depth == 0 && record->modal.destroyPending) {
         FinishDestroy(record);
     }
     ReleaseModalReference();

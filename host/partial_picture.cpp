@@ -36,7 +36,7 @@ void PublishPartialPicture(PluginInstance* record, uint8_t* dib) {
 // The part of the picture in (block, length) at the level the view needs;
 // the geometry is published before the picture.
 uint8_t* DecodePartialPicture(PluginInstance* record) {
-    const PartialPictures* job = &record->partial;
+    const PartialJob* job = &record->queue.partial;
     DecodePlan plan;
     uint8_t* dib = NULL;
     if (!PlanDecode(&plan, NULL, job->kind, job->block, job->length)) {
@@ -47,10 +47,7 @@ uint8_t* DecodePartialPicture(PluginInstance* record) {
     if (!DecodePrefixToPackedDib(&dib, NULL, job->kind, job->block, job->length, reduce, 1)) {
         return NULL;
     }
-    StoreRelease(&record->fullWidth, (int32_t)plan.fullWidth);
-    StoreRelease(&record->fullHeight, (int32_t)plan.fullHeight);
-    StoreRelease(&record->shownWidth, (int32_t)plan.shownWidth);
-    StoreRelease(&record->shownHeight, (int32_t)plan.shownHeight);
+    PublishPictureSize(record, &plan);
     return dib;
 }
 
@@ -58,30 +55,33 @@ uint8_t* DecodePartialPicture(PluginInstance* record) {
 
 void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
     PartialPictures* partial = &record->partial;
-    int32_t received = record->dataLength;
+    int32_t received = record->reception.dataLength;
     // The length the decodable part must reach; the last chance only asks
     // for more than last time.
     int64_t needed = lastChance ? (int64_t)partial->lastLength + 1
                                 : ((int64_t)partial->lastLength * GrowthNumerator + GrowthDenominator - 1) /
                                       GrowthDenominator;
     // Cheap tests first: this runs after every block.
-    if (!record->hwnd || !record->data || received < needed) {
+    if (!record->window.hwnd || !record->reception.data || received < needed) {
         return;
     }
     // Until the first partial decode, lastStartTick is when the stream opened.
     DWORD now = GetTickCount();
     uint32_t wait = partial->lastLength > 0 ? TimeFactor * partial->lastCostMs : FirstPartialDelayMs;
-    if (!lastChance && (LoadAcquire(&partial->state) != PartialIdle || now - partial->lastStartTick < wait)) {
+    if (!lastChance &&
+        (LoadAcquire(&record->queue.partial.state) != PartialIdle || now - partial->lastStartTick < wait)) {
         return;
     }
-    int kind = ClassifyFileKind(record->data, (uint32_t)received);
-    int32_t length = (int32_t)MeasureDecodablePrefix(kind, record->data, (uint32_t)received);
+    int kind = ClassifyFileKind(record->reception.data, (uint32_t)received);
+    int32_t length = (int32_t)MeasureDecodablePrefix(kind, record->reception.data, (uint32_t)received);
     if (length == 0 || length < needed) {
         return;
     }
     // The size the picture is drawn at, once the window has said it.
-    int32_t width = LoadAcquire(&record->viewWidth) > 0 ? LoadAcquire(&record->viewWidth) : record->clientWidth;
-    int32_t height = LoadAcquire(&record->viewHeight) > 0 ? LoadAcquire(&record->viewHeight) : record->clientHeight;
+    int32_t width =
+        LoadAcquire(&record->queue.viewWidth) > 0 ? LoadAcquire(&record->queue.viewWidth) : record->scroll.clientWidth;
+    int32_t height = LoadAcquire(&record->queue.viewHeight) > 0 ? LoadAcquire(&record->queue.viewHeight)
+                                                                : record->scroll.clientHeight;
     if (QueuePartialDecode(record, kind, length, width, height, lastChance)) {
         partial->lastLength = length;
         partial->lastStartTick = now;
@@ -113,8 +113,9 @@ void AdoptPartialPicture(PluginInstance* record) {
         free(partial->shown);
         partial->shown = fresh;
     }
-    int failed = LoadAcquire(&record->decodeError) && LoadAcquire(&record->failureReason) != FailureInterrupted;
-    if (partial->shown && (LoadAcquire(&record->dib) || LoadAcquire(&record->preview) || failed)) {
+    int failed =
+        LoadAcquire(&record->picture.decodeError) && LoadAcquire(&record->picture.failureReason) != FailureInterrupted;
+    if (partial->shown && (LoadAcquire(&record->picture.dib) || LoadAcquire(&record->picture.preview) || failed)) {
         free(partial->shown);
         partial->shown = NULL;
     }
@@ -126,7 +127,8 @@ void ReleasePartialPictures(PluginInstance* record) {
     free(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
     partial->shown = NULL;
     partial->lastLength = 0;
-    partial->lastStartTick = 0;
+    // Pacing counts from now: the next stream opens right after this.
+    partial->lastStartTick = GetTickCount();
     partial->lastCostMs = 0;
     partial->count = 0;
     partial->processorTime = 0;

@@ -13,6 +13,8 @@
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
 
+struct PluginInstance;
+
 // The failure reason of a stream that ended before its last byte; the other
 // reasons are the decoder's DecodeFailure values.
 enum { FailureInterrupted = 100 };
@@ -24,8 +26,8 @@ enum {
     LoadStateEnded = 3,
 };
 
-// Values of DecodeThreadBlock::running. Running: waiting in the decode queue
-// or decoding. Orphaned marks a record whose instance was destroyed while its
+// Values of QueueLink::running. Running: waiting in the decode queue or
+// decoding. Orphaned marks a record whose instance was destroyed while its
 // decode ran: the decode thread then owns it.
 enum {
     DecodeIdle = 0,
@@ -33,31 +35,146 @@ enum {
     DecodeOrphaned = 2,
 };
 
-// The record's decode state (a DecodeState): DecodeRunning from just before
-// a decode of the record starts until its last window call, DecodeOrphaned
-// once NPP_Destroy has left the record to that decode to free.
-struct DecodeThreadBlock {
-    int32_t running;
+// The record is a set of parts, each written by one file (on whichever
+// thread that file's code runs); every other file only reads a part, and
+// asks the owner's functions for a change. tools/check-owners.sh holds the
+// table of parts and owners and fails a build that writes a part elsewhere.
+
+// The element as the page gave it (host/instance_lifecycle.cpp, in NPP_New).
+struct ElementSettings {
+    uint16_t mode;
+    NPP npp;
+    int32_t hasLink;
+    HCURSOR linkCursor;
+    char href[1024];
+    char target[256];
 };
 
-// Pictures of the part of a file received so far (host/partial_picture.cpp
-// and the decode queue). One partial decode per record at a time, queued
+// The browser's window the record draws in (window/window_proc.cpp); hwnd
+// is read by the decode queue's workers.
+struct WindowAttachment {
+    HWND hwnd;
+    WNDPROC prevWndProc;
+};
+
+// The stream and its bytes (host/stream.cpp, UI thread). url is the
+// stream's whole address (null before the first stream; read it through
+// InstanceUrl). Nobody writes data once the stream has ended, so decodes
+// read it freely; while the file arrives a partial decode reads the block it
+// was queued with (see PartialJob). announcedLength is the length the
+// stream announced (0: none); failed* is the block a failed buffer growth
+// was for, reported from the window procedure once NPP_Write has returned.
+struct Reception {
+    char* url;
+    uint8_t* data;
+    int32_t dataSize;
+    int32_t dataLength;
+    int32_t dataCapacity;
+    int32_t loadState;
+    int32_t announcedLength;
+    uint32_t progressPaintTick;
+    int32_t failedOffset;
+    int32_t failedLength;
+    void* failedBuffer;
+};
+
+// What the decodes made of the file (host/picture_levels.cpp, on the UI
+// thread and the decode queue's workers alike): published with StoreRelease
+// and read with LoadAcquire on the other thread.
+struct PictureLevels {
+    int32_t fileKind;
+    // Set once the file's outcome is known to be a failure; failureReason
+    // (a DecodeFailure value or FailureInterrupted) is published before it.
+    int32_t decodeError;
+    int32_t failureReason;
+    uint8_t* comments;
+    uint32_t commentsLength;
+    // The picture's size, the size shown (smaller by shownReduce halvings of
+    // both sides when the full one is past the sample cap), published before
+    // any bitmap. A large picture first gets a preview bitmap, painted at the
+    // shown size until dib comes; the UI thread alone frees it once dib is
+    // there (it may be painting it).
+    int32_t fullWidth;
+    int32_t fullHeight;
+    int32_t shownWidth;
+    int32_t shownHeight;
+    int32_t shownReduce;
+    uint8_t* preview;
+    // dib holds the picture at dibReduce halvings: the level the view needs,
+    // not necessarily the full picture. maxReduce (published with the
+    // geometry) is the codestream's smallest level. A larger level decoded
+    // later waits in nextLevel (taken by one atomic exchange) until the UI
+    // thread puts it in dib's place (InstallNextLevel), so the old one is
+    // freed only where it is painted. levelFailure says why a larger level
+    // was given up (a DecodeFailure value; 0 while none was).
+    uint8_t* dib;
+    uint8_t* dibBits;
+    BITMAPINFOHEADER* dibHeader;
+    int32_t dibReduce;
+    int32_t maxReduce;
+    uint8_t* nextLevel;
+    int32_t levelFailure;
+};
+
+// How a full page is scrolled, or fitted to the window
+// (window/scrolling.cpp, UI thread). A new record is fitted.
+struct ScrollState {
+    int32_t active;
+    int32_t x;
+    int32_t y;
+    int32_t clientWidth;
+    int32_t clientHeight;
+    int32_t hBarShown;
+    int32_t vBarShown;
+    // 1 while the page shows the picture at zoom.scale, not fitted.
+    int32_t fixedScale;
+};
+
+// How a full page is zoomed (window/zoom.cpp, UI thread). scale is device
+// pixels per picture pixel while the view is not fitted; contentsScale is
+// device pixels per CSS pixel (the browser's answer, else the window's DPI
+// over 96), so 100 % is one picture pixel per CSS pixel. badgeShown: the
+// scale is shown in a corner for a moment after each change.
+struct ViewZoom {
+    double scale;
+    double contentsScale;
+    int32_t contentsScaleFromBrowser;
+    int32_t badgeShown;
+};
+
+// The pointer and the wheel (window/view_input.cpp, UI thread). A
+// left-button press in the picture: where, the scroll origin then, and
+// whether the pointer has since moved far enough to be a drag; or the press
+// went down on a link, which is followed when the button comes up. Wheel
+// movement not yet a whole notch, per direction and for zooming.
+struct PointerState {
+    int32_t pressed;
+    int32_t dragging;
+    POINT pressPoint;
+    int32_t pressOriginX;
+    int32_t pressOriginY;
+    int32_t linkPressed;
+    int32_t wheelRest;
+    int32_t hwheelRest;
+    int32_t zoomWheelRest;
+};
+
+// What the last paint drew (window/paint_window.cpp, UI thread): a picture
+// (a larger level is then drawn over it without an erase).
+struct PaintState {
+    int32_t picturePainted;
+};
+
+// The partial decode of a file still arriving, as the decode queue holds it
+// under its lock: the job's state; the stream block and the length it reads,
+// set when it is queued, and whether the UI thread has since let go of that
+// block (the job then frees it); whether the stream ended during the job
+// (the final decode is queued when it ends), or was interrupted (a last
+// partial decode of `followUpLength` bytes is queued when it ends); the view
+// size it decodes for. One partial decode per record at a time, queued
 // behind every other decode.
 enum { PartialIdle = 0, PartialQueued = 1, PartialRunning = 2 };
-struct PartialPictures {
-    // UI thread: the picture shown while the file arrives, or after it was
-    // interrupted, until the final picture or preview replaces it.
-    uint8_t* shown;
-    // The newest picture, published by the decode and taken by the UI
-    // thread, each with an atomic exchange.
-    uint8_t* pending;
-    // Under the queue lock: the job's state; the stream block and the
-    // length it reads, set by the UI thread when it queues the job, and
-    // whether the UI thread has since let go of that block (the job then
-    // frees it); whether the stream ended during the job (the final decode
-    // is queued when it ends), or was interrupted (a last partial decode of
-    // `followUpLength` bytes is queued when it ends); the view size it
-    // decodes for.
+struct PartialJob {
     int32_t state;
     uint8_t* block;
     int32_t length;
@@ -67,9 +184,50 @@ struct PartialPictures {
     int32_t followUpLength;
     int32_t viewWidth;
     int32_t viewHeight;
-    // Pacing, read by the UI thread while the state is idle: the length and
-    // start of the last partial decode (before the first, when the stream
-    // opened) and what it cost (written by it).
+};
+
+// The record's link with the decode queue (host/decode_queue.cpp). running
+// (Idle, Running, Orphaned) is DecodeRunning from just before a decode of
+// the record is queued until its last window call, DecodeOrphaned once
+// NPP_Destroy has left the record to that decode to free; decoding is 1
+// while a decode of the record runs (not while it waits its turn); view* is
+// the size the window last drew the whole picture at (0 x 0: not yet known).
+// Those are stored with release. The rest is the queue's under its lock: the
+// list link, the job the record waits for, the plan read from the header
+// (planned once it is), the level it should end at and the level last
+// decoded, and what its running job was admitted with.
+struct QueueLink {
+    int32_t running;
+    int32_t decoding;
+    int32_t viewWidth;
+    int32_t viewHeight;
+    PartialJob partial;
+    PluginInstance* next;
+    uint32_t order;
+    int32_t stage;
+    int32_t retried;
+    int32_t planned;
+    DecodePlan plan;
+    int32_t targetReduce;
+    int32_t decodedReduce;
+    int32_t fullWanted;
+    int32_t jobReduce;
+    int32_t jobShort;
+    int32_t jobThreads;
+    uint64_t jobBytes;
+};
+
+// Pictures of the part of a file received so far (host/partial_picture.cpp).
+struct PartialPictures {
+    // UI thread: the picture shown while the file arrives, or after it was
+    // interrupted, until the final picture or preview replaces it.
+    uint8_t* shown;
+    // The newest picture, published by the decode and taken by the UI
+    // thread, each with an atomic exchange.
+    uint8_t* pending;
+    // Pacing, read by the UI thread while no partial job is queued or runs:
+    // the length and start of the last partial decode (before the first,
+    // when the stream opened) and what it cost (written by it).
     int32_t lastLength;
     uint32_t lastStartTick;
     uint32_t lastCostMs;
@@ -78,29 +236,6 @@ struct PartialPictures {
     int32_t count;
     uint64_t processorTime;
     int32_t pictures;
-};
-
-// How a full page is zoomed and handled by the pointer (UI thread only).
-// scale is device pixels per picture pixel while the view is not fitted;
-// contentsScale is device pixels per CSS pixel (the browser's answer, else
-// the window's DPI over 96), so 100 % is one picture pixel per CSS pixel.
-struct ViewZoom {
-    double scale;
-    double contentsScale;
-    int32_t contentsScaleFromBrowser;
-    // A left-button press in the picture: where, the origin then, and
-    // whether the pointer has since moved far enough to be a drag.
-    int32_t pressed;
-    int32_t dragging;
-    POINT pressPoint;
-    int32_t pressOriginX;
-    int32_t pressOriginY;
-    // Wheel movement not yet a whole notch, per direction and for zooming.
-    int32_t wheelRest;
-    int32_t hwheelRest;
-    int32_t zoomWheelRest;
-    // The scale shown in a corner for a moment after each change.
-    int32_t badgeShown;
 };
 
 // A part of a picture past the sample cap decoded at a finer level than the
@@ -114,12 +249,12 @@ struct RegionBitmap {
     int32_t levelHeight;
 };
 
-// The record's region state (host/region_view.cpp). `wanted` (when
-// isWanted) is the part the view asked for, in full-resolution pixels, not
-// yet taken by a decode; `decoding` (when isDecoding) the one a decode
-// makes now; `next` the newest decoded one, not yet taken by the UI thread.
-// Those are guarded by the region lock; `shown`, the one painted, is the UI
-// thread's.
+// The part in view of a picture past the sample cap, at full resolution
+// (host/region_view.cpp). `wanted` (when isWanted) is the part the view
+// asked for, in full-resolution pixels, not yet taken by a decode;
+// `decoding` (when isDecoding) the one a decode makes now; `next` the newest
+// decoded one, not yet taken by the UI thread. Those are guarded by the
+// region lock; `shown`, the one painted, is the UI thread's.
 struct RegionState {
     int32_t isWanted;
     RECT wanted;
@@ -131,127 +266,36 @@ struct RegionState {
     RegionBitmap* shown;
 };
 
-// One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
-// NPP_Destroy (or by a decode thread still running at that moment).
-// Fields the decode thread publishes (dib, dibHeader, dibBits, loadState,
-// decodeError, failureReason, fileKind, comments, commentsLength, the
-// picture's geometry, preview, decoding) are written with StoreRelease and
-// read with LoadAcquire on the other thread.
-struct PluginInstance {
-    // Set by NPP_New from the browser's call and the element's attributes.
-    uint16_t mode;
-    NPP npp;
-    int32_t hasLink;
-    HCURSOR linkCursor;
-    char href[1024];
-    char target[256];
-    // The attached window (window/attach); hwnd is read by the decode thread.
-    HWND hwnd;
-    WNDPROC prevWndProc;
-    // Scroll and fit state: written only by window/scrolling.cpp, on the UI
-    // thread (fitToWindow starts at 1 in NPP_New).
-    int32_t scrollActive;
-    int32_t scrollX;
-    int32_t scrollY;
-    int32_t clientWidth;
-    int32_t clientHeight;
-    int32_t hScrollShown;
-    int32_t vScrollShown;
-    int32_t fitToWindow;
-    // Zoom, pointer and DPI state of the view: written only by window/zoom.cpp
-    // and window/view_input.cpp, on the UI thread.
-    ViewZoom zoom;
-    // Written only by window/paint_window.cpp: the last paint drew a picture
-    // (a larger level is then drawn over it without an erase).
-    int32_t picturePainted;
-    PartialPictures partial;
-    // The stream (host/stream.cpp) and what its decode published. url is the
-    // stream's whole address, a heap block of the record (null before the
-    // first stream); read it through InstanceUrl.
-    char* url;
-    uint8_t* data;
-    int32_t dataSize;
-    int32_t dataLength;
-    int32_t dataCapacity;
-    int32_t fileKind;
-    uint8_t* dib;
-    uint8_t* dibBits;
-    BITMAPINFOHEADER* dibHeader;
-    int32_t loadState;
-    int32_t decodeError;
-    // Why decodeError is set: a DecodeFailure value or FailureInterrupted;
-    // published before decodeError.
-    int32_t failureReason;
-    DecodeThreadBlock decodeThread;
-    uint8_t* comments;
-    uint32_t commentsLength;
-    // The picture's size, the size shown (smaller by shownReduce halvings of
-    // both sides when the full one is past the sample cap), published before
-    // any bitmap. A large picture first gets a preview bitmap, painted at the
-    // shown size until dib comes; only the UI thread frees it once dib is
-    // there (it may be painting it), or it goes with the reception.
-    int32_t fullWidth;
-    int32_t fullHeight;
-    int32_t shownWidth;
-    int32_t shownHeight;
-    int32_t shownReduce;
-    uint8_t* preview;
-    // Levels. dib holds the picture at dibReduce halvings: the level the view
-    // needs, not necessarily the full picture. maxReduce (published with the
-    // geometry) is the codestream's smallest level. A larger level decoded
-    // later waits in nextLevel (taken by one atomic exchange) until the UI
-    // thread puts it in dib's place (InstallNextLevel), so the old one is
-    // freed only where it is painted. levelFailure says why a larger level
-    // was given up (a DecodeFailure value; 0 while none was).
-    int32_t maxReduce;
-    int32_t dibReduce;
-    uint8_t* nextLevel;
-    int32_t levelFailure;
-    // The size the window last drew the whole picture at (RequestViewSize;
-    // 0 x 0: not yet known), UI thread writes, the decode queue reads.
-    int32_t viewWidth;
-    int32_t viewHeight;
-    // 1 while a decode of this record runs (not while it waits its turn).
-    int32_t decoding;
-    // The part in view of a picture past the sample cap, at full resolution.
-    RegionState region;
-    // Reception progress, UI thread only: the length the stream announced
-    // (0: none) and when progress was last repainted.
-    int32_t announcedLength;
-    uint32_t progressPaintTick;
-    // Owned by the decode queue under its lock: the list link, the job the
-    // record waits for, the plan read from the header (planned once it is),
-    // the level it should end at and the level last decoded, and what its
-    // running job was admitted with.
-    PluginInstance* queueNext;
-    uint32_t queueOrder;
-    int32_t decodeStage;
-    int32_t retried;
-    int32_t planned;
-    DecodePlan plan;
-    int32_t targetReduce;
-    int32_t decodedReduce;
-    int32_t fullWanted;
-    int32_t jobReduce;
-    int32_t jobShort;
-    int32_t jobThreads;
-    uint64_t jobBytes;
-    // UI-thread only: how many modal loops (menu, dialogs, message boxes) are
-    // running on this record, and whether NPP_Destroy came during one. The
-    // browser may destroy the instance from inside such a loop; the record
-    // then lives until the outermost loop has returned.
-    int32_t modalDepth;
+// Menus, dialogs and message boxes running on the record
+// (host/instance_lifecycle.cpp, UI thread): how many, and whether
+// NPP_Destroy came during one. The browser may destroy the instance from
+// inside such a loop; the record then lives until the outermost loop has
+// returned.
+struct ModalGuard {
+    int32_t depth;
     int32_t destroyPending;
-    // UI-thread only: the left button went down on a link (it is followed
-    // when the button comes up), and the block a failed buffer growth was
-    // for, reported from the window procedure once NPP_Write has returned.
-    int32_t linkPressed;
-    int32_t failedOffset;
-    int32_t failedLength;
-    void* failedBuffer;
 };
 
-inline const char* InstanceUrl(const PluginInstance* record) { return record->url != NULL ? record->url : ""; }
+// One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
+// NPP_Destroy (or by the decode queue's worker still decoding it then).
+struct PluginInstance {
+    ElementSettings element;
+    WindowAttachment window;
+    Reception reception;
+    PictureLevels picture;
+    ScrollState scroll;
+    ViewZoom zoom;
+    PointerState pointer;
+    PaintState paint;
+    QueueLink queue;
+    PartialPictures partial;
+    RegionState region;
+    ModalGuard modal;
+};
+
+inline const char* InstanceUrl(const PluginInstance* record) {
+    return record->reception.url != NULL ? record->reception.url : "";
+}
 
 template <typename T>
 inline void StoreRelease(T* field, T value) {

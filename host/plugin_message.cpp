@@ -8,7 +8,7 @@ static const wchar_t MessageCaption[] = L"JPEG 2000 Plug-in";
 enum { MessageBufferSize = 1025 };
 
 static int ShowMessageText(PluginInstance* record, const wchar_t* text, UINT buttons = MB_OK) {
-    HWND owner = record != nullptr ? record->hwnd : nullptr;
+    HWND owner = record != nullptr ? record->window.hwnd : nullptr;
     return MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | buttons);
 }
 

@@ -45,8 +45,8 @@ int BitmapCovers(const RegionBitmap* bitmap, const PluginInstance* record, const
     if (!bitmap) {
         return 0;
     }
-    int32_t fullWidth = LoadAcquire(&record->fullWidth);
-    int32_t fullHeight = LoadAcquire(&record->fullHeight);
+    int32_t fullWidth = LoadAcquire(&record->picture.fullWidth);
+    int32_t fullHeight = LoadAcquire(&record->picture.fullHeight);
     // In 64 bits: the last level pixel reaches past the picture's edge.
     int64_t right = (int64_t)bitmap->level.right << bitmap->reduce;
     int64_t bottom = (int64_t)bitmap->level.bottom << bitmap->reduce;
@@ -92,12 +92,12 @@ int NeedsNewPart(const PluginInstance* record, const RECT* visible, int32_t need
 }  // namespace
 
 void RequestVisibleRegion(PluginInstance* record, const RECT* visible, int32_t drawnWidth, int32_t drawnHeight) {
-    int32_t shownReduce = LoadAcquire(&record->shownReduce);
-    int32_t fullWidth = LoadAcquire(&record->fullWidth);
-    int32_t fullHeight = LoadAcquire(&record->fullHeight);
-    if (LoadAcquire(&record->loadState) != LoadStateEnded || LoadAcquire(&record->decodeError) || shownReduce <= 0 ||
-        drawnWidth <= 0 || drawnHeight <= 0 || IsRectEmpty(visible) || visible->left < 0 || visible->top < 0 ||
-        visible->right > fullWidth || visible->bottom > fullHeight) {
+    int32_t shownReduce = LoadAcquire(&record->picture.shownReduce);
+    int32_t fullWidth = LoadAcquire(&record->picture.fullWidth);
+    int32_t fullHeight = LoadAcquire(&record->picture.fullHeight);
+    if (LoadAcquire(&record->reception.loadState) != LoadStateEnded || LoadAcquire(&record->picture.decodeError) ||
+        shownReduce <= 0 || drawnWidth <= 0 || drawnHeight <= 0 || IsRectEmpty(visible) || visible->left < 0 ||
+        visible->top < 0 || visible->right > fullWidth || visible->bottom > fullHeight) {
         return;
     }
     int32_t needed = ChooseViewReduce((uint32_t)fullWidth, (uint32_t)fullHeight, (uint32_t)drawnWidth,
@@ -159,16 +159,16 @@ void RunRegionJob(PluginInstance* record) {
     uint8_t* dib = NULL;
     RegionBitmap* bitmap = NULL;
     // A part that cannot be decoded leaves the coarser level painted.
-    if (DecodeRegionToPackedDib(&dib, &level, NULL, LoadAcquire(&record->fileKind), record->data, record->dataSize,
-                                region.decodingReduce, part, 0)) {
+    if (DecodeRegionToPackedDib(&dib, &level, NULL, LoadAcquire(&record->picture.fileKind), record->reception.data,
+                                record->reception.dataSize, region.decodingReduce, part, 0)) {
         bitmap = (RegionBitmap*)malloc(sizeof(RegionBitmap));
     }
     if (bitmap) {
         SetRect(&bitmap->level, (int)level.left, (int)level.top, (int)level.right, (int)level.bottom);
         bitmap->dib = dib;
         bitmap->reduce = region.decodingReduce;
-        bitmap->levelWidth = LevelExtent(LoadAcquire(&record->fullWidth), bitmap->reduce);
-        bitmap->levelHeight = LevelExtent(LoadAcquire(&record->fullHeight), bitmap->reduce);
+        bitmap->levelWidth = LevelExtent(LoadAcquire(&record->picture.fullWidth), bitmap->reduce);
+        bitmap->levelHeight = LevelExtent(LoadAcquire(&record->picture.fullHeight), bitmap->reduce);
         dib = NULL;
     }
     free(dib);

@@ -22,36 +22,18 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
                                   "Cannot allocate memory for image (%d, %d, %p"};
 
 // Drops the image, the comments and the buffer of an earlier stream. Only
-// called on the UI thread while no decode thread runs, so nothing reads them
-// concurrently; the pointers are cleared before the blocks go.
+// called on the UI thread while no decode runs, so nothing reads them
+// concurrently.
 void ReleaseReception(PluginInstance* record) {
-    uint8_t* dib = record->dib;
-    uint8_t* preview = record->preview;
-    uint8_t* nextLevel = record->nextLevel;
-    uint8_t* comments = record->comments;
-    StoreRelease(&record->dibBits, (uint8_t*)NULL);
-    StoreRelease(&record->dibHeader, (BITMAPINFOHEADER*)NULL);
-    StoreRelease(&record->dib, (uint8_t*)NULL);
-    StoreRelease(&record->preview, (uint8_t*)NULL);
-    StoreRelease(&record->nextLevel, (uint8_t*)NULL);
-    StoreRelease(&record->comments, (uint8_t*)NULL);
-    StoreRelease(&record->commentsLength, 0u);
-    StoreRelease(&record->shownReduce, 0);
-    StoreRelease(&record->dibReduce, 0);
-    StoreRelease(&record->maxReduce, 0);
-    StoreRelease(&record->levelFailure, 0);
-    free(dib);
-    free(preview);
-    free(nextLevel);
-    free(comments);
+    ClearPicture(record);
     ReleaseRegionBitmaps(record);
     ReleasePartialPictures(record);
-    LetGoOfStreamBlock(record, record->data);
-    record->data = NULL;
-    record->dataSize = 0;
-    record->dataLength = 0;
-    record->dataCapacity = 0;
-    record->announcedLength = 0;
+    LetGoOfStreamBlock(record, record->reception.data);
+    record->reception.data = NULL;
+    record->reception.dataSize = 0;
+    record->reception.dataLength = 0;
+    record->reception.dataCapacity = 0;
+    record->reception.announcedLength = 0;
 }
 
 // The heap block behind the buffer: at least `capacity` bytes. A realloc of
@@ -79,8 +61,8 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
 uint8_t* MoveStreamBlock(PluginInstance* record, int32_t capacity) {
     uint8_t* moved = (uint8_t*)malloc((size_t)capacity);
     if (moved) {
-        memcpy(moved, record->data, (size_t)record->dataLength);
-        LetGoOfStreamBlock(record, record->data);
+        memcpy(moved, record->reception.data, (size_t)record->reception.dataLength);
+        LetGoOfStreamBlock(record, record->reception.data);
     }
     return moved;
 }
@@ -92,31 +74,38 @@ uint8_t* MoveStreamBlock(PluginInstance* record, int32_t capacity) {
 // there is nobody to tell; the stream just stops.
 int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
     if (end <= INT32_MAX - GrowthStep) {
-        int32_t capacity = end > record->dataCapacity ? (end / GrowthStep + 1) * GrowthStep : record->dataCapacity;
-        uint8_t* grown = LoadAcquire(&record->partial.state) != PartialIdle ? MoveStreamBlock(record, capacity)
-                                                                           : ReserveStreamBlock(record->data, capacity);
+        int32_t capacity =
+            end > record->reception.dataCapacity ? (end / GrowthStep + 1) * GrowthStep : record->reception.dataCapacity;
+        uint8_t* grown = LoadAcquire(&record->queue.partial.state) != PartialIdle
+                             ? MoveStreamBlock(record, capacity)
+                             : ReserveStreamBlock(record->reception.data, capacity);
         if (grown) {
-            record->data = grown;
-            record->dataCapacity = capacity;
+            record->reception.data = grown;
+            record->reception.dataCapacity = capacity;
             return 1;
         }
     }
-    LetGoOfStreamBlock(record, record->data);
-    record->data = NULL;
-    record->dataLength = 0;
-    record->dataCapacity = 0;
-    record->dataSize = 0;
-    StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
-    record->failedOffset = offset;
-    record->failedLength = len;
-    record->failedBuffer = buffer;
-    if (record->hwnd) {
-        PostMessageA(record->hwnd, AllocationFailedMessage(), 0, 0);
+    LetGoOfStreamBlock(record, record->reception.data);
+    record->reception.data = NULL;
+    record->reception.dataLength = 0;
+    record->reception.dataCapacity = 0;
+    record->reception.dataSize = 0;
+    NoteFailureReason(record, DecodeFailureOutOfMemory, 0);
+    record->reception.failedOffset = offset;
+    record->reception.failedLength = len;
+    record->reception.failedBuffer = buffer;
+    if (record->window.hwnd) {
+        PostMessageA(record->window.hwnd, AllocationFailedMessage(), 0, 0);
     }
     return 0;
 }
 
 }  // namespace
+
+void FreeReception(PluginInstance* record) {
+    free(record->reception.url);
+    free(record->reception.data);
+}
 
 // Registered once; both threads may race to store the same value.
 static UINT RegisteredMessage(UINT* slot, const char* name) {
@@ -135,8 +124,8 @@ UINT DecodeFinishedMessage() {
 
 void WarnAllocationFailed(PluginInstance* record) {
     BeginModalUse(record);
-    ShowPluginMessage(record, UiString(OutOfMemoryFormat), record->failedOffset, record->failedLength,
-                      record->failedBuffer);
+    ShowPluginMessage(record, UiString(OutOfMemoryFormat), record->reception.failedOffset,
+                      record->reception.failedLength, record->reception.failedBuffer);
     EndModalUse(record);
 }
 
@@ -157,7 +146,7 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     }
     // A second stream while a decode reads the buffer is refused: replacing
     // the buffer would free it under the thread.
-    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
+    if (LoadAcquire(&record->queue.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
         return NPERR_GENERIC_ERROR;
     }
     // Likewise a later stream while a menu or dialog of this instance is
@@ -166,36 +155,30 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     // for. The first stream is taken: browsers open it from their event
     // loop after the instance exists, so it can arrive inside any of these
     // loops, and a refused stream is never offered again.
-    if (record->modalDepth > 0 && LoadAcquire(&record->loadState) != LoadStateWaiting) {
+    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location
     // must not use a cut one. Without memory for it there is none.
-    free(record->url);
-    record->url = stream && stream->url ? _strdup(stream->url) : NULL;
+    free(record->reception.url);
+    record->reception.url = stream && stream->url ? _strdup(stream->url) : NULL;
     ReleaseReception(record);
-    StoreRelease(&record->fileKind, (int32_t)FileKindUnclassified);
-    // Each stream is judged on its own: an earlier failure says nothing
-    // about this one.
-    StoreRelease(&record->failureReason, 0);
-    StoreRelease(&record->decodeError, 0);
     if (stream && stream->end > 0) {
-        record->announcedLength = stream->end <= (uint32_t)INT32_MAX ? (int32_t)stream->end : INT32_MAX;
+        record->reception.announcedLength = stream->end <= (uint32_t)INT32_MAX ? (int32_t)stream->end : INT32_MAX;
         uint32_t reserved = stream->end < TrustedAnnouncedLength ? stream->end : TrustedAnnouncedLength;
-        record->data = (uint8_t*)malloc(reserved);
-        if (record->data) {
-            record->dataCapacity = (int32_t)reserved;
+        record->reception.data = (uint8_t*)malloc(reserved);
+        if (record->reception.data) {
+            record->reception.dataCapacity = (int32_t)reserved;
         }
     }
-    record->partial.lastStartTick = GetTickCount();
-    StoreRelease(&record->loadState, (int32_t)LoadStateReceiving);
+    StoreRelease(&record->reception.loadState, (int32_t)LoadStateReceiving);
     if (stype) {
         *stype = NP_NORMAL;
     }
     // The box said "waiting" (or showed an earlier image) until now: without
     // a repaint it would go on saying so for the whole download.
-    if (record->hwnd) {
-        InvalidateRect(record->hwnd, NULL, TRUE);
+    if (record->window.hwnd) {
+        InvalidateRect(record->window.hwnd, NULL, TRUE);
     }
     return NPERR_NO_ERROR;
 }
@@ -217,31 +200,31 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     }
     // Never write where the decode thread reads, before the buffer, or past
     // a 32-bit end.
-    if (LoadAcquire(&record->decodeThread.running) != DecodeIdle || !buffer || offset < 0 ||
-        offset > INT32_MAX - len) {
+    if (LoadAcquire(&record->queue.running) != DecodeIdle || !buffer || offset < 0 || offset > INT32_MAX - len) {
         return -1;
     }
     int32_t end = offset + len;
     // A partial decode reads the block below its length: a block arriving
     // out of order there goes into a copy.
-    int overwrites = offset < record->partial.length && LoadAcquire(&record->partial.state) != PartialIdle;
-    if ((end > record->dataCapacity || overwrites) && !GrowStreamBuffer(record, end, offset, len, buffer)) {
+    int overwrites = offset < record->queue.partial.length && LoadAcquire(&record->queue.partial.state) != PartialIdle;
+    if ((end > record->reception.dataCapacity || overwrites) && !GrowStreamBuffer(record, end, offset, len, buffer)) {
         return -1;
     }
     // Blocks may arrive out of order: the file ends at the furthest byte
     // written, and a gap not yet filled reads as zeros, never as stale heap.
-    if (offset > record->dataLength) {
-        memset(record->data + record->dataLength, 0, (size_t)(offset - record->dataLength));
+    if (offset > record->reception.dataLength) {
+        memset(record->reception.data + record->reception.dataLength, 0,
+               (size_t)(offset - record->reception.dataLength));
     }
-    memcpy(record->data + offset, buffer, (size_t)len);
-    if (end > record->dataLength) {
-        record->dataLength = end;
+    memcpy(record->reception.data + offset, buffer, (size_t)len);
+    if (end > record->reception.dataLength) {
+        record->reception.dataLength = end;
     }
     ConsiderPartialDecode(record, 0);
     DWORD now = GetTickCount();
-    if (record->hwnd && now - record->progressPaintTick >= ProgressRepaintMilliseconds) {
-        record->progressPaintTick = now;
-        InvalidateRect(record->hwnd, NULL, FALSE);
+    if (record->window.hwnd && now - record->reception.progressPaintTick >= ProgressRepaintMilliseconds) {
+        record->reception.progressPaintTick = now;
+        InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
     return len;
 }
@@ -254,36 +237,32 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     PluginInstance* record = (PluginInstance*)instance->pdata;
     // Only the end of an open stream counts: a repeated end, or the end of a
     // refused stream, must not start a second decode over a published image.
-    if (LoadAcquire(&record->loadState) != LoadStateReceiving ||
-        LoadAcquire(&record->decodeThread.running) != DecodeIdle) {
+    if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
+        LoadAcquire(&record->queue.running) != DecodeIdle) {
         return NPERR_NO_ERROR;
     }
-    record->dataSize = record->dataLength;
-    StoreRelease(&record->loadState, (int32_t)LoadStateEnded);
+    record->reception.dataSize = record->reception.dataLength;
+    StoreRelease(&record->reception.loadState, (int32_t)LoadStateEnded);
     // The progress bar goes with the stream.
-    if (record->hwnd) {
-        InvalidateRect(record->hwnd, NULL, FALSE);
+    if (record->window.hwnd) {
+        InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
     if (reason != NPRES_DONE) {
         // Without this the loading text would stay up for good. A failed
         // buffer growth has already given its own reason.
-        if (LoadAcquire(&record->failureReason) == 0) {
-            StoreRelease(&record->failureReason, (int32_t)FailureInterrupted);
-        }
-        StoreRelease(&record->decodeError, 1);
+        PublishFailure(record, FailureInterrupted, 1);
         // What arrived stays on screen, as complete as it can be.
         ConsiderPartialDecode(record, 1);
-        if (record->hwnd) {
-            InvalidateRect(record->hwnd, NULL, TRUE);
+        if (record->window.hwnd) {
+            InvalidateRect(record->window.hwnd, NULL, TRUE);
         }
         return NPERR_NO_ERROR;
     }
     if (!QueueDecode(record)) {
         // The user would otherwise wait forever on the loading text.
-        StoreRelease(&record->failureReason, (int32_t)DecodeFailureOutOfMemory);
-        StoreRelease(&record->decodeError, 1);
-        if (record->hwnd) {
-            InvalidateRect(record->hwnd, NULL, TRUE);
+        PublishFailure(record, DecodeFailureOutOfMemory, 0);
+        if (record->window.hwnd) {
+            InvalidateRect(record->window.hwnd, NULL, TRUE);
         }
     }
     return NPERR_NO_ERROR;

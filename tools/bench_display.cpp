@@ -526,7 +526,7 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
         ServeMessagesUntil(start + blockMs / 1000.0, &messageHold);
     }
     const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
-    while (LoadAcquire(&record->partial.state) != PartialIdle) {
+    while (LoadAcquire(&record->queue.partial.state) != PartialIdle) {
         ServeMessagesUntil(Now() + 0.01, &messageHold);
     }
     double firstPicture = WatchedWindows[0].firstPaint;

@@ -91,22 +91,22 @@ void ShowIconFrame(HWND dialog, int frame) {
 // or a reduced picture: a level the view needs, or the largest within the
 // cap); nothing before the first picture.
 void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
-    const BITMAPINFOHEADER* header = LoadAcquire(&instance->dibHeader);
-    bool published =
-        LoadAcquire(&instance->dib) != nullptr && header != nullptr && LoadAcquire(&instance->dibBits) != nullptr;
-    if (!published && LoadAcquire(&instance->preview) == nullptr) {
+    const BITMAPINFOHEADER* header = LoadAcquire(&instance->picture.dibHeader);
+    bool published = LoadAcquire(&instance->picture.dib) != nullptr && header != nullptr &&
+                     LoadAcquire(&instance->picture.dibBits) != nullptr;
+    if (!published && LoadAcquire(&instance->picture.preview) == nullptr) {
         return;
     }
-    int32_t reduce = LoadAcquire(&instance->dibReduce);
+    int32_t reduce = LoadAcquire(&instance->picture.dibReduce);
     if (published && reduce == 0) {
         AppendLine(text, UiString(DimensionsLine), (int)header->biWidth, (int)header->biHeight);
         return;
     }
-    AppendLine(text, UiString(DimensionsLine), (int)LoadAcquire(&instance->fullWidth),
-               (int)LoadAcquire(&instance->fullHeight));
+    AppendLine(text, UiString(DimensionsLine), (int)LoadAcquire(&instance->picture.fullWidth),
+               (int)LoadAcquire(&instance->picture.fullHeight));
     // A level above the cap's is one the view needs; the full picture is
     // decoded when a command asks for it.
-    const UiText& line = reduce > LoadAcquire(&instance->shownReduce) ? ViewLevelLine : ScaleLine;
+    const UiText& line = reduce > LoadAcquire(&instance->picture.shownReduce) ? ViewLevelLine : ScaleLine;
     if (!published) {
         AppendText(text, PreviewLine);
     } else {
@@ -117,10 +117,10 @@ void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
 // An element is stretched to its box: only a full page has a zoom.
 void AppendZoomLine(wchar_t* text, const PluginInstance* instance) {
     int percent = ShownPercent(instance);
-    if (instance->mode != NP_FULL || percent <= 0) {
+    if (instance->element.mode != NP_FULL || percent <= 0) {
         return;
     }
-    AppendLine(text, UiString(instance->fitToWindow ? FittedZoomLine : ZoomLine), percent);
+    AppendLine(text, UiString(!instance->scroll.fixedScale ? FittedZoomLine : ZoomLine), percent);
 }
 
 BOOL InitializeAboutDialog(HWND dialog, const PluginInstance* instance) {
@@ -163,16 +163,16 @@ void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     AppendLine(textOut, UiString(UrlLine), field);
     AppendShownLines(textOut, instance);
     AppendZoomLine(textOut, instance);
-    AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->dataSize);
+    AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->reception.dataSize);
     AppendText(textOut, TypeLabel);
-    AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->fileKind)));
+    AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->picture.fileKind)));
     AppendLine(textOut, L"\r\n");
-    if (instance->hasLink) {
-        AnsiToWide(field, AboutTextSize, instance->href);
+    if (instance->element.hasLink) {
+        AnsiToWide(field, AboutTextSize, instance->element.href);
         AppendLine(textOut, UiString(LinkLine), field);
         AppendLine(textOut, L"\r\n");
-        if (strcmp(instance->target, "_self") != 0) {
-            AnsiToWide(field, AboutTextSize, instance->target);
+        if (strcmp(instance->element.target, "_self") != 0) {
+            AnsiToWide(field, AboutTextSize, instance->element.target);
             AppendLine(textOut, UiString(TargetLine), field);
         }
     }
@@ -202,5 +202,6 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 
 void ShowAboutDialog(PluginInstance* instance) {
     if (instance == nullptr) return;
-    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_ABOUT), instance->hwnd, AboutDialogProc, (LPARAM)instance);
+    DialogBoxParamW(ModuleHandle, MAKEINTRESOURCEW(IDD_ABOUT), instance->window.hwnd, AboutDialogProc,
+                    (LPARAM)instance);
 }

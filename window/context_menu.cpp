@@ -13,21 +13,23 @@ typedef bool (*InstanceTest)(const PluginInstance* instance);
 
 bool Always(const PluginInstance*) { return true; }
 bool Never(const PluginInstance*) { return false; }
-bool HasLink(const PluginInstance* instance) { return instance->hasLink != 0; }
-bool IsFullPage(const PluginInstance* instance) { return instance->mode == NP_FULL; }
+bool HasLink(const PluginInstance* instance) { return instance->element.hasLink != 0; }
+bool IsFullPage(const PluginInstance* instance) { return instance->element.mode == NP_FULL; }
 bool CannotView(const PluginInstance* instance) {
-    return LoadAcquire(&instance->loadState) != LoadStateEnded && LoadAcquire(&instance->decodeError) != 1;
+    return LoadAcquire(&instance->reception.loadState) != LoadStateEnded &&
+           LoadAcquire(&instance->picture.decodeError) != 1;
 }
 bool StreamIncomplete(const PluginInstance* instance) {
-    return LoadAcquire(&instance->loadState) < LoadStateEnded;
+    return LoadAcquire(&instance->reception.loadState) < LoadStateEnded;
 }
 // The full picture is decoded when a command needs it: only a file that has
 // not ended, or whose decode failed, has none to give.
 bool HasNoImage(const PluginInstance* instance) {
-    return LoadAcquire(&instance->loadState) != LoadStateEnded || LoadAcquire(&instance->decodeError) != 0;
+    return LoadAcquire(&instance->reception.loadState) != LoadStateEnded ||
+           LoadAcquire(&instance->picture.decodeError) != 0;
 }
-bool HasNoComments(const PluginInstance* instance) { return LoadAcquire(&instance->comments) == nullptr; }
-bool FitsToWindow(const PluginInstance* instance) { return instance->fitToWindow != 0; }
+bool HasNoComments(const PluginInstance* instance) { return LoadAcquire(&instance->picture.comments) == nullptr; }
+bool FitsToWindow(const PluginInstance* instance) { return !instance->scroll.fixedScale; }
 
 // One row of the menu: a separator when id is 0; the view item takes its
 // label from FormatViewImageLabel.
@@ -124,7 +126,7 @@ void FormatViewImageLabel(wchar_t* labelOut, const PluginInstance* instance) {
     EscapeMenuLabel(name);
     wchar_t wideName[MenuLabelSize];
     AnsiToWide(wideName, MenuLabelSize, name);
-    bool fullPage = instance->mode == NP_FULL;
+    bool fullPage = instance->element.mode == NP_FULL;
     bool withName = name[0] != 0;
     for (const ViewLabelRule& rule : ViewLabelRules) {
         if (rule.fullPage == fullPage && rule.withName == withName) {
@@ -191,6 +193,6 @@ void ShowContextMenuAt(PluginInstance* instance, HWND window, POINT cursor) {
     DestroyMenu(menu);
     // The browser may have destroyed the instance while the menu was open:
     // its NPP is gone, and so is the page the user chose the command for.
-    if (instance->destroyPending) return;
+    if (instance->modal.destroyPending) return;
     RunMenuCommand(instance, chosen);
 }

@@ -22,8 +22,8 @@ void PaintReasonOverPicture(HDC dc, const PluginInstance* record) {
     HGDIOBJ oldFont = SelectObject(dc, font);
     int margin = (int)(4 * ContentsScale(record) + 0.5);
     wchar_t text[256];
-    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->failureReason)));
-    RECT line = {margin, margin, record->clientWidth - margin, record->clientHeight};
+    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->picture.failureReason)));
+    RECT line = {margin, margin, record->scroll.clientWidth - margin, record->scroll.clientHeight};
     DrawTextW(dc, text, -1, &line, DT_WORDBREAK | DT_CALCRECT);
     RECT box = line;
     InflateRect(&box, margin, margin);
@@ -34,9 +34,9 @@ void PaintReasonOverPicture(HDC dc, const PluginInstance* record) {
 }
 
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record) {
-    if (!LoadAcquire(&record->decodeError)) return;
+    if (!LoadAcquire(&record->picture.decodeError)) return;
     wchar_t text[256];
-    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->failureReason)));
+    StoredTextToWide(text, 256, ChooseFailureReason(LoadAcquire(&record->picture.failureReason)));
     RECT line = *area;
     DrawTextW(dc, text, -1, &line, DT_WORDBREAK);
 }

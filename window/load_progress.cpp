@@ -28,23 +28,23 @@ void FormatAmount(wchar_t* textOut, size_t count, int32_t bytes) {
 }  // namespace
 
 void PaintArrivalEdge(HDC dc, const PluginInstance* record) {
-    int32_t announced = record->announcedLength;
+    int32_t announced = record->reception.announcedLength;
     int height = (int)(EdgeHeight * ContentsScale(record) + 0.5);
-    RECT edge = {0, record->clientHeight - height, record->clientWidth, record->clientHeight};
+    RECT edge = {0, record->scroll.clientHeight - height, record->scroll.clientWidth, record->scroll.clientHeight};
     FillRect(dc, &edge, (HBRUSH)GetStockObject(LTGRAY_BRUSH));
     if (announced > 0) {
-        int32_t shown = record->dataLength < announced ? record->dataLength : announced;
+        int32_t shown = record->reception.dataLength < announced ? record->reception.dataLength : announced;
         edge.right = (int)((int64_t)edge.right * shown / announced);
         FillRect(dc, &edge, (HBRUSH)GetStockObject(DKGRAY_BRUSH));
     }
 }
 
 void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) {
-    if (LoadAcquire(&record->loadState) != LoadStateReceiving || LoadAcquire(&record->decodeError)) {
+    if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving || LoadAcquire(&record->picture.decodeError)) {
         return;
     }
-    int32_t received = record->dataLength;
-    int32_t announced = record->announcedLength;
+    int32_t received = record->reception.dataLength;
+    int32_t announced = record->reception.announcedLength;
     double scale = ContentsScale(record);
     int gap = (int)(BarGap * scale + 0.5), height = (int)(BarHeight * scale + 0.5);
     RECT bar = {below->left, below->top + gap, below->right, below->top + gap + height};

@@ -15,9 +15,9 @@ struct StatusText {
     UiText text;
 };
 
-int HasFailed(const PluginInstance* record) { return LoadAcquire(&record->decodeError) != 0; }
-int IsWaiting(const PluginInstance* record) { return LoadAcquire(&record->loadState) <= LoadStateWaiting; }
-int IsDecoding(const PluginInstance* record) { return LoadAcquire(&record->decoding) != 0; }
+int HasFailed(const PluginInstance* record) { return LoadAcquire(&record->picture.decodeError) != 0; }
+int IsWaiting(const PluginInstance* record) { return LoadAcquire(&record->reception.loadState) <= LoadStateWaiting; }
+int IsDecoding(const PluginInstance* record) { return LoadAcquire(&record->queue.decoding) != 0; }
 int IsLoading(const PluginInstance*) { return 1; }
 
 const StatusText StatusTexts[] = {
@@ -42,7 +42,7 @@ const wchar_t* ChooseStatusText(const PluginInstance* record) {
 // many times the window would otherwise be drawn at its whole size. The
 // source is cut at whole bitmap pixels and drawn where those pixels fall.
 void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view) {
-    RECT picture = *bitmapRect, visible, client = {0, 0, record->clientWidth, record->clientHeight};
+    RECT picture = *bitmapRect, visible, client = {0, 0, record->scroll.clientWidth, record->scroll.clientHeight};
     if (!IntersectRect(&visible, &picture, &client)) {
         return;
     }
@@ -75,9 +75,9 @@ void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect,
 void RequestDrawSize(PluginInstance* record) {
     ImageView view;
     int shown = GetShownImage(&view, record);
-    RECT picture = {0, 0, record->clientWidth, record->clientHeight};
+    RECT picture = {0, 0, record->scroll.clientWidth, record->scroll.clientHeight};
     // Before the picture's size is known a page is drawn at the client's.
-    if (shown || LoadAcquire(&record->fullWidth) > 0) {
+    if (shown || LoadAcquire(&record->picture.fullWidth) > 0) {
         ComputePictureRect(&picture, record, &view);
     }
     RequestViewSize(record, picture.right - picture.left, picture.bottom - picture.top);
@@ -88,9 +88,9 @@ void PaintWindow(HWND window, PluginInstance* record) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     ImageView view;
-    int32_t state = LoadAcquire(&record->loadState);
-    record->picturePainted = state >= LoadStateReceiving && GetShownImage(&view, record);
-    if (record->picturePainted) {
+    int32_t state = LoadAcquire(&record->reception.loadState);
+    record->paint.picturePainted = state >= LoadStateReceiving && GetShownImage(&view, record);
+    if (record->paint.picturePainted) {
         RECT picture;
         ComputePictureRect(&picture, record, &view);
         PaintBitmapAt(dc, record, &picture, &view);

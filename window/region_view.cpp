@@ -16,13 +16,13 @@ const UINT RegionSettleMilliseconds = 60;
 
 void ScheduleRegionRequest(PluginInstance* record) {
     // A picture within the cap never needs a part decoded finer.
-    if (record->hwnd && LoadAcquire(&record->shownReduce) > 0) {
-        SetTimer(record->hwnd, RegionTimerId, RegionSettleMilliseconds, NULL);
+    if (record->window.hwnd && LoadAcquire(&record->picture.shownReduce) > 0) {
+        SetTimer(record->window.hwnd, RegionTimerId, RegionSettleMilliseconds, NULL);
     }
 }
 
 void RequestRegionInView(PluginInstance* record) {
-    KillTimer(record->hwnd, RegionTimerId);
+    KillTimer(record->window.hwnd, RegionTimerId);
     ImageView view;
     RECT visible, picture;
     if (!GetShownImage(&view, record) || !GetVisibleRegion(&visible, record)) {

@@ -15,37 +15,35 @@ const int32_t PageMargin = 15;
 // much larger than the client area the image must be to need the bar.
 struct ScrollAxis {
     int bar;
-    int32_t PluginInstance::*origin;
-    int32_t PluginInstance::*clientSize;
-    int32_t PluginInstance::*shown;
+    int32_t ScrollState::*origin;
+    int32_t ScrollState::*clientSize;
+    int32_t ScrollState::*shown;
     int32_t neededMargin;
 };
 
-const ScrollAxis Horizontal = {SB_HORZ, &PluginInstance::scrollX, &PluginInstance::clientWidth,
-                               &PluginInstance::hScrollShown, 2};
-const ScrollAxis Vertical = {SB_VERT, &PluginInstance::scrollY, &PluginInstance::clientHeight,
-                             &PluginInstance::vScrollShown, 1};
+const ScrollAxis Horizontal = {SB_HORZ, &ScrollState::x, &ScrollState::clientWidth, &ScrollState::hBarShown, 2};
+const ScrollAxis Vertical = {SB_VERT, &ScrollState::y, &ScrollState::clientHeight, &ScrollState::vBarShown, 1};
 
 void HideBar(PluginInstance* record, const ScrollAxis& axis) {
-    if (record->*axis.shown) {
-        ShowScrollBar(record->hwnd, axis.bar, FALSE);
-        record->*axis.shown = 0;
+    if (record->scroll.*axis.shown) {
+        ShowScrollBar(record->window.hwnd, axis.bar, FALSE);
+        record->scroll.*axis.shown = 0;
     }
 }
 
 void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSize) {
-    int32_t client = record->*axis.clientSize;
+    int32_t client = record->scroll.*axis.clientSize;
     int32_t maximum = imageSize - client > 0 ? imageSize - client : 0;
-    if (record->*axis.origin > maximum) {
-        record->*axis.origin = maximum;
+    if (record->scroll.*axis.origin > maximum) {
+        record->scroll.*axis.origin = maximum;
     }
-    if (record->*axis.origin < 0) {
-        record->*axis.origin = 0;
+    if (record->scroll.*axis.origin < 0) {
+        record->scroll.*axis.origin = 0;
     }
     if (client < imageSize - axis.neededMargin) {
-        if (!(record->*axis.shown)) {
-            ShowScrollBar(record->hwnd, axis.bar, TRUE);
-            record->*axis.shown = 1;
+        if (!(record->scroll.*axis.shown)) {
+            ShowScrollBar(record->window.hwnd, axis.bar, TRUE);
+            record->scroll.*axis.shown = 1;
         }
         // Showing a bar sends WM_SIZE, whose nested update may show the other
         // bar and shrink the client area: the bar is described from the
@@ -56,9 +54,9 @@ void UpdateAxis(PluginInstance* record, const ScrollAxis& axis, int32_t imageSiz
         info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
         info.nMin = 0;
         info.nMax = imageSize - 1;
-        info.nPage = (UINT)(record->*axis.clientSize);
-        info.nPos = record->*axis.origin;
-        SetScrollInfo(record->hwnd, axis.bar, &info, TRUE);
+        info.nPage = (UINT)(record->scroll.*axis.clientSize);
+        info.nPos = record->scroll.*axis.origin;
+        SetScrollInfo(record->window.hwnd, axis.bar, &info, TRUE);
     } else {
         HideBar(record, axis);
     }
@@ -72,7 +70,7 @@ int32_t TrackPosition(const PluginInstance* record, const ScrollAxis& axis, int 
     SCROLLINFO info = {};
     info.cbSize = sizeof info;
     info.fMask = SIF_TRACKPOS;
-    if (GetScrollInfo(record->hwnd, axis.bar, &info) && (info.nTrackPos & 0xFFFF) == low) {
+    if (GetScrollInfo(record->window.hwnd, axis.bar, &info) && (info.nTrackPos & 0xFFFF) == low) {
         return info.nTrackPos;
     }
     return low;
@@ -83,7 +81,7 @@ int32_t TrackPosition(const PluginInstance* record, const ScrollAxis& axis, int 
 // and so on).
 bool ScrollTarget(int32_t* targetOut, const PluginInstance* instance, const ScrollAxis& axis, int code,
                   int32_t pageStep, int32_t imageSize, int position) {
-    int32_t origin = instance->*axis.origin;
+    int32_t origin = instance->scroll.*axis.origin;
     switch (code) {
     case SB_LINELEFT: *targetOut = origin - LineStep; return true;
     case SB_LINERIGHT: *targetOut = origin + LineStep; return true;
@@ -102,18 +100,18 @@ void UpdateClientSize(PluginInstance* record) {
     // A detached record or a vanished window has no client area: it reads as
     // 0 x 0 rather than keeping a size from an earlier window.
     RECT client = {0, 0, 0, 0};
-    if (record->hwnd == nullptr || !GetClientRect(record->hwnd, &client)) {
+    if (record->window.hwnd == nullptr || !GetClientRect(record->window.hwnd, &client)) {
         client.right = 0;
         client.bottom = 0;
     }
-    record->clientWidth = client.right;
-    record->clientHeight = client.bottom;
+    record->scroll.clientWidth = client.right;
+    record->scroll.clientHeight = client.bottom;
 }
 
 // Runs on the UI thread only (the decode thread posts its update), so the
 // scroll members have one writer.
 void UpdateScrollBars(PluginInstance* instance) {
-    if (!instance || !instance->scrollActive || !instance->hwnd) {
+    if (!instance || !instance->scroll.active || !instance->window.hwnd) {
         return;
     }
     ImageView view;
@@ -130,7 +128,7 @@ void UpdateScrollBars(PluginInstance* instance) {
 
 void HandleScroll(PluginInstance* instance, UINT message, int code, int position) {
     ImageView view;
-    if (!instance || !instance->scrollActive || !GetShownImage(&view, instance)) {
+    if (!instance || !instance->scroll.active || !GetShownImage(&view, instance)) {
         return;
     }
     if (message != WM_HSCROLL && message != WM_VSCROLL) {
@@ -140,7 +138,7 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
     int32_t width, height;
     ComputeDrawnSize(&width, &height, instance, &view);
     int32_t imageSize = message == WM_HSCROLL ? width : height;
-    int32_t pageStep = instance->*axis.clientSize - PageMargin;
+    int32_t pageStep = instance->scroll.*axis.clientSize - PageMargin;
     if (pageStep < MinimumPageStep) {
         pageStep = MinimumPageStep;
     }
@@ -149,25 +147,25 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
         return;
     }
     if (message == WM_HSCROLL) {
-        PanTo(instance, target, instance->scrollY);
+        PanTo(instance, target, instance->scroll.y);
     } else {
-        PanTo(instance, instance->scrollX, target);
+        PanTo(instance, instance->scroll.x, target);
     }
 }
 
 void PanTo(PluginInstance* instance, int32_t x, int32_t y) {
-    if (!instance->scrollActive) {
+    if (!instance->scroll.active) {
         return;
     }
-    int32_t x0 = instance->scrollX;
-    int32_t y0 = instance->scrollY;
-    instance->scrollX = x;
-    instance->scrollY = y;
+    int32_t x0 = instance->scroll.x;
+    int32_t y0 = instance->scroll.y;
+    instance->scroll.x = x;
+    instance->scroll.y = y;
     UpdateScrollBars(instance);
-    int dx = x0 - instance->scrollX;
-    int dy = y0 - instance->scrollY;
+    int dx = x0 - instance->scroll.x;
+    int dy = y0 - instance->scroll.y;
     if (dx != 0 || dy != 0) {
-        ScrollWindowEx(instance->hwnd, dx, dy, NULL, NULL, NULL, NULL, SW_INVALIDATE);
+        ScrollWindowEx(instance->window.hwnd, dx, dy, NULL, NULL, NULL, NULL, SW_INVALIDATE);
     }
 }
 
@@ -175,26 +173,26 @@ void PanTo(PluginInstance* instance, int32_t x, int32_t y) {
 // picture changes size, and an origin asked for near an edge (or kept from
 // a smaller window) is clamped first.
 void ShowFittedView(PluginInstance* instance) {
-    instance->fitToWindow = 1;
-    instance->scrollActive = 0;
+    instance->scroll.fixedScale = 0;
+    instance->scroll.active = 0;
     HideBar(instance, Horizontal);
     HideBar(instance, Vertical);
     UpdateClientSize(instance);
-    InvalidateRect(instance->hwnd, nullptr, TRUE);
-    UpdateWindow(instance->hwnd);
+    InvalidateRect(instance->window.hwnd, nullptr, TRUE);
+    UpdateWindow(instance->window.hwnd);
 }
 
 void ShowZoomedView(PluginInstance* instance, int32_t originX, int32_t originY) {
-    instance->fitToWindow = 0;
-    instance->scrollActive = instance->mode == NP_FULL ? 1 : 0;
+    instance->scroll.fixedScale = 1;
+    instance->scroll.active = instance->element.mode == NP_FULL ? 1 : 0;
     UpdateClientSize(instance);
     // Once for the bars to settle (each one shown shrinks the client area),
     // again to clamp the origin asked for to the client area they leave.
     for (int pass = 0; pass < 2; ++pass) {
-        instance->scrollX = originX;
-        instance->scrollY = originY;
+        instance->scroll.x = originX;
+        instance->scroll.y = originY;
         UpdateScrollBars(instance);
     }
-    InvalidateRect(instance->hwnd, nullptr, TRUE);
-    UpdateWindow(instance->hwnd);
+    InvalidateRect(instance->window.hwnd, nullptr, TRUE);
+    UpdateWindow(instance->window.hwnd);
 }

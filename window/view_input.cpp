@@ -87,7 +87,7 @@ const ScrollRule ScrollRules[] = {
 
 // The menu key opens the menu over the middle of the picture's visible part.
 void OpenMenuAtPictureCentre(PluginInstance* record, HWND window) {
-    RECT client = {0, 0, record->clientWidth, record->clientHeight};
+    RECT client = {0, 0, record->scroll.clientWidth, record->scroll.clientHeight};
     ImageView view;
     if (GetShownImage(&view, record)) {
         RECT picture;
@@ -163,7 +163,7 @@ LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wPar
     if (action == KeyUnhandled) {
         return PassOnMessage(record, window, message, wParam, lParam);
     }
-    bool toBrowser = action == KeyToBrowser || (record->mode != NP_FULL && IsViewAction(action));
+    bool toBrowser = action == KeyToBrowser || (record->element.mode != NP_FULL && IsViewAction(action));
     HWND root = GetAncestor(window, GA_ROOT);
     if (toBrowser) {
         if (root && root != window) {
@@ -180,16 +180,16 @@ LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wPar
 LRESULT HandleWheel(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     int delta = GET_WHEEL_DELTA_WPARAM(wParam);
     int keys = GET_KEYSTATE_WPARAM(wParam);
-    if (record->mode != NP_FULL) {
+    if (record->element.mode != NP_FULL) {
         return PassOnMessage(record, window, message, wParam, lParam);
     }
     if (message == WM_MOUSEWHEEL && (keys & MK_CONTROL)) {
-        ZoomSteps(record, TakeNotches(&record->zoom.zoomWheelRest, delta), WheelPoint(window, lParam));
+        ZoomSteps(record, TakeNotches(&record->pointer.zoomWheelRest, delta), WheelPoint(window, lParam));
         return 0;
     }
     // Shift turns the wheel sideways; a tilt wheel's right is positive.
     bool sideways = message == WM_MOUSEHWHEEL || (keys & MK_SHIFT);
-    int32_t* rest = sideways ? &record->zoom.hwheelRest : &record->zoom.wheelRest;
+    int32_t* rest = sideways ? &record->pointer.hwheelRest : &record->pointer.wheelRest;
     int notches = TakeNotches(rest, message == WM_MOUSEHWHEEL ? -delta : delta);
     UINT scroll = sideways ? WM_HSCROLL : WM_VSCROLL;
     int code = notches > 0 ? SB_LINEUP : SB_LINEDOWN;
@@ -203,16 +203,16 @@ LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam) {
     // Keys come to a window with the focus; a click gives it, as the
     // browser gives it to its own content.
     SetFocus(window);
-    if (record->hasLink || record->mode != NP_FULL) {
-        record->linkPressed = record->hasLink;
+    if (record->element.hasLink || record->element.mode != NP_FULL) {
+        record->pointer.linkPressed = record->element.hasLink;
         return 0;
     }
-    record->zoom.pressed = 1;
-    record->zoom.dragging = 0;
-    record->zoom.pressPoint.x = (short)LOWORD(lParam);
-    record->zoom.pressPoint.y = (short)HIWORD(lParam);
-    record->zoom.pressOriginX = record->scrollX;
-    record->zoom.pressOriginY = record->scrollY;
+    record->pointer.pressed = 1;
+    record->pointer.dragging = 0;
+    record->pointer.pressPoint.x = (short)LOWORD(lParam);
+    record->pointer.pressPoint.y = (short)HIWORD(lParam);
+    record->pointer.pressOriginX = record->scroll.x;
+    record->pointer.pressOriginY = record->scroll.y;
     SetCapture(window);
     return 0;
 }
@@ -221,32 +221,31 @@ LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam) {
 // own pointer passing by) neither pans nor ends the press, whose end comes
 // with the release or the loss of the capture.
 LRESULT HandlePointerMove(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
-    if (!record->zoom.pressed || !(wParam & MK_LBUTTON)) {
+    if (!record->pointer.pressed || !(wParam & MK_LBUTTON)) {
         return PassOnMessage(record, window, WM_MOUSEMOVE, wParam, lParam);
     }
-    int dx = (short)LOWORD(lParam) - record->zoom.pressPoint.x;
-    int dy = (short)HIWORD(lParam) - record->zoom.pressPoint.y;
-    if (!record->zoom.dragging &&
-        (abs(dx) > GetSystemMetrics(SM_CXDRAG) || abs(dy) > GetSystemMetrics(SM_CYDRAG))) {
-        record->zoom.dragging = 1;
+    int dx = (short)LOWORD(lParam) - record->pointer.pressPoint.x;
+    int dy = (short)HIWORD(lParam) - record->pointer.pressPoint.y;
+    if (!record->pointer.dragging && (abs(dx) > GetSystemMetrics(SM_CXDRAG) || abs(dy) > GetSystemMetrics(SM_CYDRAG))) {
+        record->pointer.dragging = 1;
         SetCursor(ChooseViewCursor(record));
     }
-    if (record->zoom.dragging) {
-        PanTo(record, record->zoom.pressOriginX - dx, record->zoom.pressOriginY - dy);
+    if (record->pointer.dragging) {
+        PanTo(record, record->pointer.pressOriginX - dx, record->pointer.pressOriginY - dy);
     }
     return 0;
 }
 
 LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
-    if (record->linkPressed) {
-        record->linkPressed = 0;
-        OpenUrlForUser(record->npp, record->href, record->target);
+    if (record->pointer.linkPressed) {
+        record->pointer.linkPressed = 0;
+        OpenUrlForUser(record->element.npp, record->element.href, record->element.target);
         return 0;
     }
-    if (!record->zoom.pressed) {
+    if (!record->pointer.pressed) {
         return PassOnMessage(record, window, WM_LBUTTONUP, wParam, lParam);
     }
-    bool click = !record->zoom.dragging;
+    bool click = !record->pointer.dragging;
     EndPointerPress(record);
     if (click) {
         POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
@@ -256,10 +255,10 @@ LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARA
 }
 
 void EndPointerPress(PluginInstance* record) {
-    bool captured = record->zoom.pressed;
-    record->zoom.pressed = 0;
-    record->zoom.dragging = 0;
-    if (captured && GetCapture() == record->hwnd) {
+    bool captured = record->pointer.pressed;
+    record->pointer.pressed = 0;
+    record->pointer.dragging = 0;
+    if (captured && GetCapture() == record->window.hwnd) {
         ReleaseCapture();
     }
 }
@@ -267,10 +266,10 @@ void EndPointerPress(PluginInstance* record) {
 // Zoom-in where a click zooms in, zoom-out where it fits again, the
 // size-all arrows while dragging; the arrow elsewhere.
 HCURSOR ChooseViewCursor(const PluginInstance* record) {
-    if (record->zoom.dragging) {
+    if (record->pointer.dragging) {
         return LoadCursorA(NULL, IDC_SIZEALL);
     }
-    if (record->mode == NP_FULL && !record->fitToWindow && ZoomOutCursor) {
+    if (record->element.mode == NP_FULL && record->scroll.fixedScale && ZoomOutCursor) {
         ImageView view;
         if (GetShownImage(&view, record)) {
             return ZoomOutCursor;

@@ -21,7 +21,7 @@ LRESULT PassOn(WNDPROC previous, HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 LRESULT PassOn(const PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return PassOn(record->prevWndProc, window, message, wParam, lParam);
+    return PassOn(record->window.prevWndProc, window, message, wParam, lParam);
 }
 
 // A window whose chain still holds PluginWindowProc from an earlier
@@ -29,10 +29,10 @@ LRESULT PassOn(const PluginInstance* record, HWND window, UINT message, WPARAM w
 // the host's procedure calls ours, and ours would call the host's again.
 void Attach(PluginInstance* record, HWND window) {
     WNDPROC inChain = (WNDPROC)GetPropA(window, PreviousProcProperty);
-    record->prevWndProc =
+    record->window.prevWndProc =
         inChain ? inChain : (WNDPROC)SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)(void*)&PluginWindowProc);
-    SetPropA(window, PreviousProcProperty, (HANDLE)record->prevWndProc);
-    StoreRelease(&record->hwnd, window);
+    SetPropA(window, PreviousProcProperty, (HANDLE)record->window.prevWndProc);
+    StoreRelease(&record->window.hwnd, window);
     SetPropA(window, PropertyName, record);
     RefreshContentsScale(record);
     // Pairs with the fence in the decode thread: a decode that finishes now
@@ -53,16 +53,15 @@ void Attach(PluginInstance* record, HWND window) {
 // ours passes everything on to the procedure it replaced.
 void Detach(PluginInstance* record) {
     EndPointerPress(record);
-    KillTimer(record->hwnd, ScaleBadgeTimerId);
-    KillTimer(record->hwnd, RegionTimerId);
-    record->zoom.badgeShown = 0;
-    if (GetWindowLongPtrA(record->hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
-        SetWindowLongPtrA(record->hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->prevWndProc);
-        RemovePropA(record->hwnd, PreviousProcProperty);
+    KillTimer(record->window.hwnd, RegionTimerId);
+    HideScaleBadge(record);
+    if (GetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
+        SetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->window.prevWndProc);
+        RemovePropA(record->window.hwnd, PreviousProcProperty);
     }
-    RemovePropA(record->hwnd, PropertyName);
-    record->prevWndProc = NULL;
-    StoreRelease(&record->hwnd, (HWND)NULL);
+    RemovePropA(record->window.hwnd, PropertyName);
+    record->window.prevWndProc = NULL;
+    StoreRelease(&record->window.hwnd, (HWND)NULL);
 }
 
 LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
@@ -73,14 +72,14 @@ LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
     AdoptRegionBitmap(record);
     AdoptPartialPicture(record);
     UpdateScrollBars(record);
-    InvalidateRect(window, NULL, record->picturePainted ? FALSE : TRUE);
+    InvalidateRect(window, NULL, record->paint.picturePainted ? FALSE : TRUE);
     UpdateWindow(window);
     return 0;
 }
 
 LRESULT OnSize(PluginInstance* record, HWND window) {
-    int32_t oldScrollX = record->scrollX;
-    int32_t oldScrollY = record->scrollY;
+    int32_t oldScrollX = record->scroll.x;
+    int32_t oldScrollY = record->scroll.y;
     UpdateClientSize(record);
     UpdateScrollBars(record);
     RequestDrawSize(record);
@@ -89,8 +88,8 @@ LRESULT OnSize(PluginInstance* record, HWND window) {
     // shrinking picture leaves keeps its old pixels. A scrolled page whose
     // origin the clamp moved would likewise keep the columns of the old
     // origin beside the newly exposed ones of the new.
-    bool fitted = record->mode == NP_FULL && record->fitToWindow;
-    if (fitted || record->scrollX != oldScrollX || record->scrollY != oldScrollY) {
+    bool fitted = record->element.mode == NP_FULL && !record->scroll.fixedScale;
+    if (fitted || record->scroll.x != oldScrollX || record->scroll.y != oldScrollY) {
         InvalidateRect(window, NULL, TRUE);
     }
     return 0;
@@ -113,7 +112,7 @@ LRESULT OnSetCursor(PluginInstance* record, HWND window, WPARAM wParam, LPARAM l
     if (LOWORD(lParam) != HTCLIENT) {
         return PassOn(record, window, WM_SETCURSOR, wParam, lParam);
     }
-    SetCursor(record->hasLink ? record->linkCursor : ChooseViewCursor(record));
+    SetCursor(record->element.hasLink ? record->element.linkCursor : ChooseViewCursor(record));
     return 1;
 }
 
@@ -179,11 +178,11 @@ LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, W
 }
 
 void AttachWindow(PluginInstance* record, HWND window) {
-    if (record->hwnd && window == record->hwnd) {
+    if (record->window.hwnd && window == record->window.hwnd) {
         InvalidateRect(window, NULL, FALSE);
         return;
     }
-    if (record->hwnd) {
+    if (record->window.hwnd) {
         Detach(record);
     }
     if (window) {

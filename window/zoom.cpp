@@ -38,8 +38,8 @@ double WindowDpiScale(HWND window) {
 // The size zooming works in: the whole picture's, which is larger than the
 // bitmap shown for a picture past the sample cap.
 void PictureSize(const PluginInstance* record, const ImageView& view, int32_t* widthOut, int32_t* heightOut) {
-    int32_t fullWidth = LoadAcquire(&record->fullWidth);
-    int32_t fullHeight = LoadAcquire(&record->fullHeight);
+    int32_t fullWidth = LoadAcquire(&record->picture.fullWidth);
+    int32_t fullHeight = LoadAcquire(&record->picture.fullHeight);
     bool known = fullWidth > 0 && fullHeight > 0;
     *widthOut = known ? fullWidth : view.width;
     *heightOut = known ? fullHeight : view.height;
@@ -58,20 +58,20 @@ double FitScale(const PluginInstance* record, const ImageView& view) {
         return actual;
     }
     int32_t fitWidth, fitHeight;
-    ComputeFitSize(&fitWidth, &fitHeight, record->clientWidth, record->clientHeight, ScaleLength(width, actual),
-                   ScaleLength(height, actual));
+    ComputeFitSize(&fitWidth, &fitHeight, record->scroll.clientWidth, record->scroll.clientHeight,
+                   ScaleLength(width, actual), ScaleLength(height, actual));
     return fitWidth > 0 ? (double)fitWidth / width : actual;
 }
 
 bool Zoomable(const PluginInstance* record, ImageView* view) {
-    return record->mode == NP_FULL && record->hwnd && LoadAcquire(&record->loadState) == LoadStateEnded &&
-           GetShownImage(view, record);
+    return record->element.mode == NP_FULL && record->window.hwnd &&
+           LoadAcquire(&record->reception.loadState) == LoadStateEnded && GetShownImage(view, record);
 }
 
 void ShowBadge(PluginInstance* record) {
     record->zoom.badgeShown = 1;
-    SetTimer(record->hwnd, ScaleBadgeTimerId, BadgeMilliseconds, NULL);
-    InvalidateRect(record->hwnd, NULL, FALSE);
+    SetTimer(record->window.hwnd, ScaleBadgeTimerId, BadgeMilliseconds, NULL);
+    InvalidateRect(record->window.hwnd, NULL, FALSE);
 }
 
 // The decode of the level the new drawing size needs.
@@ -107,7 +107,7 @@ void ZoomAbout(PluginInstance* record, const ImageView& view, double scale, POIN
 }
 
 POINT ClientCentre(const PluginInstance* record) {
-    POINT centre = {record->clientWidth / 2, record->clientHeight / 2};
+    POINT centre = {record->scroll.clientWidth / 2, record->scroll.clientHeight / 2};
     return centre;
 }
 
@@ -122,10 +122,10 @@ void RefreshContentsScale(PluginInstance* record) {
         return;
     }
     double scale = 0;
-    if (AskContentsScale(record->npp, &scale)) {
+    if (AskContentsScale(record->element.npp, &scale)) {
         record->zoom.contentsScaleFromBrowser = 1;
     } else {
-        scale = WindowDpiScale(record->hwnd);
+        scale = WindowDpiScale(record->window.hwnd);
     }
     record->zoom.contentsScale = scale;
 }
@@ -139,7 +139,7 @@ void ChangeContentsScale(PluginInstance* record, double scale) {
     record->zoom.contentsScale = scale;
     record->zoom.contentsScaleFromBrowser = 1;
     record->zoom.scale = percent * scale;
-    if (!record->hwnd) {
+    if (!record->window.hwnd) {
         return;
     }
     UpdateClientSize(record);
@@ -148,11 +148,11 @@ void ChangeContentsScale(PluginInstance* record, double scale) {
     if (Zoomable(record, &view)) {
         RequestDrawnSize(record, view);
     }
-    InvalidateRect(record->hwnd, NULL, TRUE);
+    InvalidateRect(record->window.hwnd, NULL, TRUE);
 }
 
 double ShownScale(const PluginInstance* record, const ImageView* view) {
-    if (record->mode == NP_FULL && record->fitToWindow) {
+    if (record->element.mode == NP_FULL && !record->scroll.fixedScale) {
         return FitScale(record, *view);
     }
     return record->zoom.scale > 0 ? record->zoom.scale : ContentsScale(record);
@@ -175,14 +175,14 @@ void ComputeDrawnSize(int32_t* widthOut, int32_t* heightOut, const PluginInstanc
 }
 
 void ComputePictureRect(RECT* pictureOut, const PluginInstance* record, const ImageView* view) {
-    if (record->mode != NP_FULL) {
-        SetRect(pictureOut, 0, 0, record->clientWidth, record->clientHeight);
+    if (record->element.mode != NP_FULL) {
+        SetRect(pictureOut, 0, 0, record->scroll.clientWidth, record->scroll.clientHeight);
         return;
     }
     int32_t width, height;
     ComputeDrawnSize(&width, &height, record, view);
-    int32_t left = record->scrollActive ? -record->scrollX : 0;
-    int32_t top = record->scrollActive ? -record->scrollY : 0;
+    int32_t left = record->scroll.active ? -record->scroll.x : 0;
+    int32_t top = record->scroll.active ? -record->scroll.y : 0;
     SetRect(pictureOut, left, top, left + width, top + height);
 }
 
@@ -192,7 +192,7 @@ int GetVisibleRegion(RECT* regionOut, const PluginInstance* record) {
     if (!GetShownImage(&view, record)) {
         return 0;
     }
-    RECT picture, client = {0, 0, record->clientWidth, record->clientHeight}, visible;
+    RECT picture, client = {0, 0, record->scroll.clientWidth, record->scroll.clientHeight}, visible;
     ComputePictureRect(&picture, record, &view);
     if (!IntersectRect(&visible, &picture, &client)) {
         return 0;
@@ -241,7 +241,7 @@ void FitAgain(PluginInstance* record) {
 
 int ClickZoomsIn(const PluginInstance* record) {
     ImageView view;
-    return record->fitToWindow && Zoomable(record, &view) &&
+    return !record->scroll.fixedScale && Zoomable(record, &view) &&
            FitScale(record, view) < ContentsScale(record) * (1 - 1e-9);
 }
 
@@ -250,7 +250,7 @@ void ToggleZoomAt(PluginInstance* record, POINT point) {
     if (!Zoomable(record, &view)) {
         return;
     }
-    if (!record->fitToWindow) {
+    if (record->scroll.fixedScale) {
         ZoomAbout(record, view, 0, point);
         return;
     }
@@ -274,9 +274,9 @@ void ToggleZoomAt(PluginInstance* record, POINT point) {
 }
 
 void ToggleFitToWindow(PluginInstance* instance) {
-    if (instance->fitToWindow) {
+    if (!instance->scroll.fixedScale) {
         instance->zoom.scale = 0;
-        ShowZoomedView(instance, instance->scrollX, instance->scrollY);
+        ShowZoomedView(instance, instance->scroll.x, instance->scroll.y);
     } else {
         ShowFittedView(instance);
     }
@@ -287,11 +287,11 @@ void ToggleFitToWindow(PluginInstance* instance) {
 }
 
 void HideScaleBadge(PluginInstance* record) {
-    KillTimer(record->hwnd, ScaleBadgeTimerId);
+    KillTimer(record->window.hwnd, ScaleBadgeTimerId);
     if (record->zoom.badgeShown) {
         record->zoom.badgeShown = 0;
         // The corner may lie beside the picture, on the erased background.
-        InvalidateRect(record->hwnd, NULL, TRUE);
+        InvalidateRect(record->window.hwnd, NULL, TRUE);
     }
 }
 
@@ -306,7 +306,7 @@ void PaintScaleBadge(HDC dc, const PluginInstance* record) {
     RECT box = {0, 0, 0, 0};
     DrawTextW(dc, text, -1, &box, DT_CALCRECT | DT_SINGLELINE);
     int margin = ScaleLength(6, ContentsScale(record));
-    OffsetRect(&box, record->clientWidth - box.right - 2 * margin, margin);
+    OffsetRect(&box, record->scroll.clientWidth - box.right - 2 * margin, margin);
     RECT back = box;
     InflateRect(&back, margin / 2 + 1, margin / 2);
     FillRect(dc, &back, (HBRUSH)GetStockObject(BLACK_BRUSH));

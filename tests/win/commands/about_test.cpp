@@ -98,8 +98,8 @@ TEST_F(AboutDialog, DecodedImageWithoutLink) {
 
 TEST_F(AboutDialog, FullPageNamesItsZoom) {
     ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
-    instance->mode = NP_FULL;
-    instance->fitToWindow = 0;
+    instance->element.mode = NP_FULL;
+    instance->scroll.fixedScale = 1;
     instance->zoom.contentsScale = 1.5;
     instance->zoom.scale = 3.0;
     AboutView view = Show();
@@ -109,7 +109,7 @@ TEST_F(AboutDialog, FullPageNamesItsZoom) {
 
 TEST_F(AboutDialog, HighThroughputFileHasItsKindName) {
     ASSERT_TRUE(LoadConformanceImage(instance, "p0_09.j2k"));
-    instance->fileKind = FileKindJph;
+    instance->picture.fileKind = FileKindJph;
     AboutView view = Show();
     ASSERT_GE(view.image.size(), 4u);
     EXPECT_EQ(view.image[3], std::string(ExpectedText("Image type:\t", "画像の種類:\t")) +
@@ -120,9 +120,9 @@ TEST_F(AboutDialog, HighThroughputFileHasItsKindName) {
 TEST_F(AboutDialog, FailedDecodeWithLinkAndOwnTarget) {
     ASSERT_TRUE(LoadConformanceImage(instance, "file1.jp2"));
     FailTestDecode(instance);
-    instance->hasLink = 1;
-    strcpy(instance->href, "http://link.example/next.html");
-    strcpy(instance->target, "_SELF");  // not "_self": the comparison is exact
+    instance->element.hasLink = 1;
+    strcpy(instance->element.href, "http://link.example/next.html");
+    strcpy(instance->element.target, "_SELF");  // not "_self": the comparison is exact
     AboutView view = Show();
     std::vector<std::string> expected = {
         "URL:\thttp://images.example/conformance/file1.jp2",
@@ -135,9 +135,9 @@ TEST_F(AboutDialog, FailedDecodeWithLinkAndOwnTarget) {
 }
 
 TEST_F(AboutDialog, StillLoadingWithLinkToSelf) {
-    instance->loadState = LoadStateReceiving;
-    instance->hasLink = 1;
-    strcpy(instance->href, "next.html");
+    instance->reception.loadState = LoadStateReceiving;
+    instance->element.hasLink = 1;
+    strcpy(instance->element.href, "next.html");
     AboutView view = Show();
     std::vector<std::string> expected = {
         "URL:\thttp://images.example/p0_09.j2k",
@@ -150,9 +150,9 @@ TEST_F(AboutDialog, StillLoadingWithLinkToSelf) {
 
 TEST_F(AboutDialog, LongFieldsAreCutAtTheBufferEnd) {
     SetTestUrl(instance, std::string(2 * AboutTextSize, 'u'));
-    instance->hasLink = 1;
-    memset(instance->href, 'h', sizeof instance->href - 1);
-    memset(instance->target, 't', sizeof instance->target - 1);
+    instance->element.hasLink = 1;
+    memset(instance->element.href, 'h', sizeof instance->element.href - 1);
+    memset(instance->element.target, 't', sizeof instance->element.target - 1);
     wchar_t text[AboutTextSize + 16];
     wmemset(text, L'Z', AboutTextSize + 16);
     BuildImageText(text, instance);

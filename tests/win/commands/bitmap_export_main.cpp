@@ -54,7 +54,7 @@ int ExportOne(const char* outputDirectory, const char* input) {
         int steps = RunModal([&] { SaveImageAs(instance); },
                              {AnswerSaveDialog(&view, 2, stem + ".bmp"), AnswerPluginMessage(&messages)});
         RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
-        bool copied = WriteClipboardDib(stem + ".dib", (size_t)PackedDibSize(instance->dib));
+        bool copied = WriteClipboardDib(stem + ".dib", (size_t)PackedDibSize(instance->picture.dib));
         bool saved = GetFileAttributesA((stem + ".bmp").c_str()) != INVALID_FILE_ATTRIBUTES;
         result = steps == 1 && messages.empty() && saved && copied ? 1 : 0;
     }

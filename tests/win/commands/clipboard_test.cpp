@@ -61,13 +61,13 @@ TEST_F(Clipboard, CurrentFrameIsThePackedDibByteForByte) {
         ASSERT_TRUE(LoadConformanceImage(instance, name));
         PutMarkerText("before");
         RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
-        EXPECT_EQ(GetClipboardOwner(), instance->hwnd);
-        size_t size = (size_t)PackedDibSize(instance->dib);
+        EXPECT_EQ(GetClipboardOwner(), instance->window.hwnd);
+        size_t size = (size_t)PackedDibSize(instance->picture.dib);
         ClipboardBytes copied = ReadClipboard(CF_DIB, size);
         ASSERT_TRUE(copied.present);
-        EXPECT_EQ(copied.bytes, std::vector<unsigned char>(instance->dib, instance->dib + size));
-        if (instance->dibHeader->biBitCount == 8) {
-            EXPECT_EQ(size, 40 + 1024 + (size_t)instance->dibHeader->biSizeImage);
+        EXPECT_EQ(copied.bytes, std::vector<unsigned char>(instance->picture.dib, instance->picture.dib + size));
+        if (instance->picture.dibHeader->biBitCount == 8) {
+            EXPECT_EQ(size, 40 + 1024 + (size_t)instance->picture.dibHeader->biSizeImage);
         }
     }
 }
@@ -76,14 +76,15 @@ TEST_F(Clipboard, AddressesAreTextWithTheirTerminator) {
     // The whole address, however long.
     std::string address = "http://images.example/" + std::string(2000, 'a') + ".jp2";
     SetTestUrl(instance, address);
-    strcpy(instance->href, "http://link.example/target page.html");
-    instance->hasLink = 1;
+    strcpy(instance->element.href, "http://link.example/target page.html");
+    instance->element.hasLink = 1;
     RunMenuCommand(instance, ID_COPY_IMAGE_LOCATION);
     ClipboardBytes url = ReadClipboard(CF_TEXT, address.size() + 1);
     EXPECT_EQ(std::string(url.bytes.begin(), url.bytes.end()), std::string(address.c_str(), address.size() + 1));
     RunMenuCommand(instance, ID_COPY_SHORTCUT);
-    ClipboardBytes href = ReadClipboard(CF_TEXT, strlen(instance->href) + 1);
-    EXPECT_EQ(std::string(href.bytes.begin(), href.bytes.end()), std::string(instance->href, strlen(instance->href) + 1));
+    ClipboardBytes href = ReadClipboard(CF_TEXT, strlen(instance->element.href) + 1);
+    EXPECT_EQ(std::string(href.bytes.begin(), href.bytes.end()),
+              std::string(instance->element.href, strlen(instance->element.href) + 1));
 
     // An empty address is still copied, as a lone terminator.
     SetTestUrl(instance, "");
@@ -93,7 +94,7 @@ TEST_F(Clipboard, AddressesAreTextWithTheirTerminator) {
     EXPECT_EQ(empty.bytes, std::vector<unsigned char>(1, 0));
 
     // Without a link the shortcut command leaves the clipboard alone.
-    instance->hasLink = 0;
+    instance->element.hasLink = 0;
     PutMarkerText("kept");
     RunMenuCommand(instance, ID_COPY_SHORTCUT);
     EXPECT_EQ(ReadClipboard(CF_TEXT, 5).bytes, std::vector<unsigned char>({'k', 'e', 'p', 't', 0}));

@@ -54,10 +54,10 @@ protected:
 
     // Comment bytes as the decoder stores them: terminated plus nine bytes.
     void SetComments(const std::string& bytes) {
-        free(instance->comments);
-        instance->comments = (uint8_t*)calloc(1, bytes.size() + 10);
-        memcpy(instance->comments, bytes.data(), bytes.size());
-        instance->commentsLength = (uint32_t)bytes.size();
+        free(instance->picture.comments);
+        instance->picture.comments = (uint8_t*)calloc(1, bytes.size() + 10);
+        memcpy(instance->picture.comments, bytes.data(), bytes.size());
+        instance->picture.commentsLength = (uint32_t)bytes.size();
     }
     CommentsView Show(WPARAM command = IDOK) {
         CommentsView view;

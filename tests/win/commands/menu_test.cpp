@@ -86,18 +86,18 @@ std::vector<MenuState> MenuStates() {
 
 PluginInstance* InstanceIn(const MenuState& state, HWND window) {
     PluginInstance* instance = NewTestInstance(window);
-    instance->mode = state.mode;
-    instance->hasLink = state.hasLink;
-    strcpy(instance->href, "http://link.example/next.html");
+    instance->element.mode = state.mode;
+    instance->element.hasLink = state.hasLink;
+    strcpy(instance->element.href, "http://link.example/next.html");
     SetTestUrl(instance, "http://images.example/dir/photo.jp2");
-    instance->loadState = state.loadState;
-    instance->decodeError = state.decodeError;
-    instance->fitToWindow = state.fitToWindow;
-    if (state.hasImage) instance->dib = SomeImage();
+    instance->reception.loadState = state.loadState;
+    instance->picture.decodeError = state.decodeError;
+    instance->scroll.fixedScale = !state.fitToWindow;
+    if (state.hasImage) instance->picture.dib = SomeImage();
     if (state.hasComments) {
-        instance->comments = (uint8_t*)calloc(1, 16);
-        instance->commentsLength = 1;
-        instance->comments[0] = 'x';
+        instance->picture.comments = (uint8_t*)calloc(1, 16);
+        instance->picture.commentsLength = 1;
+        instance->picture.comments[0] = 'x';
     }
     return instance;
 }
@@ -159,7 +159,7 @@ TEST_F(ContextMenu, ViewItemLabelFollowsModeAndFileName) {
     for (const LabelCase& labelCase : cases) {
         SCOPED_TRACE(labelCase.url);
         PluginInstance* instance = NewTestInstance(window);
-        instance->mode = labelCase.mode;
+        instance->element.mode = labelCase.mode;
         SetTestUrl(instance, labelCase.url);
         wchar_t label[MenuLabelSize];
         FormatViewImageLabel(label, instance);
@@ -231,11 +231,11 @@ TEST_F(ContextMenu, ArrowKeysAndEnterToggleFitToWindow) {
     std::vector<KeyPress> keys = {{WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN},
                                   {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_RETURN}};
     ASSERT_EQ(RunModal([&] { ShowContextMenu(instance, window); }, {UseOpenMenu(window, [](HMENU) {}, keys)}), 1);
-    EXPECT_EQ(instance->fitToWindow, 0);
-    EXPECT_EQ(instance->scrollActive, 1);
+    EXPECT_EQ(instance->scroll.fixedScale, 1);
+    EXPECT_EQ(instance->scroll.active, 1);
     ASSERT_EQ(RunModal([&] { ShowContextMenu(instance, window); }, {UseOpenMenu(window, [](HMENU) {}, keys)}), 1);
-    EXPECT_EQ(instance->fitToWindow, 1);
-    EXPECT_EQ(instance->scrollActive, 0);
+    EXPECT_EQ(instance->scroll.fixedScale, 0);
+    EXPECT_EQ(instance->scroll.active, 0);
     FreeTestInstance(instance);
 }
 
@@ -250,7 +250,7 @@ std::vector<std::string> TakeRequests() {
 
 TEST_F(ContextMenu, BrowserCommandsAskForTheRightAddressAndTarget) {
     PluginInstance* instance = InstanceIn(MenuStates()[2], window);
-    strcpy(instance->target, "other_frame");
+    strcpy(instance->element.target, "other_frame");
     TakeRequests();
     for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW, (UINT)ID_STOP, 0u, 47006u}) {
         RunMenuCommand(instance, id);

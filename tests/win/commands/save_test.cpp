@@ -54,7 +54,8 @@ TEST_F(SaveImage, ReceivedFileIsWrittenByteForByte) {
     // Saving into another directory leaves the browser's current one alone.
     GetCurrentDirectoryA(MAX_PATH, directoryAfter);
     EXPECT_STREQ(directoryAfter, directoryBefore);
-    std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
+    std::vector<unsigned char> expected(instance->reception.data,
+                                        instance->reception.data + instance->reception.dataSize);
     EXPECT_EQ(FileBytes(path), expected);
 }
 
@@ -72,11 +73,11 @@ TEST_F(SaveImage, BitmapFilterWritesHeaderAndPackedDib) {
         EXPECT_EQ(Save(&view, 2, path, &messages), 1);
         EXPECT_TRUE(messages.empty());
         std::vector<unsigned char> written = FileBytes(path);
-        ASSERT_EQ(written, BitmapFileOf(instance->dib));
+        ASSERT_EQ(written, BitmapFileOf(instance->picture.dib));
         EXPECT_EQ(written[0], 'B');
         EXPECT_EQ(written[1], 'M');
         EXPECT_EQ(Le32(&written[2]), written.size());
-        uint32_t palette = instance->dibHeader->biBitCount == 8 ? 1024u : 0u;
+        uint32_t palette = instance->picture.dibHeader->biBitCount == 8 ? 1024u : 0u;
         EXPECT_EQ(Le32(&written[10]), 54u + palette);
     }
 }
@@ -109,7 +110,7 @@ TEST_F(SaveImage, FilterListAndDefaultExtensionFollowTheFileKind) {
     };
     for (const KindCase& kind : cases) {
         SCOPED_TRACE(kind.fileKind);
-        instance->fileKind = kind.fileKind;
+        instance->picture.fileKind = kind.fileKind;
         // A name typed without extension gets the kind's default one.
         std::string stem = TempPath("kind_default");
         std::string expectedPath = stem + "." + kind.extension;
@@ -125,20 +126,21 @@ TEST_F(SaveImage, FilterListAndDefaultExtensionFollowTheFileKind) {
 }
 
 TEST_F(SaveImage, UnknownKindAlwaysWritesTheReceivedFile) {
-    instance->fileKind = FileKindUnclassified;
+    instance->picture.fileKind = FileKindUnclassified;
     std::string path = TempPath("unknown_kind.j2k");
     DeleteFileA(path.c_str());
     SaveDialogView view;
     std::vector<std::string> messages;
     EXPECT_EQ(Save(&view, 0, path, &messages), 1);
-    std::vector<unsigned char> expected(instance->data, instance->data + instance->dataSize);
+    std::vector<unsigned char> expected(instance->reception.data,
+                                        instance->reception.data + instance->reception.dataSize);
     EXPECT_EQ(FileBytes(path), expected);
 }
 
 TEST_F(SaveImage, IncompleteStreamIsRefusedBeforeAnyDialog) {
     const int states[] = {LoadStateWaiting, LoadStateReceiving};
     for (int state : states) {
-        instance->loadState = state;
+        instance->reception.loadState = state;
         std::vector<std::string> messages;
         EXPECT_EQ(RunModal([&] { SaveImageAs(instance); }, {AnswerPluginMessage(&messages)}), 1);
         ASSERT_EQ(messages.size(), 1u);
@@ -163,8 +165,8 @@ TEST_F(SaveImage, InterruptedStreamIsSaidBeforeTheDialog) {
          "ダウンロードが 594 バイトで中断されました。受信した分を保存しますか?"},
     };
     for (const InterruptedCase& c : cases) {
-        instance->announcedLength = c.announced;
-        instance->failureReason = FailureInterrupted;
+        instance->reception.announcedLength = c.announced;
+        instance->picture.failureReason = FailureInterrupted;
         std::string path = TempPath("interrupted.j2k");
         DeleteFileA(path.c_str());
         SaveDialogView view;
@@ -174,7 +176,8 @@ TEST_F(SaveImage, InterruptedStreamIsSaidBeforeTheDialog) {
                   2);
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0], ExpectedText(c.english, c.japanese));
-        EXPECT_EQ(FileBytes(path), std::vector<unsigned char>(instance->data, instance->data + instance->dataSize));
+        EXPECT_EQ(FileBytes(path), std::vector<unsigned char>(instance->reception.data,
+                                                              instance->reception.data + instance->reception.dataSize));
     }
 }
 
@@ -206,8 +209,8 @@ TEST_F(SaveImage, FullDiskKeepsTheOldFile) {
                             AnswerPluginMessage(&messages)},
                            c.fits ? 2000 : 4000),
                   c.fits ? 2 : 3);
-        std::vector<uint8_t> expected = c.filterIndex == 2 ? BitmapFileOf(instance->dib)
-                                                           : FileBytes(ConformancePath(c.image));
+        std::vector<uint8_t> expected =
+            c.filterIndex == 2 ? BitmapFileOf(instance->picture.dib) : FileBytes(ConformancePath(c.image));
         EXPECT_EQ(FileBytes(path), c.fits ? expected : old);
         EXPECT_EQ(messages, c.fits ? std::vector<std::string>()
                                    : std::vector<std::string>{ExpectedText("Error writing file",

@@ -75,9 +75,9 @@ TEST_F(UiTexts, InterfaceLanguageAndCodePageDisagree) {
 }
 
 TEST_F(UiTexts, MenuItems) {
-    instance->mode = NP_FULL;
-    instance->hasLink = 1;
-    instance->loadState = LoadStateEnded;
+    instance->element.mode = NP_FULL;
+    instance->element.hasLink = 1;
+    instance->reception.loadState = LoadStateEnded;
     SetTestUrl(instance, "http://images.example/photo.jp2");
     const std::vector<Expected> expected = {
         {L"&Open This Link", L"リンクを開く(&O)"},
@@ -161,7 +161,7 @@ TEST_F(UiTexts, StatusBox) {
     const Expected loading = {L"JPEG 2000 image loading... Please wait.", L"画像をロード中…少々お待ちください。"};
     // Ended and waiting for its decode: the loading text alone (while the
     // file arrives a progress line follows it).
-    instance->loadState = LoadStateEnded;
+    instance->reception.loadState = LoadStateEnded;
     RECT box = {0, 0, 200, 60};
     HDC screen = GetDC(nullptr);
     HDC dcs[2] = {CreateCompatibleDC(screen), CreateCompatibleDC(screen)};

@@ -162,8 +162,8 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     bool xp = (GetVersion() & 0xFFFF) == 0x0105;
     std::string expectedPath = (xp ? systemRoot : directory) + "\\npkavrel.bmp";
 
-    SetWallpaper(image, image->dib);
-    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->dib));
+    SetWallpaper(image, image->picture.dib);
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->picture.dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(DesktopWallpaper(), expectedPath);
@@ -171,8 +171,8 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     // A second image replaces the first under the same name.
     PluginInstance* second = NewTestInstance(CreateOwnerWindow());
     ASSERT_TRUE(LoadConformanceImage(second, "p0_01.j2k"));
-    SetWallpaper(second, second->dib);
-    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(second->dib));
+    SetWallpaper(second, second->picture.dib);
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(second->picture.dib));
     FreeTestInstance(second);
     DeleteFileA(expectedPath.c_str());
 }
@@ -211,8 +211,8 @@ TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
         std::string desktop = DesktopWallpaper();
         SetEnvironmentVariableA("APPDATA", c.userFolder.c_str());
         std::vector<std::string> messages;
-        int answered = RunModal([&] { SetWallpaper(image, image->dib); },
-                                {AnswerPluginMessage(&messages)}, c.landsAt.empty() ? 8000 : 500);
+        int answered = RunModal([&] { SetWallpaper(image, image->picture.dib); }, {AnswerPluginMessage(&messages)},
+                                c.landsAt.empty() ? 8000 : 500);
         SetEnvironmentVariableA("APPDATA", savedFolder);
         std::string expected = c.landsAt.empty() ? "C:\\before.bmp" : c.landsAt;
         EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expected) << c.userFolder;
@@ -223,7 +223,7 @@ TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
             EXPECT_EQ(messages[0], PickText(SaveTextWriteError));
         } else {
             EXPECT_EQ(answered, 0);
-            EXPECT_EQ(FileBytes(c.landsAt), BitmapFileOf(image->dib));
+            EXPECT_EQ(FileBytes(c.landsAt), BitmapFileOf(image->picture.dib));
             DeleteFileA(c.landsAt.c_str());
         }
     }
@@ -262,7 +262,7 @@ TEST_F(Wallpaper, RunOnWindowsXpUsesSystemRoot) {
     RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());  // when nothing else is in it
 
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->dib));
+    EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->picture.dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
     std::string elsewhere = directory + "\\npkavrel.bmp";
     DeleteFileA(elsewhere.c_str());
@@ -274,7 +274,7 @@ TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
     ASSERT_EQ(GetVersion() & 0xFFFF, 0x0105u);
     PluginInstance* image = NewTestInstance(nullptr);
     ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
-    SetWallpaper(image, image->dib);
+    SetWallpaper(image, image->picture.dib);
     FreeTestInstance(image);
 }
 

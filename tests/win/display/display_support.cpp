@@ -134,8 +134,8 @@ int WaitForDecode(Element* element, DWORD timeoutMs) {
     for (;;) {
         PluginInstance* record = RecordOf(element);
         PumpMessages();
-        if (!record || (LoadAcquire(&record->decodeThread.running) == 0 &&
-                        LoadAcquire(&record->partial.state) == PartialIdle)) {
+        if (!record ||
+            (LoadAcquire(&record->queue.running) == 0 && LoadAcquire(&record->queue.partial.state) == PartialIdle)) {
             PumpMessages();
             return 1;
         }

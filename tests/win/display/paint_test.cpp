@@ -62,7 +62,7 @@ TEST(DrawingRules, FullPageFitDrawsAtTopLeftOverGray) {
     // Shrunk to a 32-pixel-wide client: 32 x 24, aspect kept.
     SetWindowPos(element.window, NULL, 0, 0, 32, 100, SWP_NOMOVE | SWP_NOZORDER);
     Capture fitted = RepaintAndCapture(element.window);
-    EXPECT_EQ(32, RecordOf(&element)->clientWidth);
+    EXPECT_EQ(32, RecordOf(&element)->scroll.clientWidth);
     EXPECT_EQ(Red, fitted.At(0, 0));
     EXPECT_EQ(White, fitted.At(31, 23));
     EXPECT_EQ(Blue, fitted.At(0, 23));
@@ -74,10 +74,10 @@ TEST(DrawingRules, FullPageOwnSizeAppliesTheScrollOrigin) {
     Element element;
     ASSERT_TRUE(ShowFixture(&element, 100, 80, NP_FULL, "gradient.jp2"));
     PluginInstance* record = RecordOf(&element);
-    record->fitToWindow = 0;
-    record->scrollActive = 1;
-    record->scrollX = 120;
-    record->scrollY = 40;
+    record->scroll.fixedScale = 1;
+    record->scroll.active = 1;
+    record->scroll.x = 120;
+    record->scroll.y = 40;
     // Fitted, it showed a smaller level; at its own size the full one comes.
     RepaintAndCapture(element.window);
     ASSERT_TRUE(WaitForDecode(&element));
@@ -134,10 +134,10 @@ TEST(StatusBox, ShowsTheTextOfEachState) {
     CreateElement(&element, 160, 60, NP_EMBED, {});
     std::vector<uint32_t> previous;
     for (const StatusCase& c : cases) {
-        RecordOf(&element)->loadState = c.loadState;
-        RecordOf(&element)->decodeError = c.decodeError;
-        RecordOf(&element)->failureReason = c.failureReason;
-        RecordOf(&element)->decoding = c.decoding;
+        RecordOf(&element)->reception.loadState = c.loadState;
+        RecordOf(&element)->picture.decodeError = c.decodeError;
+        RecordOf(&element)->picture.failureReason = c.failureReason;
+        RecordOf(&element)->queue.decoding = c.decoding;
         Capture shown = RepaintAndCapture(element.window);
         const wchar_t* reason = c.englishReason ? ExpectedText(c.englishReason, c.japaneseReason) : nullptr;
         Capture expected = RenderStatusBox(160, 60, ExpectedText(c.english, c.japanese), reason);
@@ -182,13 +182,13 @@ TEST(StatusBox, ProgressWhileTheFileArrives) {
     Element element;
     CreateElement(&element, Width, 120, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
-    record->loadState = LoadStateEnded;
+    record->reception.loadState = LoadStateEnded;
     Capture ended = RepaintAndCapture(element.window);
     std::vector<std::vector<uint32_t>> bytesLines;
     for (const Case& c : cases) {
-        record->loadState = LoadStateReceiving;
-        record->announcedLength = c.announced;
-        record->dataLength = c.received;
+        record->reception.loadState = LoadStateReceiving;
+        record->reception.announcedLength = c.announced;
+        record->reception.dataLength = c.received;
         Capture shown = RepaintAndCapture(element.window);
         int barTop = FindBarTop(shown, Width);
         ASSERT_EQ(c.barShown, barTop > 0) << c.received;
@@ -219,7 +219,7 @@ TEST(StatusBox, ProgressWhileTheFileArrives) {
     }
     // The bytes line is there and says something different for each amount.
     EXPECT_NE(bytesLines[0], bytesLines[1]);
-    record->loadState = LoadStateEnded;
+    record->reception.loadState = LoadStateEnded;
     InvalidateRect(element.window, NULL, TRUE);
     EXPECT_EQ(ended.pixels, CaptureWindow(element.window).pixels);
     DestroyElement(&element);
@@ -232,7 +232,7 @@ TEST(Cursor, LinkCursorOverClientAreaOnlyWithHref) {
     CreateElement(&plain, 50, 50, NP_EMBED, {});
     LRESULT handled = SendMessageA(linked.window, WM_SETCURSOR, (WPARAM)linked.window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(1, handled);
-    EXPECT_EQ(RecordOf(&linked)->linkCursor, GetCursor());
+    EXPECT_EQ(RecordOf(&linked)->element.linkCursor, GetCursor());
     EXPECT_NE((HCURSOR)NULL, GetCursor());
     SendMessageA(plain.window, WM_SETCURSOR, (WPARAM)plain.window, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(LoadCursorA(NULL, IDC_ARROW), GetCursor());
@@ -262,7 +262,8 @@ TEST(Cursor, ChosenByTheUserAgentsFirstNineCharacters) {
         Browser.userAgent = c.agent;
         Element element;
         CreateElement(&element, 20, 20, NP_EMBED, {});
-        EXPECT_EQ(c.microsoft ? LinkCursorMicrosoft : LinkCursorOther, RecordOf(&element)->linkCursor) << c.agent;
+        EXPECT_EQ(c.microsoft ? LinkCursorMicrosoft : LinkCursorOther, RecordOf(&element)->element.linkCursor)
+            << c.agent;
         DestroyElement(&element);
     }
     EXPECT_NE(LinkCursorMicrosoft, LinkCursorOther);
@@ -306,19 +307,19 @@ TEST(Attributes, AnyLetterCaseLaterWinsAndLongValuesAreCut) {
                   {{"src", "a.jp2"}, {"hReF", "first"}, {"TARGET", "one"}, {"Href", longHref},
                    {"target", longTarget}, {"width", "20"}});
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(1, record->hasLink);
-    EXPECT_EQ(longHref.substr(0, 1023), std::string(record->href));
-    EXPECT_EQ(longTarget.substr(0, 255), std::string(record->target));
+    EXPECT_EQ(1, record->element.hasLink);
+    EXPECT_EQ(longHref.substr(0, 1023), std::string(record->element.href));
+    EXPECT_EQ(longTarget.substr(0, 255), std::string(record->element.target));
     DestroyElement(&element);
 
     Element empty;
     CreateElement(&empty, 20, 20, NP_FULL, {{"href", ""}, {"hrefx", "no"}});
-    EXPECT_EQ(1, RecordOf(&empty)->hasLink);
-    EXPECT_STREQ("", RecordOf(&empty)->href);
-    EXPECT_STREQ("_self", RecordOf(&empty)->target);
-    EXPECT_EQ(NP_FULL, RecordOf(&empty)->mode);
-    EXPECT_EQ(1, RecordOf(&empty)->fitToWindow);
-    EXPECT_EQ(255, RecordOf(&empty)->fileKind);
+    EXPECT_EQ(1, RecordOf(&empty)->element.hasLink);
+    EXPECT_STREQ("", RecordOf(&empty)->element.href);
+    EXPECT_STREQ("_self", RecordOf(&empty)->element.target);
+    EXPECT_EQ(NP_FULL, RecordOf(&empty)->element.mode);
+    EXPECT_EQ(0, RecordOf(&empty)->scroll.fixedScale);
+    EXPECT_EQ(255, RecordOf(&empty)->picture.fileKind);
     DestroyElement(&empty);
 }
 
@@ -326,16 +327,16 @@ TEST(SetWindow, SameNewAndNullHandles) {
     Element element;
     CreateElement(&element, 80, 40, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
-    WNDPROC browserProc = record->prevWndProc;
+    WNDPROC browserProc = record->window.prevWndProc;
     ASSERT_NE((WNDPROC)NULL, browserProc);
     EXPECT_EQ((LONG_PTR)(void*)&PluginWindowProc, GetWindowLongPtrA(element.window, GWLP_WNDPROC));
     EXPECT_EQ(record, GetPropA(element.window, "pdata"));
-    EXPECT_EQ(80, record->clientWidth);
+    EXPECT_EQ(80, record->scroll.clientWidth);
 
     // Same handle: only a repaint, no second subclassing.
     ValidateRect(element.window, NULL);
     EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &element.npWindow));
-    EXPECT_EQ(browserProc, record->prevWndProc);
+    EXPECT_EQ(browserProc, record->window.prevWndProc);
     RECT dirty;
     EXPECT_TRUE(GetUpdateRect(element.window, &dirty, FALSE));
 
@@ -346,13 +347,13 @@ TEST(SetWindow, SameNewAndNullHandles) {
     EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &secondWindow));
     EXPECT_EQ((LONG_PTR)(void*)browserProc, GetWindowLongPtrA(element.window, GWLP_WNDPROC));
     EXPECT_EQ((LONG_PTR)(void*)&PluginWindowProc, GetWindowLongPtrA(second, GWLP_WNDPROC));
-    EXPECT_EQ(second, record->hwnd);
-    EXPECT_EQ(60, record->clientWidth);
+    EXPECT_EQ(second, record->window.hwnd);
+    EXPECT_EQ(60, record->scroll.clientWidth);
     EXPECT_EQ(NULL, GetPropA(element.window, "pdata"));
 
     // Null: detached; a later handle attaches afresh and paints the box.
     EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, NULL));
-    EXPECT_EQ(NULL, record->hwnd);
+    EXPECT_EQ(NULL, record->window.hwnd);
     EXPECT_EQ((LONG_PTR)(void*)browserProc, GetWindowLongPtrA(second, GWLP_WNDPROC));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_SetWindow(&element.npp, &element.npWindow));
     Capture capture = CaptureWindow(element.window);

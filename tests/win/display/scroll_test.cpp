@@ -20,8 +20,8 @@ namespace {
 void CreateScrolledPage(Element* element, int width, int height, const char* fixture) {
     CreateElement(element, width, height, NP_FULL, {});
     PluginInstance* record = RecordOf(element);
-    record->fitToWindow = 0;
-    record->scrollActive = 1;
+    record->scroll.fixedScale = 1;
+    record->scroll.active = 1;
     SendFile(element, fixture);
     ASSERT_TRUE(WaitForDecode(element));
 }
@@ -38,8 +38,8 @@ TEST(ScrollBars, DecodeEndShowsTheBarWithRangePageAndPosition) {
     Element element;
     CreateScrolledPage(&element, 400, 700, "wide.j2k");
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(1, record->hScrollShown);
-    EXPECT_EQ(0, record->vScrollShown);
+    EXPECT_EQ(1, record->scroll.hBarShown);
+    EXPECT_EQ(0, record->scroll.vBarShown);
     EXPECT_TRUE(GetWindowLongA(element.window, GWL_STYLE) & WS_HSCROLL);
     SCROLLINFO info = ReadBar(element.window, SB_HORZ);
     EXPECT_EQ(0, info.nMin);
@@ -48,19 +48,19 @@ TEST(ScrollBars, DecodeEndShowsTheBarWithRangePageAndPosition) {
     EXPECT_EQ(0, info.nPos);
 
     HandleScroll(record, WM_HSCROLL, SB_PAGERIGHT, 0);
-    EXPECT_EQ(385, record->scrollX);
+    EXPECT_EQ(385, record->scroll.x);
     EXPECT_EQ(385, ReadBar(element.window, SB_HORZ).nPos);
     HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
-    EXPECT_EQ(400, record->scrollX);
+    EXPECT_EQ(400, record->scroll.x);
     HandleScroll(record, WM_HSCROLL, SB_LEFT, 0);
-    EXPECT_EQ(0, record->scrollX);
+    EXPECT_EQ(0, record->scroll.x);
     ValidateRect(element.window, NULL);
     HandleScroll(record, WM_HSCROLL, SB_LINELEFT, 0);
-    EXPECT_EQ(0, record->scrollX);
+    EXPECT_EQ(0, record->scroll.x);
     RECT dirty;
     EXPECT_FALSE(GetUpdateRect(element.window, &dirty, FALSE));
     HandleScroll(record, WM_HSCROLL, SB_LINERIGHT, 0);
-    EXPECT_EQ(40, record->scrollX);
+    EXPECT_EQ(40, record->scroll.x);
     DestroyElement(&element);
 }
 
@@ -77,8 +77,8 @@ TEST(ScrollBars, BothBarsPagesFollowTheClientTheyLeave) {
     ASSERT_LT(client.bottom, 300);
     EXPECT_EQ((UINT)client.right, ReadBar(element.window, SB_HORZ).nPage);
     EXPECT_EQ((UINT)client.bottom, ReadBar(element.window, SB_VERT).nPage);
-    EXPECT_EQ(1, record->hScrollShown);
-    EXPECT_EQ(1, record->vScrollShown);
+    EXPECT_EQ(1, record->scroll.hBarShown);
+    EXPECT_EQ(1, record->scroll.vBarShown);
     DestroyElement(&element);
 }
 
@@ -87,22 +87,22 @@ TEST(ScrollBars, ThumbTrackMovesThePicture) {
     CreateScrolledPage(&element, 400, 700, "wide.j2k");
     PluginInstance* record = RecordOf(&element);
     SendMessageA(element.window, WM_HSCROLL, MAKEWPARAM(SB_THUMBTRACK, 200), 0);
-    EXPECT_EQ(200, record->scrollX);
+    EXPECT_EQ(200, record->scroll.x);
     Capture capture = CaptureWindow(element.window);
     EXPECT_EQ(0xC8C8C8u, capture.At(0, 0));
     EXPECT_EQ(0xD2D2D2u, capture.At(10, 5));
     HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 40000);
-    EXPECT_EQ(400, record->scrollX);  // past the end: the end
+    EXPECT_EQ(400, record->scroll.x);  // past the end: the end
 
     HandleScroll(record, WM_HSCROLL, SB_THUMBTRACK, 100);
     ValidateRect(element.window, NULL);
     const int untouching[] = {SB_THUMBPOSITION, SB_ENDSCROLL, 9, -1};
     for (int code : untouching) {
         HandleScroll(record, WM_HSCROLL, code, 300);
-        EXPECT_EQ(100, record->scrollX) << code;
+        EXPECT_EQ(100, record->scroll.x) << code;
     }
     HandleScroll(record, WM_MOUSEWHEEL, SB_LINERIGHT, 0);
-    EXPECT_EQ(100, record->scrollX);
+    EXPECT_EQ(100, record->scroll.x);
     RECT dirty;
     EXPECT_FALSE(GetUpdateRect(element.window, &dirty, FALSE));
     DestroyElement(&element);
@@ -127,7 +127,7 @@ TEST(ScrollBars, ThumbDraggedPast16BitsReachesTheRightEdge) {
     PostMessageA(element.window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(end.x, end.y));
     PostMessageA(element.window, WM_LBUTTONUP, 0, MAKELPARAM(end.x, end.y));
     SendMessageA(element.window, WM_NCLBUTTONDOWN, HTHSCROLL, MAKELPARAM(press.x, press.y));
-    EXPECT_EQ(40000 - client.right, record->scrollX);
+    EXPECT_EQ(40000 - client.right, record->scroll.x);
     EXPECT_EQ(40000 - client.right, ReadBar(element.window, SB_HORZ).nPos);
     EXPECT_EQ(0x3F3F3Fu, CaptureWindow(element.window).At(client.right - 1, 2));  // column 39,999
     DestroyElement(&element);
@@ -140,7 +140,7 @@ TEST(ScrollBars, PageStepIsClientMinus15ButAtLeast40) {
         Element element;
         CreateScrolledPage(&element, widths[i], 700, "wide.j2k");
         HandleScroll(RecordOf(&element), WM_HSCROLL, SB_PAGERIGHT, 0);
-        EXPECT_EQ(steps[i], RecordOf(&element)->scrollX) << widths[i];
+        EXPECT_EQ(steps[i], RecordOf(&element)->scroll.x) << widths[i];
         DestroyElement(&element);
     }
 }
@@ -149,16 +149,16 @@ TEST(ScrollBars, VerticalMessagesMoveTheVerticalOrigin) {
     Element element;
     CreateScrolledPage(&element, 900, 300, "wide.j2k");
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(0, record->hScrollShown);
-    EXPECT_EQ(1, record->vScrollShown);
+    EXPECT_EQ(0, record->scroll.hBarShown);
+    EXPECT_EQ(1, record->scroll.vBarShown);
     HandleScroll(record, WM_VSCROLL, SB_LINEDOWN, 0);
-    EXPECT_EQ(40, record->scrollY);
+    EXPECT_EQ(40, record->scroll.y);
     HandleScroll(record, WM_VSCROLL, SB_BOTTOM, 0);
-    EXPECT_EQ(300, record->scrollY);
+    EXPECT_EQ(300, record->scroll.y);
     HandleScroll(record, WM_VSCROLL, SB_PAGEUP, 0);
-    EXPECT_EQ(15, record->scrollY);
+    EXPECT_EQ(15, record->scroll.y);
     HandleScroll(record, WM_VSCROLL, SB_TOP, 0);
-    EXPECT_EQ(0, record->scrollY);
+    EXPECT_EQ(0, record->scroll.y);
     DestroyElement(&element);
 }
 
@@ -177,14 +177,14 @@ TEST(ScrollBars, WidthNeedsMoreThanTwoPixelsHeightMoreThanOne) {
     for (const BarCase& c : cases) {
         Element element;
         CreateScrolledPage(&element, c.width, c.height, c.fixture);
-        EXPECT_EQ(c.horizontal, RecordOf(&element)->hScrollShown) << c.fixture << " " << c.width;
-        EXPECT_EQ(c.vertical, RecordOf(&element)->vScrollShown) << c.fixture << " " << c.width;
+        EXPECT_EQ(c.horizontal, RecordOf(&element)->scroll.hBarShown) << c.fixture << " " << c.width;
+        EXPECT_EQ(c.vertical, RecordOf(&element)->scroll.vBarShown) << c.fixture << " " << c.width;
         DestroyElement(&element);
     }
     Element element;
     CreateScrolledPage(&element, 500, 1000, "w503h502.j2k");
     HandleScroll(RecordOf(&element), WM_HSCROLL, SB_RIGHT, 0);
-    EXPECT_EQ(3, RecordOf(&element)->scrollX);
+    EXPECT_EQ(3, RecordOf(&element)->scroll.x);
     DestroyElement(&element);
 }
 
@@ -193,13 +193,13 @@ TEST(ScrollBars, EnlargingClampsTheOriginAndHidesTheBar) {
     CreateScrolledPage(&element, 400, 700, "wide.j2k");
     PluginInstance* record = RecordOf(&element);
     HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
-    EXPECT_EQ(400, record->scrollX);
+    EXPECT_EQ(400, record->scroll.x);
     SetWindowPos(element.window, NULL, 0, 0, 600, 700, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(200, record->scrollX);
-    EXPECT_EQ(1, record->hScrollShown);
+    EXPECT_EQ(200, record->scroll.x);
+    EXPECT_EQ(1, record->scroll.hBarShown);
     SetWindowPos(element.window, NULL, 0, 0, 900, 700, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(0, record->scrollX);
-    EXPECT_EQ(0, record->hScrollShown);
+    EXPECT_EQ(0, record->scroll.x);
+    EXPECT_EQ(0, record->scroll.hBarShown);
     EXPECT_FALSE(GetWindowLongA(element.window, GWL_STYLE) & WS_HSCROLL);
     DestroyElement(&element);
 }
@@ -212,10 +212,10 @@ TEST(ScrollBars, EnlargingAtTheEndShowsOnePictureAtTheClampedOrigin) {
     CreateScrolledPage(&element, 200, 300, "gradient.jp2");
     PluginInstance* record = RecordOf(&element);
     HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
-    int32_t endOrigin = record->scrollX;
+    int32_t endOrigin = record->scroll.x;
     CaptureWindow(element.window);
     SetWindowPos(element.window, NULL, 0, 0, 230, 300, SWP_NOMOVE | SWP_NOZORDER);
-    ASSERT_LT(record->scrollX, endOrigin);
+    ASSERT_LT(record->scroll.x, endOrigin);
     Capture afterResize = CaptureWindow(element.window);
     Capture repainted = RepaintAndCapture(element.window);
     EXPECT_EQ(repainted.pixels, afterResize.pixels);
@@ -230,12 +230,12 @@ TEST(ScrollBars, FitOffAfterGrowingShowsOnePictureAtTheClampedOrigin) {
     CreateScrolledPage(&element, 200, 300, "gradient.jp2");
     PluginInstance* record = RecordOf(&element);
     HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
-    ASSERT_GT(record->scrollX, 0);
+    ASSERT_GT(record->scroll.x, 0);
     RunMenuCommand(record, ID_FIT_TO_WINDOW);
     SetWindowPos(element.window, NULL, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER);
     CaptureWindow(element.window);
     RunMenuCommand(record, ID_FIT_TO_WINDOW);
-    EXPECT_EQ(0, record->scrollX);
+    EXPECT_EQ(0, record->scroll.x);
     Capture afterToggle = CaptureWindow(element.window);
     Capture repainted = RepaintAndCapture(element.window);
     EXPECT_EQ(repainted.pixels, afterToggle.pixels);
@@ -250,9 +250,9 @@ TEST(ScrollBars, FitOnOrEmbeddedIgnoresScrolling) {
     for (Element* element : {&page, &embedded}) {
         SendMessageA(element->window, WM_HSCROLL, MAKEWPARAM(SB_PAGERIGHT, 0), 0);
         SendMessageA(element->window, WM_VSCROLL, MAKEWPARAM(SB_BOTTOM, 0), 0);
-        EXPECT_EQ(0, RecordOf(element)->scrollX);
-        EXPECT_EQ(0, RecordOf(element)->scrollY);
-        EXPECT_EQ(0, RecordOf(element)->hScrollShown);
+        EXPECT_EQ(0, RecordOf(element)->scroll.x);
+        EXPECT_EQ(0, RecordOf(element)->scroll.y);
+        EXPECT_EQ(0, RecordOf(element)->scroll.hBarShown);
     }
     DestroyElement(&page);
     DestroyElement(&embedded);
@@ -265,15 +265,15 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
     Element element;
     CreateScrolledPage(&element, 100, 80, "quad.j2k");
     PluginInstance* record = RecordOf(&element);
-    uint8_t* dib = record->dib;
-    record->dib = NULL;
-    record->dibHeader = NULL;
-    record->dibBits = NULL;
-    record->preview = dib;  // 64 x 48 standing for 640 x 480
-    record->fullWidth = record->shownWidth = 640;
-    record->fullHeight = record->shownHeight = 480;
+    uint8_t* dib = record->picture.dib;
+    record->picture.dib = NULL;
+    record->picture.dibHeader = NULL;
+    record->picture.dibBits = NULL;
+    record->picture.preview = dib;  // 64 x 48 standing for 640 x 480
+    record->picture.fullWidth = record->picture.shownWidth = 640;
+    record->picture.fullHeight = record->picture.shownHeight = 480;
     SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
-    EXPECT_EQ(dib, record->preview);
+    EXPECT_EQ(dib, record->picture.preview);
     EXPECT_EQ(639, ReadBar(element.window, SB_HORZ).nMax);
     EXPECT_EQ(479, ReadBar(element.window, SB_VERT).nMax);
     HandleScroll(record, WM_HSCROLL, SB_RIGHT, 0);
@@ -290,22 +290,22 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
 
     uint8_t* full = (uint8_t*)malloc((size_t)PackedDibSize(dib));
     memcpy(full, dib, (size_t)PackedDibSize(dib));
-    record->dib = full;
-    record->dibHeader = (BITMAPINFOHEADER*)full;
-    record->dibBits = full + sizeof(BITMAPINFOHEADER);
+    record->picture.dib = full;
+    record->picture.dibHeader = (BITMAPINFOHEADER*)full;
+    record->picture.dibBits = full + sizeof(BITMAPINFOHEADER);
     SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
-    EXPECT_EQ(nullptr, record->preview);
+    EXPECT_EQ(nullptr, record->picture.preview);
     EXPECT_EQ(1, GetPublishedImage(&view, record));
     // A picture past the cap: About gives both sizes and says what save and
     // copy use.
-    record->dibReduce = record->shownReduce = 3;
+    record->picture.dibReduce = record->picture.shownReduce = 3;
     BuildImageText(text, record);
     EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, shown at 1/8 scale (save "
                                                  L"and copy use the picture shown)",
                                                  L"画像サイズ:\t640 x 480\r\n表示:\t64 x 48 (1/8 に縮小して表示、"
                                                  L"保存とコピーは表示中の画像)")));
     // The level a small view needs, below the cap: commands use the full one.
-    record->shownReduce = 0;
+    record->picture.shownReduce = 0;
     BuildImageText(text, record);
     EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, 1/8 scale for this view "
                                                  L"(save and copy use the full picture)",
@@ -318,14 +318,14 @@ TEST(ScrollBars, NoImageHidesBarsAndKeepsTheOrigin) {
     Element element;
     CreateElement(&element, 100, 100, NP_FULL, {});
     PluginInstance* record = RecordOf(&element);
-    record->scrollActive = 1;
-    record->fitToWindow = 0;
-    record->scrollX = 77;
+    record->scroll.active = 1;
+    record->scroll.fixedScale = 1;
+    record->scroll.x = 77;
     UpdateScrollBars(record);
-    EXPECT_EQ(77, record->scrollX);
-    EXPECT_EQ(0, record->hScrollShown);
+    EXPECT_EQ(77, record->scroll.x);
+    EXPECT_EQ(0, record->scroll.hBarShown);
     HandleScroll(record, WM_HSCROLL, SB_LEFT, 0);
-    EXPECT_EQ(77, record->scrollX);
+    EXPECT_EQ(77, record->scroll.x);
     DestroyElement(&element);
 }
 

@@ -28,30 +28,30 @@ TEST(Stream, GrowsInSteps_Of128KiBWithoutAnnouncedLength) {
     CreateElement(&element, 20, 20, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
     NPStream stream = OpenStream(&element.npp, 0);
-    EXPECT_EQ(1, record->loadState);
-    EXPECT_STREQ("http://example.com/pictures/image.jp2", record->url);
+    EXPECT_EQ(1, record->reception.loadState);
+    EXPECT_STREQ("http://example.com/pictures/image.jp2", record->reception.url);
     std::vector<uint8_t> block(100000, 0x5A);
     const int32_t capacities[] = {131072, 262144, 393216};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(268435455, NPP_WriteReady(&element.npp, &stream));
         EXPECT_EQ(100000, NPP_Write(&element.npp, &stream, i * 100000, 100000, block.data()));
-        EXPECT_EQ(capacities[i], record->dataCapacity);
+        EXPECT_EQ(capacities[i], record->reception.dataCapacity);
     }
     EXPECT_EQ(0, NPP_Write(&element.npp, &stream, 300000, 0, block.data()));
     EXPECT_EQ(-5, NPP_Write(&element.npp, &stream, 300000, -5, block.data()));
-    EXPECT_EQ(300000, record->dataLength);
+    EXPECT_EQ(300000, record->reception.dataLength);
     // An end of exactly 128 KiB already needs the next step.
     Element exact;
     CreateElement(&exact, 20, 20, NP_EMBED, {});
     NPStream exactStream = OpenStream(&exact.npp, 0);
     std::vector<uint8_t> step(131072, 1);
     EXPECT_EQ(131072, NPP_Write(&exact.npp, &exactStream, 0, 131072, step.data()));
-    EXPECT_EQ(262144, RecordOf(&exact)->dataCapacity);
+    EXPECT_EQ(262144, RecordOf(&exact)->reception.dataCapacity);
     DestroyElement(&exact);
 
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
-    EXPECT_EQ(300000, record->dataSize);
-    EXPECT_EQ(3, record->loadState);
+    EXPECT_EQ(300000, record->reception.dataSize);
+    EXPECT_EQ(3, record->reception.loadState);
     DestroyElement(&element);
 }
 
@@ -60,13 +60,13 @@ TEST(Stream, AnnouncedLengthIsOneExactBlockUntilExceeded) {
     CreateElement(&element, 20, 20, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
     NPStream stream = OpenStream(&element.npp, 50000);
-    EXPECT_EQ(50000, record->dataCapacity);
+    EXPECT_EQ(50000, record->reception.dataCapacity);
     std::vector<uint8_t> bytes(50001, 7);
     EXPECT_EQ(50000, NPP_Write(&element.npp, &stream, 0, 50000, bytes.data()));
-    EXPECT_EQ(50000, record->dataCapacity);
+    EXPECT_EQ(50000, record->reception.dataCapacity);
     EXPECT_EQ(1, NPP_Write(&element.npp, &stream, 50000, 1, bytes.data()));
-    EXPECT_EQ(131072, record->dataCapacity);
-    EXPECT_EQ(7, record->data[50000]);
+    EXPECT_EQ(131072, record->reception.dataCapacity);
+    EXPECT_EQ(7, record->reception.data[50000]);
     DestroyElement(&element);
 }
 
@@ -76,12 +76,12 @@ TEST(Stream, AnnouncedLengthIsTrustedOnlyUpToABound) {
     Element element;
     CreateElement(&element, 64, 48, NP_EMBED, {});
     NPStream stream = OpenStream(&element.npp, 2000000000u);
-    EXPECT_EQ(16 << 20, RecordOf(&element)->dataCapacity);
+    EXPECT_EQ(16 << 20, RecordOf(&element)->reception.dataCapacity);
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
     SendStream(&element.npp, ReadFixture("quad.j2k"), StreamPlan{16384, 2000000000, {}, NPRES_DONE});
     ASSERT_TRUE(WaitForDecode(&element));
-    ASSERT_NE(nullptr, RecordOf(&element)->dib);
-    EXPECT_EQ(64, RecordOf(&element)->dibHeader->biWidth);
+    ASSERT_NE(nullptr, RecordOf(&element)->picture.dib);
+    EXPECT_EQ(64, RecordOf(&element)->picture.dibHeader->biWidth);
     DestroyElement(&element);
 }
 
@@ -116,7 +116,7 @@ TEST(Stream, RefusesWritesBeforeTheBufferOrPast32Bits) {
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, INT32_MAX, 1, &byte));
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, NULL));
     EXPECT_EQ(-1, NPP_Write(NULL, &stream, 0, 1, &byte));
-    EXPECT_EQ(0, RecordOf(&element)->dataLength);
+    EXPECT_EQ(0, RecordOf(&element)->reception.dataLength);
     DestroyElement(&element);
 }
 
@@ -128,9 +128,9 @@ TEST(Stream, OutOfOrderBlocksGiveTheWholeFile) {
         Element element;
         CreateElement(&element, 256, 256, NP_FULL, {});
         SendStream(&element.npp, file, StreamPlan{blockSize, announce, {2, 0, 1}, NPRES_DONE});
-        EXPECT_EQ((int32_t)file.size(), RecordOf(&element)->dataSize);
+        EXPECT_EQ((int32_t)file.size(), RecordOf(&element)->reception.dataSize);
         ASSERT_TRUE(WaitForDecode(&element));
-        EXPECT_EQ(0, RecordOf(&element)->decodeError);
+        EXPECT_EQ(0, RecordOf(&element)->picture.decodeError);
         Capture capture = CaptureWindow(element.window);
         EXPECT_EQ(0x102080u, capture.At(16, 32));
         DestroyElement(&element);
@@ -145,9 +145,9 @@ TEST(Stream, GapsLeftByOutOfOrderBlocksReadAsZeros) {
     EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 5000, 1000, block.data()));
     EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 0, 1000, block.data()));
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(6000, record->dataLength);
+    EXPECT_EQ(6000, record->reception.dataLength);
     for (int i = 1000; i < 5000; i += 997) {
-        EXPECT_EQ(0, record->data[i]);
+        EXPECT_EQ(0, record->reception.data[i]);
     }
     DestroyElement(&element);
 }
@@ -178,14 +178,14 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
         SendStream(&element.npp, file, StreamPlan{100, 0, {}, c.reason});
         PluginInstance* record = RecordOf(&element);
         ASSERT_TRUE(WaitForDecode(&element));
-        EXPECT_EQ(3, record->loadState);
-        EXPECT_EQ(1, record->decodeError);
-        EXPECT_EQ(c.failure, record->failureReason);
-        EXPECT_EQ(nullptr, record->dib);
-        EXPECT_EQ(nullptr, record->comments);
-        EXPECT_EQ((int32_t)file.size(), record->dataSize);  // what arrived stays for saving
+        EXPECT_EQ(3, record->reception.loadState);
+        EXPECT_EQ(1, record->picture.decodeError);
+        EXPECT_EQ(c.failure, record->picture.failureReason);
+        EXPECT_EQ(nullptr, record->picture.dib);
+        EXPECT_EQ(nullptr, record->picture.comments);
+        EXPECT_EQ((int32_t)file.size(), record->reception.dataSize);  // what arrived stays for saving
         if (c.reason != NPRES_DONE) {
-            EXPECT_EQ(255, record->fileKind);  // no decode was started
+            EXPECT_EQ(255, record->picture.fileKind);  // no decode was started
         }
         if (c.reason == NPRES_DONE) {
             EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, c.shown).pixels, CaptureWindow(element.window).pixels);
@@ -199,9 +199,9 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
 
         SendFile(&element, "quad.j2k");
         ASSERT_TRUE(WaitForDecode(&element));
-        EXPECT_EQ(0, record->decodeError);
-        EXPECT_EQ(0, record->failureReason);
-        ASSERT_NE(nullptr, record->dib);
+        EXPECT_EQ(0, record->picture.decodeError);
+        EXPECT_EQ(0, record->picture.failureReason);
+        ASSERT_NE(nullptr, record->picture.dib);
         EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(1, 1));
         DestroyElement(&element);
     }
@@ -211,14 +211,14 @@ TEST(Stream, DecodePublishesImageKindAndComments) {
     Element element;
     ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "quad.jp2"));
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(FileKindJp2, record->fileKind);
-    ASSERT_NE(nullptr, record->dib);
-    EXPECT_EQ((BITMAPINFOHEADER*)record->dib, record->dibHeader);
-    EXPECT_EQ(record->dib + 40 + PackedDibPaletteSize(record->dib), record->dibBits);
-    EXPECT_EQ(64, record->dibHeader->biWidth);
-    ASSERT_NE(nullptr, record->comments);
-    EXPECT_STREQ("display fixture", (const char*)record->comments);
-    EXPECT_EQ(0, record->decodeError);
+    EXPECT_EQ(FileKindJp2, record->picture.fileKind);
+    ASSERT_NE(nullptr, record->picture.dib);
+    EXPECT_EQ((BITMAPINFOHEADER*)record->picture.dib, record->picture.dibHeader);
+    EXPECT_EQ(record->picture.dib + 40 + PackedDibPaletteSize(record->picture.dib), record->picture.dibBits);
+    EXPECT_EQ(64, record->picture.dibHeader->biWidth);
+    ASSERT_NE(nullptr, record->picture.comments);
+    EXPECT_STREQ("display fixture", (const char*)record->picture.comments);
+    EXPECT_EQ(0, record->picture.decodeError);
     DestroyElement(&element);
 }
 
@@ -231,21 +231,22 @@ TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
     stream.url = "second.j2k";
     uint16_t type = 0;
     char mime[] = "image/jp2";
-    ASSERT_EQ(1, LoadAcquire(&record->decodeThread.running));  // 1600x1600 takes far longer than this
+    ASSERT_EQ(1, LoadAcquire(&record->queue.running));  // 1600x1600 takes far longer than this
     EXPECT_EQ(NPERR_GENERIC_ERROR, NPP_NewStream(&element.npp, mime, &stream, 0, &type));
     uint8_t byte = 0;
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, &byte));
     ASSERT_TRUE(WaitForDecode(&element, 60000));
-    ASSERT_NE(nullptr, record->dib) << record->decodeError << " kind " << record->fileKind << " size "
-                                    << record->dataSize << " state " << record->loadState;
-    EXPECT_EQ(100, record->dibHeader->biWidth);  // the level a 64 x 48 element needs
+    ASSERT_NE(nullptr, record->picture.dib)
+        << record->picture.decodeError << " kind " << record->picture.fileKind << " size " << record->reception.dataSize
+        << " state " << record->reception.loadState;
+    EXPECT_EQ(100, record->picture.dibHeader->biWidth);  // the level a 64 x 48 element needs
     // A repeated end of the finished stream starts nothing.
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
-    EXPECT_EQ(0, record->decodeThread.running);
+    EXPECT_EQ(0, record->queue.running);
     SendFile(&element, "quad.j2k");
     ASSERT_TRUE(WaitForDecode(&element));
-    ASSERT_NE(nullptr, record->dib);
-    EXPECT_EQ(64, record->dibHeader->biWidth);
+    ASSERT_NE(nullptr, record->picture.dib);
+    EXPECT_EQ(64, record->picture.dibHeader->biWidth);
     EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(1, 1));
     DestroyElement(&element);
 }
@@ -255,7 +256,7 @@ TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
     CreateElement(&element, 64, 48, NP_EMBED, {});
     SendFile(&element, "big.j2k");
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(1, LoadAcquire(&record->decodeThread.running));
+    EXPECT_EQ(1, LoadAcquire(&record->queue.running));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     EXPECT_EQ(nullptr, element.npp.pdata);
     // The window is the browser's again, and pumping messages while the
@@ -278,7 +279,7 @@ TEST(Stream, DestroyDuringAPartialDecodeIsSafe) {
     Sleep(150);  // a file slower than this gets partial pictures
     int32_t half = (int32_t)bytes.size() / 2;
     EXPECT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
-    EXPECT_NE(PartialIdle, LoadAcquire(&RecordOf(&element)->partial.state));
+    EXPECT_NE(PartialIdle, LoadAcquire(&RecordOf(&element)->queue.partial.state));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     for (int i = 0; i < 50; ++i) {
         PumpMessages();
@@ -351,8 +352,8 @@ TEST(Levels, GrowingDecodesTheLevelThatCoversShrinkingNothing) {
         SCOPED_TRACE(step.width);
         SetWindowPos(element.window, NULL, 0, 0, step.width, step.height, SWP_NOMOVE | SWP_NOZORDER);
         ASSERT_TRUE(WaitForDecode(&element, 60000));
-        EXPECT_EQ(step.bitmapWidth, record->dibHeader->biWidth);
-        EXPECT_EQ(1600, record->shownWidth);
+        EXPECT_EQ(step.bitmapWidth, record->picture.dibHeader->biWidth);
+        EXPECT_EQ(1600, record->picture.shownWidth);
     }
     DestroyElement(&element);
 }
@@ -372,7 +373,7 @@ TEST(Levels, SaveAsBitmapWritesTheFullPicture) {
         SendFile(&element, "big.j2k");
         if (!whileDecoding) {
             ASSERT_TRUE(WaitForDecode(&element, 60000));
-            ASSERT_EQ(100, RecordOf(&element)->dibHeader->biWidth);
+            ASSERT_EQ(100, RecordOf(&element)->picture.dibHeader->biWidth);
         }
         std::string path = TempPath("level_full.bmp");
         DeleteFileA(path.c_str());
@@ -405,9 +406,9 @@ TEST(Decode, SeveralInstancesDecodeAtOnce) {
     const int32_t widths[] = {100, 64, 64, 100};
     for (int i = 0; i < 4; ++i) {
         PluginInstance* record = RecordOf(&elements[i]);
-        ASSERT_NE(nullptr, record->dibHeader) << i;
-        EXPECT_EQ(widths[i], record->dibHeader->biWidth) << i;
-        EXPECT_EQ(0, record->decodeError) << i;
+        ASSERT_NE(nullptr, record->picture.dibHeader) << i;
+        EXPECT_EQ(widths[i], record->picture.dibHeader->biWidth) << i;
+        EXPECT_EQ(0, record->picture.decodeError) << i;
     }
     EXPECT_EQ(0xFF0000u, CaptureWindow(elements[1].window).At(2, 2));
     for (Element& element : elements) {
@@ -446,12 +447,12 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     std::vector<void*> blocks = ReserveAddressSpace();
     NPError result = NPP_DestroyStream(&element.npp, &stream, NPRES_DONE);
     PluginInstance* record = RecordOf(&element);
-    int32_t running = LoadAcquire(&record->decodeThread.running);
+    int32_t running = LoadAcquire(&record->queue.running);
     ReleaseAddressSpace(blocks);
     EXPECT_EQ(NPERR_NO_ERROR, result);
     ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
-    EXPECT_EQ(1, record->decodeError);
-    EXPECT_EQ(3, record->loadState);
+    EXPECT_EQ(1, record->picture.decodeError);
+    EXPECT_EQ(3, record->reception.loadState);
     EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, L"out of memory").pixels, CaptureWindow(element.window).pixels);
     DestroyElement(&element);
 }
@@ -495,14 +496,14 @@ TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     EXPECT_EQ(-1, written);
     EXPECT_EQ("", seenInsideWrite);
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(nullptr, record->data);
-    EXPECT_EQ(0, record->dataLength);
-    EXPECT_EQ(0, record->dataCapacity);
+    EXPECT_EQ(nullptr, record->reception.data);
+    EXPECT_EQ(0, record->reception.dataLength);
+    EXPECT_EQ(0, record->reception.dataCapacity);
     EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
-    EXPECT_EQ(3, record->loadState);
-    EXPECT_EQ(0, record->decodeThread.running);
-    EXPECT_EQ(DecodeFailureOutOfMemory, record->failureReason);  // not "interrupted"
+    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(0, record->queue.running);
+    EXPECT_EQ(DecodeFailureOutOfMemory, record->picture.failureReason);  // not "interrupted"
     DestroyElement(&element);
 }
 

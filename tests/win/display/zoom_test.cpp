@@ -72,12 +72,12 @@ TEST(Zoom, StepsKeepTheAnchorAndStopAt100And800Percent) {
         ComputePictureRect(&after, record, &view);
         // The picture point under the anchor stays (no anchor here needs a
         // clamped origin).
-        if (!record->fitToWindow) {
+        if (record->scroll.fixedScale) {
             EXPECT_NEAR((c.anchor.x - before.left) / oldScale, (c.anchor.x - after.left) / c.scale, 1.0);
             EXPECT_NEAR((c.anchor.y - before.top) / oldScale, (c.anchor.y - after.top) / c.scale, 1.0);
         }
     }
-    EXPECT_EQ(1, record->fitToWindow);
+    EXPECT_EQ(0, record->scroll.fixedScale);
     DestroyElement(&element);
 }
 
@@ -95,8 +95,8 @@ TEST(Zoom, VisibleRegionIsInTheWholePicturesPixels) {
     ASSERT_TRUE(GetVisibleRegion(&region, record));
     EXPECT_EQ(30, region.left);
     EXPECT_EQ(50, region.top);
-    EXPECT_EQ(30 + record->clientWidth, region.right);
-    EXPECT_EQ(50 + record->clientHeight, region.bottom);
+    EXPECT_EQ(30 + record->scroll.clientWidth, region.right);
+    EXPECT_EQ(50 + record->scroll.clientHeight, region.bottom);
     DestroyElement(&element);
 }
 

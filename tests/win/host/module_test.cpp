@@ -103,7 +103,7 @@ TEST(PluginMessage, OwnedByTheRecordsWindowWithFixedCaption) {
     HWND owner = CreateOwnerWindow();
     ASSERT_NE(owner, nullptr);
     PluginInstance record = {};
-    record.hwnd = owner;
+    record.window.hwnd = owner;
     SeenBox seen = ShowAndSee([&] { ShowPluginMessage(&record, L"Saved %d bytes to %s", 1234, L"C:\\a.jp2"); });
     ASSERT_EQ(seen.found, 1);
     EXPECT_EQ(seen.owner, owner);
@@ -137,22 +137,22 @@ TEST(InstanceRecord, ClientSizeFollowsTheWindowAndIsZeroWhenDetached) {
                                   nullptr);
     ASSERT_NE(window, nullptr);
     PluginInstance record = {};
-    record.hwnd = window;
+    record.window.hwnd = window;
     UpdateClientSize(&record);
-    EXPECT_EQ(record.clientWidth, 321);
-    EXPECT_EQ(record.clientHeight, 123);
+    EXPECT_EQ(record.scroll.clientWidth, 321);
+    EXPECT_EQ(record.scroll.clientHeight, 123);
     SetWindowPos(window, nullptr, 0, 0, 50, 60, SWP_NOMOVE | SWP_NOZORDER);
     UpdateClientSize(&record);
-    EXPECT_EQ(record.clientWidth, 50);
-    EXPECT_EQ(record.clientHeight, 60);
+    EXPECT_EQ(record.scroll.clientWidth, 50);
+    EXPECT_EQ(record.scroll.clientHeight, 60);
     DestroyWindow(window);
     UpdateClientSize(&record);
-    EXPECT_EQ(record.clientWidth, 0);
-    EXPECT_EQ(record.clientHeight, 0);
-    record.hwnd = nullptr;
-    record.clientWidth = 7;
+    EXPECT_EQ(record.scroll.clientWidth, 0);
+    EXPECT_EQ(record.scroll.clientHeight, 0);
+    record.window.hwnd = nullptr;
+    record.scroll.clientWidth = 7;
     UpdateClientSize(&record);
-    EXPECT_EQ(record.clientWidth, 0);
+    EXPECT_EQ(record.scroll.clientWidth, 0);
 }
 
 }  // namespace

@@ -21,25 +21,24 @@ public:
 
 PluginInstance* NewTestInstance(HWND window) {
     PluginInstance* instance = (PluginInstance*)calloc(1, sizeof(PluginInstance));
-    instance->mode = NP_EMBED;
-    instance->hwnd = window;
-    instance->fitToWindow = 1;
-    instance->fileKind = 255;
-    strcpy(instance->target, "_self");
+    instance->element.mode = NP_EMBED;
+    instance->window.hwnd = window;
+    instance->picture.fileKind = 255;
+    strcpy(instance->element.target, "_self");
     return instance;
 }
 
 void SetTestUrl(PluginInstance* instance, const std::string& url) {
-    free(instance->url);
-    instance->url = _strdup(url.c_str());
+    free(instance->reception.url);
+    instance->reception.url = _strdup(url.c_str());
 }
 
 void FreeTestInstance(PluginInstance* instance) {
     if (instance == nullptr) return;
-    free(instance->url);
-    free(instance->data);
-    free(instance->dib);
-    free(instance->comments);
+    free(instance->reception.url);
+    free(instance->reception.data);
+    free(instance->picture.dib);
+    free(instance->picture.comments);
     free(instance);
 }
 
@@ -50,28 +49,29 @@ bool LoadConformanceImage(PluginInstance* instance, const char* name) {
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName) {
     std::vector<uint8_t> bytes = FileBytes(path);
     if (bytes.empty()) return false;
-    instance->data = (uint8_t*)malloc(bytes.size());
-    memcpy(instance->data, bytes.data(), bytes.size());
-    instance->dataSize = instance->dataLength = instance->dataCapacity = (int32_t)bytes.size();
+    instance->reception.data = (uint8_t*)malloc(bytes.size());
+    memcpy(instance->reception.data, bytes.data(), bytes.size());
+    instance->reception.dataSize = instance->reception.dataLength = instance->reception.dataCapacity =
+        (int32_t)bytes.size();
     SetTestUrl(instance, std::string("http://images.example/conformance/") + urlName);
-    instance->fileKind = ClassifyFileKind(instance->data, (uint32_t)instance->dataSize);
+    instance->picture.fileKind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
     uint8_t* dib = nullptr;
-    if (!DecodeToPackedDib(&dib, instance->data, instance->dataSize)) return false;
-    instance->dib = dib;
-    instance->dibHeader = (BITMAPINFOHEADER*)dib;
-    instance->dibBits = dib + 40 + PackedDibPaletteSize(dib);
-    ExtractCodestreamComments(&instance->comments, &instance->commentsLength, instance->data,
-                              (uint32_t)instance->dataSize);
-    instance->loadState = LoadStateEnded;
+    if (!DecodeToPackedDib(&dib, instance->reception.data, instance->reception.dataSize)) return false;
+    instance->picture.dib = dib;
+    instance->picture.dibHeader = (BITMAPINFOHEADER*)dib;
+    instance->picture.dibBits = dib + 40 + PackedDibPaletteSize(dib);
+    ExtractCodestreamComments(&instance->picture.comments, &instance->picture.commentsLength, instance->reception.data,
+                              (uint32_t)instance->reception.dataSize);
+    instance->reception.loadState = LoadStateEnded;
     return true;
 }
 
 void FailTestDecode(PluginInstance* instance) {
-    free(instance->dib);
-    instance->dib = nullptr;
-    instance->dibHeader = nullptr;
-    instance->dibBits = nullptr;
-    instance->decodeError = 1;
+    free(instance->picture.dib);
+    instance->picture.dib = nullptr;
+    instance->picture.dibHeader = nullptr;
+    instance->picture.dibBits = nullptr;
+    instance->picture.decodeError = 1;
 }
 
 std::wstring StoredText(const char* text) {

@@ -1,0 +1,188 @@
+// The record's picture: what the decodes publish of a file (its kind, its
+// size, the preview, each level, the comments, the failure) and the UI
+// thread's side of it (the snapshots painted and handed to commands, the
+// swap of a larger level, the preview's release). The one file that writes
+// the picture part of the record, on whichever thread publishes.
+#include <stdlib.h>
+
+#include "decode/jpeg2000.h"
+#include "host/host_internal.h"
+
+namespace {
+
+// The view of a packed DIB laid out at width x height (0: its own size).
+int ViewPackedDib(ImageView* viewOut, const uint8_t* dib, const uint8_t* bits, int32_t width, int32_t height) {
+    const BITMAPINFOHEADER* header = (const BITMAPINFOHEADER*)dib;
+    viewOut->info = (const BITMAPINFO*)dib;
+    viewOut->bits = bits;
+    viewOut->bitmapWidth = header->biWidth;
+    viewOut->bitmapHeight = header->biHeight;
+    viewOut->width = width > 0 ? width : header->biWidth;
+    viewOut->height = height > 0 ? height : header->biHeight;
+    return 1;
+}
+
+const uint8_t* PackedDibBits(const uint8_t* dib) { return dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib); }
+
+// Bits before header before the block: a reader that sees dib sees the rest.
+void PublishDib(PictureLevels* picture, uint8_t* dib, int32_t reduce) {
+    StoreRelease(&picture->dibReduce, reduce);
+    StoreRelease(&picture->dibBits, dib ? (uint8_t*)PackedDibBits(dib) : (uint8_t*)NULL);
+    StoreRelease(&picture->dibHeader, (BITMAPINFOHEADER*)dib);
+    StoreRelease(&picture->dib, dib);
+}
+
+// The level of a bitmap of the record's picture: the one whose width is
+// nearest its own (a picture not at the grid's origin may be a pixel off).
+int32_t LevelOfBitmap(const PictureLevels* picture, const uint8_t* dib) {
+    int64_t width = ((const BITMAPINFOHEADER*)dib)->biWidth;
+    int64_t full = LoadAcquire(&picture->fullWidth);
+    int32_t best = LoadAcquire(&picture->shownReduce);
+    int64_t bestDistance = INT64_MAX;
+    for (int32_t reduce = best; reduce <= LoadAcquire(&picture->maxReduce) && reduce < 32; ++reduce) {
+        int64_t distance = llabs(((full + (1ll << reduce) - 1) >> reduce) - width);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = reduce;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+int GetPublishedImage(ImageView* viewOut, const PluginInstance* record) {
+    *viewOut = ImageView();
+    const PictureLevels* picture = &record->picture;
+    const uint8_t* dib = LoadAcquire(&picture->dib);
+    const BITMAPINFOHEADER* header = LoadAcquire(&picture->dibHeader);
+    const uint8_t* bits = LoadAcquire(&picture->dibBits);
+    if (!dib || !header || !bits) {
+        return 0;
+    }
+    // A level smaller than the picture is laid out at the picture's size.
+    return ViewPackedDib(viewOut, dib, bits, LoadAcquire(&picture->shownWidth), LoadAcquire(&picture->shownHeight));
+}
+
+int GetShownImage(ImageView* viewOut, const PluginInstance* record) {
+    if (GetPublishedImage(viewOut, record)) {
+        return 1;
+    }
+    // A preview, else the picture of the part received so far, stands in.
+    const uint8_t* standIn = LoadAcquire(&record->picture.preview);
+    if (!standIn) {
+        standIn = record->partial.shown;
+    }
+    if (!standIn) {
+        return 0;
+    }
+    return ViewPackedDib(viewOut, standIn, PackedDibBits(standIn), LoadAcquire(&record->picture.shownWidth),
+                         LoadAcquire(&record->picture.shownHeight));
+}
+
+void DropReplacedPreview(PluginInstance* record) {
+    uint8_t* preview = LoadAcquire(&record->picture.preview);
+    if (preview && LoadAcquire(&record->picture.dib)) {
+        StoreRelease(&record->picture.preview, (uint8_t*)NULL);
+        free(preview);
+    }
+}
+
+int InstallNextLevel(PluginInstance* record) {
+    PictureLevels* picture = &record->picture;
+    uint8_t* next = __atomic_exchange_n(&picture->nextLevel, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
+    if (!next) {
+        return 0;
+    }
+    uint8_t* old = picture->dib;
+    PublishDib(picture, next, LevelOfBitmap(picture, next));
+    free(old);
+    return 1;
+}
+
+void ClearPicture(PluginInstance* record) {
+    PictureLevels* picture = &record->picture;
+    uint8_t* dib = picture->dib;
+    uint8_t* preview = picture->preview;
+    uint8_t* nextLevel = picture->nextLevel;
+    uint8_t* comments = picture->comments;
+    PublishDib(picture, NULL, 0);
+    StoreRelease(&picture->preview, (uint8_t*)NULL);
+    StoreRelease(&picture->nextLevel, (uint8_t*)NULL);
+    StoreRelease(&picture->comments, (uint8_t*)NULL);
+    StoreRelease(&picture->commentsLength, 0u);
+    StoreRelease(&picture->shownReduce, 0);
+    StoreRelease(&picture->maxReduce, 0);
+    StoreRelease(&picture->levelFailure, 0);
+    StoreRelease(&picture->fileKind, (int32_t)FileKindUnclassified);
+    // Each stream is judged on its own: an earlier failure says nothing
+    // about this one.
+    StoreRelease(&picture->failureReason, 0);
+    StoreRelease(&picture->decodeError, 0);
+    free(dib);
+    free(preview);
+    free(nextLevel);
+    free(comments);
+}
+
+void FreePicture(PluginInstance* record) {
+    free(record->picture.dib);
+    free(record->picture.preview);
+    free(record->picture.nextLevel);
+    free(record->picture.comments);
+}
+
+void PublishFileKind(PluginInstance* record, int kind) { StoreRelease(&record->picture.fileKind, (int32_t)kind); }
+
+void PublishPictureSize(PluginInstance* record, const DecodePlan* plan) {
+    StoreRelease(&record->picture.fullWidth, (int32_t)plan->fullWidth);
+    StoreRelease(&record->picture.fullHeight, (int32_t)plan->fullHeight);
+    StoreRelease(&record->picture.shownWidth, (int32_t)plan->shownWidth);
+    StoreRelease(&record->picture.shownHeight, (int32_t)plan->shownHeight);
+}
+
+void PublishLevelRange(PluginInstance* record, const DecodePlan* plan) {
+    StoreRelease(&record->picture.shownReduce, (int32_t)plan->shownReduce);
+    StoreRelease(&record->picture.maxReduce, (int32_t)plan->maxReduce);
+}
+
+void PublishPreview(PluginInstance* record, uint8_t* preview) { StoreRelease(&record->picture.preview, preview); }
+
+int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
+    if (!LoadAcquire(&record->picture.dib)) {
+        PublishDib(&record->picture, dib, (int32_t)reduce);
+        return 1;
+    }
+    free(__atomic_exchange_n(&record->picture.nextLevel, dib, __ATOMIC_ACQ_REL));
+    return 0;
+}
+
+void PublishLevelFailure(PluginInstance* record, int failure) {
+    StoreRelease(&record->picture.levelFailure, (int32_t)failure);
+}
+
+void NoteFailureReason(PluginInstance* record, int32_t reason, int keepEarlier) {
+    if (reason != 0 && !(keepEarlier && LoadAcquire(&record->picture.failureReason) != 0)) {
+        StoreRelease(&record->picture.failureReason, reason);
+    }
+}
+
+void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier) {
+    NoteFailureReason(record, reason, keepEarlier);
+    StoreRelease(&record->picture.decodeError, 1);
+}
+
+void PublishEnd(PluginInstance* record, int failure) {
+    if (failure == DecodeFailureNone) {
+        uint8_t* comments = NULL;
+        uint32_t count = 0;
+        if (ExtractCodestreamCommentsOfKind(&comments, &count, LoadAcquire(&record->picture.fileKind),
+                                            record->reception.data, (uint32_t)record->reception.dataSize)) {
+            StoreRelease(&record->picture.commentsLength, count);
+            StoreRelease(&record->picture.comments, comments);
+            return;
+        }
+        free(comments);
+    }
+    PublishFailure(record, failure, 0);
+}
