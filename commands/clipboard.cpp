@@ -73,6 +73,7 @@ void CopyCurrentFrame(PluginInstance* instance) {
     const uint8_t* dib = (const uint8_t*)full.info;
     int size = PackedDibSize(dib);
     if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
+    ReleaseFullPicture(instance);
 }
 
 void CopyImageLocation(PluginInstance* instance) {

@@ -219,6 +219,7 @@ void SaveImageAs(PluginInstance* instance) {
     ReceivedBytes received = {instance->reception.data, instance->reception.dataSize};
     int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
                            : WriteFileWhole(path, WriteReceivedBytes, &received);
+    if (asBitmap) ReleaseFullPicture(instance);
     if (outcome == WholeFileWriteFailed) {
         ShowUiMessage(instance, SaveTextWriteError);
     } else if (outcome != WholeFileWritten) {

@@ -165,7 +165,10 @@ PluginInstance* TakeJob() {
             return NULL;
         }
         // No level larger than the one decoded fits: nothing to decode.
-        if (JobKinds[kind].admitted && admission.reduce >= Queue.lists[kind]->queue.decodedReduce) {
+        const QueueLink& head = Queue.lists[kind]->queue;
+        // (For a step down: no level coarser than the one decoded is asked.)
+        int nothing = head.coarser ? admission.reduce <= head.decodedReduce : admission.reduce >= head.decodedReduce;
+        if (JobKinds[kind].admitted && nothing) {
             admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
         }
     }
@@ -174,7 +177,11 @@ PluginInstance* TakeJob() {
         StoreRelease(&record->queue.partial.state, (int32_t)PartialRunning);
     }
     record->queue.jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
-    record->queue.jobShort = JobKinds[kind].admitted && record->queue.jobReduce != record->queue.targetReduce;
+    record->queue.jobCoarser = record->queue.coarser;
+    record->queue.coarser = 0;
+    // A coarser level than asked is still one step down: the job is not short.
+    record->queue.jobShort = JobKinds[kind].admitted && !record->queue.jobCoarser &&
+                             record->queue.jobReduce != record->queue.targetReduce;
     record->queue.jobThreads = admission.threads;
     record->queue.jobBytes = admission.plannedBytes;
     Queue.busy++;
@@ -223,6 +230,11 @@ int RunLevelJob(PluginInstance* record) {
             PublishEnd(record, DecodeFailureNone);
         }
         return OutcomeDone;
+    }
+    // A step down that fails leaves the full picture shown; no larger level
+    // was refused.
+    if (record->queue.jobCoarser) {
+        return OutcomeGaveUp;
     }
     if (failure == DecodeFailureOutOfMemory && !record->queue.retried && record->queue.jobReduce >= 0) {
         record->queue.retried = 1;
@@ -608,6 +620,7 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
 void QueueFullPicture(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     record->queue.fullWanted = 1;
+    record->queue.coarser = 0;
     if (record->queue.planned) {
         record->queue.targetReduce = record->queue.plan.shownReduce;
     }
@@ -624,5 +637,19 @@ void QueueFullPicture(PluginInstance* record) {
 void EndFullPictureWait(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     record->queue.fullWanted = 0;
+    LeaveCriticalSection(&Queue.lock);
+}
+
+void QueueViewLevel(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    QueueLink* link = &record->queue;
+    if (link->planned && !link->fullWanted && LoadAcquire(&link->running) == DecodeIdle) {
+        int target = ChooseTargetReduce(record);
+        if (target > link->decodedReduce) {
+            link->targetReduce = target;
+            link->coarser = 1;
+            QueueJob(record, JobLevel);
+        }
+    }
     LeaveCriticalSection(&Queue.lock);
 }

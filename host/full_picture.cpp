@@ -9,6 +9,10 @@
 namespace {
 
 const UiText PreparingText = {"Preparing the full picture...", "元の大きさの画像を準備しています…"};
+// A full picture up to this size stays shown after a command: decoding it
+// again for the next one would cost more than it holds.
+const int32_t KeptFullPictureBytes = 4 << 20;
+
 const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
                              "元の大きさの画像を用意できませんでした: %ls。"};
 
@@ -61,11 +65,26 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
     }
     DropReplacedPreview(record);
     if (HasFullPicture(record)) {
+        HoldPicture(record);
         return GetPublishedImage(viewOut, record);
     }
     int32_t reason = LoadAcquire(&record->picture.levelFailure);
     *failureOut = reason != 0 ? reason : DecodeFailureOutOfMemory;
     return 0;
+}
+
+void ReleaseFullPicture(PluginInstance* record) {
+    if (DropPictureHold(record) > 0) {
+        return;
+    }
+    // A level that came while the command ran was left waiting.
+    if (InstallNextLevel(record) && record->window.hwnd) {
+        InvalidateRect(record->window.hwnd, NULL, FALSE);
+    }
+    const uint8_t* dib = LoadAcquire(&record->picture.dib);
+    if (HasFullPicture(record) && PackedDibSize(dib) > KeptFullPictureBytes) {
+        QueueViewLevel(record);
+    }
 }
 
 void WarnNoFullPicture(PluginInstance* record, int failure) {

@@ -56,6 +56,10 @@ void FreeReception(PluginInstance* record);
 // UI thread, before a new stream (no decode runs): drops the image, the
 // preview, the level waiting, the comments and the failure of the last one.
 void ClearPicture(PluginInstance* record);
+// UI thread: a command starts or ends using dib as the full picture;
+// DropPictureHold gives the holds left.
+void HoldPicture(PluginInstance* record);
+int DropPictureHold(PluginInstance* record);
 // For ReleaseRecord: frees the picture's blocks.
 void FreePicture(PluginInstance* record);
 // On a worker: the file's kind; the picture's size and the size shown; the
@@ -97,6 +101,11 @@ void ReleaseRegionBitmaps(PluginInstance* record);
 // ahead of the views' levels until EndFullPictureWait.
 void QueueFullPicture(PluginInstance* record);
 void EndFullPictureWait(PluginInstance* record);
+// UI thread, once no command holds the full picture: when the view needs a
+// coarser level than the one decoded, that level is decoded again and waits
+// in nextLevel like any other; nothing when a job of the record is queued or
+// runs, or its view size is not known.
+void QueueViewLevel(PluginInstance* record);
 
 // Partial pictures while a file arrives (partial_picture.cpp). After each
 // NPP_Write: queues a partial decode when enough new data is there and the

@@ -90,6 +90,9 @@ void DropReplacedPreview(PluginInstance* record) {
 
 int InstallNextLevel(PluginInstance* record) {
     PictureLevels* picture = &record->picture;
+    if (picture->holds > 0) {
+        return 0;
+    }
     uint8_t* next = __atomic_exchange_n(&picture->nextLevel, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
     if (!next) {
         return 0;
@@ -99,6 +102,10 @@ int InstallNextLevel(PluginInstance* record) {
     free(old);
     return 1;
 }
+
+void HoldPicture(PluginInstance* record) { record->picture.holds++; }
+
+int DropPictureHold(PluginInstance* record) { return --record->picture.holds; }
 
 void ClearPicture(PluginInstance* record) {
     PictureLevels* picture = &record->picture;

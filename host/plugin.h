@@ -114,6 +114,10 @@ struct PictureLevels {
     int32_t maxReduce;
     uint8_t* nextLevel;
     int32_t levelFailure;
+    // UI thread: how many commands use the level in dib as the full picture
+    // (AcquireFullPicture to ReleaseFullPicture); while any does, no other
+    // level takes its place.
+    int32_t holds;
 };
 
 // How a full page is scrolled, or fitted to the window
@@ -195,7 +199,9 @@ struct PartialJob {
 // Those are stored with release. The rest is the queue's under its lock: the
 // list link, the job the record waits for, the plan read from the header
 // (planned once it is), the level it should end at and the level last
-// decoded, and what its running job was admitted with.
+// decoded, and what its running job was admitted with. `coarser` asks for
+// a level coarser than the one decoded (a full picture no command uses any
+// more gives way to the view's level), jobCoarser is its running job.
 struct QueueLink {
     int32_t running;
     int32_t decoding;
@@ -211,6 +217,8 @@ struct QueueLink {
     int32_t targetReduce;
     int32_t decodedReduce;
     int32_t fullWanted;
+    int32_t coarser;
+    int32_t jobCoarser;
     int32_t jobReduce;
     int32_t jobShort;
     int32_t jobThreads;
@@ -337,8 +345,8 @@ void DropReplacedPreview(PluginInstance* record);
 // decode failed. An interrupted download keeps it.
 void AdoptPartialPicture(PluginInstance* record);
 
-// UI thread: puts a larger level decoded since into dib's place and frees
-// the one it replaces; 1 when it did.
+// UI thread: puts a level decoded since into dib's place and frees the one
+// it replaces, unless a command holds the full picture; 1 when it did.
 int InstallNextLevel(PluginInstance* record);
 
 // UI thread. The window calls it whenever the size at which the whole
@@ -371,8 +379,14 @@ inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { retur
 // the full picture could not be prepared (a DecodeFailure value), or 0 when
 // there is no picture at all (the file has not ended, or its decode failed,
 // which the window already shows).
-// The full picture then stays shown in place of the smaller level.
+// The view stays valid until the caller's ReleaseFullPicture.
 int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record);
+// UI thread, after every AcquireFullPicture that gave a picture, once the
+// command is done with it: a large full picture is then replaced by the
+// level the view needs, decoded again in the background, so that a page of
+// elements does not keep a full-resolution bitmap for each one copied or
+// saved (a 32-bit browser has 2 GB for everything).
+void ReleaseFullPicture(PluginInstance* record);
 // The warning for a failure AcquireFullPicture gave (`failure` non-zero).
 void WarnNoFullPicture(PluginInstance* record, int failure);
 

@@ -295,6 +295,7 @@ void NPP_Print(NPP instance, NPPrint* platformPrint) {
         if (previous != 0) {
             SetStretchBltMode(dc, previous);
         }
+        ReleaseFullPicture(record);
     }
     EndModalUse(record);
 }

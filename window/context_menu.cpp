@@ -79,6 +79,7 @@ void RunSetWallpaper(PluginInstance* instance) {
     int failure = 0;
     if (AcquireFullPicture(&full, &failure, instance)) {
         SetWallpaper(instance, (const uint8_t*)full.info);
+        ReleaseFullPicture(instance);
     } else if (failure != 0) {
         WarnNoFullPicture(instance, failure);
     }

@@ -359,7 +359,8 @@ TEST(Levels, GrowingDecodesTheLevelThatCoversShrinkingNothing) {
 }
 
 // Save as bitmap writes the full picture whatever level the element shows,
-// also when chosen while the decode still runs.
+// also when chosen while the decode still runs; the element then goes back
+// to its own level (the full picture is large).
 TEST(Levels, SaveAsBitmapWritesTheFullPicture) {
     std::vector<uint8_t> file = ReadFixture("big.j2k");
     uint8_t* full = nullptr;
@@ -385,6 +386,8 @@ TEST(Levels, SaveAsBitmapWritesTheFullPicture) {
         std::vector<uint8_t> written = FileBytes(path);
         EXPECT_EQ(expected.size(), written.size());
         EXPECT_TRUE(written == expected);
+        ASSERT_TRUE(WaitForDecode(&element, 60000));
+        EXPECT_EQ(100, RecordOf(&element)->picture.dibHeader->biWidth);
         DeleteFileA(path.c_str());
         DestroyElement(&element);
     }
