@@ -11,6 +11,7 @@
 #include <atomic>
 #include <pthread.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <thread>
@@ -57,12 +58,20 @@ void IgnoreCodecMessage(const char*, void*)
 {
 }
 
-// The codec reports a failed allocation only through its error text; the
-// caller needs to tell it from corrupt data, since it may try again later.
+// What the codec's error texts said of a failure: the caller needs to tell
+// a failed allocation from corrupt data, since it may try again later.
+enum CodecErrorText {
+    CodecToldNothing = 0,
+    CodecToldOutOfMemory = 1,
+    CodecToldOther = 2,
+};
+
 void NoteCodecError(const char* message, void* user)
 {
-    if (message != NULL && (strstr(message, "memory") != NULL || strstr(message, "allocate") != NULL)) {
-        *(int*)user = 1;
+    int* told = (int*)user;
+    int memory = message != NULL && (strstr(message, "memory") != NULL || strstr(message, "allocate") != NULL);
+    if (memory || *told == CodecToldNothing) {
+        *told = memory ? CodecToldOutOfMemory : CodecToldOther;
     }
 }
 
@@ -296,9 +305,24 @@ struct OpenCodec {
     opj_stream_t* stream;
     opj_codec_t* codec;
     opj_image_t* image;
-    int outOfMemory;
+    int told;           // a CodecErrorText
+    uint64_t samples;   // of the area to decode, once set
     uint32_t blockSize; // bitmap block worth reserving ahead, 0 for none
 };
+
+// The failure reason for a decode that failed. The codec fails without a
+// word when the decoded image's own buffers cannot be allocated: a silent
+// failure is taken for lack of memory when those buffers cannot be had now,
+// with everything the failed decode holds still held.
+int FailureOfDecode(const OpenCodec* open)
+{
+    if (open->told == CodecToldNothing && open->samples > 0 && open->samples <= SIZE_MAX / 4) {
+        void* buffers = malloc((size_t)(open->samples * 4));
+        free(buffers);
+        return buffers == NULL ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+    }
+    return open->told == CodecToldOutOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+}
 
 void CloseCodec(OpenCodec* open)
 {
@@ -319,7 +343,8 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
 {
     open->codec = NULL;
     open->image = NULL;
-    open->outOfMemory = 0;
+    open->told = CodecToldNothing;
+    open->samples = 0;
     open->blockSize = 0;
     open->stream = OpenMemoryStream(&open->memory, data, length);
     if (open->stream == NULL) {
@@ -331,7 +356,7 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     }
     opj_set_info_handler(open->codec, IgnoreCodecMessage, NULL);
     opj_set_warning_handler(open->codec, IgnoreCodecMessage, NULL);
-    opj_set_error_handler(open->codec, NoteCodecError, &open->outOfMemory);
+    opj_set_error_handler(open->codec, NoteCodecError, &open->told);
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     if (!opj_setup_decoder(open->codec, &parameters)) {
@@ -345,7 +370,7 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     }
     if (!opj_read_header(open->stream, open->codec, &open->image) || open->image == NULL ||
         open->image->numcomps == 0) {
-        return open->outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+        return open->told == CodecToldOutOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
     }
     return DecodeFailureNone;
 }
@@ -424,6 +449,7 @@ int SetDecodeArea(OpenCodec* open, const DecodeRequest* request)
     if (!CheckHeaderSize(open->image, &area, request->reduce)) {
         return DecodeFailureTooLarge;
     }
+    open->samples = CountHeaderSamples(open->image, &area, request->reduce);
     if (request->reduce > 0 && !opj_set_decoded_resolution_factor(open->codec, (OPJ_UINT32)request->reduce)) {
         return DecodeFailureTooLarge;
     }
@@ -462,7 +488,7 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     }
     StartBlockReservation(&reservation, open.blockSize);
     if (!opj_decode(open.codec, open.stream, open.image) || !opj_end_decompress(open.codec, open.stream)) {
-        *failureOut = open.outOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+        *failureOut = FailureOfDecode(&open);
         goto cleanup;
     }
     *imageOut = open.image;

@@ -423,14 +423,24 @@ TEST(Decode, SeveralInstancesDecodeAtOnce) {
 
 namespace {
 
-// Reserves every free range of the address space, so that no thread stack
-// can be placed; released again by ReleaseAddressSpace.
-std::vector<void*> ReserveAddressSpace() {
+// Reserves every free range of the address space, large ones first, then
+// gives the smallest back until at least `leave` bytes are free again (0:
+// none, so that no thread stack can be placed). Free space is counted by
+// what could be reserved: Wine hands out ranges it keeps for itself, which
+// neither its ullAvailVirtual nor VirtualQuery counts as free. Released by
+// ReleaseAddressSpace.
+std::vector<void*> ReserveAddressSpace(uint64_t leave = 0) {
     std::vector<void*> blocks;
+    std::vector<SIZE_T> sizes;
     for (SIZE_T size = (SIZE_T)1 << 30; size >= 65536; size /= 2) {
         while (void* block = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS)) {
             blocks.push_back(block);
+            sizes.push_back(size);
         }
+    }
+    for (uint64_t freed = 0; freed < leave && !blocks.empty(); blocks.pop_back(), sizes.pop_back()) {
+        VirtualFree(blocks.back(), 0, MEM_RELEASE);
+        freed += sizes.back();
     }
     return blocks;
 }
@@ -457,6 +467,64 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     EXPECT_EQ(1, record->picture.decodeError);
     EXPECT_EQ(3, record->reception.loadState);
     EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, L"out of memory").pixels, CaptureWindow(element.window).pixels);
+    DestroyElement(&element);
+}
+
+// The CF_DIB block on the clipboard, its first `size` bytes; empty when absent.
+std::vector<uint8_t> ClipboardDib(size_t size) {
+    std::vector<uint8_t> bytes;
+    if (!OpenClipboardPatiently()) return bytes;
+    HANDLE data = GetClipboardData(CF_DIB);
+    const uint8_t* block = data && GlobalSize(data) >= size ? (const uint8_t*)GlobalLock(data) : nullptr;
+    if (block) bytes.assign(block, block + size);
+    if (block) GlobalUnlock(data);
+    CloseClipboard();
+    return bytes;
+}
+
+// Copy frame in a 32-bit browser whose address space is mostly used: the
+// full picture cannot be had, the user is told why, the clipboard stays as it
+// was and the element keeps its level; once the space is free again the copy
+// is the full decode, byte for byte, and the element goes back to its level.
+TEST(Levels, CopyFrameWithoutRoomForTheFullPictureSaysWhyThenCopiesItOnceThereIs) {
+    std::vector<uint8_t> file = ReadFixture("gallery4000.j2k");  // quarters: red, green, blue, white
+    uint8_t* full = nullptr;
+    ASSERT_TRUE(DecodeToPackedDib(&full, file.data(), (int32_t)file.size()));
+    std::vector<uint8_t> expected(full, full + PackedDibSize(full));
+    free(full);
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 600, 600, NP_EMBED, "gallery4000.j2k"));
+    PluginInstance* record = RecordOf(&element);
+    ASSERT_EQ(1000, record->picture.dibHeader->biWidth);
+    // Free space half way between the planned peaks of that level and of the full picture.
+    uint32_t size = (uint32_t)file.size();
+    uint64_t leave =
+        (PlannedDecodeBytes(&record->queue.plan, 2, size) + PlannedDecodeBytes(&record->queue.plan, 0, size)) / 2;
+    const struct {
+        bool memoryShort;
+        std::vector<std::string> messages;
+    } rows[] = {{true, {"The full picture could not be prepared: out of memory."}}, {false, {}}};
+    for (const auto& row : rows) {
+        [&] {
+            SCOPED_TRACE(row.memoryShort);
+            if (row.memoryShort && sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit address space cannot be filled";
+            std::vector<void*> blocks = row.memoryShort ? ReserveAddressSpace(leave) : std::vector<void*>();
+            DWORD sequence = GetClipboardSequenceNumber();
+            std::vector<std::string> messages;
+            RunModal([&] { CopyCurrentFrame(record); }, {AnswerPluginMessage(&messages)}, 60000);
+            EXPECT_TRUE(WaitForDecode(&element, 60000));
+            Capture shown = RepaintAndCapture(element.window);
+            ReleaseAddressSpace(blocks);
+            EXPECT_EQ(row.messages, messages);
+            EXPECT_EQ(1000, record->picture.dibHeader->biWidth);
+            EXPECT_EQ(0xFF0000u, shown.At(100, 100));  // the red quarter, not a blank
+            if (row.memoryShort) {
+                EXPECT_EQ(sequence, GetClipboardSequenceNumber());
+            } else {
+                EXPECT_TRUE(ClipboardDib(expected.size()) == expected);
+            }
+        }();
+    }
     DestroyElement(&element);
 }
 
