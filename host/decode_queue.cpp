@@ -229,6 +229,11 @@ int RunLevelJob(PluginInstance* record) {
         if (PublishLevel(record, dib, record->queue.jobReduce)) {
             PublishEnd(record, DecodeFailureNone);
         }
+        // A level refused earlier (memory was short then) no longer stops the
+        // view from asking for larger ones.
+        if (!record->queue.jobCoarser) {
+            PublishLevelFailure(record, 0);
+        }
         return OutcomeDone;
     }
     // A step down that fails leaves the full picture shown; no larger level

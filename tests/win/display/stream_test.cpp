@@ -525,6 +525,10 @@ TEST(Levels, CopyFrameWithoutRoomForTheFullPictureSaysWhyThenCopiesItOnceThereIs
             }
         }();
     }
+    // Memory short once is not short for ever: a larger element gets its level.
+    SetWindowPos(element.window, NULL, 0, 0, 1200, 1200, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    EXPECT_EQ(2000, record->picture.dibHeader->biWidth);
     DestroyElement(&element);
 }
 
