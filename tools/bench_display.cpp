@@ -4,7 +4,9 @@
 // tile), against DecodeToPackedDib alone; a page of twelve 4000 x 4000
 // images at 150 x 150 (each at its level) against one full decode, and the
 // same page with every element needing the whole picture, with the peak
-// private bytes of each; peak memory of a
+// private bytes of each, and the private bytes before and after printing each
+// element of the first page in turn (each print takes the full picture and
+// gives it back); peak memory of a
 // decode (private bytes, each in a process of its own); how long
 // NPP_DestroyStream and NPP_Destroy hold the UI thread, and NPP_Write
 // throughput with and without an announced length; and the 4000 x 4000
@@ -353,9 +355,39 @@ struct PageFigures {
     double allPictures;
     double peakMegabytes;
     int shown;
+    double beforePrintMegabytes;
+    double afterPrintMegabytes;
 };
 
-PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side, int count = 12) {
+// Prints each element in turn (as a browser prints a page: the plug-in gets
+// the full picture for it, then gives it back), pumps until the elements'
+// own levels have come back, and gives the private bytes over `before` then.
+double PrintEveryElement(InstanceRun* runs, int count, SIZE_T before) {
+    HDC screen = GetDC(NULL);
+    HDC printer = CreateCompatibleDC(screen);
+    HBITMAP page = CreateCompatibleBitmap(screen, 200, 200);
+    HGDIOBJ old = SelectObject(printer, page);
+    for (int i = 0; i < count; ++i) {
+        NPPrint print = {};
+        print.mode = NP_EMBED;
+        print.print.embedPrint.platformPrint = printer;
+        print.print.embedPrint.window.width = 200;
+        print.print.embedPrint.window.height = 200;
+        Plugin.print(&runs[i].npp, &print);
+    }
+    // No decode takes two seconds at these levels.
+    for (double until = Now() + 2; Now() < until;) {
+        Pump();
+        Sleep(10);
+    }
+    SelectObject(printer, old);
+    DeleteObject(page);
+    DeleteDC(printer);
+    ReleaseDC(NULL, screen);
+    return (double)(PrivateBytes() - before) / 1048576.0;
+}
+
+PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side, int count = 12, bool print = false) {
     const int Count = 12;
     DecodePlan plan = {};
     PlanDecode(&plan, NULL, KindOf(file), file.data(), (int32_t)file.size());
@@ -387,10 +419,14 @@ PageFigures RunPage(HWND frame, const std::vector<uint8_t>& file, int side, int 
     DecodeUnderWay = 0;
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
-    PageFigures figures = {0, (double)(PeakPrivateBytes - before) / 1048576.0, 0};
+    PageFigures figures = {0, (double)(PeakPrivateBytes - before) / 1048576.0, 0, 0, 0};
     for (int i = 0; i < count; ++i) {
         figures.allPictures = std::max(figures.allPictures, WatchedWindows[i].fullPaint - lastEnd);
         figures.shown += WatchedWindows[i].fullPaint != 0;
+    }
+    if (print) {
+        figures.beforePrintMegabytes = (double)(PrivateBytes() - before) / 1048576.0;
+        figures.afterPrintMegabytes = PrintEveryElement(runs, count, before);
     }
     for (int i = 0; i < count; ++i) {
         Plugin.destroy(&runs[i].npp, NULL);
@@ -408,12 +444,15 @@ void PrintGalleryFigures(HWND frame, const std::vector<uint8_t>& file) {
     GetSystemInfo(&system);
     double single = TimeDecodeAlone(file);
     SetWindowPos(frame, NULL, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
-    PageFigures small = RunPage(frame, file, 150);
+    PageFigures small = RunPage(frame, file, 150, 12, true);
     PageFigures whole = RunPage(frame, file, 4000);
     printf("page of twelve 4000x4000 (%d processors), one full decode %.1f ms:\n", (int)system.dwNumberOfProcessors,
            single * 1000);
     printf("  at 150x150: %d of 12 shown, all pictures %.1f ms, peak private bytes %.1f MiB\n", small.shown,
            small.allPictures * 1000, small.peakMegabytes);
+    printf("  at 150x150, each element printed (full picture) in turn: private bytes %.1f MiB before, %.1f MiB "
+           "after (twelve full pictures kept would add %.0f MiB)\n",
+           small.beforePrintMegabytes, small.afterPrintMegabytes, 12.0 * 3 * 4000 * 4000 / 1048576.0);
     printf("  at 4000x4000 (each needs the whole picture, as every element did before levels): %d of 12 shown, "
            "all pictures %.1f ms, peak private bytes %.1f MiB\n",
            whole.shown, whole.allPictures * 1000, whole.peakMegabytes);
