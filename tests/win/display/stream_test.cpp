@@ -393,6 +393,42 @@ TEST(Levels, SaveAsBitmapWritesTheFullPicture) {
     }
 }
 
+// Printing draws the full picture, not the smaller level the element shows
+// (a 1:1 print is the full decode, pixel for pixel), and the element then
+// goes back to its own level.
+TEST(Levels, PrintDrawsTheFullPicture) {
+    std::vector<uint8_t> file = ReadFixture("big.j2k");  // 1600 x 1600 noise
+    uint8_t* full = nullptr;
+    ASSERT_TRUE(DecodeToPackedDib(&full, file.data(), (int32_t)file.size()));
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "big.j2k"));
+    ASSERT_EQ(100, RecordOf(&element)->picture.dibHeader->biWidth);
+    HDC screen = GetDC(NULL);
+    HDC printer = CreateCompatibleDC(screen), reference = CreateCompatibleDC(screen);
+    HBITMAP pages[2] = {CreateCompatibleBitmap(screen, 1600, 1600), CreateCompatibleBitmap(screen, 1600, 1600)};
+    HGDIOBJ old[2] = {SelectObject(printer, pages[0]), SelectObject(reference, pages[1])};
+    SetDIBitsToDevice(reference, 0, 0, 1600, 1600, 0, 0, 0, 1600,
+                      full + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(full), (const BITMAPINFO*)full,
+                      DIB_RGB_COLORS);
+    NPPrint print = {};
+    print.mode = NP_EMBED;
+    print.print.embedPrint.platformPrint = printer;
+    print.print.embedPrint.window.width = 1600;
+    print.print.embedPrint.window.height = 1600;
+    NPP_Print(&element.npp, &print);
+    EXPECT_TRUE(CaptureDc(printer, 1600, 1600).pixels == CaptureDc(reference, 1600, 1600).pixels);
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    EXPECT_EQ(100, RecordOf(&element)->picture.dibHeader->biWidth);
+    SelectObject(printer, old[0]);
+    SelectObject(reference, old[1]);
+    for (HBITMAP page : pages) DeleteObject(page);
+    DeleteDC(printer);
+    DeleteDC(reference);
+    ReleaseDC(NULL, screen);
+    free(full);
+    DestroyElement(&element);
+}
+
 TEST(Decode, SeveralInstancesDecodeAtOnce) {
     const char* names[] = {"big.j2k", "quad.j2k", "gradient.jp2", "big.j2k"};
     Element elements[4];
