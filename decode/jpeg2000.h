@@ -58,6 +58,8 @@ uint32_t CodestreamOffsetOfKind(int kind, const uint8_t* data, uint32_t length);
 // frees; on failure it is null and nothing stays allocated.
 int DecodeToPackedDib(uint8_t** dibOut, const uint8_t* data, int32_t length);
 int PackedDibPaletteSize(const uint8_t* dib);
+// The first pixel row of a packed DIB: past its header and palette.
+const uint8_t* PackedDibBits(const uint8_t* dib);
 
 // Why a decode failed, for callers that tell the user more than "failed".
 enum {

@@ -38,6 +38,11 @@ int PackedDibPaletteSize(const uint8_t* dib)
     return bitCount <= 8 ? 4 << bitCount : 0;
 }
 
+const uint8_t* PackedDibBits(const uint8_t* dib)
+{
+    return dib == NULL ? NULL : dib + 40 + PackedDibPaletteSize(dib);
+}
+
 int PackedDibSize(const uint8_t* dib)
 {
     if (dib == NULL) {

@@ -9,12 +9,12 @@
 namespace {
 
 const UiText PreparingText = {"Preparing the full picture...", "元の大きさの画像を準備しています…"};
+const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
+                             "元の大きさの画像を用意できませんでした: %ls。"};
+
 // A full picture up to this size stays shown after a command: decoding it
 // again for the next one would cost more than it holds.
 const int32_t KeptFullPictureBytes = 4 << 20;
-
-const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
-                             "元の大きさの画像を用意できませんでした: %ls。"};
 
 int HasFullPicture(const PluginInstance* record) {
     const PictureLevels* picture = &record->picture;

@@ -72,7 +72,7 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     info.bmiHeader.biSizeImage = (DWORD)(stride * height);
-    const uint8_t* levelBits = level + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(level);
+    const uint8_t* levelBits = PackedDibBits(level);
     uint8_t* shrunk = NULL;
     void* bits = NULL;
     HDC dc = CreateCompatibleDC(NULL);

@@ -22,12 +22,10 @@ int ViewPackedDib(ImageView* viewOut, const uint8_t* dib, const uint8_t* bits, i
     return 1;
 }
 
-const uint8_t* PackedDibBits(const uint8_t* dib) { return dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(dib); }
-
 // Bits before header before the block: a reader that sees dib sees the rest.
 void PublishDib(PictureLevels* picture, uint8_t* dib, int32_t reduce) {
     StoreRelease(&picture->dibReduce, reduce);
-    StoreRelease(&picture->dibBits, dib ? (uint8_t*)PackedDibBits(dib) : (uint8_t*)NULL);
+    StoreRelease(&picture->dibBits, (uint8_t*)PackedDibBits(dib));
     StoreRelease(&picture->dibHeader, (BITMAPINFOHEADER*)dib);
     StoreRelease(&picture->dib, dib);
 }
@@ -47,6 +45,13 @@ int32_t LevelOfBitmap(const PictureLevels* picture, const uint8_t* dib) {
         }
     }
     return best;
+}
+
+void FreePictureBlocks(const PictureLevels* picture) {
+    free(picture->dib);
+    free(picture->preview);
+    free(picture->nextLevel);
+    free(picture->comments);
 }
 
 }  // namespace
@@ -109,10 +114,7 @@ int DropPictureHold(PluginInstance* record) { return --record->picture.holds; }
 
 void ClearPicture(PluginInstance* record) {
     PictureLevels* picture = &record->picture;
-    uint8_t* dib = picture->dib;
-    uint8_t* preview = picture->preview;
-    uint8_t* nextLevel = picture->nextLevel;
-    uint8_t* comments = picture->comments;
+    const PictureLevels old = *picture;
     PublishDib(picture, NULL, 0);
     StoreRelease(&picture->preview, (uint8_t*)NULL);
     StoreRelease(&picture->nextLevel, (uint8_t*)NULL);
@@ -126,18 +128,10 @@ void ClearPicture(PluginInstance* record) {
     // about this one.
     StoreRelease(&picture->failureReason, 0);
     StoreRelease(&picture->decodeError, 0);
-    free(dib);
-    free(preview);
-    free(nextLevel);
-    free(comments);
+    FreePictureBlocks(&old);
 }
 
-void FreePicture(PluginInstance* record) {
-    free(record->picture.dib);
-    free(record->picture.preview);
-    free(record->picture.nextLevel);
-    free(record->picture.comments);
-}
+void FreePicture(PluginInstance* record) { FreePictureBlocks(&record->picture); }
 
 void PublishFileKind(PluginInstance* record, int kind) { StoreRelease(&record->picture.fileKind, (int32_t)kind); }
 

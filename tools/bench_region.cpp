@@ -89,7 +89,7 @@ int ShowsTheTiles(const uint8_t* dib, const PictureRegion& level)
     uint32_t width = (uint32_t)dib[4] | (uint32_t)dib[5] << 8 | (uint32_t)dib[6] << 16 | (uint32_t)dib[7] << 24;
     uint32_t height = (uint32_t)dib[8] | (uint32_t)dib[9] << 8 | (uint32_t)dib[10] << 16 | (uint32_t)dib[11] << 24;
     uint32_t stride = (width + 3) / 4 * 4;
-    const uint8_t* rows = dib + 40 + PackedDibPaletteSize(dib);
+    const uint8_t* rows = PackedDibBits(dib);
     for (uint32_t y = 0; y < height; y += 37) {
         for (uint32_t x = 0; x < width; ++x) {
             uint32_t px = level.left + x;

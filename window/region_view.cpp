@@ -47,7 +47,7 @@ void PaintRegionOver(HDC dc, const PluginInstance* record, const RECT* picture) 
     const BITMAPINFOHEADER* header = (const BITMAPINFOHEADER*)region->dib;
     ImageView view;
     view.info = (const BITMAPINFO*)region->dib;
-    view.bits = region->dib + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(region->dib);
+    view.bits = PackedDibBits(region->dib);
     view.width = view.bitmapWidth = header->biWidth;
     view.height = view.bitmapHeight = header->biHeight;
     PaintBitmapAt(dc, record, &placed, &view);

@@ -17,7 +17,7 @@ const uint8_t* Pixel(const uint8_t* dib, uint32_t x, uint32_t y)
     uint32_t height = Le32(dib + 8);
     uint32_t bits = Le16(dib + 14);
     uint32_t stride = (width * bits + 31) / 32 * 4;
-    return dib + 40 + PackedDibPaletteSize(dib) + (height - 1 - y) * stride + x * (bits / 8);
+    return PackedDibBits(dib) + (height - 1 - y) * stride + x * (bits / 8);
 }
 
 FixtureImage GreyImage(uint32_t w, uint32_t h, uint32_t precision, int isSigned, std::vector<int32_t> samples)

@@ -25,7 +25,7 @@ DibView ViewDib(const uint8_t* dib)
     v.height = Le32(dib + 8);
     v.bits = Le16(dib + 14);
     v.stride = (v.width * v.bits + 31) / 32 * 4;
-    v.rows = dib + 40 + PackedDibPaletteSize(dib);
+    v.rows = PackedDibBits(dib);
     return v;
 }
 

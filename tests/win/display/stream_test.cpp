@@ -408,7 +408,7 @@ TEST(Levels, PrintDrawsTheFullPicture) {
     HBITMAP pages[2] = {CreateCompatibleBitmap(screen, 1600, 1600), CreateCompatibleBitmap(screen, 1600, 1600)};
     HGDIOBJ old[2] = {SelectObject(printer, pages[0]), SelectObject(reference, pages[1])};
     SetDIBitsToDevice(reference, 0, 0, 1600, 1600, 0, 0, 0, 1600,
-                      full + sizeof(BITMAPINFOHEADER) + PackedDibPaletteSize(full), (const BITMAPINFO*)full,
+                      PackedDibBits(full), (const BITMAPINFO*)full,
                       DIB_RGB_COLORS);
     NPPrint print = {};
     print.mode = NP_EMBED;

@@ -59,7 +59,7 @@ bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlNa
     if (!DecodeToPackedDib(&dib, instance->reception.data, instance->reception.dataSize)) return false;
     instance->picture.dib = dib;
     instance->picture.dibHeader = (BITMAPINFOHEADER*)dib;
-    instance->picture.dibBits = dib + 40 + PackedDibPaletteSize(dib);
+    instance->picture.dibBits = (uint8_t*)PackedDibBits(dib);
     ExtractCodestreamComments(&instance->picture.comments, &instance->picture.commentsLength, instance->reception.data,
                               (uint32_t)instance->reception.dataSize);
     instance->reception.loadState = LoadStateEnded;
