@@ -1,0 +1,64 @@
+// One decode as the queue hands it to whoever runs it: a decoder process of
+// its own when one can be had, else this process. The queue decides what to
+// decode and when; this decides only where, and reports how it ended.
+//
+// Call order, on a decode queue worker:
+//   1. fill a DecodeJob (the bytes as a view taken when the job was queued)
+//   2. RunDecodeJob(&job, &result, &cancel)   blocks until the job ended
+//   3. use result.dib / result.comments, then FreePictureBlock /
+//      free them (or hand them on: whoever holds a block frees it so)
+// CancelDecodeJob (any thread, typically the UI thread in NPP_Destroy, at a
+// new stream, or at unload) ends a running job at once: the worker's
+// RunDecodeJob then returns DecodeFailureCancelled.
+#ifndef HOST_DECODE_JOB_H
+#define HOST_DECODE_JOB_H
+
+#include <stdint.h>
+
+#include "decode/jpeg2000.h"
+#include "host/received_bytes.h"
+
+enum DecodeJobKind {
+    DecodeJobPlan = 0,      // classify and plan; a preview at previewReduce when > 0
+    DecodeJobLevel = 1,     // the picture at `reduce`
+    DecodeJobPrefix = 2,    // the decodable part of a file still arriving, at `reduce`
+    DecodeJobRegion = 3,    // `region` (full-resolution pixels) at `reduce`
+    DecodeJobComments = 4,  // the codestream's comments
+};
+
+struct DecodeJob {
+    int32_t kind;      // DecodeJobKind
+    int32_t fileKind;  // as classified (a plan job classifies for itself)
+    const BytesView* bytes;  // read: bytes->data[0, length); a decoder maps its sections
+    uint32_t length;
+    int32_t reduce;
+    int32_t previewReduce;
+    int32_t threads;           // codec threads this job was given
+    PictureRegion region;
+    uint64_t plannedBytes;     // the job's memory limit in a decoder process
+};
+
+struct DecodeJobResult {
+    int32_t failure;   // DecodeFailureNone, else why (see decode/jpeg2000.h)
+    int32_t fileKind;  // plan jobs
+    DecodePlan plan;   // plan jobs
+    uint8_t* dib;      // packed DIB (level, prefix, region, a plan's preview)
+    PictureRegion level;  // region jobs: where the bitmap lies in the level
+    uint8_t* comments;    // comment jobs: malloc'ed, zero-terminated
+    uint32_t commentsLength;
+};
+
+// A running job's handle for CancelDecodeJob; zero-filled before the job.
+struct DecodeJobCancel {
+    volatile long state;
+    void* decoder;
+};
+
+int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel);
+void CancelDecodeJob(DecodeJobCancel* cancel);
+
+// Frees a picture block a job gave (a malloc'ed block, or a view of a
+// section a decoder process filled); null is fine.
+void FreePictureBlock(uint8_t* block);
+
+#endif

@@ -1,0 +1,68 @@
+// The bytes of one stream, stored once and never moved: pagefile-backed
+// sections (so that a decoder process can map them read-only), committed as
+// the bytes come. Growing never copies what has arrived.
+//
+// Call order, all on the UI thread except the views:
+//   1. OpenReceivedBytes(&store, announced)   at NPP_NewStream
+//   2. WriteReceivedBytes(&store, offset, …)  at each NPP_Write
+//   3. TakeBytesView(&view, &store, length)   when a decode is queued: a
+//      read-only, contiguous view of the first `length` bytes that lives
+//      until ReleaseBytesView, whatever the store does meanwhile (it may grow,
+//      or be closed by a new stream or NPP_Destroy). Any thread may read and
+//      release a view.
+//   4. CloseReceivedBytes(&store)             at a new stream or the record's end
+// A store of several sections (an unannounced or understated length) is read
+// through one view mapping them side by side, so every reader sees one
+// contiguous block.
+#ifndef HOST_RECEIVED_BYTES_H
+#define HOST_RECEIVED_BYTES_H
+
+#include <stdint.h>
+#include <windows.h>
+
+// Sections of a store: the first holds the announced length (or a first
+// step); each later one at least doubles the whole, so a few suffice.
+enum { ReceivedSectionLimit = 24 };
+
+struct ReceivedSection {
+    HANDLE section;     // pagefile-backed, reserved at `capacity`
+    uint8_t* writable;  // the UI thread's view, or null once unmapped
+    uint32_t capacity;  // bytes, a multiple of the allocation granularity
+    uint32_t committed; // bytes committed from the section's start
+};
+
+struct ReceivedBytes {
+    ReceivedSection sections[ReceivedSectionLimit];
+    int32_t sectionCount;
+    uint32_t length;  // the furthest byte written; gaps read as zeros
+};
+
+// A reader's view: data[0, length) stays mapped until ReleaseBytesView. It
+// holds its own handles of the sections it maps, so a decoder process can be
+// given them from any thread while the store goes on growing.
+struct BytesView {
+    const uint8_t* data;
+    uint32_t length;
+    void* mapping;  // what ReleaseBytesView unmaps (one view per section)
+    int32_t sectionCount;
+    HANDLE sections[ReceivedSectionLimit];
+    uint32_t capacities[ReceivedSectionLimit];
+};
+
+int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength);
+// 0 when the bytes cannot be stored (no memory or address space, or past
+// 4 GiB); the store is then left as it was.
+int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes, uint32_t length);
+int TakeBytesView(BytesView* viewOut, const ReceivedBytes* store, uint32_t length);
+void ReleaseBytesView(BytesView* view);
+void CloseReceivedBytes(ReceivedBytes* store);
+
+// For a decoder process: the view's sections duplicated into `process`
+// read-only, in order (handles valid there); the count, or -1.
+int ShareBytesView(HANDLE* handlesOut, int32_t limit, const BytesView* view, HANDLE process);
+// In the decoder process: maps sections (as ShareBytesView gave them)
+// side by side read-only, the same way TakeBytesView does.
+int MapSectionsSideBySide(BytesView* viewOut, const HANDLE* sections, const uint32_t* capacities, int32_t count,
+                          uint32_t length);
+
+#endif
