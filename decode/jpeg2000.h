@@ -181,6 +181,17 @@ int PackedDibSize(const uint8_t* dib);
 // The 14-byte BITMAPFILEHEADER that turns a PackedDib into a .bmp file.
 void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib);
 
+// The resolution a JP2-family file states for its picture, in pixels per
+// metre across (X) and down (Y): the default display resolution of the
+// header's "res " box, else its capture resolution. 1 with both filled; 0
+// with both 0 when the file states none (a codestream, no box, a zero or
+// implausible field, a box cut short).
+struct PictureResolution {
+    double pixelsPerMetreX;
+    double pixelsPerMetreY;
+};
+int ReadPictureResolution(PictureResolution* resolutionOut, int kind, const uint8_t* data, uint32_t length);
+
 // Main-header COM payloads, concatenated and zero-terminated; null and 0 when
 // there are none. The caller frees the buffer.
 int ExtractCodestreamComments(uint8_t** bufferOut, uint32_t* countOut, const uint8_t* data, uint32_t length);

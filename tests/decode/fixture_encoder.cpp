@@ -493,6 +493,43 @@ std::vector<uint8_t> WrapJp2Described(const std::vector<uint8_t>& codestream, co
     return out;
 }
 
+std::vector<uint8_t> ResolutionFields(uint16_t verticalNumerator, uint16_t verticalDenominator,
+                                      uint16_t horizontalNumerator, uint16_t horizontalDenominator,
+                                      int8_t verticalExponent, int8_t horizontalExponent)
+{
+    std::vector<uint8_t> fields;
+    PutBig16(&fields, verticalNumerator);
+    PutBig16(&fields, verticalDenominator);
+    PutBig16(&fields, horizontalNumerator);
+    PutBig16(&fields, horizontalDenominator);
+    fields.push_back((uint8_t)verticalExponent);
+    fields.push_back((uint8_t)horizontalExponent);
+    return fields;
+}
+
+std::vector<uint8_t> AppendToJp2Header(const std::vector<uint8_t>& file, const std::vector<uint8_t>& box)
+{
+    auto lengthAt = [&file](size_t at) {
+        return (uint32_t)file[at] << 24 | (uint32_t)file[at + 1] << 16 | (uint32_t)file[at + 2] << 8 | file[at + 3];
+    };
+    size_t at = 0;
+    while (at + 8 <= file.size() && memcmp(&file[at + 4], "jp2h", 4) != 0 && lengthAt(at) >= 8) {
+        at += lengthAt(at);
+    }
+    if (at + 8 > file.size() || memcmp(&file[at + 4], "jp2h", 4) != 0 || at + lengthAt(at) > file.size()) {
+        return file;
+    }
+    uint32_t length = lengthAt(at);
+    std::vector<uint8_t> out(file.begin(), file.begin() + at + length);
+    out.insert(out.end(), box.begin(), box.end());
+    out.insert(out.end(), file.begin() + at + length, file.end());
+    uint32_t grown = length + (uint32_t)box.size();
+    for (int i = 0; i < 4; ++i) {
+        out[at + i] = (uint8_t)(grown >> (24 - 8 * i));
+    }
+    return out;
+}
+
 std::vector<uint8_t> WrapJp2Family(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4])
 {
     // sRGB or greyscale.

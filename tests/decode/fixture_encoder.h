@@ -96,6 +96,15 @@ std::vector<uint8_t> ProfileColour(const std::vector<uint8_t>& profile);
 std::vector<uint8_t> ChannelDefinitions(const std::vector<ChannelDefinition>& channels);
 std::vector<uint8_t> WrapJp2Described(const std::vector<uint8_t>& codestream, const FixtureImage& image, const char brand[4],
                                       const std::vector<uint8_t>& colr, const std::vector<uint8_t>& cdef);
+// The ten bytes of a resolution box ("resd" or "resc"): the vertical, then
+// the horizontal resolution, each numerator / denominator x 10^exponent
+// pixels per metre.
+std::vector<uint8_t> ResolutionFields(uint16_t verticalNumerator, uint16_t verticalDenominator,
+                                      uint16_t horizontalNumerator, uint16_t horizontalDenominator,
+                                      int8_t verticalExponent, int8_t horizontalExponent);
+// `file` (a JP2-family file with a header box) with `box` added at the end
+// of its header box.
+std::vector<uint8_t> AppendToJp2Header(const std::vector<uint8_t>& file, const std::vector<uint8_t>& box);
 std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat);
 std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream);
 

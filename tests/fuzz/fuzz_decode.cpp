@@ -1,6 +1,7 @@
 // Fuzz entry: every reader of untrusted bytes in the decode core, on one
 // input, in the order the plug-in runs them: kind, plan, the reduced preview,
-// the picture shown, a part of it at full resolution, the comments.
+// the picture shown, a part of it at full resolution, the comments, the
+// stated resolution a print reads.
 #include "jpeg2000.h"
 
 #include <stdint.h>
@@ -108,6 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         abort();
     }
     FuzzComments(kind, data, length);
+    PictureResolution resolution;
+    if (ReadPictureResolution(&resolution, kind, data, length) !=
+        (resolution.pixelsPerMetreX > 0 && resolution.pixelsPerMetreY > 0)) {
+        abort();
+    }
     if (MeasureDecodablePrefix(kind, data, length) > length) {
         abort();
     }
