@@ -18,6 +18,10 @@
 #include "decode/jpeg2000.h"
 #include "host/received_bytes.h"
 
+// Why a job ended that CancelDecodeJob ended (beside the DecodeFailure
+// values): nobody shows it, the job's record is going.
+enum { DecodeFailureCancelled = 101 };
+
 enum DecodeJobKind {
     DecodeJobPlan = 0,      // classify and plan; a preview at previewReduce when > 0
     DecodeJobLevel = 1,     // the picture at `reduce`

@@ -12,6 +12,7 @@
 
 #include "decode/admission.h"
 #include "decode/jpeg2000.h"
+#include "host/decode_job.h"
 #include "host/host_internal.h"
 #include "host/plugin.h"
 
@@ -218,16 +219,32 @@ enum JobOutcome {
     OutcomeNoPartial = 7, // the part received could not be decoded yet
 };
 
+// The file's comments once its picture decoded, and the outcome published.
+void PublishOutcome(PluginInstance* record, int failure) {
+    DecodeJobResult result = {};
+    if (failure == DecodeFailureNone) {
+        DecodeJob job = {};
+        job.kind = DecodeJobComments;
+        job.fileKind = LoadAcquire(&record->picture.fileKind);
+        if (!RunRecordJob(record, &job, &result)) {
+            failure = result.failure;
+        }
+    }
+    PublishEnd(record, failure, result.comments, result.commentsLength);
+}
+
 // The level admitted for the record (jobReduce; -1 when none fits in memory).
 int RunLevelJob(PluginInstance* record) {
-    uint8_t* dib = NULL;
-    int failure = DecodeFailureOutOfMemory;
+    DecodeJobResult result = {};
+    result.failure = DecodeFailureOutOfMemory;
     int first = LoadAcquire(&record->picture.dib) == NULL;
-    if (record->queue.jobReduce >= 0 &&
-        DecodeLevelToPackedDib(&dib, &failure, LoadAcquire(&record->picture.fileKind), record->reception.data,
-                               record->reception.dataSize, record->queue.jobReduce, record->queue.jobThreads)) {
-        if (PublishLevel(record, dib, record->queue.jobReduce)) {
-            PublishEnd(record, DecodeFailureNone);
+    DecodeJob job = {};
+    job.kind = DecodeJobLevel;
+    job.fileKind = LoadAcquire(&record->picture.fileKind);
+    job.reduce = record->queue.jobReduce;
+    if (record->queue.jobReduce >= 0 && RunRecordJob(record, &job, &result)) {
+        if (PublishLevel(record, result.dib, record->queue.jobReduce)) {
+            PublishOutcome(record, DecodeFailureNone);
         }
         // A level refused earlier (memory was short then) no longer stops the
         // view from asking for larger ones.
@@ -236,6 +253,7 @@ int RunLevelJob(PluginInstance* record) {
         }
         return OutcomeDone;
     }
+    int failure = result.failure;
     // A step down that fails leaves the full picture shown; no larger level
     // was refused.
     if (record->queue.jobCoarser) {
@@ -249,7 +267,7 @@ int RunLevelJob(PluginInstance* record) {
         PublishLevelFailure(record, failure);
         return OutcomeGaveUp;
     }
-    PublishEnd(record, failure);
+    PublishOutcome(record, failure);
     return OutcomeDone;
 }
 
@@ -269,21 +287,17 @@ int ChooseTargetReduce(const PluginInstance* record) {
 // Classifies and plans; publishes the geometry, then a preview when the
 // level the view needs is large.
 int RunPlanJob(PluginInstance* record) {
-    const uint8_t* data = record->reception.data;
-    int32_t size = record->reception.dataSize;
-    DecodePlan plan;
-    int failure = DecodeFailureNotJpeg2000;
-    if (!data || size <= 0) {
-        PublishFileKind(record, FileKindInvalid);
-        PublishEnd(record, failure);
+    DecodeJob job = {};
+    job.kind = DecodeJobPlan;
+    job.fileKind = FileKindInvalid;
+    DecodeJobResult result = {};
+    int planned = RunRecordJob(record, &job, &result);
+    PublishFileKind(record, result.fileKind);
+    if (!planned) {
+        PublishOutcome(record, result.failure);
         return OutcomeDone;
     }
-    int kind = ClassifyFileKind(data, (uint32_t)size);
-    PublishFileKind(record, kind);
-    if (!PlanDecode(&plan, &failure, kind, data, size)) {
-        PublishEnd(record, failure);
-        return OutcomeDone;
-    }
+    const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
     PublishLevelRange(record, &plan);
     EnterCriticalSection(&Queue.lock);
@@ -293,13 +307,17 @@ int RunPlanJob(PluginInstance* record) {
     int target = record->queue.targetReduce;
     LeaveCriticalSection(&Queue.lock);
     // A preview is worth it only well below the level to come.
-    uint8_t* preview = NULL;
-    if (plan.previewReduce >= target + 2 &&
-        DecodeLevelToPackedDib(&preview, NULL, kind, data, size, plan.previewReduce, record->queue.jobThreads)) {
-        PublishPreview(record, preview);
-        return OutcomeLevel;
+    if (plan.previewReduce < target + 2) {
+        return OutcomePlanned;
     }
-    return OutcomePlanned;
+    job.kind = DecodeJobLevel;
+    job.fileKind = result.fileKind;
+    job.reduce = plan.previewReduce;
+    if (!RunRecordJob(record, &job, &result)) {
+        return OutcomePlanned;
+    }
+    PublishPreview(record, result.dib);
+    return OutcomeLevel;
 }
 
 int RunJob(PluginInstance* record) {
@@ -414,6 +432,10 @@ void RunWorker() {
     EnterCriticalSection(&Queue.lock);
     PluginInstance* record;
     while ((record = TakeJob()) != NULL) {
+        // The running job's cancel lives here; NPP_Destroy finds it through
+        // the record while the job runs.
+        DecodeJobCancel cancel = {};
+        record->queue.cancel = &cancel;
         LeaveCriticalSection(&Queue.lock);
         int outcome = RunJob(record);
         // The window hears of a preview, a level, a part or an error; a
@@ -422,6 +444,7 @@ void RunWorker() {
             PostToWindow(record, PostedPicture);
         }
         EnterCriticalSection(&Queue.lock);
+        record->queue.cancel = NULL;
         if (SettleRecord(record, outcome)) {
             LeaveCriticalSection(&Queue.lock);
             ReleaseRecord(record);
@@ -498,6 +521,18 @@ int QueueJob(PluginInstance* record, int kind) {
 }
 
 }  // namespace
+
+int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut) {
+    BytesView bytes = {};
+    int partial = record->queue.stage == JobPartial;
+    bytes.data = partial ? record->queue.partial.block : record->reception.data;
+    bytes.length = (uint32_t)(partial ? record->queue.partial.length : record->reception.dataSize);
+    job->bytes = &bytes;
+    job->length = bytes.length;
+    job->threads = record->queue.jobThreads;
+    job->plannedBytes = record->queue.jobBytes;
+    return RunDecodeJob(job, resultOut, record->queue.cancel);
+}
 
 int QueueDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
@@ -581,6 +616,9 @@ int LeaveDecodeQueue(PluginInstance* record) {
     } else if (LoadAcquire(&record->queue.running) == DecodeRunning ||
                LoadAcquire(&record->queue.partial.state) == PartialRunning) {
         StoreRelease(&record->queue.running, (int32_t)DecodeOrphaned);
+        if (record->queue.cancel) {
+            CancelDecodeJob(record->queue.cancel);
+        }
         owned = 1;
     }
     LeaveCriticalSection(&Queue.lock);

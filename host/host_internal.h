@@ -5,6 +5,7 @@
 #ifndef HOST_HOST_INTERNAL_H
 #define HOST_HOST_INTERNAL_H
 
+#include "host/decode_job.h"
 #include "host/plugin.h"
 
 extern NPPluginFuncs* PluginFuncs;
@@ -74,8 +75,8 @@ int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce);
 // Why a larger level was given up (a DecodeFailure value).
 void PublishLevelFailure(PluginInstance* record, int failure);
 // The outcome of the file's decode (`failure` a DecodeFailure value): the
-// comments when it succeeded, else the failure.
-void PublishEnd(PluginInstance* record, int failure);
+// comments (malloc'ed, taken over) when it succeeded, else the failure.
+void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t commentsLength);
 // Why the file failed (a DecodeFailure value or FailureInterrupted; 0 gives
 // none), kept when `keepEarlier` and a reason was given before; the second
 // also publishes that it failed.
@@ -85,6 +86,12 @@ void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier);
 // Puts a record whose stream ended into the decode queue (UI thread); 0 when
 // no decode thread could be started for it.
 int QueueDecode(PluginInstance* record);
+
+// On a worker, inside the record's running job: runs `job` (its kind, file
+// kind, level and region filled) through RunDecodeJob on the bytes the job
+// was queued with, with the codec threads and memory it was admitted with,
+// cancelled when the record's instance goes. 1 when it gave its result.
+int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut);
 
 // Queues a decode of the part of the picture the view wants (UI thread),
 // unless the record already waits or is being decoded: its part is then

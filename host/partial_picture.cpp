@@ -31,7 +31,7 @@ uint64_t ThreadProcessorTime() {
 // The newest picture, published for the UI thread to take; a picture it has
 // not taken yet is replaced.
 void PublishPartialPicture(PluginInstance* record, uint8_t* dib) {
-    free(__atomic_exchange_n(&record->partial.pending, dib, __ATOMIC_ACQ_REL));
+    FreePictureBlock(__atomic_exchange_n(&record->partial.pending, dib, __ATOMIC_ACQ_REL));
 }
 
 // Whether the size the window asked for is the one it will draw this
@@ -104,22 +104,27 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
 // shrunk to the size it is drawn at; the geometry is published before the
 // picture.
 uint8_t* DecodePartialPicture(PluginInstance* record) {
-    const PartialJob* job = &record->queue.partial;
-    DecodePlan plan;
-    uint8_t* dib = NULL;
-    if (!PlanDecode(&plan, NULL, job->kind, job->block, job->length)) {
+    const PartialJob* queued = &record->queue.partial;
+    DecodeJob job = {};
+    job.kind = DecodeJobPlan;
+    job.fileKind = queued->kind;
+    DecodeJobResult result = {};
+    if (!RunRecordJob(record, &job, &result)) {
         return NULL;
     }
-    int reduce = ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)job->viewWidth,
-                                  (uint32_t)job->viewHeight, plan.shownReduce, plan.maxReduce);
-    if (!DecodePrefixToPackedDib(&dib, NULL, job->kind, job->block, job->length, reduce, 1)) {
+    const DecodePlan plan = result.plan;
+    job.kind = DecodeJobPrefix;
+    job.reduce = ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)queued->viewWidth,
+                                  (uint32_t)queued->viewHeight, plan.shownReduce, plan.maxReduce);
+    if (!RunRecordJob(record, &job, &result)) {
         return NULL;
     }
-    uint8_t* shrunk = IsDrawnSize(record, &plan, job->viewWidth, job->viewHeight)
-                          ? ShrinkToDrawnSize(dib, job->viewWidth, job->viewHeight)
+    uint8_t* dib = result.dib;
+    uint8_t* shrunk = IsDrawnSize(record, &plan, queued->viewWidth, queued->viewHeight)
+                          ? ShrinkToDrawnSize(dib, queued->viewWidth, queued->viewHeight)
                           : NULL;
     if (shrunk) {
-        free(dib);
+        FreePictureBlock(dib);
         dib = shrunk;
     }
     PublishPictureSize(record, &plan);
@@ -185,21 +190,21 @@ void AdoptPartialPicture(PluginInstance* record) {
     PartialPictures* partial = &record->partial;
     uint8_t* fresh = __atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
     if (fresh) {
-        free(partial->shown);
+        FreePictureBlock(partial->shown);
         partial->shown = fresh;
     }
     int failed =
         LoadAcquire(&record->picture.decodeError) && LoadAcquire(&record->picture.failureReason) != FailureInterrupted;
     if (partial->shown && (LoadAcquire(&record->picture.dib) || LoadAcquire(&record->picture.preview) || failed)) {
-        free(partial->shown);
+        FreePictureBlock(partial->shown);
         partial->shown = NULL;
     }
 }
 
 void ReleasePartialPictures(PluginInstance* record) {
     PartialPictures* partial = &record->partial;
-    free(partial->shown);
-    free(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
+    FreePictureBlock(partial->shown);
+    FreePictureBlock(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
     partial->shown = NULL;
     partial->lastLength = 0;
     // Pacing counts from now: the next stream opens right after this.

@@ -48,9 +48,9 @@ int32_t LevelOfBitmap(const PictureLevels* picture, const uint8_t* dib) {
 }
 
 void FreePictureBlocks(const PictureLevels* picture) {
-    free(picture->dib);
-    free(picture->preview);
-    free(picture->nextLevel);
+    FreePictureBlock(picture->dib);
+    FreePictureBlock(picture->preview);
+    FreePictureBlock(picture->nextLevel);
     free(picture->comments);
 }
 
@@ -89,7 +89,7 @@ void DropReplacedPreview(PluginInstance* record) {
     uint8_t* preview = LoadAcquire(&record->picture.preview);
     if (preview && LoadAcquire(&record->picture.dib)) {
         StoreRelease(&record->picture.preview, (uint8_t*)NULL);
-        free(preview);
+        FreePictureBlock(preview);
     }
 }
 
@@ -104,7 +104,7 @@ int InstallNextLevel(PluginInstance* record) {
     }
     uint8_t* old = picture->dib;
     PublishDib(picture, next, LevelOfBitmap(picture, next));
-    free(old);
+    FreePictureBlock(old);
     return 1;
 }
 
@@ -154,7 +154,7 @@ int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
         PublishDib(&record->picture, dib, (int32_t)reduce);
         return 1;
     }
-    free(__atomic_exchange_n(&record->picture.nextLevel, dib, __ATOMIC_ACQ_REL));
+    FreePictureBlock(__atomic_exchange_n(&record->picture.nextLevel, dib, __ATOMIC_ACQ_REL));
     return 0;
 }
 
@@ -173,17 +173,12 @@ void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier) {
     StoreRelease(&record->picture.decodeError, 1);
 }
 
-void PublishEnd(PluginInstance* record, int failure) {
+void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t commentsLength) {
     if (failure == DecodeFailureNone) {
-        uint8_t* comments = NULL;
-        uint32_t count = 0;
-        if (ExtractCodestreamCommentsOfKind(&comments, &count, LoadAcquire(&record->picture.fileKind),
-                                            record->reception.data, (uint32_t)record->reception.dataSize)) {
-            StoreRelease(&record->picture.commentsLength, count);
-            StoreRelease(&record->picture.comments, comments);
-            return;
-        }
-        free(comments);
+        StoreRelease(&record->picture.commentsLength, commentsLength);
+        StoreRelease(&record->picture.comments, comments);
+        return;
     }
+    free(comments);
     PublishFailure(record, failure, 0);
 }

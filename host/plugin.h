@@ -14,6 +14,7 @@
 #include "host/npapi.h"
 
 struct PluginInstance;
+struct DecodeJobCancel;
 
 // The failure reason of a stream that ended before its last byte; the other
 // reasons are the decoder's DecodeFailure values.
@@ -199,9 +200,10 @@ struct PartialJob {
 // Those are stored with release. The rest is the queue's under its lock: the
 // list link, the job the record waits for, the plan read from the header
 // (planned once it is), the level it should end at and the level last
-// decoded, and what its running job was admitted with. `coarser` asks for
-// a level coarser than the one decoded (a full picture no command uses any
-// more gives way to the view's level), jobCoarser is its running job.
+// decoded, what its running job was admitted with, and the handle that
+// cancels that job (the running worker's). `coarser` asks for a level
+// coarser than the one decoded (a full picture no command uses any more
+// gives way to the view's level), jobCoarser is its running job.
 struct QueueLink {
     int32_t running;
     int32_t decoding;
@@ -223,6 +225,7 @@ struct QueueLink {
     int32_t jobShort;
     int32_t jobThreads;
     uint64_t jobBytes;
+    DecodeJobCancel* cancel;
 };
 
 // Pictures of the part of a file received so far (host/partial_picture.cpp).

@@ -25,7 +25,7 @@ RegionLock Lock;
 
 void FreeRegionBitmap(RegionBitmap* bitmap) {
     if (bitmap) {
-        free(bitmap->dib);
+        FreePictureBlock(bitmap->dib);
         free(bitmap);
     }
 }
@@ -155,15 +155,21 @@ void RunRegionJob(PluginInstance* record) {
     // Only this thread writes `decoding` while isDecoding is set.
     PictureRegion part = {(uint32_t)region.decoding.left, (uint32_t)region.decoding.top,
                           (uint32_t)region.decoding.right, (uint32_t)region.decoding.bottom};
-    PictureRegion level;
+    DecodeJob job = {};
+    job.kind = DecodeJobRegion;
+    job.fileKind = LoadAcquire(&record->picture.fileKind);
+    job.reduce = region.decodingReduce;
+    job.region = part;
+    DecodeJobResult result = {};
     uint8_t* dib = NULL;
     RegionBitmap* bitmap = NULL;
     // A part that cannot be decoded leaves the coarser level painted.
-    if (DecodeRegionToPackedDib(&dib, &level, NULL, LoadAcquire(&record->picture.fileKind), record->reception.data,
-                                record->reception.dataSize, region.decodingReduce, part, 0)) {
+    if (RunRecordJob(record, &job, &result)) {
+        dib = result.dib;
         bitmap = (RegionBitmap*)malloc(sizeof(RegionBitmap));
     }
     if (bitmap) {
+        const PictureRegion& level = result.level;
         SetRect(&bitmap->level, (int)level.left, (int)level.top, (int)level.right, (int)level.bottom);
         bitmap->dib = dib;
         bitmap->reduce = region.decodingReduce;
@@ -171,7 +177,7 @@ void RunRegionJob(PluginInstance* record) {
         bitmap->levelHeight = LevelExtent(LoadAcquire(&record->picture.fullHeight), bitmap->reduce);
         dib = NULL;
     }
-    free(dib);
+    FreePictureBlock(dib);
     EnterCriticalSection(&Lock.section);
     RegionBitmap* replaced = bitmap ? region.next : NULL;
     region.next = bitmap ? bitmap : region.next;

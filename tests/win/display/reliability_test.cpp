@@ -254,8 +254,11 @@ TEST(Reliability, LibraryUnloadedRightAfterShutdownWhileDecoding) {
         }
         RunInstance(&browser, longFile, DestroyWhileDecoding);
         ShutdownPlugin(&browser);  // NP_Shutdown, then FreeLibrary
-        // The decode threads keep the code loaded until each has ended.
-        EXPECT_NE(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;
+        // The decode threads keep the code loaded until each has ended (a
+        // destroyed element's job is cancelled, so its thread may already
+        // be gone: a thread seen after the load is checked was there then).
+        bool loaded = GetModuleHandleA("npkavrel.dll") != nullptr;
+        EXPECT_TRUE(loaded || ThreadCount() <= threads) << cycle;
         ASSERT_TRUE(WaitForThreads(threads, 60000)) << cycle << ": " << ThreadCount() << " threads, " << threads
                                                     << " before" << DescribeThreads();
         EXPECT_EQ(nullptr, GetModuleHandleA("npkavrel.dll")) << cycle;

@@ -1,0 +1,85 @@
+// One decode job run in this process: a thin switch over the job's kind
+// calling the decode core on the job's bytes. The decoder process, where one
+// can be had, runs the same jobs; this is where a job runs otherwise.
+#include <stdlib.h>
+
+#include "decode/jpeg2000.h"
+#include "host/decode_job.h"
+
+namespace {
+
+int IsCancelled(const DecodeJobCancel* cancel) {
+    return cancel && __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) != 0;
+}
+
+int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
+    const uint8_t* data = job->bytes->data;
+    result->fileKind = ClassifyFileKind(data, job->length);
+    if (!PlanDecode(&result->plan, &result->failure, result->fileKind, data, (int32_t)job->length)) {
+        return 0;
+    }
+    // A preview that cannot be made is no failure: the level follows.
+    if (job->previewReduce > 0 && !DecodeLevelToPackedDib(&result->dib, NULL, result->fileKind, data,
+                                                          (int32_t)job->length, job->previewReduce, job->threads)) {
+        result->dib = NULL;
+    }
+    return 1;
+}
+
+int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
+    const uint8_t* data = job->bytes->data;
+    int32_t length = (int32_t)job->length;
+    switch (job->kind) {
+    case DecodeJobPlan:
+        return RunPlan(job, result);
+    case DecodeJobLevel:
+        return DecodeLevelToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
+                                      job->threads);
+    case DecodeJobPrefix:
+        return DecodePrefixToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
+                                       job->threads);
+    case DecodeJobRegion:
+        return DecodeRegionToPackedDib(&result->dib, &result->level, &result->failure, job->fileKind, data, length,
+                                       job->reduce, job->region, job->threads);
+    case DecodeJobComments:
+        if (ExtractCodestreamCommentsOfKind(&result->comments, &result->commentsLength, job->fileKind, data,
+                                            job->length)) {
+            return 1;
+        }
+        // Only the comments' own block can fail once the picture decoded.
+        result->failure = DecodeFailureOutOfMemory;
+        return 0;
+    default:
+        result->failure = DecodeFailureArguments;
+        return 0;
+    }
+}
+
+}  // namespace
+
+int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
+    *resultOut = DecodeJobResult();
+    resultOut->fileKind = job->fileKind;
+    int done = 0;
+    if (!job->bytes || !job->bytes->data) {
+        resultOut->failure = DecodeFailureNotJpeg2000;
+    } else if (!IsCancelled(cancel)) {
+        done = RunJobOfKind(job, resultOut);
+    }
+    // The codec cannot be stopped inside this process: a cancel is seen
+    // before the job starts, and its result is dropped after it.
+    if (IsCancelled(cancel)) {
+        FreePictureBlock(resultOut->dib);
+        free(resultOut->comments);
+        *resultOut = DecodeJobResult();
+        resultOut->failure = DecodeFailureCancelled;
+        done = 0;
+    } else if (!done && resultOut->failure == DecodeFailureNone) {
+        resultOut->failure = DecodeFailureCorrupt;
+    }
+    return done;
+}
+
+void CancelDecodeJob(DecodeJobCancel* cancel) { __atomic_store_n(&cancel->state, 1L, __ATOMIC_RELEASE); }
+
+void FreePictureBlock(uint8_t* block) { free(block); }
