@@ -52,6 +52,7 @@ struct Conversion {
     uint32_t channelCount; // colour channels, then opacity
     ChannelReader channels[kMaxChannels];
     RowTarget target;
+    uint8_t* opacityRows; // null: opacity composited over white; else kept here, rows top-down
     uint32_t bytesPerPixel;
     int separable;             // three-channel matrix-shaper profile: the tables below
     SeparableProfile profile;
@@ -310,7 +311,12 @@ void WriteConvertedRange(void* context, int, uint32_t begin, uint32_t end)
             }
             uint8_t* out = row + (uint64_t)x0 * conversion->bytesPerPixel;
             ConvertChunk(conversion, out, in, n);
-            if (conversion->opacityKind != OpacityNone) {
+            if (conversion->opacityRows != NULL) {
+                uint8_t* kept = conversion->opacityRows + (uint64_t)y * target->width + x0;
+                for (uint32_t i = 0; i < n; ++i) {
+                    kept[i] = (uint8_t)(planes[conversion->colourCount][i] >> 8);
+                }
+            } else if (conversion->opacityKind != OpacityNone) {
                 CompositeOverWhite(out, planes[conversion->colourCount], n, conversion->bytesPerPixel,
                                    conversion->opacityKind == OpacityPremultiplied);
             }
@@ -369,7 +375,8 @@ void SetUpColourEngine(Conversion* conversion, const opj_image_t* image)
 
 } // namespace
 
-int WriteColourRows(const opj_image_t* image, const PicturePlan* plan, const RowTarget* target, int threadCount)
+int WriteColourRows(const opj_image_t* image, const PicturePlan* plan, const RowTarget* target, int threadCount,
+                    uint8_t* opacityRows)
 {
     int failure = DecodeFailureNone;
     uint32_t* tables[kMaxChannels] = {NULL};
@@ -381,6 +388,7 @@ int WriteColourRows(const opj_image_t* image, const PicturePlan* plan, const Row
     conversion->colourCount = plan->colourCount;
     conversion->opacityKind = plan->opacityKind;
     conversion->target = *target;
+    conversion->opacityRows = plan->opacityKind != OpacityNone ? opacityRows : NULL;
     conversion->bytesPerPixel = plan->bitCount / 8;
     uint32_t components[kMaxChannels];
     memcpy(components, plan->colour, plan->colourCount * sizeof(uint32_t));

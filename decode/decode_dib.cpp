@@ -1,4 +1,5 @@
 // Decodes the first codestream of a JPEG 2000 file into a packed DIB through OpenJPEG.
+#include "codestream_image.h"
 #include "codestream_prefix.h"
 #include "byte_order.h"
 #include "jpeg2000.h"
@@ -338,15 +339,16 @@ void CloseCodec(OpenCodec* open)
 // DecodeFailureNone. The caller closes `open` either way. Only a codec that
 // will decode gets worker threads (`threads`, 0 for none): a header needs none.
 // With `acceptCut` a codestream cut short is decoded as far as it goes.
-int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threads,
-                      int acceptCut = 0)
+// The codestream may lie in pieces (`segments`, `count`), read in place.
+int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const StreamSegment* segments, uint32_t count,
+                      int threads, int acceptCut = 0)
 {
     open->codec = NULL;
     open->image = NULL;
     open->told = CodecToldNothing;
     open->samples = 0;
     open->blockSize = 0;
-    open->stream = OpenMemoryStream(&open->memory, data, length);
+    open->stream = OpenSegmentStream(&open->memory, segments, count);
     if (open->stream == NULL) {
         return DecodeFailureOutOfMemory;
     }
@@ -436,6 +438,7 @@ struct DecodeRequest {
     PictureRegion* levelOut;
     int threads;   // codec and conversion threads, at least 1
     int acceptCut; // a codestream cut short is decoded as far as it goes
+    int noBlock;   // the image is not packed into a bitmap of its own: nothing reserved ahead
 };
 
 // The area a request decodes, checked against the limits and set on the
@@ -471,14 +474,14 @@ int SetDecodeArea(OpenCodec* open, const DecodeRequest* request)
 // with its bitmap block already allocated in *blockOut (*blockSizeOut
 // bytes), else null.
 void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSizeOut, int* failureOut,
-                 OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, const DecodeRequest* request)
+                 OPJ_CODEC_FORMAT format, const StreamSegment* segments, uint32_t count, const DecodeRequest* request)
 {
     *imageOut = NULL;
     *blockOut = NULL;
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, data, length, request->threads, request->acceptCut);
+    *failureOut = OpenAndReadHeader(&open, format, segments, count, request->threads, request->acceptCut);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
@@ -486,7 +489,7 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
-    StartBlockReservation(&reservation, open.blockSize);
+    StartBlockReservation(&reservation, request->noBlock ? 0 : open.blockSize);
     if (!opj_decode(open.codec, open.stream, open.image) || !opj_end_decompress(open.codec, open.stream)) {
         *failureOut = FailureOfDecode(&open);
         goto cleanup;
@@ -562,7 +565,8 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* da
     int failure = planOut == NULL ? DecodeFailureArguments : FindFileDecoder(&decoder, &offset, kind, data, length);
     if (failure == DecodeFailureNone) {
         OpenCodec open;
-        failure = OpenAndReadHeader(&open, decoder->format, data + offset, (uint32_t)length - offset, 0);
+        StreamSegment whole = {data + offset, (uint64_t)length - offset};
+        failure = OpenAndReadHeader(&open, decoder->format, &whole, 1, 0);
         if (failure == DecodeFailureNone && !BuildPlan(planOut, open.codec, open.image)) {
             failure = DecodeFailureTooLarge;
         }
@@ -594,8 +598,8 @@ int DecodeRequestToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
     if (failure == DecodeFailureNone) {
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
-        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
-                    request);
+        StreamSegment whole = {data + offset, (uint64_t)length - offset};
+        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, &whole, 1, request);
         if (image != NULL) {
             failure = PackImageToDib(dibOut, image, request->threads, block, blockSize);
         }
@@ -618,7 +622,7 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
 int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                            int reduce, int threadCount)
 {
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0};
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 0};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
@@ -646,7 +650,7 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
     }
     int decoded = 0;
     if (failure == DecodeFailureNone) {
-        DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1};
+        DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1, 0};
         decoded = DecodeRequestToPackedDib(dibOut, &failure, kind, data, prefix, &request);
     } else if (dibOut != NULL) {
         *dibOut = NULL;
@@ -661,7 +665,7 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
 int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,
                             const uint8_t* data, int32_t length, int reduce, PictureRegion region, int threadCount)
 {
-    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0};
+    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0, 0};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
@@ -689,4 +693,45 @@ int DecodeToPackedDibOfKind(uint8_t** dibOut, int* failureOut, int kind, const u
 int DecodeToPackedDib(uint8_t** dibOut, const uint8_t* data, int32_t length)
 {
     return DecodeToPackedDibDetailed(dibOut, NULL, data, length);
+}
+
+int ReadCodestreamHeader(CodestreamHeader* headerOut, const StreamSegment* segments, uint32_t count)
+{
+    OpenCodec open;
+    int failure = OpenAndReadHeader(&open, OPJ_CODEC_J2K, segments, count, 0);
+    if (failure == DecodeFailureNone) {
+        uint64_t width = 0;
+        uint64_t height = 0;
+        GridArea whole = WholeArea(open.image);
+        if (!HeaderExtent(&width, &height, open.image, &whole, 0)) {
+            failure = DecodeFailureTooLarge;
+        } else {
+            headerOut->width = (uint32_t)width;
+            headerOut->height = (uint32_t)height;
+            headerOut->maxReduce = MaxReduce(open.codec, open.image);
+        }
+    }
+    CloseCodec(&open);
+    return failure;
+}
+
+int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
+                          int threadCount)
+{
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 1};
+    uint8_t* block = NULL;
+    uint32_t blockSize = 0;
+    int failure = DecodeFailureArguments;
+    if (reduce >= 0 && reduce <= 32) {
+        DecodeImage(imageOut, &block, &blockSize, &failure, OPJ_CODEC_J2K, segments, count, &request);
+    } else {
+        *imageOut = NULL;
+    }
+    free(block);
+    return failure;
+}
+
+int ResolveCodecThreads(int requested)
+{
+    return ResolveThreadCount(requested);
 }

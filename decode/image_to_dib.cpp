@@ -66,7 +66,7 @@ void WriteSampleRows(const RowTarget* target, const opj_image_t* image, const Pi
 
 // Fills the header, palette and rows of a block laid out by `layout`.
 int WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* image, const PicturePlan* plan,
-                   int threadCount)
+                   int threadCount, uint8_t* opacityRows)
 {
     uint32_t width = image->comps[0].w;
     uint32_t height = image->comps[0].h;
@@ -94,7 +94,7 @@ int WritePackedDib(uint8_t* dib, const DibLayout* layout, const opj_image_t* ima
         WriteSampleRows(&target, image, plan, threadCount);
         return DecodeFailureNone;
     }
-    return WriteColourRows(image, plan, &target, threadCount);
+    return WriteColourRows(image, plan, &target, threadCount, opacityRows);
 }
 
 } // namespace
@@ -106,11 +106,17 @@ uint32_t PictureBitCount(const opj_image_t* image)
     return plan.bitCount;
 }
 
-int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, uint8_t* block, uint32_t blockSize)
+namespace {
+
+// PackImageToDib, keeping the opacity apart in a new plane when
+// `opacityOut` is given and the image has opacity.
+int PackWithOpacity(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut, const opj_image_t* image,
+                    int threadCount, uint8_t* block, uint32_t blockSize)
 {
     int failure = DecodeFailureNone;
     PicturePlan plan;
     DibLayout layout;
+    uint8_t* opacity = NULL;
     *dibOut = NULL;
     if (image->numcomps == 0 || image->comps[0].w == 0 || image->comps[0].h == 0) {
         failure = DecodeFailureCorrupt;
@@ -130,12 +136,41 @@ int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, 
             goto done;
         }
     }
-    failure = WritePackedDib(block, &layout, image, &plan, threadCount);
+    // The plane is no larger than the bitmap, whose size was checked.
+    if (opacityOut != NULL && plan.opacityKind != OpacityNone) {
+        opacity = (uint8_t*)malloc((size_t)image->comps[0].w * image->comps[0].h);
+        if (opacity == NULL) {
+            failure = DecodeFailureOutOfMemory;
+            goto done;
+        }
+    }
+    failure = WritePackedDib(block, &layout, image, &plan, threadCount, opacity);
     if (failure == DecodeFailureNone) {
         *dibOut = block;
         block = NULL;
+        if (opacityOut != NULL) {
+            *opacityOut = opacity;
+            *opacityKindOut = opacity != NULL ? plan.opacityKind : OpacityNone;
+            opacity = NULL;
+        }
     }
 done:
+    free(opacity);
     free(block);
     return failure;
+}
+
+} // namespace
+
+int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, uint8_t* block, uint32_t blockSize)
+{
+    return PackWithOpacity(dibOut, NULL, NULL, image, threadCount, block, blockSize);
+}
+
+int PackLayerToDib(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut, const opj_image_t* image,
+                   int threadCount)
+{
+    *opacityOut = NULL;
+    *opacityKindOut = OpacityNone;
+    return PackWithOpacity(dibOut, opacityOut, opacityKindOut, image, threadCount, NULL, 0);
 }

@@ -16,6 +16,14 @@ uint32_t PictureBitCount(const opj_image_t* image);
 // null; yields a DecodeFailure value.
 int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, uint8_t* block, uint32_t blockSize);
 
+// PackImageToDib into a new block, for a layer of a composition: an image
+// with opacity gets its colour as it is (premultiplied or not, as
+// *opacityKindOut says, an OpacityKind) and its opacity apart in
+// *opacityOut (a byte a pixel, top row first; null without opacity), both
+// the caller's to free.
+int PackLayerToDib(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut, const opj_image_t* image,
+                   int threadCount);
+
 // PackImageToDib into a new block with the decoder's thread count.
 int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image);
 

@@ -1,4 +1,5 @@
-// Command-line converter: JPEG 2000 file to .bmp, or its kind, size and comments.
+// Command-line converter: JPEG 2000 file to .bmp (a composed page or frame too), or its kind, size and comments.
+#include "composition.h"
 #include "jpeg2000.h"
 
 #include <lcms2.h>
@@ -77,13 +78,51 @@ int ReadWholeFile(const char* path, std::vector<uint8_t>* bytesOut)
     return ok;
 }
 
+// Which page or frame to convert (--page N, --frame N).
+uint32_t gPictureIndex = 0;
+
+// A page or frame of a composed file at the level that fits the cap.
+int ComposeFile(const char* path, const std::vector<uint8_t>& bytes, int kind, const ComposedPicture* picture,
+                uint8_t** dibOut)
+{
+    int failure = DecodeFailureNone;
+    uint32_t notes = 0;
+    int reduce = ComposedShownReduce(picture);
+    if (!ComposePictureToPackedDib(dibOut, &notes, &failure, kind, BytesOf(bytes), (int32_t)bytes.size(),
+                                   gPictureIndex, reduce, 0)) {
+        return ReportFailure(path, DescribeDecodeFailure(failure, 0));
+    }
+    if (reduce > 0) {
+        uint32_t width = (uint32_t)(((uint64_t)picture->width + (1ull << reduce) - 1) >> reduce);
+        uint32_t height = (uint32_t)(((uint64_t)picture->height + (1ull << reduce) - 1) >> reduce);
+        printf("scale: 1/%u (%ux%u shown of %ux%u)\n", 1u << reduce, width, height, picture->width, picture->height);
+    }
+    if (notes & ComposeNoteExternalData) {
+        fprintf(stderr, "j2k2bmp: %s: data held in other files is left out\n", path);
+    }
+    return 1;
+}
+
 // Decodes or reports why not. A picture past the sample cap comes at a
 // reduced scale, which is reported on stdout.
-int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** dibOut)
+int DecodeFile(const char* path, const std::vector<uint8_t>& bytes, uint8_t** dibOut,
+               ComposedPicture* pictureOut = NULL)
 {
     int failure = DecodeFailureNone;
     DecodePlan plan;
+    ComposedPicture picture;
     int kind = ClassifyFileKind(BytesOf(bytes), (uint32_t)bytes.size());
+    if (!DescribeComposedPicture(&picture, &failure, kind, BytesOf(bytes), (int32_t)bytes.size(), gPictureIndex)) {
+        return ReportFailure(path, gPictureIndex != 0 && failure == DecodeFailureArguments
+                                       ? "no such page or frame"
+                                       : DescribeDecodeFailure(failure, 0));
+    }
+    if (pictureOut != NULL) {
+        *pictureOut = picture;
+    }
+    if (picture.composed) {
+        return ComposeFile(path, bytes, kind, &picture, dibOut);
+    }
     if (!PlanDecode(&plan, &failure, kind, BytesOf(bytes), (int32_t)bytes.size()) ||
         !DecodeReducedToPackedDib(dibOut, &failure, kind, BytesOf(bytes), (int32_t)bytes.size(), plan.shownReduce)) {
         return ReportFailure(path, DescribeDecodeFailure(failure, 0));
@@ -135,7 +174,8 @@ int RunInfo(const char* input)
     uint8_t* dib = NULL;
     uint8_t* comments = NULL;
     uint32_t commentCount = 0;
-    int ok = ReadWholeFile(input, &bytes) && DecodeFile(input, bytes, &dib);
+    ComposedPicture picture;
+    int ok = ReadWholeFile(input, &bytes) && DecodeFile(input, bytes, &dib, &picture);
     if (ok && !ExtractCodestreamComments(&comments, &commentCount, BytesOf(bytes), (uint32_t)bytes.size())) {
         ok = ReportFailure(input, "comments cannot be read");
     }
@@ -146,6 +186,13 @@ int RunInfo(const char* input)
         printf("height: %d\n", (int)(dib[8] | dib[9] << 8 | dib[10] << 16 | (uint32_t)dib[11] << 24));
         printf("bits per pixel: %d\n", dib[14] | dib[15] << 8);
         printf("comment bytes: %u\n", commentCount);
+        if (picture.composed) {
+            printf("%s: %u\n", picture.pages ? "pages" : "frames", picture.count);
+            printf("composed size: %ux%u\n", picture.width, picture.height);
+        }
+        if (picture.composed && !picture.pages) {
+            printf("duration: %u ms\nloops: %u\n", picture.durationMs, picture.loops);
+        }
     }
     free(comments);
     free(dib);
@@ -183,31 +230,50 @@ int PrintVersions()
 int Usage()
 {
     fprintf(stderr,
-            "usage: j2k2bmp [--max-samples N] INPUT OUTPUT.bmp\n"
-            "       j2k2bmp [--max-samples N] --info INPUT\n"
+            "usage: j2k2bmp [--max-samples N] [--page N | --frame N] INPUT OUTPUT.bmp\n"
+            "       j2k2bmp [--max-samples N] [--page N | --frame N] --info INPUT\n"
             "       j2k2bmp --comments INPUT\n"
             "       j2k2bmp --version\n"
             "--max-samples: cap on decoded samples (default %u, the plug-in's); a larger\n"
-            "picture is converted at the largest reduced scale within it\n",
+            "picture is converted at the largest reduced scale within it\n"
+            "--page, --frame: the page of a JPM document or the frame of a JPX\n"
+            "animation or Motion JPEG 2000 track to convert, counted from 0\n",
             DecodeSampleLimit());
     return 2;
 }
 
-// Reads "--max-samples N" off the front of the arguments; 0 when malformed.
-int TakeSampleLimit(int* argc, char*** argv)
+// A count from the command line; 0 when malformed.
+int ParseCount(const char* text, unsigned long* valueOut)
 {
-    if (*argc < 3 || strcmp((*argv)[1], "--max-samples") != 0) {
-        return 1;
-    }
     char* end = NULL;
     errno = 0;
-    unsigned long limit = strtoul((*argv)[2], &end, 10);
-    if (errno != 0 || end == (*argv)[2] || *end != 0 || limit == 0 || limit > 0xFFFFFFFFul || (*argv)[2][0] == '-') {
-        return 0;
+    *valueOut = strtoul(text, &end, 10);
+    return errno == 0 && end != text && *end == 0 && *valueOut <= 0xFFFFFFFFul && text[0] != '-';
+}
+
+// Reads "--max-samples N", "--page N" and "--frame N" off the front of the
+// arguments; 0 when one is malformed.
+int TakeOptions(int* argc, char*** argv)
+{
+    while (*argc >= 3) {
+        const char* option = (*argv)[1];
+        unsigned long value = 0;
+        int samples = strcmp(option, "--max-samples") == 0;
+        int picture = strcmp(option, "--page") == 0 || strcmp(option, "--frame") == 0;
+        if (!samples && !picture) {
+            return 1;
+        }
+        if (!ParseCount((*argv)[2], &value) || (samples && value == 0)) {
+            return 0;
+        }
+        if (samples) {
+            SetDecodeSampleLimit((uint32_t)value);
+        } else {
+            gPictureIndex = (uint32_t)value;
+        }
+        *argc -= 2;
+        *argv += 2;
     }
-    SetDecodeSampleLimit((uint32_t)limit);
-    *argc -= 2;
-    *argv += 2;
     return 1;
 }
 
@@ -218,7 +284,7 @@ int main(int argc, char** argv)
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         return PrintVersions();
     }
-    if (!TakeSampleLimit(&argc, &argv) || argc != 3) {
+    if (!TakeOptions(&argc, &argv) || argc != 3) {
         return Usage();
     }
     int ok;

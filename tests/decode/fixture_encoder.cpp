@@ -561,3 +561,241 @@ std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream)
     AppendBox(&out, "jp2c", codestream);
     return out;
 }
+
+namespace {
+
+void PutBig64(std::vector<uint8_t>* out, uint64_t v)
+{
+    PutBig32(out, (uint32_t)(v >> 32));
+    PutBig32(out, (uint32_t)v);
+}
+
+std::vector<uint8_t> BoxOf(const char type[4], const std::vector<uint8_t>& payload)
+{
+    std::vector<uint8_t> box;
+    AppendBox(&box, type, payload);
+    return box;
+}
+
+std::vector<uint8_t> Joined(const std::vector<std::vector<uint8_t>>& parts)
+{
+    std::vector<uint8_t> out;
+    for (const std::vector<uint8_t>& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+std::vector<uint8_t> JpmObjectBox(const JpmObject& object, uint64_t offset, uint32_t length)
+{
+    std::vector<uint8_t> ohdr = {(uint8_t)object.type, (uint8_t)(object.codestream.empty() ? 1 : 0)};
+    PutBig32(&ohdr, object.y);
+    PutBig32(&ohdr, object.x);
+    std::vector<uint8_t> contents;
+    if (!object.codestream.empty()) {
+        PutBig64(&ohdr, offset);
+        PutBig32(&ohdr, length);
+        PutBig16(&ohdr, object.dataReference);
+    }
+    AppendBox(&contents, "ohdr", ohdr);
+    std::vector<uint8_t> scal;
+    for (int axis = 0; axis < 2; ++axis) {
+        PutBig16(&scal, object.scale);
+        PutBig16(&scal, 1);
+    }
+    AppendBox(&contents, "scal", scal);
+    if (object.codestream.empty()) {
+        std::vector<uint8_t> bcvl = {0, 1, 7};
+        PutBig16(&bcvl, object.colour);
+        PutBig16(&bcvl, 0);
+        AppendBox(&contents, "bclr", BoxOf("bcvl", bcvl));
+    }
+    return BoxOf("objc", contents);
+}
+
+} // namespace
+
+std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages)
+{
+    std::vector<uint8_t> out = MakeFileStart("jpm ");
+    std::vector<std::vector<uint8_t>> pageBoxes;
+    std::vector<std::pair<uint64_t, uint32_t>> places; // of each object's codestream box, in order
+    for (const JpmPage& page : pages) {
+        for (const JpmLayout& layout : page.layouts) {
+            for (const JpmObject& object : layout.objects) {
+                places.push_back({out.size(), (uint32_t)object.codestream.size() + 8});
+                if (!object.codestream.empty()) {
+                    AppendBox(&out, "jp2c", object.codestream);
+                }
+            }
+        }
+    }
+    size_t next = 0;
+    for (const JpmPage& page : pages) {
+        std::vector<uint8_t> phdr;
+        PutBig16(&phdr, (uint32_t)page.layouts.size());
+        PutBig32(&phdr, page.height);
+        PutBig32(&phdr, page.width);
+        PutBig16(&phdr, 0);
+        PutBig16(&phdr, page.colour);
+        std::vector<uint8_t> contents = BoxOf("phdr", phdr);
+        for (size_t l = 0; l < page.layouts.size(); ++l) {
+            const JpmLayout& layout = page.layouts[l];
+            std::vector<uint8_t> lhdr;
+            PutBig16(&lhdr, (uint32_t)l + 1);
+            PutBig32(&lhdr, layout.height);
+            PutBig32(&lhdr, layout.width);
+            PutBig32(&lhdr, layout.y);
+            PutBig32(&lhdr, layout.x);
+            lhdr.push_back(0);
+            std::vector<uint8_t> lobj = BoxOf("lhdr", lhdr);
+            for (const JpmObject& object : layout.objects) {
+                std::vector<uint8_t> objc = JpmObjectBox(object, places[next].first, places[next].second);
+                ++next;
+                lobj.insert(lobj.end(), objc.begin(), objc.end());
+            }
+            AppendBox(&contents, "lobj", lobj);
+        }
+        AppendBox(&out, "page", contents);
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<uint8_t> JpxComposition(uint32_t width, uint32_t height, uint8_t loop,
+                                    const std::vector<JpxInstructionSet>& sets)
+{
+    std::vector<uint8_t> copt;
+    PutBig32(&copt, height);
+    PutBig32(&copt, width);
+    copt.push_back(loop);
+    std::vector<uint8_t> comp = BoxOf("copt", copt);
+    for (const JpxInstructionSet& set : sets) {
+        int crops = 0;
+        for (const JpxInstruction& i : set.instructions) {
+            crops |= i.cropWidth != 0;
+        }
+        std::vector<uint8_t> inst;
+        PutBig16(&inst, crops ? 0x27 : 0x07);
+        PutBig16(&inst, set.repeats);
+        PutBig32(&inst, set.tick);
+        for (const JpxInstruction& i : set.instructions) {
+            for (uint32_t v : {i.x, i.y, i.width, i.height, i.life, 0u}) {
+                PutBig32(&inst, v);
+            }
+            for (uint32_t v : {i.cropX, i.cropY, i.cropWidth, i.cropHeight}) {
+                if (crops) {
+                    PutBig32(&inst, v);
+                }
+            }
+        }
+        AppendBox(&comp, "inst", inst);
+    }
+    return BoxOf("comp", comp);
+}
+
+} // namespace
+
+std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, const std::vector<JpxLayer>& layers,
+                             const std::vector<JpxInstructionSet>& sets)
+{
+    std::vector<uint8_t> out = MakeFileStart("jpx ");
+    std::vector<uint8_t> ihdr;
+    PutBig32(&ihdr, height);
+    PutBig32(&ihdr, width);
+    PutBig16(&ihdr, 3);
+    ihdr.insert(ihdr.end(), {7, 7, 0, 0});
+    AppendBox(&out, "jp2h", Joined({BoxOf("ihdr", ihdr), BoxOf("colr", EnumeratedColour(16, {}))}));
+    for (const JpxLayer& layer : layers) {
+        std::vector<uint8_t> jplh;
+        AppendBox(&jplh, "cgrp", BoxOf("colr", EnumeratedColour(layer.codestream.size() > 0 ? 16 : 17, {})));
+        if (layer.opacity >= 0) {
+            AppendBox(&jplh, "opct", {(uint8_t)layer.opacity});
+        }
+        AppendBox(&out, "jplh", jplh);
+    }
+    out = Joined({out, JpxComposition(width, height, loop, sets)});
+    // Fragments go into a free box at the end; their tables (46 bytes each) point there.
+    uint64_t at = out.size() + 8;
+    for (const JpxLayer& layer : layers) {
+        at += layer.fragmented ? 46 : layer.codestream.size() + 8;
+    }
+    std::vector<uint8_t> pieces;
+    for (const JpxLayer& layer : layers) {
+        if (!layer.fragmented) {
+            AppendBox(&out, "jp2c", layer.codestream);
+            continue;
+        }
+        size_t half = layer.codestream.size() / 2;
+        std::vector<uint8_t> flst;
+        PutBig16(&flst, 2);
+        for (size_t from : {(size_t)0, half}) {
+            size_t to = from == 0 ? half : layer.codestream.size();
+            PutBig64(&flst, at + pieces.size());
+            PutBig32(&flst, (uint32_t)(to - from));
+            PutBig16(&flst, 0);
+            pieces.insert(pieces.end(), layer.codestream.begin() + from, layer.codestream.begin() + to);
+        }
+        AppendBox(&out, "ftbl", BoxOf("flst", flst));
+    }
+    AppendBox(&out, "free", pieces);
+    return out;
+}
+
+std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint32_t>& ticks,
+                             uint32_t timescale, uint32_t width, uint32_t height)
+{
+    std::vector<uint8_t> start = MakeFileStart("mjp2");
+    uint32_t count = (uint32_t)frames.size();
+    std::vector<uint8_t> stts = {0, 0, 0, 0}, stsz = {0, 0, 0, 0, 0, 0, 0, 0}, stsc = {0, 0, 0, 0};
+    PutBig32(&stts, count);
+    PutBig32(&stsz, count);
+    for (uint32_t i = 0; i < count; ++i) {
+        PutBig32(&stts, 1);
+        PutBig32(&stts, ticks[i]);
+        PutBig32(&stsz, (uint32_t)frames[i].size() + 8);
+    }
+    PutBig32(&stsc, 2);
+    for (uint32_t v : {1u, 2u, 1u, 2u, 1u, 1u}) {
+        PutBig32(&stsc, v);
+    }
+    std::vector<uint8_t> entry(78, 0);
+    entry[24] = (uint8_t)(width >> 8), entry[25] = (uint8_t)width, entry[26] = (uint8_t)(height >> 8);
+    entry[27] = (uint8_t)height;
+    std::vector<uint8_t> ihdr;
+    PutBig32(&ihdr, height);
+    PutBig32(&ihdr, width);
+    PutBig16(&ihdr, 1);
+    ihdr.insert(ihdr.end(), {7, 7, 0, 0});
+    entry = Joined({entry, BoxOf("jp2h", Joined({BoxOf("ihdr", ihdr), BoxOf("colr", EnumeratedColour(17, {}))}))});
+    std::vector<uint8_t> stsd = {0, 0, 0, 0, 0, 0, 0, 1};
+    stsd = Joined({stsd, BoxOf("mjp2", entry)});
+    std::vector<uint8_t> mdhd(24, 0);
+    mdhd[12] = (uint8_t)(timescale >> 24), mdhd[13] = (uint8_t)(timescale >> 16);
+    mdhd[14] = (uint8_t)(timescale >> 8), mdhd[15] = (uint8_t)timescale;
+    std::vector<uint8_t> hdlr = {0, 0, 0, 0, 0, 0, 0, 0, 'v', 'i', 'd', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    uint32_t chunks = count < 2 ? 1 : count - 1;
+    std::vector<uint8_t> stco = {0, 0, 0, 0};
+    PutBig32(&stco, chunks);
+    stco.resize(stco.size() + 4 * chunks);
+    auto moovOf = [&](const std::vector<uint8_t>& offsets) {
+        std::vector<uint8_t> stbl = Joined({BoxOf("stsd", stsd), BoxOf("stts", stts), BoxOf("stsc", stsc),
+                                            BoxOf("stsz", stsz), BoxOf("stco", offsets)});
+        std::vector<uint8_t> mdia = Joined({BoxOf("mdhd", mdhd), BoxOf("hdlr", hdlr), BoxOf("minf", BoxOf("stbl", stbl))});
+        return BoxOf("moov", BoxOf("trak", BoxOf("mdia", mdia)));
+    };
+    uint64_t at = start.size() + moovOf(stco).size() + 8;
+    std::vector<uint8_t> media;
+    for (uint32_t i = 0; i < count; ++i) {
+        // Chunk 1 holds samples 0 and 1, chunk k (k > 1) sample k.
+        if (i != 1) {
+            uint32_t chunk = i == 0 ? 0 : i - 1;
+            for (int b = 0; b < 4; ++b) {
+                stco[8 + 4 * chunk + b] = (uint8_t)((at + media.size()) >> (24 - 8 * b));
+            }
+        }
+        AppendBox(&media, "jp2c", frames[i]);
+    }
+    return Joined({start, moovOf(stco), BoxOf("mdat", media)});
+}

@@ -108,4 +108,50 @@ std::vector<uint8_t> AppendToJp2Header(const std::vector<uint8_t>& file, const s
 std::vector<uint8_t> WrapMotion(const std::vector<uint8_t>& codestream, int extendedMdat);
 std::vector<uint8_t> WrapJpm(const std::vector<uint8_t>& codestream);
 
+// JPM documents: pages of layout objects, each of one or two objects.
+struct JpmObject {
+    int type;                        // 0 mask, 1 image, 2 image and mask (its last component)
+    std::vector<uint8_t> codestream; // empty: no codestream (base colour `colour`, grey)
+    uint32_t x, y;                   // within the layout object
+    uint16_t scale;                  // page pixels per codestream pixel, both ways
+    uint16_t dataReference;          // 0: this file; else a file the document names
+    uint8_t colour;
+};
+struct JpmLayout {
+    uint32_t x, y, width, height;
+    std::vector<JpmObject> objects;
+};
+struct JpmPage {
+    uint32_t width, height;
+    uint16_t colour; // 0 transparent, 1 white, 2 black
+    std::vector<JpmLayout> layouts;
+};
+// The codestreams go first, in contiguous codestream boxes the objects point at.
+std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages);
+
+// JPX compositions: one compositing layer per codestream, one instruction
+// set of offset, size and life (and crop when any instruction crops).
+struct JpxLayer {
+    std::vector<uint8_t> codestream;
+    int opacity;    // -1 none; 0 last channel plain opacity; 1 premultiplied
+    int fragmented; // stored in two fragments through a fragment table
+};
+struct JpxInstruction {
+    uint32_t x, y, width, height; // width 0: the layer's own size
+    uint32_t cropX, cropY, cropWidth, cropHeight; // cropWidth 0: no crop
+    uint32_t life;                // with the persistence bit as the file stores it
+};
+struct JpxInstructionSet {
+    uint16_t repeats;
+    uint32_t tick;
+    std::vector<JpxInstruction> instructions;
+};
+std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, const std::vector<JpxLayer>& layers,
+                             const std::vector<JpxInstructionSet>& sets);
+
+// Motion JPEG 2000: one video track of `frames`, frame i lasting ticks[i]
+// of `timescale`; the first chunk holds two samples, the others one.
+std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint32_t>& ticks,
+                             uint32_t timescale, uint32_t width, uint32_t height);
+
 #endif

@@ -1,4 +1,5 @@
 // The j2k2bmp tool as a user runs it: output file, info, comments, refusals.
+#include "composition.h"
 #include "jpeg2000.h"
 #include "fixture_encoder.h"
 #include "test_files.h"
@@ -104,6 +105,46 @@ TEST(J2k2bmp, ConvertsAPicturePastTheCapAtTheScaleItReports)
                                 "width: 32\nheight: 24\n"))
         << info.out;
     EXPECT_NE(std::string::npos, RunTool("").err.find("default 134217728"));
+}
+
+// A page or frame of a composed file: the bitmap ComposePictureToPackedDib
+// gives, and --info counts the pages or frames.
+TEST(J2k2bmp, WritesTheComposedPageOrFrameAsked)
+{
+    FixtureImage image = SmallRgb();
+    std::vector<uint8_t> cs = EncodeFixture(image, nullptr);
+    JpmPage page = {30, 20, 1, {{2, 3, 21, 13, {{1, cs, 0, 0, 1, 0, 0}}}}};
+    std::vector<uint8_t> jpm = MakeJpm({page, page, page});
+    std::vector<uint8_t> mj2 = MakeMj2({cs, cs}, {2, 4}, 100, 21, 13);
+    struct Case {
+        const char* name;
+        const std::vector<uint8_t>* file;
+        const char* option;
+        uint32_t index;
+        const char* info;
+    } cases[] = {
+        {"doc.jpm", &jpm, "--page", 2, "pages: 3\ncomposed size: 30x20\n"},
+        {"clip.mj2", &mj2, "--frame", 1, "frames: 2\ncomposed size: 21x13\nduration: 40 ms\nloops: 1\n"},
+    };
+    for (const Case& c : cases) {
+        std::string input = Scratch(c.name);
+        std::string output = Scratch(std::string(c.name) + ".bmp");
+        WriteFileBytes(input, *c.file);
+        std::string index = std::string(c.option) + " " + std::to_string(c.index) + " ";
+        ToolRun run = RunTool(index + input + " " + output);
+        ASSERT_EQ(0, run.status) << run.err;
+        uint8_t* dib = nullptr;
+        int kind = ClassifyFileKind(c.file->data(), (uint32_t)c.file->size());
+        ASSERT_TRUE(ComposePictureToPackedDib(&dib, nullptr, nullptr, kind, c.file->data(), (int32_t)c.file->size(),
+                                              c.index, 0, 0));
+        EXPECT_EQ(BitmapFileOf(dib), FileBytes(output)) << c.name;
+        free(dib);
+        ToolRun info = RunTool(index + "--info " + input);
+        EXPECT_NE(std::string::npos, info.out.find(c.info)) << info.out;
+        ToolRun past = RunTool(std::string(c.option) + " 7 " + input + " " + output);
+        EXPECT_EQ(1, past.status);
+        EXPECT_NE(std::string::npos, past.err.find("no such page or frame")) << past.err;
+    }
 }
 
 // The versions it names are those this test links (the same static codec)

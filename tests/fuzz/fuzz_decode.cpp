@@ -1,7 +1,9 @@
 // Fuzz entry: every reader of untrusted bytes in the decode core, on one
 // input, in the order the plug-in runs them: kind, plan, the reduced preview,
 // the picture shown, a part of it at full resolution, the comments, the
-// stated resolution a print reads.
+// stated resolution a print reads, then the composed first and last page or
+// frame.
+#include "composition.h"
 #include "jpeg2000.h"
 
 #include <stdint.h>
@@ -66,6 +68,40 @@ void FuzzRegion(const DecodePlan* plan, int kind, const uint8_t* data, uint32_t 
     CheckDecodeOutcome(ok, dib, failure);
 }
 
+// The first picture at the level shown in full, the last at its coarsest:
+// each either a bitmap of the size described or a failure.
+void FuzzComposition(int kind, const uint8_t* data, uint32_t length)
+{
+    ComposedPicture picture;
+    int failure = DecodeFailureNone;
+    if (!DescribeComposedPicture(&picture, &failure, kind, data, (int32_t)length, 0)) {
+        if (failure == DecodeFailureNone) {
+            abort();
+        }
+        return;
+    }
+    if (picture.count == 0 || picture.maxReduce < 0) {
+        abort();
+    }
+    const uint32_t indices[2] = {0, picture.count - 1};
+    for (int i = 0; i < 2; ++i) {
+        if (i == 1 && !DescribeComposedPicture(&picture, NULL, kind, data, (int32_t)length, indices[1])) {
+            return;
+        }
+        int reduce = i == 0 ? ComposedShownReduce(&picture) : picture.maxReduce;
+        uint8_t* dib = NULL;
+        uint32_t notes = 0;
+        failure = DecodeFailureNone;
+        int ok = ComposePictureToPackedDib(&dib, &notes, &failure, kind, data, (int32_t)length, indices[i], reduce, 1);
+        uint64_t width = ((uint64_t)picture.width + (1ull << reduce) - 1) >> reduce;
+        if (ok && picture.composed && kind != FileKindMj2 &&
+            dib[4] + (dib[5] << 8) + (dib[6] << 16) + ((uint32_t)dib[7] << 24) != width) {
+            abort();
+        }
+        CheckDecodeOutcome(ok, dib, failure);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -114,6 +150,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (resolution.pixelsPerMetreX > 0 && resolution.pixelsPerMetreY > 0)) {
         abort();
     }
+    FuzzComposition(kind, data, length);
     if (MeasureDecodablePrefix(kind, data, length) > length) {
         abort();
     }

@@ -59,6 +59,16 @@ int main(int argc, char** argv)
                        WrapJp2Described(rgbCs, rgb, "jp2 ", EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443635}), {})) &&
              WriteSeed(folder, "seed_icc.jp2", WrapJp2Described(rgbCs, rgb, "jp2 ", profile, {})) &&
              WriteSeed(folder, "seed_rgba.jp2", WrapJp2Described(fourCs, four, "jp2 ", EnumeratedColour(16, {}), premultiplied)) &&
-             WriteSeed(folder, "seed_rgba.j2k", fourCs);
+             WriteSeed(folder, "seed_rgba.j2k", fourCs) &&
+             WriteSeed(folder, "seed_pages.jpm",
+                       MakeJpm({{12, 10, 1, {{1, 1, 6, 5, {{1, greyCs, 0, 0, 1, 0, 0}, {0, greyCs, 0, 0, 1, 0, 0}}}}},
+                                {8, 8, 2, {{0, 0, 8, 8, {{2, fourCs, 0, 0, 1, 0, 0}}}, {0, 0, 4, 4, {{0, greyCs, 0, 0, 2, 0, 0}}}}}})) &&
+             WriteSeed(folder, "seed_composed.jpx",
+                       MakeJpx(10, 8, 0, {{rgbCs, -1, 0}, {fourCs, 1, 1}},
+                               {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {2, 1, 8, 6, 1, 1, 4, 3, 0}}}})) &&
+             WriteSeed(folder, "seed_animated.jpx",
+                       MakeJpx(8, 6, 255, {{greyCs, -1, 0}, {greyCs, -1, 0}, {greyCs, -1, 1}},
+                               {{0, 10, {{0, 0, 0, 0, 0, 0, 0, 0, 0x80000000u}}}, {1, 10, {{1, 1, 0, 0, 0, 0, 0, 0, 3}}}})) &&
+             WriteSeed(folder, "seed_track.mj2", MakeMj2({greyCs, greyCs, greyCs}, {1, 2, 3}, 25, 7, 5));
     return ok ? 0 : 1;
 }

@@ -1,0 +1,31 @@
+// Internal: one codestream, contiguous or in pieces, read in place: its
+// header alone, or decoded into an OpenJPEG image at a level, for pictures
+// composed of several codestreams.
+#ifndef DECODE_CODESTREAM_IMAGE_H
+#define DECODE_CODESTREAM_IMAGE_H
+
+#include "memory_stream.h"
+
+#include <openjpeg.h>
+#include <stdint.h>
+
+struct CodestreamHeader {
+    uint32_t width;  // of the first component at full resolution
+    uint32_t height;
+    int maxReduce;   // halvings the codestream holds
+};
+
+// A DecodeFailure value; *headerOut is filled on DecodeFailureNone.
+int ReadCodestreamHeader(CodestreamHeader* headerOut, const StreamSegment* segments, uint32_t count);
+
+// The codestream decoded at `reduce` halvings (within its own, and within
+// the sample cap) with `threadCount` codec threads (0: the process-wide
+// count); *imageOut is the caller's to destroy, null on failure. A
+// DecodeFailure value.
+int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
+                          int threadCount);
+
+// Threads a decode asked for `requested` threads gets (0: the process-wide count).
+int ResolveCodecThreads(int requested);
+
+#endif

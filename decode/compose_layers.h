@@ -1,0 +1,98 @@
+// Internal: the pieces a composed picture is drawn from (codestreams placed,
+// scaled, cropped and masked over a canvas), shared by the readers of JPM
+// pages, JPX compositions and Motion JPEG 2000 tracks.
+#ifndef DECODE_COMPOSE_LAYERS_H
+#define DECODE_COMPOSE_LAYERS_H
+
+#include "box_walk.h"
+#include "memory_stream.h"
+
+#include <openjpeg.h>
+#include <stdint.h>
+
+// Notes a composition hands back besides its bitmap (ComposeNote* in
+// composition.h).
+const uint32_t kNoteExternalData = 1;
+
+// Largest coordinate, extent or scale term a composition takes: products of
+// two stay well inside 64 bits.
+const int64_t kGeometryLimit = 1 << 25;
+
+// Where one codestream lies in the file: a contiguous codestream box
+// ("jp2c"), a fragment table ("ftbl"), or bare codestream bytes; none when
+// `start` is null. `colr`, `cdef` describe its colour and channels (null:
+// by component count; no channel definitions); `lastOpacity` an
+// OpacityKind for the last component (an opacity box).
+struct CodestreamPlace {
+    const uint8_t* start;
+    uint64_t length;
+    const uint8_t* colr;
+    uint64_t colrLength;
+    const uint8_t* cdef;
+    uint64_t cdefLength;
+    int lastOpacity;
+};
+
+// One codestream drawn onto the picture: the part [cropX, cropX + cropWidth)
+// x [cropY, ...) of its full resolution (cropWidth 0: all of it) lands with
+// its top-left corner on picture pixel (x, y), scaled so that `xNum`
+// source pixels span `xDen` picture pixels (and so on vertically), over at
+// most width x height picture pixels (0: the scaled source's own extent).
+struct SourcePlacement {
+    CodestreamPlace place;
+    int64_t x, y;
+    uint64_t width, height;
+    uint64_t cropX, cropY, cropWidth, cropHeight;
+    uint64_t xNum, xDen, yNum, yDen;
+    int fitToSize; // 1: the crop is scaled to width x height exactly (the ratios follow)
+};
+
+// A rectangle of the picture drawn at once, in full-resolution pixels:
+// its colour from `image` (or `solid`, blue-green-red, when image has no
+// codestream), its opacity from the mask (a grey codestream: black clear,
+// white opaque), else from the image's own opacity, else opaque wherever
+// the image lies. Outside [clipX, clipX + clipWidth) x ... nothing changes.
+struct LayoutDraw {
+    int hasImage;
+    SourcePlacement image;
+    int hasMask;
+    SourcePlacement mask;
+    uint8_t solid[3];
+    int64_t clipX, clipY;
+    uint64_t clipWidth, clipHeight;
+};
+
+// The picture being composed at `reduce` halvings: a 24-bit packed DIB.
+struct Canvas {
+    uint8_t* dib;
+    uint32_t width, height, stride;
+    uint32_t fullWidth, fullHeight;
+    int reduce;
+    int threads;
+    uint32_t notes;
+};
+
+// A canvas for a fullWidth x fullHeight picture at `reduce`, filled with
+// `fill` (blue, green, red); a DecodeFailure value.
+int CreateCanvas(Canvas* canvasOut, uint32_t fullWidth, uint32_t fullHeight, int reduce, const uint8_t fill[3],
+                 int threads);
+
+// Draws one layout onto the canvas; a DecodeFailure value. Codestreams held
+// in other files are left out and noted.
+int DrawLayout(Canvas* canvas, const LayoutDraw* layout, const uint8_t* file, uint64_t fileLength);
+
+// The codestream's pieces in the file, as a new array the caller frees;
+// DecodeFailureNone with *countOut 0 when its data lies in another file.
+int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const CodestreamPlace* place,
+                     const uint8_t* file, uint64_t fileLength);
+
+// The colour and channel boxes of `place` applied to a decoded image.
+void DescribeImageColour(opj_image_t* image, const CodestreamPlace* place);
+// Undoes what DescribeImageColour lent the image before it is destroyed.
+void ForgetImageColour(opj_image_t* image);
+
+// The first "colr" and "cdef" inside a header box's contents (jp2h, jplh,
+// a colour group) into *place, keeping what it had when there are none.
+void TakeColourBoxes(CodestreamPlace* place, BoxRun header);
+
+#endif

@@ -1,0 +1,232 @@
+// Motion JPEG 2000: the video track's samples and their durations, from the sample tables.
+#include "codestream_image.h"
+#include "compose_layers.h"
+#include "compose_readers.h"
+#include "byte_order.h"
+#include "image_to_dib.h"
+#include "jpeg2000.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Fields of a visual sample entry before its boxes.
+const uint64_t kVisualEntryFields = 78;
+
+// The boxes of a video track that locate and time its samples.
+struct Track {
+    uint32_t timescale;
+    Box stsz, stsc, stts, offsets;
+    int wideOffsets; // co64 rather than stco
+    CodestreamPlace colour;
+};
+
+int FindPath(Box* out, BoxRun run, const uint32_t* types, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!FindBox(out, run, types[i])) {
+            return 0;
+        }
+        run = ContentsOf(out);
+    }
+    return 1;
+}
+
+// A full box's entry count, with room for `entryBytes` each; 0 when short.
+uint32_t EntryCount(const Box* box, uint32_t fieldsBefore, uint32_t entryBytes)
+{
+    if (box->payloadLength < fieldsBefore + 4) {
+        return 0;
+    }
+    uint32_t count = ReadBig32(box->payload + fieldsBefore);
+    return (box->payloadLength - fieldsBefore - 4) / entryBytes < count ? 0 : count;
+}
+
+// The sample description's colour: the first entry's header box.
+void ReadTrackColour(CodestreamPlace* colour, const Box* stbl)
+{
+    Box stsd;
+    Box entry;
+    Box jp2h;
+    if (!FindBox(&stsd, ContentsOf(stbl), BoxType("stsd")) || stsd.payloadLength < 8) {
+        return;
+    }
+    BoxRun entries = MakeBoxRun(stsd.payload + 8, stsd.payloadLength - 8);
+    if (NextBox(&entries, &entry) && entry.payloadLength > kVisualEntryFields &&
+        FindBox(&jp2h, MakeBoxRun(entry.payload + kVisualEntryFields, entry.payloadLength - kVisualEntryFields),
+                BoxType("jp2h"))) {
+        TakeColourBoxes(colour, ContentsOf(&jp2h));
+    }
+}
+
+int ReadVideoTrack(Track* track, const uint8_t* data, uint64_t length)
+{
+    Box moov;
+    Box trak;
+    memset(track, 0, sizeof(*track));
+    if (!FindBox(&moov, MakeBoxRun(data, length), BoxType("moov"))) {
+        return 0;
+    }
+    BoxRun traks = ContentsOf(&moov);
+    while (FindBox(&trak, traks, BoxType("trak"))) {
+        traks.at = trak.payload + trak.payloadLength;
+        Box hdlr, mdhd, stbl;
+        const uint32_t toHandler[] = {BoxType("mdia"), BoxType("hdlr")};
+        const uint32_t toHeader[] = {BoxType("mdia"), BoxType("mdhd")};
+        const uint32_t toTables[] = {BoxType("mdia"), BoxType("minf"), BoxType("stbl")};
+        if (!FindPath(&hdlr, ContentsOf(&trak), toHandler, 2) || hdlr.payloadLength < 12 ||
+            ReadBig32(hdlr.payload + 8) != BoxType("vide") || !FindPath(&mdhd, ContentsOf(&trak), toHeader, 2) ||
+            !FindPath(&stbl, ContentsOf(&trak), toTables, 3)) {
+            continue;
+        }
+        uint32_t at = mdhd.payloadLength >= 1 && mdhd.payload[0] == 1 ? 20 : 12;
+        track->timescale = mdhd.payloadLength >= at + 4 ? ReadBig32(mdhd.payload + at) : 0;
+        BoxRun tables = ContentsOf(&stbl);
+        track->wideOffsets = !FindBox(&track->offsets, tables, BoxType("stco"));
+        if ((track->wideOffsets && !FindBox(&track->offsets, tables, BoxType("co64"))) ||
+            !FindBox(&track->stsz, tables, BoxType("stsz")) || !FindBox(&track->stsc, tables, BoxType("stsc")) ||
+            !FindBox(&track->stts, tables, BoxType("stts")) || track->stsz.payloadLength < 12) {
+            return 0;
+        }
+        ReadTrackColour(&track->colour, &stbl);
+        return 1;
+    }
+    return 0;
+}
+
+uint32_t SampleCount(const Track* track)
+{
+    uint32_t fixed = ReadBig32(track->stsz.payload + 4);
+    return fixed != 0 ? ReadBig32(track->stsz.payload + 8) : EntryCount(&track->stsz, 8, 4);
+}
+
+uint32_t SampleSize(const Track* track, uint32_t sample)
+{
+    uint32_t fixed = ReadBig32(track->stsz.payload + 4);
+    return fixed != 0 ? fixed : ReadBig32(track->stsz.payload + 12 + 4ull * sample);
+}
+
+// Where sample `wanted` lies: its chunk from the sample-to-chunk runs, then
+// past the samples before it in that chunk.
+int LocateSample(uint64_t* offsetOut, const Track* track, uint32_t wanted)
+{
+    uint32_t runs = EntryCount(&track->stsc, 4, 12);
+    uint32_t chunks = EntryCount(&track->offsets, 4, track->wideOffsets ? 8 : 4);
+    uint32_t sample = 0;
+    for (uint32_t run = 0; run < runs; ++run) {
+        const uint8_t* entry = track->stsc.payload + 8 + 12ull * run;
+        uint64_t first = ReadBig32(entry);
+        uint64_t end = run + 1 < runs ? ReadBig32(entry + 12) : (uint64_t)chunks + 1;
+        uint32_t perChunk = ReadBig32(entry + 4);
+        if (first == 0 || end <= first || perChunk == 0 || end > (uint64_t)chunks + 1) {
+            return 0;
+        }
+        uint64_t inRun = (end - first) * perChunk;
+        if ((uint64_t)wanted - sample >= inRun) {
+            sample += (uint32_t)inRun;
+            continue;
+        }
+        uint64_t chunk = first - 1 + (wanted - sample) / perChunk;
+        const uint8_t* at = track->offsets.payload + 8 + (track->wideOffsets ? 8 : 4) * chunk;
+        uint64_t offset = track->wideOffsets ? ReadBig64(at) : ReadBig32(at);
+        for (uint32_t s = wanted - (uint32_t)((wanted - sample) % perChunk); s < wanted; ++s) {
+            offset += SampleSize(track, s);
+        }
+        *offsetOut = offset;
+        return 1;
+    }
+    return 0;
+}
+
+// Ticks of sample `wanted` from the time-to-sample runs; 0 when none say.
+uint32_t SampleTicks(const Track* track, uint32_t wanted)
+{
+    uint32_t runs = EntryCount(&track->stts, 4, 8);
+    uint64_t sample = 0;
+    for (uint32_t run = 0; run < runs; ++run) {
+        sample += ReadBig32(track->stts.payload + 8 + 8ull * run);
+        if (wanted < sample) {
+            return ReadBig32(track->stts.payload + 12 + 8ull * run);
+        }
+    }
+    return 0;
+}
+
+// The codestream of sample `index`: the first contiguous codestream box in
+// the sample, or the sample's bytes when they are the codestream itself.
+int FindSampleCodestream(StreamSegment* segment, const Track* track, const uint8_t* data, uint64_t length,
+                         uint32_t index)
+{
+    uint64_t offset = 0;
+    uint64_t size = SampleSize(track, index);
+    if (index >= SampleCount(track) || !LocateSample(&offset, track, index) || offset > length ||
+        size > length - offset) {
+        return 0;
+    }
+    Box jp2c;
+    segment->data = data + offset;
+    segment->length = size;
+    if (size >= 2 && data[offset] == 0xFF && data[offset + 1] == 0x4F) {
+        return 1;
+    }
+    if (!FindBox(&jp2c, MakeBoxRun(data + offset, size), BoxType("jp2c"))) {
+        return 0;
+    }
+    segment->data = jp2c.payload;
+    segment->length = jp2c.payloadLength;
+    return 1;
+}
+
+} // namespace
+
+int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index)
+{
+    Track track;
+    StreamSegment segment;
+    CodestreamHeader header;
+    memset(pictureOut, 0, sizeof(*pictureOut));
+    if (!ReadVideoTrack(&track, data, length) || SampleCount(&track) == 0) {
+        return DecodeFailureNone; // no track to play: the first codestream
+    }
+    pictureOut->count = SampleCount(&track);
+    if (index >= pictureOut->count) {
+        return DecodeFailureArguments;
+    }
+    if (!FindSampleCodestream(&segment, &track, data, length, index)) {
+        return DecodeFailureCorrupt;
+    }
+    int failure = ReadCodestreamHeader(&header, &segment, 1);
+    if (failure != DecodeFailureNone) {
+        return failure;
+    }
+    uint64_t ms = track.timescale == 0 ? 0 : (uint64_t)SampleTicks(&track, index) * 1000 / track.timescale;
+    pictureOut->composed = 1;
+    pictureOut->width = header.width;
+    pictureOut->height = header.height;
+    pictureOut->maxReduce = header.maxReduce;
+    pictureOut->durationMs = ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)ms;
+    pictureOut->loops = 1;
+    return DecodeFailureNone;
+}
+
+int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request)
+{
+    Track track;
+    StreamSegment segment;
+    opj_image_t* image = NULL;
+    *dibOut = NULL;
+    *notesOut = 0;
+    if (!ReadVideoTrack(&track, request->data, request->length) ||
+        !FindSampleCodestream(&segment, &track, request->data, request->length, request->index)) {
+        return DecodeFailureArguments;
+    }
+    int failure = DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
+    if (failure == DecodeFailureNone) {
+        DescribeImageColour(image, &track.colour);
+        failure = PackImageToDib(dibOut, image, ResolveCodecThreads(request->threads), NULL, 0);
+        ForgetImageColour(image);
+    }
+    opj_image_destroy(image);
+    return failure;
+}

@@ -1,0 +1,391 @@
+// Composed pictures (JPM pages, JPX compositions and animations, Motion JPEG
+// 2000 frames) against references composed here from the fixtures' own samples.
+#include "composition.h"
+#include "jpeg2000.h"
+#include "dib_check.h"
+#include "fixture_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+// A reference picture, top row first, blue-green-red.
+struct Reference {
+    uint32_t width, height;
+    std::vector<uint8_t> bgr;
+    uint8_t* At(uint32_t x, uint32_t y) { return &bgr[((size_t)y * width + x) * 3]; }
+};
+
+Reference Filled(uint32_t width, uint32_t height, uint8_t level)
+{
+    return Reference{width, height, std::vector<uint8_t>((size_t)width * height * 3, level)};
+}
+
+// The 8-bit level of component c at (x, y): precision 1 shows 0 or 255.
+uint8_t Level(const FixtureImage& image, uint32_t c, uint32_t x, uint32_t y)
+{
+    int32_t v = image.samples[c][(size_t)y * image.width + x];
+    return (uint8_t)(image.components[c].precision == 1 ? v * 255 : v);
+}
+
+// One source drawn at `scale` with its top-left corner on (ox, oy): whether
+// it covers (x, y) and, if so, the source pixel under it.
+bool Covers(const FixtureImage& image, int ox, int oy, int scale, uint32_t x, uint32_t y, uint32_t* sx, uint32_t* sy)
+{
+    if ((int)x < ox || (int)y < oy) {
+        return false;
+    }
+    *sx = (x - ox) / scale;
+    *sy = (y - oy) / scale;
+    return *sx < image.width && *sy < image.height;
+}
+
+void Blend(uint8_t* under, const uint8_t colour[3], uint32_t alpha, bool premultiplied)
+{
+    for (int b = 0; b < 3; ++b) {
+        uint32_t v = premultiplied ? colour[b] + (under[b] * (255 - alpha) + 127) / 255
+                                   : (colour[b] * alpha + under[b] * (255 - alpha) + 127) / 255;
+        under[b] = (uint8_t)(v > 255 ? 255 : v);
+    }
+}
+
+void Colour(uint8_t out[3], const FixtureImage& image, uint32_t x, uint32_t y)
+{
+    bool grey = image.components.size() < 3;
+    for (int b = 0; b < 3; ++b) {
+        out[b] = Level(image, grey ? 0 : 2 - b, x, y);
+    }
+}
+
+void ExpectEqualsReference(const uint8_t* dib, Reference& expected, const std::string& what)
+{
+    ASSERT_NE(nullptr, dib) << what;
+    DibView view = ViewDib(dib);
+    ASSERT_EQ(expected.width, view.width) << what;
+    ASSERT_EQ(expected.height, view.height) << what;
+    ASSERT_EQ(24u, view.bits) << what;
+    int wrong = 0;
+    for (uint32_t y = 0; y < view.height; ++y) {
+        for (uint32_t x = 0; x < view.width; ++x) {
+            for (uint32_t b = 0; b < 3; ++b) {
+                if (view.At(x, y, b) != expected.At(x, y)[b] && ++wrong <= 3) {
+                    ADD_FAILURE() << what << ": pixel " << x << "," << y << " channel " << b << " is "
+                                  << (int)view.At(x, y, b) << ", expected " << (int)expected.At(x, y)[b];
+                }
+            }
+        }
+    }
+    EXPECT_EQ(0, wrong) << what;
+}
+
+struct Composed {
+    DibPtr dib;
+    uint32_t notes;
+    int failure;
+};
+
+Composed Compose(const std::vector<uint8_t>& file, uint32_t index, int reduce)
+{
+    uint8_t* dib = nullptr;
+    Composed out = {nullptr, 0, -1};
+    int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
+    int ok = ComposePictureToPackedDib(&dib, &out.notes, &out.failure, kind, file.data(), (int32_t)file.size(), index,
+                                       reduce, 1);
+    EXPECT_EQ(ok, dib != nullptr);
+    out.dib.reset(dib);
+    return out;
+}
+
+ComposedPicture Describe(const std::vector<uint8_t>& file, uint32_t index)
+{
+    ComposedPicture picture = {};
+    int failure = -1;
+    int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
+    EXPECT_TRUE(DescribeComposedPicture(&picture, &failure, kind, file.data(), (int32_t)file.size(), index))
+        << "failure " << failure;
+    return picture;
+}
+
+FixtureImage Pattern(uint32_t width, uint32_t height, uint32_t components, uint32_t precision, uint32_t shift)
+{
+    FixtureImage image = MakePatternImage(width, height, std::vector<FixtureComponent>(components, {precision, 0, 1, 1}));
+    for (std::vector<int32_t>& plane : image.samples) {
+        for (int32_t& v : plane) {
+            v = (int32_t)((v + shift) % (1u << precision));
+        }
+    }
+    return image;
+}
+
+// The two-page document of the JPM tests and its sources.
+struct JpmDocument {
+    FixtureImage rgb = Pattern(16, 12, 3, 8, 0);
+    FixtureImage text = Pattern(20, 10, 1, 1, 0);
+    FixtureImage grey = Pattern(24, 16, 1, 8, 40);
+    FixtureImage soft = Pattern(12, 8, 1, 8, 90);
+    FixtureImage rgba = Pattern(20, 12, 4, 8, 7);
+    FixtureImage dots = Pattern(10, 6, 1, 1, 1);
+    std::vector<uint8_t> file;
+
+    JpmDocument()
+    {
+        JpmPage first = {64, 48, 1, {}};
+        first.layouts.push_back({4, 6, 32, 24, {{1, EncodeFixture(rgb, nullptr), 0, 0, 2, 0, 0}}});
+        first.layouts.push_back({30, 20, 20, 10, {{0, EncodeFixture(text, nullptr), 0, 0, 1, 0, 0}}});
+        first.layouts.push_back({8, 30, 24, 16,
+                                 {{1, EncodeFixture(grey, nullptr), 0, 0, 1, 0, 0},
+                                  {0, EncodeFixture(soft, nullptr), 0, 0, 2, 0, 0}}});
+        JpmPage second = {40, 30, 2, {}};
+        second.layouts.push_back({0, 0, 40, 30, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 1, 0}}});
+        second.layouts.push_back({5, 5, 20, 12, {{2, EncodeFixture(rgba, nullptr), 0, 0, 1, 0, 0}}});
+        second.layouts.push_back({25, 15, 10, 6,
+                                  {{1, {}, 0, 0, 1, 0, 200}, {0, EncodeFixture(dots, nullptr), 0, 0, 1, 0, 0}}});
+        file = MakeJpm({first, second});
+    }
+
+    Reference FirstPage()
+    {
+        Reference page = Filled(64, 48, 255);
+        const uint8_t black[3] = {0, 0, 0};
+        for (uint32_t y = 0; y < 48; ++y) {
+            for (uint32_t x = 0; x < 64; ++x) {
+                uint32_t sx, sy, mx, my;
+                uint8_t colour[3];
+                if (x >= 4 && x < 36 && y >= 6 && y < 30 && Covers(rgb, 4, 6, 2, x, y, &sx, &sy)) {
+                    Colour(colour, rgb, sx, sy);
+                    Blend(page.At(x, y), colour, 255, false);
+                }
+                if (x >= 30 && x < 50 && y >= 20 && y < 30 && Covers(text, 30, 20, 1, x, y, &mx, &my)) {
+                    Blend(page.At(x, y), black, Level(text, 0, mx, my), false);
+                }
+                if (x >= 8 && x < 32 && y >= 30 && y < 46) {
+                    bool image = Covers(grey, 8, 30, 1, x, y, &sx, &sy);
+                    bool mask = Covers(soft, 8, 30, 2, x, y, &mx, &my);
+                    if (image) {
+                        Colour(colour, grey, sx, sy);
+                    }
+                    Blend(page.At(x, y), image ? colour : black, mask ? Level(soft, 0, mx, my) : 0, false);
+                }
+            }
+        }
+        return page;
+    }
+
+    Reference SecondPage()
+    {
+        Reference page = Filled(40, 30, 0);
+        const uint8_t solid[3] = {200, 200, 200};
+        for (uint32_t y = 0; y < 30; ++y) {
+            for (uint32_t x = 0; x < 40; ++x) {
+                uint32_t sx, sy;
+                uint8_t colour[3];
+                if (x >= 5 && x < 25 && y >= 5 && y < 17 && Covers(rgba, 5, 5, 1, x, y, &sx, &sy)) {
+                    Colour(colour, rgba, sx, sy);
+                    Blend(page.At(x, y), colour, Level(rgba, 3, sx, sy), false);
+                }
+                if (x >= 25 && x < 35 && y >= 15 && y < 21 && Covers(dots, 25, 15, 1, x, y, &sx, &sy)) {
+                    Blend(page.At(x, y), solid, Level(dots, 0, sx, sy), false);
+                }
+            }
+        }
+        return page;
+    }
+};
+
+TEST(ComposeJpm, PagesAreTheirLayoutObjectsOverThePageColour)
+{
+    JpmDocument document;
+    ComposedPicture first = Describe(document.file, 0);
+    EXPECT_EQ(1, first.composed);
+    EXPECT_EQ(1, first.pages);
+    EXPECT_EQ(2u, first.count);
+    EXPECT_EQ(64u, first.width);
+    EXPECT_EQ(48u, first.height);
+    ComposedPicture second = Describe(document.file, 1);
+    EXPECT_EQ(40u, second.width);
+    EXPECT_EQ(30u, second.height);
+
+    struct Case {
+        uint32_t page;
+        std::function<Reference(JpmDocument&)> reference;
+        uint32_t notes; // the second page's full-page image lies in another file
+    };
+    const Case cases[] = {
+        {0, [](JpmDocument& d) { return d.FirstPage(); }, 0},
+        {1, [](JpmDocument& d) { return d.SecondPage(); }, ComposeNoteExternalData},
+    };
+    for (const Case& c : cases) {
+        Composed composed = Compose(document.file, c.page, 0);
+        Reference expected = c.reference(document);
+        ExpectEqualsReference(composed.dib.get(), expected, "page " + std::to_string(c.page));
+        EXPECT_EQ(c.notes, composed.notes) << "page " << c.page;
+    }
+    int failure = -1;
+    ComposedPicture past = {};
+    EXPECT_FALSE(DescribeComposedPicture(&past, &failure, FileKindJpm, document.file.data(),
+                                         (int32_t)document.file.size(), 2));
+    EXPECT_EQ(DecodeFailureArguments, failure);
+}
+
+TEST(ComposeJpm, AReducedLevelHalvesThePageAndKeepsItsColourOutsideTheObjects)
+{
+    JpmDocument document;
+    Composed half = Compose(document.file, 0, 1);
+    ASSERT_NE(nullptr, half.dib);
+    DibView view = ViewDib(half.dib.get());
+    EXPECT_EQ(32u, view.width);
+    EXPECT_EQ(24u, view.height);
+    Reference full = document.FirstPage();
+    // Level pixel (X, Y) is centred on full-resolution pixel (2X + 1, 2Y + 1):
+    // where no object lies the page's white shows as it is.
+    for (uint32_t y = 0; y < 24; ++y) {
+        for (uint32_t x = 0; x < 32; ++x) {
+            uint32_t fx = 2 * x + 1, fy = 2 * y + 1;
+            bool blank = !(fx >= 4 && fx < 36 && fy >= 6 && fy < 30) && !(fx >= 30 && fx < 50 && fy >= 20 && fy < 30) &&
+                         !(fx >= 8 && fx < 32 && fy >= 30 && fy < 46);
+            if (blank) {
+                EXPECT_EQ(full.At(fx, fy)[1], view.At(x, y, 1)) << x << "," << y;
+            }
+        }
+    }
+}
+
+// Two layers: an opaque background at its own size, and over it a cropped,
+// doubled layer of 20 x 10 with an opacity channel, stored in fragments.
+TEST(ComposeJpx, LayersArePlacedCroppedScaledAndBlendedByTheirOpacity)
+{
+    FixtureImage back = Pattern(40, 30, 3, 8, 3);
+    FixtureImage over = Pattern(20, 10, 4, 8, 11);
+    for (int premultiplied = 0; premultiplied < 2; ++premultiplied) {
+        std::vector<JpxLayer> layers = {{EncodeFixture(back, nullptr), -1, 0},
+                                        {EncodeFixture(over, nullptr), premultiplied, 1}};
+        JpxInstructionSet set = {0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {10, 12, 32, 16, 2, 1, 16, 8, 0}}};
+        std::vector<uint8_t> file = MakeJpx(48, 36, 0, layers, {set});
+        ComposedPicture picture = Describe(file, 0);
+        EXPECT_EQ(1, picture.composed);
+        EXPECT_EQ(0, picture.pages);
+        EXPECT_EQ(1u, picture.count);
+        EXPECT_EQ(48u, picture.width);
+        Reference expected = Filled(48, 36, 255);
+        for (uint32_t y = 0; y < 36; ++y) {
+            for (uint32_t x = 0; x < 48; ++x) {
+                uint8_t colour[3];
+                uint32_t sx, sy;
+                if (Covers(back, 0, 0, 1, x, y, &sx, &sy)) {
+                    Colour(colour, back, sx, sy);
+                    Blend(expected.At(x, y), colour, 255, false);
+                }
+                if (x >= 10 && x < 42 && y >= 12 && y < 28) {
+                    sx = 2 + (x - 10) / 2;
+                    sy = 1 + (y - 12) / 2;
+                    Colour(colour, over, sx, sy);
+                    Blend(expected.At(x, y), colour, Level(over, 3, sx, sy), premultiplied);
+                }
+            }
+        }
+        Composed composed = Compose(file, 0, 0);
+        ExpectEqualsReference(composed.dib.get(), expected, premultiplied ? "premultiplied" : "plain");
+    }
+}
+
+// A persistent background, then two frames of 70 ms, each one layer over it;
+// the animation loops for ever.
+TEST(ComposeJpx, AnimationFramesShowTheirLayersOverWhatPersists)
+{
+    FixtureImage background = Pattern(24, 24, 1, 8, 0);
+    FixtureImage frames[2] = {Pattern(8, 8, 1, 8, 100), Pattern(8, 8, 1, 8, 200)};
+    std::vector<JpxLayer> layers = {{EncodeFixture(background, nullptr), -1, 0},
+                                    {EncodeFixture(frames[0], nullptr), -1, 0},
+                                    {EncodeFixture(frames[1], nullptr), -1, 1}};
+    JpxInstructionSet still = {0, 10, {{0, 0, 0, 0, 0, 0, 0, 0, 0x80000000u}}};
+    JpxInstructionSet moving = {1, 10, {{4, 4, 0, 0, 0, 0, 0, 0, 7}}};
+    std::vector<uint8_t> file = MakeJpx(24, 24, 255, layers, {still, moving});
+    for (uint32_t frame = 0; frame < 2; ++frame) {
+        ComposedPicture picture = Describe(file, frame);
+        EXPECT_EQ(2u, picture.count);
+        EXPECT_EQ(70u, picture.durationMs);
+        EXPECT_EQ(0u, picture.loops);
+        Reference expected = Filled(24, 24, 0);
+        for (uint32_t y = 0; y < 24; ++y) {
+            for (uint32_t x = 0; x < 24; ++x) {
+                uint32_t sx, sy;
+                if (Covers(frames[frame], 4, 4, 1, x, y, &sx, &sy)) {
+                    Colour(expected.At(x, y), frames[frame], sx, sy);
+                } else if (Covers(background, 0, 0, 1, x, y, &sx, &sy)) {
+                    Colour(expected.At(x, y), background, sx, sy);
+                }
+            }
+        }
+        Composed composed = Compose(file, frame, 0);
+        ExpectEqualsReference(composed.dib.get(), expected, "frame " + std::to_string(frame));
+    }
+}
+
+TEST(ComposeMj2, FramesComeFromTheSampleTablesWithTheirDurations)
+{
+    std::vector<FixtureImage> frames = {Pattern(16, 12, 1, 8, 0), Pattern(16, 12, 1, 8, 60), Pattern(16, 12, 1, 8, 120)};
+    std::vector<std::vector<uint8_t>> codestreams;
+    for (const FixtureImage& frame : frames) {
+        codestreams.push_back(EncodeFixture(frame, nullptr));
+    }
+    std::vector<uint8_t> file = MakeMj2(codestreams, {1, 2, 3}, 10, 16, 12);
+    for (uint32_t i = 0; i < 3; ++i) {
+        ComposedPicture picture = Describe(file, i);
+        EXPECT_EQ(3u, picture.count);
+        EXPECT_EQ(100u * (i + 1), picture.durationMs);
+        EXPECT_EQ(16u, picture.width);
+        Composed composed = Compose(file, i, 0);
+        ASSERT_NE(nullptr, composed.dib);
+        DibView view = ViewDib(composed.dib.get());
+        ASSERT_EQ(8u, view.bits);
+        int wrong = 0;
+        for (uint32_t y = 0; y < 12; ++y) {
+            for (uint32_t x = 0; x < 16; ++x) {
+                wrong += view.At(x, y, 0) != Level(frames[i], 0, x, y);
+            }
+        }
+        EXPECT_EQ(0, wrong) << "frame " << i;
+    }
+}
+
+// Files with nothing to compose show their first codestream as before, and
+// every composition refuses what it cannot place.
+TEST(ComposePicture, PlainFilesAndRefusals)
+{
+    FixtureImage image = Pattern(12, 10, 3, 8, 5);
+    std::vector<uint8_t> codestream = EncodeFixture(image, nullptr);
+    std::vector<uint8_t> jp2 = WrapJp2Family(codestream, image, "jp2 ");
+    std::vector<uint8_t> plainJpm = WrapJpm(codestream);
+    for (const std::vector<uint8_t>* file : {&jp2, &plainJpm}) {
+        ComposedPicture picture = Describe(*file, 0);
+        EXPECT_EQ(0, picture.composed);
+        EXPECT_EQ(1u, picture.count);
+        Composed composed = Compose(*file, 0, 0);
+        DibPtr decoded = DecodeDib(*file);
+        ASSERT_NE(nullptr, composed.dib);
+        EXPECT_EQ(HashDib(decoded.get()), HashDib(composed.dib.get()));
+    }
+    JpmDocument document;
+    struct Refusal {
+        uint32_t index;
+        int reduce;
+        uint32_t sampleLimit;
+        int failure;
+    };
+    const Refusal refusals[] = {
+        {2, 0, 0, DecodeFailureArguments},
+        {0, 33, 0, DecodeFailureArguments},
+        {0, 0, 64 * 48 * 3 - 1, DecodeFailureTooLarge},
+    };
+    for (const Refusal& r : refusals) {
+        SetDecodeSampleLimit(r.sampleLimit);
+        Composed composed = Compose(document.file, r.index, r.reduce);
+        EXPECT_EQ(nullptr, composed.dib);
+        EXPECT_EQ(r.failure, composed.failure) << r.index << " " << r.reduce;
+    }
+    SetDecodeSampleLimit(0);
+}
+
+} // namespace
