@@ -17,6 +17,9 @@ const UiText SaveTextNotLoaded = {"Cannot save: the image has not been loaded",
                                   "画像がロードされていないためセーブできません"};
 const UiText SaveTextCannotCreate = {"Unable to write file", "ファイルに書き込めません"};
 const UiText SaveTextTitle = {"Save Image As...", "画像に名前を付けて保存..."};
+// The common dialog refused to open (CommDlgExtendedError's code).
+const UiText SaveTextDialogFailed = {"The Save As dialog could not be opened (error 0x%04X).",
+                                     "保存のダイアログを開けませんでした (エラー 0x%04X)。"};
 // A stream that ended early: the received bytes, then the announced length.
 const UiText SaveTextInterrupted = {
     "The download was interrupted: %d of %d bytes arrived. Save the bytes that arrived?",
@@ -36,7 +39,9 @@ struct SaveFilter {
     int fileKind;
     const wchar_t* defaultExtension;
     UiText list;
-    int offersBitmap;  // 1 when the second filter writes a bitmap file
+    // 1 when the second filter, a bitmap file, is offered: a kind the
+    // decoder never decodes (3-D) has no bitmap to give.
+    int offersBitmap;
 };
 
 const SaveFilter SaveFilters[] = {
@@ -53,7 +58,7 @@ const SaveFilter SaveFilters[] = {
      {"JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)\0*.jpm\0Bitmap File(*.bmp)\0*.bmp\0",
       "JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)\0*.jpm\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
     {FileKindJ3d, L"j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)\0*.j3d\0Bitmap File(*.bmp)\0*.bmp\0",
-      "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
+      "JP2 3次元立体 <ISO 15444-10>(*.j3d)\0*.j3d\0ビットマップ(*.bmp)\0*.bmp\0"}, 0},
     {FileKindJph, L"jph",
      {"High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)\0*.jph\0Bitmap File(*.bmp)\0*.bmp\0",
       "高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)\0*.jph\0ビットマップ(*.bmp)\0*.bmp\0"}, 1},
@@ -68,6 +73,50 @@ bool IsJpegFileExtension(const char* extension) {
         if (EqualsIgnoringAsciiCase(extension, known)) return true;
     }
     return false;
+}
+
+// A file name cannot hold these (nor control characters); a name taken from
+// a URL may.
+const wchar_t UnfitNameCharacters[] = L"\\/:*?\"<>|";
+enum { FilterListSize = 512 };
+
+// The last segment of text[0, length) (segments end at any of `separators`)
+// into nameOut (MAX_PATH bytes, cut to 259), when it has a JPEG 2000
+// extension; 0 otherwise.
+int TakeJpegName(char* nameOut, const char* text, size_t length, const char* separators) {
+    size_t start = 0;
+    size_t dot = length;
+    for (size_t i = 0; i < length; i++) {
+        if (strchr(separators, text[i]) != nullptr) {
+            start = i + 1;
+            dot = length;
+        } else if (text[i] == '.') {
+            dot = i;
+        }
+    }
+    char extension[8];
+    size_t extensionLength = dot < length ? length - dot - 1 : sizeof extension;
+    if (extensionLength >= sizeof extension) return 0;
+    memcpy(extension, text + dot + 1, extensionLength);
+    extension[extensionLength] = 0;
+    if (!IsJpegFileExtension(extension)) return 0;
+    size_t nameLength = length - start < MAX_PATH - 1 ? length - start : MAX_PATH - 1;
+    memcpy(nameOut, text + start, nameLength);
+    nameOut[nameLength] = 0;
+    return 1;
+}
+
+// The filters the dialog gets, in listOut (FilterListSize characters): the
+// row's list, cut after its first filter when no bitmap is offered.
+const wchar_t* ListOfferedFilters(wchar_t* listOut, const SaveFilter* filter) {
+    const wchar_t* list = UiStringList(filter->list);
+    if (filter->offersBitmap) return list;
+    size_t length = wcslen(list) + 1;
+    length += wcslen(list + length) + 1;
+    if (length + 1 > FilterListSize) return list;
+    wmemcpy(listOut, list, length);
+    listOut[length] = 0;
+    return listOut;
 }
 
 // One WriteFile of `size` bytes; 1 only when all of them were written.
@@ -169,6 +218,26 @@ void FileNameFromUrl(char* nameOut, const char* url) {
     nameOut[length] = 0;
 }
 
+void SuggestSaveName(wchar_t* nameOut, size_t count, const char* url) {
+    char name[MAX_PATH] = "";
+    size_t pathEnd = strcspn(url, "?#");
+    if (!TakeJpegName(name, url, pathEnd, "/\\:") && url[pathEnd] == '?') {
+        // "get.php?f=a.jp2": the file is named by a value of the query.
+        const char* query = url + pathEnd + 1;
+        size_t queryLength = strcspn(query, "#");
+        for (size_t start = 0; start < queryLength;) {
+            size_t end = start + strcspn(query + start, "&");
+            if (end > queryLength) end = queryLength;
+            TakeJpegName(name, query + start, end - start, "=/\\:");
+            start = end + 1;
+        }
+    }
+    AnsiToWide(nameOut, count, name);
+    for (wchar_t* c = nameOut; *c != 0; c++) {
+        if (*c < 0x20 || wcschr(UnfitNameCharacters, *c) != nullptr) *c = L'_';
+    }
+}
+
 void SaveImageAs(PluginInstance* instance) {
     if (instance == nullptr) return;
     if (instance->reception.data == nullptr || LoadAcquire(&instance->reception.loadState) < LoadStateEnded) {
@@ -176,10 +245,8 @@ void SaveImageAs(PluginInstance* instance) {
         return;
     }
     if (!ConfirmIncompleteSave(instance)) return;
-    char name[MAX_PATH] = "";
-    FileNameFromUrl(name, InstanceUrl(instance));
     wchar_t path[MAX_PATH];
-    AnsiToWide(path, MAX_PATH, name);
+    SuggestSaveName(path, MAX_PATH, InstanceUrl(instance));
     // While the decode has yet to classify the bytes, the dialog still
     // offers what their kind allows (reading them beside the decode is safe).
     int kind = LoadAcquire(&instance->picture.fileKind);
@@ -187,12 +254,13 @@ void SaveImageAs(PluginInstance* instance) {
         kind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
     }
     const SaveFilter* filter = FindSaveFilter(kind);
+    wchar_t filters[FilterListSize];
 
     OPENFILENAMEW dialog;
     memset(&dialog, 0, sizeof dialog);
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     dialog.hwndOwner = instance->window.hwnd;
-    dialog.lpstrFilter = UiStringList(filter->list);
+    dialog.lpstrFilter = ListOfferedFilters(filters, filter);
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = path;
     dialog.nMaxFile = MAX_PATH;
@@ -200,7 +268,14 @@ void SaveImageAs(PluginInstance* instance) {
     dialog.lpstrDefExt = filter->defaultExtension;
     // The current directory is the browser's, not the dialog's to move.
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&dialog)) return;
+    if (!GetSaveFileNameW(&dialog)) {
+        // 0 when the user cancelled; otherwise the dialog never showed.
+        DWORD error = CommDlgExtendedError();
+        if (error != 0) ShowPluginMessage(instance, UiString(SaveTextDialogFailed), (unsigned)error);
+        return;
+    }
+    // The element may have gone while the dialog was open.
+    if (InstanceDestroyed(instance)) return;
 
     // The full picture, decoded now when only a smaller level is shown; a
     // header without pixels is no bitmap: keep whatever file was there.
@@ -208,11 +283,9 @@ void SaveImageAs(PluginInstance* instance) {
     ImageView full;
     int failure = 0;
     if (asBitmap && !AcquireFullPicture(&full, &failure, instance)) {
-        if (failure != 0) {
-            WarnNoFullPicture(instance, failure);
-        } else {
-            ShowUiMessage(instance, SaveTextWriteError);
-        }
+        // Nothing was written: the reason is the decode's (the file's own
+        // failure when it has no picture at all).
+        WarnNoFullPicture(instance, failure != 0 ? failure : LoadAcquire(&instance->picture.failureReason));
         return;
     }
     const uint8_t* dib = asBitmap ? (const uint8_t*)full.info : nullptr;

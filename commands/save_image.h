@@ -1,6 +1,6 @@
-// What Save As shares with the wallpaper command (inside commands/): the
-// writer that replaces a file only with a complete one, the bitmap-file
-// writer and the write-error text.
+// What Save As shares with the wallpaper command (inside commands/) and its
+// tests: the writer that replaces a file only with a complete one, the
+// bitmap-file writer, the write-error text and the name the dialog suggests.
 #ifndef COMMANDS_SAVE_IMAGE_H
 #define COMMANDS_SAVE_IMAGE_H
 
@@ -29,5 +29,12 @@ enum {
 // same folder, which replaces `path` only once complete and flushed. On any
 // failure the old file, if any, is as it was and the temporary one is gone.
 int WriteFileWhole(const wchar_t* path, FileFiller fill, const void* context);
+
+// The name the Save As dialog suggests for the file at `url`, into nameOut
+// (count characters): the last segment of the URL's path when it has a
+// JPEG 2000 extension, else the last value of its query that has one
+// ("/get.php?f=a.jp2" gives "a.jp2"); each character a file name cannot
+// hold becomes "_". "" when neither names such a file.
+void SuggestSaveName(wchar_t* nameOut, size_t count, const char* url);
 
 #endif

@@ -16,6 +16,8 @@ const wchar_t Win9xVersionKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion
 const wchar_t WallpaperFileName[] = L"\\npkavrel.bmp";
 const wchar_t UserFolderVariable[] = L"APPDATA";
 const DWORD RegistryReadLimit = 2048;  // bytes
+const UiText WallpaperTextNotSet = {"The desktop wallpaper could not be changed.",
+                                    "デスクトップの壁紙を変更できませんでした。"};
 
 // Which key and which values, first choice first, name the directory.
 struct WallpaperSource {
@@ -126,5 +128,7 @@ void SetWallpaper(PluginInstance* owner, const uint8_t* dib) {
         return;
     }
     for (const wchar_t* subKey : WallpaperValueKeys) StoreWallpaperValue(subKey, path);
-    SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE);
+    if (!SystemParametersInfoW(SPI_SETDESKWALLPAPER, 0, path, SPIF_UPDATEINIFILE | SPIF_SENDWININICHANGE)) {
+        ShowUiMessage(owner, WallpaperTextNotSet);
+    }
 }

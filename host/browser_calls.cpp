@@ -1,5 +1,5 @@
 // The plug-in's calls into the browser, through the table the browser
-// handed to NP_Initialize.
+// handed to NP_Initialize, and the status line's text as browsers read it.
 #include <stddef.h>
 
 #include "host/host_internal.h"
@@ -26,6 +26,22 @@ void NPN_Status(NPP instance, const char* message) {
     if (BrowserFuncs != nullptr && BrowserFuncs->status != nullptr) {
         BrowserFuncs->status(instance, message);
     }
+}
+
+// Browsers read the status text as UTF-8 whatever the system's code page,
+// while our texts are stored in Shift_JIS; a text cut to fit is still whole
+// characters, since the cut is made on UTF-16.
+void ShowStatusText(PluginInstance* record, const char* stored) {
+    if (InstanceDestroyed(record)) {
+        return;
+    }
+    wchar_t wide[256];
+    StoredTextToWide(wide, sizeof wide / sizeof wide[0], stored);
+    char utf8[sizeof wide / sizeof wide[0] * 3];
+    if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8, (int)sizeof utf8, nullptr, nullptr) == 0) {
+        utf8[0] = 0;
+    }
+    NPN_Status(record->element.npp, utf8);
 }
 
 // The pair exists from minor version 16 on, in a table long enough to

@@ -1,6 +1,7 @@
 // The full picture for the commands that need it (save as bitmap, copy,
 // wallpaper, print): decoded on demand while the user sees it being
-// prepared, and the reason told when it cannot be had.
+// prepared, and the reason told when it cannot be had, in the words the
+// status box uses too.
 #include <stdlib.h>
 
 #include "decode/jpeg2000.h"
@@ -11,6 +12,9 @@ namespace {
 const UiText PreparingText = {"Preparing the full picture...", "元の大きさの画像を準備しています…"};
 const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
                              "元の大きさの画像を用意できませんでした: %ls。"};
+// The decoder words its own failures in both languages, so that j2k2bmp
+// gives the same reasons; only an interrupted download is the plug-in's.
+const UiText InterruptedText = {"the download was interrupted", "ダウンロードが中断されました"};
 
 // A full picture up to this size stays shown after a command: decoding it
 // again for the next one would cost more than it holds.
@@ -21,10 +25,11 @@ int HasFullPicture(const PluginInstance* record) {
     return LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= LoadAcquire(&picture->shownReduce);
 }
 
-// Dispatches messages until the record's full picture is there or no
-// decode of it runs any more.
+// Dispatches messages until the record's full picture is there, no decode
+// of it runs any more, or the browser destroyed the instance meanwhile (the
+// decode then goes on alone and frees the record when it ends).
 void WaitForFullPicture(PluginInstance* record) {
-    while (!HasFullPicture(record)) {
+    while (!HasFullPicture(record) && !InstanceDestroyed(record)) {
         if (LoadAcquire(&record->queue.running) == DecodeIdle && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
@@ -57,11 +62,15 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
     if (!HasFullPicture(record)) {
         QueueFullPicture(record);
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-        NPN_Status(record->element.npp, PickText(PreparingText));
+        ShowStatusText(record, PickText(PreparingText));
         WaitForFullPicture(record);
-        NPN_Status(record->element.npp, "");
+        ShowStatusText(record, "");
         SetCursor(previous);
         EndFullPictureWait(record);
+    }
+    // The element is gone: the command stops without a word.
+    if (InstanceDestroyed(record)) {
+        return 0;
     }
     DropReplacedPreview(record);
     if (HasFullPicture(record)) {
@@ -74,7 +83,8 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
 }
 
 void ReleaseFullPicture(PluginInstance* record) {
-    if (DropPictureHold(record) > 0) {
+    // Nothing is decoded again for an element that is gone.
+    if (DropPictureHold(record) > 0 || InstanceDestroyed(record)) {
         return;
     }
     // A level that came while the command ran was left waiting.
@@ -87,9 +97,14 @@ void ReleaseFullPicture(PluginInstance* record) {
     }
 }
 
+const char* ChooseFailureReason(int32_t reason) {
+    if (reason == FailureInterrupted) return PickText(InterruptedText);
+    return DescribeDecodeFailure(reason, IsJapaneseUi());
+}
+
 void WarnNoFullPicture(PluginInstance* record, int failure) {
     wchar_t reason[256];
-    StoredTextToWide(reason, sizeof reason / sizeof reason[0], DescribeDecodeFailure(failure, IsJapaneseUi()));
+    StoredTextToWide(reason, sizeof reason / sizeof reason[0], ChooseFailureReason(failure));
     ShowPluginMessage(record, UiString(FailedFormat), reason);
 }
 

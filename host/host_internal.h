@@ -31,6 +31,12 @@ void ReleaseUiStrings();
 // The browser's status line (nothing without a browser).
 void NPN_Status(NPP instance, const char* message);
 
+// The guard RunCommand takes: the record (and the library) stay until the
+// outermost EndModalUse, which finishes an NPP_Destroy that came meanwhile;
+// the caller must not touch the record after EndModalUse.
+void BeginModalUse(PluginInstance* record);
+void EndModalUse(PluginInstance* record);
+
 // NPP_ functions placed in the browser's table.
 NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc, char* argn[], char* argv[],
                 NPSavedData* saved);

@@ -1,7 +1,7 @@
 // Creation and destruction of instance records, the element's attributes
-// (the record's element part), the guard that keeps a record alive through
-// a modal loop (its modal part), and handing the browser's window to the
-// display.
+// (the record's element part), the one entry into commands and its guard,
+// which keeps a record alive through a modal loop (its modal part), and
+// handing the browser's window to the display.
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -158,4 +158,13 @@ void EndModalUse(PluginInstance* record) {
         FinishDestroy(record);
     }
     ReleaseModalReference();
+}
+
+void RunCommand(PluginInstance* record, RecordCommand command, void* context) {
+    if (record == NULL || record->modal.destroyPending) {
+        return;
+    }
+    BeginModalUse(record);
+    command(record, context);
+    EndModalUse(record);
 }

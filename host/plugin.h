@@ -377,8 +377,9 @@ inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { retur
 // wallpaper, print): 1 with the view of the full-resolution bitmap (or of the
 // capped picture past the sample cap), decoding it first when only a smaller
 // level is there (the wait cursor and the browser's status line show while
-// it is prepared; messages are dispatched meanwhile, so the caller holds the
-// record with BeginModalUse). 0 when there is none: *failureOut is then why
+// it is prepared; messages are dispatched meanwhile, so it runs inside
+// RunCommand; the wait ends early when the instance is destroyed). 0 when
+// there is none: *failureOut is then why
 // the full picture could not be prepared (a DecodeFailure value), or 0 when
 // there is no picture at all (the file has not ended, or its decode failed,
 // which the window already shows).
@@ -390,8 +391,12 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
 // elements does not keep a full-resolution bitmap for each one copied or
 // saved (a 32-bit browser has 2 GB for everything).
 void ReleaseFullPicture(PluginInstance* record);
-// The warning for a failure AcquireFullPicture gave (`failure` non-zero).
+// The warning for a failure AcquireFullPicture gave (`failure` non-zero),
+// or for a file that failed (its failureReason).
 void WarnNoFullPicture(PluginInstance* record, int failure);
+// A failure's reason in the interface language, as stored (a DecodeFailure
+// value or FailureInterrupted).
+const char* ChooseFailureReason(int32_t reason);
 
 // The message the decode thread posts to the attached window when a decode
 // begins (wParam 0) and when a preview, the picture or an error is published
@@ -449,6 +454,8 @@ inline const char* PickText(const UiText& text) { return IsJapaneseUi() ? text.j
 // textOut (count characters, always terminated, cut to fit).
 void StoredTextToWide(wchar_t* textOut, size_t count, const char* stored);
 
+// The boxes show nothing for a record whose instance the browser destroyed
+// (InstanceDestroyed); a question is then answered Cancel.
 // The one warning box: wvsprintfW (its %s takes a wide string) into 1024
 // characters, caption "JPEG 2000 Plug-in", owner = record's hwnd (none for a
 // null record).
@@ -483,10 +490,23 @@ NPError OpenUrlForUser(NPP instance, const char* url, const char* target);
 // does not say (no browser, an old table, or no answer).
 int AskContentsScale(NPP instance, double* scaleOut);
 
-// Bracket every piece of UI-thread work that runs a modal loop and uses the
-// record afterwards. EndModalUse releases the record when NPP_Destroy came
-// during the loop, so the caller must not touch it after EndModalUse.
-void BeginModalUse(PluginInstance* record);
-void EndModalUse(PluginInstance* record);
+// The one way into a command, on the UI thread: the menu's commands, the
+// shortcut keys, the menu key and printing all run through RunCommand,
+// which keeps the record alive while `command` runs, whatever modal loop or
+// wait it enters. Should the browser destroy the instance meanwhile, the
+// record is freed only once the outermost command has returned, so the
+// caller must not touch it after RunCommand. A command for an instance
+// already destroyed does not start.
+typedef void (*RecordCommand)(PluginInstance* record, void* context);
+void RunCommand(PluginInstance* record, RecordCommand command, void* context);
+
+// Inside a command, after any modal loop or wait: 1 once the browser has
+// destroyed the instance. The command then stops: its NPP is gone (no
+// browser call), no decode may be queued, and the boxes below show nothing.
+inline int InstanceDestroyed(const PluginInstance* record) { return record->modal.destroyPending; }
+
+// The browser's status line for the instance, the stored text (see UiText)
+// handed over as UTF-8, as browsers read it; nothing once it is destroyed.
+void ShowStatusText(PluginInstance* record, const char* stored);
 
 #endif

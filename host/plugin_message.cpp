@@ -7,9 +7,16 @@ static const wchar_t MessageCaption[] = L"JPEG 2000 Plug-in";
 // wvsprintfW never writes more than 1024 characters and the terminator.
 enum { MessageBufferSize = 1025 };
 
+// A box for an element the browser destroyed would speak of a page that is
+// gone: none is shown, and a question is answered Cancel, also when the
+// element went while the box was up.
 static int ShowMessageText(PluginInstance* record, const wchar_t* text, UINT buttons = MB_OK) {
+    if (record != nullptr && InstanceDestroyed(record)) {
+        return IDCANCEL;
+    }
     HWND owner = record != nullptr ? record->window.hwnd : nullptr;
-    return MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | buttons);
+    int answer = MessageBoxW(owner, text, MessageCaption, MB_ICONWARNING | buttons);
+    return record != nullptr && InstanceDestroyed(record) ? IDCANCEL : answer;
 }
 
 void ShowPluginMessage(PluginInstance* record, const wchar_t* format, ...) {

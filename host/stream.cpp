@@ -122,12 +122,12 @@ UINT DecodeFinishedMessage() {
     return RegisteredMessage(&message, "npkavrel decode finished");
 }
 
-void WarnAllocationFailed(PluginInstance* record) {
-    BeginModalUse(record);
+static void ShowAllocationWarning(PluginInstance* record, void*) {
     ShowPluginMessage(record, UiString(OutOfMemoryFormat), record->reception.failedOffset,
                       record->reception.failedLength, record->reception.failedBuffer);
-    EndModalUse(record);
 }
+
+void WarnAllocationFailed(PluginInstance* record) { RunCommand(record, ShowAllocationWarning, NULL); }
 
 UINT AllocationFailedMessage() {
     static UINT message = 0;
@@ -268,25 +268,13 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     return NPERR_NO_ERROR;
 }
 
-void NPP_Print(NPP instance, NPPrint* platformPrint) {
-    if (!instance || !instance->pdata || !platformPrint) {
-        return;
-    }
-    PluginInstance* record = (PluginInstance*)instance->pdata;
-    if (platformPrint->mode == NP_FULL) {
-        platformPrint->print.fullPrint.pluginPrinted = 0;
-        return;
-    }
+// The printer gets the full picture, decoded now when a smaller level is
+// shown (messages are dispatched meanwhile).
+static void PrintEmbedded(PluginInstance* record, void* context) {
+    NPPrint* platformPrint = (NPPrint*)context;
+    HDC dc = (HDC)platformPrint->print.embedPrint.platformPrint;
     ImageView view;
     int failure = 0;
-    HDC dc = (HDC)platformPrint->print.embedPrint.platformPrint;
-    if (!dc) {
-        return;
-    }
-    // The printer gets the full picture, decoded now when a smaller level is
-    // shown; the record lives on should the browser destroy the instance
-    // while messages are dispatched meanwhile.
-    BeginModalUse(record);
     if (AcquireFullPicture(&view, &failure, record)) {
         const NPWindow* area = &platformPrint->print.embedPrint.window;
         int previous = SetStretchBltMode(dc, COLORONCOLOR);
@@ -297,5 +285,19 @@ void NPP_Print(NPP instance, NPPrint* platformPrint) {
         }
         ReleaseFullPicture(record);
     }
-    EndModalUse(record);
+}
+
+void NPP_Print(NPP instance, NPPrint* platformPrint) {
+    if (!instance || !instance->pdata || !platformPrint) {
+        return;
+    }
+    PluginInstance* record = (PluginInstance*)instance->pdata;
+    if (platformPrint->mode == NP_FULL) {
+        platformPrint->print.fullPrint.pluginPrinted = 0;
+        return;
+    }
+    if (!platformPrint->print.embedPrint.platformPrint) {
+        return;
+    }
+    RunCommand(record, PrintEmbedded, platformPrint);
 }

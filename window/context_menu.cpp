@@ -1,5 +1,7 @@
 // The right-click menu: built from the instance's state, tracked at the
-// mouse position, and the chosen command carried out at once.
+// mouse position, and the chosen command carried out at once; the table of
+// commands, each run through the record's guard (RunCommand), whether from
+// the menu or a shortcut key.
 #include "window/context_menu.h"
 
 #include <string.h>
@@ -103,6 +105,32 @@ const MenuCommand MenuCommands[] = {
     {ID_SET_WALLPAPER, RunSetWallpaper},
 };
 
+void RunCommandRow(PluginInstance* instance, void* row) { ((const MenuCommand*)row)->run(instance); }
+
+struct MenuPlace {
+    HWND window;
+    POINT cursor;
+};
+
+void TrackContextMenu(PluginInstance* instance, void* context) {
+    const MenuPlace* place = (const MenuPlace*)context;
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr) return;
+    MenuDescription description;
+    DescribeContextMenu(&description, instance);
+    for (int i = 0; i < description.count; i++) {
+        const MenuRow& row = description.rows[i];
+        AppendMenuW(menu, row.flags, row.id, row.label);
+    }
+    UINT chosen = (UINT)TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, place->cursor.x,
+                                         place->cursor.y, place->window, nullptr);
+    DestroyMenu(menu);
+    // The browser may have destroyed the instance while the menu was open:
+    // its NPP is gone, and so is the page the user chose the command for.
+    if (InstanceDestroyed(instance)) return;
+    RunMenuCommand(instance, chosen);
+}
+
 }  // namespace
 
 void EscapeMenuLabel(char* text) {
@@ -158,7 +186,7 @@ void DescribeContextMenu(MenuDescription* menuOut, const PluginInstance* instanc
 void RunMenuCommand(PluginInstance* instance, UINT id) {
     for (const MenuCommand& command : MenuCommands) {
         if (command.id == id) {
-            command.run(instance);
+            RunCommand(instance, RunCommandRow, (void*)&command);
             return;
         }
     }
@@ -180,20 +208,6 @@ void ShowContextMenu(PluginInstance* instance, HWND window) {
 }
 
 void ShowContextMenuAt(PluginInstance* instance, HWND window, POINT cursor) {
-    if (instance == nullptr) return;
-    HMENU menu = CreatePopupMenu();
-    if (menu == nullptr) return;
-    MenuDescription description;
-    DescribeContextMenu(&description, instance);
-    for (int i = 0; i < description.count; i++) {
-        const MenuRow& row = description.rows[i];
-        AppendMenuW(menu, row.flags, row.id, row.label);
-    }
-    UINT chosen = (UINT)TrackPopupMenuEx(menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON, cursor.x, cursor.y,
-                                         window, nullptr);
-    DestroyMenu(menu);
-    // The browser may have destroyed the instance while the menu was open:
-    // its NPP is gone, and so is the page the user chose the command for.
-    if (instance->modal.destroyPending) return;
-    RunMenuCommand(instance, chosen);
+    MenuPlace place = {window, cursor};
+    RunCommand(instance, TrackContextMenu, &place);
 }

@@ -57,7 +57,8 @@ void FormatViewImageLabel(wchar_t* labelOut, const PluginInstance* instance);
 // the text needs room for 101 bytes, since every "&" is doubled.
 void EscapeMenuLabel(char* text);
 
-// Carries out one chosen command; 0 and unknown identifiers do nothing.
+// Carries out one chosen command through RunCommand (the record may be
+// gone afterwards); 0 and unknown identifiers do nothing.
 void RunMenuCommand(PluginInstance* instance, UINT id);
 
 // The same for a shortcut key: only when the menu would offer the command

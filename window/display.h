@@ -35,10 +35,8 @@ void PaintRegionOver(HDC dc, const PluginInstance* record, const RECT* picture);
 // Paints the status box (outline, white fill, status text) into dc.
 void PaintStatusBox(HDC dc, const RECT* clientRect, const PluginInstance* record);
 
-// After a failure, the reason for it in the interface language (a
-// DecodeFailure value or FailureInterrupted), drawn into `area`, the part
-// of the status box below its first text.
-const char* ChooseFailureReason(int32_t reason);
+// After a failure, the reason for it (ChooseFailureReason), drawn into
+// `area`, the part of the status box below its first text.
 void PaintFailureReason(HDC dc, const RECT* area, const PluginInstance* record);
 
 // Into the same area: while the file arrives, a progress bar and the bytes

@@ -4,19 +4,6 @@
 #include "host/plugin.h"
 #include "window/display.h"
 
-namespace {
-
-// The decoder words its own failures in both languages, so that j2k2bmp
-// gives the same reasons; only an interrupted download is the plug-in's.
-const UiText InterruptedText = {"the download was interrupted", "ダウンロードが中断されました"};
-
-}  // namespace
-
-const char* ChooseFailureReason(int32_t reason) {
-    if (reason == FailureInterrupted) return PickText(InterruptedText);
-    return DescribeDecodeFailure(reason, IsJapaneseUi());
-}
-
 void PaintReasonOverPicture(HDC dc, const PluginInstance* record) {
     HFONT font = CreateUiFont(record);
     HGDIOBJ oldFont = SelectObject(dc, font);

@@ -96,9 +96,7 @@ void OpenMenuAtPictureCentre(PluginInstance* record, HWND window) {
     }
     POINT centre = {(client.left + client.right) / 2, (client.top + client.bottom) / 2};
     ClientToScreen(window, &centre);
-    BeginModalUse(record);
     ShowContextMenuAt(record, window, centre);
-    EndModalUse(record);
 }
 
 // Scrolling and zooming belong to a full page; on an embedded element

@@ -122,9 +122,7 @@ LRESULT OnContextMenu(PluginInstance* record, HWND window, UINT message, LPARAM 
     if (message == WM_CONTEXTMENU && lParam == (LPARAM)-1) {
         return HandleKey(record, window, WM_KEYDOWN, VK_APPS, 0);
     }
-    BeginModalUse(record);
     ShowContextMenu(record, window);
-    EndModalUse(record);
     return 0;
 }
 

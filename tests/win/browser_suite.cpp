@@ -1,7 +1,10 @@
-// One started plug-in per test suite, and no frame left over between tests.
+// One started plug-in per test suite, and no frame left over between tests;
+// the test browser run as a process of its own.
 #include "browser_suite.h"
 
 #include <stdlib.h>
+
+#include "test_files.h"
 
 Browser BrowserSuite::browser;
 
@@ -38,4 +41,39 @@ BrowserFrame* BrowserSuite::Open(const std::string& document, int width, int hei
     EXPECT_NE(frame, nullptr);
     EXPECT_TRUE(WaitUntilQuiet(300, 30000));
     return frame;
+}
+
+BrowserRun RunTestBrowser(const std::string& arguments, const std::string& directory,
+                          const std::string& environment, DWORD timeoutMs) {
+    BrowserRun run = {STILL_ACTIVE, ""};
+    char build[MAX_PATH];
+    GetCurrentDirectoryA(sizeof build, build);
+    std::string outputPath = directory + "\\testbrowser-output.txt";
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return run;
+    std::string commandLine = std::string("\"") + build + "\\testbrowser.exe\" \"" + build + "\\npkavrel.dll\" " +
+                              arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION process = {};
+    // The child takes the environment as it is when it starts.
+    size_t equals = environment.find('=');
+    std::string name = environment.substr(0, equals);
+    if (equals != std::string::npos) SetEnvironmentVariableA(name.c_str(), environment.c_str() + equals + 1);
+    BOOL started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, directory.c_str(),
+                                  &startup, &process);
+    if (equals != std::string::npos) SetEnvironmentVariableA(name.c_str(), nullptr);
+    CloseHandle(output);
+    if (!started) return run;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    else GetExitCodeProcess(process.hProcess, &run.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    run.output = FileText(outputPath);
+    return run;
 }

@@ -26,4 +26,17 @@ protected:
                        StreamOptions options = DefaultStreamOptions());
 };
 
+// testbrowser.exe and npkavrel.dll of this build (the test's working
+// directory) as a process of their own, as a person runs them: the
+// arguments after the DLL's path, in `directory`, with `environment`
+// ("NAME=value", or empty) added. What it printed (stdout and stderr) and its
+// exit code; STILL_ACTIVE when it had not ended after timeoutMs (it is then
+// ended).
+struct BrowserRun {
+    DWORD exitCode;
+    std::string output;
+};
+BrowserRun RunTestBrowser(const std::string& arguments, const std::string& directory,
+                          const std::string& environment, DWORD timeoutMs);
+
 #endif

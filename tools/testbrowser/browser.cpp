@@ -18,6 +18,19 @@ static Browser* BrowserFromInstance(NPP instance) {
     return ActiveBrowser;
 }
 
+// The browser of a call that needs a live instance; null (the call does
+// nothing) for an instance already destroyed, which counts as the plug-in's
+// fault.
+static Browser* BrowserOfLiveInstance(NPP instance, const char* call) {
+    if (ActiveBrowser != nullptr && instance != nullptr && instance->ndata == &ActiveBrowser->destroyedMark) {
+        ActiveBrowser->callsAfterDestroy++;
+        printf("%s with a destroyed instance\n", call);
+        fflush(stdout);
+        return nullptr;
+    }
+    return BrowserFromInstance(instance);
+}
+
 static void CopyText(char* destination, size_t size, const char* source) {
     snprintf(destination, size, "%s", source != nullptr ? source : "");
 }
@@ -32,7 +45,7 @@ static const char* BrowserUserAgent(NPP instance) {
 }
 
 static NPError BrowserGetUrl(NPP instance, const char* url, const char* target) {
-    Browser* browser = BrowserFromInstance(instance);
+    Browser* browser = BrowserOfLiveInstance(instance, "NPN_GetURL");
     if (browser == nullptr) {
         return NPERR_GENERIC_ERROR;
     }
@@ -51,12 +64,26 @@ static NPError BrowserGetUrl(NPP instance, const char* url, const char* target) 
 }
 
 static NPError BrowserGetValue(NPP instance, int variable, void* value) {
-    Browser* browser = BrowserFromInstance(instance);
+    Browser* browser = BrowserOfLiveInstance(instance, "NPN_GetValue");
     if (browser == nullptr || value == nullptr || variable != NPNVcontentsScaleFactor || browser->contentsScale <= 0) {
         return NPERR_GENERIC_ERROR;
     }
     *(double*)value = browser->contentsScale;
     return NPERR_NO_ERROR;
+}
+
+static void BrowserStatus(NPP instance, const char* message) {
+    Browser* browser = BrowserOfLiveInstance(instance, "NPN_Status");
+    if (browser == nullptr) {
+        return;
+    }
+    if (message != nullptr && message[0] != 0) {
+        CopyText(browser->status, sizeof(browser->status), message);
+    }
+    if (browser->printStatus) {
+        printf("status: %s\n", message != nullptr ? message : "");
+        fflush(stdout);
+    }
 }
 
 static void BrowserPushPopupsEnabled(NPP instance, NPBool enabled) {
@@ -216,6 +243,7 @@ int StartPlugin(Browser* browser) {
     browser->browserFuncs.geturl = BrowserGetUrl;
     browser->browserFuncs.uagent = BrowserUserAgent;
     browser->browserFuncs.getvalue = BrowserGetValue;
+    browser->browserFuncs.status = BrowserStatus;
     if ((browser->version & 0xFF) >= NPVERS_HAS_POPUPS_ENABLED_STATE) {
         browser->browserFuncs.pushpopupsenabledstate = BrowserPushPopupsEnabled;
         browser->browserFuncs.poppopupsenabledstate = BrowserPopPopupsEnabled;

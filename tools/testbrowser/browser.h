@@ -88,6 +88,16 @@ struct Browser {
     int hostSubclassLost;
     int idleShutdowns;
     int printCalls;
+
+    // The last text the plug-in put on the status line (clearing it keeps
+    // it here), each printed as it came when printStatus. Calls the plug-in made with the NPP of an instance
+    // already destroyed (a real browser has freed it by then): DestroyInstance
+    // points that NPP's ndata at destroyedMark, and each such call is counted
+    // and printed.
+    char status[512];
+    int printStatus;
+    int callsAfterDestroy;
+    char destroyedMark;
 };
 
 // Brackets one call into the plug-in for the watchdog; calls may nest (a

@@ -718,9 +718,39 @@ double CpuSecondsOfProcess() {
 void PumpMessages() {
     MSG message;
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchAsBrowser(&message);
     }
+}
+
+// The message the browser's own loop dispatches now (null outside any): a
+// thread timer finding its own message there runs from the browser's loop,
+// else from a loop further in, a plug-in's.
+const MSG* BrowserDispatching = NULL;
+
+struct DestroyPlan {
+    Browser* browser;
+    UINT_PTR timer;
+    int fired;
+};
+DestroyPlan PlannedDestroy = {};
+
+void CALLBACK DestroyEveryInstance(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(NULL, timer);
+    PlannedDestroy.fired = 1;
+    const MSG* outer = BrowserDispatching;
+    int fromBrowser = outer == NULL || (outer->message == WM_TIMER && outer->wParam == timer);
+    const char* call = PlannedDestroy.browser->callDepth > 0 ? PlannedDestroy.browser->callName : NULL;
+    int count = 0;
+    for (BrowserFrame* frame : Frames) {
+        for (PageInstance* instance : frame->instances) {
+            count += !instance->destroyed;
+            DestroyInstance(instance);
+        }
+    }
+    printf("destroyed %d instance(s) %s%s\n", count,
+           call ? "inside " : (fromBrowser ? "from the browser's loop" : "inside a plug-in's message loop"),
+           call ? call : "");
+    fflush(stdout);
 }
 
 int WriteBmp(const std::string& path, int width, int height, const std::vector<uint8_t>& rows) {
@@ -869,6 +899,7 @@ void DestroyInstance(PageInstance* instance) {
         PluginCall call(browser, "NPP_Destroy");
         browser->pluginFuncs.destroy(&instance->npp, NULL);
     }
+    instance->npp.ndata = &browser->destroyedMark;
     UndoHostSubclass(instance);
 }
 
@@ -902,10 +933,25 @@ int WaitUntilQuiet(int quietMs, int maxMs) {
 void RunMessageLoop() {
     MSG message;
     while (!Frames.empty() && GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
+        DispatchAsBrowser(&message);
     }
 }
+
+void DispatchAsBrowser(const MSG* message) {
+    const MSG* outer = BrowserDispatching;
+    BrowserDispatching = message;
+    TranslateMessage(message);
+    DispatchMessageA(message);
+    BrowserDispatching = outer;
+}
+
+void DestroyEveryInstanceAfter(Browser* browser, int milliseconds) {
+    PlannedDestroy.browser = browser;
+    PlannedDestroy.fired = 0;
+    PlannedDestroy.timer = SetTimer(NULL, 0, (UINT)milliseconds, DestroyEveryInstance);
+}
+
+int PlannedDestroyDone() { return PlannedDestroy.timer == 0 || PlannedDestroy.fired; }
 
 int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const std::string& path) {
     if (width <= 0 || height <= 0) {
@@ -1042,7 +1088,7 @@ void CarryOutGetUrl(Browser* browser, NPP instance, const char* url, const char*
 NPError PageGetUrl(NPP instance, const char* url, const char* target) {
     NPError result = RecordGetUrl(instance, url, target);
     Browser* browser = instance ? (Browser*)instance->ndata : NULL;
-    if (browser) {
+    if (browser && result == NPERR_NO_ERROR) {
         CarryOutGetUrl(browser, instance, url, target);
     }
     return result;

@@ -136,6 +136,18 @@ int WaitUntilQuiet(int quietMs, int maxMs);
 // Serves messages until no frame is left (interactive use).
 void RunMessageLoop();
 
+// How the browser's own loops dispatch a message (translated first).
+void DispatchAsBrowser(const MSG* message);
+
+// `milliseconds` from now every instance of every frame is destroyed
+// (DestroyInstance), from a thread timer, so also inside a plug-in's modal
+// loop or wait: any loop that dispatches messages runs it. Prints
+// "destroyed N instance(s)" and where: inside a plug-in call (named), inside
+// a plug-in's message loop, or from the browser's loop.
+void DestroyEveryInstanceAfter(Browser* browser, int milliseconds);
+// 1 once the destroy planned has happened, or when none is planned.
+int PlannedDestroyDone();
+
 // The width x height pixels at (left, top) of a device context as a 24-bit
 // bottom-up .bmp file.
 int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const std::string& path);

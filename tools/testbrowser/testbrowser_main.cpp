@@ -38,12 +38,14 @@ static const char Usage[] =
     "                      menu or dialog one opened): keys (plus,\n"
     "                      minus, 0-9, a-z, arrows left/right/up/down, pgup, pgdn, home, end, space,\n"
     "                      apps, f1-f12, each with ctrl+/shift+/alt+), wheel-up/-down/-left/-right\n"
-    "                      [@X,Y], click@X,Y, drag@X1,Y1-X2,Y2; keys reaching the browser's own\n"
+    "                      [@X,Y], click@X,Y, drag@X1,Y1-X2,Y2, wait@MS; keys reaching the browser's own\n"
     "                      window are printed as \"browser key: NAME\"\n"
     "  --scale F           device pixels per CSS pixel the browser answers (set Wine's LogPixels\n"
     "                      to 96 x F to match)\n"
     "  --rescale G         once shown, the scale changes to G (told through NPP_SetValue)\n"
     "  --print N FILE.bmp  print embedded element N through NPP_Print into FILE\n"
+    "  --destroy-after-ms N  N ms after the page has settled, destroy every instance (also from\n"
+    "                      inside a plug-in's menu, dialog or wait) and say where it came\n"
     "  --screenshot FILE.bmp  save the window (and FILE-2.bmp... for new windows), then exit\n"
     "  --wait-ms N         longest wait for the page to settle (60000)\n";
 
@@ -64,6 +66,7 @@ struct Options {
     double rescale;
     int printElement;
     const char* printPath;
+    int destroyAfterMs;
     const char* screenshotPath;
     int waitMs;
     StreamOptions stream;
@@ -147,6 +150,9 @@ static int ParseOptions(Options* o, int argc, char** argv) {
         } else if (strcmp(a, "--print") == 0 && i + 2 < argc) {
             o->printElement = atoi(argv[++i]);
             o->printPath = argv[++i];
+        } else if (strcmp(a, "--destroy-after-ms") == 0 && more) {
+            o->destroyAfterMs = atoi(argv[++i]);
+            if (o->destroyAfterMs <= 0) return 0;
         } else if (strcmp(a, "--screenshot") == 0 && more) {
             o->screenshotPath = argv[++i];
         } else if (strcmp(a, "--wait-ms") == 0 && more) {
@@ -199,9 +205,12 @@ static std::string NumberedPath(const char* path, size_t index) {
 }
 
 // The steps after the page is shown, in the order a person would do them.
-static int RunHeadlessSteps(const Options& o) {
+static int RunHeadlessSteps(Browser* browser, const Options& o) {
     int ok = 1;
     WaitUntilQuiet(500, o.waitMs);
+    if (o.destroyAfterMs > 0) {
+        DestroyEveryInstanceAfter(browser, o.destroyAfterMs);
+    }
     if (o.click >= 0) {
         PageInstance* element = ElementAt(o.click);
         if (!element) {
@@ -231,6 +240,9 @@ static int RunHeadlessSteps(const Options& o) {
         PageInstance* element = ElementAt(o.printElement);
         ok &= element && PrintElementToFile(element, o.printPath);
         printf("print %d: %s\n", o.printElement, ok ? o.printPath : "failed");
+    }
+    for (DWORD start = GetTickCount(); !PlannedDestroyDone() && (int)(GetTickCount() - start) < o.waitMs;) {
+        WaitUntilQuiet(0, 20);
     }
     for (size_t i = 0; o.screenshotPath && i < OpenFrames().size(); i++) {
         std::string path = NumberedPath(o.screenshotPath, i);
@@ -269,6 +281,7 @@ int main(int argc, char** argv) {
     browser.hangMs = options.hangMs;
     browser.idleShutdownMs = options.idleShutdownMs;
     browser.contentsScale = options.scale;
+    browser.printStatus = 1;
     if (!LoadPluginLibrary(&browser, options.dllPath)) {
         printf("load failed: %s (error %lu)\n", options.dllPath, GetLastError());
         return 1;
@@ -292,8 +305,8 @@ int main(int argc, char** argv) {
             for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
                 WaitUntilQuiet(0, 20);
             }
-        } else if (options.screenshotPath || options.printPath || options.send) {
-            shown = RunHeadlessSteps(options);
+        } else if (options.screenshotPath || options.printPath || options.send || options.destroyAfterMs) {
+            shown = RunHeadlessSteps(&browser, options);
         } else {
             RunMessageLoop();
         }
@@ -310,5 +323,8 @@ int main(int argc, char** argv) {
         printf("hangs: %ld\n", browser.hangs);
     }
     fflush(stdout);
-    return started && shown && browser.shutdownResult == NPERR_NO_ERROR && browser.hangs == 0 ? 0 : 1;
+    return started && shown && browser.shutdownResult == NPERR_NO_ERROR && browser.hangs == 0 &&
+                   browser.callsAfterDestroy == 0
+               ? 0
+               : 1;
 }

@@ -38,7 +38,7 @@ const ModifierName ModifierNames[] = {
     {"alt+", Alt, VK_MENU},
 };
 
-enum InputKind { InputKey, InputWheel, InputClick, InputDrag };
+enum InputKind { InputKey, InputWheel, InputClick, InputDrag, InputWait };
 
 struct Input {
     InputKind kind;
@@ -49,6 +49,7 @@ struct Input {
     int hasPoint;
     POINT from;
     POINT to;
+    int waitMs;
 };
 
 UINT VirtualKeyOf(const std::string& name) {
@@ -101,6 +102,11 @@ int ParseInput(std::string word, Input* input) {
     size_t at = word.find('@');
     std::string name = word.substr(0, at);
     const char* place = at == std::string::npos ? nullptr : word.c_str() + at + 1;
+    if (name == "wait") {
+        input->kind = InputWait;
+        int used = 0;
+        return place && sscanf(place, "%d%n", &input->waitMs, &used) == 1 && place[used] == 0 && input->waitMs >= 0;
+    }
     if (name == "click" || name == "drag") {
         input->kind = name == "click" ? InputClick : InputDrag;
         int used = place ? ParsePoint(place, &input->from) : 0;
@@ -127,7 +133,8 @@ int ParseInput(std::string word, Input* input) {
 // One message of an input, posted once the page has settled after the one
 // before, with the modifiers it needs held in the thread's key state. A key
 // goes to where keys go now: an open dialog's focused control, else the
-// element (a menu's loop reads keys from the thread's queue).
+// element (a menu's loop reads keys from the thread's queue). A step without
+// a message is a pause of wParam ms, whatever runs meanwhile.
 struct Step {
     UINT message;
     WPARAM wParam;
@@ -206,6 +213,7 @@ struct Sending {
     DWORD began;
     int waitMs;
     int settled;
+    DWORD pauseEnd;
 };
 
 // Past the time allowed, a menu or dialog still open is closed, so that a
@@ -229,6 +237,10 @@ void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
         CloseWhatIsOpen();
         return;
     }
+    if ((int)(sending->pauseEnd - now) > 0) {
+        sending->quietSince = now;
+        return;
+    }
     double cpu = ProcessCpuSeconds();
     bool busy = cpu - sending->cpu > 0.010 || HIWORD(GetQueueStatus(QS_ALLINPUT & ~QS_TIMER)) != 0;
     sending->cpu = cpu;
@@ -244,6 +256,10 @@ void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
         return;
     }
     const Step& step = sending->steps[sending->next++];
+    if (step.message == 0) {
+        sending->pauseEnd = now + (DWORD)step.wParam;
+        return;
+    }
     HoldModifiers(step.modifiers);
     HWND target = step.isKey ? KeyTarget(sending->element) : sending->element;
     if (step.isKey && target == sending->element) {
@@ -272,11 +288,12 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
         }
         parsed.push_back(input);
     }
-    Sending sending = {instance->window, {}, 0, GetTickCount(), ProcessCpuSeconds(), GetTickCount(), waitMs, 0};
+    Sending sending = {instance->window, {}, 0, GetTickCount(), ProcessCpuSeconds(), GetTickCount(), waitMs, 0, 0};
     for (const Input& input : parsed) {
         switch (input.kind) {
         case InputKey: AddKeySteps(&sending.steps, input); break;
         case InputWheel: AddWheelStep(&sending.steps, instance->window, input); break;
+        case InputWait: sending.steps.push_back(Step{0, (WPARAM)input.waitMs, 0, 0, 0, 0}); break;
         default: AddButtonSteps(&sending.steps, input); break;
         }
     }
@@ -288,8 +305,7 @@ int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs)
     while (!sending.settled && (int)(GetTickCount() - sending.began) < waitMs + 1000) {
         MSG message;
         while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
+            DispatchAsBrowser(&message);
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
     }

@@ -15,7 +15,7 @@
 // apps, f1-f12) with any of the prefixes ctrl+, shift+, alt+; wheel-up,
 // wheel-down, wheel-left, wheel-right (with the same prefixes, at the
 // window's middle or at @X,Y); click@X,Y; drag@X1,Y1-X2,Y2 (client
-// pixels). 0 with a message on stderr for a name it does not know, before
+// pixels); wait@MS, a pause before the next input. 0 with a message on stderr for a name it does not know, before
 // anything is sent.
 int SendUserInput(PageInstance* instance, const std::string& inputs, int waitMs);
 

@@ -149,6 +149,16 @@ TEST_F(BrowserCommands, CopiesReachTheClipboard) {
     CloseClipboard();
 }
 
+// Browsers read the status line as UTF-8, whatever the interface language.
+TEST_F(BrowserCommands, StatusLineSaysThePictureIsPreparedInUtf8) {
+    HWND image = Open("file1.jp2", 200, 150);  // shown at a quarter of its size
+    ASSERT_NE(image, nullptr);
+    browser.status[0] = 0;
+    EXPECT_EQ(RightClickAndRun(image, {Mnemonic(image, 'c')}), 1);
+    // u8: this program's other literals are stored in code page 932.
+    EXPECT_STREQ(browser.status, ExpectedText(u8"Preparing the full picture...", u8"元の大きさの画像を準備しています…"));
+}
+
 // A page may go away while its menu is open (a script navigates, the user
 // closes the tab): the browser destroys the instance from inside the menu's
 // loop. The item chosen afterwards must not run on the instance that is gone.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands/commands.h"
+#include "commands/save_image.h"
 #include "decode/jpeg2000.h"
 #include "test_instances.h"
 #include "ui_driver.h"
@@ -100,8 +101,8 @@ TEST_F(SaveImage, FilterListAndDefaultExtensionFollowTheFileKind) {
          {"Motion JPEG 2000 ファイル <ISO 15444-3>(*.mj2)", "ビットマップ(*.bmp)"}},
         {FileKindJpm, "jpm", {"JP2 Extentions Multi Layer File <ISO 15444-6>(*.jpm)", "Bitmap File(*.bmp)"},
          {"JP2 機能拡張多層ファイル <ISO 15444-6>(*.jpm)", "ビットマップ(*.bmp)"}},
-        {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)", "Bitmap File(*.bmp)"},
-         {"JP2 3次元立体 <ISO 15444-10>(*.j3d)", "ビットマップ(*.bmp)"}},
+        // Never decoded: no bitmap to offer.
+        {FileKindJ3d, "j3d", {"JP2 3-D Object File <ISO 15444-10>(*.j3d)"}, {"JP2 3次元立体 <ISO 15444-10>(*.j3d)"}},
         {FileKindJph, "jph", {"High-Throughput JPEG 2000 File <ISO 15444-15>(*.jph)", "Bitmap File(*.bmp)"},
          {"高スループット JPEG 2000 ファイル <ISO 15444-15>(*.jph)", "ビットマップ(*.bmp)"}},
         {FileKindInvalid, "j2k", {"JPEG 2000?(*.j2k)"}, {"JPEG 2000?(*.j2k)"}},
@@ -247,18 +248,57 @@ TEST_F(SaveImage, FileThatCannotBeCreatedIsReported) {
     DeleteFileA(path.c_str());
 }
 
-// A bitmap needs an image: without one the user is told and no file (not
-// even an empty header) is left behind; an existing file stays as it was.
-TEST_F(SaveImage, BitmapWithoutImageReportsErrorAndLeavesNoFile) {
+// A bitmap needs an image: without one the user is told why (the decode's
+// reason: nothing was written) and no file (not even an empty header) is
+// left behind; an existing file stays as it was.
+TEST_F(SaveImage, BitmapWithoutImageSaysWhyAndLeavesNoFile) {
     FailTestDecode(instance);
+    instance->picture.failureReason = DecodeFailureCorrupt;
     std::string path = TempPath("no_image.bmp");
     DeleteFileA(path.c_str());
     SaveDialogView view;
     std::vector<std::string> messages;
     EXPECT_EQ(Save(&view, 2, path, &messages), 2);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], IsJapaneseUi() ? "ファイル書き込み中にエラーが発生しました" : "Error writing file");
+    EXPECT_EQ(messages[0], ExpectedText("The full picture could not be prepared: damaged or truncated.",
+                                        "元の大きさの画像を用意できませんでした: ファイルが壊れているか、途中で切れています。"));
     EXPECT_FALSE(FileExists(path));
+}
+
+// An address whose file is named in its query: the dialog opens with a name
+// it takes, and saves there.
+TEST_F(SaveImage, AddressWithAQuerySuggestsAValidName) {
+    SetTestUrl(instance, "http://h.example/get.php?f=a.jp2");
+    std::string path = TempPath("query.j2k");
+    DeleteFileA(path.c_str());
+    SaveDialogView view;
+    std::vector<std::string> messages;
+    EXPECT_EQ(Save(&view, 1, path, &messages), 1);
+    EXPECT_EQ(view.suggestedName, "a.jp2");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(FileExists(path));
+    DeleteFileA(path.c_str());
+}
+
+TEST(SuggestSaveName, NamesTheFileWithCharactersANameCanHold) {
+    struct NameCase {
+        const char* url;
+        const wchar_t* name;
+    };
+    const NameCase cases[] = {
+        {"http://h.example/get.php?f=a.jp2", L"a.jp2"},
+        {"http://h.example/dir/photo.jp2?id=3#top", L"photo.jp2"},
+        {"http://h.example/show?file=x/y/b.j2k&size=2", L"b.j2k"},
+        {"http://h.example/a|b<c>.jp2", L"a_b_c_.jp2"},
+        {"http://h.example/x\"*.jp2", L"x__.jp2"},
+        {"http://h.example/page.html?id=3", L""},
+        {"file:scan.MJ2#frame", L"scan.MJ2"},
+    };
+    for (const NameCase& nameCase : cases) {
+        wchar_t name[MAX_PATH];
+        SuggestSaveName(name, MAX_PATH, nameCase.url);
+        EXPECT_STREQ(name, nameCase.name) << nameCase.url;
+    }
 }
 
 TEST(FileNameFromUrl, TakesTheLastSegmentOfJpeg2000Names) {

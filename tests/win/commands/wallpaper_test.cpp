@@ -1,10 +1,12 @@
 // The desktop wallpaper: the directory per Windows version, the "C:"
 // fallback, the bitmap file and both registry values after a real run, a
-// real run on a system reporting Windows XP, and directories that refuse it.
+// real run on a system reporting Windows XP, directories that refuse it, and
+// a desktop that refuses it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+#include <aclapi.h>
 
 #include <string>
 #include <vector>
@@ -230,6 +232,28 @@ TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
     DeleteFileA(blocker.c_str());
 }
 
+// This test program run again with only the child test `filter`, which
+// skips unless ChildVariable is set; its exit code.
+DWORD RunChildTest(const char* filter) {
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    SetEnvironmentVariableA(ChildVariable, "1");
+    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=" + filter;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    BOOL started = CreateProcessA(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                  &process);
+    SetEnvironmentVariableA(ChildVariable, nullptr);
+    if (!started) return 1;
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return exitCode;
+}
+
 // A second run of this program, told by Wine that it runs on Windows XP,
 // sets the wallpaper; the file must land in SystemRoot although
 // WallPaperDir names another directory.
@@ -244,20 +268,7 @@ TEST_F(Wallpaper, RunOnWindowsXpUsesSystemRoot) {
     std::string expectedPath = systemRoot + "\\npkavrel.bmp";
     DeleteFileA(expectedPath.c_str());
 
-    SetEnvironmentVariableA(ChildVariable, "1");
-    std::string commandLine = std::string("\"") + program + "\" --gtest_filter=WallpaperChild.*";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(program, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                                  &process);
-    SetEnvironmentVariableA(ChildVariable, nullptr);
-    ASSERT_TRUE(started);
-    WaitForSingleObject(process.hProcess, 60000);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    DWORD exitCode = RunChildTest("WallpaperChild.SetsWallpaperAsWindowsXp");
     WriteValue(HKEY_CURRENT_USER, appKey.c_str(), "Version", "<absent>");
     RegDeleteKeyA(HKEY_CURRENT_USER, appKey.c_str());  // when nothing else is in it
 
@@ -275,6 +286,53 @@ TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
     PluginInstance* image = NewTestInstance(nullptr);
     ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
     SetWallpaper(image, image->picture.dib);
+    FreeTestInstance(image);
+}
+
+// The desktop may refuse the wallpaper (on Windows a policy does): the user
+// is told, never left believing it changed. Wine refuses it to a process
+// that may not write the desktop's settings key when it first reads it, so
+// a second run of this program sets it with that key made read-only.
+TEST_F(Wallpaper, RefusedByTheDesktopTellsTheUser) {
+    WriteValue(HKEY_LOCAL_MACHINE, NtKey, "WallPaperDir", TempDirectory("npkavrel_wallpapers"));
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, DesktopKey, 0, READ_CONTROL | WRITE_DAC, &key), ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR saved = nullptr;
+    PACL savedAcl = nullptr;
+    ASSERT_EQ(GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &savedAcl, nullptr,
+                              &saved),
+              ERROR_SUCCESS);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    EXPLICIT_ACCESSA readOnly = {};
+    readOnly.grfAccessPermissions = KEY_READ | WRITE_DAC;
+    readOnly.grfAccessMode = SET_ACCESS;
+    readOnly.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    readOnly.Trustee.ptstrName = (LPSTR)everyone;
+    PACL acl = nullptr;
+    SetEntriesInAclA(1, &readOnly, nullptr, &acl);
+    DWORD exitCode = 1;
+    if (SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, acl, nullptr) == ERROR_SUCCESS) {
+        exitCode = RunChildTest("WallpaperChild.TellsOfARefusal");
+        SetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, savedAcl, nullptr);
+    }
+    LocalFree(acl);
+    FreeSid(everyone);
+    LocalFree(saved);
+    RegCloseKey(key);
+    EXPECT_EQ(exitCode, 0u);
+}
+
+TEST(WallpaperChild, TellsOfARefusal) {
+    if (getenv(ChildVariable) == nullptr) GTEST_SKIP() << "runs only as the child of RefusedByTheDesktopTellsTheUser";
+    PluginInstance* image = NewTestInstance(nullptr);
+    ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+    std::vector<std::string> messages;
+    RunModal([&] { SetWallpaper(image, image->picture.dib); }, {AnswerPluginMessage(&messages)});
+    EXPECT_EQ(messages, std::vector<std::string>{ExpectedText("The desktop wallpaper could not be changed.",
+                                                              "デスクトップの壁紙を変更できませんでした。")});
     FreeTestInstance(image);
 }
 

@@ -1,0 +1,48 @@
+// The browser destroys the instance inside each of the plug-in's modal loops
+// and waits: the test browser, run as its own process through npkavrel.dll
+// under Wine's heap checking (which fills freed blocks), must end cleanly:
+// no crash on a touch of the freed record, no hang, and no browser call
+// with the destroyed instance's NPP.
+#include <windows.h>
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "browser_suite.h"
+#include "fixture_path.h"
+
+namespace {
+
+// The destroy comes while the loop is open: a dialog, menu or box stays up
+// until the input after the pause answers it; the full picture of a
+// 12000 x 12000 picture takes seconds to decode.
+struct LoopRow {
+    const char* loop;
+    const char* arguments;
+    const char* document;
+};
+
+const LoopRow LoopRows[] = {
+    {"Save dialog (Ctrl+S)", "--send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k"},
+    {"full picture wait (Ctrl+C)", "--send ctrl+c --destroy-after-ms 500", "overcap.j2k"},
+    {"context menu (menu key)", "--send \"apps wait@8000 enter\" --destroy-after-ms 4000", "quad.j2k"},
+    {"message box (Ctrl+S on a broken-off download)",
+     "--end-reason 1 --send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k"},
+    {"full picture wait (NPP_Print, in process UXP)", "--host uxp-inproc --print 0 print.bmp --destroy-after-ms 500",
+     "overcap.j2k"},
+};
+
+TEST(DestroyInLoops, EveryModalLoopAndWaitOutlivesTheDestroyOfItsInstance) {
+    char directory[MAX_PATH];
+    ASSERT_NE(GetTempPathA(sizeof directory, directory), 0u);
+    for (const LoopRow& row : LoopRows) {
+        std::string arguments = std::string(row.arguments) + " --wait-ms 20000 " + FixturePath(row.document);
+        BrowserRun run = RunTestBrowser(arguments, directory, "WINEDEBUG=warn+heap", 90000);
+        EXPECT_EQ(run.exitCode, 0u) << row.loop << ":\n" << run.output;
+        EXPECT_NE(run.output.find("destroyed 1 instance(s) inside"), std::string::npos) << row.loop << ":\n"
+                                                                                         << run.output;
+    }
+}
+
+}  // namespace
