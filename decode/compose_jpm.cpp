@@ -224,7 +224,7 @@ int ComposeJpmPage(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* r
         canvas.notes |= external ? kNoteExternalData : 0;
     }
     if (failure != DecodeFailureNone) {
-        free(canvas.dib);
+        ReleaseBitmapBlock(canvas.dib);
         canvas.dib = NULL;
     }
     *dibOut = canvas.dib;

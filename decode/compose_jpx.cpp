@@ -299,7 +299,7 @@ int ComposeJpxFrame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* 
                                    DrawInstruction, &drawing);
     }
     if (failure != DecodeFailureNone) {
-        free(canvas.dib);
+        ReleaseBitmapBlock(canvas.dib);
         canvas.dib = NULL;
     }
     *dibOut = canvas.dib;

@@ -176,7 +176,7 @@ namespace {
 
 void ReleaseSource(DecodedSource* source)
 {
-    free(source->dib);
+    ReleaseBitmapBlock(source->dib);
     free(source->opacity);
     source->dib = NULL;
     source->opacity = NULL;
@@ -457,10 +457,11 @@ int CreateCanvas(Canvas* canvasOut, uint32_t fullWidth, uint32_t fullHeight, int
         !ComputeDibLayout((uint32_t)width, (uint32_t)height, 24, &layout)) {
         return DecodeFailureTooLarge;
     }
-    uint8_t* dib = (uint8_t*)calloc(1, layout.blockSize);
+    uint8_t* dib = AllocateBitmapBlock(layout.blockSize);
     if (dib == NULL) {
         return DecodeFailureOutOfMemory;
     }
+    memset(dib, 0, layout.blockSize);
     WriteLittle32(dib + 0, 40);
     WriteLittle32(dib + 4, (uint32_t)width);
     WriteLittle32(dib + 8, (uint32_t)height);

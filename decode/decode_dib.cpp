@@ -260,7 +260,7 @@ struct BlockReservation {
 void* ReserveBlockPages(void* parameter)
 {
     BlockReservation* reservation = (BlockReservation*)parameter;
-    volatile uint8_t* block = (volatile uint8_t*)malloc(reservation->size);
+    volatile uint8_t* block = (volatile uint8_t*)AllocateBitmapBlock(reservation->size);
     for (uint32_t at = 0; block != NULL && at < reservation->size; at += kPageBytes) {
         block[at] = 0;
     }
@@ -499,7 +499,7 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     *blockSizeOut = reservation.size;
     *blockOut = FinishBlockReservation(&reservation);
 cleanup:
-    free(FinishBlockReservation(&reservation));
+    ReleaseBitmapBlock(FinishBlockReservation(&reservation));
     CloseCodec(&open);
 }
 

@@ -17,6 +17,8 @@ const FailureText FailureTexts[] = {
     {DecodeFailureCorrupt, "damaged or truncated", "ファイルが壊れているか、途中で切れています"},
     {DecodeFailureTooLarge, "too large for this plug-in", "このプラグインには大きすぎます"},
     {DecodeFailureOutOfMemory, "out of memory", "メモリが不足しています"},
+    {DecodeFailureDecoderStopped, "the decoder stopped on this file", "このファイルでデコーダーが停止しました"},
+    {DecodeFailureTimedOut, "decoding took too long and was stopped", "デコードに時間がかかりすぎたため中止しました"},
 };
 const FailureText UnknownFailure = {DecodeFailureNone, "cannot be decoded", "デコードできません"};
 

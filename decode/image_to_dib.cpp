@@ -129,8 +129,8 @@ int PackWithOpacity(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut,
         goto done;
     }
     if (block == NULL || blockSize != layout.blockSize) {
-        free(block);
-        block = (uint8_t*)malloc(layout.blockSize);
+        ReleaseBitmapBlock(block);
+        block = AllocateBitmapBlock(layout.blockSize);
         if (block == NULL) {
             failure = DecodeFailureOutOfMemory;
             goto done;
@@ -156,7 +156,7 @@ int PackWithOpacity(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut,
     }
 done:
     free(opacity);
-    free(block);
+    ReleaseBitmapBlock(block);
     return failure;
 }
 

@@ -70,6 +70,8 @@ enum {
     DecodeFailureCorrupt = 4,       // the codec refused the data
     DecodeFailureTooLarge = 5,      // bitmap or decoded samples past the limits
     DecodeFailureOutOfMemory = 6,
+    DecodeFailureDecoderStopped = 7,  // the decoder process ended (crashed or killed) during the decode
+    DecodeFailureTimedOut = 8,        // the decode passed its time limit and was stopped
 };
 
 // DecodeToPackedDib with the reason of a failure in *failureOut (may be null).
@@ -177,6 +179,17 @@ void SetDecodeThreadCount(int threadCount);
 void SetDecodeSampleLimit(uint32_t sampleLimit);
 uint32_t DecodeSampleLimit();
 int PackedDibSize(const uint8_t* dib);
+
+// Where the bitmaps the decode functions return are placed: malloc'ed and
+// freed with free() unless a process sets its own place (a decoder process
+// puts each in a section it hands to the plug-in). Process-wide, set before
+// any decode; null functions restore malloc and free.
+typedef uint8_t* (*AllocateBitmapFunction)(uint32_t size);
+typedef void (*ReleaseBitmapFunction)(uint8_t* block);
+void SetBitmapAllocator(AllocateBitmapFunction allocate, ReleaseBitmapFunction release);
+// A block from that place, and its release (null is fine).
+uint8_t* AllocateBitmapBlock(uint32_t size);
+void ReleaseBitmapBlock(uint8_t* block);
 
 // The 14-byte BITMAPFILEHEADER that turns a PackedDib into a .bmp file.
 void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib);

@@ -3,12 +3,27 @@
 #include "byte_order.h"
 #include "dib_layout.h"
 
+#include <atomic>
 #include <stddef.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 const uint64_t kMaxDibBytes = 0x7FFFFFFFu;
+
+uint8_t* AllocateWithMalloc(uint32_t size)
+{
+    return (uint8_t*)malloc(size);
+}
+
+void ReleaseWithFree(uint8_t* block)
+{
+    free(block);
+}
+
+std::atomic<AllocateBitmapFunction> gAllocateBitmap(AllocateWithMalloc);
+std::atomic<ReleaseBitmapFunction> gReleaseBitmap(ReleaseWithFree);
 
 } // namespace
 
@@ -75,4 +90,23 @@ void BuildBitmapFileHeader(uint8_t headerOut[14], const uint8_t* dib)
     headerOut[1] = 'M';
     WriteLittle32(headerOut + 2, 14u + (uint32_t)PackedDibSize(dib));
     WriteLittle32(headerOut + 10, 54u + (uint32_t)PackedDibPaletteSize(dib));
+}
+
+void SetBitmapAllocator(AllocateBitmapFunction allocate, ReleaseBitmapFunction release)
+{
+    int custom = allocate != NULL && release != NULL;
+    gAllocateBitmap.store(custom ? allocate : AllocateWithMalloc);
+    gReleaseBitmap.store(custom ? release : ReleaseWithFree);
+}
+
+uint8_t* AllocateBitmapBlock(uint32_t size)
+{
+    return gAllocateBitmap.load()(size);
+}
+
+void ReleaseBitmapBlock(uint8_t* block)
+{
+    if (block != NULL) {
+        gReleaseBitmap.load()(block);
+    }
 }
