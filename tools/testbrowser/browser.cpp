@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "plugin_children.h"
+
 static const char DefaultUserAgent[] = "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) NpapiTestBrowser/1.0";
 
 // NPAPI browser calls carry no browser pointer; an instance carries it in
@@ -206,6 +208,7 @@ void InitializeBrowser(Browser* browser, uint16_t version, const char* userAgent
 }
 
 int LoadPluginLibrary(Browser* browser, const char* dllPath) {
+    StartWatchingChildren();
     HMODULE module = LoadLibraryA(dllPath);
     if (module == nullptr) {
         return 0;

@@ -122,7 +122,8 @@ void InitializeBrowser(Browser* browser, uint16_t version, const char* userAgent
 void SetHostMode(Browser* browser, int host);
 
 // LoadLibraryA and the three exports; 0 (with nothing loaded) when the DLL or
-// one of the exports is missing.
+// one of the exports is missing. From then on the browser watches the
+// processes the plug-in starts (plugin_children.h).
 int LoadPluginLibrary(Browser* browser, const char* dllPath);
 
 // NP_GetEntryPoints, then NP_Initialize, as Windows browsers call them.

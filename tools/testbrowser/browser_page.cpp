@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "plugin_children.h"
 #include "user_input.h"
 
 namespace {
@@ -702,6 +703,7 @@ void RegisterClasses() {
     RegisterClassA(&pluginClass);
 }
 
+// The plug-in's own processes count: a decode there is work the page waits for.
 double CpuSecondsOfProcess() {
     FILETIME created, exited, kernel, user;
     if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
@@ -712,7 +714,7 @@ double CpuSecondsOfProcess() {
     k.HighPart = kernel.dwHighDateTime;
     u.LowPart = user.dwLowDateTime;
     u.HighPart = user.dwHighDateTime;
-    return (double)(k.QuadPart + u.QuadPart) / 1e7;
+    return (double)(k.QuadPart + u.QuadPart) / 1e7 + ChildrenCpuSeconds() - WatchingCpuSeconds();
 }
 
 void PumpMessages() {
@@ -917,8 +919,12 @@ int WaitUntilQuiet(int quietMs, int maxMs) {
         PumpMessages();
         MsgWaitForMultipleObjects(0, NULL, FALSE, 50, QS_ALLINPUT);
         double cpu = CpuSecondsOfProcess();
+        // A thread timer's message is the browser's own (the dialog dump, the
+        // idle shutdown), not the page's; timers come last, so nothing else waits.
         MSG waiting;
-        int busy = cpu - lastCpu > 0.010 || PeekMessageA(&waiting, NULL, 0, 0, PM_NOREMOVE) || StreamsPending > 0;
+        int message = PeekMessageA(&waiting, NULL, 0, 0, PM_NOREMOVE) &&
+                      !(waiting.message == WM_TIMER && waiting.hwnd == NULL);
+        int busy = cpu - lastCpu > 0.010 || message || StreamsPending > 0;
         lastCpu = cpu;
         DWORD now = GetTickCount();
         if (busy) {

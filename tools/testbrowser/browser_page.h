@@ -125,12 +125,13 @@ int HostSubclassOnTop(const PageInstance* instance);
 // Streams scheduled or open in any frame.
 int PendingStreams();
 
-// User and kernel time the process has used so far, in seconds.
+// User and kernel time the process and the plug-in's child processes have
+// used so far, in seconds.
 double ProcessCpuSeconds();
 
-// Serves messages until the process has been idle (no CPU time used, no
-// message waiting, no stream being delivered) for quietMs, or maxMs have
-// passed. 1 when it went quiet.
+// Serves messages until the process has been idle (no CPU time used by it or
+// the plug-in's processes, no message waiting, no stream being delivered)
+// for quietMs, or maxMs have passed. 1 when it went quiet.
 int WaitUntilQuiet(int quietMs, int maxMs);
 
 // Serves messages until no frame is left (interactive use).

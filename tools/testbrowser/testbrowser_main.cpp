@@ -2,7 +2,8 @@
 // it) as a browser of the given version and user agent and, given a
 // document, shows it: a JPEG 2000 file as a full page or an HTML page's
 // <embed> elements, interactively, or headless with screenshots. Without a
-// document it only initialises and shuts down.
+// document it only initialises and shuts down. On exit it lists the
+// processes the plug-in started, as the system shows them.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,6 +12,8 @@
 
 #include "browser.h"
 #include "browser_page.h"
+#include "dialog_dump.h"
+#include "plugin_children.h"
 #include "plugin_finder.h"
 #include "user_input.h"
 
@@ -47,7 +50,11 @@ static const char Usage[] =
     "  --destroy-after-ms N  N ms after the page has settled, destroy every instance (also from\n"
     "                      inside a plug-in's menu, dialog or wait) and say where it came\n"
     "  --screenshot FILE.bmp  save the window (and FILE-2.bmp... for new windows), then exit\n"
-    "  --wait-ms N         longest wait for the page to settle (60000)\n";
+    "  --wait-ms N         longest wait for the page to settle (60000)\n"
+    "  --dump-dialogs      print the title and every control's text of each dialog opened\n"
+    "  --kill-decoders-after-ms N  terminate every process the plug-in started, N ms after the\n"
+    "                      page's window opened\n"
+    "  on exit: \"plug-in child: NAME bits=N in-job=yes|no\" for each process the plug-in started\n";
 
 struct Options {
     int host;
@@ -69,6 +76,8 @@ struct Options {
     int destroyAfterMs;
     const char* screenshotPath;
     int waitMs;
+    int dumpDialogs;
+    int killChildrenAfterMs;
     StreamOptions stream;
 };
 
@@ -102,6 +111,7 @@ static int ParseOptions(Options* o, int argc, char** argv) {
     o->waitMs = 60000;
     o->hangMs = 11000;
     o->idleShutdownMs = 30000;
+    o->killChildrenAfterMs = -1;
     o->stream = DefaultStreamOptions();
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
@@ -157,6 +167,11 @@ static int ParseOptions(Options* o, int argc, char** argv) {
             o->screenshotPath = argv[++i];
         } else if (strcmp(a, "--wait-ms") == 0 && more) {
             o->waitMs = atoi(argv[++i]);
+        } else if (strcmp(a, "--dump-dialogs") == 0) {
+            o->dumpDialogs = 1;
+        } else if (strcmp(a, "--kill-decoders-after-ms") == 0 && more) {
+            o->killChildrenAfterMs = atoi(argv[++i]);
+            if (o->killChildrenAfterMs < 0) return 0;
         } else if (a[0] == '-') {
             return 0;
         } else if (!o->dllPath && !o->document && IsDllPath(a)) {
@@ -207,6 +222,9 @@ static std::string NumberedPath(const char* path, size_t index) {
 // The steps after the page is shown, in the order a person would do them.
 static int RunHeadlessSteps(Browser* browser, const Options& o) {
     int ok = 1;
+    while (!ChildrenKillDone()) {
+        WaitUntilQuiet(0, 20);
+    }
     WaitUntilQuiet(500, o.waitMs);
     if (o.destroyAfterMs > 0) {
         DestroyEveryInstanceAfter(browser, o.destroyAfterMs);
@@ -253,6 +271,35 @@ static int RunHeadlessSteps(Browser* browser, const Options& o) {
     return ok;
 }
 
+// Opens the document's window and does what the options ask, until the
+// window is closed or the steps are done; 0 when something failed.
+static int ShowDocument(Browser* browser, const Options& options) {
+    int shown = 1;
+    EnablePageBrowsing(browser);
+    if (!OpenFrame(browser, options.document, options.width, options.height, options.stream)) {
+        printf("cannot open a window\n");
+        return 0;
+    }
+    if (options.killChildrenAfterMs >= 0) {
+        KillChildrenAfter(options.killChildrenAfterMs);
+    }
+    if (options.exitAfterStream) {
+        // The plug-in's process ends while its decode threads may still
+        // run: no waiting, and out of process no FreeLibrary.
+        for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
+            WaitUntilQuiet(0, 20);
+        }
+    } else if (options.screenshotPath || options.printPath || options.send || options.destroyAfterMs) {
+        shown = RunHeadlessSteps(browser, options);
+    } else {
+        RunMessageLoop();
+    }
+    while (!OpenFrames().empty()) {
+        CloseFrame(OpenFrames()[0]);
+    }
+    return shown;
+}
+
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(&options, argc, argv)) {
@@ -282,6 +329,9 @@ int main(int argc, char** argv) {
     browser.idleShutdownMs = options.idleShutdownMs;
     browser.contentsScale = options.scale;
     browser.printStatus = 1;
+    if (options.dumpDialogs) {
+        StartDumpingDialogs();
+    }
     if (!LoadPluginLibrary(&browser, options.dllPath)) {
         printf("load failed: %s (error %lu)\n", options.dllPath, GetLastError());
         return 1;
@@ -293,27 +343,7 @@ int main(int argc, char** argv) {
     printf("plug-in table version: %u, urlnotify %s\n", browser.pluginFuncs.version,
            browser.pluginFuncs.urlnotify != nullptr ? "set" : "not set");
     fflush(stdout);
-    int shown = 1;
-    if (started && options.document) {
-        EnablePageBrowsing(&browser);
-        if (!OpenFrame(&browser, options.document, options.width, options.height, options.stream)) {
-            printf("cannot open a window\n");
-            shown = 0;
-        } else if (options.exitAfterStream) {
-            // The plug-in's process ends while its decode threads may still
-            // run: no waiting, and out of process no FreeLibrary.
-            for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
-                WaitUntilQuiet(0, 20);
-            }
-        } else if (options.screenshotPath || options.printPath || options.send || options.destroyAfterMs) {
-            shown = RunHeadlessSteps(&browser, options);
-        } else {
-            RunMessageLoop();
-        }
-        while (!OpenFrames().empty()) {
-            CloseFrame(OpenFrames()[0]);
-        }
-    }
+    int shown = started && options.document ? ShowDocument(&browser, options) : 1;
     int wasInitialized = browser.initialized;
     ShutdownPlugin(&browser);
     if (wasInitialized) {
@@ -322,6 +352,7 @@ int main(int argc, char** argv) {
     if (browser.hangs > 0) {
         printf("hangs: %ld\n", browser.hangs);
     }
+    PrintPluginChildren();
     fflush(stdout);
     return started && shown && browser.shutdownResult == NPERR_NO_ERROR && browser.hangs == 0 &&
                    browser.callsAfterDestroy == 0
