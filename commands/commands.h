@@ -16,6 +16,9 @@ void OpenLink(PluginInstance* instance);
 void OpenLinkInNewWindow(PluginInstance* instance);
 void SetWallpaper(PluginInstance* owner, const uint8_t* dib);
 void ShowCommentsDialog(PluginInstance* instance);
+// Through the system's print dialog, the picture fitted to the paper (or at
+// the size the file states), from the level the printer's dots need.
+void PrintPicture(PluginInstance* instance);
 
 // The file name at the end of a URL with a JPEG 2000 extension, up to 259
 // bytes, into nameOut (at least 260 bytes); "" for any other URL.

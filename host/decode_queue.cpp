@@ -271,13 +271,17 @@ int RunLevelJob(PluginInstance* record) {
     return OutcomeDone;
 }
 
-// The level a record should end at, from the size its view was drawn at
-// (the full picture when unknown or when a command waits for it).
+// The level a record should end at: the one a command waits for, else the
+// one covering the size its view was drawn at (the full picture when that is
+// not known).
 int ChooseTargetReduce(const PluginInstance* record) {
     const DecodePlan& plan = record->queue.plan;
     int32_t width = LoadAcquire(&record->queue.viewWidth);
     int32_t height = LoadAcquire(&record->queue.viewHeight);
-    if (record->queue.fullWanted || width <= 0 || height <= 0) {
+    if (record->queue.commandWanted) {
+        return record->queue.commandReduce > plan.shownReduce ? record->queue.commandReduce : plan.shownReduce;
+    }
+    if (width <= 0 || height <= 0) {
         return plan.shownReduce;
     }
     return ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)width, (uint32_t)height, plan.shownReduce,
@@ -345,7 +349,7 @@ int NextLevelJob(const PluginInstance* record) {
     if (!link.planned || LoadAcquire(&record->picture.decodeError) || link.targetReduce >= link.decodedReduce) {
         return -1;
     }
-    return link.fullWanted ? JobCommand : JobLevel;
+    return link.commandWanted ? JobCommand : JobLevel;
 }
 
 // Under the lock: a partial decode is over, run or taken out of the queue;
@@ -660,12 +664,14 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
     LeaveCriticalSection(&Queue.lock);
 }
 
-void QueueFullPicture(PluginInstance* record) {
+void QueueCommandLevel(PluginInstance* record, int reduce) {
     EnterCriticalSection(&Queue.lock);
-    record->queue.fullWanted = 1;
+    record->queue.commandWanted = 1;
+    record->queue.commandReduce = reduce;
     record->queue.coarser = 0;
-    if (record->queue.planned) {
-        record->queue.targetReduce = record->queue.plan.shownReduce;
+    // A finer level the view already waits for serves the command too.
+    if (record->queue.planned && ChooseTargetReduce(record) < record->queue.targetReduce) {
+        record->queue.targetReduce = ChooseTargetReduce(record);
     }
     if (LoadAcquire(&record->queue.running) == DecodeIdle) {
         if (NextLevelJob(record) >= 0) {
@@ -677,16 +683,16 @@ void QueueFullPicture(PluginInstance* record) {
     LeaveCriticalSection(&Queue.lock);
 }
 
-void EndFullPictureWait(PluginInstance* record) {
+void EndCommandWait(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->queue.fullWanted = 0;
+    record->queue.commandWanted = 0;
     LeaveCriticalSection(&Queue.lock);
 }
 
 void QueueViewLevel(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     QueueLink* link = &record->queue;
-    if (link->planned && !link->fullWanted && LoadAcquire(&link->running) == DecodeIdle) {
+    if (link->planned && !link->commandWanted && LoadAcquire(&link->running) == DecodeIdle) {
         int target = ChooseTargetReduce(record);
         if (target > link->decodedReduce) {
             link->targetReduce = target;

@@ -1,7 +1,7 @@
-// The full picture for the commands that need it (save as bitmap, copy,
-// wallpaper, print): decoded on demand while the user sees it being
-// prepared, and the reason told when it cannot be had, in the words the
-// status box uses too.
+// The picture for the commands that need more than the level shown: the
+// full picture (save as bitmap, copy, wallpaper) or the level a printer
+// needs, decoded on demand while the user sees it being prepared, and the
+// reason told when it cannot be had, in the words the status box uses too.
 #include <stdlib.h>
 
 #include "decode/jpeg2000.h"
@@ -10,26 +10,31 @@
 namespace {
 
 const UiText PreparingText = {"Preparing the full picture...", "元の大きさの画像を準備しています…"};
+const UiText PreparingLevelText = {"Preparing the picture...", "画像を準備しています…"};
 const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
                              "元の大きさの画像を用意できませんでした: %ls。"};
 // The decoder words its own failures in both languages, so that j2k2bmp
 // gives the same reasons; only an interrupted download is the plug-in's.
 const UiText InterruptedText = {"the download was interrupted", "ダウンロードが中断されました"};
 
-// A full picture up to this size stays shown after a command: decoding it
-// again for the next one would cost more than it holds.
+// A full picture (or a printer's level) up to this size stays shown after a
+// command: decoding it again for the next one would cost more than it holds.
 const int32_t KeptFullPictureBytes = 4 << 20;
 
-int HasFullPicture(const PluginInstance* record) {
+// A level at least as fine as `reduce` is there, or as fine as the sample
+// cap allows (known once the header has been read).
+int HasLevel(const PluginInstance* record, int reduce) {
     const PictureLevels* picture = &record->picture;
-    return LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= LoadAcquire(&picture->shownReduce);
+    int32_t shownReduce = LoadAcquire(&picture->shownReduce);
+    int32_t wanted = reduce > shownReduce ? reduce : shownReduce;
+    return LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= wanted;
 }
 
-// Dispatches messages until the record's full picture is there, no decode
-// of it runs any more, or the browser destroyed the instance meanwhile (the
-// decode then goes on alone and frees the record when it ends).
-void WaitForFullPicture(PluginInstance* record) {
-    while (!HasFullPicture(record) && !InstanceDestroyed(record)) {
+// Dispatches messages until the level is there, no decode of the record
+// runs any more, or the browser destroyed the instance meanwhile (the decode
+// then goes on alone and frees the record when it ends).
+void WaitForLevel(PluginInstance* record, int reduce) {
+    while (!HasLevel(record, reduce) && !InstanceDestroyed(record)) {
         if (LoadAcquire(&record->queue.running) == DecodeIdle && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
@@ -49,7 +54,7 @@ void WaitForFullPicture(PluginInstance* record) {
 
 }  // namespace
 
-int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record) {
+int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* record, int reduce) {
     *viewOut = ImageView();
     *failureOut = 0;
     if (LoadAcquire(&record->reception.loadState) != LoadStateEnded) {
@@ -59,27 +64,32 @@ int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* reco
     if (LoadAcquire(&record->picture.decodeError)) {
         return 0;
     }
-    if (!HasFullPicture(record)) {
-        QueueFullPicture(record);
+    if (!HasLevel(record, reduce)) {
+        QueueCommandLevel(record, reduce);
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-        ShowStatusText(record, PickText(PreparingText));
-        WaitForFullPicture(record);
+        int full = reduce <= LoadAcquire(&record->picture.shownReduce);
+        ShowStatusText(record, PickText(full ? PreparingText : PreparingLevelText));
+        WaitForLevel(record, reduce);
         ShowStatusText(record, "");
         SetCursor(previous);
-        EndFullPictureWait(record);
+        EndCommandWait(record);
     }
     // The element is gone: the command stops without a word.
     if (InstanceDestroyed(record)) {
         return 0;
     }
     DropReplacedPreview(record);
-    if (HasFullPicture(record)) {
+    if (HasLevel(record, reduce)) {
         HoldPicture(record);
         return GetPublishedImage(viewOut, record);
     }
     int32_t reason = LoadAcquire(&record->picture.levelFailure);
     *failureOut = reason != 0 ? reason : DecodeFailureOutOfMemory;
     return 0;
+}
+
+int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record) {
+    return AcquirePictureLevel(viewOut, failureOut, record, 0);
 }
 
 void ReleaseFullPicture(PluginInstance* record) {
@@ -91,8 +101,9 @@ void ReleaseFullPicture(PluginInstance* record) {
     if (InstallNextLevel(record) && record->window.hwnd) {
         InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
+    // (A level no finer than the view's is kept: QueueViewLevel steps down only.)
     const uint8_t* dib = LoadAcquire(&record->picture.dib);
-    if (HasFullPicture(record) && PackedDibSize(dib) > KeptFullPictureBytes) {
+    if (dib && PackedDibSize(dib) > KeptFullPictureBytes) {
         QueueViewLevel(record);
     }
 }

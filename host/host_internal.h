@@ -110,10 +110,11 @@ void QueueRegionDecode(PluginInstance* record);
 int RegionJobWanted(PluginInstance* record);
 void RunRegionJob(PluginInstance* record);
 void ReleaseRegionBitmaps(PluginInstance* record);
-// For a command waiting for the full picture (UI thread): its decode goes
-// ahead of the views' levels until EndFullPictureWait.
-void QueueFullPicture(PluginInstance* record);
-void EndFullPictureWait(PluginInstance* record);
+// For a command waiting for the level `reduce` (UI thread; the shown
+// picture's reduce for the full picture): its decode goes ahead of the
+// views' levels until EndCommandWait.
+void QueueCommandLevel(PluginInstance* record, int reduce);
+void EndCommandWait(PluginInstance* record);
 // UI thread, once no command holds the full picture: when the view needs a
 // coarser level than the one decoded, that level is decoded again and waits
 // in nextLevel like any other; nothing when a job of the record is queued or

@@ -201,9 +201,11 @@ struct PartialJob {
 // list link, the job the record waits for, the plan read from the header
 // (planned once it is), the level it should end at and the level last
 // decoded, what its running job was admitted with, and the handle that
-// cancels that job (the running worker's). `coarser` asks for a level
-// coarser than the one decoded (a full picture no command uses any more
-// gives way to the view's level), jobCoarser is its running job.
+// cancels that job (the running worker's). While commandWanted, a command
+// waits for the level commandReduce (or a finer one) and its decode goes
+// ahead of the views'. `coarser` asks for a level coarser than the one
+// decoded (a large level no command uses any more gives way to the view's
+// level), jobCoarser is its running job.
 struct QueueLink {
     int32_t running;
     int32_t decoding;
@@ -218,7 +220,8 @@ struct QueueLink {
     DecodePlan plan;
     int32_t targetReduce;
     int32_t decodedReduce;
-    int32_t fullWanted;
+    int32_t commandWanted;
+    int32_t commandReduce;
     int32_t coarser;
     int32_t jobCoarser;
     int32_t jobReduce;
@@ -374,7 +377,7 @@ void AdoptRegionBitmap(PluginInstance* record);
 inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { return record->region.shown; }
 
 // UI thread, for commands that need the full picture (save as bitmap, copy,
-// wallpaper, print): 1 with the view of the full-resolution bitmap (or of the
+// wallpaper): 1 with the view of the full-resolution bitmap (or of the
 // capped picture past the sample cap), decoding it first when only a smaller
 // level is there (the wait cursor and the browser's status line show while
 // it is prepared; messages are dispatched meanwhile, so it runs inside
@@ -385,11 +388,16 @@ inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { retur
 // which the window already shows).
 // The view stays valid until the caller's ReleaseFullPicture.
 int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record);
-// UI thread, after every AcquireFullPicture that gave a picture, once the
-// command is done with it: a large full picture is then replaced by the
-// level the view needs, decoded again in the background, so that a page of
-// elements does not keep a full-resolution bitmap for each one copied or
-// saved (a 32-bit browser has 2 GB for everything).
+// The same for a level at least as fine as `reduce` halvings (a printer
+// needs no more): only that level is decoded when a coarser one is shown,
+// and nothing when a level as fine is there already.
+int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* record, int reduce);
+// UI thread, after every AcquireFullPicture or AcquirePictureLevel that gave
+// a picture, once the command is done with it: a large level finer than the
+// view needs is then replaced by the view's, decoded again in the
+// background, so that a page of elements does not keep a full-resolution
+// bitmap for each one copied, saved or printed (a 32-bit browser has 2 GB
+// for everything).
 void ReleaseFullPicture(PluginInstance* record);
 // The warning for a failure AcquireFullPicture gave (`failure` non-zero),
 // or for a file that failed (its failureReason).
@@ -397,6 +405,19 @@ void WarnNoFullPicture(PluginInstance* record, int failure);
 // A failure's reason in the interface language, as stored (a DecodeFailure
 // value or FailureInterrupted).
 const char* ChooseFailureReason(int32_t reason);
+
+// Printing (host/printing.cpp), UI thread. The level whose size covers
+// dotsWidth x dotsHeight printer dots (never finer than the sample cap
+// allows); 0 before the picture's size is known.
+int ChoosePrintReduce(const PluginInstance* record, int32_t dotsWidth, int32_t dotsHeight);
+// The view's bitmap stretched over `target` (the dc's logical units) with a
+// filtered stretch, handed to the printer in bands of rows when large; 0
+// when the printer refused a band.
+int DrawPrintedPicture(HDC dc, const RECT* target, const ImageView* view);
+// In place of the picture, a framed box over `area` saying why it is not
+// printed: `failure` (a DecodeFailure value) when AcquirePictureLevel gave
+// one, else the file's own state (not arrived, interrupted, not decoded).
+void DrawPrintFailure(HDC dc, const RECT* area, const PluginInstance* record, int failure);
 
 // The message the decode thread posts to the attached window when a decode
 // begins (wParam 0) and when a preview, the picture or an error is published

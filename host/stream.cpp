@@ -1,5 +1,5 @@
-// Stream reception into the instance's buffer, handing it to the decode
-// queue, and printing of an embedded image.
+// Stream reception into the instance's buffer, and handing it to the
+// decode queue.
 #include <malloc.h>
 #include <stddef.h>
 #include <stdlib.h>
@@ -266,38 +266,4 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
         }
     }
     return NPERR_NO_ERROR;
-}
-
-// The printer gets the full picture, decoded now when a smaller level is
-// shown (messages are dispatched meanwhile).
-static void PrintEmbedded(PluginInstance* record, void* context) {
-    NPPrint* platformPrint = (NPPrint*)context;
-    HDC dc = (HDC)platformPrint->print.embedPrint.platformPrint;
-    ImageView view;
-    int failure = 0;
-    if (AcquireFullPicture(&view, &failure, record)) {
-        const NPWindow* area = &platformPrint->print.embedPrint.window;
-        int previous = SetStretchBltMode(dc, COLORONCOLOR);
-        StretchDIBits(dc, area->x, area->y, (int)area->width, (int)area->height, 0, 0, view.bitmapWidth,
-                      view.bitmapHeight, view.bits, view.info, DIB_RGB_COLORS, SRCCOPY);
-        if (previous != 0) {
-            SetStretchBltMode(dc, previous);
-        }
-        ReleaseFullPicture(record);
-    }
-}
-
-void NPP_Print(NPP instance, NPPrint* platformPrint) {
-    if (!instance || !instance->pdata || !platformPrint) {
-        return;
-    }
-    PluginInstance* record = (PluginInstance*)instance->pdata;
-    if (platformPrint->mode == NP_FULL) {
-        platformPrint->print.fullPrint.pluginPrinted = 0;
-        return;
-    }
-    if (!platformPrint->print.embedPrint.platformPrint) {
-        return;
-    }
-    RunCommand(record, PrintEmbedded, platformPrint);
 }

@@ -11,12 +11,14 @@
 // NPP_DestroyStream and NPP_Destroy hold the UI thread, and NPP_Write
 // throughput with and without an announced length; and the 4000 x 4000
 // image arriving slowly into a 400 x 400 element: when the first partial
-// picture shows, what the partial decodes cost, the UI thread's longest hold.
-// Prints figures only.
-// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving]
+// picture shows, what the partial decodes cost, the UI thread's longest hold;
+// the 4000 x 4000 image printed on A4 at 300 dpi: the level's decode and
+// its pixels against the pixels printed. Prints figures only.
+// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print]
 //        ("writes": only the NPP_Write figures, the others then read as
 //        placeholders; "page": only the page of twelve and a page of eight
-//        6600 x 6600; "arriving": only the picture arriving)
+//        6600 x 6600; "arriving": only the picture arriving; "print": only
+//        the print figure)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "decode/jpeg2000.h"
+#include "decode/print_layout.h"
 #include "host/npapi.h"
 #include "host/plugin.h"
 #include "test_files.h"
@@ -58,6 +61,10 @@ double Now() {
 
 const char* UserAgent(NPP) { return "bench_display"; }
 NPError GetUrl(NPP, const char*, const char*) { return NPERR_NO_ERROR; }
+// When the plug-in last put a status line up and took it down: a command's
+// wait for the picture it needs.
+double StatusShown, StatusCleared;
+void RecordStatus(NPP, const char* message) { (message[0] != 0 ? StatusShown : StatusCleared) = Now(); }
 
 // Whether a pixel near a window's bottom-right corner belongs to the image
 // rather than to the status box or background (black, white, gray).
@@ -615,6 +622,50 @@ double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
     return Median(rates);
 }
 
+// The picture printed on A4 at 300 dpi, fitted as Print Picture lays it
+// out (Debian's PDF printer prints to the sheet's edges), through the
+// in-process NPP_Print, which shares Print Picture's level rule and
+// drawing: how long the level it needs takes (between the plug-in's status
+// line going up and down) and how many more pixels that level holds than
+// are printed.
+void PrintPrintFigures(const std::vector<uint8_t>& file) {
+    DecodePlan plan = {};
+    PlanDecode(&plan, NULL, KindOf(file), file.data(), (int32_t)file.size());
+    const PrinterPage a4 = {2479, 3508, 300, 300};
+    PrintedPicture picture = {plan.fullWidth, plan.fullHeight, plan.shownReduce, plan.maxReduce, 0, 0};
+    PrintLayout layout;
+    PlanPrintLayout(&layout, &a4, &picture);
+    InstanceRun run;
+    StreamInstance(&run, file, 1, 65536);
+    const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
+    for (double until = Now() + 60; Now() < until && LoadAcquire(&record->queue.running) != DecodeIdle;) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
+        Pump();
+    }
+    HDC screen = GetDC(NULL);
+    HDC printer = CreateCompatibleDC(screen);
+    HBITMAP page = CreateCompatibleBitmap(screen, layout.width, layout.height);
+    HGDIOBJ old = SelectObject(printer, page);
+    NPPrint print = {};
+    print.mode = NP_EMBED;
+    print.print.embedPrint.platformPrint = printer;
+    print.print.embedPrint.window.width = (uint32_t)layout.width;
+    print.print.embedPrint.window.height = (uint32_t)layout.height;
+    StatusShown = StatusCleared = 0;
+    Plugin.print(&run.npp, &print);
+    // The level printed stays in place until the view's comes back.
+    const BITMAPINFOHEADER* printed = LoadAcquire(&record->picture.dibHeader);
+    double ratio = (double)printed->biWidth * abs(printed->biHeight) / ((double)layout.width * layout.height);
+    printf("print %ux%u on A4 at 300 dpi, decode: %.1f ms, pixels decoded / pixels printed: %.2f (target <= 4)\n",
+           plan.fullWidth, plan.fullHeight, (StatusCleared - StatusShown) * 1000, ratio);
+    SelectObject(printer, old);
+    DeleteObject(page);
+    DeleteDC(printer);
+    ReleaseDC(NULL, screen);
+    Plugin.destroy(&run.npp, NULL);
+    Pump();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -632,10 +683,11 @@ int main(int argc, char** argv) {
     int writesOnly = argc > 3 && strcmp(argv[3], "writes") == 0;
     int pageOnly = argc > 3 && strcmp(argv[3], "page") == 0;
     int arrivingOnly = argc > 3 && strcmp(argv[3], "arriving") == 0;
+    int printOnly = argc > 3 && strcmp(argv[3], "print") == 0;
     const std::string largePath = "bench_display_12000.j2k";
     const std::string shownSizePath = "bench_display_6000.j2k";
     std::vector<uint8_t> large, shownSize;
-    if (!writesOnly && !pageOnly && !arrivingOnly) {
+    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly) {
         large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
         shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
         if (large.empty() || shownSize.empty()) {
@@ -656,6 +708,7 @@ int main(int argc, char** argv) {
     Browser.version = 0x000B;
     Browser.uagent = UserAgent;
     Browser.geturl = GetUrl;
+    Browser.status = RecordStatus;
     if (!getEntryPoints || !initialize || !shutdown || getEntryPoints(&Plugin) || initialize(&Browser)) {
         fprintf(stderr, "bench_display: %s does not initialise\n", dll.c_str());
         return 1;
@@ -666,8 +719,12 @@ int main(int argc, char** argv) {
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
-    if (arrivingOnly) {
-        PrintArrivalFigures(file, 100);
+    if (arrivingOnly || printOnly) {
+        if (arrivingOnly) {
+            PrintArrivalFigures(file, 100);
+        } else {
+            PrintPrintFigures(file);
+        }
         shutdown();
         return 0;
     }
@@ -696,6 +753,7 @@ int main(int argc, char** argv) {
         ShowWindow(PluginWindow, SW_SHOW);
         PrintPeakFigures(imagePath, file, largePath, large, shownSizePath);
         PrintArrivalFigures(file, 100);
+        PrintPrintFigures(file);
     }
     for (int i = 0; i < Runs && !writesOnly; ++i) {
         InstanceRun run;

@@ -9,8 +9,11 @@ what=${1:-all}
 # opj_decompress (libopenjp2-tools) is only the colour tests' reference.
 native=(cmake ninja-build g++ make googletest libgtest-dev clang libclang-rt-14-dev python3
         dpkg-dev patch xz-utils libopenjp2-tools)
+# The print tests' queue: CUPS and its PDF printer (tools/print-queue.sh), pdftoppm to
+# read the PDFs back, and libcups for the 32-bit Wine too, which loads it to print.
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32 wine64 nsis
-         xvfb xauth locales fonts-ipafont-gothic imagemagick)
+         xvfb xauth locales fonts-ipafont-gothic imagemagick
+         cups printer-driver-cups-pdf poppler-utils libcups2:i386)
 
 want=("${native[@]}")
 [ "$what" = native ] || want+=("${windows[@]}")
@@ -25,7 +28,8 @@ SUDO=""
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if [[ " ${missing[*]} " == *" wine32 "* || " ${missing[*]} " == *":i386 "* ]] &&
+        ! dpkg --print-foreign-architectures | grep -qx i386; then
         $SUDO dpkg --add-architecture i386
     fi
     $SUDO apt-get update -qq

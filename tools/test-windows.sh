@@ -67,8 +67,23 @@ cleanup() {
     done
     kill "$xvfb_pid" 2>/dev/null
     wait "$xvfb_pid" 2>/dev/null
+    if [ -n "${print_folder:-}" ]; then
+        bash tools/print-queue.sh stop "$print_folder"
+        rm -rf "$print_folder"
+    fi
 }
 trap cleanup EXIT
+
+# The print tests' queues: a CUPS scheduler of this run's own, which Wine
+# reaches through CUPS_SERVER (tools/print-queue.sh); without it (not root,
+# packages missing) the print tests are skipped.
+stage "print queue"
+print_folder="$(mktemp -d /tmp/npkavrel-print.XXXXXX)"
+if queue_settings="$(bash tools/print-queue.sh start "$print_folder")"; then
+    while read -r setting; do export "$setting"; done <<<"$queue_settings"
+else
+    echo "no print queue: the print tests are skipped"
+fi
 
 status=0
 for build in "${builds[@]}"; do

@@ -50,6 +50,7 @@ const MenuItemRule MenuItemRules[] = {
     {0, {nullptr, nullptr}, HasLink, Never, Never},
     {ID_VIEW_IMAGE, {nullptr, nullptr}, Always, CannotView, Never},
     {ID_SAVE_IMAGE_AS, {"Save &Image As...", "画像に名前を付けて保存(&I)..."}, Always, StreamIncomplete, Never},
+    {ID_PRINT_PICTURE, {"&Print Picture...", "画像を印刷(&P)..."}, Always, HasNoImage, Never},
     {ID_STOP, {"&Stop", "一時停止(&S)"}, Always, Always, Never},
     {ID_FIT_TO_WINDOW, {"&Fit image to window", "画像を画面に合わせる(&F)"}, IsFullPage, StreamIncomplete,
      FitsToWindow},
@@ -103,6 +104,7 @@ const MenuCommand MenuCommands[] = {
     {ID_OPEN_LINK_NEW_WINDOW, OpenLinkInNewWindow},
     {ID_FIT_TO_WINDOW, ToggleFitToWindow},
     {ID_SET_WALLPAPER, RunSetWallpaper},
+    {ID_PRINT_PICTURE, PrintPicture},
 };
 
 void RunCommandRow(PluginInstance* instance, void* row) { ((const MenuCommand*)row)->run(instance); }

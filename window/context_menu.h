@@ -22,11 +22,12 @@ enum {
     ID_OPEN_LINK_NEW_WINDOW = 47012,
     ID_FIT_TO_WINDOW = 47013,
     ID_SET_WALLPAPER = 47014,
+    ID_PRINT_PICTURE = 47015,
 };
 
 enum {
     MenuLabelSize = 8192,
-    MenuRowLimit = 16,
+    MenuRowLimit = 20,
 };
 
 // One entry as it is handed to AppendMenuW: flags (MF_STRING or

@@ -120,6 +120,7 @@ enum KeyAction {
     KeyActualSize,
     KeySaveAs,
     KeyCopy,
+    KeyPrint,
     KeyContextMenu,
     KeyToBrowser,
 };

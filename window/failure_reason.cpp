@@ -1,6 +1,5 @@
-// The second line of the status box after a failure: why there is no
-// picture, in the interface language.
-#include "decode/jpeg2000.h"
+// The second line of the status box after a failure, or a box over the
+// picture kept: why there is no (whole) picture, in the interface language.
 #include "host/plugin.h"
 #include "window/display.h"
 

@@ -44,6 +44,7 @@ const KeyRule KeyRules[] = {
     {'S', ModifierControl, KeySaveAs},
     {'C', ModifierControl, KeyCopy},
     {VK_INSERT, ModifierControl, KeyCopy},
+    {'P', ModifierControl, KeyPrint},
     {VK_F10, ModifierShift, KeyContextMenu},
     {VK_APPS, 0, KeyContextMenu},
     {VK_APPS, ModifierShift, KeyContextMenu},
@@ -100,8 +101,12 @@ void OpenMenuAtPictureCentre(PluginInstance* record, HWND window) {
 }
 
 // Scrolling and zooming belong to a full page; on an embedded element
-// those keys go on to the browser, which scrolls its page.
-bool IsViewAction(KeyAction action) { return action >= KeyLineUp && action <= KeyActualSize; }
+// those keys go on to the browser, which scrolls its page. So does Ctrl+P:
+// the browser prints a page with an element on it (its own print of a full
+// page would be blank).
+bool IsFullPageAction(KeyAction action) {
+    return (action >= KeyLineUp && action <= KeyActualSize) || action == KeyPrint;
+}
 
 void RunKeyAction(PluginInstance* record, HWND window, KeyAction action) {
     for (const ScrollRule& rule : ScrollRules) {
@@ -117,6 +122,7 @@ void RunKeyAction(PluginInstance* record, HWND window, KeyAction action) {
     case KeyActualSize: ShowActualSize(record); break;
     case KeySaveAs: RunEnabledCommand(record, ID_SAVE_IMAGE_AS); break;
     case KeyCopy: RunEnabledCommand(record, ID_COPY_CURRENT_FRAME); break;
+    case KeyPrint: RunEnabledCommand(record, ID_PRINT_PICTURE); break;
     case KeyContextMenu: OpenMenuAtPictureCentre(record, window); break;
     default: break;
     }
@@ -161,7 +167,7 @@ LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wPar
     if (action == KeyUnhandled) {
         return PassOnMessage(record, window, message, wParam, lParam);
     }
-    bool toBrowser = action == KeyToBrowser || (record->element.mode != NP_FULL && IsViewAction(action));
+    bool toBrowser = action == KeyToBrowser || (record->element.mode != NP_FULL && IsFullPageAction(action));
     HWND root = GetAncestor(window, GA_ROOT);
     if (toBrowser) {
         if (root && root != window) {

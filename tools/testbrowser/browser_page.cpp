@@ -1006,6 +1006,8 @@ void CallPrint(PageInstance* instance, NPPrint* print) {
     browser->pluginFuncs.print(&instance->npp, print);
 }
 
+}  // namespace
+
 void PrintAsHost(PageInstance* instance, HDC printer) {
     int host = instance->frame->browser->host;
     if (host == HostUxpOutOfProcess) {
@@ -1033,8 +1035,6 @@ void PrintAsHost(PageInstance* instance, HDC printer) {
     }
     CallPrint(instance, &print);
 }
-
-}  // namespace
 
 int PrintElementToFile(PageInstance* instance, const std::string& bmpPath) {
     int width = (int)instance->npWindow.width;

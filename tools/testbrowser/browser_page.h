@@ -156,6 +156,10 @@ int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const 
 // Client area of the frame, children included, as a 24-bit .bmp file.
 int SaveFrameScreenshot(BrowserFrame* frame, const std::string& bmpPath);
 
+// Prints an instance into `printer` at its origin as the host does (see
+// PrintElementToFile for each host's calls).
+void PrintAsHost(PageInstance* instance, HDC printer);
+
 // Prints an instance into a memory device context of the element's size
 // (white page), saved as a 24-bit .bmp file, as the host does: plain, one
 // NPP_Print with the element's window; in process UXP, a full page first

@@ -3,7 +3,6 @@
 // URLs), resizing and printing, all read back as pixels; and what only the
 // UXP hosts do: late streams broken off, their subclass on top at detach,
 // backgrounding, idle shutdown; pictures shown while they arrive.
-#include <math.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -52,22 +51,6 @@ Capture ReadBmp(const std::string& path) {
 
 void WritePage(const char* name, const std::string& body) {
     ASSERT_TRUE(WriteFileText(FixturePath(name), "<html><body>" + body + "</body></html>"));
-}
-
-// Peak signal-to-noise ratio of two captures over `area`, all channels.
-double Psnr(const Capture& a, const Capture& b, RECT area) {
-    double squares = 0;
-    int count = 0;
-    for (int y = area.top; y < area.bottom && y < a.height && y < b.height; ++y) {
-        for (int x = area.left; x < area.right && x < a.width && x < b.width; ++x) {
-            for (int shift = 0; shift < 24; shift += 8) {
-                double d = (double)(a.At(x, y) >> shift & 255) - (double)(b.At(x, y) >> shift & 255);
-                squares += d * d;
-                ++count;
-            }
-        }
-    }
-    return count == 0 ? 0 : squares == 0 ? 99 : 10 * log10(255.0 * 255.0 * count / squares);
 }
 
 // A 1000 x 1000 picture (about 480 KB) arriving in blocks of 32 KiB, each

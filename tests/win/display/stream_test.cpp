@@ -288,7 +288,7 @@ TEST(Stream, DestroyDuringAPartialDecodeIsSafe) {
     DestroyElement(&element);
 }
 
-TEST(Print, EmbeddedStretchesIntoThePrinterDcFullPageIsLeftToTheBrowser) {
+TEST(Print, EmbeddedStretchesIntoThePrinterDcOrSaysWhyFullPageIsLeftToTheBrowser) {
     Element element;
     CreateElement(&element, 64, 48, NP_EMBED, {});
     HDC screen = GetDC(NULL);
@@ -304,8 +304,18 @@ TEST(Print, EmbeddedStretchesIntoThePrinterDcFullPageIsLeftToTheBrowser) {
     print.print.embedPrint.window.y = 20;
     print.print.embedPrint.window.width = 100;
     print.print.embedPrint.window.height = 40;
-    NPP_Print(&element.npp, &print);  // before the decode: nothing
-    EXPECT_EQ(0u, CaptureDc(printer, 200, 100).At(30, 30));
+    // Before the file has come: the reason in a framed white box over the
+    // area, and nothing outside it.
+    NPP_Print(&element.npp, &print);
+    Capture early = CaptureDc(printer, 200, 100);
+    EXPECT_EQ(0u, early.At(9, 22));
+    EXPECT_EQ(0u, early.At(10, 40));  // the frame
+    EXPECT_EQ(0xFFFFFFu, early.At(105, 55));
+    int text = 0;
+    for (int y = 21; y < 59; ++y) {
+        for (int x = 11; x < 109; ++x) text += early.At(x, y) != 0xFFFFFFu;
+    }
+    EXPECT_GT(text, 20);
 
     SendFile(&element, "quad.j2k");
     ASSERT_TRUE(WaitForDecode(&element));
