@@ -228,9 +228,9 @@ TEST_F(ContextMenu, MnemonicCopiesImageLocation) {
 // Keyboard: arrows and Enter on "Fit image to window" toggle the fit, twice.
 TEST_F(ContextMenu, ArrowKeysAndEnterToggleFitToWindow) {
     PluginInstance* instance = InstanceIn(MenuStates()[1], window);
-    // View, Save, Stop, Fit: the fourth row.
+    // View, Save, Print, Stop, Fit: the fifth row.
     std::vector<KeyPress> keys = {{WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN},
-                                  {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_RETURN}};
+                                  {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_RETURN}};
     ASSERT_EQ(RunModal([&] { ShowContextMenu(instance, window); }, {UseOpenMenu(window, [](HMENU) {}, keys)}), 1);
     EXPECT_EQ(instance->scroll.fixedScale, 1);
     EXPECT_EQ(instance->scroll.active, 1);

@@ -201,22 +201,26 @@ protected:
         if (QueueFolder().empty()) GTEST_SKIP() << "no print queue (tools/print-queue.sh)";
         BrowserSuite::SetUp();
     }
-    // Opens the document and sends the inputs; the plug-in's messages meanwhile
-    // are answered and kept.
-    BrowserFrame* OpenAndSend(const char* document, const char* inputs, std::vector<std::string>* messages) {
+    // Opens the document and sends the inputs while the steps answer the
+    // dialog and messages they open.
+    BrowserFrame* OpenAndSend(const char* document, const char* inputs, const std::vector<UiStep>& steps) {
         BrowserFrame* frame = Open(WorkPath(document), 300, 300);
         if (frame == nullptr || frame->instances.empty()) return nullptr;
-        std::vector<std::string> unexpected;
-        RunModal([&] { EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 30000)) << inputs; },
-                 {AnswerPluginMessage(messages != nullptr ? messages : &unexpected)}, 40000);
-        for (const std::string& message : unexpected) ADD_FAILURE() << message;
+        RunModal([&] { EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 30000)) << inputs; }, steps, 40000);
+        return frame;
+    }
+    // Prints through the dialog as it offers itself; no message may come.
+    BrowserFrame* Print(const char* document, const char* inputs) {
+        std::vector<std::string> messages;
+        BrowserFrame* frame = OpenAndSend(document, inputs, {AnswerPrintDialog(nullptr), AnswerPluginMessage(&messages)});
+        for (const std::string& message : messages) ADD_FAILURE() << message;
         return frame;
     }
 };
 
 TEST_F(PrintTest, MenuPrintsOnePageTheFittedPictureCentred) {
     std::vector<std::string> before = PdfNames();
-    ASSERT_NE(OpenAndSend("tall.html", "apps p enter", nullptr), nullptr);
+    ASSERT_NE(Print("tall.html", "apps p"), nullptr);
     PrintedJob job = WaitForJob(before);
     ASSERT_EQ(1u, job.pages.size());
     EXPECT_NE(std::string::npos, job.pdf.find("/Title(print_tall.j2k)"));
@@ -234,7 +238,7 @@ TEST_F(PrintTest, MenuPrintsOnePageTheFittedPictureCentred) {
 
 TEST_F(PrintTest, CtrlPInAFullPagePrintsAWidePictureAcrossAtItsSizeFromTheLevelItNeeds) {
     std::vector<std::string> before = PdfNames();
-    ASSERT_NE(OpenAndSend("print_wide.jp2", "ctrl+p enter", nullptr), nullptr);
+    ASSERT_NE(Print("print_wide.jp2", "ctrl+p"), nullptr);
     PrintedJob job = WaitForJob(before);
     ASSERT_EQ(1u, job.pages.size());
     const Capture& page = job.pages[0];
@@ -253,16 +257,16 @@ TEST_F(PrintTest, CtrlPInAFullPagePrintsAWidePictureAcrossAtItsSizeFromTheLevelI
 }
 
 TEST_F(PrintTest, CtrlPInAnEmbeddedElementIsTheBrowsers) {
-    BrowserFrame* frame = OpenAndSend("tall.html", "ctrl+p", nullptr);
+    BrowserFrame* frame = OpenAndSend("tall.html", "ctrl+p", {});
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(std::vector<std::string>{"ctrl+p"}, frame->browserKeys);
 }
 
-// The second queue, chosen in the dialog by its first letter, is stopped
-// and refuses the job.
+// The second queue, chosen in the dialog, is stopped and refuses the job.
 TEST_F(PrintTest, AStoppedQueueIsToldOf) {
     std::vector<std::string> messages;
-    ASSERT_NE(OpenAndSend("tall.html", "apps p s enter", &messages), nullptr);
+    ASSERT_NE(OpenAndSend("tall.html", "apps p", {AnswerPrintDialog("stopped-pdf"), AnswerPluginMessage(&messages)}),
+              nullptr);
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ("The picture could not be printed: the printer did not accept it (its print queue may be stopped).",
               messages[0]);
@@ -273,7 +277,7 @@ TEST_F(PrintTest, AStoppedQueueIsToldOf) {
 TEST_F(PrintTest, NoPrinterIsToldOf) {
     if (getenv("NPKAVREL_NO_PRINTER") == nullptr) GTEST_SKIP() << "printers are installed";
     std::vector<std::string> messages;
-    ASSERT_NE(OpenAndSend("tall.html", "apps p", &messages), nullptr);
+    ASSERT_NE(OpenAndSend("tall.html", "apps p", {AnswerPluginMessage(&messages)}), nullptr);
     ASSERT_EQ(1u, messages.size());
     EXPECT_EQ("The picture could not be printed: no printer is installed.", messages[0]);
 }

@@ -115,6 +115,19 @@ UiStep AnswerPluginMessage(std::vector<std::string>* texts) {
     return InspectPluginMessage([texts](HWND box) { texts->push_back(DialogItemText(box, MessageBoxTextId)); });
 }
 
+UiStep AnswerPrintDialog(const char* printer) {
+    return [printer]() {
+        HWND dialog = FindThreadWindow("#32770", nullptr, cmb4);
+        if (dialog == nullptr) return false;
+        HWND list = GetDlgItem(dialog, cmb4);
+        if (printer != nullptr && SendMessageA(list, CB_SELECTSTRING, (WPARAM)-1, (LPARAM)printer) != CB_ERR) {
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(cmb4, CBN_SELCHANGE), (LPARAM)list);
+        }
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        return true;
+    };
+}
+
 UiStep UseOpenMenu(HWND owner, const std::function<void(HMENU)>& inspect, const std::vector<KeyPress>& keys) {
     return [owner, inspect, keys]() {
         HWND popup = FindThreadWindow("#32768", nullptr);

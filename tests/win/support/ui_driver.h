@@ -44,6 +44,11 @@ UiStep InspectPluginMessage(const std::function<void(HWND box)>& inspect);
 // Step: the warning box's text is appended to `texts`, then it is answered.
 UiStep AnswerPluginMessage(std::vector<std::string>* texts);
 
+// Step: the system's print dialog is open (Wine's, with its printer list);
+// the printer named is chosen as a user picks it from the list (null: the
+// one offered), then Print is pressed.
+UiStep AnswerPrintDialog(const char* printer);
+
 // One keyboard message posted to a menu's owner: WM_KEYDOWN with a VK_ code
 // or WM_CHAR with a character.
 struct KeyPress {
