@@ -16,21 +16,25 @@ namespace {
 
 // The destroy comes while the loop is open: a dialog, menu or box stays up
 // until the input after the pause answers it; the full picture of a
-// 12000 x 12000 picture takes seconds to decode.
+// 12000 x 12000 picture takes seconds to decode. Printing decodes only the
+// level the printer's dots need, which for the test browser's print into a
+// bitmap of the element's size is the level already shown: no wait may open
+// there, so that row only asks for a clean end under heap checking.
 struct LoopRow {
     const char* loop;
     const char* arguments;
     const char* document;
+    bool loopOpens;
 };
 
 const LoopRow LoopRows[] = {
-    {"Save dialog (Ctrl+S)", "--send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k"},
-    {"full picture wait (Ctrl+C)", "--send ctrl+c --destroy-after-ms 500", "overcap.j2k"},
-    {"context menu (menu key)", "--send \"apps wait@8000 enter\" --destroy-after-ms 4000", "quad.j2k"},
+    {"Save dialog (Ctrl+S)", "--send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k", true},
+    {"full picture wait (Ctrl+C)", "--send ctrl+c --destroy-after-ms 500", "overcap.j2k", true},
+    {"context menu (menu key)", "--send \"apps wait@8000 enter\" --destroy-after-ms 4000", "quad.j2k", true},
     {"message box (Ctrl+S on a broken-off download)",
-     "--end-reason 1 --send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k"},
-    {"full picture wait (NPP_Print, in process UXP)", "--host uxp-inproc --print 0 print.bmp --destroy-after-ms 500",
-     "overcap.j2k"},
+     "--end-reason 1 --send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k", true},
+    {"print (NPP_Print, in process UXP)", "--host uxp-inproc --print 0 print.bmp --destroy-after-ms 500",
+     "overcap.j2k", false},
 };
 
 TEST(DestroyInLoops, EveryModalLoopAndWaitOutlivesTheDestroyOfItsInstance) {
@@ -40,8 +44,11 @@ TEST(DestroyInLoops, EveryModalLoopAndWaitOutlivesTheDestroyOfItsInstance) {
         std::string arguments = std::string(row.arguments) + " --wait-ms 20000 " + FixturePath(row.document);
         BrowserRun run = RunTestBrowser(arguments, directory, "WINEDEBUG=warn+heap", 90000);
         EXPECT_EQ(run.exitCode, 0u) << row.loop << ":\n" << run.output;
-        EXPECT_NE(run.output.find("destroyed 1 instance(s) inside"), std::string::npos) << row.loop << ":\n"
-                                                                                         << run.output;
+        EXPECT_NE(run.output.find("destroyed 1 instance(s)"), std::string::npos) << row.loop << ":\n" << run.output;
+        if (row.loopOpens) {
+            EXPECT_NE(run.output.find("destroyed 1 instance(s) inside"), std::string::npos) << row.loop << ":\n"
+                                                                                             << run.output;
+        }
     }
 }
 
