@@ -48,7 +48,11 @@ BrowserRun RunTestBrowser(const std::string& arguments, const std::string& direc
     BrowserRun run = {STILL_ACTIVE, ""};
     char build[MAX_PATH];
     GetCurrentDirectoryA(sizeof build, build);
-    std::string outputPath = directory + "\\testbrowser-output.txt";
+    // A file of its own per run: a helper process the browser's dialogs start
+    // may inherit the output handle and outlive the run that made it.
+    static int runs = 0;
+    std::string outputPath = directory + "\\testbrowser-output-" + std::to_string(GetCurrentProcessId()) + "-" +
+                             std::to_string(++runs) + ".txt";
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -75,5 +79,6 @@ BrowserRun RunTestBrowser(const std::string& arguments, const std::string& direc
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     run.output = FileText(outputPath);
+    DeleteFileA(outputPath.c_str());
     return run;
 }
