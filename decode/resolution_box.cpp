@@ -2,6 +2,7 @@
 // superbox inside the header box, its default display resolution (resd)
 // before its capture resolution (resc).
 #include "jpeg2000.h"
+#include "box_walk.h"
 #include "byte_order.h"
 
 #include <math.h>
@@ -18,25 +19,6 @@ const uint64_t kResolutionFieldsLength = 10;
 const double kFewestPixelsPerMetre = 1.0;
 const double kMostPixelsPerMetre = 1e9;
 
-// The contents of box `type` inside the box at `outer` (whose contents must
-// lie inside the data); 0 when it is not there or runs past its container.
-int FindInnerBox(const uint8_t** contentsOut, uint64_t* lengthOut, uint32_t type, const uint8_t* outer,
-                 uint64_t outerContentsLength)
-{
-    BoxLocation box;
-    if (outerContentsLength == 0 || outerContentsLength > UINT32_MAX ||
-        !FindTopLevelBox(&box, type, outer, (uint32_t)outerContentsLength)) {
-        return 0;
-    }
-    uint64_t offset = (uint64_t)(box.start - outer);
-    if (box.length < box.headerLength || box.length > outerContentsLength - offset) {
-        return 0;
-    }
-    *contentsOut = box.start + box.headerLength;
-    *lengthOut = box.length - box.headerLength;
-    return 1;
-}
-
 double ReadOneResolution(const uint8_t* fields, int numerator, int denominator, int exponent)
 {
     uint32_t n = ReadBig16(fields + numerator);
@@ -48,13 +30,13 @@ double ReadOneResolution(const uint8_t* fields, int numerator, int denominator, 
     return value >= kFewestPixelsPerMetre && value <= kMostPixelsPerMetre ? value : 0;
 }
 
-int ReadResolutionBox(PictureResolution* resolutionOut, uint32_t type, const uint8_t* res, uint64_t resLength)
+int ReadResolutionBox(PictureResolution* resolutionOut, uint32_t type, BoxRun res)
 {
-    const uint8_t* fields = nullptr;
-    uint64_t length = 0;
-    if (!FindInnerBox(&fields, &length, type, res, resLength) || length < kResolutionFieldsLength) {
+    Box box;
+    if (!FindBox(&box, res, type) || box.payloadLength < kResolutionFieldsLength) {
         return 0;
     }
+    const uint8_t* fields = box.payload;
     resolutionOut->pixelsPerMetreY = ReadOneResolution(fields, 0, 2, 8);
     resolutionOut->pixelsPerMetreX = ReadOneResolution(fields, 4, 6, 9);
     if (resolutionOut->pixelsPerMetreX == 0 || resolutionOut->pixelsPerMetreY == 0) {
@@ -69,21 +51,12 @@ int ReadResolutionBox(PictureResolution* resolutionOut, uint32_t type, const uin
 int ReadPictureResolution(PictureResolution* resolutionOut, int kind, const uint8_t* data, uint32_t length)
 {
     *resolutionOut = PictureResolution();
-    BoxLocation header;
+    Box header;
+    Box res;
     if (data == nullptr || kind == FileKindCodestream || kind == FileKindInvalid ||
-        !FindTopLevelBox(&header, kBoxJp2h, data, length)) {
+        !FindBox(&header, MakeBoxRun(data, length), kBoxJp2h) || !FindBox(&res, ContentsOf(&header), kBoxRes)) {
         return 0;
     }
-    uint64_t offset = (uint64_t)(header.start - data);
-    if (header.length < header.headerLength || header.length > length - offset) {
-        return 0;
-    }
-    const uint8_t* res = nullptr;
-    uint64_t resLength = 0;
-    if (!FindInnerBox(&res, &resLength, kBoxRes, header.start + header.headerLength,
-                      header.length - header.headerLength)) {
-        return 0;
-    }
-    return ReadResolutionBox(resolutionOut, kBoxResd, res, resLength) ||
-           ReadResolutionBox(resolutionOut, kBoxResc, res, resLength);
+    BoxRun run = ContentsOf(&res);
+    return ReadResolutionBox(resolutionOut, kBoxResd, run) || ReadResolutionBox(resolutionOut, kBoxResc, run);
 }
