@@ -81,6 +81,11 @@ static void BrowserStatus(NPP instance, const char* message) {
     }
     if (message != nullptr && message[0] != 0) {
         CopyText(browser->status, sizeof(browser->status), message);
+        if (browser->statusDestroy != nullptr) {
+            void (*destroy)(Browser*) = browser->statusDestroy;
+            browser->statusDestroy = nullptr;
+            destroy(browser);
+        }
     }
     if (browser->printStatus) {
         printf("status: %s\n", message != nullptr ? message : "");

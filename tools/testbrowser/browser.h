@@ -96,6 +96,11 @@ struct Browser {
     // and printed.
     char status[512];
     int printStatus;
+    // When set, the first text the plug-in puts on the status line plans
+    // the destroy of every instance for a moment later (statusDestroy), so
+    // that it lands inside the wait the text announces, however fast or
+    // slow the machine is.
+    void (*statusDestroy)(Browser* browser);
     int callsAfterDestroy;
     char destroyedMark;
 };

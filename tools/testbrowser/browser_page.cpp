@@ -957,6 +957,8 @@ void DestroyEveryInstanceAfter(Browser* browser, int milliseconds) {
     PlannedDestroy.timer = SetTimer(NULL, 0, (UINT)milliseconds, DestroyEveryInstance);
 }
 
+void DestroyEveryInstanceSoon(Browser* browser) { DestroyEveryInstanceAfter(browser, 50); }
+
 int PlannedDestroyDone() { return PlannedDestroy.timer == 0 || PlannedDestroy.fired; }
 
 int SaveDcAreaToBmp(HDC source, int left, int top, int width, int height, const std::string& path) {

@@ -146,6 +146,8 @@ void DispatchAsBrowser(const MSG* message);
 // "destroyed N instance(s)" and where: inside a plug-in call (named), inside
 // a plug-in's message loop, or from the browser's loop.
 void DestroyEveryInstanceAfter(Browser* browser, int milliseconds);
+// The same 50 ms from now (a status line's hook).
+void DestroyEveryInstanceSoon(Browser* browser);
 // 1 once the destroy planned has happened, or when none is planned.
 int PlannedDestroyDone();
 

@@ -49,6 +49,8 @@ static const char Usage[] =
     "  --print N FILE.bmp  print embedded element N through NPP_Print into FILE\n"
     "  --destroy-after-ms N  N ms after the page has settled, destroy every instance (also from\n"
     "                      inside a plug-in's menu, dialog or wait) and say where it came\n"
+    "  --destroy-on-status  as --destroy-after-ms, 50 ms after the plug-in first puts a text on the\n"
+    "                      status line (so inside the wait that text announces)\n"
     "  --screenshot FILE.bmp  save the window (and FILE-2.bmp... for new windows), then exit\n"
     "  --wait-ms N         longest wait for the page to settle (60000)\n"
     "  --dump-dialogs      print the title and every control's text of each dialog opened\n"
@@ -74,6 +76,7 @@ struct Options {
     int printElement;
     const char* printPath;
     int destroyAfterMs;
+    int destroyOnStatus;
     const char* screenshotPath;
     int waitMs;
     int dumpDialogs;
@@ -163,6 +166,8 @@ static int ParseOptions(Options* o, int argc, char** argv) {
         } else if (strcmp(a, "--destroy-after-ms") == 0 && more) {
             o->destroyAfterMs = atoi(argv[++i]);
             if (o->destroyAfterMs <= 0) return 0;
+        } else if (strcmp(a, "--destroy-on-status") == 0) {
+            o->destroyOnStatus = 1;
         } else if (strcmp(a, "--screenshot") == 0 && more) {
             o->screenshotPath = argv[++i];
         } else if (strcmp(a, "--wait-ms") == 0 && more) {
@@ -229,6 +234,9 @@ static int RunHeadlessSteps(Browser* browser, const Options& o) {
     if (o.destroyAfterMs > 0) {
         DestroyEveryInstanceAfter(browser, o.destroyAfterMs);
     }
+    if (o.destroyOnStatus) {
+        browser->statusDestroy = DestroyEveryInstanceSoon;
+    }
     if (o.click >= 0) {
         PageInstance* element = ElementAt(o.click);
         if (!element) {
@@ -289,7 +297,8 @@ static int ShowDocument(Browser* browser, const Options& options) {
         for (DWORD start = GetTickCount(); PendingStreams() > 0 && GetTickCount() - start < (DWORD)options.waitMs;) {
             WaitUntilQuiet(0, 20);
         }
-    } else if (options.screenshotPath || options.printPath || options.send || options.destroyAfterMs) {
+    } else if (options.screenshotPath || options.printPath || options.send || options.destroyAfterMs ||
+               options.destroyOnStatus) {
         shown = RunHeadlessSteps(browser, options);
     } else {
         RunMessageLoop();

@@ -51,8 +51,10 @@ protected:
         }
         return nullptr;
     }
+    // The limit only ends a run whose key was lost: each key waits for the
+    // page to settle twice, so nine keys take some 9 s on a quiet machine.
     Capture Send(BrowserFrame* frame, const char* inputs) {
-        EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 10000)) << inputs;
+        EXPECT_TRUE(SendUserInput(frame->instances[0], inputs, 40000)) << inputs;
         return CaptureClient(frame->window);
     }
 };
