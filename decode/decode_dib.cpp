@@ -337,16 +337,17 @@ void CloseCodec(OpenCodec* open)
 // Opens a codec and reads the header; the failure reason, or
 // DecodeFailureNone. The caller closes `open` either way. Only a codec that
 // will decode gets worker threads (`threads`, 0 for none): a header needs none.
-// With `acceptCut` a codestream cut short is decoded as far as it goes.
+// With `acceptCut` a codestream cut short is decoded as far as it goes;
+// `patch` (may be null) is read over the bytes.
 int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* data, uint32_t length, int threads,
-                      int acceptCut = 0)
+                      int acceptCut = 0, const StreamPatch* patch = NULL)
 {
     open->codec = NULL;
     open->image = NULL;
     open->told = CodecToldNothing;
     open->samples = 0;
     open->blockSize = 0;
-    open->stream = OpenMemoryStream(&open->memory, data, length);
+    open->stream = OpenMemoryStream(&open->memory, data, length, patch);
     if (open->stream == NULL) {
         return DecodeFailureOutOfMemory;
     }
@@ -436,7 +437,10 @@ struct DecodeRequest {
     PictureRegion* levelOut;
     int threads;   // codec and conversion threads, at least 1
     int acceptCut; // a codestream cut short is decoded as far as it goes
+    StreamPatch patch; // read over the file's bytes (`at` from the file's start)
 };
+
+const StreamPatch NoPatch = {0, {0, 0, 0, 0}, 0};
 
 // The area a request decodes, checked against the limits and set on the
 // codec; the failure reason, or DecodeFailureNone.
@@ -478,7 +482,8 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, data, length, request->threads, request->acceptCut);
+    *failureOut =
+        OpenAndReadHeader(&open, format, data, length, request->threads, request->acceptCut, &request->patch);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
@@ -591,11 +596,17 @@ int DecodeRequestToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
         failure = reduce < 0 || reduce > 32 ? DecodeFailureArguments
                                             : FindFileDecoder(&decoder, &offset, kind, data, length);
     }
+    // The codec reads from `offset`: so does the patch.
+    DecodeRequest atOffset = *request;
+    if (failure == DecodeFailureNone && atOffset.patch.length != 0) {
+        failure = atOffset.patch.at >= offset ? DecodeFailureNone : DecodeFailureArguments;
+        atOffset.patch.at -= offset;
+    }
     if (failure == DecodeFailureNone) {
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
         DecodeImage(&image, &block, &blockSize, &failure, decoder->format, data + offset, (uint32_t)length - offset,
-                    request);
+                    &atOffset);
         if (image != NULL) {
             failure = PackImageToDib(dibOut, image, request->threads, block, blockSize);
         }
@@ -618,7 +629,7 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
 int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                            int reduce, int threadCount)
 {
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0};
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
@@ -630,28 +641,21 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
     int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefixCut(kind, data, (uint32_t)length, &cut)
                                                  : length;
     // A codec that accepts a cut codestream still sizes its tile buffer by the
-    // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec is
-    // given a copy whose last Psot says what arrived.
-    uint8_t* patched = NULL;
-    int failure = prefix == 0 ? DecodeFailureCorrupt : DecodeFailureNone;
-    if (failure == DecodeFailureNone && cut != 0) {
-        patched = (uint8_t*)malloc((size_t)prefix);
-        if (patched == NULL) {
-            failure = DecodeFailureOutOfMemory;
-        } else {
-            memcpy(patched, data, (size_t)prefix);
-            WriteBig32(patched + cut + 6, (uint32_t)prefix - cut); // Psot, past marker, Lsot and Isot
-            data = patched;
-        }
+    // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec
+    // reads the bytes in place with that Psot saying what arrived.
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1, NoPatch};
+    if (cut != 0) {
+        request.patch.at = (uint64_t)cut + 6; // Psot, past marker, Lsot and Isot
+        request.patch.length = 4;
+        WriteBig32(request.patch.bytes, (uint32_t)prefix - cut);
     }
+    int failure = prefix == 0 ? DecodeFailureCorrupt : DecodeFailureNone;
     int decoded = 0;
     if (failure == DecodeFailureNone) {
-        DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1};
         decoded = DecodeRequestToPackedDib(dibOut, &failure, kind, data, prefix, &request);
     } else if (dibOut != NULL) {
         *dibOut = NULL;
     }
-    free(patched);
     if (failureOut != NULL) {
         *failureOut = failure;
     }
@@ -661,7 +665,7 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
 int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,
                             const uint8_t* data, int32_t length, int reduce, PictureRegion region, int threadCount)
 {
-    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0};
+    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 

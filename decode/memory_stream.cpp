@@ -14,6 +14,13 @@ OPJ_SIZE_T ReadMemoryStream(void* buffer, OPJ_SIZE_T size, void* userData)
     uint64_t available = stream->length - stream->pos;
     OPJ_SIZE_T count = available < size ? (OPJ_SIZE_T)available : size;
     memcpy(buffer, stream->data + stream->pos, count);
+    // The patch's bytes that fall in what was read replace the file's.
+    const StreamPatch* patch = &stream->patch;
+    for (uint32_t i = 0; i < patch->length; ++i) {
+        if (patch->at + i >= stream->pos && patch->at + i < stream->pos + count) {
+            ((uint8_t*)buffer)[patch->at + i - stream->pos] = patch->bytes[i];
+        }
+    }
     stream->pos += count;
     return count;
 }
@@ -51,11 +58,15 @@ OPJ_BOOL SeekMemoryStream(OPJ_OFF_T offset, void* userData)
 
 }  // namespace
 
-opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length)
+opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length, const StreamPatch* patch)
 {
     state->data = data;
     state->length = length;
     state->pos = 0;
+    state->patch = patch != NULL ? *patch : StreamPatch{0, {0, 0, 0, 0}, 0};
+    if (state->patch.length > sizeof state->patch.bytes) {
+        state->patch.length = sizeof state->patch.bytes;
+    }
     OPJ_SIZE_T chunk = length < OPJ_J2K_STREAM_CHUNK_SIZE ? (OPJ_SIZE_T)length : OPJ_J2K_STREAM_CHUNK_SIZE;
     opj_stream_t* stream = opj_stream_create(chunk, OPJ_TRUE);
     if (stream == NULL) {

@@ -6,15 +6,26 @@
 #include <openjpeg.h>
 #include <stdint.h>
 
+// Bytes the codec reads in place of the caller's at `at` (a field patched
+// without copying the file); `length` 0 for none.
+struct StreamPatch {
+    uint64_t at;
+    uint8_t bytes[4];
+    uint32_t length;
+};
+
 // The stream's position in the caller's bytes; lives as long as the stream.
 struct MemoryStream {
     const uint8_t* data;
     uint64_t length;
     uint64_t pos;
+    StreamPatch patch;
 };
 
-// An input stream reading (data, length) through `state`; null when OpenJPEG
-// cannot allocate it. Release it with opj_stream_destroy.
-opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length);
+// An input stream reading (data, length) through `state`, with `patch` (may
+// be null) over them; null when OpenJPEG cannot allocate it. Release it with
+// opj_stream_destroy.
+opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length,
+                               const StreamPatch* patch = NULL);
 
 #endif
