@@ -120,6 +120,9 @@ void QueueViewLevel(PluginInstance* record);
 // (`lastChance`) whenever more is there. On the worker: runs it; 1 when it
 // published a picture. Frees the pictures (no partial decode may run).
 void ConsiderPartialDecode(PluginInstance* record, int lastChance);
+// A block written below the end may fill a gap the measure of the decodable
+// part read as zeros: it measures from the start again.
+void ForgetPrefixMeasure(PluginInstance* record);
 int RunPartialStage(PluginInstance* record);
 void ReleasePartialPictures(PluginInstance* record);
 

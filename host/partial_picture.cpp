@@ -154,7 +154,7 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
         return;
     }
     int kind = ClassifyFileKind(data, received);
-    uint32_t length = MeasureDecodablePrefix(kind, data, received);
+    uint32_t length = MeasureDecodablePrefixFrom(&partial->measure, kind, data, received);
     BytesView bytes;
     if (length == 0 || length < needed || !TakeReceivedView(&bytes, record, length)) {
         return;
@@ -168,6 +168,10 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
         partial->lastLength = (int32_t)length;
         partial->lastStartTick = now;
     }
+}
+
+void ForgetPrefixMeasure(PluginInstance* record) {
+    record->partial.measure = PrefixMeasure{};
 }
 
 int RunPartialStage(PluginInstance* record) {
@@ -209,6 +213,7 @@ void ReleasePartialPictures(PluginInstance* record) {
     FreePictureBlock(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
     partial->shown = NULL;
     partial->lastLength = 0;
+    partial->measure = PrefixMeasure{};
     // Pacing counts from now: the next stream opens right after this.
     partial->lastStartTick = GetTickCount();
     partial->lastCostMs = 0;

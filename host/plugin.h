@@ -242,6 +242,8 @@ struct PartialPictures {
     int32_t lastLength;
     uint32_t lastStartTick;
     uint32_t lastCostMs;
+    // UI thread: where the measure of the decodable part got to.
+    PrefixMeasure measure;
     // What the partial decodes of this stream cost: how many ran, their
     // processor time (100 ns units), how many gave a picture.
     int32_t count;

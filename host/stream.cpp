@@ -188,6 +188,9 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
         record->reception.failedLength != 0 || !buffer || offset < 0 || offset > INT32_MAX - len) {
         return -1;
     }
+    if ((uint32_t)offset < record->reception.store.length) {
+        ForgetPrefixMeasure(record);
+    }
     if (!WriteReceivedBytes(&record->reception.store, (uint32_t)offset, buffer, (uint32_t)len)) {
         FailWrite(record, offset, len, buffer);
         return -1;
