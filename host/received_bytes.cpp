@@ -17,6 +17,10 @@ const uint32_t CommitAhead = 256u << 10;
 // share of the free address space (a 32-bit browser has little); beyond, it
 // grows by steps as the bytes really come.
 const uint64_t TrustedShareOfFreeSpace = 4;
+// A block starting this far past what is reserved is refused: the gap
+// before it would be committed (it reads as zeros), and a browser sends
+// blocks in order.
+const uint64_t LongestGap = 64u << 20;
 // Tries to lay sections side by side when another thread takes the
 // addresses between the reservation's probe and the mapping.
 const int SideBySideAttempts = 8;
@@ -196,7 +200,8 @@ int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength) {
 
 int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes, uint32_t length) {
     uint64_t end = (uint64_t)offset + length;
-    if (end > UINT32_MAX || !ReserveUpTo(store, end) || !CommitUpTo(store, end)) {
+    if (end > UINT32_MAX || offset > StoreCapacity(store) + LongestGap || !ReserveUpTo(store, end) ||
+        !CommitUpTo(store, end)) {
         return 0;
     }
     memcpy(store->sections[0].writable + offset, bytes, length);

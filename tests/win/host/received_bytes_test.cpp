@@ -1,6 +1,7 @@
 // The received-bytes store's rules, one table of streams: every byte lands
 // once where it stays, gaps read as zeros, sections at least double the
-// whole, a hostile announced length does not fail the stream, and views
+// whole, a hostile announced length does not fail the stream (a block far
+// past the end is refused), and views
 // taken half way (directly, or mapped again from shared handles as a
 // decoder process would) outlive the store's growth and its close.
 #include <gtest/gtest.h>
@@ -87,6 +88,10 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
         }
         // In memory once: what is committed is what arrived, and little more.
         EXPECT_LE(committed, expected.size() + (512u << 10));
+
+        // A block far past what is reserved is refused, and changes nothing.
+        ASSERT_EQ(0, WriteReceivedBytes(&store, store.length + (1u << 30), scratch.data(), 1));
+        EXPECT_EQ(expected.size(), store.length);
 
         BytesView full, shared;
         ASSERT_EQ(1, TakeBytesView(&full, &store, store.length));
