@@ -352,7 +352,14 @@ TEST_F(BrowserCommands, OutOfMemoryWarningComesAfterTheWriteReturns) {
     browser.hangMs = 11000;
     EXPECT_EQ(written, -1);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].find("Cannot allocate memory for image (2147483547, 10, "), 0u) << texts[0];
+    // The box's text reads in the ANSI code page (932 for Japanese).
+    const char* warning = JapaneseUser() ? "画像用のメモリを確保できません (2147483547, 10, "
+                                         : "Cannot allocate memory for image (2147483547, 10, ";
+    wchar_t wide[128];
+    char ansi[256];
+    MultiByteToWideChar(CP_UTF8, 0, warning, -1, wide, 128);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, ansi, sizeof ansi, nullptr, nullptr);
+    EXPECT_EQ(texts[0].find(ansi), 0u) << texts[0];
     browser.pluginFuncs.destroystream(npp, &stream, NPRES_NETWORK_ERR);
 }
 
