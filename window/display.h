@@ -71,6 +71,12 @@ enum { ScaleBadgeTimerId = 0x4E5A };
 double ContentsScale(const PluginInstance* record);
 // Asks the browser for its scale once, else takes the window's DPI again.
 void RefreshContentsScale(PluginInstance* record);
+// The window's DPI changed (it moved to another screen): the scale is read
+// again as on attach, and the view follows it.
+void RereadContentsScale(PluginInstance* record);
+// The same when the window's DPI no longer gives the scale in use (a change
+// no message told of).
+void NoticeDpiChange(PluginInstance* record);
 double ShownScale(const PluginInstance* record, const ImageView* view);
 // The scale as the user sees it: 100 is one picture pixel per CSS pixel;
 // 0 without a picture.
@@ -95,6 +101,9 @@ int ClickZoomsIn(const PluginInstance* record);
 // The menu's fit switch: off shows 100 % at the origin kept.
 void ToggleFitToWindow(PluginInstance* instance);
 void PaintScaleBadge(HDC dc, const PluginInstance* record);
+// After the window's pixels were scrolled by (dx, dy): the badge stays in
+// its corner, so its place and the copy the scroll made are painted again.
+void RepaintScrolledBadge(const PluginInstance* record, int dx, int dy);
 void HideScaleBadge(PluginInstance* record);
 // The font of the plug-in's own texts at the window's scale; the caller
 // deletes it.
