@@ -4,6 +4,7 @@
 #ifndef DECODE_CODESTREAM_IMAGE_H
 #define DECODE_CODESTREAM_IMAGE_H
 
+#include "jpeg2000.h"
 #include "memory_stream.h"
 
 #include <openjpeg.h>
@@ -24,6 +25,15 @@ int ReadCodestreamHeader(CodestreamHeader* headerOut, const StreamSegment* segme
 // DecodeFailure value.
 int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
                           int threadCount);
+
+// The first codestream of a file as PlanDecode and DecodeLevelToPackedDib
+// show a file that composes nothing.
+int PlanFirstCodestream(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length);
+int DecodeFirstCodestreamLevel(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                               int reduce, int threadCount);
+
+// 1 when the file's first picture is composed (composition.cpp).
+int IsComposedFile(int kind, const uint8_t* data, int32_t length);
 
 // Threads a decode asked for `requested` threads gets (0: the process-wide count).
 int ResolveCodecThreads(int requested);

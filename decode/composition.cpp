@@ -1,5 +1,6 @@
 // Which reader composes the pictures of each kind, and the fallback to the first codestream.
 #include "composition.h"
+#include "codestream_image.h"
 #include "compose_readers.h"
 #include "jpeg2000.h"
 
@@ -36,7 +37,7 @@ int DescribeFirstCodestream(ComposedPicture* pictureOut, int kind, const uint8_t
 {
     DecodePlan plan;
     int failure = DecodeFailureNone;
-    if (!PlanDecode(&plan, &failure, kind, data, length)) {
+    if (!PlanFirstCodestream(&plan, &failure, kind, data, length)) {
         return failure;
     }
     if (index != 0) {
@@ -66,7 +67,71 @@ int Describe(ComposedPicture* pictureOut, int kind, const uint8_t* data, int32_t
     return DescribeFirstCodestream(pictureOut, kind, data, length, index);
 }
 
+// The plan of a composed picture: composed whole at the level that fits
+// the cap, no preview (a coarser composition costs the same decodes).
+int PlanComposed(DecodePlan* planOut, const ComposedPicture* picture)
+{
+    int shown = ComposedShownReduce(picture);
+    if (shown > 32) {
+        return DecodeFailureTooLarge;
+    }
+    memset(planOut, 0, sizeof(*planOut));
+    planOut->fullWidth = picture->width;
+    planOut->fullHeight = picture->height;
+    planOut->shownReduce = shown;
+    planOut->shownWidth = (uint32_t)(((uint64_t)picture->width + (1ull << shown) - 1) >> shown);
+    planOut->shownHeight = (uint32_t)(((uint64_t)picture->height + (1ull << shown) - 1) >> shown);
+    planOut->maxReduce = picture->maxReduce > shown ? picture->maxReduce : shown;
+    planOut->componentCount = 3;
+    planOut->bitCount = 24;
+    return DecodeFailureNone;
+}
+
 } // namespace
+
+int IsComposedFile(int kind, const uint8_t* data, int32_t length)
+{
+    ComposedPicture picture;
+    const ComposedKind* reader = FindComposedKind(kind);
+    return reader != NULL && data != NULL && length >= 0 &&
+           reader->describe(&picture, data, (uint64_t)length, 0) == DecodeFailureNone && picture.composed;
+}
+
+int PlanPictureDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                      uint32_t index)
+{
+    ComposedPicture picture;
+    int failure = DecodeFailureArguments;
+    if (planOut != NULL && FindComposedKind(kind) == NULL && index == 0) {
+        return PlanFirstCodestream(planOut, failureOut, kind, data, length);
+    }
+    if (planOut != NULL) {
+        failure = Describe(&picture, kind, data, length, index);
+    }
+    if (failure == DecodeFailureNone && picture.composed) {
+        failure = PlanComposed(planOut, &picture);
+    } else if (failure == DecodeFailureNone) {
+        return PlanFirstCodestream(planOut, failureOut, kind, data, length);
+    }
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return failure == DecodeFailureNone;
+}
+
+int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
+{
+    return PlanPictureDecode(planOut, failureOut, kind, data, length, 0);
+}
+
+int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                           int reduce, int threadCount)
+{
+    if (FindComposedKind(kind) == NULL) {
+        return DecodeFirstCodestreamLevel(dibOut, failureOut, kind, data, length, reduce, threadCount);
+    }
+    return ComposePictureToPackedDib(dibOut, NULL, failureOut, kind, data, length, 0, reduce, threadCount);
+}
 
 int ComposedMaxReduce(uint32_t width, uint32_t height)
 {
@@ -116,7 +181,7 @@ int ComposePictureToPackedDib(uint8_t** dibOut, uint32_t* notesOut, int* failure
         ComposeRequest request = {data, (uint64_t)length, index, reduce, threadCount};
         failure = FindComposedKind(kind)->compose(dibOut, &notes, &request);
     } else if (failure == DecodeFailureNone) {
-        DecodeLevelToPackedDib(dibOut, &failure, kind, data, length, reduce, threadCount);
+        DecodeFirstCodestreamLevel(dibOut, &failure, kind, data, length, reduce, threadCount);
     }
     if (notesOut != NULL) {
         *notesOut = notes;

@@ -27,6 +27,8 @@
 #ifndef DECODE_COMPOSITION_H
 #define DECODE_COMPOSITION_H
 
+#include "jpeg2000.h"
+
 #include <stdint.h>
 
 struct ComposedPicture {
@@ -57,6 +59,15 @@ int DescribeComposedPicture(ComposedPicture* pictureOut, int* failureOut, int ki
 // samples a pixel: a larger one fails with DecodeFailureTooLarge.
 int ComposePictureToPackedDib(uint8_t** dibOut, uint32_t* notesOut, int* failureOut, int kind, const uint8_t* data,
                               int32_t length, uint32_t index, int reduce, int threadCount);
+
+// PlanDecode for picture `index`: a composed one's full size is the page's
+// or composition's, its shown level the one ComposedShownReduce gives, no
+// preview, three components. PlanDecode and DecodeLevelToPackedDib
+// (jpeg2000.h) are these for picture 0, so a viewer shows a composed file's
+// first page or frame without asking; DecodeRegionToPackedDib refuses a
+// composed picture (DecodeFailureTooLarge).
+int PlanPictureDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                      uint32_t index);
 
 // The fewest halvings at which picture `picture` fits the sample cap (three
 // samples a pixel): the level a viewer shows it at in full and j2k2bmp

@@ -591,7 +591,7 @@ int KindOf(const uint8_t* data, int32_t length)
 
 } // namespace
 
-int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
+int PlanFirstCodestream(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* data, int32_t length)
 {
     const KindDecoder* decoder = NULL;
     uint32_t offset = 0;
@@ -658,8 +658,8 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
     return DecodeLevelToPackedDib(dibOut, failureOut, kind, data, length, reduce, 0);
 }
 
-int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
-                           int reduce, int threadCount)
+int DecodeFirstCodestreamLevel(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                               int reduce, int threadCount)
 {
     DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
@@ -668,10 +668,13 @@ int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const ui
 int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                             int reduce, int threadCount)
 {
-    // Bad arguments go through unchanged, to be refused as such.
+    // Bad arguments go through unchanged, to be refused as such. A composed
+    // picture is not shown in part: its first codestream alone would be a
+    // different picture.
     uint32_t cut = 0;
     int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefixCut(kind, data, (uint32_t)length, &cut)
                                                  : length;
+    prefix = IsComposedFile(kind, data, length) ? 0 : prefix;
     // A codec that accepts a cut codestream still sizes its tile buffer by the
     // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec
     // reads the bytes in place with that Psot saying what arrived.
@@ -697,6 +700,17 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
 int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* failureOut, int kind,
                             const uint8_t* data, int32_t length, int reduce, PictureRegion region, int threadCount)
 {
+    // A composed picture has no single codestream to take a part of: the
+    // level shown stays.
+    if (IsComposedFile(kind, data, length)) {
+        if (dibOut != NULL) {
+            *dibOut = NULL;
+        }
+        if (failureOut != NULL) {
+            *failureOut = DecodeFailureTooLarge;
+        }
+        return 0;
+    }
     DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0, 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }

@@ -12,6 +12,10 @@
 //      DecodeRegionToPackedDib for a part of it at a finer level)
 //   3. ExtractCodestreamCommentsOfKind(&buf, &n, kind, data, length)
 // DecodeToPackedDib and ExtractCodestreamComments classify for themselves.
+// A JPM, JPX or Motion JPEG 2000 file that composes its pictures (pages,
+// a composition, frames) is planned and decoded as its first composed
+// picture, at the size the file gives it (decode/composition.h has the
+// others).
 // Every function reads the caller's bytes in place, never past `length`,
 // keeps no state between calls and prints nothing.
 #ifndef DECODE_JPEG2000_H
@@ -156,7 +160,8 @@ uint32_t MeasureDecodablePrefixFrom(PrefixMeasure* measure, int kind, const uint
 // MeasureDecodablePrefix of (data, length) with the codec accepting a cut
 // codestream. What has not arrived shows as zero samples (black, or grey for
 // signed samples); the bitmap has the size of the whole picture at `reduce`.
-// DecodeFailureCorrupt when nothing can be decoded yet.
+// DecodeFailureCorrupt when nothing can be decoded yet, and for a file
+// that composes its pictures (shown once whole).
 int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                             int reduce, int threadCount);
 

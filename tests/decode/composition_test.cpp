@@ -350,6 +350,37 @@ TEST(ComposeMj2, FramesComeFromTheSampleTablesWithTheirDurations)
     }
 }
 
+// Decoding a composed file as a whole (what the plug-in does) gives its
+// first page or frame, composed, at the size the file defines.
+TEST(ComposePicture, WholeFileDecodesShowTheFirstComposedPicture)
+{
+    JpmDocument document;
+    FixtureImage frame = Pattern(16, 12, 1, 8, 0);
+    std::vector<uint8_t> cs = EncodeFixture(frame, nullptr);
+    std::vector<uint8_t> mj2 = MakeMj2({cs, cs}, {1, 1}, 10, 16, 12);
+    for (const std::vector<uint8_t>* file : {&document.file, &mj2}) {
+        int kind = ClassifyFileKind(file->data(), (uint32_t)file->size());
+        DecodePlan plan;
+        ASSERT_TRUE(PlanDecode(&plan, nullptr, kind, file->data(), (int32_t)file->size()));
+        ComposedPicture picture = Describe(*file, 0);
+        EXPECT_EQ(picture.width, plan.fullWidth);
+        EXPECT_EQ(picture.height, plan.fullHeight);
+        DibPtr whole = DecodeDib(*file);
+        Composed composed = Compose(*file, 0, 0);
+        ASSERT_NE(nullptr, whole);
+        ASSERT_NE(nullptr, composed.dib);
+        EXPECT_EQ(HashDib(composed.dib.get()), HashDib(whole.get()));
+        uint8_t* part = nullptr;
+        int failure = -1;
+        PictureRegion middle = {1, 1, 8, 8};
+        EXPECT_FALSE(DecodeRegionToPackedDib(&part, nullptr, &failure, kind, file->data(), (int32_t)file->size(), 0,
+                                             middle, 1));
+        EXPECT_EQ(DecodeFailureTooLarge, failure);
+        EXPECT_FALSE(DecodePrefixToPackedDib(&part, &failure, kind, file->data(), (int32_t)file->size(), 0, 1));
+        EXPECT_EQ(DecodeFailureCorrupt, failure);
+    }
+}
+
 // Files with nothing to compose show their first codestream as before, and
 // every composition refuses what it cannot place.
 TEST(ComposePicture, PlainFilesAndRefusals)
