@@ -354,11 +354,12 @@ TEST_F(BrowserCommands, OutOfMemoryWarningComesAfterTheWriteReturns) {
     browser.hangMs = 11000;
     EXPECT_EQ(written, -1);
     ASSERT_EQ(texts.size(), 1u);
-    // Compared as UTF-16: the box shows the text through the wide functions.
+    // Compared as UTF-16: the box shows the text through the wide functions; the
+    // literal is stored as Shift_JIS in the binary, so it converts from code page 932.
     const char* warning = JapaneseUser() ? "画像用のメモリを確保できません (2147483547, 10, "
                                          : "Cannot allocate memory for image (2147483547, 10, ";
     wchar_t wide[128];
-    MultiByteToWideChar(CP_UTF8, 0, warning, -1, wide, 128);
+    MultiByteToWideChar(932, 0, warning, -1, wide, 128);
     EXPECT_EQ(texts[0].find(wide), 0u);
     browser.pluginFuncs.destroystream(npp, &stream, NPRES_NETWORK_ERR);
 }
