@@ -135,7 +135,7 @@ Admission AdmitRecord(int kind, const PluginInstance* record, int cores) {
         free.threads = cores - Queue.threadsInUse > 1 && !JobKinds[kind].oneThread ? cores - Queue.threadsInUse : 1;
         return free;
     }
-    return AdmitDecode(&budget, &record->queue.plan, record->queue.targetReduce, (uint32_t)record->reception.dataSize);
+    return AdmitDecode(&budget, &record->queue.plan, record->queue.targetReduce, record->reception.file.length);
 }
 
 // Under the lock: the next job for a worker that has none, or null when it
@@ -353,33 +353,27 @@ int NextLevelJob(const PluginInstance* record) {
 }
 
 // Under the lock: a partial decode is over, run or taken out of the queue;
-// the block it was to read goes if the UI thread has let go of it.
+// its view of the bytes goes with it.
 void EndPartialJob(PluginInstance* record) {
-    if (record->queue.partial.blockRetired) {
-        free(record->queue.partial.block);
-    }
-    record->queue.partial.block = NULL;
-    record->queue.partial.blockRetired = 0;
+    ReleaseBytesView(&record->queue.partial.bytes);
     StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
 }
 
 // Under the lock: a partial decode still waiting is dropped.
 void DropQueuedPartial(PluginInstance* record) {
     if (UnlinkRecord(JobPartial, record)) {
-        record->queue.partial.followUpLength = 0;
+        ReleaseBytesView(&record->queue.partial.followUp);
         EndPartialJob(record);
     }
 }
 
 // Under the lock, after a partial decode: the last one of an interrupted
-// stream (whose block is written no more) or the stream's own decode, queued
-// while it ran, follows it.
+// stream or the stream's own decode, queued while it ran, follows it.
 void SettlePartial(PluginInstance* record) {
     EndPartialJob(record);
-    if (record->queue.partial.followUpLength > 0) {
-        record->queue.partial.block = record->reception.data;
-        record->queue.partial.length = record->queue.partial.followUpLength;
-        record->queue.partial.followUpLength = 0;
+    if (record->queue.partial.followUp.length > 0) {
+        record->queue.partial.bytes = record->queue.partial.followUp;
+        record->queue.partial.followUp = BytesView{};
         StoreRelease(&record->queue.partial.state, (int32_t)PartialQueued);
         InsertRecord(JobPartial, record);
     } else if (record->queue.partial.finalWaiting) {
@@ -397,6 +391,7 @@ int SettleRecord(PluginInstance* record, int outcome) {
     Queue.committedBytes -= record->queue.jobBytes;
     if (record->queue.stage == JobPartial) {
         if (LoadAcquire(&record->queue.running) == DecodeOrphaned) {
+            ReleaseBytesView(&record->queue.partial.followUp);
             EndPartialJob(record);
             return 1;
         }
@@ -527,12 +522,11 @@ int QueueJob(PluginInstance* record, int kind) {
 }  // namespace
 
 int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut) {
-    BytesView bytes = {};
-    int partial = record->queue.stage == JobPartial;
-    bytes.data = partial ? record->queue.partial.block : record->reception.data;
-    bytes.length = (uint32_t)(partial ? record->queue.partial.length : record->reception.dataSize);
-    job->bytes = &bytes;
-    job->length = bytes.length;
+    // A partial job reads the view it was queued with, the others the file's.
+    const BytesView* bytes =
+        record->queue.stage == JobPartial ? &record->queue.partial.bytes : &record->reception.file;
+    job->bytes = bytes;
+    job->length = bytes->length;
     job->threads = record->queue.jobThreads;
     job->plannedBytes = record->queue.jobBytes;
     return RunDecodeJob(job, resultOut, record->queue.cancel);
@@ -559,18 +553,20 @@ int QueueDecode(PluginInstance* record) {
     return queued;
 }
 
-int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
+int QueuePartialDecode(PluginInstance* record, int kind, BytesView* bytes, int32_t viewWidth, int32_t viewHeight,
                        int last) {
     EnterCriticalSection(&Queue.lock);
     int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
     int queued = idle && LoadAcquire(&record->queue.running) == DecodeIdle;
     if (!idle && last) {
-        record->queue.partial.followUpLength = length;
+        ReleaseBytesView(&record->queue.partial.followUp);
+        record->queue.partial.followUp = *bytes;
+        *bytes = BytesView{};
         queued = 1;
     }
     if (queued && idle) {
-        record->queue.partial.block = record->reception.data;
-        record->queue.partial.length = length;
+        record->queue.partial.bytes = *bytes;
+        *bytes = BytesView{};
         record->queue.partial.kind = kind;
         record->queue.partial.viewWidth = viewWidth;
         record->queue.partial.viewHeight = viewHeight;
@@ -579,11 +575,13 @@ int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t
         StartWorkers();
         if (Queue.workers == 0) {
             UnlinkRecord(JobPartial, record);
-            StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
+            EndPartialJob(record);
             queued = 0;
         }
     }
     LeaveCriticalSection(&Queue.lock);
+    // A view not queued goes now.
+    ReleaseBytesView(bytes);
     return queued;
 }
 
@@ -593,18 +591,6 @@ int CancelQueuedPartialDecode(PluginInstance* record) {
     int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
     LeaveCriticalSection(&Queue.lock);
     return idle;
-}
-
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block) {
-    EnterCriticalSection(&Queue.lock);
-    int read = LoadAcquire(&record->queue.partial.state) != PartialIdle && record->queue.partial.block == block;
-    if (read) {
-        record->queue.partial.blockRetired = 1;
-    }
-    LeaveCriticalSection(&Queue.lock);
-    if (!read) {
-        free(block);
-    }
 }
 
 int LeaveDecodeQueue(PluginInstance* record) {

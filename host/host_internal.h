@@ -127,19 +127,27 @@ void QueueViewLevel(PluginInstance* record);
 // (`lastChance`) whenever more is there. On the worker: runs it; 1 when it
 // published a picture. Frees the pictures (no partial decode may run).
 void ConsiderPartialDecode(PluginInstance* record, int lastChance);
+// A block written below the end may fill a gap the measure of the decodable
+// part read as zeros: it measures from the start again.
+void ForgetPrefixMeasure(PluginInstance* record);
 int RunPartialStage(PluginInstance* record);
 void ReleasePartialPictures(PluginInstance* record);
 
 // The decode queue's side of partial decodes (UI thread). Queues one over
-// the first `length` bytes of the stream's block; 0 when one is already
-// queued or running, except for the `last` one of an interrupted stream,
-// which then follows it. Cancels a queued one; 0 when one is running (it reads
-// the block until it ends). Hands a stream block over that the UI thread no
-// longer uses: freed now, or by the partial decode still reading it.
-int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
+// `bytes`, a view of the received bytes it takes over (released now when
+// nothing is queued); 0 when one is already queued or running, except for
+// the `last` one of an interrupted stream, which then follows it. Cancels a
+// queued one; 0 when one is running.
+int QueuePartialDecode(PluginInstance* record, int kind, BytesView* bytes, int32_t viewWidth, int32_t viewHeight,
                        int last);
 int CancelQueuedPartialDecode(PluginInstance* record);
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block);
+
+// The bytes received so far (stream.cpp, UI thread): in one block in place,
+// from the store while the stream arrives, else the file's view; null with
+// *lengthOut 0 when there are none. A view of the first `length` of them
+// for a decode, whatever the store does meanwhile; 0 without address space.
+const uint8_t* ReceivedSoFar(const PluginInstance* record, uint32_t* lengthOut);
+int TakeReceivedView(BytesView* viewOut, const PluginInstance* record, uint32_t length);
 
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread

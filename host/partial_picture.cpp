@@ -100,7 +100,7 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
     return shrunk;
 }
 
-// The part of the picture in (block, length) at the level the view needs,
+// The part of the picture in the job's bytes at the level the view needs,
 // shrunk to the size it is drawn at; the geometry is published before the
 // picture.
 uint8_t* DecodePartialPicture(PluginInstance* record) {
@@ -135,14 +135,15 @@ uint8_t* DecodePartialPicture(PluginInstance* record) {
 
 void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
     PartialPictures* partial = &record->partial;
-    int32_t received = record->reception.dataLength;
+    uint32_t received = 0;
+    const uint8_t* data = ReceivedSoFar(record, &received);
     // The length the decodable part must reach; the last chance only asks
     // for more than last time.
     int64_t needed = lastChance ? (int64_t)partial->lastLength + 1
                                 : ((int64_t)partial->lastLength * GrowthNumerator + GrowthDenominator - 1) /
                                       GrowthDenominator;
     // Cheap tests first: this runs after every block.
-    if (!record->window.hwnd || !record->reception.data || received < needed) {
+    if (!record->window.hwnd || !data || received < needed) {
         return;
     }
     // Until the first partial decode, lastStartTick is when the stream opened.
@@ -152,9 +153,10 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
         (LoadAcquire(&record->queue.partial.state) != PartialIdle || now - partial->lastStartTick < wait)) {
         return;
     }
-    int kind = ClassifyFileKind(record->reception.data, (uint32_t)received);
-    int32_t length = (int32_t)MeasureDecodablePrefix(kind, record->reception.data, (uint32_t)received);
-    if (length == 0 || length < needed) {
+    int kind = ClassifyFileKind(data, received);
+    uint32_t length = MeasureDecodablePrefixFrom(&partial->measure, kind, data, received);
+    BytesView bytes;
+    if (length == 0 || length < needed || !TakeReceivedView(&bytes, record, length)) {
         return;
     }
     // The size the picture is drawn at, once the window has said it.
@@ -162,10 +164,14 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
         LoadAcquire(&record->queue.viewWidth) > 0 ? LoadAcquire(&record->queue.viewWidth) : record->scroll.clientWidth;
     int32_t height = LoadAcquire(&record->queue.viewHeight) > 0 ? LoadAcquire(&record->queue.viewHeight)
                                                                 : record->scroll.clientHeight;
-    if (QueuePartialDecode(record, kind, length, width, height, lastChance)) {
-        partial->lastLength = length;
+    if (QueuePartialDecode(record, kind, &bytes, width, height, lastChance)) {
+        partial->lastLength = (int32_t)length;
         partial->lastStartTick = now;
     }
+}
+
+void ForgetPrefixMeasure(PluginInstance* record) {
+    record->partial.measure = PrefixMeasure{};
 }
 
 int RunPartialStage(PluginInstance* record) {
@@ -207,6 +213,7 @@ void ReleasePartialPictures(PluginInstance* record) {
     FreePictureBlock(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
     partial->shown = NULL;
     partial->lastLength = 0;
+    partial->measure = PrefixMeasure{};
     // Pacing counts from now: the next stream opens right after this.
     partial->lastStartTick = GetTickCount();
     partial->lastCostMs = 0;

@@ -12,6 +12,7 @@
 
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
+#include "host/received_bytes.h"
 
 struct PluginInstance;
 struct DecodeJobCancel;
@@ -60,17 +61,19 @@ struct WindowAttachment {
 
 // The stream and its bytes (host/stream.cpp, UI thread). url is the
 // stream's whole address (null before the first stream; read it through
-// InstanceUrl). Nobody writes data once the stream has ended, so decodes
-// read it freely; while the file arrives a partial decode reads the block it
-// was queued with (see PartialJob). announcedLength is the length the
-// stream announced (0: none); failed* is the block a failed buffer growth
-// was for, reported from the window procedure once NPP_Write has returned.
+// InstanceUrl); stream the one being received (a write for another is
+// refused). The bytes arrive into `store`, never moved; when the stream ends
+// `file` becomes a read-only view of all of them and the store is closed:
+// every decode of the record reads `file` in place, and nobody changes it
+// while any runs. A partial decode reads a view of its own (see PartialJob).
+// announcedLength is the length the stream announced (0: none); failed* is
+// the block a failed write was for, reported from the window procedure once
+// NPP_Write has returned.
 struct Reception {
     char* url;
-    uint8_t* data;
-    int32_t dataSize;
-    int32_t dataLength;
-    int32_t dataCapacity;
+    NPStream* stream;
+    ReceivedBytes store;
+    BytesView file;
     int32_t loadState;
     int32_t announcedLength;
     uint32_t progressPaintTick;
@@ -172,22 +175,19 @@ struct PaintState {
 };
 
 // The partial decode of a file still arriving, as the decode queue holds it
-// under its lock: the job's state; the stream block and the length it reads,
-// set when it is queued, and whether the UI thread has since let go of that
-// block (the job then frees it); whether the stream ended during the job
-// (the final decode is queued when it ends), or was interrupted (a last
-// partial decode of `followUpLength` bytes is queued when it ends); the view
-// size it decodes for. One partial decode per record at a time, queued
-// behind every other decode.
+// under its lock: the job's state; the view of the received bytes it reads
+// (taken when it was queued, released when it ends) and the length it
+// decodes; whether the stream ended during the job (the final decode is
+// queued when it ends), or was interrupted (a last partial decode of
+// `followUp` is queued when it ends); the view size it decodes for. One
+// partial decode per record at a time, queued behind every other decode.
 enum { PartialIdle = 0, PartialQueued = 1, PartialRunning = 2 };
 struct PartialJob {
     int32_t state;
-    uint8_t* block;
-    int32_t length;
+    BytesView bytes;
     int32_t kind;
-    int32_t blockRetired;
     int32_t finalWaiting;
-    int32_t followUpLength;
+    BytesView followUp;
     int32_t viewWidth;
     int32_t viewHeight;
 };
@@ -246,6 +246,8 @@ struct PartialPictures {
     int32_t lastLength;
     uint32_t lastStartTick;
     uint32_t lastCostMs;
+    // UI thread: where the measure of the decodable part got to.
+    PrefixMeasure measure;
     // What the partial decodes of this stream cost: how many ran, their
     // processor time (100 ns units), how many gave a picture.
     int32_t count;
