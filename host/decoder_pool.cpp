@@ -1,0 +1,397 @@
+// The pool of decoder processes: started at the first instance, about one
+// per processor within the memory budget, each running one job at a time.
+// A decoder that dies or is killed costs only its job; the next job that
+// needs one starts a fresh one. Where no decoder can start, jobs are
+// decoded in this process (decode_job.cpp) and About says why.
+#include "host/decoder_pool.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "decoder/job_protocol.h"
+#include "host/decoder_process.h"
+#include "host/host_internal.h"
+
+namespace {
+
+static_assert((int)DecodeJobPlan == JobKindPlan && (int)DecodeJobLevel == JobKindLevel &&
+                  (int)DecodeJobPrefix == JobKindPrefix && (int)DecodeJobRegion == JobKindRegion &&
+                  (int)DecodeJobComments == JobKindComments,
+              "the queue's jobs and the protocol's are numbered alike");
+
+enum { DecoderLimit = 16 };
+// A decode may take this long and this much more per MiB of its planned
+// peak (ten times what a slow machine needs) before it is killed.
+const DWORD TimeLimitBaseMs = 20000;
+const DWORD TimeLimitPerMiBMs = 100;
+// Each decoder process beside the browser costs about this much when idle.
+const uint64_t IdleDecoderBytes = 8ull << 20;
+
+enum SlotState { SlotEmpty = 0, SlotFree = 1, SlotBusy = 2, SlotStarting = 3 };
+
+struct Slot {
+    int32_t state;
+    DecoderProcess decoder;
+    uint32_t sequence;
+};
+
+struct Pool {
+    CRITICAL_SECTION lock;
+    Slot slots[DecoderLimit];
+    int32_t size;      // slots used: about one per processor
+    int32_t started;   // StartDecoderPool ran
+    int32_t absence;   // DecoderAbsence of the last start
+    uint32_t confinement;
+    int32_t bits;
+    uint32_t stopped;
+    wchar_t path[MAX_PATH];
+};
+
+Pool Decoders;
+
+struct PoolLockSetup {
+    PoolLockSetup() { InitializeCriticalSection(&Decoders.lock); }
+    ~PoolLockSetup() { DeleteCriticalSection(&Decoders.lock); }
+};
+PoolLockSetup LockSetup;
+
+// npkavrel-decoder.exe beside this module.
+void FindDecoderPath(wchar_t* pathOut) {
+    pathOut[0] = 0;
+    DWORD length = GetModuleFileNameW(ModuleHandle, pathOut, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        pathOut[0] = 0;
+        return;
+    }
+    wchar_t* slash = wcsrchr(pathOut, L'\\');
+    static const wchar_t Name[] = L"npkavrel-decoder.exe";
+    size_t folder = slash ? (size_t)(slash - pathOut) + 1 : 0;
+    if (folder + sizeof Name / sizeof Name[0] > MAX_PATH) {
+        pathOut[0] = 0;
+        return;
+    }
+    wcscpy(pathOut + folder, Name);
+}
+
+// About one decoder per processor, fewer when idle ones would crowd the memory.
+int32_t ChoosePoolSize() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    int32_t size = system.dwNumberOfProcessors > 0 ? (int32_t)system.dwNumberOfProcessors : 1;
+    MEMORYSTATUSEX memory = {};
+    memory.dwLength = sizeof memory;
+    if (GlobalMemoryStatusEx(&memory) && memory.ullAvailPhys / 16 / IdleDecoderBytes < (uint64_t)size) {
+        size = (int32_t)(memory.ullAvailPhys / 16 / IdleDecoderBytes);
+    }
+    return size < 1 ? 1 : size > DecoderLimit ? DecoderLimit : size;
+}
+
+// A slot's decoder started, outside the lock (a start waits for the
+// decoder's report); the slot was marked SlotStarting by the caller.
+// 1 when it runs, the slot then taken by the caller (SlotBusy) or free.
+int FillSlot(Slot* slot, int32_t then) {
+    DecoderProcess started;
+    int absence = DecoderRefused;
+    int ok = StartDecoderProcess(&started, Decoders.path, &absence);
+    EnterCriticalSection(&Decoders.lock);
+    Decoders.absence = absence;
+    // The pool was stopped meanwhile: this one ends too.
+    if (ok && !Decoders.started) {
+        EndDecoderProcess(&started);
+        ok = 0;
+    }
+    if (ok) {
+        Decoders.confinement = started.confinement;
+        Decoders.bits = started.bits;
+        slot->decoder = started;
+    }
+    slot->state = ok ? then : SlotEmpty;
+    LeaveCriticalSection(&Decoders.lock);
+    return ok;
+}
+
+// Under the lock: an empty slot marked as starting, or null.
+Slot* ClaimEmptySlot() {
+    for (int32_t i = 0; i < Decoders.size && Decoders.started && Decoders.path[0]; ++i) {
+        if (Decoders.slots[i].state == SlotEmpty) {
+            Decoders.slots[i].state = SlotStarting;
+            return &Decoders.slots[i];
+        }
+    }
+    return NULL;
+}
+
+// A free decoder, marked busy; a fresh one in an empty slot when none is
+// free. Null when none can be had.
+Slot* TakeDecoder() {
+    Slot* taken = NULL;
+    EnterCriticalSection(&Decoders.lock);
+    for (int32_t i = 0; i < Decoders.size && !taken; ++i) {
+        if (Decoders.slots[i].state == SlotFree) taken = &Decoders.slots[i];
+    }
+    if (taken) {
+        taken->state = SlotBusy;
+        LeaveCriticalSection(&Decoders.lock);
+        return taken;
+    }
+    Slot* empty = ClaimEmptySlot();
+    LeaveCriticalSection(&Decoders.lock);
+    return empty && FillSlot(empty, SlotBusy) ? empty : NULL;
+}
+
+// The pool's first decoder, started while the first file downloads. The
+// thread holds a reference on the module until its last instruction, as
+// the queue's workers do.
+DWORD WINAPI StarterEntry(void* slot) {
+    FillSlot((Slot*)slot, SlotFree);
+    HMODULE module = NULL;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       (LPCSTR)(void*)&StarterEntry, &module);
+    FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+void StartFirstDecoder(Slot* slot) {
+    HMODULE module = NULL;
+    HANDLE thread = NULL;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void*)&StarterEntry, &module)) {
+        thread = CreateThread(NULL, 0, StarterEntry, slot, 0, NULL);
+    }
+    if (thread) {
+        CloseHandle(thread);
+        return;
+    }
+    if (module) FreeLibrary(module);
+    EnterCriticalSection(&Decoders.lock);
+    slot->state = SlotEmpty;
+    LeaveCriticalSection(&Decoders.lock);
+}
+
+// After a job: the decoder goes back, or (dead, killed, or answering
+// garbage) its slot is emptied for a fresh one.
+void GiveBackDecoder(Slot* slot, DecodeJobCancel* cancel, int keep) {
+    EnterCriticalSection(&Decoders.lock);
+    cancel->decoder = NULL;
+    if (keep) {
+        slot->state = SlotFree;
+    } else {
+        EndDecoderProcess(&slot->decoder);
+        slot->state = SlotEmpty;
+    }
+    LeaveCriticalSection(&Decoders.lock);
+}
+
+DWORD ChooseTimeLimit(uint64_t plannedBytes) {
+    uint64_t ms = TimeLimitBaseMs + (plannedBytes >> 20) * TimeLimitPerMiBMs;
+    return ms < INFINITE ? (DWORD)ms : INFINITE - 1;
+}
+
+int FillRequest(JobRequest* request, const DecodeJob* job, Slot* slot) {
+    memset(request, 0, sizeof *request);
+    HANDLE sections[JobSectionLimit];
+    int count = ShareBytesView(sections, JobSectionLimit, job->bytes, slot->decoder.process);
+    if (count <= 0) return 0;
+    request->magic = JobMagic;
+    request->version = JobProtocolVersion;
+    request->sequence = ++slot->sequence;
+    request->kind = job->kind;
+    request->fileKind = job->fileKind;
+    request->length = job->length;
+    request->reduce = job->reduce;
+    request->previewReduce = job->previewReduce;
+    request->threads = job->threads > 0 ? job->threads : 1;
+    request->sampleLimit = DecodeSampleLimit();
+    request->region = job->region;
+    request->sectionCount = count;
+    for (int i = 0; i < count; ++i) {
+        request->sections[i] = (uint64_t)(uintptr_t)sections[i];
+        request->capacities[i] = job->bytes->capacities[i];
+    }
+    return 1;
+}
+
+// The block a checked reply names, taken from the decoder and mapped here
+// copy-on-write with its header made this process's own before it is
+// checked: the decoder can change the pixels after, never the sizes.
+uint8_t* TakeBlock(const Slot* slot, const JobReply* reply, int32_t kind) {
+    HANDLE section = NULL;
+    if (!DuplicateHandle(slot->decoder.process, (HANDLE)(uintptr_t)reply->block, GetCurrentProcess(), &section, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
+        return NULL;
+    }
+    uint8_t* view = (uint8_t*)MapViewOfFile(section, FILE_MAP_COPY, 0, 0, 0);
+    CloseHandle(section);
+    MEMORY_BASIC_INFORMATION region = {};
+    if (!view || !VirtualQuery(view, &region, sizeof region) || region.RegionSize < reply->blockBytes) {
+        if (view) UnmapViewOfFile(view);
+        return NULL;
+    }
+    // The header and palette (at most 1064 bytes) lie in the first page:
+    // written once, it is this process's own copy.
+    volatile uint8_t* first = view;
+    first[0] = first[0];
+    if (!CheckJobBlock(view, (uint32_t)(region.RegionSize < reply->blockBytes ? region.RegionSize : reply->blockBytes),
+                       reply, kind)) {
+        UnmapViewOfFile(view);
+        return NULL;
+    }
+    return view;
+}
+
+// A checked reply into the queue's result; comments are copied into a
+// block of their own (small, and freed with free()).
+void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply, int32_t kind) {
+    result->failure = reply->failure;
+    result->fileKind = reply->fileKind;
+    result->plan = reply->plan;
+    result->level = reply->level;
+    if (reply->failure != DecodeFailureNone || reply->block == 0) {
+        return;
+    }
+    uint8_t* block = TakeBlock(slot, reply, kind);
+    if (!block) {
+        result->failure = DecodeFailureDecoderStopped;
+        return;
+    }
+    if (kind != DecodeJobComments) {
+        result->dib = block;
+        return;
+    }
+    result->comments = (uint8_t*)malloc(reply->blockBytes);
+    if (result->comments) {
+        memcpy(result->comments, block, reply->blockBytes);
+        result->commentsLength = reply->blockBytes - 1;
+    }
+    UnmapViewOfFile(block);
+    result->failure = result->comments ? DecodeFailureNone : DecodeFailureOutOfMemory;
+}
+
+// Sends the request and waits for the reply, the decoder's end, or the time
+// limit; 1 when the decoder may take further jobs.
+int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, DecodeJobResult* result,
+                DecodeJobCancel* cancel) {
+    DecoderProcess* decoder = &slot->decoder;
+    LimitDecoderMemory(decoder, job->plannedBytes);
+    memcpy(decoder->view + JobRequestOffset, request, sizeof *request);
+    SetEvent(decoder->request);
+    HANDLE waits[2] = {decoder->reply, decoder->process};
+    DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ChooseTimeLimit(job->plannedBytes));
+    if (waited == WAIT_OBJECT_0) {
+        // A decoder that answers what cannot be used is taken for one that stopped.
+        JobReply reply;
+        result->failure = ReadJobReply(&reply, decoder->view, JobPageBytes, request);
+        if (result->failure == DecodeFailureNone) {
+            FillResult(result, slot, &reply, job->kind);
+        }
+        return result->failure != DecodeFailureDecoderStopped;
+    }
+    if (__atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE)) {
+        result->failure = DecodeFailureCancelled;
+    } else {
+        result->failure = waited == WAIT_TIMEOUT ? DecodeFailureTimedOut : DecodeFailureDecoderStopped;
+        EnterCriticalSection(&Decoders.lock);
+        Decoders.stopped++;
+        LeaveCriticalSection(&Decoders.lock);
+    }
+    return 0;
+}
+
+}  // namespace
+
+void StartDecoderPool() {
+    Slot* first = NULL;
+    EnterCriticalSection(&Decoders.lock);
+    if (!Decoders.started) {
+        Decoders.started = 1;
+        FindDecoderPath(Decoders.path);
+        Decoders.size = ChoosePoolSize();
+        Decoders.absence = Decoders.path[0] ? DecoderNotStarted : DecoderMissing;
+        // One now, so that the first decode finds it ready; the rest as jobs come.
+        first = ClaimEmptySlot();
+    }
+    LeaveCriticalSection(&Decoders.lock);
+    if (first) StartFirstDecoder(first);
+}
+
+void StopDecoderPool() {
+    EnterCriticalSection(&Decoders.lock);
+    for (Slot& slot : Decoders.slots) {
+        // A busy decoder's worker sees it end and empties the slot itself.
+        if (slot.state == SlotFree) {
+            EndDecoderProcess(&slot.decoder);
+            slot.state = SlotEmpty;
+        } else if (slot.state == SlotBusy) {
+            TerminateProcess(slot.decoder.process, 1);
+        }
+    }
+    Decoders.started = 0;
+    LeaveCriticalSection(&Decoders.lock);
+}
+
+void ReadDecoderReport(DecoderReport* reportOut) {
+    EnterCriticalSection(&Decoders.lock);
+    reportOut->absence = Decoders.started ? Decoders.absence : DecoderNotStarted;
+    reportOut->bits = Decoders.bits;
+    reportOut->confinement = Decoders.confinement;
+    reportOut->stopped = Decoders.stopped;
+    reportOut->running = 0;
+    for (const Slot& slot : Decoders.slots) {
+        reportOut->running += slot.state != SlotEmpty;
+    }
+    LeaveCriticalSection(&Decoders.lock);
+}
+
+int RunJobInDecoder(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
+    if (!job->bytes || !job->bytes->data || job->bytes->sectionCount <= 0) {
+        return 0;
+    }
+    Slot* slot = TakeDecoder();
+    if (!slot) {
+        return 0;
+    }
+    EnterCriticalSection(&Decoders.lock);
+    cancel->decoder = slot;
+    LeaveCriticalSection(&Decoders.lock);
+    JobRequest request;
+    int keep = 0;
+    if (__atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE)) {
+        resultOut->failure = DecodeFailureCancelled;
+        keep = 1;
+    } else if (!FillRequest(&request, job, slot)) {
+        resultOut->failure = DecodeFailureOutOfMemory;
+        keep = 1;
+    } else {
+        keep = ExchangeJob(slot, job, &request, resultOut, cancel);
+    }
+    GiveBackDecoder(slot, cancel, keep);
+    return 1;
+}
+
+void CancelJobInDecoder(DecodeJobCancel* cancel) {
+    EnterCriticalSection(&Decoders.lock);
+    Slot* slot = (Slot*)cancel->decoder;
+    if (slot && slot->state == SlotBusy) {
+        TerminateProcess(slot->decoder.process, 1);
+    }
+    LeaveCriticalSection(&Decoders.lock);
+}
+
+int ListDecoderProcesses(DWORD* idsOut, int limit) {
+    int count = 0;
+    EnterCriticalSection(&Decoders.lock);
+    for (const Slot& slot : Decoders.slots) {
+        if (slot.state != SlotEmpty && count < limit) idsOut[count++] = slot.decoder.id;
+    }
+    LeaveCriticalSection(&Decoders.lock);
+    return count;
+}
+
+int ReleaseDecoderBlock(uint8_t* block) {
+    MEMORY_BASIC_INFORMATION region = {};
+    if (!block || !VirtualQuery(block, &region, sizeof region) || region.Type != MEM_MAPPED ||
+        region.AllocationBase != block) {
+        return 0;
+    }
+    UnmapViewOfFile(block);
+    return 1;
+}
