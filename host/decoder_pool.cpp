@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "decoder/job_protocol.h"
 #include "host/decoder_process.h"
@@ -55,22 +56,61 @@ struct PoolLockSetup {
 };
 PoolLockSetup LockSetup;
 
-// npkavrel-decoder.exe beside this module.
+const wchar_t DecoderName[] = L"npkavrel-decoder.exe";
+
+// A 32-bit plug-in on 64-bit Windows prefers the 64-bit decoder, whose
+// address space holds what a 32-bit process cannot: in the folder beside
+// its own that the installer (x86 -> x64) or the build (win -> win64) puts
+// the 64-bit plug-in in.
+struct SiblingFolder {
+    const wchar_t* own;
+    const wchar_t* wide;
+};
+const SiblingFolder SiblingFolders[] = {{L"x86", L"x64"}, {L"win", L"win64"}};
+
+int RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return sizeof(void*) == 4 && IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// `folder` (ending in a backslash, `length` characters) with the decoder's
+// name into pathOut; 1 when it fits and the file is there.
+int JoinDecoderPath(wchar_t* pathOut, const wchar_t* folder, size_t length, const wchar_t* sibling) {
+    size_t siblingLength = sibling ? wcslen(sibling) + 1 : 0;
+    if (length + siblingLength + sizeof DecoderName / sizeof DecoderName[0] > MAX_PATH) return 0;
+    wmemcpy(pathOut, folder, length);
+    pathOut[length] = 0;
+    if (sibling) {
+        wcscat(pathOut, sibling);
+        wcscat(pathOut, L"\\");
+    }
+    wcscat(pathOut, DecoderName);
+    return GetFileAttributesW(pathOut) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The decoder for this module: the 64-bit sibling's when it applies and is
+// there, else the one beside the module (which may be missing: the start
+// then says so).
 void FindDecoderPath(wchar_t* pathOut) {
+    wchar_t module[MAX_PATH];
     pathOut[0] = 0;
-    DWORD length = GetModuleFileNameW(ModuleHandle, pathOut, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-        pathOut[0] = 0;
-        return;
+    DWORD length = GetModuleFileNameW(ModuleHandle, module, MAX_PATH);
+    wchar_t* slash = length > 0 && length < MAX_PATH ? wcsrchr(module, L'\\') : NULL;
+    if (!slash) return;
+    slash[1] = 0;
+    size_t folderLength = (size_t)(slash - module) + 1;
+    slash[0] = 0;
+    wchar_t* parentSlash = wcsrchr(module, L'\\');
+    const wchar_t* own = parentSlash ? parentSlash + 1 : module;
+    size_t parentLength = parentSlash ? (size_t)(parentSlash - module) + 1 : 0;
+    slash[0] = L'\\';
+    for (const SiblingFolder& sibling : SiblingFolders) {
+        if (RunsUnderWow64() && _wcsicmp(own, sibling.own) == 0 &&
+            JoinDecoderPath(pathOut, module, parentLength, sibling.wide)) {
+            return;
+        }
     }
-    wchar_t* slash = wcsrchr(pathOut, L'\\');
-    static const wchar_t Name[] = L"npkavrel-decoder.exe";
-    size_t folder = slash ? (size_t)(slash - pathOut) + 1 : 0;
-    if (folder + sizeof Name / sizeof Name[0] > MAX_PATH) {
-        pathOut[0] = 0;
-        return;
-    }
-    wcscpy(pathOut + folder, Name);
+    JoinDecoderPath(pathOut, module, folderLength, NULL);
 }
 
 // About one decoder per processor, fewer when idle ones would crowd the memory.
