@@ -382,6 +382,9 @@ void ReadDecoderReport(DecoderReport* reportOut) {
 }
 
 int RunJobInDecoder(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
+    // A job nobody can cancel still needs a place for its decoder.
+    DecodeJobCancel uncancellable = {};
+    if (!cancel) cancel = &uncancellable;
     if (!job->bytes || !job->bytes->data || job->bytes->sectionCount <= 0) {
         return 0;
     }
@@ -408,6 +411,7 @@ int RunJobInDecoder(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobC
 }
 
 void CancelJobInDecoder(DecodeJobCancel* cancel) {
+    if (!cancel) return;
     EnterCriticalSection(&Decoders.lock);
     Slot* slot = (Slot*)cancel->decoder;
     if (slot && slot->state == SlotBusy) {

@@ -237,11 +237,17 @@ int LimitDecoderMemory(const DecoderProcess* decoder, uint64_t plannedBytes) {
     if (!(decoder->confinement & ConfinedJobMemoryLimit)) {
         return 0;
     }
+    // A job whose peak is not known (a plan and its preview) runs without one.
     DWORD flags = 0;
     for (const JobLimitStep& step : JobLimitSteps) {
-        if (decoder->confinement & step.confinement) flags |= step.flags;
+        if ((decoder->confinement & step.confinement) &&
+            (plannedBytes > 0 || step.confinement != ConfinedJobMemoryLimit)) {
+            flags |= step.flags;
+        }
     }
-    uint64_t bytes = plannedBytes + MemoryMarginBytes < plannedBytes ? ~0ull : plannedBytes + MemoryMarginBytes;
+    // The plan is an estimate from the header: a quarter more, and the margin.
+    uint64_t slack = plannedBytes / 4 + MemoryMarginBytes;
+    uint64_t bytes = plannedBytes > ~0ull - slack ? ~0ull : plannedBytes + slack;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = JobLimits(flags, bytes);
     return SetInformationJobObject(decoder->job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }

@@ -24,7 +24,8 @@ struct DecoderProcess {
 int StartDecoderProcess(DecoderProcess* decoderOut, const wchar_t* path, int* absenceOut);
 // Kills the process (when alive) and closes everything.
 void EndDecoderProcess(DecoderProcess* decoder);
-// The process's memory limit for its next job: its planned peak and a margin.
+// The process's memory limit for its next job: its planned peak and a
+// margin; none for a job whose peak is not known (0).
 int LimitDecoderMemory(const DecoderProcess* decoder, uint64_t plannedBytes);
 
 #endif
