@@ -252,30 +252,34 @@ int FillRequest(JobRequest* request, const DecodeJob* job, Slot* slot) {
 
 // The block a checked reply names, taken from the decoder and mapped here
 // copy-on-write with its header made this process's own before it is
-// checked: the decoder can change the pixels after, never the sizes.
-uint8_t* TakeBlock(const Slot* slot, const JobReply* reply, int32_t kind) {
+// checked: the decoder can change the pixels after, never the sizes. The
+// failure: out of memory when it cannot be mapped here (a full address
+// space), the decoder stopped when it is not what the reply said.
+int TakeBlock(uint8_t** blockOut, const Slot* slot, const JobReply* reply, int32_t kind) {
     HANDLE section = NULL;
+    *blockOut = NULL;
     if (!DuplicateHandle(slot->decoder.process, (HANDLE)(uintptr_t)reply->block, GetCurrentProcess(), &section, 0,
                          FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
-        return NULL;
+        return DecodeFailureDecoderStopped;
     }
     uint8_t* view = (uint8_t*)MapViewOfFile(section, FILE_MAP_COPY, 0, 0, 0);
     CloseHandle(section);
+    if (!view) {
+        return DecodeFailureOutOfMemory;
+    }
     MEMORY_BASIC_INFORMATION region = {};
-    if (!view || !VirtualQuery(view, &region, sizeof region) || region.RegionSize < reply->blockBytes) {
-        if (view) UnmapViewOfFile(view);
-        return NULL;
+    if (VirtualQuery(view, &region, sizeof region) && region.RegionSize >= reply->blockBytes) {
+        // The header and palette (at most 1064 bytes) lie in the first page:
+        // written once, it is this process's own copy.
+        volatile uint8_t* first = view;
+        first[0] = first[0];
+        if (CheckJobBlock(view, reply->blockBytes, reply, kind)) {
+            *blockOut = view;
+            return DecodeFailureNone;
+        }
     }
-    // The header and palette (at most 1064 bytes) lie in the first page:
-    // written once, it is this process's own copy.
-    volatile uint8_t* first = view;
-    first[0] = first[0];
-    if (!CheckJobBlock(view, (uint32_t)(region.RegionSize < reply->blockBytes ? region.RegionSize : reply->blockBytes),
-                       reply, kind)) {
-        UnmapViewOfFile(view);
-        return NULL;
-    }
-    return view;
+    UnmapViewOfFile(view);
+    return DecodeFailureDecoderStopped;
 }
 
 // A checked reply into the queue's result; comments are copied into a
@@ -288,9 +292,9 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     if (reply->failure != DecodeFailureNone || reply->block == 0) {
         return;
     }
-    uint8_t* block = TakeBlock(slot, reply, kind);
+    uint8_t* block = NULL;
+    result->failure = TakeBlock(&block, slot, reply, kind);
     if (!block) {
-        result->failure = DecodeFailureDecoderStopped;
         return;
     }
     if (kind != DecodeJobComments) {
