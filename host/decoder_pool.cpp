@@ -25,10 +25,12 @@ enum { DecoderLimit = 16 };
 // peak (ten times what a slow machine needs) before it is killed.
 const DWORD TimeLimitBaseMs = 20000;
 const DWORD TimeLimitPerMiBMs = 100;
+// A decoder that has not said it is ready by then is given up.
+const DWORD StartReportMs = 10000;
 // Each decoder process beside the browser costs about this much when idle.
 const uint64_t IdleDecoderBytes = 8ull << 20;
 
-enum SlotState { SlotEmpty = 0, SlotFree = 1, SlotBusy = 2, SlotStarting = 3 };
+enum SlotState { SlotEmpty = 0, SlotFree = 1, SlotBusy = 2 };
 
 struct Slot {
     int32_t state;
@@ -126,85 +128,54 @@ int32_t ChoosePoolSize() {
     return size < 1 ? 1 : size > DecoderLimit ? DecoderLimit : size;
 }
 
-// A slot's decoder started, outside the lock (a start waits for the
-// decoder's report); the slot was marked SlotStarting by the caller.
-// 1 when it runs, the slot then taken by the caller (SlotBusy) or free.
+// Under the lock: a slot's decoder started, the slot then in state `then`
+// (the start does not wait for the decoder to be ready); 1 when it runs.
 int FillSlot(Slot* slot, int32_t then) {
-    DecoderProcess started;
     int absence = DecoderRefused;
-    int ok = StartDecoderProcess(&started, Decoders.path, &absence);
-    EnterCriticalSection(&Decoders.lock);
+    int ok = StartDecoderProcess(&slot->decoder, Decoders.path, &absence);
     Decoders.absence = absence;
-    // The pool was stopped meanwhile: this one ends too.
-    if (ok && !Decoders.started) {
-        EndDecoderProcess(&started);
-        ok = 0;
-    }
-    if (ok) {
-        Decoders.confinement = started.confinement;
-        Decoders.bits = started.bits;
-        slot->decoder = started;
-    }
     slot->state = ok ? then : SlotEmpty;
-    LeaveCriticalSection(&Decoders.lock);
     return ok;
 }
 
-// Under the lock: an empty slot marked as starting, or null.
-Slot* ClaimEmptySlot() {
+// Under the lock: an empty slot, or null.
+Slot* FindEmptySlot() {
     for (int32_t i = 0; i < Decoders.size && Decoders.started && Decoders.path[0]; ++i) {
-        if (Decoders.slots[i].state == SlotEmpty) {
-            Decoders.slots[i].state = SlotStarting;
-            return &Decoders.slots[i];
-        }
+        if (Decoders.slots[i].state == SlotEmpty) return &Decoders.slots[i];
     }
     return NULL;
 }
 
-// A free decoder, marked busy; a fresh one in an empty slot when none is
-// free. Null when none can be had.
+// A free decoder (or a fresh one in an empty slot), marked busy and ready:
+// the first job a decoder gets waits for its start report. Null when none
+// can be had.
 Slot* TakeDecoder() {
     Slot* taken = NULL;
     EnterCriticalSection(&Decoders.lock);
     for (int32_t i = 0; i < Decoders.size && !taken; ++i) {
         if (Decoders.slots[i].state == SlotFree) taken = &Decoders.slots[i];
     }
-    if (taken) {
-        taken->state = SlotBusy;
-        LeaveCriticalSection(&Decoders.lock);
+    if (!taken && (taken = FindEmptySlot()) != NULL && !FillSlot(taken, SlotBusy)) {
+        taken = NULL;
+    }
+    if (taken) taken->state = SlotBusy;
+    LeaveCriticalSection(&Decoders.lock);
+    if (!taken || AwaitStartReport(&taken->decoder, StartReportMs)) {
         return taken;
     }
-    Slot* empty = ClaimEmptySlot();
-    LeaveCriticalSection(&Decoders.lock);
-    return empty && FillSlot(empty, SlotBusy) ? empty : NULL;
-}
-
-// The pool's first decoder, started while the first file downloads. The
-// thread holds a reference on the module until its last instruction, as
-// the queue's workers do.
-DWORD WINAPI StarterEntry(void* slot) {
-    FillSlot((Slot*)slot, SlotFree);
-    HMODULE module = NULL;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       (LPCSTR)(void*)&StarterEntry, &module);
-    FreeLibraryAndExitThread(module, 0);
-    return 0;
-}
-
-void StartFirstDecoder(Slot* slot) {
-    HMODULE module = NULL;
-    HANDLE thread = NULL;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, (LPCSTR)(void*)&StarterEntry, &module)) {
-        thread = CreateThread(NULL, 0, StarterEntry, slot, 0, NULL);
-    }
-    if (thread) {
-        CloseHandle(thread);
-        return;
-    }
-    if (module) FreeLibrary(module);
     EnterCriticalSection(&Decoders.lock);
-    slot->state = SlotEmpty;
+    Decoders.absence = DecoderSilent;
+    EndDecoderProcess(&taken->decoder);
+    taken->state = SlotEmpty;
     LeaveCriticalSection(&Decoders.lock);
+    return NULL;
+}
+
+// Under the lock, once a decoder said it is ready: what About shows.
+void NoteReadyDecoder(const Slot* slot) {
+    Decoders.absence = DecoderPresent;
+    Decoders.confinement = slot->decoder.confinement;
+    Decoders.bits = slot->decoder.bits;
 }
 
 // After a job: the decoder goes back, or (dead, killed, or answering
@@ -212,6 +183,7 @@ void StartFirstDecoder(Slot* slot) {
 void GiveBackDecoder(Slot* slot, DecodeJobCancel* cancel, int keep) {
     EnterCriticalSection(&Decoders.lock);
     cancel->decoder = NULL;
+    NoteReadyDecoder(slot);
     if (keep) {
         slot->state = SlotFree;
     } else {
@@ -343,18 +315,19 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
 }  // namespace
 
 void StartDecoderPool() {
-    Slot* first = NULL;
     EnterCriticalSection(&Decoders.lock);
     if (!Decoders.started) {
         Decoders.started = 1;
         FindDecoderPath(Decoders.path);
         Decoders.size = ChoosePoolSize();
         Decoders.absence = Decoders.path[0] ? DecoderNotStarted : DecoderMissing;
-        // One now, so that the first decode finds it ready; the rest as jobs come.
-        first = ClaimEmptySlot();
+        // One now, so that it gets ready while the file downloads; the rest
+        // as jobs come.
+        Slot* first = FindEmptySlot();
+        if (first) FillSlot(first, SlotFree);
+        if (Decoders.absence == DecoderPresent) Decoders.absence = DecoderNotStarted;
     }
     LeaveCriticalSection(&Decoders.lock);
-    if (first) StartFirstDecoder(first);
 }
 
 void StopDecoderPool() {
@@ -374,6 +347,10 @@ void StopDecoderPool() {
 
 void ReadDecoderReport(DecoderReport* reportOut) {
     EnterCriticalSection(&Decoders.lock);
+    // An idle decoder that has got ready since is shown as it is.
+    for (Slot& slot : Decoders.slots) {
+        if (slot.state == SlotFree && AwaitStartReport(&slot.decoder, 0)) NoteReadyDecoder(&slot);
+    }
     reportOut->absence = Decoders.started ? Decoders.absence : DecoderNotStarted;
     reportOut->bits = Decoders.bits;
     reportOut->confinement = Decoders.confinement;

@@ -17,8 +17,6 @@ const DWORD UiLimits = JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_READCLIPB
                        JOB_OBJECT_UILIMIT_WRITECLIPBOARD | JOB_OBJECT_UILIMIT_GLOBALATOMS |
                        JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
                        JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_HANDLES;
-// A decoder that has not said it is ready by then is given up.
-const DWORD StartReportMs = 10000;
 // The decoder's own code, stacks and the codec's bookkeeping beside a job's planned peak.
 const uint64_t MemoryMarginBytes = 96ull << 20;
 
@@ -151,10 +149,14 @@ int CreateSuspended(PROCESS_INFORMATION* started, const wchar_t* path, HANDLE to
     return created;
 }
 
-// The decoder's start report, once it has written it: 1 when it is ready.
-int AwaitStartReport(DecoderProcess* decoder) {
+}  // namespace
+
+int AwaitStartReport(DecoderProcess* decoder, DWORD waitMs) {
+    if (decoder->bits) {
+        return 1;
+    }
     HANDLE waits[2] = {decoder->reply, decoder->process};
-    if (WaitForMultipleObjects(2, waits, FALSE, StartReportMs) != WAIT_OBJECT_0) {
+    if (WaitForMultipleObjects(2, waits, FALSE, waitMs) != WAIT_OBJECT_0) {
         return 0;
     }
     DecoderStart start;
@@ -168,6 +170,8 @@ int AwaitStartReport(DecoderProcess* decoder) {
     }
     return 1;
 }
+
+namespace {
 
 int MakeChannel(DecoderProcess* decoder) {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, NULL, TRUE};
@@ -206,10 +210,6 @@ int StartDecoderProcess(DecoderProcess* decoderOut, const wchar_t* path, int* ab
     }
     ResumeThread(started.hThread);
     CloseHandle(started.hThread);
-    if (!AwaitStartReport(&decoder)) {
-        *absenceOut = DecoderSilent;
-        goto fail;
-    }
     if (token) CloseHandle(token);
     *decoderOut = decoder;
     *absenceOut = DecoderPresent;

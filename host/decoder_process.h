@@ -16,12 +16,16 @@ struct DecoderProcess {
     HANDLE request;   // auto-reset events: "request written", "reply written"
     HANDLE reply;
     uint32_t confinement;  // DecoderConfinement bits
-    int32_t bits;
+    int32_t bits;          // 0 until its start report is read
 };
 
-// 1 with the process started and ready (its start report read); else 0 with
-// the reason (a DecoderAbsence) in *absenceOut and nothing left open.
+// 1 with the process started (it gets ready on its own: the browser's
+// thread never waits for it); else 0 with the reason (a DecoderAbsence) in
+// *absenceOut and nothing left open.
 int StartDecoderProcess(DecoderProcess* decoderOut, const wchar_t* path, int* absenceOut);
+// Waits up to waitMs for the decoder's start report (read once), which adds
+// its own mitigations to its confinement; 1 when it is ready.
+int AwaitStartReport(DecoderProcess* decoder, DWORD waitMs);
 // Kills the process (when alive) and closes everything.
 void EndDecoderProcess(DecoderProcess* decoder);
 // The process's memory limit for its next job: its planned peak and a
