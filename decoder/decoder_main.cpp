@@ -20,7 +20,8 @@ struct PlacedBlock {
     uint8_t* view;
     HANDLE section;
 };
-enum { PlacedLimit = 8 };
+// A composed picture holds its canvas and a layer or two at once.
+enum { PlacedLimit = 64 };
 PlacedBlock Placed[PlacedLimit];
 CRITICAL_SECTION PlacedLock;
 
