@@ -29,10 +29,11 @@ add_compile_definitions(NOMINMAX)
 
 # --- Code of the plug-in.
 add_subdirectory(decode)
+add_subdirectory(decoder)
 
 add_library(plugin_core STATIC)
 target_include_directories(plugin_core PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(plugin_core PUBLIC decode user32 gdi32 comdlg32 advapi32 shell32 kernel32)
+target_link_libraries(plugin_core PUBLIC decode job_protocol user32 gdi32 comdlg32 advapi32 shell32 kernel32)
 foreach(subsystem host window commands)
     if(EXISTS ${CMAKE_SOURCE_DIR}/${subsystem}/CMakeLists.txt)
         add_subdirectory(${subsystem})
@@ -58,6 +59,8 @@ set_target_properties(npkavrel PROPERTIES PREFIX "" OUTPUT_NAME npkavrel)
 # Every object of plugin_core goes in, whether or not the entry file names it.
 target_link_libraries(npkavrel PRIVATE -Wl,--whole-archive plugin_core -Wl,--no-whole-archive
     plugin_core plugin_resources)
+# The decoder process ships beside the DLL: whatever builds the plug-in builds it.
+add_dependencies(plugin_core npkavrel-decoder)
 # The shipped DLL carries no symbol table.
 target_link_options(npkavrel PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
 

@@ -1,10 +1,11 @@
-// One decode job run in this process: a thin switch over the job's kind
-// calling the decode core on the job's bytes. The decoder process, where one
-// can be had, runs the same jobs; this is where a job runs otherwise.
+// One decode job: in a decoder process when one can be had
+// (decoder_pool.cpp), else run here through a thin switch over the job's
+// kind calling the decode core on the job's bytes, as the decoder does.
 #include <stdlib.h>
 
 #include "decode/jpeg2000.h"
 #include "host/decode_job.h"
+#include "host/decoder_pool.h"
 
 namespace {
 
@@ -64,7 +65,9 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
     if (!job->bytes || !job->bytes->data) {
         resultOut->failure = DecodeFailureNotJpeg2000;
     } else if (!IsCancelled(cancel)) {
-        done = RunJobOfKind(job, resultOut);
+        // In a decoder process when one can be had; here otherwise.
+        done = RunJobInDecoder(job, resultOut, cancel) ? resultOut->failure == DecodeFailureNone
+                                                        : RunJobOfKind(job, resultOut);
     }
     // The codec cannot be stopped inside this process: a cancel is seen
     // before the job starts, and its result is dropped after it.
@@ -80,6 +83,14 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
     return done;
 }
 
-void CancelDecodeJob(DecodeJobCancel* cancel) { __atomic_store_n(&cancel->state, 1L, __ATOMIC_RELEASE); }
+void CancelDecodeJob(DecodeJobCancel* cancel) {
+    __atomic_store_n(&cancel->state, 1L, __ATOMIC_RELEASE);
+    // A decoder running the job ends now, not when the codec is done.
+    CancelJobInDecoder(cancel);
+}
 
-void FreePictureBlock(uint8_t* block) { free(block); }
+void FreePictureBlock(uint8_t* block) {
+    if (!ReleaseDecoderBlock(block)) {
+        free(block);
+    }
+}

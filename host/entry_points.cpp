@@ -2,6 +2,7 @@
 // functions, hands over its own table, and ends the plug-in.
 #include "host/entry_points.h"
 
+#include "host/decoder_pool.h"
 #include "host/host_internal.h"
 
 NPPluginFuncs* PluginFuncs = nullptr;
@@ -69,5 +70,6 @@ extern "C" NPError WINAPI NP_Initialize(NPNetscapeFuncs* pFuncs) {
 
 extern "C" NPError WINAPI NP_Shutdown(void) {
     BrowserFuncs = nullptr;
+    StopDecoderPool();
     return NPERR_NO_ERROR;
 }

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "decode/jpeg2000.h"
+#include "host/decoder_pool.h"
 #include "host/host_internal.h"
 #include "window/window.h"
 
@@ -95,6 +96,8 @@ NPError NPP_New(NPMIMEType pluginType, NPP instance, uint16_t mode, int16_t argc
     if (!record) {
         return NPERR_OUT_OF_MEMORY_ERROR;
     }
+    // The first instance starts the decoder processes while its file downloads.
+    StartDecoderPool();
     record->element.mode = mode;
     record->element.npp = instance;
     ClearPicture(record);

@@ -497,6 +497,10 @@ void ShowUiMessage(PluginInstance* instance, const UiText& text);
 // system's ANSI code page as the browser's ANSI interface hands them over.
 void AnsiToWide(wchar_t* textOut, size_t count, const char* text);
 
+// About's line on where decoding runs (decoder processes and what confines
+// them, or this process and why), into textOut (count characters).
+void DescribeDecoderPlace(wchar_t* textOut, size_t count);
+
 // Formats into textOut (count characters), always terminated, cut to fit.
 void FormatText(wchar_t* textOut, size_t count, const wchar_t* format, ...);
 void FormatTextV(wchar_t* textOut, size_t count, const wchar_t* format, va_list arguments);

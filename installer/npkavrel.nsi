@@ -4,7 +4,8 @@
 ; Gecko-family browsers look (HKCU\Software\MozillaPlugins\<id>, value Path).
 ; Running it again upgrades in place. The uninstaller removes exactly what the
 ; installer made. Built by makensis from the Windows build:
-;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DDLL_X86=... -DDLL_X64=... -DOUTFILE=... npkavrel.nsi
+;   makensis -INPUTCHARSET UTF8 -DVERSION=x.y.z -DDLL_X86=... -DDLL_X64=... -DDECODER_X86=... -DDECODER_X64=...
+;            -DOUTFILE=... npkavrel.nsi
 Unicode true
 ; The name users expect; the shims Windows applies to "setup" programs are harmless here.
 !pragma warning disable 9000
@@ -50,9 +51,10 @@ LangString FinishText ${LANG_ENGLISH} "The JPEG 2000 plug-in is installed for th
 LangString FinishText ${LANG_JAPANESE} "JPEG 2000 プラグインをこのユーザーにインストールしました。ブラウザーを再起動すると使えます。"
 
 ; One plug-in folder and its MozillaPlugins key.
-!macro InstallPlugin ARCH DLL
+!macro InstallPlugin ARCH DLL DECODER
     SetOutPath "$INSTDIR\${ARCH}"
     File "/oname=npkavrel.dll" "${DLL}"
+    File "/oname=npkavrel-decoder.exe" "${DECODER}"
     WriteRegStr HKCU "${PLUGINS_KEY}\${PLUGIN_ID}-${ARCH}" "Path" "$INSTDIR\${ARCH}"
     WriteRegStr HKCU "${PLUGINS_KEY}\${PLUGIN_ID}-${ARCH}" "Description" "${DESCRIPTION}"
     WriteRegStr HKCU "${PLUGINS_KEY}\${PLUGIN_ID}-${ARCH}" "ProductName" "${PRODUCT}"
@@ -63,6 +65,7 @@ LangString FinishText ${LANG_JAPANESE} "JPEG 2000 プラグインをこのユー
 
 !macro RemovePlugin ARCH
     Delete "$INSTDIR\${ARCH}\npkavrel.dll"
+    Delete "$INSTDIR\${ARCH}\npkavrel-decoder.exe"
     RMDir "$INSTDIR\${ARCH}"
     DeleteRegKey HKCU "${PLUGINS_KEY}\${PLUGIN_ID}-${ARCH}"
 !macroend
@@ -115,9 +118,9 @@ Section "Plug-in"
     !insertmacro NoteIfMissing "MadeUninstallParent" $2
     !insertmacro NoteIfMissing "MadeProgramsFolder" $3
 
-    !insertmacro InstallPlugin x86 "${DLL_X86}"
+    !insertmacro InstallPlugin x86 "${DLL_X86}" "${DECODER_X86}"
     ${If} ${RunningX64}
-        !insertmacro InstallPlugin x64 "${DLL_X64}"
+        !insertmacro InstallPlugin x64 "${DLL_X64}" "${DECODER_X64}"
     ${EndIf}
 
     SetOutPath "$INSTDIR"

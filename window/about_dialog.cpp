@@ -152,6 +152,9 @@ void BuildPluginText(wchar_t* textOut) {
     if (GetModuleFileNameW(ModuleHandle, modulePath, AboutTextSize) != 0) {
         AppendLine(textOut, L"%ls\r\n", modulePath);
     }
+    wchar_t decoder[AboutTextSize];
+    DescribeDecoderPlace(decoder, AboutTextSize);
+    AppendLine(textOut, L"%ls", decoder);
     AppendText(textOut, RightsLine);
     AppendText(textOut, WebLine);
 }

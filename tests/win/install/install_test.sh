@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The installer end to end in a fresh 64-bit Wine prefix: a silent install
-# (run twice: the second is an upgrade in place) puts both DLLs and the keys
+# (run twice: the second is an upgrade in place) puts both DLLs, each with its
+# decoder, and the keys
 # in place; the 32- and 64-bit test browsers, given only a page, find and
 # show the picture through the installed plug-in of their own architecture;
 # the silent uninstall leaves the prefix's files and registry as they were,
@@ -36,6 +37,11 @@ for attempt in install upgrade; do
 done
 cmp -s "$root/x86/npkavrel.dll" "$dll32" || fail "x86\\npkavrel.dll is not the 32-bit DLL"
 cmp -s "$root/x64/npkavrel.dll" "$dll64" || fail "x64\\npkavrel.dll is not the 64-bit DLL"
+for arch in x86 x64; do
+    dll=$dll32; [ $arch = x64 ] && dll=$dll64
+    cmp -s "$root/$arch/npkavrel-decoder.exe" "$(dirname "$dll")/npkavrel-decoder.exe" ||
+        fail "$arch\\npkavrel-decoder.exe is not the decoder built beside its DLL"
+done
 [ -f "$root/uninstall.exe" ] || fail "no uninstall.exe"
 for arch in x86 x64; do
     key="$plugins\\@npkavrel.example/npkavrel-$arch"
