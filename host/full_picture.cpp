@@ -30,7 +30,7 @@ int HasFullPicture(const PluginInstance* record) {
 // decode then goes on alone and frees the record when it ends).
 void WaitForFullPicture(PluginInstance* record) {
     while (!HasFullPicture(record) && !InstanceDestroyed(record)) {
-        if (LoadAcquire(&record->queue.running) == DecodeIdle && !LoadAcquire(&record->picture.nextLevel)) {
+        if (!IsDecodeBusy(record) && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
