@@ -250,7 +250,7 @@ void SaveImageAs(PluginInstance* instance) {
     // While the decode has yet to classify the bytes, the dialog still
     // offers what their kind allows (reading them beside the decode is safe).
     int kind = LoadAcquire(&instance->picture.fileKind);
-    if (kind == FileKindUnclassified && LoadAcquire(&instance->queue.running) != DecodeIdle) {
+    if (kind == FileKindUnclassified && IsDecodeBusy(instance)) {
         kind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
     }
     const SaveFilter* filter = FindSaveFilter(kind);

@@ -56,8 +56,8 @@ uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
     return (uint8_t*)realloc(data, (size_t)capacity);
 }
 
-// The same while a partial decode reads the block: the bytes move to a new
-// one and the old one is left to that decode, which must not see it move.
+// The same while a prefix job reads the block: the bytes move to a new one
+// and the old one is left to that job, which must not see it move.
 uint8_t* MoveStreamBlock(PluginInstance* record, int32_t capacity) {
     uint8_t* moved = (uint8_t*)malloc((size_t)capacity);
     if (moved) {
@@ -76,9 +76,8 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     if (end <= INT32_MAX - GrowthStep) {
         int32_t capacity =
             end > record->reception.dataCapacity ? (end / GrowthStep + 1) * GrowthStep : record->reception.dataCapacity;
-        uint8_t* grown = LoadAcquire(&record->queue.partial.state) != PartialIdle
-                             ? MoveStreamBlock(record, capacity)
-                             : ReserveStreamBlock(record->reception.data, capacity);
+        uint8_t* grown = PrefixJobReadsBlock(record) ? MoveStreamBlock(record, capacity)
+                                                     : ReserveStreamBlock(record->reception.data, capacity);
         if (grown) {
             record->reception.data = grown;
             record->reception.dataCapacity = capacity;
@@ -117,9 +116,9 @@ static UINT RegisteredMessage(UINT* slot, const char* name) {
     return value;
 }
 
-UINT DecodeFinishedMessage() {
+UINT DecodeProgressMessage() {
     static UINT message = 0;
-    return RegisteredMessage(&message, "npkavrel decode finished");
+    return RegisteredMessage(&message, "npkavrel decode progress");
 }
 
 static void ShowAllocationWarning(PluginInstance* record, void*) {
@@ -144,18 +143,18 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (!record) {
         return NPERR_GENERIC_ERROR;
     }
-    // A second stream while a decode reads the buffer is refused: replacing
-    // the buffer would free it under the thread.
-    if (LoadAcquire(&record->queue.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
+    // A later stream while a menu or dialog of this instance is open is
+    // refused: the About and comments dialogs read the image and the
+    // comments until they close, and the menu's command runs on what it was
+    // built for. The first stream is taken: browsers open it from their
+    // event loop after the instance exists, so it can arrive inside any of
+    // these loops, and a refused stream is never offered again.
+    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
-    // Likewise a later stream while a menu or dialog of this instance is
-    // open: the About and comments dialogs read the image and the comments
-    // until they close, and the menu's command runs on what it was built
-    // for. The first stream is taken: browsers open it from their event
-    // loop after the instance exists, so it can arrive inside any of these
-    // loops, and a refused stream is never offered again.
-    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
+    // Likewise while a decode job holds the buffer (the pipeline's table
+    // says which): replacing it would free it under the job.
+    if (!OpenStreamDecode(record)) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location
@@ -198,15 +197,15 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if (len <= 0) {
         return len;
     }
-    // Never write where the decode thread reads, before the buffer, or past
-    // a 32-bit end.
-    if (LoadAcquire(&record->queue.running) != DecodeIdle || !buffer || offset < 0 || offset > INT32_MAX - len) {
+    // Only into an open stream (never where a decode reads), not before the
+    // buffer, nor past a 32-bit end.
+    if (!buffer || offset < 0 || offset > INT32_MAX - len || !MayStoreBytes(record)) {
         return -1;
     }
     int32_t end = offset + len;
-    // A partial decode reads the block below its length: a block arriving
-    // out of order there goes into a copy.
-    int overwrites = offset < record->queue.partial.length && LoadAcquire(&record->queue.partial.state) != PartialIdle;
+    // A prefix job reads the block below its length: a block arriving out
+    // of order there goes into a copy.
+    int overwrites = offset < record->queue.prefix.queued.length && PrefixJobReadsBlock(record);
     if ((end > record->reception.dataCapacity || overwrites) && !GrowStreamBuffer(record, end, offset, len, buffer)) {
         return -1;
     }
@@ -237,8 +236,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     PluginInstance* record = (PluginInstance*)instance->pdata;
     // Only the end of an open stream counts: a repeated end, or the end of a
     // refused stream, must not start a second decode over a published image.
-    if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
-        LoadAcquire(&record->queue.running) != DecodeIdle) {
+    if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving) {
         return NPERR_NO_ERROR;
     }
     record->reception.dataSize = record->reception.dataLength;
@@ -248,6 +246,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
         InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
     if (reason != NPRES_DONE) {
+        NoteStreamBroken(record);
         // Without this the loading text would stay up for good. A failed
         // buffer growth has already given its own reason.
         PublishFailure(record, FailureInterrupted, 1);
