@@ -102,14 +102,15 @@ int UnlinkRecord(int kind, PluginInstance* record) {
     return 0;
 }
 
-// Under the lock: the prefix job no longer reads its block; the block goes
-// if the UI thread has let go of it.
+// Under the lock: the prefix job no longer reads its view of the bytes.
 void EndPrefixJob(PluginInstance* record) {
-    if (record->queue.prefix.blockRetired) {
-        free(record->queue.prefix.block);
-    }
-    record->queue.prefix.block = NULL;
-    record->queue.prefix.blockRetired = 0;
+    ReleaseBytesView(&record->queue.prefix.bytes);
+}
+
+// Under the lock: no prefix job, queued or noted, reads the bytes any more.
+void DropPrefixJobs(PluginInstance* record) {
+    ReleaseBytesView(&record->queue.prefix.bytes);
+    ReleaseBytesView(&record->queue.prefix.lastBytes);
 }
 
 // Under the lock: a new stream; nothing of the last one's plan stays.
@@ -122,17 +123,19 @@ void ForgetPlan(PluginInstance* record) {
     link->coarser = 0;
 }
 
-// Under the lock: the prefix job reads what the request says, from the
-// stream's block as it is now.
-void SetPrefixJob(PluginInstance* record, const PrefixRequest* request) {
+// Under the lock: the prefix job reads what the request says, through the
+// view it takes over.
+void SetPrefixJob(PluginInstance* record, const PrefixRequest* request, BytesView* bytes) {
     EndPrefixJob(record);
     record->queue.prefix.queued = *request;
-    record->queue.prefix.block = record->reception.data;
+    record->queue.prefix.bytes = *bytes;
+    *bytes = BytesView{};
 }
 
 void StartWorkers();
 int ChooseTargetReduce(const PluginInstance* record);
-int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request = NULL);
+int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request = NULL,
+                  BytesView* bytes = NULL);
 
 // Under the lock: into a list, with a worker to take it; when none can be
 // started the job is dropped again (the table's EvJobDropped).
@@ -146,40 +149,44 @@ void QueueRecord(PluginInstance* record, int kind) {
 
 // Under the lock: one event for the record. Its state changes as the
 // pipeline's table says (host/pipeline_table.cpp), and the queue does its
-// own part of the action (the lists, the prefix job, the cancel); the
-// action is returned for the caller's part (refusing a browser call,
-// freeing the record, running the job).
-int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request) {
+// own part of the action (the lists, the prefix job and its views of the
+// bytes, the cancel); the action is returned for the caller's part
+// (refusing a browser call, freeing the record, running the job). A prefix
+// event's request and view are taken over only by the actions that queue or
+// note them.
+int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request, BytesView* bytes) {
     QueueLink* link = &record->queue;
     PipelineStep step = StepPipeline(link->state, event);
     StoreRelease(&link->state, step.next);
     switch (step.action) {
     case ActDropPrefixOpen:
         UnlinkRecord(JobPrefix, record);
-        EndPrefixJob(record);
+        DropPrefixJobs(record);
         ForgetPlan(record);
         break;
     case ActOpenStream:
         ForgetPlan(record);
         break;
     case ActQueuePrefix:
-        SetPrefixJob(record, request);
+        SetPrefixJob(record, request, bytes);
         QueueRecord(record, JobPrefix);
         break;
     case ActExtendPrefix:
-        // The stream is over: nobody writes its block any more.
-        SetPrefixJob(record, request);
+        SetPrefixJob(record, request, bytes);
         break;
     case ActNoteLastPrefix:
+        ReleaseBytesView(&link->prefix.lastBytes);
         link->prefix.last = *request;
+        link->prefix.lastBytes = *bytes;
+        *bytes = BytesView{};
         break;
     case ActQueueLastPrefix:
-        SetPrefixJob(record, &link->prefix.last);
+        SetPrefixJob(record, &link->prefix.last, &link->prefix.lastBytes);
         QueueRecord(record, JobPrefix);
         break;
     case ActDropPrefixPlan:
         UnlinkRecord(JobPrefix, record);
-        EndPrefixJob(record);
+        DropPrefixJobs(record);
         QueueRecord(record, JobPlan);
         break;
     case ActQueuePlan:
@@ -212,12 +219,17 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
     case ActUnlinkJob:
     case ActUnlinkFree:
         UnlinkRecord(link->list, record);
-        EndPrefixJob(record);
+        DropPrefixJobs(record);
         break;
     case ActOrphan:
+        // No last prefix job follows a job whose record is gone.
+        ReleaseBytesView(&link->prefix.lastBytes);
         if (link->cancel) {
             CancelDecodeJob(link->cancel);
         }
+        break;
+    case ActFreeRecord:
+        DropPrefixJobs(record);
         break;
     default:
         break;
@@ -229,7 +241,7 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
 // sees it.
 JobCandidate CandidateOf(int kind, const PluginInstance* record) {
     const QueueLink& link = record->queue;
-    uint32_t size = (uint32_t)record->reception.dataSize;
+    uint32_t size = record->reception.file.length;
     JobCandidate head = {1, &link.plan, link.targetReduce, 0, size};
     if (kind == JobRetry) {
         head.reduce = link.jobReduce;
@@ -598,12 +610,11 @@ void StartWorkers() {
 }  // namespace
 
 int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut) {
-    BytesView bytes = {};
-    int prefix = record->queue.jobKind == JobPrefix;
-    bytes.data = prefix ? record->queue.prefix.block : record->reception.data;
-    bytes.length = (uint32_t)(prefix ? record->queue.prefix.queued.length : record->reception.dataSize);
-    job->bytes = &bytes;
-    job->length = bytes.length;
+    // A prefix job reads the view it was queued with, the others the file's.
+    const BytesView* bytes =
+        record->queue.jobKind == JobPrefix ? &record->queue.prefix.bytes : &record->reception.file;
+    job->bytes = bytes;
+    job->length = bytes->length;
     job->threads = record->queue.jobThreads;
     job->plannedBytes = record->queue.jobBytes;
     return RunDecodeJob(job, resultOut, record->queue.cancel);
@@ -640,25 +651,15 @@ void NoteStreamBroken(PluginInstance* record) {
     LeaveCriticalSection(&Queue.lock);
 }
 
-int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request) {
+int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, BytesView* bytes) {
     EnterCriticalSection(&Queue.lock);
-    int32_t action = FireEvent(record, EvPrefixDue, request);
+    int32_t action = FireEvent(record, EvPrefixDue, request, bytes);
     int queued = action != ActNone && LoadAcquire(&record->queue.state) != PipeReceiving &&
                  LoadAcquire(&record->queue.state) != PipeBroken;
     LeaveCriticalSection(&Queue.lock);
+    // A view the table did not want goes now.
+    ReleaseBytesView(bytes);
     return queued;
-}
-
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block) {
-    EnterCriticalSection(&Queue.lock);
-    int read = PrefixJobReadsBlock(record) && record->queue.prefix.block == block;
-    if (read) {
-        record->queue.prefix.blockRetired = 1;
-    }
-    LeaveCriticalSection(&Queue.lock);
-    if (!read) {
-        free(block);
-    }
 }
 
 int LeaveDecodeQueue(PluginInstance* record) {

@@ -134,22 +134,24 @@ void QueueViewLevel(PluginInstance* record);
 // (`lastChance`) whenever more is there. On the worker: runs it; 1 when it
 // published a picture. Frees the pictures (no prefix job may run).
 void ConsiderPartialDecode(PluginInstance* record, int lastChance);
+// A block written below the end may fill a gap the measure of the decodable
+// part read as zeros: it measures from the start again.
+void ForgetPrefixMeasure(PluginInstance* record);
 int RunPartialStage(PluginInstance* record);
 void ReleasePartialPictures(PluginInstance* record);
 
 // The decode queue's side of prefix jobs (UI thread). Asks for one as the
-// request says; 0 when the table wants none now (one is queued or runs,
-// except that the last one of a broken stream then follows it). Hands a
-// stream block over that the UI thread no longer uses: freed now, or by the
-// prefix job still reading it.
-int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request);
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block);
-// Whether a prefix job waits for or reads the stream's block: the UI thread
-// then neither moves nor overwrites the bytes below its length.
-inline int PrefixJobReadsBlock(const PluginInstance* record) {
-    const PipelineStateFacts* facts = PipelineFacts(LoadAcquire(&record->queue.state));
-    return facts->jobKind == JobPrefix && (facts->queued || facts->running);
-}
+// request says over `bytes`, a view of the received bytes it takes over
+// (released now when the table wants none: one is queued or runs, except
+// that the last one of a broken stream then follows it); 0 then.
+int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, BytesView* bytes);
+
+// The bytes received so far (stream.cpp, UI thread): in one block in place,
+// from the store while the stream arrives, else the file's view; null with
+// *lengthOut 0 when there are none. A view of the first `length` of them
+// for a decode, whatever the store does meanwhile; 0 without address space.
+const uint8_t* ReceivedSoFar(const PluginInstance* record, uint32_t* lengthOut);
+int TakeReceivedView(BytesView* viewOut, const PluginInstance* record, uint32_t length);
 
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread

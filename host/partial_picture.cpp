@@ -100,7 +100,7 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
     return shrunk;
 }
 
-// The part of the picture the prefix job reads, at the level its request
+// The part of the picture in the prefix job's view of the bytes, at the level its request
 // chose, shrunk to the size it is drawn at; the geometry is published
 // before the picture.
 uint8_t* DecodePartialPicture(PluginInstance* record) {
@@ -129,14 +129,15 @@ uint8_t* DecodePartialPicture(PluginInstance* record) {
 
 void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
     ArrivalPictures* arrival = &record->arrival;
-    int32_t received = record->reception.dataLength;
+    uint32_t received = 0;
+    const uint8_t* data = ReceivedSoFar(record, &received);
     // The length the decodable part must reach; the last chance only asks
     // for more than last time.
     int64_t needed = lastChance ? (int64_t)arrival->lastLength + 1
                                 : ((int64_t)arrival->lastLength * GrowthNumerator + GrowthDenominator - 1) /
                                       GrowthDenominator;
     // Cheap tests first: this runs after every block.
-    if (!record->window.hwnd || !record->reception.data || received < needed) {
+    if (!record->window.hwnd || !data || received < needed) {
         return;
     }
     // Until the first partial decode, lastStartTick is when the stream opened.
@@ -146,15 +147,16 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
         return;
     }
     PrefixRequest request = {};
-    request.kind = ClassifyFileKind(record->reception.data, (uint32_t)received);
-    int32_t length = (int32_t)MeasureDecodablePrefix(request.kind, record->reception.data, (uint32_t)received);
+    request.kind = ClassifyFileKind(data, received);
+    uint32_t length = MeasureDecodablePrefixFrom(&arrival->measure, request.kind, data, received);
     // The header alone: the level and the memory the job needs are known
     // before it is queued.
-    if (length == 0 || length < needed ||
-        !PlanDecode(&request.plan, NULL, request.kind, record->reception.data, length)) {
+    BytesView bytes;
+    if (length == 0 || length < needed || !PlanDecode(&request.plan, NULL, request.kind, data, (int32_t)length) ||
+        !TakeReceivedView(&bytes, record, length)) {
         return;
     }
-    request.length = length;
+    request.length = (int32_t)length;
     // The size the picture is drawn at, once the window has said it.
     request.viewWidth =
         LoadAcquire(&record->queue.viewWidth) > 0 ? LoadAcquire(&record->queue.viewWidth) : record->scroll.clientWidth;
@@ -163,10 +165,14 @@ void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
     const DecodePlan& plan = request.plan;
     request.reduce = ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)request.viewWidth,
                                       (uint32_t)request.viewHeight, plan.shownReduce, plan.maxReduce);
-    if (QueuePrefixDecode(record, &request)) {
-        arrival->lastLength = length;
+    if (QueuePrefixDecode(record, &request, &bytes)) {
+        arrival->lastLength = (int32_t)length;
         arrival->lastStartTick = now;
     }
+}
+
+void ForgetPrefixMeasure(PluginInstance* record) {
+    record->arrival.measure = PrefixMeasure{};
 }
 
 int RunPartialStage(PluginInstance* record) {
@@ -208,6 +214,7 @@ void ReleasePartialPictures(PluginInstance* record) {
     FreePictureBlock(__atomic_exchange_n(&arrival->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
     arrival->shown = NULL;
     arrival->lastLength = 0;
+    arrival->measure = PrefixMeasure{};
     // Pacing counts from now: the next stream opens right after this.
     arrival->lastStartTick = GetTickCount();
     arrival->lastCostMs = 0;

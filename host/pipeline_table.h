@@ -12,10 +12,12 @@
 //    (ActFreeRecord on the job's end event).
 //  - who may read the bytes: a job reads them from when it is queued until
 //    its end event. While the stream is open (`streamOpen`), the UI thread
-//    writes them, and a prefix job reads the block and length it was queued
-//    with, which the UI thread never moves nor overwrites meanwhile; once
-//    the stream ended nobody writes them until a new stream, which the
-//    table refuses while a job other than a queued prefix job holds them.
+//    writes them into the received-bytes store, which never moves them, and
+//    a prefix job reads its own view of the part it was queued with (a
+//    block arriving out of order may still fill a gap there that read as
+//    zeros); once the stream ended every job reads the file's view, which
+//    nobody changes until a new stream, and the table refuses a new stream
+//    while a job other than a queued prefix job holds the record.
 //  - who installs a picture: a job only publishes (a level waits in
 //    nextLevel, a prefix picture and a region in their own slots); the UI
 //    thread alone puts them in place when the window hears of them, so

@@ -13,6 +13,7 @@
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
 #include "host/pipeline_table.h"
+#include "host/received_bytes.h"
 
 struct PluginInstance;
 struct DecodeJobCancel;
@@ -52,17 +53,19 @@ struct WindowAttachment {
 
 // The stream and its bytes (host/stream.cpp, UI thread). url is the
 // stream's whole address (null before the first stream; read it through
-// InstanceUrl). Nobody writes data once the stream has ended, so decodes
-// read it freely; while the file arrives a prefix job reads the block it
-// was queued with (see PrefixJob). announcedLength is the length the
-// stream announced (0: none); failed* is the block a failed buffer growth
-// was for, reported from the window procedure once NPP_Write has returned.
+// InstanceUrl); stream the one being received (a write for another is
+// refused). The bytes arrive into `store`, never moved; when the stream ends
+// `file` becomes a read-only view of all of them and the store is closed:
+// every decode of the record reads `file` in place, and nobody changes it
+// while any runs. A prefix job reads a view of its own (see PrefixJob).
+// announcedLength is the length the stream announced (0: none); failed* is
+// the block a failed write was for, reported from the window procedure once
+// NPP_Write has returned.
 struct Reception {
     char* url;
-    uint8_t* data;
-    int32_t dataSize;
-    int32_t dataLength;
-    int32_t dataCapacity;
+    NPStream* stream;
+    ReceivedBytes store;
+    BytesView file;
     int32_t loadState;
     int32_t announcedLength;
     uint32_t progressPaintTick;
@@ -175,15 +178,15 @@ struct PrefixRequest {
     int32_t reduce;
 };
 
-// The record's prefix job as the queue holds it: the request it runs, and
-// the one noted for the last of a broken stream while another ran; the
-// stream block it reads, set when it is queued, and whether the UI thread
-// has since let go of that block (the job then frees it).
+// The record's prefix job as the queue holds it: the request it runs and
+// the view of the received bytes it reads (taken when it was queued,
+// released when it ends or is dropped), and the same for the last job of a
+// broken stream, noted while another ran.
 struct PrefixJob {
     PrefixRequest queued;
+    BytesView bytes;
     PrefixRequest last;
-    uint8_t* block;
-    int32_t blockRetired;
+    BytesView lastBytes;
 };
 
 // The record's link with the decode queue (host/decode_queue.cpp). state is
@@ -241,6 +244,8 @@ struct ArrivalPictures {
     int32_t lastLength;
     uint32_t lastStartTick;
     uint32_t lastCostMs;
+    // UI thread: where the measure of the decodable part got to.
+    PrefixMeasure measure;
     // What the prefix jobs of this stream cost: how many ran, their
     // processor time (100 ns units), how many gave a picture.
     int32_t count;
