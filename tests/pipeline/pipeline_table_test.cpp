@@ -1,9 +1,13 @@
 // The decode pipeline's table: every (state, event) pair checked against
-// the hand-over rules, the rows that matter walked as the element lives
-// them, and which job a free worker takes.
+// the hand-over rules and against the architecture page's table, the rows
+// that matter walked as the element lives them, and which job a free worker
+// takes.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "host/pipeline_table.h"
@@ -240,6 +244,96 @@ TEST(PipelineTable, RowsThatMatter) {
                                       {EvLevelWanted, PipeOrphaned, ActNone},
                                       {EvRegionDone, PipeGone, ActFreeRecord},
                                   });
+}
+
+// The names the architecture page gives the table's states, events and
+// actions, in their enums' order.
+const char* const StateNames[] = {
+    "PipeNoStream", "PipeReceiving", "PipePrefixQueued", "PipePrefixRunning", "PipePrefixThenPlan",
+    "PipePrefixBroken", "PipePrefixThenLast", "PipeLastPrefixQueued", "PipeBroken", "PipePlanQueued",
+    "PipePlanRunning", "PipeLevelQueued", "PipeLevelRunning", "PipeRetryQueued", "PipeRetryRunning",
+    "PipeRegionQueued", "PipeRegionRunning", "PipeSettled", "PipeOrphaned", "PipeGone",
+};
+const char* const EventNames[] = {
+    "EvNewStream", "EvBytesArrived", "EvPrefixDue", "EvStreamEnded", "EvStreamBroken", "EvJobTaken", "EvJobDropped",
+    "EvPrefixDone", "EvPlanDone", "EvLevelWanted", "EvRegionWanted", "EvLevelDone", "EvLevelFailedMemory",
+    "EvLevelFailed", "EvRegionDone", "EvCommandWantsLevel", "EvCommandDone", "EvDestroy", "EvJobSent",
+    "EvPictureBack", "EvProcessDied", "EvTimeLimit",
+};
+const char* const ActionNames[] = {
+    "ActNone", "ActRefuse", "ActOpenStream", "ActDropPrefixOpen", "ActStoreBytes", "ActQueuePrefix",
+    "ActExtendPrefix", "ActNoteLastPrefix", "ActQueueLastPrefix", "ActQueuePlan", "ActDropPrefixPlan", "ActStartJob",
+    "ActUnlinkJob", "ActQueueLevel", "ActQueueRetry", "ActQueueRegion", "ActWantLevel", "ActWantLevelFirst",
+    "ActEndCommandWait", "ActSettle", "ActOrphan", "ActUnlinkFree", "ActFreeRecord",
+};
+static_assert(sizeof StateNames / sizeof *StateNames == PipeStateCount, "a state without a name");
+static_assert(sizeof EventNames / sizeof *EventNames == PipeEventCount, "an event without a name");
+static_assert(sizeof ActionNames / sizeof *ActionNames == PipeActionCount, "an action without a name");
+
+int32_t IndexOfName(const char* const* names, int32_t count, const std::string& name) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (name == names[i]) {
+            return i;
+        }
+    }
+    ADD_FAILURE() << "the page names " << name << ", which the code does not";
+    return 0;
+}
+
+// docs/architecture.md's table, row by row (event | in states | next | action,
+// names in backquotes; "any other" states, "the same" next), is the code's:
+// each pair the page lists steps as it says, and every other one keeps its
+// state and does nothing.
+TEST(PipelineTable, TheArchitecturePageShowsThisTable) {
+    std::ifstream page(ARCHITECTURE_PAGE);
+    ASSERT_TRUE(page.good()) << ARCHITECTURE_PAGE;
+    std::map<std::pair<int32_t, int32_t>, PipelineStep> listed;
+    std::map<int32_t, PipelineStep> anyOther;  // next = -1: the same
+    std::string line;
+    while (std::getline(page, line)) {
+        if (line.compare(0, 4, "| `E") != 0) {
+            continue;
+        }
+        std::vector<std::string> cells;
+        for (size_t start = 1, end; (end = line.find('|', start)) != std::string::npos; start = end + 1) {
+            cells.push_back(line.substr(start, end - start));
+        }
+        ASSERT_EQ(4u, cells.size()) << line;
+        std::vector<std::vector<std::string>> names(4);
+        for (size_t i = 0; i < 4; ++i) {
+            for (size_t open = 0, close; (open = cells[i].find('`', open)) != std::string::npos; open = close + 1) {
+                close = cells[i].find('`', open + 1);
+                ASSERT_NE(std::string::npos, close) << line;
+                names[i].push_back(cells[i].substr(open + 1, close - open - 1));
+            }
+        }
+        ASSERT_EQ(1u, names[0].size()) << line;
+        ASSERT_EQ(1u, names[3].size()) << line;
+        int32_t event = IndexOfName(EventNames, PipeEventCount, names[0][0]);
+        PipelineStep step = {names[2].empty() ? -1 : IndexOfName(StateNames, PipeStateCount, names[2][0]),
+                             IndexOfName(ActionNames, PipeActionCount, names[3][0])};
+        if (names[1].empty()) {
+            EXPECT_TRUE(anyOther.emplace(event, step).second) << line;
+        }
+        for (const std::string& state : names[1]) {
+            EXPECT_TRUE(listed.emplace(std::make_pair(IndexOfName(StateNames, PipeStateCount, state), event), step).second)
+                << line;
+        }
+    }
+    ASSERT_FALSE(listed.empty());
+    for (int32_t state = 0; state < PipeStateCount; ++state) {
+        for (int32_t event = 0; event < PipeEventCount; ++event) {
+            PipelineStep paged = {state, ActNone};
+            auto row = listed.find(std::make_pair(state, event));
+            if (row != listed.end() || anyOther.count(event)) {
+                paged = row != listed.end() ? row->second : anyOther[event];
+                paged.next = paged.next < 0 ? state : paged.next;
+            }
+            PipelineStep coded = StepPipeline(state, event);
+            EXPECT_EQ(paged.next, coded.next) << StateNames[state] << " " << EventNames[event];
+            EXPECT_EQ(paged.action, coded.action) << StateNames[state] << " " << EventNames[event];
+        }
+    }
 }
 
 // 4000 x 4000 RGB: 240 MB at full size, 60 MB at 1/2 (samples x 4 + bitmap).
