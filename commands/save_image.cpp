@@ -245,7 +245,7 @@ void SaveImageAs(PluginInstance* instance) {
     // While the decode has yet to classify the bytes, the dialog still
     // offers what their kind allows (reading them beside the decode is safe).
     int kind = LoadAcquire(&instance->picture.fileKind);
-    if (kind == FileKindUnclassified && LoadAcquire(&instance->queue.running) != DecodeIdle) {
+    if (kind == FileKindUnclassified && IsDecodeBusy(instance)) {
         kind = ClassifyFileKind(instance->reception.file.data, instance->reception.file.length);
     }
     const SaveFilter* filter = FindSaveFilter(kind);

@@ -17,8 +17,8 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
                                   "画像用のメモリを確保できません (%d, %d, %p"};
 
 // Drops the image, the comments and the bytes of an earlier stream. Only
-// called on the UI thread while no decode reads the file's view (a partial
-// decode still running reads a view of its own).
+// called on the UI thread once the pipeline's table took the new stream, so
+// no job reads them.
 void ReleaseReception(PluginInstance* record) {
     ClearPicture(record);
     ReleaseRegionBitmaps(record);
@@ -103,9 +103,9 @@ static UINT RegisteredMessage(UINT* slot, const char* name) {
     return value;
 }
 
-UINT DecodeFinishedMessage() {
+UINT DecodeProgressMessage() {
     static UINT message = 0;
-    return RegisteredMessage(&message, "npkavrel decode finished");
+    return RegisteredMessage(&message, "npkavrel decode progress");
 }
 
 static void ShowAllocationWarning(PluginInstance* record, void*) {
@@ -130,20 +130,20 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (!record) {
         return NPERR_GENERIC_ERROR;
     }
-    // A second stream while a decode of the first is queued or runs is
-    // refused: the decodes read the file's view, which the new stream
-    // releases, and a partial decode would publish the old file's picture
-    // over the new one. A partial decode still waiting is dropped.
-    if (LoadAcquire(&record->queue.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
+    // A later stream while a menu or dialog of this instance is open is
+    // refused: the About and comments dialogs read the image and the
+    // comments until they close, and the menu's command runs on what it was
+    // built for. The first stream is taken: browsers open it from their
+    // event loop after the instance exists, so it can arrive inside any of
+    // these loops, and a refused stream is never offered again.
+    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
-    // Likewise a later stream while a menu or dialog of this instance is
-    // open: the About and comments dialogs read the image and the comments
-    // until they close, and the menu's command runs on what it was built
-    // for. The first stream is taken: browsers open it from their event
-    // loop after the instance exists, so it can arrive inside any of these
-    // loops, and a refused stream is never offered again.
-    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
+    // Likewise while a job of the first is queued or runs (the pipeline's
+    // table says which): the jobs read the file's view, which the new stream
+    // releases, and a prefix job would publish the old file's picture over
+    // the new one. A prefix job still waiting is dropped.
+    if (!OpenStreamDecode(record)) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location
@@ -181,11 +181,12 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if (len <= 0) {
         return len;
     }
-    // Only the stream being received is written, only while it is, never
-    // after its bytes could not be stored, before its start or past a
-    // 32-bit end.
+    // Only the stream being received is written, only while it is (the
+    // pipeline's table says whether it is open), never after its bytes could
+    // not be stored, before its start or past a 32-bit end.
     if (stream != record->reception.stream || LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
-        record->reception.failedLength != 0 || !buffer || offset < 0 || offset > INT32_MAX - len) {
+        record->reception.failedLength != 0 || !buffer || offset < 0 || offset > INT32_MAX - len ||
+        !MayStoreBytes(record)) {
         return -1;
     }
     if ((uint32_t)offset < record->reception.store.length) {
@@ -212,8 +213,7 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     // Only the end of the open stream counts: a repeated end, or the end of
     // a refused or replaced stream, must not start a second decode over a
     // published image.
-    if (stream != record->reception.stream || LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
-        LoadAcquire(&record->queue.running) != DecodeIdle) {
+    if (stream != record->reception.stream || LoadAcquire(&record->reception.loadState) != LoadStateReceiving) {
         return NPERR_NO_ERROR;
     }
     // From now on every decode reads this view; the writable store goes.
@@ -227,10 +227,12 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
         InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
     if (!viewed) {
+        NoteStreamBroken(record);
         PublishFailure(record, DecodeFailureOutOfMemory, 0);
         return NPERR_NO_ERROR;
     }
     if (reason != NPRES_DONE) {
+        NoteStreamBroken(record);
         // Without this the loading text would stay up for good. A failed
         // buffer growth has already given its own reason.
         PublishFailure(record, FailureInterrupted, 1);

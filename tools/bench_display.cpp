@@ -580,7 +580,7 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
         ServeMessagesUntil(start + blockMs / 1000.0, &messageHold);
     }
     const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
-    while (LoadAcquire(&record->queue.partial.state) != PartialIdle) {
+    while (IsDecodeBusy(record)) {
         ServeMessagesUntil(Now() + 0.01, &messageHold);
     }
     double firstPicture = WatchedWindows[0].firstPaint;
@@ -590,8 +590,8 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
     printf("  first picture while arriving / stream duration: %.3f (target <= 0.25)\n",
            firstPicture > 0 ? (firstPicture - first) / (last - first) : -1);
     printf("  partial decodes: %d (%d gave a picture), processor time %.1f ms = %.3f of one full decode (%.1f ms)\n",
-           record->partial.count, record->partial.pictures, record->partial.processorTime / 1e4,
-           record->partial.processorTime / 1e7 / fullDecode, fullDecode * 1000);
+           record->arrival.count, record->arrival.pictures, record->arrival.processorTime / 1e4,
+           record->arrival.processorTime / 1e7 / fullDecode, fullDecode * 1000);
     printf("  UI thread's longest hold while arriving: NPP_Write %.3f ms (target < 5), a message %.3f ms\n",
            writeHold * 1000, messageHold * 1000);
     Plugin.destroystream(&run.npp, &run.stream, NPRES_DONE);
@@ -638,12 +638,12 @@ void PrintLargeArrivalFigures(HWND frame, const std::vector<uint8_t>& file) {
             printf("large arrival: NPP_Write refused the block at %u\n", (unsigned)offset);
             break;
         }
-        waiting += LoadAcquire(&record->queue.partial.state) == PartialQueued;
+        waiting += LoadAcquire(&record->queue.state) == PipePrefixQueued;
         ++writes;
     }
     uint64_t copied = record->reception.store.copied;
     uint64_t received = record->reception.store.length;
-    printf("large arrival: 256 MiB in 64 KiB writes, unannounced, the partial decode queued behind %d full decodes "
+    printf("large arrival: 256 MiB in 64 KiB writes, unannounced, the prefix job queued behind %d full decodes "
            "during %d of %d writes\n",
            blockers, waiting, writes);
     printf("large arrival, NPP_Write longest: %.3f ms (target <= 2)\n", longest * 1000);
@@ -699,7 +699,7 @@ void PrintPrintFigures(const std::vector<uint8_t>& file) {
     InstanceRun run;
     StreamInstance(&run, file, 1, 65536);
     const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
-    for (double until = Now() + 60; Now() < until && LoadAcquire(&record->queue.running) != DecodeIdle;) {
+    for (double until = Now() + 60; Now() < until && IsDecodeBusy(record);) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
         Pump();
     }

@@ -214,7 +214,7 @@ TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
     stream.url = "second.j2k";
     uint16_t type = 0;
     char mime[] = "image/jp2";
-    ASSERT_EQ(1, LoadAcquire(&record->queue.running));  // 1600x1600 takes far longer than this
+    ASSERT_TRUE(IsDecodeBusy(record));  // 1600x1600 takes far longer than this
     EXPECT_EQ(NPERR_GENERIC_ERROR, NPP_NewStream(&element.npp, mime, &stream, 0, &type));
     uint8_t byte = 0;
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, &byte));
@@ -225,7 +225,7 @@ TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
     EXPECT_EQ(100, record->picture.dibHeader->biWidth);  // the level a 64 x 48 element needs
     // A repeated end of the finished stream starts nothing.
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
-    EXPECT_EQ(0, record->queue.running);
+    EXPECT_FALSE(IsDecodeBusy(record));
     SendFile(&element, "quad.j2k");
     ASSERT_TRUE(WaitForDecode(&element));
     ASSERT_NE(nullptr, record->picture.dib);
@@ -239,7 +239,7 @@ TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
     CreateElement(&element, 64, 48, NP_EMBED, {});
     SendFile(&element, "big.j2k");
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(1, LoadAcquire(&record->queue.running));
+    EXPECT_TRUE(IsDecodeBusy(record));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     EXPECT_EQ(nullptr, element.npp.pdata);
     // The window is the browser's again, and pumping messages while the
@@ -249,6 +249,29 @@ TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
         PumpMessages();
         Sleep(20);
     }
+    DestroyElement(&element);
+}
+
+// A second stream while the view grows: no level of the last stream's
+// picture is queued over the bytes arriving, and they are all taken.
+TEST(Stream, ASecondStreamIsTakenWholeWhileTheViewGrows) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "big.j2k"));
+    PluginInstance* record = RecordOf(&element);
+    std::vector<uint8_t> bytes = ReadFixture("arriving.j2k");
+    NPStream stream = OpenStream(&element.npp, (uint32_t)bytes.size());
+    Sleep(150);  // a file slower than this gets partial pictures
+    int32_t half = (int32_t)bytes.size() / 2;
+    ASSERT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
+    SetWindowPos(element.window, NULL, 0, 0, 300, 300, SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages();
+    int32_t rest = (int32_t)bytes.size() - half;
+    EXPECT_EQ(rest, NPP_Write(&element.npp, &stream, half, rest, bytes.data() + half));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    ASSERT_NE(nullptr, record->picture.dib);
+    EXPECT_EQ(1000, record->picture.shownWidth);
+    EXPECT_EQ(0, record->picture.decodeError);
     DestroyElement(&element);
 }
 
@@ -262,7 +285,7 @@ TEST(Stream, DestroyDuringAPartialDecodeIsSafe) {
     Sleep(150);  // a file slower than this gets partial pictures
     int32_t half = (int32_t)bytes.size() / 2;
     EXPECT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
-    EXPECT_NE(PartialIdle, LoadAcquire(&RecordOf(&element)->queue.partial.state));
+    EXPECT_TRUE(IsDecodeBusy(RecordOf(&element)));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     for (int i = 0; i < 50; ++i) {
         PumpMessages();
@@ -294,7 +317,7 @@ TEST(Stream, ALargeFileArrivesWhileItsPartialDecodeWaits) {
         stored = stored ? stored : ReceivedBytesData(&record->reception.store);
         ASSERT_EQ(stored, ReceivedBytesData(&record->reception.store)) << offset;
         if (offset == 0) {
-            EXPECT_NE(PartialIdle, LoadAcquire(&record->queue.partial.state));
+            EXPECT_TRUE(IsDecodeBusy(record));  // its prefix job waits (or runs)
         }
     }
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
@@ -525,7 +548,7 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     std::vector<void*> blocks = ReserveAddressSpace();
     NPError result = NPP_DestroyStream(&element.npp, &stream, NPRES_DONE);
     PluginInstance* record = RecordOf(&element);
-    int32_t running = LoadAcquire(&record->queue.running);
+    int running = IsDecodeBusy(record);
     ReleaseAddressSpace(blocks);
     EXPECT_EQ(NPERR_NO_ERROR, result);
     ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
@@ -652,7 +675,7 @@ TEST(Stream, FailedWriteWarnsDropsTheBytesAndStopsTheStream) {
     EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
     EXPECT_EQ(3, record->reception.loadState);
-    EXPECT_EQ(0, record->queue.running);
+    EXPECT_FALSE(IsDecodeBusy(record));
     EXPECT_EQ(DecodeFailureOutOfMemory, record->picture.failureReason);  // not "interrupted"
     DestroyElement(&element);
 }
