@@ -116,7 +116,7 @@ int ReadJobRequest(JobRequest* requestOut, const uint8_t* page, uint32_t pageByt
     }
     memcpy(requestOut, page + JobRequestOffset, sizeof *requestOut);
     const JobRequest* r = requestOut;
-    return r->magic == JobMagic && r->version == JobProtocolVersion && InRange(r->kind, 0, JobKindCount - 1) &&
+    return r->magic == JobMagic && r->version == JobProtocolVersion && InRange(r->kind, 0, JobProtocolKindCount - 1) &&
            r->length > 0 && r->length <= INT32_MAX && InRange(r->sectionCount, 1, JobSectionLimit) &&
            InRange(r->reduce, 0, MaxReduce) && InRange(r->previewReduce, 0, MaxReduce) && r->threads >= 1 &&
            (r->kind != JobKindRegion || RegionIsOrdered(&r->region));

@@ -35,7 +35,7 @@ enum JobKind {
     JobKindPrefix = 2,    // the decodable part of a file still arriving
     JobKindRegion = 3,    // `region` (full-resolution pixels) at `reduce`
     JobKindComments = 4,  // the codestream's comments
-    JobKindCount = 5,
+    JobProtocolKindCount = 5,
 };
 
 struct JobRequest {

@@ -73,7 +73,7 @@ TEST(JobProtocol, EachKindServedAsTheInProcessCallWouldGiveIt) {
     std::vector<uint8_t> file = CommentedFile();
     int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
     SetBitmapAllocator(PlaceBlock, UnplaceBlock);
-    for (int32_t job = 0; job < JobKindCount; ++job) {
+    for (int32_t job = 0; job < JobProtocolKindCount; ++job) {
         SCOPED_TRACE(job);
         Exchange exchange;
         exchange.request = MakeRequest(job, file);
@@ -211,7 +211,7 @@ TEST(JobProtocol, RequestsOutOfRangeRefused) {
         {"past 2 GiB", [](JobRequest* r) { r->length = 0x80000000u; }},
         {"a reduce no codestream has", [](JobRequest* r) { r->reduce = 33; }},
         {"no thread", [](JobRequest* r) { r->threads = 0; }},
-        {"an unknown job", [](JobRequest* r) { r->kind = JobKindCount; }},
+        {"an unknown job", [](JobRequest* r) { r->kind = JobProtocolKindCount; }},
         {"an empty region", [](JobRequest* r) { r->kind = JobKindRegion; r->region.right = r->region.left; }},
     };
     std::vector<uint8_t> page(JobPageBytes);
