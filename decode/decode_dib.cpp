@@ -66,10 +66,46 @@ enum CodecErrorText {
     CodecToldOther = 2,
 };
 
+// Every error OpenJPEG 2.5.3 gives when an allocation fails contains one of
+// these. "exceeds system limits" is what it says when a tile's component
+// buffers cannot be had, the largest allocation of a single-tile file (and
+// when their size passes size_t, which is no more decodable here either).
+const char* const kCodecOutOfMemoryWords[] = {
+    "memory",                // "Not enough memory to ...", "Cannot decode tile, memory error"
+    "allocat",               // "Cannot allocate ...", "Error allocating ...", "Memory allocation failure ...",
+                             // "... tile index allocation failed"
+    "exceeds system limits", // "Size of tile data ...", "Size of code block data ..."
+    "OOM",                   // "Unexpected OOM." (the palette's mapping)
+    "as TLS",                // "Unable to set t1 handle as TLS" (a thread's key table grown)
+};
+
+// Said after any failure inside a tile's decode, whatever its cause.
+const char* const kCodecCauselessTexts[] = {
+    "Failed to decode.",
+    "Failed to decode tile ",
+    "Failed to decode the codestream in the JP2 file",
+};
+
+int MessageHasAny(const char* message, const char* const* words, size_t count, int atStart)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const char* found = strstr(message, words[i]);
+        if (found != NULL && (!atStart || found == message)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 void NoteCodecError(const char* message, void* user)
 {
     int* told = (int*)user;
-    int memory = message != NULL && (strstr(message, "memory") != NULL || strstr(message, "allocate") != NULL);
+    if (message == NULL ||
+        MessageHasAny(message, kCodecCauselessTexts, sizeof kCodecCauselessTexts / sizeof *kCodecCauselessTexts, 1)) {
+        return;
+    }
+    int memory =
+        MessageHasAny(message, kCodecOutOfMemoryWords, sizeof kCodecOutOfMemoryWords / sizeof *kCodecOutOfMemoryWords, 0);
     if (memory || *told == CodecToldNothing) {
         *told = memory ? CodecToldOutOfMemory : CodecToldOther;
     }
@@ -306,22 +342,16 @@ struct OpenCodec {
     opj_codec_t* codec;
     opj_image_t* image;
     int told;           // a CodecErrorText
-    uint64_t samples;   // of the area to decode, once set
     uint32_t blockSize; // bitmap block worth reserving ahead, 0 for none
 };
 
-// The failure reason for a decode that failed. The codec fails without a
-// word when the decoded image's own buffers cannot be allocated: a silent
-// failure is taken for lack of memory when those buffers cannot be had now,
-// with everything the failed decode holds still held.
+// The failure reason for a decode that failed. The codec fails without
+// saying why when some of the decode's own buffers cannot be allocated (the
+// wavelet's work rows, a code-block's, the output image's planes), and says
+// why for corrupt data: a failure it gives no cause for is lack of memory.
 int FailureOfDecode(const OpenCodec* open)
 {
-    if (open->told == CodecToldNothing && open->samples > 0 && open->samples <= SIZE_MAX / 4) {
-        void* buffers = malloc((size_t)(open->samples * 4));
-        free(buffers);
-        return buffers == NULL ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
-    }
-    return open->told == CodecToldOutOfMemory ? DecodeFailureOutOfMemory : DecodeFailureCorrupt;
+    return open->told == CodecToldOther ? DecodeFailureCorrupt : DecodeFailureOutOfMemory;
 }
 
 void CloseCodec(OpenCodec* open)
@@ -344,7 +374,6 @@ int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const uint8_t* d
     open->codec = NULL;
     open->image = NULL;
     open->told = CodecToldNothing;
-    open->samples = 0;
     open->blockSize = 0;
     open->stream = OpenMemoryStream(&open->memory, data, length);
     if (open->stream == NULL) {
@@ -449,7 +478,6 @@ int SetDecodeArea(OpenCodec* open, const DecodeRequest* request)
     if (!CheckHeaderSize(open->image, &area, request->reduce)) {
         return DecodeFailureTooLarge;
     }
-    open->samples = CountHeaderSamples(open->image, &area, request->reduce);
     if (request->reduce > 0 && !opj_set_decoded_resolution_factor(open->codec, (OPJ_UINT32)request->reduce)) {
         return DecodeFailureTooLarge;
     }

@@ -100,6 +100,17 @@ void FillQuadrants(uint8_t* samples, uint32_t component, uint32_t x0, uint32_t y
     memset(samples, QuadrantLevels[quadrant][component], (size_t)width * height);
 }
 
+// The same quadrants in a tile that covers the whole picture.
+template <uint32_t Side>
+void FillQuadrantPixels(uint8_t* samples, uint32_t component, uint32_t, uint32_t, uint32_t width, uint32_t height) {
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            int quadrant = (x >= Side / 2 ? 1 : 0) + (y >= Side / 2 ? 2 : 0);
+            samples[(size_t)y * width + x] = QuadrantLevels[quadrant][component];
+        }
+    }
+}
+
 template <uint32_t Side>
 void FillGreyQuadrants(uint8_t* samples, uint32_t, uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     int quadrant = (x0 >= Side / 2 ? 1 : 0) + (y0 >= Side / 2 ? 2 : 0);
@@ -111,22 +122,24 @@ struct TiledRow {
     uint32_t side;
     uint32_t components;
     FillTile fill;
+    uint32_t tilesAcross;
 };
 
-// The gallery pictures, the smallest size that gets a preview, and one past
-// the 2^27-sample cap (12000^2 grey).
+// The gallery pictures, the smallest size that gets a preview, one past the
+// 2^27-sample cap (12000^2 grey), and a gallery picture in a single tile.
 const TiledRow TiledFixtures[] = {
-    {"gallery4000.j2k", 4000, 3, FillQuadrants<4000>},
-    {"gallery2000.j2k", 2000, 3, FillQuadrants<2000>},
-    {"tiles1600.j2k", 1600, 3, FillQuadrants<1600>},
-    {"overcap.j2k", 12000, 1, FillGreyQuadrants<12000>},
+    {"gallery4000.j2k", 4000, 3, FillQuadrants<4000>, 4},
+    {"gallery2000.j2k", 2000, 3, FillQuadrants<2000>, 4},
+    {"tiles1600.j2k", 1600, 3, FillQuadrants<1600>, 4},
+    {"overcap.j2k", 12000, 1, FillGreyQuadrants<12000>, 4},
+    {"single2000.j2k", 2000, 3, FillQuadrantPixels<2000>, 1},
 };
 
 int MakeTiledFixtures(const std::string& folder) {
     for (const TiledRow& row : TiledFixtures) {
         std::string path = folder + "/" + row.name;
         if (FileExists(path)) continue;
-        std::vector<uint8_t> bytes = EncodeTiled(row.side, row.side, row.components, row.side / 4, row.fill);
+        std::vector<uint8_t> bytes = EncodeTiled(row.side, row.side, row.components, row.side / row.tilesAcross, row.fill);
         if (bytes.empty() || !WriteFileBytes(path, bytes)) {
             fprintf(stderr, "make_fixtures: cannot make %s\n", row.name);
             return 0;

@@ -519,53 +519,63 @@ std::vector<uint8_t> ClipboardDib(size_t size) {
 }
 
 // Copy frame in a 32-bit browser whose address space is mostly used: the
-// full picture cannot be had, the user is told why, the clipboard stays as it
-// was and the element keeps its level; once the space is free again the copy
-// is the full decode, byte for byte, and the element goes back to its level.
+// full picture cannot be had, the user is told why (out of memory, also when
+// the failed allocation is the single tile's own buffers), the clipboard
+// stays as it was and the element keeps its level; once the space is free
+// again the copy is the full decode, byte for byte, and the element goes back
+// to its level.
 TEST(Levels, CopyFrameWithoutRoomForTheFullPictureSaysWhyThenCopiesItOnceThereIs) {
-    std::vector<uint8_t> file = ReadFixture("gallery4000.j2k");  // quarters: red, green, blue, white
-    uint8_t* full = nullptr;
-    ASSERT_TRUE(DecodeToPackedDib(&full, file.data(), (int32_t)file.size()));
-    std::vector<uint8_t> expected(full, full + PackedDibSize(full));
-    free(full);
-    Element element;
-    ASSERT_TRUE(ShowFixture(&element, 600, 600, NP_EMBED, "gallery4000.j2k"));
-    PluginInstance* record = RecordOf(&element);
-    ASSERT_EQ(1000, record->picture.dibHeader->biWidth);
-    // Free space half way between the planned peaks of that level and of the full picture.
-    uint32_t size = (uint32_t)file.size();
-    uint64_t leave =
-        (PlannedDecodeBytes(&record->queue.plan, 2, size) + PlannedDecodeBytes(&record->queue.plan, 0, size)) / 2;
     const struct {
-        bool memoryShort;
-        std::vector<std::string> messages;
-    } rows[] = {{true, {"The full picture could not be prepared: out of memory."}}, {false, {}}};
-    for (const auto& row : rows) {
-        [&] {
-            SCOPED_TRACE(row.memoryShort);
-            if (row.memoryShort && sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit address space cannot be filled";
-            std::vector<void*> blocks = row.memoryShort ? ReserveAddressSpace(leave) : std::vector<void*>();
-            DWORD sequence = GetClipboardSequenceNumber();
+        const char* file;  // 2000 x 2000 at reduce 1 (quarters: red, green, blue, white)
+        int shownReduce;   // at 600 x 600
+    } files[] = {{"gallery4000.j2k", 2}, {"single2000.j2k", 1}};
+    for (const auto& picture : files) {
+        SCOPED_TRACE(picture.file);
+        std::vector<uint8_t> file = ReadFixture(picture.file);
+        uint8_t* full = nullptr;
+        ASSERT_TRUE(DecodeToPackedDib(&full, file.data(), (int32_t)file.size()));
+        std::vector<uint8_t> expected(full, full + PackedDibSize(full));
+        free(full);
+        Element element;
+        ASSERT_TRUE(ShowFixture(&element, 600, 600, NP_EMBED, picture.file));
+        PluginInstance* record = RecordOf(&element);
+        ASSERT_EQ(1000, record->picture.dibHeader->biWidth);
+        // Free space half way between the planned peaks of that level and of the full picture.
+        uint32_t size = (uint32_t)file.size();
+        uint64_t leave = (PlannedDecodeBytes(&record->queue.plan, picture.shownReduce, size) +
+                          PlannedDecodeBytes(&record->queue.plan, 0, size)) /
+                         2;
+        const struct {
+            bool memoryShort;
             std::vector<std::string> messages;
-            RunModal([&] { CopyCurrentFrame(record); }, {AnswerPluginMessage(&messages)}, 60000);
-            EXPECT_TRUE(WaitForDecode(&element, 60000));
-            Capture shown = RepaintAndCapture(element.window);
-            ReleaseAddressSpace(blocks);
-            EXPECT_EQ(row.messages, messages);
-            EXPECT_EQ(1000, record->picture.dibHeader->biWidth);
-            EXPECT_EQ(0xFF0000u, shown.At(100, 100));  // the red quarter, not a blank
-            if (row.memoryShort) {
-                EXPECT_EQ(sequence, GetClipboardSequenceNumber());
-            } else {
-                EXPECT_TRUE(ClipboardDib(expected.size()) == expected);
-            }
-        }();
+        } rows[] = {{true, {"The full picture could not be prepared: out of memory."}}, {false, {}}};
+        for (const auto& row : rows) {
+            [&] {
+                SCOPED_TRACE(row.memoryShort);
+                if (row.memoryShort && sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit address space cannot be filled";
+                std::vector<void*> blocks = row.memoryShort ? ReserveAddressSpace(leave) : std::vector<void*>();
+                DWORD sequence = GetClipboardSequenceNumber();
+                std::vector<std::string> messages;
+                RunModal([&] { CopyCurrentFrame(record); }, {AnswerPluginMessage(&messages)}, 60000);
+                EXPECT_TRUE(WaitForDecode(&element, 60000));
+                ReleaseAddressSpace(blocks);  // a paint itself may need memory
+                Capture shown = RepaintAndCapture(element.window);
+                EXPECT_EQ(row.messages, messages);
+                EXPECT_EQ(1000, record->picture.dibHeader->biWidth);
+                EXPECT_EQ(0xFF0000u, shown.At(100, 100));  // the red quarter, not a blank
+                if (row.memoryShort) {
+                    EXPECT_EQ(sequence, GetClipboardSequenceNumber());
+                } else {
+                    EXPECT_TRUE(ClipboardDib(expected.size()) == expected);
+                }
+            }();
+        }
+        // Memory short once is not short for ever: a larger element gets its level.
+        SetWindowPos(element.window, NULL, 0, 0, 1200, 1200, SWP_NOMOVE | SWP_NOZORDER);
+        ASSERT_TRUE(WaitForDecode(&element, 60000));
+        EXPECT_EQ(2000, record->picture.dibHeader->biWidth);
+        DestroyElement(&element);
     }
-    // Memory short once is not short for ever: a larger element gets its level.
-    SetWindowPos(element.window, NULL, 0, 0, 1200, 1200, SWP_NOMOVE | SWP_NOZORDER);
-    ASSERT_TRUE(WaitForDecode(&element, 60000));
-    EXPECT_EQ(2000, record->picture.dibHeader->biWidth);
-    DestroyElement(&element);
 }
 
 // Inside a menu or dialog of the instance the first stream is taken (it is
