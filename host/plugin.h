@@ -150,7 +150,8 @@ struct ViewZoom {
 // The pointer and the wheel (window/view_input.cpp, UI thread). A
 // left-button press in the picture: where, the scroll origin then, and
 // whether the pointer has since moved far enough to be a drag; or the press
-// went down on a link, which is followed when the button comes up. Wheel
+// went down on a link, which is followed when the button comes up over the
+// element (the press holds the pointer until then). Wheel
 // movement not yet a whole notch, per direction and for zooming.
 struct PointerState {
     int32_t pressed;

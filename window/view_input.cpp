@@ -203,8 +203,14 @@ LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam) {
     // Keys come to a window with the focus; a click gives it, as the
     // browser gives it to its own content.
     SetFocus(window);
+    // A link press holds the pointer, so that its release is seen wherever
+    // it happens: one outside the element, or a loss of the capture,
+    // disarms it.
     if (record->element.hasLink || record->element.mode != NP_FULL) {
         record->pointer.linkPressed = record->element.hasLink;
+        if (record->pointer.linkPressed) {
+            SetCapture(window);
+        }
         return 0;
     }
     record->pointer.pressed = 1;
@@ -238,8 +244,13 @@ LRESULT HandlePointerMove(PluginInstance* record, HWND window, WPARAM wParam, LP
 
 LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {
     if (record->pointer.linkPressed) {
-        record->pointer.linkPressed = 0;
-        OpenUrlForUser(record->element.npp, record->element.href, record->element.target);
+        RECT client;
+        POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
+        bool inside = GetClientRect(window, &client) && PtInRect(&client, point);
+        EndPointerPress(record);
+        if (inside) {
+            OpenUrlForUser(record->element.npp, record->element.href, record->element.target);
+        }
         return 0;
     }
     if (!record->pointer.pressed) {
@@ -255,8 +266,9 @@ LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARA
 }
 
 void EndPointerPress(PluginInstance* record) {
-    bool captured = record->pointer.pressed;
+    bool captured = record->pointer.pressed || record->pointer.linkPressed;
     record->pointer.pressed = 0;
+    record->pointer.linkPressed = 0;
     record->pointer.dragging = 0;
     if (captured && GetCapture() == record->window.hwnd) {
         ReleaseCapture();

@@ -3,6 +3,8 @@
 // cursor and the link click, and ComputeFitSize's arithmetic.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "decode/jpeg2000.h"
 #include "display_support.h"
 #include "window/display.h"
@@ -297,6 +299,34 @@ TEST(LinkClick, OpensHrefInTargetAndIsNeverPassedOn) {
     EXPECT_EQ((UINT)WM_LBUTTONUP, PassedOnMessages.back());  // the plain element's
     DestroyElement(&linked);
     DestroyElement(&plain);
+}
+
+// A link press that ends anywhere but over the element leaves nothing armed:
+// a later release over it is no click.
+TEST(LinkClick, PressEndedOutsideTheElementIsNotFollowedLater) {
+    Element linked;
+    CreateElement(&linked, 50, 50, NP_EMBED, {{"href", "next.html"}});
+    HWND other = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    const struct {
+        const char* how;
+        std::function<void()> end;
+    } rows[] = {
+        {"released outside", [&] { SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(80, 20)); }},
+        {"released left of it", [&] { SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(-5, 20)); }},
+        {"pointer taken", [&] { SetCapture(other); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        Browser.urls.clear();
+        SendMessageA(linked.window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+        EXPECT_EQ(linked.window, GetCapture());
+        row.end();
+        ReleaseCapture();
+        SendMessageA(linked.window, WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
+        EXPECT_TRUE(Browser.urls.empty());
+    }
+    DestroyWindow(other);
+    DestroyElement(&linked);
 }
 
 TEST(Attributes, AnyLetterCaseLaterWinsAndLongValuesAreCut) {
