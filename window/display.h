@@ -124,6 +124,7 @@ enum KeyAction {
     KeyCopy,
     KeyContextMenu,
     KeyToBrowser,
+    KeyLeaveFocus,  // to the browser, with the focus
 };
 KeyAction ChooseKeyAction(UINT virtualKey, int modifiers);
 LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
