@@ -73,6 +73,12 @@ enum { ScaleBadgeTimerId = 0x4E5A };
 double ContentsScale(const PluginInstance* record);
 // Asks the browser for its scale once, else takes the window's DPI again.
 void RefreshContentsScale(PluginInstance* record);
+// The window's DPI changed (it moved to another screen): the scale is read
+// again as on attach, and the view follows it.
+void RereadContentsScale(PluginInstance* record);
+// The same when the window's DPI no longer gives the scale in use (a change
+// no message told of).
+void NoticeDpiChange(PluginInstance* record);
 double ShownScale(const PluginInstance* record, const ImageView* view);
 // The scale as the user sees it: 100 is one picture pixel per CSS pixel;
 // 0 without a picture.

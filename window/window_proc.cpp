@@ -4,6 +4,13 @@
 
 #include "window/display.h"
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+#ifndef WM_DPICHANGED_AFTERPARENT
+#define WM_DPICHANGED_AFTERPARENT 0x02E3
+#endif
+
 namespace {
 
 const char PropertyName[] = "pdata";
@@ -78,6 +85,7 @@ LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
 }
 
 LRESULT OnSize(PluginInstance* record, HWND window) {
+    NoticeDpiChange(record);
     int32_t oldScrollX = record->scroll.x;
     int32_t oldScrollY = record->scroll.y;
     UpdateClientSize(record);
@@ -126,6 +134,11 @@ LRESULT OnContextMenu(PluginInstance* record, HWND window, UINT message, LPARAM 
     ShowContextMenu(record, window);
     EndModalUse(record);
     return 0;
+}
+
+LRESULT OnDpiChanged(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    RereadContentsScale(record);
+    return PassOn(record, window, message, wParam, lParam);
 }
 
 LRESULT OnScroll(PluginInstance* record, UINT message, WPARAM wParam) {
@@ -222,6 +235,8 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_MOUSEWHEEL:
     case WM_MOUSEHWHEEL: return HandleWheel(record, window, message, wParam, lParam);
     case WM_TIMER: return OnTimer(record, window, wParam, lParam);
+    case WM_DPICHANGED:
+    case WM_DPICHANGED_AFTERPARENT: return OnDpiChanged(record, window, message, wParam, lParam);
     default: return PassOn(record, window, message, wParam, lParam);
     }
 }

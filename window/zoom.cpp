@@ -106,6 +106,24 @@ void ZoomAbout(PluginInstance* record, const ImageView& view, double scale, POIN
     ShowBadge(record);
 }
 
+// A new screen scale: the percentage shown stays (a 200 % view is still
+// 200 % on the new screen) and the view is laid out and drawn again.
+void ApplyContentsScale(PluginInstance* record, double scale) {
+    double percent = record->zoom.scale > 0 ? record->zoom.scale / ContentsScale(record) : 0;
+    record->zoom.contentsScale = scale;
+    record->zoom.scale = percent * scale;
+    if (!record->window.hwnd) {
+        return;
+    }
+    UpdateClientSize(record);
+    UpdateScrollBars(record);
+    ImageView view;
+    if (Zoomable(record, &view)) {
+        RequestDrawnSize(record, view);
+    }
+    InvalidateRect(record->window.hwnd, NULL, TRUE);
+}
+
 POINT ClientCentre(const PluginInstance* record) {
     POINT centre = {record->scroll.clientWidth / 2, record->scroll.clientHeight / 2};
     return centre;
@@ -134,21 +152,28 @@ void ChangeContentsScale(PluginInstance* record, double scale) {
     if (!record || !(scale >= MinimumContentsScale) || !(scale <= MaximumContentsScale)) {
         return;
     }
-    // The percentage stays: a 200 % view is still 200 % on the new screen.
-    double percent = record->zoom.scale > 0 ? record->zoom.scale / ContentsScale(record) : 0;
-    record->zoom.contentsScale = scale;
     record->zoom.contentsScaleFromBrowser = 1;
-    record->zoom.scale = percent * scale;
-    if (!record->window.hwnd) {
-        return;
+    ApplyContentsScale(record, scale);
+}
+
+void RereadContentsScale(PluginInstance* record) {
+    double scale = 0;
+    if (AskContentsScale(record->element.npp, &scale)) {
+        record->zoom.contentsScaleFromBrowser = 1;
+    } else if (record->zoom.contentsScaleFromBrowser) {
+        return;  // a browser that told its scale tells its changes too
+    } else {
+        scale = WindowDpiScale(record->window.hwnd);
     }
-    UpdateClientSize(record);
-    UpdateScrollBars(record);
-    ImageView view;
-    if (Zoomable(record, &view)) {
-        RequestDrawnSize(record, view);
+    if (scale != record->zoom.contentsScale) {
+        ApplyContentsScale(record, scale);
     }
-    InvalidateRect(record->window.hwnd, NULL, TRUE);
+}
+
+void NoticeDpiChange(PluginInstance* record) {
+    if (!record->zoom.contentsScaleFromBrowser && WindowDpiScale(record->window.hwnd) != record->zoom.contentsScale) {
+        RereadContentsScale(record);
+    }
 }
 
 double ShownScale(const PluginInstance* record, const ImageView* view) {

@@ -204,16 +204,38 @@ int InkWidth(const Capture& capture) {
 }
 
 TEST_F(Viewer, ScreenScaleDrawsCssPixelsAndScaledTexts) {
-    BrowserFrame* small = Open(FixturePath("quad.jp2"), 300, 200);  // 64 x 48
-    Capture atOne = CaptureClient(small->window);
-    EXPECT_EQ(0xFFFFFFu, atOne.At(62, 46));
-    EXPECT_EQ(0x808080u, atOne.At(70, 46));
-    RescaleFrame(small, 1.5);
-    WaitUntilQuiet(300, 5000);
-    Capture rescaled = CaptureClient(small->window);
-    EXPECT_EQ(0xFFFFFFu, rescaled.At(94, 70));
-    EXPECT_EQ(0x808080u, rescaled.At(98, 70));
-    CloseFrame(small);
+    // The scale changes once the window is attached: told by the browser, or
+    // the window moved to a screen of another DPI (the browser's answer is
+    // read again then).
+    const struct {
+        const char* how;
+        void (*change)(BrowserFrame* frame);
+    } changes[] = {
+        {"told", [](BrowserFrame* frame) { RescaleFrame(frame, 1.5); }},
+        {"DPI changed",
+         [](BrowserFrame* frame) {
+             frame->browser->contentsScale = 1.5;
+             SendMessageA(frame->instances[0]->window, 0x02E3 /* WM_DPICHANGED_AFTERPARENT */, 0, 0);
+         }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.how);
+        browser.contentsScale = 0;
+        BrowserFrame* small = Open(FixturePath("quad.jp2"), 300, 200);  // 64 x 48
+        Capture atOne = CaptureClient(small->window);
+        for (int wait = 0; atOne.At(70, 46) != 0x808080u && wait < 50; ++wait) {  // the status box first
+            WaitUntilQuiet(100, 1000);
+            atOne = CaptureClient(small->window);
+        }
+        EXPECT_EQ(0xFFFFFFu, atOne.At(62, 46));
+        EXPECT_EQ(0x808080u, atOne.At(70, 46));
+        change.change(small);
+        WaitUntilQuiet(300, 5000);
+        Capture rescaled = CaptureClient(small->window);
+        EXPECT_EQ(0xFFFFFFu, rescaled.At(94, 70));
+        EXPECT_EQ(0x808080u, rescaled.At(98, 70));
+        CloseFrame(small);
+    }
 
     browser.contentsScale = 1.0;
     BrowserFrame* text = Open(FixturePath("garbage.j2k"), 400, 200);
