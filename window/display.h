@@ -103,6 +103,9 @@ int ClickZoomsIn(const PluginInstance* record);
 // The menu's fit switch: off shows 100 % at the origin kept.
 void ToggleFitToWindow(PluginInstance* instance);
 void PaintScaleBadge(HDC dc, const PluginInstance* record);
+// After the window's pixels were scrolled by (dx, dy): the badge stays in
+// its corner, so its place and the copy the scroll made are painted again.
+void RepaintScrolledBadge(const PluginInstance* record, int dx, int dy);
 void HideScaleBadge(PluginInstance* record);
 // The font of the plug-in's own texts at the window's scale; the caller
 // deletes it.

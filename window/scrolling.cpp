@@ -166,6 +166,7 @@ void PanTo(PluginInstance* instance, int32_t x, int32_t y) {
     int dy = y0 - instance->scroll.y;
     if (dx != 0 || dy != 0) {
         ScrollWindowEx(instance->window.hwnd, dx, dy, NULL, NULL, NULL, NULL, SW_INVALIDATE);
+        RepaintScrolledBadge(instance, dx, dy);
     }
 }
 

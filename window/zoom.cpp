@@ -124,6 +124,24 @@ void ApplyContentsScale(PluginInstance* record, double scale) {
     InvalidateRect(record->window.hwnd, NULL, TRUE);
 }
 
+// The badge's text, and where it lies in the top right corner: the text's
+// box and the black one behind it, in `dc` with the badge's font.
+struct BadgeLayout {
+    wchar_t text[16];
+    RECT box;
+    RECT back;
+};
+
+void LayOutBadge(BadgeLayout* out, HDC dc, const PluginInstance* record) {
+    FormatText(out->text, 16, L"%d %%", ShownPercent(record));
+    SetRect(&out->box, 0, 0, 0, 0);
+    DrawTextW(dc, out->text, -1, &out->box, DT_CALCRECT | DT_SINGLELINE);
+    int margin = ScaleLength(6, ContentsScale(record));
+    OffsetRect(&out->box, record->scroll.clientWidth - out->box.right - 2 * margin, margin);
+    out->back = out->box;
+    InflateRect(&out->back, margin / 2 + 1, margin / 2);
+}
+
 POINT ClientCentre(const PluginInstance* record) {
     POINT centre = {record->scroll.clientWidth / 2, record->scroll.clientHeight / 2};
     return centre;
@@ -324,22 +342,34 @@ void PaintScaleBadge(HDC dc, const PluginInstance* record) {
     if (!record->zoom.badgeShown) {
         return;
     }
-    wchar_t text[16];
-    FormatText(text, 16, L"%d %%", ShownPercent(record));
     HFONT font = CreateUiFont(record);
     HGDIOBJ oldFont = SelectObject(dc, font);
-    RECT box = {0, 0, 0, 0};
-    DrawTextW(dc, text, -1, &box, DT_CALCRECT | DT_SINGLELINE);
-    int margin = ScaleLength(6, ContentsScale(record));
-    OffsetRect(&box, record->scroll.clientWidth - box.right - 2 * margin, margin);
-    RECT back = box;
-    InflateRect(&back, margin / 2 + 1, margin / 2);
-    FillRect(dc, &back, (HBRUSH)GetStockObject(BLACK_BRUSH));
+    BadgeLayout badge;
+    LayOutBadge(&badge, dc, record);
+    FillRect(dc, &badge.back, (HBRUSH)GetStockObject(BLACK_BRUSH));
     SetTextColor(dc, RGB(255, 255, 255));
     SetBkMode(dc, TRANSPARENT);
-    DrawTextW(dc, text, -1, &box, DT_SINGLELINE);
+    DrawTextW(dc, badge.text, -1, &badge.box, DT_SINGLELINE);
     SelectObject(dc, oldFont);
     DeleteObject(font);
+}
+
+void RepaintScrolledBadge(const PluginInstance* record, int dx, int dy) {
+    HWND window = record->window.hwnd;
+    HDC dc = record->zoom.badgeShown ? GetDC(window) : NULL;
+    if (!dc) {
+        return;
+    }
+    HFONT font = CreateUiFont(record);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    BadgeLayout badge;
+    LayOutBadge(&badge, dc, record);
+    SelectObject(dc, oldFont);
+    DeleteObject(font);
+    ReleaseDC(window, dc);
+    InvalidateRect(window, &badge.back, TRUE);
+    OffsetRect(&badge.back, dx, dy);
+    InvalidateRect(window, &badge.back, TRUE);
 }
 
 HFONT CreateUiFont(const PluginInstance* record) {

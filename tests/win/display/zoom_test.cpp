@@ -100,6 +100,26 @@ TEST(Zoom, VisibleRegionIsInTheWholePicturesPixels) {
     DestroyElement(&element);
 }
 
+// Panned while the scale shows in the corner: the scroll leaves no copy of
+// it behind, whichever way the picture moves.
+TEST(Zoom, PanningWhileTheScaleShowsLeavesNoCopyOfIt) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 200, 160, NP_FULL, "gradient.jp2"));
+    PluginInstance* record = RecordOf(&element);
+    ShowActualSize(record);
+    KillTimer(element.window, ScaleBadgeTimerId);  // the scale stays shown
+    ASSERT_EQ(1, record->zoom.badgeShown);
+    const POINT steps[] = {{-12, 9}, {10, -20}, {0, 15}, {-25, 0}};
+    for (const POINT& step : steps) {
+        UpdateWindow(element.window);
+        PanTo(record, record->scroll.x + step.x, record->scroll.y + step.y);
+        UpdateWindow(element.window);
+        Capture panned = CaptureWindow(element.window);
+        EXPECT_EQ(RepaintAndCapture(element.window).pixels, panned.pixels) << step.x << "," << step.y;
+    }
+    DestroyElement(&element);
+}
+
 struct CursorCase {
     const char* fixture;
     const char* inputs;  // what was done before
