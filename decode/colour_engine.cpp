@@ -22,6 +22,9 @@ const IlluminantWhite kIlluminants[] = {
 // Sample colours on which a sampled matrix-shaper must agree with LittleCMS.
 const uint8_t kCheckLevels[] = {0, 23, 64, 128, 191, 255};
 const double kCheckTolerance = 2.0 / kLinearOne; // in linear light: the tables' own rounding
+// Real primaries span a volume of about 0.1 to 0.5 of the cube their lengths
+// make; below this the matrix cannot be inverted with any precision.
+const double kMinimumColorantVolume = 1e-3;
 
 // sRGB's transfer curve: the output of a grey profile keeps the tones of
 // neutral colours on the sRGB side.
@@ -72,11 +75,47 @@ cmsHTRANSFORM Join(cmsHPROFILE in, cmsUInt32Number inFormat, cmsHPROFILE out, cm
     return transform;
 }
 
-// The profile when LittleCMS reads it and it has `channels` channels.
+// 1 unless an RGB profile that LittleCMS would read as a matrix and curves
+// has colorants that describe no colours: a singular or near-singular
+// matrix (a zero colorant, two alike), or a white (their sum) that is not a
+// colour. LittleCMS takes such a matrix as it is and turns every pixel into
+// one flat colour; other viewers ignore the profile, and so do we.
+int HasUsableColorants(cmsHPROFILE profile)
+{
+    if (cmsGetColorSpace(profile) != cmsSigRgbData || cmsIsTag(profile, cmsSigAToB0Tag) ||
+        !cmsIsMatrixShaper(profile)) {
+        return 1;
+    }
+    const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+    cmsCIEXYZ columns[3];
+    for (int i = 0; i < 3; ++i) {
+        const cmsCIEXYZ* xyz = (const cmsCIEXYZ*)cmsReadTag(profile, tags[i]);
+        if (xyz == NULL) {
+            return 0;
+        }
+        columns[i] = *xyz;
+    }
+    // The determinant against the product of the colorants' lengths: the
+    // volume of the colours they span, 1 for three at right angles.
+    const cmsCIEXYZ &r = columns[0], &g = columns[1], &b = columns[2];
+    double determinant = r.X * (g.Y * b.Z - g.Z * b.Y) - g.X * (r.Y * b.Z - r.Z * b.Y) + b.X * (r.Y * g.Z - r.Z * g.Y);
+    double lengths = 1;
+    for (int i = 0; i < 3; ++i) {
+        lengths *= sqrt(columns[i].X * columns[i].X + columns[i].Y * columns[i].Y + columns[i].Z * columns[i].Z);
+    }
+    double whiteX = columns[0].X + columns[1].X + columns[2].X;
+    double whiteY = columns[0].Y + columns[1].Y + columns[2].Y;
+    double whiteZ = columns[0].Z + columns[1].Z + columns[2].Z;
+    return lengths > 0 && fabs(determinant) / lengths > kMinimumColorantVolume && whiteX > 0 && whiteY > 0 &&
+           whiteZ > 0;
+}
+
+// The profile when LittleCMS reads it, it has `channels` channels and its
+// colorants, if any, describe colours.
 cmsHPROFILE OpenProfile(const uint8_t* profile, uint32_t length, uint32_t channels)
 {
     cmsHPROFILE in = cmsOpenProfileFromMem(profile, length);
-    if (in != NULL && cmsChannelsOf(cmsGetColorSpace(in)) != channels) {
+    if (in != NULL && (cmsChannelsOf(cmsGetColorSpace(in)) != channels || !HasUsableColorants(in))) {
         cmsCloseProfile(in);
         in = NULL;
     }

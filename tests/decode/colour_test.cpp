@@ -285,6 +285,7 @@ TEST(Picture, SubsampledComponentsCoverTheirPixels)
 }
 
 const double kSrgbPrimaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+const double kDegenerateColorants[9] = {0, 0, 0, -32768, 0, 0, 0, 0, 0};
 
 struct Probe {
     uint32_t x, y;
@@ -305,7 +306,7 @@ TEST(Picture, ColourSpacesBecomeSrgb)
         SampleAt samples;
         std::vector<uint8_t> colr; // empty: a raw codestream
         std::vector<Probe> probes;
-        int referencePeak;
+        int referencePeak; // -1: not compared with the reference tool
     } cases[] = {
         {"sYCC", {kU8, kU8, kU8}, halves({76, 85, 255}, {128, 128, 128}, 1), EnumeratedColour(18, {}),
          {{0, 0, {254, 0, 0}}, {7, 3, {128, 128, 128}}}, 2},
@@ -331,6 +332,12 @@ TEST(Picture, ColourSpacesBecomeSrgb)
          ProfileColour(MakeTestProfile(1.0, kSrgbPrimaries, 0x73706163)), {{0, 0, {188, 188, 188}}, {7, 3, {0, 0, 255}}}, 2},
         {"scanner-class grey profile", {kU8}, halves({128}, {0}, 1), ProfileColour(MakeTestProfile(1.0, nullptr, 0x73636E72)),
          {{0, 0, {188, 188, 188}}, {7, 3, {0, 0, 0}}}, 2},
+        // Colorants that span no colours (as a real scanner's file has them):
+        // the profile is ignored, as viewers do; the reference tool applies
+        // it as it stands and shows every pixel green.
+        {"degenerate colorants", {kU8, kU8, kU8}, halves({128, 128, 128}, {255, 0, 0}, 1),
+         ProfileColour(MakeColorantProfile(1.8, kDegenerateColorants, 0x73636E72)),
+         {{0, 0, {128, 128, 128}}, {7, 3, {255, 0, 0}}}, -1},
         {"YCbCr 4:2:0 declared sRGB", {kU8, {8, 0, 2, 2}, {8, 0, 2, 2}}, halves({150, 44, 21}, {29, 255, 107}, 2),
          EnumeratedColour(16, {}), {{0, 0, {0, 255, 1}}, {7, 3, {0, 0, 255}}}, 2},
     };
@@ -353,7 +360,7 @@ TEST(Picture, ColourSpacesBecomeSrgb)
             }
         }
         ReferencePicture ref;
-        if (DecodeWithReferenceTool(file, &ref)) {
+        if (k.referencePeak >= 0 && DecodeWithReferenceTool(file, &ref)) {
             EXPECT_LE(PeakAgainstReference(view, ref, false), k.referencePeak);
         }
     }

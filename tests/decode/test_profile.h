@@ -10,5 +10,8 @@
 // primaries is null. deviceClass, when not 0, replaces the display class
 // ('mntr') LittleCMS gives, e.g. 'scnr' (scanner) or 'spac' (colour space).
 std::vector<uint8_t> MakeTestProfile(double gamma, const double* primaries, uint32_t deviceClass = 0);
+// The same RGB profile with its colorant tags (X, Y, Z of red, green and
+// blue) written as given, whatever they describe.
+std::vector<uint8_t> MakeColorantProfile(double gamma, const double colorants[9], uint32_t deviceClass = 0);
 
 #endif
