@@ -43,9 +43,6 @@ struct BoxLocation {
     const uint8_t* start;
 };
 
-uint32_t SwapBytes32(uint32_t word);
-uint32_t SwapBytes16(uint16_t word);
-
 int HasJpeg2000Signature(const uint8_t* data, uint32_t length);
 int ClassifyFileKind(const uint8_t* data, uint32_t length);
 int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data, uint32_t length);
