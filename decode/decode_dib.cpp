@@ -546,11 +546,6 @@ uint32_t DecodeSampleLimit()
     return limit != 0 ? limit : kDefaultSampleLimit;
 }
 
-int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
-{
-    return PackImageToDib(dibOut, image, ResolveThreadCount(), NULL, 0);
-}
-
 namespace {
 
 // The codec a file of `kind` needs and where its codestream starts; the

@@ -16,7 +16,4 @@ uint32_t PictureBitCount(const opj_image_t* image);
 // null; yields a DecodeFailure value.
 int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, uint8_t* block, uint32_t blockSize);
 
-// PackImageToDib into a new block with the decoder's thread count.
-int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image);
-
 #endif
