@@ -110,6 +110,10 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* da
 int ChooseViewReduce(uint32_t fullWidth, uint32_t fullHeight, uint32_t viewWidth, uint32_t viewHeight, int minReduce,
                      int maxReduce);
 
+// Size of one axis of a picture `full` pixels long at `reduce` halvings
+// (0 to 63): ceil(full / 2^reduce), as the codec rounds it.
+uint64_t LevelExtent(uint64_t full, int reduce);
+
 // The most memory a decode of the planned picture at `reduce` halvings takes
 // at once, from the header alone: the codec's samples (4 bytes each), the
 // bitmap, and the compressed bytes the codec copies. Saturates, never wraps.
