@@ -24,7 +24,7 @@ void RequestDrawSize(PluginInstance* record);
 void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view);
 
 // The part in view of a picture past the sample cap at a finer level
-// (region_view.cpp), UI thread: each paint schedules the request, made once
+// (region_paint.cpp), UI thread: each paint schedules the request, made once
 // the view has rested (RegionTimerId), and the part decoded is painted over
 // the picture drawn over `picture`.
 enum { RegionTimerId = 0x4E5B };
