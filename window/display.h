@@ -14,10 +14,10 @@ LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, W
 // decode queue the size the picture is drawn at.
 void PaintWindow(HWND window, PluginInstance* record);
 
-// Tells the decode queue the size the whole picture is drawn at (device
-// pixels): the element, the page's picture rectangle, or, before the
-// picture's size is known, the client area.
-void RequestDrawSize(PluginInstance* record);
+// Asks the decode queue for the level the whole picture's drawn size needs:
+// the size (device pixels) of the element, of the page's picture rectangle,
+// or, before the picture's size is known, of the client area.
+void RequestDrawnLevel(PluginInstance* record);
 
 // Stretches the part of a bitmap that shows in the client area, the whole
 // bitmap being drawn over bitmapRect (client coordinates).
