@@ -51,7 +51,7 @@ TEST(Stream, GrowsInSteps_Of128KiBWithoutAnnouncedLength) {
 
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
     EXPECT_EQ(300000, record->reception.dataSize);
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     DestroyElement(&element);
 }
 
@@ -178,7 +178,7 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
         SendStream(&element.npp, file, StreamPlan{100, 0, {}, c.reason});
         PluginInstance* record = RecordOf(&element);
         ASSERT_TRUE(WaitForDecode(&element));
-        EXPECT_EQ(3, record->reception.loadState);
+        EXPECT_EQ(LoadStateEnded, record->reception.loadState);
         EXPECT_EQ(1, record->picture.decodeError);
         EXPECT_EQ(c.failure, record->picture.failureReason);
         EXPECT_EQ(nullptr, record->picture.dib);
@@ -511,7 +511,7 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     EXPECT_EQ(NPERR_NO_ERROR, result);
     ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
     EXPECT_EQ(1, record->picture.decodeError);
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, L"out of memory").pixels, CaptureWindow(element.window).pixels);
     DestroyElement(&element);
 }
@@ -632,7 +632,7 @@ TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     EXPECT_EQ(0, record->reception.dataCapacity);
     EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     EXPECT_EQ(0, record->queue.running);
     EXPECT_EQ(DecodeFailureOutOfMemory, record->picture.failureReason);  // not "interrupted"
     DestroyElement(&element);

@@ -77,6 +77,24 @@ TEST_F(Viewer, PlusZoomsZeroFitsAgainAndBrowserShortcutsReachTheBrowser) {
     EXPECT_EQ(expected, frame->browserKeys);
 }
 
+// Tab and Shift+Tab give the focus back to the browser, which gets the key
+// to move its own focus on.
+TEST_F(Viewer, TabLeavesThePlugin) {
+    BrowserFrame* frame = OpenGradient();
+    ASSERT_NE(frame, nullptr);
+    for (const char* key : {"tab", "shift+tab"}) {
+        SetFocus(frame->instances[0]->window);
+        Send(frame, key);
+        // A plug-in on a thread of its own moves the focus in its own time.
+        for (int wait = 0; GetFocus() != frame->window && wait < 20; ++wait) {
+            WaitUntilQuiet(100, 1000);
+        }
+        EXPECT_EQ(frame->window, GetFocus()) << key;
+        ASSERT_FALSE(frame->browserKeys.empty()) << key;
+        EXPECT_EQ(key, frame->browserKeys.back());
+    }
+}
+
 TEST_F(Viewer, ClickShows100PercentCentredOnTheClickedPixelAndClickFitsAgain) {
     BrowserFrame* frame = OpenGradient();
     ASSERT_NE(frame, nullptr);
