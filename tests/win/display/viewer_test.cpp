@@ -82,16 +82,14 @@ TEST_F(Viewer, PlusZoomsZeroFitsAgainAndBrowserShortcutsReachTheBrowser) {
 TEST_F(Viewer, TabLeavesThePlugin) {
     BrowserFrame* frame = OpenGradient();
     ASSERT_NE(frame, nullptr);
+    // The focus is read as the key reaches the browser: later, another test's
+    // window in the same display may have taken the activation away.
     for (const char* key : {"tab", "shift+tab"}) {
         SetFocus(frame->instances[0]->window);
         Send(frame, key);
-        // A plug-in on a thread of its own moves the focus in its own time.
-        for (int wait = 0; GetFocus() != frame->window && wait < 20; ++wait) {
-            WaitUntilQuiet(100, 1000);
-        }
-        EXPECT_EQ(frame->window, GetFocus()) << key;
         ASSERT_FALSE(frame->browserKeys.empty()) << key;
         EXPECT_EQ(key, frame->browserKeys.back());
+        EXPECT_TRUE(frame->focusedAtKey.back()) << key;
     }
 }
 
