@@ -47,6 +47,7 @@ else()
     include(GoogleTest)
     add_subdirectory(tests/common)
     add_subdirectory(tests/decode)
+    add_subdirectory(tests/pipeline)
     # Which product folder may include which, and no include cycle.
     add_test(NAME include_layers COMMAND bash ${CMAKE_SOURCE_DIR}/tools/check-layers.sh ${CMAKE_SOURCE_DIR})
     # Each part of the instance record written by its owner file only.

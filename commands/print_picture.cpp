@@ -71,8 +71,8 @@ int ChooseDialogOutcome(DWORD code) {
 // here and now (the decodes may not have got to it yet).
 int DescribePrintedPicture(PrintedPicture* pictureOut, int* failureOut, const PluginInstance* instance) {
     *pictureOut = PrintedPicture();
-    const uint8_t* data = instance->reception.data;
-    int32_t size = instance->reception.dataSize;
+    const uint8_t* data = instance->reception.file.data;
+    int32_t size = (int32_t)instance->reception.file.length;
     int kind = ClassifyFileKind(data, (uint32_t)size);
     DecodePlan plan;
     if (!PlanDecode(&plan, failureOut, kind, data, size)) return 0;

@@ -138,20 +138,15 @@ HANDLE CreateTemporaryBeside(wchar_t* temporaryOut, const wchar_t* path) {
     return INVALID_HANDLE_VALUE;
 }
 
-struct ReceivedBytes {
-    const uint8_t* data;
-    int32_t size;
-};
-
-int WriteReceivedBytes(HANDLE file, const void* context) {
-    const ReceivedBytes* bytes = (const ReceivedBytes*)context;
-    return bytes->size >= 0 && WriteExactly(file, bytes->data, (DWORD)bytes->size);
+int WriteFileView(HANDLE file, const void* context) {
+    const BytesView* bytes = (const BytesView*)context;
+    return WriteExactly(file, bytes->data, bytes->length);
 }
 
 // A stream that ended before its announced length is said to be so before
 // anything is written; 1 when the user still wants it saved.
 int ConfirmIncompleteSave(PluginInstance* instance) {
-    int32_t received = instance->reception.dataSize;
+    int32_t received = (int32_t)instance->reception.file.length;
     int32_t announced = instance->reception.announcedLength;
     int interrupted = LoadAcquire(&instance->picture.failureReason) == FailureInterrupted;
     if (!interrupted && (announced <= 0 || received >= announced)) return 1;
@@ -240,7 +235,7 @@ void SuggestSaveName(wchar_t* nameOut, size_t count, const char* url) {
 
 void SaveImageAs(PluginInstance* instance) {
     if (instance == nullptr) return;
-    if (instance->reception.data == nullptr || LoadAcquire(&instance->reception.loadState) < LoadStateEnded) {
+    if (instance->reception.file.data == nullptr || LoadAcquire(&instance->reception.loadState) < LoadStateEnded) {
         ShowUiMessage(instance, SaveTextNotLoaded);
         return;
     }
@@ -250,8 +245,8 @@ void SaveImageAs(PluginInstance* instance) {
     // While the decode has yet to classify the bytes, the dialog still
     // offers what their kind allows (reading them beside the decode is safe).
     int kind = LoadAcquire(&instance->picture.fileKind);
-    if (kind == FileKindUnclassified && LoadAcquire(&instance->queue.running) != DecodeIdle) {
-        kind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
+    if (kind == FileKindUnclassified && IsDecodeBusy(instance)) {
+        kind = ClassifyFileKind(instance->reception.file.data, instance->reception.file.length);
     }
     const SaveFilter* filter = FindSaveFilter(kind);
     wchar_t filters[FilterListSize];
@@ -289,9 +284,8 @@ void SaveImageAs(PluginInstance* instance) {
         return;
     }
     const uint8_t* dib = asBitmap ? (const uint8_t*)full.info : nullptr;
-    ReceivedBytes received = {instance->reception.data, instance->reception.dataSize};
     int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
-                           : WriteFileWhole(path, WriteReceivedBytes, &received);
+                           : WriteFileWhole(path, WriteFileView, &instance->reception.file);
     if (asBitmap) ReleaseFullPicture(instance);
     if (outcome == WholeFileWriteFailed) {
         ShowUiMessage(instance, SaveTextWriteError);

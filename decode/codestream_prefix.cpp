@@ -38,15 +38,22 @@ int SkipSegmentsUntil(uint64_t* pos, uint32_t stop, const uint8_t* c, uint64_t n
 // Bytes of the codestream (c, n) whose headers are whole, up to the end of
 // the received data of the last tile-part; 0 while no tile data is there.
 // *cutOut is where the SOT of a last tile-part whose Psot runs past those
-// bytes starts, 0 when none does.
-uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n, uint64_t* cutOut)
+// bytes starts, 0 when none does. The walk resumes from `measure` and leaves
+// in it the first tile-part not wholly received: a tile-part received whole
+// stays so as more bytes come, so only the bytes since need reading.
+uint64_t MeasureCodestreamPrefix(PrefixMeasure* measure, const uint8_t* c, uint64_t n, uint64_t* cutOut)
 {
     *cutOut = 0;
-    uint64_t pos = 2;
-    if (n < 4 || ReadBig16(c) != kMarkerSoc || !SkipSegmentsUntil(&pos, kMarkerSot, c, n)) {
-        return 0;
+    if (measure->pos == 0) {
+        uint64_t first = 2;
+        if (n < 4 || ReadBig16(c) != kMarkerSoc || !SkipSegmentsUntil(&first, kMarkerSot, c, n)) {
+            return 0;
+        }
+        measure->pos = first;
+        measure->vouched = 0;
     }
-    uint64_t vouched = 0;
+    uint64_t pos = measure->pos;
+    uint64_t vouched = measure->vouched;
     while (pos + kSotSegmentBytes <= n && ReadBig16(c + pos) == kMarkerSot) {
         uint64_t psot = ReadBig32(c + pos + 6);
         uint64_t sod = pos + kSotSegmentBytes;
@@ -68,6 +75,8 @@ uint64_t MeasureCodestreamPrefix(const uint8_t* c, uint64_t n, uint64_t* cutOut)
         }
         vouched = end;
         pos = end;
+        measure->pos = pos;
+        measure->vouched = vouched;
     }
     if (pos + 2 <= n && ReadBig16(c + pos) == kMarkerEoc) {
         vouched = pos + 2;
@@ -85,24 +94,50 @@ uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length)
 
 uint32_t MeasureDecodablePrefixCut(int kind, const uint8_t* data, uint32_t length, uint32_t* cutOut)
 {
+    PrefixMeasure fresh = {};
+    return ResumeDecodablePrefix(&fresh, kind, data, length, cutOut);
+}
+
+uint32_t MeasureDecodablePrefixFrom(PrefixMeasure* measure, int kind, const uint8_t* data, uint32_t length)
+{
+    uint32_t cut = 0;
+    return ResumeDecodablePrefix(measure, kind, data, length, &cut);
+}
+
+uint32_t ResumeDecodablePrefix(PrefixMeasure* measure, int kind, const uint8_t* data, uint32_t length,
+                               uint32_t* cutOut)
+{
     *cutOut = 0;
     if (data == NULL) {
         return 0;
     }
-    uint32_t offset = 0;
-    if (kind != FileKindCodestream) {
-        // The boxes before the codestream are whole once its box has begun.
-        BoxLocation jp2c;
-        if (kind == FileKindInvalid || !FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
-            return 0;
+    // Another kind is another file as far as the walk knows.
+    if (measure->found && measure->kind != kind) {
+        *measure = PrefixMeasure{};
+    }
+    if (!measure->found) {
+        uint32_t offset = 0;
+        if (kind != FileKindCodestream) {
+            // The boxes before the codestream are whole once its box has begun.
+            BoxLocation jp2c;
+            if (kind == FileKindInvalid || !FindTopLevelBox(&jp2c, kBoxJp2c, data, length)) {
+                return 0;
+            }
+            offset = (uint32_t)(jp2c.start - data) + jp2c.headerLength;
+            if (offset > length) {
+                return 0;
+            }
         }
-        offset = (uint32_t)(jp2c.start - data) + jp2c.headerLength;
-        if (offset > length) {
-            return 0;
-        }
+        measure->found = 1;
+        measure->kind = kind;
+        measure->codestream = offset;
+    }
+    uint32_t offset = measure->codestream;
+    if (offset > length) {
+        return 0;
     }
     uint64_t cut = 0;
-    uint64_t prefix = MeasureCodestreamPrefix(data + offset, length - offset, &cut);
+    uint64_t prefix = MeasureCodestreamPrefix(measure, data + offset, length - offset, &cut);
     if (prefix == 0) {
         return 0;
     }

@@ -5,9 +5,14 @@
 
 #include <stdint.h>
 
+#include "jpeg2000.h"
+
 // MeasureDecodablePrefix, and in *cutOut the offset in `data` of the SOT
 // marker of the last tile-part when its Psot runs past the prefix (0 when
 // the prefix ends with whole tile-parts or one whose Psot is 0).
 uint32_t MeasureDecodablePrefixCut(int kind, const uint8_t* data, uint32_t length, uint32_t* cutOut);
+// The same resuming from *measure (see MeasureDecodablePrefixFrom).
+uint32_t ResumeDecodablePrefix(PrefixMeasure* measure, int kind, const uint8_t* data, uint32_t length,
+                               uint32_t* cutOut);
 
 #endif

@@ -367,15 +367,16 @@ void CloseCodec(OpenCodec* open)
 // DecodeFailureNone. The caller closes `open` either way. Only a codec that
 // will decode gets worker threads (`threads`, 0 for none): a header needs none.
 // With `acceptCut` a codestream cut short is decoded as far as it goes.
-// The codestream may lie in pieces (`segments`, `count`), read in place.
+// The codestream may lie in pieces (`segments`, `count`), read in place;
+// `patch` (may be null) is read over them.
 int OpenAndReadHeader(OpenCodec* open, OPJ_CODEC_FORMAT format, const StreamSegment* segments, uint32_t count,
-                      int threads, int acceptCut = 0)
+                      int threads, int acceptCut = 0, const StreamPatch* patch = NULL)
 {
     open->codec = NULL;
     open->image = NULL;
     open->told = CodecToldNothing;
     open->blockSize = 0;
-    open->stream = OpenSegmentStream(&open->memory, segments, count);
+    open->stream = OpenSegmentStream(&open->memory, segments, count, patch);
     if (open->stream == NULL) {
         return DecodeFailureOutOfMemory;
     }
@@ -466,7 +467,10 @@ struct DecodeRequest {
     int threads;   // codec and conversion threads, at least 1
     int acceptCut; // a codestream cut short is decoded as far as it goes
     int noBlock;   // the image is not packed into a bitmap of its own: nothing reserved ahead
+    StreamPatch patch; // read over the file's bytes (`at` from the file's start)
 };
+
+const StreamPatch NoPatch = {0, {0, 0, 0, 0}, 0};
 
 // The area a request decodes, checked against the limits and set on the
 // codec; the failure reason, or DecodeFailureNone.
@@ -507,7 +511,8 @@ void DecodeImage(opj_image_t** imageOut, uint8_t** blockOut, uint32_t* blockSize
     *blockSizeOut = 0;
     BlockReservation reservation = {0, NULL, pthread_t(), 0};
     OpenCodec open;
-    *failureOut = OpenAndReadHeader(&open, format, segments, count, request->threads, request->acceptCut);
+    *failureOut =
+        OpenAndReadHeader(&open, format, segments, count, request->threads, request->acceptCut, &request->patch);
     if (*failureOut != DecodeFailureNone) {
         goto cleanup;
     }
@@ -616,11 +621,17 @@ int DecodeRequestToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
         failure = reduce < 0 || reduce > 32 ? DecodeFailureArguments
                                             : FindFileDecoder(&decoder, &offset, kind, data, length);
     }
+    // The codec reads from `offset`: so does the patch.
+    DecodeRequest atOffset = *request;
+    if (failure == DecodeFailureNone && atOffset.patch.length != 0) {
+        failure = atOffset.patch.at >= offset ? DecodeFailureNone : DecodeFailureArguments;
+        atOffset.patch.at -= offset;
+    }
     if (failure == DecodeFailureNone) {
         uint8_t* block = NULL;
         uint32_t blockSize = 0;
         StreamSegment whole = {data + offset, (uint64_t)length - offset};
-        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, &whole, 1, request);
+        DecodeImage(&image, &block, &blockSize, &failure, decoder->format, &whole, 1, &atOffset);
         if (image != NULL) {
             failure = PackImageToDib(dibOut, image, request->threads, block, blockSize);
         }
@@ -643,7 +654,7 @@ int DecodeReducedToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const 
 int DecodeFirstCodestreamLevel(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                                int reduce, int threadCount)
 {
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 0};
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
@@ -658,28 +669,21 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
                                                  : length;
     prefix = IsComposedFile(kind, data, length) ? 0 : prefix;
     // A codec that accepts a cut codestream still sizes its tile buffer by the
-    // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec is
-    // given a copy whose last Psot says what arrived.
-    uint8_t* patched = NULL;
-    int failure = prefix == 0 ? DecodeFailureCorrupt : DecodeFailureNone;
-    if (failure == DecodeFailureNone && cut != 0) {
-        patched = (uint8_t*)malloc((size_t)prefix);
-        if (patched == NULL) {
-            failure = DecodeFailureOutOfMemory;
-        } else {
-            memcpy(patched, data, (size_t)prefix);
-            WriteBig32(patched + cut + 6, (uint32_t)prefix - cut); // Psot, past marker, Lsot and Isot
-            data = patched;
-        }
+    // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec
+    // reads the bytes in place with that Psot saying what arrived.
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1, 0, NoPatch};
+    if (cut != 0) {
+        request.patch.at = (uint64_t)cut + 6; // Psot, past marker, Lsot and Isot
+        request.patch.length = 4;
+        WriteBig32(request.patch.bytes, (uint32_t)prefix - cut);
     }
+    int failure = prefix == 0 ? DecodeFailureCorrupt : DecodeFailureNone;
     int decoded = 0;
     if (failure == DecodeFailureNone) {
-        DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 1, 0};
         decoded = DecodeRequestToPackedDib(dibOut, &failure, kind, data, prefix, &request);
     } else if (dibOut != NULL) {
         *dibOut = NULL;
     }
-    free(patched);
     if (failureOut != NULL) {
         *failureOut = failure;
     }
@@ -700,7 +704,7 @@ int DecodeRegionToPackedDib(uint8_t** dibOut, PictureRegion* levelOut, int* fail
         }
         return 0;
     }
-    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0, 0};
+    DecodeRequest request = {reduce, &region, levelOut, ResolveThreadCount(threadCount), 0, 0, NoPatch};
     return DecodeRequestToPackedDib(dibOut, failureOut, kind, data, length, &request);
 }
 
@@ -753,7 +757,7 @@ int ReadCodestreamHeader(CodestreamHeader* headerOut, const StreamSegment* segme
 int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
                           int threadCount)
 {
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 1};
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 1, NoPatch};
     uint8_t* block = NULL;
     uint32_t blockSize = 0;
     int failure = DecodeFailureArguments;

@@ -143,6 +143,20 @@ int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const ui
 // vouched for. `kind` is what ClassifyFileKind gave for the bytes.
 uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length);
 
+// Where a measure of a file still arriving got to, so that the next one
+// reads only the bytes that came since: zero-filled for a new file.
+struct PrefixMeasure {
+    int32_t found;        // the codestream's start is known
+    int32_t kind;         // of the file measured
+    uint32_t codestream;  // where the codestream starts in the file
+    uint64_t pos;         // from there: the first tile-part not wholly received (0: main header not whole)
+    uint64_t vouched;     // codestream bytes vouched for before pos
+};
+
+// MeasureDecodablePrefix of (data, length), resuming from *measure, which
+// earlier calls left for the first bytes of the same file (as many or fewer).
+uint32_t MeasureDecodablePrefixFrom(PrefixMeasure* measure, int kind, const uint8_t* data, uint32_t length);
+
 // DecodeLevelToPackedDib of the part of a file received so far: decodes the
 // MeasureDecodablePrefix of (data, length) with the codec accepting a cut
 // codestream. What has not arrived shows as zero samples (black, or grey for

@@ -37,6 +37,14 @@ OPJ_SIZE_T ReadMemoryStream(void* buffer, OPJ_SIZE_T size, void* userData)
         done += count;
         stream->pos += count;
     }
+    // The patch's bytes that fall in what was read replace the file's.
+    uint64_t first = stream->pos - done;
+    const StreamPatch* patch = &stream->patch;
+    for (uint32_t i = 0; i < patch->length; ++i) {
+        if (patch->at + i >= first && patch->at + i < stream->pos) {
+            ((uint8_t*)buffer)[patch->at + i - first] = patch->bytes[i];
+        }
+    }
     return done;
 }
 
@@ -73,8 +81,13 @@ OPJ_BOOL SeekMemoryStream(OPJ_OFF_T offset, void* userData)
 
 }  // namespace
 
-opj_stream_t* OpenSegmentStream(MemoryStream* state, const StreamSegment* segments, uint32_t count)
+opj_stream_t* OpenSegmentStream(MemoryStream* state, const StreamSegment* segments, uint32_t count,
+                                const StreamPatch* patch)
 {
+    state->patch = patch != NULL ? *patch : StreamPatch{0, {0, 0, 0, 0}, 0};
+    if (state->patch.length > sizeof state->patch.bytes) {
+        state->patch.length = sizeof state->patch.bytes;
+    }
     state->segments = segments;
     state->count = count;
     state->length = 0;
@@ -99,9 +112,9 @@ opj_stream_t* OpenSegmentStream(MemoryStream* state, const StreamSegment* segmen
     return stream;
 }
 
-opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length)
+opj_stream_t* OpenMemoryStream(MemoryStream* state, const uint8_t* data, uint64_t length, const StreamPatch* patch)
 {
     state->single.data = data;
     state->single.length = length;
-    return OpenSegmentStream(state, &state->single, 1);
+    return OpenSegmentStream(state, &state->single, 1, patch);
 }

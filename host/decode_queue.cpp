@@ -2,10 +2,12 @@
 // coarser preview first when that level is large), a larger level decoded
 // in the background when the view grows, the full picture when a command
 // asks for it, the part in view of a zoomed picture past the sample cap;
-// decodes admitted by memory with the codec threads shared
-// among them, in the order their streams ended; one more try, alone, for a
-// decode that ran out of memory while others ran; partial decodes of files
-// still arriving behind all of them, on one codec thread.
+// every job admitted by memory with the codec threads shared among them,
+// levels in the order their streams ended; one more try, alone, for a level
+// that ran out of memory while others ran; pictures of files still arriving
+// behind all of them, on one codec thread. Each record's state is stepped by
+// the pipeline's table (pipeline_table.cpp); this file carries out its
+// actions.
 #include <stddef.h>
 #include <stdlib.h>
 #include <windows.h>
@@ -18,33 +20,6 @@
 
 namespace {
 
-// What a queued record waits for; the lists are taken in this order.
-enum JobKind {
-    JobCommand = 0,  // the full picture, for a command the user waits on
-    JobRegion = 1,   // the part in view, finer than the picture shown
-    JobPlan = 2,     // classify, plan, and a preview when the level is large
-    JobLevel = 3,    // the level the view needs
-    JobRetry = 4,    // a decode that ran out of memory, run alone
-    JobPartial = 5,  // the part of a file received so far (queue.partial)
-    JobKindCount = 6,
-};
-
-struct JobKindRule {
-    int byOrder;    // kept in the order the streams ended
-    int alone;      // runs only when nothing else does, and holds back the rest
-    int admitted;   // waits for memory (a plan's memory is not known before)
-    int oneThread;  // one codec thread, whatever is free
-};
-
-const JobKindRule JobKinds[JobKindCount] = {
-    {0, 0, 1, 0},
-    {0, 0, 0, 0},
-    {0, 0, 0, 0},
-    {1, 0, 1, 0},
-    {0, 1, 1, 0},
-    {0, 0, 0, 1},
-};
-
 // Level not yet decoded or wanted.
 const int32_t NoLevel = 99;
 // Address space left to the browser beside the decodes (capped at this, and
@@ -52,8 +27,8 @@ const int32_t NoLevel = 99;
 const uint64_t BrowserMarginBytes = 256ull << 20;
 
 // A record waits in at most one list, linked through queue.next. Every list,
-// the counters, the records' queue fields and every change of a queued
-// record's queue.running are guarded by the lock.
+// the counters, the records' queue fields and every change of a record's
+// queue.state are guarded by the lock.
 struct DecodeQueue {
     CRITICAL_SECTION lock;
     PluginInstance* lists[JobKindCount];
@@ -61,6 +36,7 @@ struct DecodeQueue {
     int32_t busy;     // of which running a job
     int32_t threadsInUse;
     uint64_t committedBytes;
+    int32_t aloneRunning;  // a job that runs alone runs
     uint32_t nextOrder;
 };
 
@@ -95,13 +71,13 @@ uint64_t MeasureFreeBytes() {
     return space < status.ullAvailPhys ? space : status.ullAvailPhys;
 }
 
-// Appends, or for kinds kept in order inserts by the order the streams ended.
+// Appends, or for the views' levels inserts by the order the streams ended.
 void InsertRecord(int kind, PluginInstance* record) {
     PluginInstance** list = &Queue.lists[kind];
-    while (*list && (!JobKinds[kind].byOrder || (*list)->queue.order <= record->queue.order)) {
+    while (*list && (kind != JobLevel || (*list)->queue.order <= record->queue.order)) {
         list = &(*list)->queue.next;
     }
-    record->queue.stage = kind;
+    record->queue.list = kind;
     record->queue.next = *list;
     *list = record;
 }
@@ -126,75 +102,210 @@ int UnlinkRecord(int kind, PluginInstance* record) {
     return 0;
 }
 
-// Under the lock: what the head of a list may start with, from the memory
-// free now and what the running decodes were admitted with.
-Admission AdmitRecord(int kind, const PluginInstance* record, int cores) {
-    DecodeBudget budget = {MeasureFreeBytes(), Queue.committedBytes, cores, Queue.busy, Queue.threadsInUse};
-    if (!JobKinds[kind].admitted) {
-        Admission free = {Queue.busy < cores ? AdmissionStart : AdmissionWait, record->queue.targetReduce, 0, 0};
-        free.threads = cores - Queue.threadsInUse > 1 && !JobKinds[kind].oneThread ? cores - Queue.threadsInUse : 1;
-        return free;
+// Under the lock: the prefix job no longer reads its view of the bytes.
+void EndPrefixJob(PluginInstance* record) {
+    ReleaseBytesView(&record->queue.prefix.bytes);
+}
+
+// Under the lock: no prefix job, queued or noted, reads the bytes any more.
+void DropPrefixJobs(PluginInstance* record) {
+    ReleaseBytesView(&record->queue.prefix.bytes);
+    ReleaseBytesView(&record->queue.prefix.lastBytes);
+}
+
+// Under the lock: a new stream; nothing of the last one's plan stays.
+void ForgetPlan(PluginInstance* record) {
+    QueueLink* link = &record->queue;
+    link->planned = 0;
+    link->targetReduce = NoLevel;
+    link->decodedReduce = NoLevel;
+    link->commandWanted = 0;
+    link->coarser = 0;
+}
+
+// Under the lock: the prefix job reads what the request says, through the
+// view it takes over.
+void SetPrefixJob(PluginInstance* record, const PrefixRequest* request, BytesView* bytes) {
+    EndPrefixJob(record);
+    record->queue.prefix.queued = *request;
+    record->queue.prefix.bytes = *bytes;
+    *bytes = BytesView{};
+}
+
+void StartWorkers();
+int ChooseTargetReduce(const PluginInstance* record);
+int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request = NULL,
+                  BytesView* bytes = NULL);
+
+// Under the lock: into a list, with a worker to take it; when none can be
+// started the job is dropped again (the table's EvJobDropped).
+void QueueRecord(PluginInstance* record, int kind) {
+    InsertRecord(kind, record);
+    StartWorkers();
+    if (Queue.workers == 0) {
+        FireEvent(record, EvJobDropped);
     }
-    return AdmitDecode(&budget, &record->queue.plan, record->queue.targetReduce, (uint32_t)record->reception.dataSize);
+}
+
+// Under the lock: one event for the record. Its state changes as the
+// pipeline's table says (host/pipeline_table.cpp), and the queue does its
+// own part of the action (the lists, the prefix job and its views of the
+// bytes, the cancel); the action is returned for the caller's part
+// (refusing a browser call, freeing the record, running the job). A prefix
+// event's request and view are taken over only by the actions that queue or
+// note them.
+int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* request, BytesView* bytes) {
+    QueueLink* link = &record->queue;
+    PipelineStep step = StepPipeline(link->state, event);
+    StoreRelease(&link->state, step.next);
+    switch (step.action) {
+    case ActDropPrefixOpen:
+        UnlinkRecord(JobPrefix, record);
+        DropPrefixJobs(record);
+        ForgetPlan(record);
+        break;
+    case ActOpenStream:
+        ForgetPlan(record);
+        break;
+    case ActQueuePrefix:
+        SetPrefixJob(record, request, bytes);
+        QueueRecord(record, JobPrefix);
+        break;
+    case ActExtendPrefix:
+        SetPrefixJob(record, request, bytes);
+        break;
+    case ActNoteLastPrefix:
+        ReleaseBytesView(&link->prefix.lastBytes);
+        link->prefix.last = *request;
+        link->prefix.lastBytes = *bytes;
+        *bytes = BytesView{};
+        break;
+    case ActQueueLastPrefix:
+        SetPrefixJob(record, &link->prefix.last, &link->prefix.lastBytes);
+        QueueRecord(record, JobPrefix);
+        break;
+    case ActDropPrefixPlan:
+        UnlinkRecord(JobPrefix, record);
+        DropPrefixJobs(record);
+        QueueRecord(record, JobPlan);
+        break;
+    case ActQueuePlan:
+        QueueRecord(record, JobPlan);
+        break;
+    case ActQueueLevel:
+        QueueRecord(record, link->commandWanted ? JobCommand : JobLevel);
+        break;
+    case ActQueueRetry:
+        QueueRecord(record, JobRetry);
+        break;
+    case ActQueueRegion:
+        QueueRecord(record, JobRegion);
+        break;
+    case ActWantLevel:
+    case ActWantLevelFirst:
+        link->commandWanted = 1;
+        link->coarser = 0;
+        // A finer level the view already waits for serves the command too.
+        if (link->planned && ChooseTargetReduce(record) < link->targetReduce) {
+            link->targetReduce = ChooseTargetReduce(record);
+        }
+        if (step.action == ActWantLevelFirst && UnlinkRecord(JobLevel, record)) {
+            InsertRecord(JobCommand, record);
+        }
+        break;
+    case ActEndCommandWait:
+        link->commandWanted = 0;
+        break;
+    case ActUnlinkJob:
+    case ActUnlinkFree:
+        UnlinkRecord(link->list, record);
+        DropPrefixJobs(record);
+        break;
+    case ActOrphan:
+        // No last prefix job follows a job whose record is gone.
+        ReleaseBytesView(&link->prefix.lastBytes);
+        if (link->cancel) {
+            CancelDecodeJob(link->cancel);
+        }
+        break;
+    case ActFreeRecord:
+        DropPrefixJobs(record);
+        break;
+    default:
+        break;
+    }
+    return step.action;
+}
+
+// Under the lock: the memory of the job at the head of a list, as admission
+// sees it.
+JobCandidate CandidateOf(int kind, const PluginInstance* record) {
+    const QueueLink& link = record->queue;
+    uint32_t size = record->reception.file.length;
+    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size};
+    if (kind == JobRetry) {
+        head.reduce = link.jobReduce;
+    } else if (kind == JobPlan) {
+        head.plan = NULL;
+        head.boundBytes = PlanJobBytes(size, DecodeSampleLimit());
+    } else if (kind == JobRegion) {
+        uint32_t width = 0, height = 0;
+        int32_t reduce = 0;
+        WantedRegionExtent(record, &width, &height, &reduce);
+        head.plan = NULL;
+        head.reduce = reduce;
+        head.boundBytes = RegionJobBytes(&link.plan, width, height, reduce, size);
+    } else if (kind == JobPrefix) {
+        head.plan = &link.prefix.queued.plan;
+        head.reduce = link.prefix.queued.reduce;
+        head.compressedBytes = (uint32_t)link.prefix.queued.length;
+    }
+    return head;
 }
 
 // Under the lock: the next job for a worker that has none, or null when it
-// should end (nothing to do, or what is next waits for a running decode).
-// Only the head of each list is considered, so a large decode waiting for
-// memory is not overtaken for ever. A job run alone holds back the rest
-// until the running ones have ended, and keeps its level.
+// should end (nothing to do, or what is next waits for memory or for a job
+// that runs alone). ChooseJob (pipeline_table.cpp) decides which list.
 PluginInstance* TakeJob() {
-    int cores = CountCores();
-    int kind = 0;
-    while (kind < JobKindCount && !(JobKinds[kind].alone && Queue.lists[kind])) {
-        ++kind;
-    }
-    Admission admission = {AdmissionStart, 0, cores, 0};
-    if (kind < JobKindCount) {
-        if (Queue.busy > 0) {
-            return NULL;
-        }
-        admission.reduce = Queue.lists[kind]->queue.jobReduce;
-    } else {
-        for (kind = 0; kind < JobKindCount && !Queue.lists[kind]; ++kind) {
-        }
-        if (kind == JobKindCount) {
-            return NULL;
-        }
-        admission = AdmitRecord(kind, Queue.lists[kind], cores);
-        if (admission.verdict == AdmissionWait) {
-            return NULL;
-        }
-        // No level larger than the one decoded fits: nothing to decode.
-        const QueueLink& head = Queue.lists[kind]->queue;
-        // (For a step down: no level coarser than the one decoded is asked.)
-        int nothing = head.coarser ? admission.reduce <= head.decodedReduce : admission.reduce >= head.decodedReduce;
-        if (JobKinds[kind].admitted && nothing) {
-            admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
+    JobCandidate heads[JobKindCount] = {};
+    for (int kind = 0; kind < JobKindCount; ++kind) {
+        if (Queue.lists[kind]) {
+            heads[kind] = CandidateOf(kind, Queue.lists[kind]);
         }
     }
-    PluginInstance* record = PopRecord(kind);
-    if (kind == JobPartial) {
-        StoreRelease(&record->queue.partial.state, (int32_t)PartialRunning);
+    RunningJobs running = {Queue.busy, Queue.threadsInUse, Queue.committedBytes, Queue.aloneRunning};
+    JobChoice choice = ChooseJob(heads, &running, MeasureFreeBytes(), CountCores());
+    if (choice.kind < 0) {
+        return NULL;
     }
-    record->queue.jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
-    record->queue.jobCoarser = record->queue.coarser;
-    record->queue.coarser = 0;
+    Admission admission = choice.admission;
+    PluginInstance* record = PopRecord(choice.kind);
+    QueueLink* link = &record->queue;
+    int level = choice.kind == JobCommand || choice.kind == JobLevel || choice.kind == JobRetry;
+    // No level larger than the one decoded fits: nothing to decode. (For a
+    // step down: no level coarser than the one decoded is asked.)
+    int nothing = link->coarser ? admission.reduce <= link->decodedReduce : admission.reduce >= link->decodedReduce;
+    if (level && nothing) {
+        admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
+    }
+    link->jobKind = choice.kind == JobCommand ? JobLevel : choice.kind;
+    link->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
+    link->jobCoarser = link->coarser;
+    link->coarser = 0;
     // A coarser level than asked is still one step down: the job is not short.
-    record->queue.jobShort = JobKinds[kind].admitted && !record->queue.jobCoarser &&
-                             record->queue.jobReduce != record->queue.targetReduce;
-    record->queue.jobThreads = admission.threads;
-    record->queue.jobBytes = admission.plannedBytes;
+    link->jobShort = level && !link->jobCoarser && link->jobReduce != link->targetReduce;
+    link->jobThreads = admission.threads > 0 ? admission.threads : 1;
+    link->jobBytes = admission.plannedBytes;
+    FireEvent(record, EvJobTaken);
     Queue.busy++;
-    Queue.threadsInUse += admission.threads;
-    Queue.committedBytes += admission.plannedBytes;
+    Queue.threadsInUse += link->jobThreads;
+    Queue.committedBytes += link->jobBytes;
+    Queue.aloneRunning += JobRunsAlone(link->jobKind);
     return record;
 }
 
-// What a decode-finished message says: the status changed (a decode began),
-// or a picture, a preview, a level or an error was published.
-enum { PostedStatus = 0, PostedPicture = 1 };
-
+// What a decode-progress message says: a decode began, or a picture, a
+// preview, a level or an error was published.
 void PostToWindow(PluginInstance* record, WPARAM what) {
     // The fence pairs with the one in AttachWindow: either this load sees a
     // newly attached window, or AttachWindow's own update sees what was
@@ -202,7 +313,7 @@ void PostToWindow(PluginInstance* record, WPARAM what) {
     // at least marked for repainting (neither waits for the UI thread).
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     HWND window = LoadAcquire(&record->window.hwnd);
-    if (window && !PostMessageA(window, DecodeFinishedMessage(), what, 0)) {
+    if (window && !PostMessageA(window, DecodeProgressMessage(), what, 0)) {
         InvalidateRect(window, NULL, TRUE);
     }
 }
@@ -213,6 +324,7 @@ enum JobOutcome {
     OutcomeLevel = 1,    // planned, a preview published: its level comes next
     OutcomePlanned = 2,  // planned, nothing published: its level comes next
     OutcomeRetry = 3,    // ran out of memory beside others: once more, alone
+    OutcomeFailed = 8,   // the plan failed, or the first level: the file's failure is published
     OutcomeGaveUp = 4,   // a larger level could not be had; the shown one stays
     OutcomeRegion = 5,   // a part in view decoded (or left coarser)
     OutcomePartial = 6,  // a partial picture published
@@ -259,8 +371,8 @@ int RunLevelJob(PluginInstance* record) {
     if (record->queue.jobCoarser) {
         return OutcomeGaveUp;
     }
-    if (failure == DecodeFailureOutOfMemory && !record->queue.retried && record->queue.jobReduce >= 0) {
-        record->queue.retried = 1;
+    // Once more, alone (the table gives each level one retry).
+    if (failure == DecodeFailureOutOfMemory && record->queue.jobKind == JobLevel && record->queue.jobReduce >= 0) {
         return OutcomeRetry;
     }
     if (!first) {
@@ -268,7 +380,7 @@ int RunLevelJob(PluginInstance* record) {
         return OutcomeGaveUp;
     }
     PublishOutcome(record, failure);
-    return OutcomeDone;
+    return OutcomeFailed;
 }
 
 // The level a record should end at: the one a command waits for, else the
@@ -299,7 +411,7 @@ int RunPlanJob(PluginInstance* record) {
     PublishFileKind(record, result.fileKind);
     if (!planned) {
         PublishOutcome(record, result.failure);
-        return OutcomeDone;
+        return OutcomeFailed;
     }
     const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
@@ -325,21 +437,43 @@ int RunPlanJob(PluginInstance* record) {
 }
 
 int RunJob(PluginInstance* record) {
-    if (record->queue.stage == JobPartial) {
+    int kind = record->queue.jobKind;
+    if (kind == JobPrefix) {
         return RunPartialStage(record) ? OutcomePartial : OutcomeNoPartial;
     }
     // A part in view is decoded under a picture already painted: no status
     // to show, and a repaint per pan would only flicker.
-    if (record->queue.stage == JobRegion) {
+    if (kind == JobRegion) {
         RunRegionJob(record);
         return OutcomeRegion;
     }
     StoreRelease(&record->queue.decoding, 1);
     // The status box now says it is decoding.
-    PostToWindow(record, PostedStatus);
-    int outcome = record->queue.stage == JobPlan ? RunPlanJob(record) : RunLevelJob(record);
+    PostToWindow(record, DecodeStarted);
+    int outcome = kind == JobPlan ? RunPlanJob(record) : RunLevelJob(record);
     StoreRelease(&record->queue.decoding, 0);
     return outcome;
+}
+
+// The pipeline's event a job's outcome amounts to.
+int32_t EventOfOutcome(int outcome) {
+    switch (outcome) {
+    case OutcomeLevel:
+    case OutcomePlanned:
+        return EvPlanDone;
+    case OutcomeRetry:
+        return EvLevelFailedMemory;
+    case OutcomeGaveUp:
+    case OutcomeFailed:
+        return EvLevelFailed;
+    case OutcomeRegion:
+        return EvRegionDone;
+    case OutcomePartial:
+    case OutcomeNoPartial:
+        return EvPrefixDone;
+    default:
+        return EvLevelDone;
+    }
 }
 
 // Under the lock: the kind of job a planned record needs next, or -1 when
@@ -352,82 +486,45 @@ int NextLevelJob(const PluginInstance* record) {
     return link.commandWanted ? JobCommand : JobLevel;
 }
 
-// Under the lock: a partial decode is over, run or taken out of the queue;
-// the block it was to read goes if the UI thread has let go of it.
-void EndPartialJob(PluginInstance* record) {
-    if (record->queue.partial.blockRetired) {
-        free(record->queue.partial.block);
-    }
-    record->queue.partial.block = NULL;
-    record->queue.partial.blockRetired = 0;
-    StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
-}
-
-// Under the lock: a partial decode still waiting is dropped.
-void DropQueuedPartial(PluginInstance* record) {
-    if (UnlinkRecord(JobPartial, record)) {
-        record->queue.partial.followUpLength = 0;
-        EndPartialJob(record);
-    }
-}
-
-// Under the lock, after a partial decode: the last one of an interrupted
-// stream (whose block is written no more) or the stream's own decode, queued
-// while it ran, follows it.
-void SettlePartial(PluginInstance* record) {
-    EndPartialJob(record);
-    if (record->queue.partial.followUpLength > 0) {
-        record->queue.partial.block = record->reception.data;
-        record->queue.partial.length = record->queue.partial.followUpLength;
-        record->queue.partial.followUpLength = 0;
-        StoreRelease(&record->queue.partial.state, (int32_t)PartialQueued);
-        InsertRecord(JobPartial, record);
-    } else if (record->queue.partial.finalWaiting) {
-        record->queue.partial.finalWaiting = 0;
-        InsertRecord(JobPlan, record);
-    }
-}
-
-// Under the lock, after a job: the record goes back into a list, or its
-// decode is over. An instance destroyed meanwhile left the record to this
-// thread; 1 tells the caller to release it.
-int SettleRecord(PluginInstance* record, int outcome) {
-    Queue.busy--;
-    Queue.threadsInUse -= record->queue.jobThreads;
-    Queue.committedBytes -= record->queue.jobBytes;
-    if (record->queue.stage == JobPartial) {
-        if (LoadAcquire(&record->queue.running) == DecodeOrphaned) {
-            EndPartialJob(record);
-            return 1;
-        }
-        SettlePartial(record);
-        return 0;
-    }
-    if (LoadAcquire(&record->queue.running) == DecodeOrphaned) {
-        return 1;
-    }
-    if (record->queue.stage != JobPlan && record->queue.stage != JobRegion && outcome == OutcomeDone &&
-        record->queue.jobReduce >= 0) {
-        record->queue.decodedReduce = record->queue.jobReduce;
+// Under the lock, after a level job the table settled: what it decoded, and
+// where memory stopped it; then more to queue (a level, a region), if any.
+void SettleLevel(PluginInstance* record, int outcome) {
+    QueueLink* link = &record->queue;
+    if (link->jobKind != JobPlan && link->jobKind != JobRegion && outcome == OutcomeDone && link->jobReduce >= 0) {
+        link->decodedReduce = link->jobReduce;
     }
     // Memory allowed only a smaller level than wanted (or none larger than
     // the one shown): that is where the record stays.
-    if (outcome == OutcomeGaveUp || record->queue.jobShort) {
-        record->queue.targetReduce = record->queue.decodedReduce;
+    if (outcome == OutcomeGaveUp || link->jobShort) {
+        link->targetReduce = link->decodedReduce;
     }
-    if (record->queue.jobShort) {
+    if (link->jobShort) {
         PublishLevelFailure(record, DecodeFailureOutOfMemory);
     }
-    int next = outcome == OutcomeRetry ? JobRetry : NextLevelJob(record);
-    if (next < 0 && RegionJobWanted(record)) {
-        next = JobRegion;
+    if (NextLevelJob(record) >= 0) {
+        FireEvent(record, EvLevelWanted);
+    } else if (RegionJobWanted(record)) {
+        FireEvent(record, EvRegionWanted);
     }
-    if (next < 0) {
-        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
-    } else {
-        InsertRecord(next, record);
+}
+
+// Under the lock, after a job: the record's event, and what the table makes
+// of it. An instance destroyed meanwhile left the record to this thread; 1
+// tells the caller to release it.
+int SettleRecord(PluginInstance* record, int outcome) {
+    QueueLink* link = &record->queue;
+    Queue.busy--;
+    Queue.threadsInUse -= link->jobThreads;
+    Queue.committedBytes -= link->jobBytes;
+    Queue.aloneRunning -= JobRunsAlone(link->jobKind);
+    if (link->jobKind == JobPrefix) {
+        EndPrefixJob(record);
     }
-    return 0;
+    int32_t action = FireEvent(record, EventOfOutcome(outcome));
+    if (action == ActSettle) {
+        SettleLevel(record, outcome);
+    }
+    return action == ActFreeRecord;
 }
 
 void StartWorkers();
@@ -445,7 +542,7 @@ void RunWorker() {
         // The window hears of a preview, a level, a part or an error; a
         // record whose instance is gone has no window (DetachWindow cleared it).
         if (outcome != OutcomeRetry && outcome != OutcomePlanned && outcome != OutcomeNoPartial) {
-            PostToWindow(record, PostedPicture);
+            PostToWindow(record, DecodePublished);
         }
         EnterCriticalSection(&Queue.lock);
         record->queue.cancel = NULL;
@@ -510,121 +607,64 @@ void StartWorkers() {
     }
 }
 
-// Under the lock: queues a job for a record no job is queued or running
-// for; 0 when no worker exists nor could be made (nobody would take it).
-int QueueJob(PluginInstance* record, int kind) {
-    StoreRelease(&record->queue.running, (int32_t)DecodeRunning);
-    InsertRecord(kind, record);
-    StartWorkers();
-    if (Queue.workers == 0) {
-        UnlinkRecord(kind, record);
-        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
-        return 0;
-    }
-    return 1;
-}
-
 }  // namespace
 
 int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut) {
-    BytesView bytes = {};
-    int partial = record->queue.stage == JobPartial;
-    bytes.data = partial ? record->queue.partial.block : record->reception.data;
-    bytes.length = (uint32_t)(partial ? record->queue.partial.length : record->reception.dataSize);
-    job->bytes = &bytes;
-    job->length = bytes.length;
+    // A prefix job reads the view it was queued with, the others the file's.
+    const BytesView* bytes =
+        record->queue.jobKind == JobPrefix ? &record->queue.prefix.bytes : &record->reception.file;
+    job->bytes = bytes;
+    job->length = bytes->length;
     job->threads = record->queue.jobThreads;
     job->plannedBytes = record->queue.jobBytes;
     return RunDecodeJob(job, resultOut, record->queue.cancel);
 }
 
+int OpenStreamDecode(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    int taken = FireEvent(record, EvNewStream) != ActRefuse;
+    LeaveCriticalSection(&Queue.lock);
+    return taken;
+}
+
+int MayStoreBytes(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    int store = FireEvent(record, EvBytesArrived) == ActStoreBytes;
+    LeaveCriticalSection(&Queue.lock);
+    return store;
+}
+
 int QueueDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->queue.retried = 0;
-    record->queue.planned = 0;
-    record->queue.targetReduce = NoLevel;
-    record->queue.decodedReduce = NoLevel;
     record->queue.order = Queue.nextOrder++;
-    // The decode supersedes a partial one still waiting, and follows one
-    // already running (which queues it when it ends).
-    DropQueuedPartial(record);
-    int queued = 1;
-    if (LoadAcquire(&record->queue.partial.state) == PartialRunning) {
-        StoreRelease(&record->queue.running, (int32_t)DecodeRunning);
-        record->queue.partial.finalWaiting = 1;
-    } else {
-        queued = QueueJob(record, JobPlan);
-    }
+    // The decode supersedes a prefix job still waiting, and follows one
+    // already running.
+    FireEvent(record, EvStreamEnded);
+    int queued = LoadAcquire(&record->queue.state) != PipeSettled;
     LeaveCriticalSection(&Queue.lock);
     return queued;
 }
 
-int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
-                       int last) {
+void NoteStreamBroken(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
-    int queued = idle && LoadAcquire(&record->queue.running) == DecodeIdle;
-    if (!idle && last) {
-        record->queue.partial.followUpLength = length;
-        queued = 1;
-    }
-    if (queued && idle) {
-        record->queue.partial.block = record->reception.data;
-        record->queue.partial.length = length;
-        record->queue.partial.kind = kind;
-        record->queue.partial.viewWidth = viewWidth;
-        record->queue.partial.viewHeight = viewHeight;
-        StoreRelease(&record->queue.partial.state, (int32_t)PartialQueued);
-        InsertRecord(JobPartial, record);
-        StartWorkers();
-        if (Queue.workers == 0) {
-            UnlinkRecord(JobPartial, record);
-            StoreRelease(&record->queue.partial.state, (int32_t)PartialIdle);
-            queued = 0;
-        }
-    }
+    FireEvent(record, EvStreamBroken);
     LeaveCriticalSection(&Queue.lock);
+}
+
+int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, BytesView* bytes) {
+    EnterCriticalSection(&Queue.lock);
+    int32_t action = FireEvent(record, EvPrefixDue, request, bytes);
+    int queued = action != ActNone && LoadAcquire(&record->queue.state) != PipeReceiving &&
+                 LoadAcquire(&record->queue.state) != PipeBroken;
+    LeaveCriticalSection(&Queue.lock);
+    // A view the table did not want goes now.
+    ReleaseBytesView(bytes);
     return queued;
-}
-
-int CancelQueuedPartialDecode(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    DropQueuedPartial(record);
-    int idle = LoadAcquire(&record->queue.partial.state) == PartialIdle;
-    LeaveCriticalSection(&Queue.lock);
-    return idle;
-}
-
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block) {
-    EnterCriticalSection(&Queue.lock);
-    int read = LoadAcquire(&record->queue.partial.state) != PartialIdle && record->queue.partial.block == block;
-    if (read) {
-        record->queue.partial.blockRetired = 1;
-    }
-    LeaveCriticalSection(&Queue.lock);
-    if (!read) {
-        free(block);
-    }
 }
 
 int LeaveDecodeQueue(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    int owned = 0;
-    int listed = 0;
-    DropQueuedPartial(record);
-    for (int kind = 0; kind < JobPartial && !listed; ++kind) {
-        listed = UnlinkRecord(kind, record);
-    }
-    if (listed) {
-        StoreRelease(&record->queue.running, (int32_t)DecodeIdle);
-    } else if (LoadAcquire(&record->queue.running) == DecodeRunning ||
-               LoadAcquire(&record->queue.partial.state) == PartialRunning) {
-        StoreRelease(&record->queue.running, (int32_t)DecodeOrphaned);
-        if (record->queue.cancel) {
-            CancelDecodeJob(record->queue.cancel);
-        }
-        owned = 1;
-    }
+    int owned = FireEvent(record, EvDestroy) == ActOrphan;
     LeaveCriticalSection(&Queue.lock);
     return owned;
 }
@@ -632,9 +672,7 @@ int LeaveDecodeQueue(PluginInstance* record) {
 void QueueRegionDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     // No worker: the coarser level stays painted.
-    if (LoadAcquire(&record->queue.running) == DecodeIdle) {
-        QueueJob(record, JobRegion);
-    }
+    FireEvent(record, EvRegionWanted);
     LeaveCriticalSection(&Queue.lock);
 }
 
@@ -656,8 +694,8 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
         if (target < record->queue.targetReduce) {
             record->queue.targetReduce = target;
             // A record with a job queued or running gets its level after it.
-            if (LoadAcquire(&record->queue.running) == DecodeIdle && NextLevelJob(record) >= 0) {
-                QueueJob(record, NextLevelJob(record));
+            if (NextLevelJob(record) >= 0) {
+                FireEvent(record, EvLevelWanted);
             }
         }
     }
@@ -666,38 +704,31 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
 
 void QueueCommandLevel(PluginInstance* record, int reduce) {
     EnterCriticalSection(&Queue.lock);
-    record->queue.commandWanted = 1;
     record->queue.commandReduce = reduce;
-    record->queue.coarser = 0;
-    // A finer level the view already waits for serves the command too.
-    if (record->queue.planned && ChooseTargetReduce(record) < record->queue.targetReduce) {
-        record->queue.targetReduce = ChooseTargetReduce(record);
-    }
-    if (LoadAcquire(&record->queue.running) == DecodeIdle) {
-        if (NextLevelJob(record) >= 0) {
-            QueueJob(record, JobCommand);
-        }
-    } else if (UnlinkRecord(JobLevel, record)) {
-        InsertRecord(JobCommand, record);
+    FireEvent(record, EvCommandWantsLevel);
+    if (NextLevelJob(record) >= 0) {
+        FireEvent(record, EvLevelWanted);
     }
     LeaveCriticalSection(&Queue.lock);
 }
 
 void EndCommandWait(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    record->queue.commandWanted = 0;
+    FireEvent(record, EvCommandDone);
     LeaveCriticalSection(&Queue.lock);
 }
 
 void QueueViewLevel(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
     QueueLink* link = &record->queue;
-    if (link->planned && !link->commandWanted && LoadAcquire(&link->running) == DecodeIdle) {
+    // Only a record with nothing queued or running steps down now.
+    int idle = StepPipeline(link->state, EvLevelWanted).action == ActQueueLevel;
+    if (link->planned && !link->commandWanted && idle) {
         int target = ChooseTargetReduce(record);
         if (target > link->decodedReduce) {
             link->targetReduce = target;
             link->coarser = 1;
-            QueueJob(record, JobLevel);
+            FireEvent(record, EvLevelWanted);
         }
     }
     LeaveCriticalSection(&Queue.lock);

@@ -35,7 +35,7 @@ int HasLevel(const PluginInstance* record, int reduce) {
 // then goes on alone and frees the record when it ends).
 void WaitForLevel(PluginInstance* record, int reduce) {
     while (!HasLevel(record, reduce) && !InstanceDestroyed(record)) {
-        if (LoadAcquire(&record->queue.running) == DecodeIdle && !LoadAcquire(&record->picture.nextLevel)) {
+        if (!IsDecodeBusy(record) && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
         MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);

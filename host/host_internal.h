@@ -88,9 +88,14 @@ void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t
 void NoteFailureReason(PluginInstance* record, int32_t reason, int keepEarlier);
 void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier);
 
-// Puts a record whose stream ended into the decode queue (UI thread); 0 when
-// no decode thread could be started for it.
+// The stream's side of the decode pipeline (UI thread): a new stream is
+// taken (0: refused, a job holds the last one's bytes); bytes may be stored
+// (0: the stream is not open); the stream ended, and its decode is queued
+// (0: no decode thread could be started for it); the stream broke.
+int OpenStreamDecode(PluginInstance* record);
+int MayStoreBytes(PluginInstance* record);
 int QueueDecode(PluginInstance* record);
+void NoteStreamBroken(PluginInstance* record);
 
 // On a worker, inside the record's running job: runs `job` (its kind, file
 // kind, level and region filled) through RunDecodeJob on the bytes the job
@@ -104,9 +109,11 @@ int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* result
 void QueueRegionDecode(PluginInstance* record);
 
 // Region jobs (region_view.cpp), for the decode queue: whether a part is
-// wanted (under the queue's lock), decoding it (on a worker, which then
-// posts to the window), and freeing the parts of a record no decode reads.
+// wanted and its size in full-resolution pixels and level (under the
+// queue's lock), decoding it (on a worker, which then posts to the window),
+// and freeing the parts of a record no decode reads.
 int RegionJobWanted(PluginInstance* record);
+void WantedRegionExtent(const PluginInstance* record, uint32_t* widthOut, uint32_t* heightOut, int32_t* reduceOut);
 void RunRegionJob(PluginInstance* record);
 void ReleaseRegionBitmaps(PluginInstance* record);
 // For a command waiting for the level `reduce` (UI thread; the shown
@@ -120,25 +127,30 @@ void EndCommandWait(PluginInstance* record);
 // runs, or its view size is not known.
 void QueueViewLevel(PluginInstance* record);
 
-// Partial pictures while a file arrives (partial_picture.cpp). After each
-// NPP_Write: queues a partial decode when enough new data is there and the
+// Pictures while a file arrives (partial_picture.cpp). After each
+// NPP_Write: asks for a prefix job when enough new data is there and the
 // last one is long enough ago; at the end of an interrupted stream
 // (`lastChance`) whenever more is there. On the worker: runs it; 1 when it
-// published a picture. Frees the pictures (no partial decode may run).
+// published a picture. Frees the pictures (no prefix job may run).
 void ConsiderPartialDecode(PluginInstance* record, int lastChance);
+// A block written below the end may fill a gap the measure of the decodable
+// part read as zeros: it measures from the start again.
+void ForgetPrefixMeasure(PluginInstance* record);
 int RunPartialStage(PluginInstance* record);
 void ReleasePartialPictures(PluginInstance* record);
 
-// The decode queue's side of partial decodes (UI thread). Queues one over
-// the first `length` bytes of the stream's block; 0 when one is already
-// queued or running, except for the `last` one of an interrupted stream,
-// which then follows it. Cancels a queued one; 0 when one is running (it reads
-// the block until it ends). Hands a stream block over that the UI thread no
-// longer uses: freed now, or by the partial decode still reading it.
-int QueuePartialDecode(PluginInstance* record, int kind, int32_t length, int32_t viewWidth, int32_t viewHeight,
-                       int last);
-int CancelQueuedPartialDecode(PluginInstance* record);
-void LetGoOfStreamBlock(PluginInstance* record, uint8_t* block);
+// The decode queue's side of prefix jobs (UI thread). Asks for one as the
+// request says over `bytes`, a view of the received bytes it takes over
+// (released now when the table wants none: one is queued or runs, except
+// that the last one of a broken stream then follows it); 0 then.
+int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, BytesView* bytes);
+
+// The bytes received so far (stream.cpp, UI thread): in one block in place,
+// from the store while the stream arrives, else the file's view; null with
+// *lengthOut 0 when there are none. A view of the first `length` of them
+// for a decode, whatever the store does meanwhile; 0 without address space.
+const uint8_t* ReceivedSoFar(const PluginInstance* record, uint32_t* lengthOut);
+int TakeReceivedView(BytesView* viewOut, const PluginInstance* record, uint32_t length);
 
 // For NPP_Destroy: takes a waiting record out of the queue at once (0: the
 // caller releases it), or hands a record being decoded to its decode thread

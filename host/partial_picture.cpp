@@ -31,7 +31,7 @@ uint64_t ThreadProcessorTime() {
 // The newest picture, published for the UI thread to take; a picture it has
 // not taken yet is replaced.
 void PublishPartialPicture(PluginInstance* record, uint8_t* dib) {
-    FreePictureBlock(__atomic_exchange_n(&record->partial.pending, dib, __ATOMIC_ACQ_REL));
+    FreePictureBlock(__atomic_exchange_n(&record->arrival.pending, dib, __ATOMIC_ACQ_REL));
 }
 
 // Whether the size the window asked for is the one it will draw this
@@ -100,72 +100,79 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
     return shrunk;
 }
 
-// The part of the picture in (block, length) at the level the view needs,
-// shrunk to the size it is drawn at; the geometry is published before the
-// picture.
+// The part of the picture in the prefix job's view of the bytes, at the level its request
+// chose, shrunk to the size it is drawn at; the geometry is published
+// before the picture.
 uint8_t* DecodePartialPicture(PluginInstance* record) {
-    const PartialJob* queued = &record->queue.partial;
+    const PrefixRequest* request = &record->queue.prefix.queued;
     DecodeJob job = {};
-    job.kind = DecodeJobPlan;
-    job.fileKind = queued->kind;
+    job.kind = DecodeJobPrefix;
+    job.fileKind = request->kind;
+    job.reduce = request->reduce;
     DecodeJobResult result = {};
     if (!RunRecordJob(record, &job, &result)) {
         return NULL;
     }
-    const DecodePlan plan = result.plan;
-    job.kind = DecodeJobPrefix;
-    job.reduce = ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)queued->viewWidth,
-                                  (uint32_t)queued->viewHeight, plan.shownReduce, plan.maxReduce);
-    if (!RunRecordJob(record, &job, &result)) {
-        return NULL;
-    }
     uint8_t* dib = result.dib;
-    uint8_t* shrunk = IsDrawnSize(record, &plan, queued->viewWidth, queued->viewHeight)
-                          ? ShrinkToDrawnSize(dib, queued->viewWidth, queued->viewHeight)
+    uint8_t* shrunk = IsDrawnSize(record, &request->plan, request->viewWidth, request->viewHeight)
+                          ? ShrinkToDrawnSize(dib, request->viewWidth, request->viewHeight)
                           : NULL;
     if (shrunk) {
         FreePictureBlock(dib);
         dib = shrunk;
     }
-    PublishPictureSize(record, &plan);
+    PublishPictureSize(record, &request->plan);
     return dib;
 }
 
 }  // namespace
 
 void ConsiderPartialDecode(PluginInstance* record, int lastChance) {
-    PartialPictures* partial = &record->partial;
-    int32_t received = record->reception.dataLength;
+    ArrivalPictures* arrival = &record->arrival;
+    uint32_t received = 0;
+    const uint8_t* data = ReceivedSoFar(record, &received);
     // The length the decodable part must reach; the last chance only asks
     // for more than last time.
-    int64_t needed = lastChance ? (int64_t)partial->lastLength + 1
-                                : ((int64_t)partial->lastLength * GrowthNumerator + GrowthDenominator - 1) /
+    int64_t needed = lastChance ? (int64_t)arrival->lastLength + 1
+                                : ((int64_t)arrival->lastLength * GrowthNumerator + GrowthDenominator - 1) /
                                       GrowthDenominator;
     // Cheap tests first: this runs after every block.
-    if (!record->window.hwnd || !record->reception.data || received < needed) {
+    if (!record->window.hwnd || !data || received < needed) {
         return;
     }
     // Until the first partial decode, lastStartTick is when the stream opened.
     DWORD now = GetTickCount();
-    uint32_t wait = partial->lastLength > 0 ? TimeFactor * partial->lastCostMs : FirstPartialDelayMs;
-    if (!lastChance &&
-        (LoadAcquire(&record->queue.partial.state) != PartialIdle || now - partial->lastStartTick < wait)) {
+    uint32_t wait = arrival->lastLength > 0 ? TimeFactor * arrival->lastCostMs : FirstPartialDelayMs;
+    if (!lastChance && (IsDecodeBusy(record) || now - arrival->lastStartTick < wait)) {
         return;
     }
-    int kind = ClassifyFileKind(record->reception.data, (uint32_t)received);
-    int32_t length = (int32_t)MeasureDecodablePrefix(kind, record->reception.data, (uint32_t)received);
-    if (length == 0 || length < needed) {
+    PrefixRequest request = {};
+    request.kind = ClassifyFileKind(data, received);
+    uint32_t length = MeasureDecodablePrefixFrom(&arrival->measure, request.kind, data, received);
+    // The header alone: the level and the memory the job needs are known
+    // before it is queued.
+    BytesView bytes;
+    if (length == 0 || length < needed || !PlanDecode(&request.plan, NULL, request.kind, data, (int32_t)length) ||
+        !TakeReceivedView(&bytes, record, length)) {
         return;
     }
+    request.length = (int32_t)length;
     // The size the picture is drawn at, once the window has said it.
-    int32_t width =
+    request.viewWidth =
         LoadAcquire(&record->queue.viewWidth) > 0 ? LoadAcquire(&record->queue.viewWidth) : record->scroll.clientWidth;
-    int32_t height = LoadAcquire(&record->queue.viewHeight) > 0 ? LoadAcquire(&record->queue.viewHeight)
-                                                                : record->scroll.clientHeight;
-    if (QueuePartialDecode(record, kind, length, width, height, lastChance)) {
-        partial->lastLength = length;
-        partial->lastStartTick = now;
+    request.viewHeight = LoadAcquire(&record->queue.viewHeight) > 0 ? LoadAcquire(&record->queue.viewHeight)
+                                                                    : record->scroll.clientHeight;
+    const DecodePlan& plan = request.plan;
+    request.reduce = ChooseViewReduce(plan.fullWidth, plan.fullHeight, (uint32_t)request.viewWidth,
+                                      (uint32_t)request.viewHeight, plan.shownReduce, plan.maxReduce);
+    if (QueuePrefixDecode(record, &request, &bytes)) {
+        arrival->lastLength = (int32_t)length;
+        arrival->lastStartTick = now;
     }
+}
+
+void ForgetPrefixMeasure(PluginInstance* record) {
+    record->arrival.measure = PrefixMeasure{};
 }
 
 int RunPartialStage(PluginInstance* record) {
@@ -175,11 +182,11 @@ int RunPartialStage(PluginInstance* record) {
     DWORD start = GetTickCount();
     uint64_t processorStart = ThreadProcessorTime();
     uint8_t* dib = DecodePartialPicture(record);
-    record->partial.processorTime += ThreadProcessorTime() - processorStart;
-    record->partial.lastCostMs = GetTickCount() - start;
-    record->partial.count++;
+    record->arrival.processorTime += ThreadProcessorTime() - processorStart;
+    record->arrival.lastCostMs = GetTickCount() - start;
+    record->arrival.count++;
     if (dib) {
-        record->partial.pictures++;
+        record->arrival.pictures++;
         PublishPartialPicture(record, dib);
     }
     SetThreadPriority(thread, priority);
@@ -187,30 +194,31 @@ int RunPartialStage(PluginInstance* record) {
 }
 
 void AdoptPartialPicture(PluginInstance* record) {
-    PartialPictures* partial = &record->partial;
-    uint8_t* fresh = __atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
+    ArrivalPictures* arrival = &record->arrival;
+    uint8_t* fresh = __atomic_exchange_n(&arrival->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL);
     if (fresh) {
-        FreePictureBlock(partial->shown);
-        partial->shown = fresh;
+        FreePictureBlock(arrival->shown);
+        arrival->shown = fresh;
     }
     int failed =
         LoadAcquire(&record->picture.decodeError) && LoadAcquire(&record->picture.failureReason) != FailureInterrupted;
-    if (partial->shown && (LoadAcquire(&record->picture.dib) || LoadAcquire(&record->picture.preview) || failed)) {
-        FreePictureBlock(partial->shown);
-        partial->shown = NULL;
+    if (arrival->shown && (LoadAcquire(&record->picture.dib) || LoadAcquire(&record->picture.preview) || failed)) {
+        FreePictureBlock(arrival->shown);
+        arrival->shown = NULL;
     }
 }
 
 void ReleasePartialPictures(PluginInstance* record) {
-    PartialPictures* partial = &record->partial;
-    FreePictureBlock(partial->shown);
-    FreePictureBlock(__atomic_exchange_n(&partial->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
-    partial->shown = NULL;
-    partial->lastLength = 0;
+    ArrivalPictures* arrival = &record->arrival;
+    FreePictureBlock(arrival->shown);
+    FreePictureBlock(__atomic_exchange_n(&arrival->pending, (uint8_t*)NULL, __ATOMIC_ACQ_REL));
+    arrival->shown = NULL;
+    arrival->lastLength = 0;
+    arrival->measure = PrefixMeasure{};
     // Pacing counts from now: the next stream opens right after this.
-    partial->lastStartTick = GetTickCount();
-    partial->lastCostMs = 0;
-    partial->count = 0;
-    partial->processorTime = 0;
-    partial->pictures = 0;
+    arrival->lastStartTick = GetTickCount();
+    arrival->lastCostMs = 0;
+    arrival->count = 0;
+    arrival->processorTime = 0;
+    arrival->pictures = 0;
 }

@@ -76,7 +76,7 @@ int GetShownImage(ImageView* viewOut, const PluginInstance* record) {
     // A preview, else the picture of the part received so far, stands in.
     const uint8_t* standIn = LoadAcquire(&record->picture.preview);
     if (!standIn) {
-        standIn = record->partial.shown;
+        standIn = record->arrival.shown;
     }
     if (!standIn) {
         return 0;

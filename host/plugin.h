@@ -12,6 +12,8 @@
 
 #include "decode/jpeg2000.h"
 #include "host/npapi.h"
+#include "host/pipeline_table.h"
+#include "host/received_bytes.h"
 
 struct PluginInstance;
 struct DecodeJobCancel;
@@ -25,15 +27,6 @@ enum {
     LoadStateWaiting = 0,
     LoadStateReceiving = 1,
     LoadStateEnded = 2,
-};
-
-// Values of QueueLink::running. Running: waiting in the decode queue or
-// decoding. Orphaned marks a record whose instance was destroyed while its
-// decode ran: the decode thread then owns it.
-enum {
-    DecodeIdle = 0,
-    DecodeRunning = 1,
-    DecodeOrphaned = 2,
 };
 
 // The record is a set of parts, each written by one file (on whichever
@@ -60,17 +53,19 @@ struct WindowAttachment {
 
 // The stream and its bytes (host/stream.cpp, UI thread). url is the
 // stream's whole address (null before the first stream; read it through
-// InstanceUrl). Nobody writes data once the stream has ended, so decodes
-// read it freely; while the file arrives a partial decode reads the block it
-// was queued with (see PartialJob). announcedLength is the length the
-// stream announced (0: none); failed* is the block a failed buffer growth
-// was for, reported from the window procedure once NPP_Write has returned.
+// InstanceUrl); stream the one being received (a write for another is
+// refused). The bytes arrive into `store`, never moved; when the stream ends
+// `file` becomes a read-only view of all of them and the store is closed:
+// every decode of the record reads `file` in place, and nobody changes it
+// while any runs. A prefix job reads a view of its own (see PrefixJob).
+// announcedLength is the length the stream announced (0: none); failed* is
+// the block a failed write was for, reported from the window procedure once
+// NPP_Write has returned.
 struct Reception {
     char* url;
-    uint8_t* data;
-    int32_t dataSize;
-    int32_t dataLength;
-    int32_t dataCapacity;
+    NPStream* stream;
+    ReceivedBytes store;
+    BytesView file;
     int32_t loadState;
     int32_t announcedLength;
     uint32_t progressPaintTick;
@@ -171,52 +166,54 @@ struct PaintState {
     int32_t picturePainted;
 };
 
-// The partial decode of a file still arriving, as the decode queue holds it
-// under its lock: the job's state; the stream block and the length it reads,
-// set when it is queued, and whether the UI thread has since let go of that
-// block (the job then frees it); whether the stream ended during the job
-// (the final decode is queued when it ends), or was interrupted (a last
-// partial decode of `followUpLength` bytes is queued when it ends); the view
-// size it decodes for. One partial decode per record at a time, queued
-// behind every other decode.
-enum { PartialIdle = 0, PartialQueued = 1, PartialRunning = 2 };
-struct PartialJob {
-    int32_t state;
-    uint8_t* block;
-    int32_t length;
+// A prefix job: the picture of the part of a file received so far, at the
+// level its view needs. The UI thread plans that part (header only) and
+// asks for the job with a request; the decode queue holds it under its lock.
+struct PrefixRequest {
+    int32_t length;  // the decodable part of the bytes received
     int32_t kind;
-    int32_t blockRetired;
-    int32_t finalWaiting;
-    int32_t followUpLength;
     int32_t viewWidth;
     int32_t viewHeight;
+    DecodePlan plan;
+    int32_t reduce;
 };
 
-// The record's link with the decode queue (host/decode_queue.cpp). running
-// (Idle, Running, Orphaned) is DecodeRunning from just before a decode of
-// the record is queued until its last window call, DecodeOrphaned once
-// NPP_Destroy has left the record to that decode to free; decoding is 1
-// while a decode of the record runs (not while it waits its turn); view* is
-// the size the window last drew the whole picture at (0 x 0: not yet known).
-// Those are stored with release. The rest is the queue's under its lock: the
-// list link, the job the record waits for, the plan read from the header
-// (planned once it is), the level it should end at and the level last
-// decoded, what its running job was admitted with, and the handle that
+// The record's prefix job as the queue holds it: the request it runs and
+// the view of the received bytes it reads (taken when it was queued,
+// released when it ends or is dropped), and the same for the last job of a
+// broken stream, noted while another ran.
+struct PrefixJob {
+    PrefixRequest queued;
+    BytesView bytes;
+    PrefixRequest last;
+    BytesView lastBytes;
+};
+
+// The record's link with the decode queue (host/decode_queue.cpp). state is
+// the record's place in the decode pipeline (a PipelineState of
+// host/pipeline_table.h, changed only by the table's steps under the queue's
+// lock); decoding is 1 while a plan or level job of the record runs (not
+// while it waits its turn); view* is the size the window last drew the
+// whole picture at (0 x 0: not yet known). Those are stored with release.
+// The rest is the queue's under its lock: the prefix job, the list link and
+// the list it waits in, the kind of its running job, the plan read from the
+// header (planned once it is), the level it should end at and the level
+// last decoded, what its running job was admitted with, and the handle that
 // cancels that job (the running worker's). While commandWanted, a command
 // waits for the level commandReduce (or a finer one) and its decode goes
 // ahead of the views'. `coarser` asks for a level coarser than the one
 // decoded (a large level no command uses any more gives way to the view's
 // level), jobCoarser is its running job.
 struct QueueLink {
-    int32_t running;
+    int32_t state;
     int32_t decoding;
     int32_t viewWidth;
     int32_t viewHeight;
-    PartialJob partial;
+    PrefixJob prefix;
     PluginInstance* next;
     uint32_t order;
-    int32_t stage;
-    int32_t retried;
+    int32_t list;
+    int32_t jobKind;
     int32_t planned;
     DecodePlan plan;
     int32_t targetReduce;
@@ -232,21 +229,24 @@ struct QueueLink {
     DecodeJobCancel* cancel;
 };
 
-// Pictures of the part of a file received so far (host/partial_picture.cpp).
-struct PartialPictures {
+// Pictures of the part of a file received so far (host/partial_picture.cpp),
+// made by its prefix jobs.
+struct ArrivalPictures {
     // UI thread: the picture shown while the file arrives, or after it was
     // interrupted, until the final picture or preview replaces it.
     uint8_t* shown;
     // The newest picture, published by the decode and taken by the UI
     // thread, each with an atomic exchange.
     uint8_t* pending;
-    // Pacing, read by the UI thread while no partial job is queued or runs:
-    // the length and start of the last partial decode (before the first,
-    // when the stream opened) and what it cost (written by it).
+    // Pacing, read by the UI thread while no prefix job is queued or runs:
+    // the length and start of the last prefix job (before the first, when
+    // the stream opened) and what it cost (written by it).
     int32_t lastLength;
     uint32_t lastStartTick;
     uint32_t lastCostMs;
-    // What the partial decodes of this stream cost: how many ran, their
+    // UI thread: where the measure of the decodable part got to.
+    PrefixMeasure measure;
+    // What the prefix jobs of this stream cost: how many ran, their
     // processor time (100 ns units), how many gave a picture.
     int32_t count;
     uint64_t processorTime;
@@ -303,7 +303,7 @@ struct PluginInstance {
     PointerState pointer;
     PaintState paint;
     QueueLink queue;
-    PartialPictures partial;
+    ArrivalPictures arrival;
     RegionState region;
     ModalGuard modal;
 };
@@ -319,6 +319,12 @@ inline void StoreRelease(T* field, T value) {
 template <typename T>
 inline T LoadAcquire(const T* field) {
     return __atomic_load_n(field, __ATOMIC_ACQUIRE);
+}
+
+// Whether a job of the record is queued or runs.
+inline int IsDecodeBusy(const PluginInstance* record) {
+    const PipelineStateFacts* facts = PipelineFacts(LoadAcquire(&record->queue.state));
+    return facts->queued || facts->running;
 }
 
 // One consistent view of the decoded image, taken with acquire loads: the
@@ -360,7 +366,7 @@ int InstallNextLevel(PluginInstance* record);
 // picture is drawn (device pixels) changes. When neither the level shown
 // nor the one queued covers that size, the level that does is decoded in
 // the background and replaces the shown bitmap when published (the window
-// hears DecodeFinishedMessage); a smaller size decodes nothing. Before the
+// hears DecodeProgressMessage); a smaller size decodes nothing. Before the
 // picture's header is known it only records the size.
 void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight);
 
@@ -421,9 +427,12 @@ int DrawPrintedPicture(HDC dc, const RECT* target, const ImageView* view);
 void DrawPrintFailure(HDC dc, const RECT* area, const PluginInstance* record, int failure);
 
 // The message the decode thread posts to the attached window when a decode
-// begins (wParam 0) and when a preview, the picture or an error is published
-// (wParam 1); the UI thread then updates the scroll bars and repaints.
-UINT DecodeFinishedMessage();
+// starts (wParam DecodeStarted: the status box says it decodes) and when a
+// preview, a level, a picture of the part received, a region or an error is
+// published (DecodePublished); the UI thread then updates the scroll bars
+// and repaints.
+enum { DecodeStarted = 0, DecodePublished = 1 };
+UINT DecodeProgressMessage();
 
 // The message a failed buffer growth posts to the attached window; the UI
 // thread then shows the warning outside any browser call.

@@ -13,7 +13,9 @@
 //   4. CloseReceivedBytes(&store)             at a new stream or the record's end
 // A store of several sections (an unannounced or understated length) is read
 // through one view mapping them side by side, so every reader sees one
-// contiguous block.
+// contiguous block; the UI thread's own writable views lie side by side too
+// (ReceivedBytesData). Committed pages read as zeros until written, so a gap
+// left by a block arriving out of order reads as zeros.
 #ifndef HOST_RECEIVED_BYTES_H
 #define HOST_RECEIVED_BYTES_H
 
@@ -26,7 +28,7 @@ enum { ReceivedSectionLimit = 24 };
 
 struct ReceivedSection {
     HANDLE section;     // pagefile-backed, reserved at `capacity`
-    uint8_t* writable;  // the UI thread's view, or null once unmapped
+    uint8_t* writable;  // the UI thread's view, right after the previous section's
     uint32_t capacity;  // bytes, a multiple of the allocation granularity
     uint32_t committed; // bytes committed from the section's start
 };
@@ -35,6 +37,7 @@ struct ReceivedBytes {
     ReceivedSection sections[ReceivedSectionLimit];
     int32_t sectionCount;
     uint32_t length;  // the furthest byte written; gaps read as zeros
+    uint64_t copied;  // bytes copied in, for benchmarks: each byte once
 };
 
 // A reader's view: data[0, length) stays mapped until ReleaseBytesView. It
@@ -49,10 +52,18 @@ struct BytesView {
     uint32_t capacities[ReceivedSectionLimit];
 };
 
+// 1: an announced length that cannot (or should not: more than a quarter of
+// the free address space) be reserved at once is reserved in steps instead.
 int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength);
-// 0 when the bytes cannot be stored (no memory or address space, or past
-// 4 GiB); the store is then left as it was.
+// 0 when the bytes cannot be stored (no memory or address space, past
+// 4 GiB, or starting more than 64 MiB past what is reserved); the store is
+// then left as it was.
 int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes, uint32_t length);
+// The first store->length bytes in one block, for the UI thread while the
+// store is open (null while it holds no section). The address changes when a
+// section is added; the bytes never move.
+const uint8_t* ReceivedBytesData(const ReceivedBytes* store);
+// A view of no bytes has null data and maps nothing.
 int TakeBytesView(BytesView* viewOut, const ReceivedBytes* store, uint32_t length);
 void ReleaseBytesView(BytesView* view);
 void CloseReceivedBytes(ReceivedBytes* store);

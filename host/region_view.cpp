@@ -136,6 +136,15 @@ int RegionJobWanted(PluginInstance* record) {
     return wanted;
 }
 
+void WantedRegionExtent(const PluginInstance* record, uint32_t* widthOut, uint32_t* heightOut, int32_t* reduceOut) {
+    EnterCriticalSection(&Lock.section);
+    const RegionState& region = record->region;
+    *widthOut = region.isWanted ? (uint32_t)(region.wanted.right - region.wanted.left) : 0;
+    *heightOut = region.isWanted ? (uint32_t)(region.wanted.bottom - region.wanted.top) : 0;
+    *reduceOut = region.isWanted ? region.wantedReduce : 0;
+    LeaveCriticalSection(&Lock.section);
+}
+
 void RunRegionJob(PluginInstance* record) {
     RegionState& region = record->region;
     EnterCriticalSection(&Lock.section);

@@ -1,6 +1,5 @@
-// Stream reception into the instance's buffer, and handing it to the
-// decode queue.
-#include <malloc.h>
+// Stream reception into the instance's received-bytes store, and handing
+// the file to the decode queue.
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,86 +9,34 @@
 
 namespace {
 
-const int32_t GrowthStep = 131072;
-// An announced length is only a promise: up to this much is reserved at
-// once, and a larger file grows the buffer as its bytes really arrive.
-const uint32_t TrustedAnnouncedLength = 16 * 1024 * 1024;
 const int32_t WriteReadyBytes = 268435455;
 // Progress repaints while a file arrives: a few per second at most.
 const DWORD ProgressRepaintMilliseconds = 250;
 
 const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p",
-                                  "Cannot allocate memory for image (%d, %d, %p"};
+                                  "画像用のメモリを確保できません (%d, %d, %p"};
 
-// Drops the image, the comments and the buffer of an earlier stream. Only
-// called on the UI thread while no decode runs, so nothing reads them
-// concurrently.
+// Drops the image, the comments and the bytes of an earlier stream. Only
+// called on the UI thread once the pipeline's table took the new stream, so
+// no job reads them.
 void ReleaseReception(PluginInstance* record) {
     ClearPicture(record);
     ReleaseRegionBitmaps(record);
     ReleasePartialPictures(record);
-    LetGoOfStreamBlock(record, record->reception.data);
-    record->reception.data = NULL;
-    record->reception.dataSize = 0;
-    record->reception.dataLength = 0;
-    record->reception.dataCapacity = 0;
+    CloseReceivedBytes(&record->reception.store);
+    ReleaseBytesView(&record->reception.file);
+    record->reception.stream = NULL;
     record->reception.announcedLength = 0;
+    record->reception.failedLength = 0;
 }
 
-// The heap block behind the buffer: at least `capacity` bytes. A realloc of
-// a large block copies it, so growing it by 128 KiB each time costs O(n^2)
-// (measured under Wine: 2 MiB/s for a 64 MiB stream). The block therefore
-// grows by half its size when it must move, while dataCapacity still follows
-// the 128 KiB steps; the bytes past dataCapacity are never used.
-uint8_t* ReserveStreamBlock(uint8_t* data, int32_t capacity) {
-    size_t held = data ? _msize(data) : 0;
-    if (held >= (size_t)capacity) {
-        return data;
-    }
-    size_t ample = held + held / 2;
-    if (ample > (size_t)capacity && ample <= (size_t)INT32_MAX) {
-        uint8_t* grown = (uint8_t*)realloc(data, ample);
-        if (grown) {
-            return grown;
-        }
-    }
-    return (uint8_t*)realloc(data, (size_t)capacity);
-}
-
-// The same while a partial decode reads the block: the bytes move to a new
-// one and the old one is left to that decode, which must not see it move.
-uint8_t* MoveStreamBlock(PluginInstance* record, int32_t capacity) {
-    uint8_t* moved = (uint8_t*)malloc((size_t)capacity);
-    if (moved) {
-        memcpy(moved, record->reception.data, (size_t)record->reception.dataLength);
-        LetGoOfStreamBlock(record, record->reception.data);
-    }
-    return moved;
-}
-
-// Grows the buffer to the next 128 KiB step strictly above end; on failure
-// drops the buffer, returns 0 and has the window tell the user once the
-// browser's call has returned: a message box inside NPP_Write would hold the
-// browser (and its hang watchdog) until the user answers. Without a window
-// there is nobody to tell; the stream just stops.
-int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_t len, void* buffer) {
-    if (end <= INT32_MAX - GrowthStep) {
-        int32_t capacity =
-            end > record->reception.dataCapacity ? (end / GrowthStep + 1) * GrowthStep : record->reception.dataCapacity;
-        uint8_t* grown = LoadAcquire(&record->queue.partial.state) != PartialIdle
-                             ? MoveStreamBlock(record, capacity)
-                             : ReserveStreamBlock(record->reception.data, capacity);
-        if (grown) {
-            record->reception.data = grown;
-            record->reception.dataCapacity = capacity;
-            return 1;
-        }
-    }
-    LetGoOfStreamBlock(record, record->reception.data);
-    record->reception.data = NULL;
-    record->reception.dataLength = 0;
-    record->reception.dataCapacity = 0;
-    record->reception.dataSize = 0;
+// The bytes could not be stored (no memory or address space): they are
+// dropped, and the window tells the user once the browser's call has
+// returned: a message box inside NPP_Write would hold the browser (and its
+// hang watchdog) until the user answers. Without a window there is nobody
+// to tell; the stream just stops.
+void FailWrite(PluginInstance* record, int32_t offset, int32_t len, void* buffer) {
+    CloseReceivedBytes(&record->reception.store);
     NoteFailureReason(record, DecodeFailureOutOfMemory, 0);
     record->reception.failedOffset = offset;
     record->reception.failedLength = len;
@@ -97,14 +44,53 @@ int GrowStreamBuffer(PluginInstance* record, int32_t end, int32_t offset, int32_
     if (record->window.hwnd) {
         PostMessageA(record->window.hwnd, AllocationFailedMessage(), 0, 0);
     }
-    return 0;
 }
 
 }  // namespace
 
 void FreeReception(PluginInstance* record) {
     free(record->reception.url);
-    free(record->reception.data);
+    CloseReceivedBytes(&record->reception.store);
+    ReleaseBytesView(&record->reception.file);
+}
+
+const uint8_t* ReceivedSoFar(const PluginInstance* record, uint32_t* lengthOut) {
+    const Reception* reception = &record->reception;
+    int receiving = LoadAcquire(&reception->loadState) == LoadStateReceiving;
+    *lengthOut = receiving ? reception->store.length : reception->file.length;
+    const uint8_t* data = receiving ? ReceivedBytesData(&reception->store) : reception->file.data;
+    if (!data) {
+        *lengthOut = 0;
+    }
+    return data;
+}
+
+int TakeReceivedView(BytesView* viewOut, const PluginInstance* record, uint32_t length) {
+    const Reception* reception = &record->reception;
+    if (LoadAcquire(&reception->loadState) == LoadStateReceiving) {
+        return TakeBytesView(viewOut, &reception->store, length);
+    }
+    const BytesView* file = &reception->file;
+    if (length > file->length) {
+        memset(viewOut, 0, sizeof *viewOut);
+        return 0;
+    }
+    // The file's sections mapped once more: the handles are duplicated so
+    // that this view closes only its own.
+    HANDLE sections[ReceivedSectionLimit] = {};
+    int32_t count = 0;
+    while (count < file->sectionCount &&
+           DuplicateHandle(GetCurrentProcess(), file->sections[count], GetCurrentProcess(), &sections[count], 0,
+                           FALSE, DUPLICATE_SAME_ACCESS)) {
+        ++count;
+    }
+    if (count == file->sectionCount && MapSectionsSideBySide(viewOut, sections, file->capacities, count, length)) {
+        return 1;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        CloseHandle(sections[i]);
+    }
+    return 0;
 }
 
 // Registered once; both threads may race to store the same value.
@@ -117,9 +103,9 @@ static UINT RegisteredMessage(UINT* slot, const char* name) {
     return value;
 }
 
-UINT DecodeFinishedMessage() {
+UINT DecodeProgressMessage() {
     static UINT message = 0;
-    return RegisteredMessage(&message, "npkavrel decode finished");
+    return RegisteredMessage(&message, "npkavrel decode progress");
 }
 
 static void ShowAllocationWarning(PluginInstance* record, void*) {
@@ -144,18 +130,20 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (!record) {
         return NPERR_GENERIC_ERROR;
     }
-    // A second stream while a decode reads the buffer is refused: replacing
-    // the buffer would free it under the thread.
-    if (LoadAcquire(&record->queue.running) != DecodeIdle || !CancelQueuedPartialDecode(record)) {
+    // A later stream while a menu or dialog of this instance is open is
+    // refused: the About and comments dialogs read the image and the
+    // comments until they close, and the menu's command runs on what it was
+    // built for. The first stream is taken: browsers open it from their
+    // event loop after the instance exists, so it can arrive inside any of
+    // these loops, and a refused stream is never offered again.
+    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
-    // Likewise a later stream while a menu or dialog of this instance is
-    // open: the About and comments dialogs read the image and the comments
-    // until they close, and the menu's command runs on what it was built
-    // for. The first stream is taken: browsers open it from their event
-    // loop after the instance exists, so it can arrive inside any of these
-    // loops, and a refused stream is never offered again.
-    if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
+    // Likewise while a job of the first is queued or runs (the pipeline's
+    // table says which): the jobs read the file's view, which the new stream
+    // releases, and a prefix job would publish the old file's picture over
+    // the new one. A prefix job still waiting is dropped.
+    if (!OpenStreamDecode(record)) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location
@@ -163,14 +151,10 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     free(record->reception.url);
     record->reception.url = stream && stream->url ? _strdup(stream->url) : NULL;
     ReleaseReception(record);
-    if (stream && stream->end > 0) {
-        record->reception.announcedLength = stream->end <= (uint32_t)INT32_MAX ? (int32_t)stream->end : INT32_MAX;
-        uint32_t reserved = stream->end < TrustedAnnouncedLength ? stream->end : TrustedAnnouncedLength;
-        record->reception.data = (uint8_t*)malloc(reserved);
-        if (record->reception.data) {
-            record->reception.dataCapacity = (int32_t)reserved;
-        }
-    }
+    record->reception.stream = stream;
+    uint32_t announced = stream ? stream->end : 0;
+    record->reception.announcedLength = announced <= (uint32_t)INT32_MAX ? (int32_t)announced : INT32_MAX;
+    OpenReceivedBytes(&record->reception.store, announced);
     StoreRelease(&record->reception.loadState, (int32_t)LoadStateReceiving);
     if (stype) {
         *stype = NP_NORMAL;
@@ -190,7 +174,6 @@ int32_t NPP_WriteReady(NPP instance, NPStream* stream) {
 }
 
 int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer) {
-    (void)stream;
     if (!instance || !instance->pdata) {
         return -1;
     }
@@ -198,27 +181,20 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if (len <= 0) {
         return len;
     }
-    // Never write where the decode thread reads, before the buffer, or past
-    // a 32-bit end.
-    if (LoadAcquire(&record->queue.running) != DecodeIdle || !buffer || offset < 0 || offset > INT32_MAX - len) {
+    // Only the stream being received is written, only while it is (the
+    // pipeline's table says whether it is open), never after its bytes could
+    // not be stored, before its start or past a 32-bit end.
+    if (stream != record->reception.stream || LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
+        record->reception.failedLength != 0 || !buffer || offset < 0 || offset > INT32_MAX - len ||
+        !MayStoreBytes(record)) {
         return -1;
     }
-    int32_t end = offset + len;
-    // A partial decode reads the block below its length: a block arriving
-    // out of order there goes into a copy.
-    int overwrites = offset < record->queue.partial.length && LoadAcquire(&record->queue.partial.state) != PartialIdle;
-    if ((end > record->reception.dataCapacity || overwrites) && !GrowStreamBuffer(record, end, offset, len, buffer)) {
+    if ((uint32_t)offset < record->reception.store.length) {
+        ForgetPrefixMeasure(record);
+    }
+    if (!WriteReceivedBytes(&record->reception.store, (uint32_t)offset, buffer, (uint32_t)len)) {
+        FailWrite(record, offset, len, buffer);
         return -1;
-    }
-    // Blocks may arrive out of order: the file ends at the furthest byte
-    // written, and a gap not yet filled reads as zeros, never as stale heap.
-    if (offset > record->reception.dataLength) {
-        memset(record->reception.data + record->reception.dataLength, 0,
-               (size_t)(offset - record->reception.dataLength));
-    }
-    memcpy(record->reception.data + offset, buffer, (size_t)len);
-    if (end > record->reception.dataLength) {
-        record->reception.dataLength = end;
     }
     ConsiderPartialDecode(record, 0);
     DWORD now = GetTickCount();
@@ -230,24 +206,33 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
 }
 
 NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
-    (void)stream;
     if (!instance || !instance->pdata) {
         return NPERR_INVALID_INSTANCE_ERROR;
     }
     PluginInstance* record = (PluginInstance*)instance->pdata;
-    // Only the end of an open stream counts: a repeated end, or the end of a
-    // refused stream, must not start a second decode over a published image.
-    if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving ||
-        LoadAcquire(&record->queue.running) != DecodeIdle) {
+    // Only the end of the open stream counts: a repeated end, or the end of
+    // a refused or replaced stream, must not start a second decode over a
+    // published image.
+    if (stream != record->reception.stream || LoadAcquire(&record->reception.loadState) != LoadStateReceiving) {
         return NPERR_NO_ERROR;
     }
-    record->reception.dataSize = record->reception.dataLength;
+    // From now on every decode reads this view; the writable store goes.
+    // Without address space for the view the bytes are lost.
+    ReceivedBytes* store = &record->reception.store;
+    int viewed = TakeBytesView(&record->reception.file, store, store->length);
+    CloseReceivedBytes(store);
     StoreRelease(&record->reception.loadState, (int32_t)LoadStateEnded);
     // The progress bar goes with the stream.
     if (record->window.hwnd) {
         InvalidateRect(record->window.hwnd, NULL, FALSE);
     }
+    if (!viewed) {
+        NoteStreamBroken(record);
+        PublishFailure(record, DecodeFailureOutOfMemory, 0);
+        return NPERR_NO_ERROR;
+    }
     if (reason != NPRES_DONE) {
+        NoteStreamBroken(record);
         // Without this the loading text would stay up for good. A failed
         // buffer growth has already given its own reason.
         PublishFailure(record, FailureInterrupted, 1);

@@ -13,7 +13,9 @@
 // image arriving slowly into a 400 x 400 element: when the first partial
 // picture shows, what the partial decodes cost, the UI thread's longest hold;
 // the 4000 x 4000 image printed on A4 at 300 dpi: the level's decode and
-// its pixels against the pixels printed. Prints figures only.
+// its pixels against the pixels printed; 256 MiB arriving at once while its
+// partial decode waits: the longest NPP_Write and the bytes copied per byte
+// received. Prints figures only.
 // Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print]
 //        ("writes": only the NPP_Write figures, the others then read as
 //        placeholders; "page": only the page of twelve and a page of eight
@@ -578,7 +580,7 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
         ServeMessagesUntil(start + blockMs / 1000.0, &messageHold);
     }
     const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
-    while (LoadAcquire(&record->queue.partial.state) != PartialIdle) {
+    while (IsDecodeBusy(record)) {
         ServeMessagesUntil(Now() + 0.01, &messageHold);
     }
     double firstPicture = WatchedWindows[0].firstPaint;
@@ -588,8 +590,8 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
     printf("  first picture while arriving / stream duration: %.3f (target <= 0.25)\n",
            firstPicture > 0 ? (firstPicture - first) / (last - first) : -1);
     printf("  partial decodes: %d (%d gave a picture), processor time %.1f ms = %.3f of one full decode (%.1f ms)\n",
-           record->partial.count, record->partial.pictures, record->partial.processorTime / 1e4,
-           record->partial.processorTime / 1e7 / fullDecode, fullDecode * 1000);
+           record->arrival.count, record->arrival.pictures, record->arrival.processorTime / 1e4,
+           record->arrival.processorTime / 1e7 / fullDecode, fullDecode * 1000);
     printf("  UI thread's longest hold while arriving: NPP_Write %.3f ms (target < 5), a message %.3f ms\n",
            writeHold * 1000, messageHold * 1000);
     Plugin.destroystream(&run.npp, &run.stream, NPRES_DONE);
@@ -597,6 +599,65 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
     Plugin.destroy(&run.npp, NULL);
     Pump();
     WatchedCount = 0;
+}
+
+// 256 MiB arriving in 64 KiB writes with no pause (no length announced)
+// while the element's partial decode waits behind as many other elements'
+// full decodes as there are processors: the longest NPP_Write, and the bytes
+// the plug-in copied into its store against the bytes received (read from
+// the record before the stream ends). The file is the 4000 x 4000 one and
+// filler past its end, so its prefix is decodable from the first write.
+void PrintLargeArrivalFigures(HWND frame, const std::vector<uint8_t>& file) {
+    const int32_t Block = 65536;
+    const size_t Total = 256u << 20;
+    std::vector<uint8_t> bytes(file);
+    bytes.resize(Total, 0x33);
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    int blockers = system.dwNumberOfProcessors > 0 ? (int)system.dwNumberOfProcessors : 1;
+    std::vector<InstanceRun> runs((size_t)blockers);
+    std::vector<HWND> windows;
+    for (InstanceRun& run : runs) {
+        HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, Side, Side, frame, NULL, NULL, NULL);
+        windows.push_back(window);
+        FeedInstance(&run, window, Side, file, 1, 1 << 20);
+        EndStream(&run);
+    }
+    InstanceRun large;
+    OpenInstance(&large, PluginWindow, 400, 0);
+    // Partial decodes begin once a stream has been open a tenth of a second.
+    Sleep(150);
+    const PluginInstance* record = (const PluginInstance*)large.npp.pdata;
+    double longest = 0;
+    int waiting = 0, writes = 0;
+    for (size_t offset = 0; offset < Total; offset += Block) {
+        double start = Now();
+        int32_t written = Plugin.write(&large.npp, &large.stream, (int32_t)offset, Block, bytes.data() + offset);
+        longest = std::max(longest, Now() - start);
+        if (written != Block) {
+            printf("large arrival: NPP_Write refused the block at %u\n", (unsigned)offset);
+            break;
+        }
+        waiting += LoadAcquire(&record->queue.state) == PipePrefixQueued;
+        ++writes;
+    }
+    uint64_t copied = record->reception.store.copied;
+    uint64_t received = record->reception.store.length;
+    printf("large arrival: 256 MiB in 64 KiB writes, unannounced, the prefix job queued behind %d full decodes "
+           "during %d of %d writes\n",
+           blockers, waiting, writes);
+    printf("large arrival, NPP_Write longest: %.3f ms (target <= 2)\n", longest * 1000);
+    printf("large arrival, bytes copied / bytes received: %.3f (target <= 1.1)\n",
+           received ? (double)copied / (double)received : -1.0);
+    Plugin.destroystream(&large.npp, &large.stream, NPRES_USER_BREAK);
+    Plugin.destroy(&large.npp, NULL);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        Plugin.destroy(&runs[i].npp, NULL);
+        DestroyWindow(windows[i]);
+    }
+    Pump();
+    Sleep(3000);  // the orphaned decodes end before the next figures
+    Pump();
 }
 
 double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
@@ -638,7 +699,7 @@ void PrintPrintFigures(const std::vector<uint8_t>& file) {
     InstanceRun run;
     StreamInstance(&run, file, 1, 65536);
     const PluginInstance* record = (const PluginInstance*)run.npp.pdata;
-    for (double until = Now() + 60; Now() < until && LoadAcquire(&record->queue.running) != DecodeIdle;) {
+    for (double until = Now() + 60; Now() < until && IsDecodeBusy(record);) {
         MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
         Pump();
     }
@@ -754,6 +815,7 @@ int main(int argc, char** argv) {
         PrintPeakFigures(imagePath, file, largePath, large, shownSizePath);
         PrintArrivalFigures(file, 100);
         PrintPrintFigures(file);
+        PrintLargeArrivalFigures(frame, file);
     }
     for (int i = 0; i < Runs && !writesOnly; ++i) {
         InstanceRun run;

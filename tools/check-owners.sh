@@ -20,7 +20,7 @@ zoom      window/zoom.cpp
 pointer   window/view_input.cpp
 paint     window/paint_window.cpp
 queue     host/decode_queue.cpp
-partial   host/partial_picture.cpp
+arrival   host/partial_picture.cpp
 region    host/region_view.cpp
 modal     host/instance_lifecycle.cpp
 "

@@ -163,7 +163,7 @@ void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     AppendLine(textOut, UiString(UrlLine), field);
     AppendShownLines(textOut, instance);
     AppendZoomLine(textOut, instance);
-    AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->reception.dataSize);
+    AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->reception.file.length);
     AppendText(textOut, TypeLabel);
     AppendText(textOut, NameOfFileKind(LoadAcquire(&instance->picture.fileKind)));
     AppendLine(textOut, L"\r\n");

@@ -33,7 +33,8 @@ void PaintArrivalEdge(HDC dc, const PluginInstance* record) {
     RECT edge = {0, record->scroll.clientHeight - height, record->scroll.clientWidth, record->scroll.clientHeight};
     FillRect(dc, &edge, (HBRUSH)GetStockObject(LTGRAY_BRUSH));
     if (announced > 0) {
-        int32_t shown = record->reception.dataLength < announced ? record->reception.dataLength : announced;
+        int64_t received = record->reception.store.length;
+        int32_t shown = received < announced ? (int32_t)received : announced;
         edge.right = (int)((int64_t)edge.right * shown / announced);
         FillRect(dc, &edge, (HBRUSH)GetStockObject(DKGRAY_BRUSH));
     }
@@ -43,7 +44,7 @@ void PaintLoadProgress(HDC dc, const RECT* below, const PluginInstance* record) 
     if (LoadAcquire(&record->reception.loadState) != LoadStateReceiving || LoadAcquire(&record->picture.decodeError)) {
         return;
     }
-    int32_t received = record->reception.dataLength;
+    int32_t received = (int32_t)record->reception.store.length;
     int32_t announced = record->reception.announcedLength;
     double scale = ContentsScale(record);
     int gap = (int)(BarGap * scale + 0.5), height = (int)(BarHeight * scale + 0.5);

@@ -71,7 +71,7 @@ void Detach(PluginInstance* record) {
     StoreRelease(&record->window.hwnd, (HWND)NULL);
 }
 
-LRESULT OnDecodeFinished(PluginInstance* record, HWND window) {
+LRESULT OnDecodeProgress(PluginInstance* record, HWND window) {
     // A larger level is drawn over the smaller one at the same place: no
     // erase, so the picture never blinks.
     InstallNextLevel(record);
@@ -206,8 +206,8 @@ LRESULT CALLBACK PluginWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     if (!record) {
         return PassOn((WNDPROC)GetPropA(window, PreviousProcProperty), window, message, wParam, lParam);
     }
-    if (message == DecodeFinishedMessage()) {
-        return OnDecodeFinished(record, window);
+    if (message == DecodeProgressMessage()) {
+        return OnDecodeProgress(record, window);
     }
     if (message == AllocationFailedMessage()) {
         return OnAllocationFailed(record);

@@ -64,10 +64,17 @@ uint32_t ExpectedPrefix(const std::vector<uint8_t>& data, uint32_t cut)
 // Each cut's prefix is the expected one and never shrinks as more arrives;
 // each cut decodes to a picture of the final size or is refused as not yet
 // decodable; the whole file gives the bitmap of the ordinary decode, and
-// some cut gives a picture before the last byte.
+// some cut gives a picture before the last byte. The measure resumed as the
+// bytes come, a few at a time, gives what a fresh one gives at each length.
 void CheckEveryCut(const std::vector<uint8_t>& data, int steps, int reduce)
 {
     int kind = ClassifyFileKind(data.data(), (uint32_t)data.size());
+    PrefixMeasure resumed = {};
+    for (uint32_t length = 0; length <= data.size(); length += 7) {
+        ASSERT_EQ(MeasureDecodablePrefix(kind, data.data(), length),
+                  MeasureDecodablePrefixFrom(&resumed, kind, data.data(), length))
+            << "length " << length;
+    }
     uint8_t* whole = nullptr;
     int failure = DecodeFailureNone;
     ASSERT_TRUE(DecodeReducedToPackedDib(&whole, &failure, kind, data.data(), (int32_t)data.size(), reduce));

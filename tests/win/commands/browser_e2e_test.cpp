@@ -328,7 +328,7 @@ TEST_F(BrowserCommands, OutOfMemoryWarningComesAfterTheWriteReturns) {
     uint16_t type = 0;
     char mime[] = "image/x-jpeg2000";
     ASSERT_EQ(browser.pluginFuncs.newstream(npp, mime, &stream, 0, &type), NPERR_NO_ERROR);
-    std::vector<std::string> texts;
+    std::vector<std::wstring> texts;
     DWORD seenAt = 0;
     bool done = false;
     // The warning stays open half a second before it is answered.
@@ -348,11 +348,19 @@ TEST_F(BrowserCommands, OutOfMemoryWarningComesAfterTheWriteReturns) {
             }
             for (DWORD start = GetTickCount(); !done && GetTickCount() - start < 8000;) WaitUntilQuiet(0, 20);
         },
-        {shownAWhile, AnswerPluginMessage(&texts), [&]() { return done = true; }});
+        {shownAWhile,
+         InspectPluginMessage([&texts](HWND box) { texts.push_back(WideText(GetDlgItem(box, MessageBoxTextId))); }),
+         [&]() { return done = true; }});
     browser.hangMs = 11000;
     EXPECT_EQ(written, -1);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].find("Cannot allocate memory for image (2147483547, 10, "), 0u) << texts[0];
+    // Compared as UTF-16: the box shows the text through the wide functions; the
+    // literal is stored as Shift_JIS in the binary, so it converts from code page 932.
+    const char* warning = JapaneseUser() ? "画像用のメモリを確保できません (2147483547, 10, "
+                                         : "Cannot allocate memory for image (2147483547, 10, ";
+    wchar_t wide[128];
+    MultiByteToWideChar(932, 0, warning, -1, wide, 128);
+    EXPECT_EQ(texts[0].find(wide), 0u);
     browser.pluginFuncs.destroystream(npp, &stream, NPRES_NETWORK_ERR);
 }
 

@@ -55,8 +55,8 @@ TEST_F(SaveImage, ReceivedFileIsWrittenByteForByte) {
     // Saving into another directory leaves the browser's current one alone.
     GetCurrentDirectoryA(MAX_PATH, directoryAfter);
     EXPECT_STREQ(directoryAfter, directoryBefore);
-    std::vector<unsigned char> expected(instance->reception.data,
-                                        instance->reception.data + instance->reception.dataSize);
+    std::vector<unsigned char> expected(instance->reception.file.data,
+                                        instance->reception.file.data + instance->reception.file.length);
     EXPECT_EQ(FileBytes(path), expected);
 }
 
@@ -133,8 +133,8 @@ TEST_F(SaveImage, UnknownKindAlwaysWritesTheReceivedFile) {
     SaveDialogView view;
     std::vector<std::string> messages;
     EXPECT_EQ(Save(&view, 0, path, &messages), 1);
-    std::vector<unsigned char> expected(instance->reception.data,
-                                        instance->reception.data + instance->reception.dataSize);
+    std::vector<unsigned char> expected(instance->reception.file.data,
+                                        instance->reception.file.data + instance->reception.file.length);
     EXPECT_EQ(FileBytes(path), expected);
 }
 
@@ -177,8 +177,9 @@ TEST_F(SaveImage, InterruptedStreamIsSaidBeforeTheDialog) {
                   2);
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0], ExpectedText(c.english, c.japanese));
-        EXPECT_EQ(FileBytes(path), std::vector<unsigned char>(instance->reception.data,
-                                                              instance->reception.data + instance->reception.dataSize));
+        EXPECT_EQ(FileBytes(path), std::vector<unsigned char>(
+                                 instance->reception.file.data,
+                                 instance->reception.file.data + instance->reception.file.length));
     }
 }
 

@@ -134,8 +134,7 @@ int WaitForDecode(Element* element, DWORD timeoutMs) {
     for (;;) {
         PluginInstance* record = RecordOf(element);
         PumpMessages();
-        if (!record ||
-            (LoadAcquire(&record->queue.running) == 0 && LoadAcquire(&record->queue.partial.state) == PartialIdle)) {
+        if (!record || !IsDecodeBusy(record)) {
             PumpMessages();
             return 1;
         }

@@ -190,7 +190,7 @@ TEST(StatusBox, ProgressWhileTheFileArrives) {
     for (const Case& c : cases) {
         record->reception.loadState = LoadStateReceiving;
         record->reception.announcedLength = c.announced;
-        record->reception.dataLength = c.received;
+        record->reception.store.length = (uint32_t)c.received;
         Capture shown = RepaintAndCapture(element.window);
         int barTop = FindBarTop(shown, Width);
         ASSERT_EQ(c.barShown, barTop > 0) << c.received;

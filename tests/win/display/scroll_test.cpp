@@ -272,7 +272,7 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
     record->picture.preview = dib;  // 64 x 48 standing for 640 x 480
     record->picture.fullWidth = record->picture.shownWidth = 640;
     record->picture.fullHeight = record->picture.shownHeight = 480;
-    SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
+    SendMessageA(element.window, DecodeProgressMessage(), DecodePublished, 0);
     EXPECT_EQ(dib, record->picture.preview);
     EXPECT_EQ(639, ReadBar(element.window, SB_HORZ).nMax);
     EXPECT_EQ(479, ReadBar(element.window, SB_VERT).nMax);
@@ -293,7 +293,7 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
     record->picture.dib = full;
     record->picture.dibHeader = (BITMAPINFOHEADER*)full;
     record->picture.dibBits = full + sizeof(BITMAPINFOHEADER);
-    SendMessageA(element.window, DecodeFinishedMessage(), 1, 0);
+    SendMessageA(element.window, DecodeProgressMessage(), DecodePublished, 0);
     EXPECT_EQ(nullptr, record->picture.preview);
     EXPECT_EQ(1, GetPublishedImage(&view, record));
     // A picture past the cap: About gives both sizes and says what save and

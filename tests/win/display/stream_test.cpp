@@ -1,5 +1,5 @@
-// Stream reception and the decode thread through the NPP_ calls: the growth
-// sequence, announced lengths, out-of-order and broken streams, failed
+// Stream reception and the decode thread through the NPP_ calls: which
+// stream a write is for, announced lengths, out-of-order and broken streams, failed
 // decodes and their reasons, second streams, printing, and several decodes
 // at once.
 #include <gtest/gtest.h>
@@ -23,61 +23,43 @@ NPStream OpenStream(NPP npp, uint32_t announced) {
     return stream;
 }
 
-TEST(Stream, GrowsInSteps_Of128KiBWithoutAnnouncedLength) {
+// Writes go into the store of the stream being received, and only there:
+// a replaced stream's writes and end are refused, the end makes one view of
+// the whole file and closes the store.
+TEST(Stream, WritesGoToTheOpenStreamAndItsEndLeavesOneViewOfTheFile) {
     Element element;
     CreateElement(&element, 20, 20, NP_EMBED, {});
     PluginInstance* record = RecordOf(&element);
+    NPStream replaced = OpenStream(&element.npp, 0);
     NPStream stream = OpenStream(&element.npp, 0);
-    EXPECT_EQ(1, record->reception.loadState);
+    EXPECT_EQ(LoadStateReceiving, record->reception.loadState);
     EXPECT_STREQ("http://example.com/pictures/image.jp2", record->reception.url);
     std::vector<uint8_t> block(100000, 0x5A);
-    const int32_t capacities[] = {131072, 262144, 393216};
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(268435455, NPP_WriteReady(&element.npp, &stream));
         EXPECT_EQ(100000, NPP_Write(&element.npp, &stream, i * 100000, 100000, block.data()));
-        EXPECT_EQ(capacities[i], record->reception.dataCapacity);
     }
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &replaced, 300000, 1000, block.data()));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &replaced, NPRES_DONE));
+    EXPECT_EQ(LoadStateReceiving, record->reception.loadState);
     EXPECT_EQ(0, NPP_Write(&element.npp, &stream, 300000, 0, block.data()));
     EXPECT_EQ(-5, NPP_Write(&element.npp, &stream, 300000, -5, block.data()));
-    EXPECT_EQ(300000, record->reception.dataLength);
-    // An end of exactly 128 KiB already needs the next step.
-    Element exact;
-    CreateElement(&exact, 20, 20, NP_EMBED, {});
-    NPStream exactStream = OpenStream(&exact.npp, 0);
-    std::vector<uint8_t> step(131072, 1);
-    EXPECT_EQ(131072, NPP_Write(&exact.npp, &exactStream, 0, 131072, step.data()));
-    EXPECT_EQ(262144, RecordOf(&exact)->reception.dataCapacity);
-    DestroyElement(&exact);
+    EXPECT_EQ(300000u, record->reception.store.length);
 
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
-    EXPECT_EQ(300000, record->reception.dataSize);
     EXPECT_EQ(LoadStateEnded, record->reception.loadState);
+    EXPECT_EQ(0, record->reception.store.sectionCount);
+    ASSERT_EQ(300000u, record->reception.file.length);
+    EXPECT_EQ(0x5A, record->reception.file.data[299999]);
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 300000, 1000, block.data()));
     DestroyElement(&element);
 }
 
-TEST(Stream, AnnouncedLengthIsOneExactBlockUntilExceeded) {
-    Element element;
-    CreateElement(&element, 20, 20, NP_EMBED, {});
-    PluginInstance* record = RecordOf(&element);
-    NPStream stream = OpenStream(&element.npp, 50000);
-    EXPECT_EQ(50000, record->reception.dataCapacity);
-    std::vector<uint8_t> bytes(50001, 7);
-    EXPECT_EQ(50000, NPP_Write(&element.npp, &stream, 0, 50000, bytes.data()));
-    EXPECT_EQ(50000, record->reception.dataCapacity);
-    EXPECT_EQ(1, NPP_Write(&element.npp, &stream, 50000, 1, bytes.data()));
-    EXPECT_EQ(131072, record->reception.dataCapacity);
-    EXPECT_EQ(7, record->reception.data[50000]);
-    DestroyElement(&element);
-}
-
-// A server may announce far more than it sends: 2 GB would exhaust a 32-bit
-// browser before a byte arrives, so only 16 MiB are reserved up front.
-TEST(Stream, AnnouncedLengthIsTrustedOnlyUpToABound) {
+// A server may announce far more than it sends: 2 GB is only a promise, and
+// the file that does come is shown.
+TEST(Stream, AnAnnouncedLengthPastTheFileIsOnlyAPromise) {
     Element element;
     CreateElement(&element, 64, 48, NP_EMBED, {});
-    NPStream stream = OpenStream(&element.npp, 2000000000u);
-    EXPECT_EQ(16 << 20, RecordOf(&element)->reception.dataCapacity);
-    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
     SendStream(&element.npp, ReadFixture("quad.j2k"), StreamPlan{16384, 2000000000, {}, NPRES_DONE});
     ASSERT_TRUE(WaitForDecode(&element));
     ASSERT_NE(nullptr, RecordOf(&element)->picture.dib);
@@ -116,7 +98,7 @@ TEST(Stream, RefusesWritesBeforeTheBufferOrPast32Bits) {
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, INT32_MAX, 1, &byte));
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, NULL));
     EXPECT_EQ(-1, NPP_Write(NULL, &stream, 0, 1, &byte));
-    EXPECT_EQ(0, RecordOf(&element)->reception.dataLength);
+    EXPECT_EQ(0u, RecordOf(&element)->reception.store.length);
     DestroyElement(&element);
 }
 
@@ -128,7 +110,7 @@ TEST(Stream, OutOfOrderBlocksGiveTheWholeFile) {
         Element element;
         CreateElement(&element, 256, 256, NP_FULL, {});
         SendStream(&element.npp, file, StreamPlan{blockSize, announce, {2, 0, 1}, NPRES_DONE});
-        EXPECT_EQ((int32_t)file.size(), RecordOf(&element)->reception.dataSize);
+        EXPECT_EQ(file.size(), RecordOf(&element)->reception.file.length);
         ASSERT_TRUE(WaitForDecode(&element));
         EXPECT_EQ(0, RecordOf(&element)->picture.decodeError);
         Capture capture = CaptureWindow(element.window);
@@ -145,9 +127,10 @@ TEST(Stream, GapsLeftByOutOfOrderBlocksReadAsZeros) {
     EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 5000, 1000, block.data()));
     EXPECT_EQ(1000, NPP_Write(&element.npp, &stream, 0, 1000, block.data()));
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(6000, record->reception.dataLength);
+    EXPECT_EQ(6000u, record->reception.store.length);
+    const uint8_t* bytes = ReceivedBytesData(&record->reception.store);
     for (int i = 1000; i < 5000; i += 997) {
-        EXPECT_EQ(0, record->reception.data[i]);
+        EXPECT_EQ(0, bytes[i]);
     }
     DestroyElement(&element);
 }
@@ -183,7 +166,7 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
         EXPECT_EQ(c.failure, record->picture.failureReason);
         EXPECT_EQ(nullptr, record->picture.dib);
         EXPECT_EQ(nullptr, record->picture.comments);
-        EXPECT_EQ((int32_t)file.size(), record->reception.dataSize);  // what arrived stays for saving
+        EXPECT_EQ(file.size(), record->reception.file.length);  // what arrived stays for saving
         if (c.reason != NPRES_DONE) {
             EXPECT_EQ(255, record->picture.fileKind);  // no decode was started
         }
@@ -231,18 +214,18 @@ TEST(Stream, SecondStreamRefusedWhileDecodingThenReplacesTheImage) {
     stream.url = "second.j2k";
     uint16_t type = 0;
     char mime[] = "image/jp2";
-    ASSERT_EQ(1, LoadAcquire(&record->queue.running));  // 1600x1600 takes far longer than this
+    ASSERT_TRUE(IsDecodeBusy(record));  // 1600x1600 takes far longer than this
     EXPECT_EQ(NPERR_GENERIC_ERROR, NPP_NewStream(&element.npp, mime, &stream, 0, &type));
     uint8_t byte = 0;
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 0, 1, &byte));
     ASSERT_TRUE(WaitForDecode(&element, 60000));
     ASSERT_NE(nullptr, record->picture.dib)
-        << record->picture.decodeError << " kind " << record->picture.fileKind << " size " << record->reception.dataSize
+        << record->picture.decodeError << " kind " << record->picture.fileKind << " size " << record->reception.file.length
         << " state " << record->reception.loadState;
     EXPECT_EQ(100, record->picture.dibHeader->biWidth);  // the level a 64 x 48 element needs
     // A repeated end of the finished stream starts nothing.
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
-    EXPECT_EQ(0, record->queue.running);
+    EXPECT_FALSE(IsDecodeBusy(record));
     SendFile(&element, "quad.j2k");
     ASSERT_TRUE(WaitForDecode(&element));
     ASSERT_NE(nullptr, record->picture.dib);
@@ -256,7 +239,7 @@ TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
     CreateElement(&element, 64, 48, NP_EMBED, {});
     SendFile(&element, "big.j2k");
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(1, LoadAcquire(&record->queue.running));
+    EXPECT_TRUE(IsDecodeBusy(record));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     EXPECT_EQ(nullptr, element.npp.pdata);
     // The window is the browser's again, and pumping messages while the
@@ -266,6 +249,29 @@ TEST(Stream, DestroyWhileDecodingReturnsAndReleasesLater) {
         PumpMessages();
         Sleep(20);
     }
+    DestroyElement(&element);
+}
+
+// A second stream while the view grows: no level of the last stream's
+// picture is queued over the bytes arriving, and they are all taken.
+TEST(Stream, ASecondStreamIsTakenWholeWhileTheViewGrows) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 64, 48, NP_EMBED, "big.j2k"));
+    PluginInstance* record = RecordOf(&element);
+    std::vector<uint8_t> bytes = ReadFixture("arriving.j2k");
+    NPStream stream = OpenStream(&element.npp, (uint32_t)bytes.size());
+    Sleep(150);  // a file slower than this gets partial pictures
+    int32_t half = (int32_t)bytes.size() / 2;
+    ASSERT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
+    SetWindowPos(element.window, NULL, 0, 0, 300, 300, SWP_NOMOVE | SWP_NOZORDER);
+    PumpMessages();
+    int32_t rest = (int32_t)bytes.size() - half;
+    EXPECT_EQ(rest, NPP_Write(&element.npp, &stream, half, rest, bytes.data() + half));
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    ASSERT_NE(nullptr, record->picture.dib);
+    EXPECT_EQ(1000, record->picture.shownWidth);
+    EXPECT_EQ(0, record->picture.decodeError);
     DestroyElement(&element);
 }
 
@@ -279,13 +285,49 @@ TEST(Stream, DestroyDuringAPartialDecodeIsSafe) {
     Sleep(150);  // a file slower than this gets partial pictures
     int32_t half = (int32_t)bytes.size() / 2;
     EXPECT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
-    EXPECT_NE(PartialIdle, LoadAcquire(&RecordOf(&element)->queue.partial.state));
+    EXPECT_TRUE(IsDecodeBusy(RecordOf(&element)));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
     for (int i = 0; i < 50; ++i) {
         PumpMessages();
         Sleep(20);
     }
     DestroyElement(&element);
+}
+
+// A large file (a picture and 64 MiB past its end) arriving in 64 KiB blocks
+// while its partial decode waits behind two other elements' decodes: every
+// block is taken where the bytes stay (they never move), and the picture is
+// the file's.
+TEST(Stream, ALargeFileArrivesWhileItsPartialDecodeWaits) {
+    std::vector<uint8_t> large = ReadFixture("arriving.j2k");
+    large.resize(64u << 20, 0x5A);
+    Element blockers[2];
+    for (Element& blocker : blockers) {
+        CreateElement(&blocker, 1600, 1600, NP_EMBED, {});
+        SendFile(&blocker, "big.j2k");
+    }
+    Element element;
+    CreateElement(&element, 200, 200, NP_EMBED, {});
+    NPStream stream = OpenStream(&element.npp, (uint32_t)large.size());
+    Sleep(150);  // a file slower than this gets partial pictures
+    PluginInstance* record = RecordOf(&element);
+    const uint8_t* stored = nullptr;
+    for (int32_t offset = 0; offset < (int32_t)large.size(); offset += 65536) {
+        ASSERT_EQ(65536, NPP_Write(&element.npp, &stream, offset, 65536, large.data() + offset)) << offset;
+        stored = stored ? stored : ReceivedBytesData(&record->reception.store);
+        ASSERT_EQ(stored, ReceivedBytesData(&record->reception.store)) << offset;
+        if (offset == 0) {
+            EXPECT_TRUE(IsDecodeBusy(record));  // its prefix job waits (or runs)
+        }
+    }
+    EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_DONE));
+    ASSERT_TRUE(WaitForDecode(&element, 60000));
+    Element reference;
+    ASSERT_TRUE(ShowFixture(&reference, 200, 200, NP_EMBED, "arriving.j2k"));
+    EXPECT_TRUE(CaptureWindow(reference.window).pixels == CaptureWindow(element.window).pixels);
+    for (Element* each : {&blockers[0], &blockers[1], &element, &reference}) {
+        DestroyElement(each);
+    }
 }
 
 TEST(Print, EmbeddedStretchesIntoThePrinterDcOrSaysWhyFullPageIsLeftToTheBrowser) {
@@ -506,7 +548,7 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     std::vector<void*> blocks = ReserveAddressSpace();
     NPError result = NPP_DestroyStream(&element.npp, &stream, NPRES_DONE);
     PluginInstance* record = RecordOf(&element);
-    int32_t running = LoadAcquire(&record->queue.running);
+    int running = IsDecodeBusy(record);
     ReleaseAddressSpace(blocks);
     EXPECT_EQ(NPERR_NO_ERROR, result);
     ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
@@ -607,7 +649,7 @@ TEST(Stream, WhileAMenuOrDialogIsOpenOnlyTheFirstStreamIsTaken) {
 
 // The warning comes from the window once NPP_Write has returned, never
 // inside the browser's call.
-TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
+TEST(Stream, FailedWriteWarnsDropsTheBytesAndStopsTheStream) {
     Element element;
     CreateElement(&element, 60, 60, NP_EMBED, {});
     NPStream stream = OpenStream(&element.npp, 0);
@@ -627,13 +669,13 @@ TEST(Stream, FailedGrowthWarnsReleasesTheBufferAndStopsTheStream) {
     EXPECT_EQ(-1, written);
     EXPECT_EQ("", seenInsideWrite);
     PluginInstance* record = RecordOf(&element);
-    EXPECT_EQ(nullptr, record->reception.data);
-    EXPECT_EQ(0, record->reception.dataLength);
-    EXPECT_EQ(0, record->reception.dataCapacity);
+    EXPECT_EQ(0, record->reception.store.sectionCount);
+    EXPECT_EQ(0u, record->reception.store.length);
+    EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 2000, 1000, block.data()));  // the bytes are gone
     EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
     EXPECT_EQ(LoadStateEnded, record->reception.loadState);
-    EXPECT_EQ(0, record->queue.running);
+    EXPECT_FALSE(IsDecodeBusy(record));
     EXPECT_EQ(DecodeFailureOutOfMemory, record->picture.failureReason);  // not "interrupted"
     DestroyElement(&element);
 }

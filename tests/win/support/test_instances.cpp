@@ -36,7 +36,7 @@ void SetTestUrl(PluginInstance* instance, const std::string& url) {
 void FreeTestInstance(PluginInstance* instance) {
     if (instance == nullptr) return;
     free(instance->reception.url);
-    free(instance->reception.data);
+    ReleaseBytesView(&instance->reception.file);
     free(instance->picture.dib);
     free(instance->picture.comments);
     free(instance);
@@ -49,19 +49,21 @@ bool LoadConformanceImage(PluginInstance* instance, const char* name) {
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName) {
     std::vector<uint8_t> bytes = FileBytes(path);
     if (bytes.empty()) return false;
-    instance->reception.data = (uint8_t*)malloc(bytes.size());
-    memcpy(instance->reception.data, bytes.data(), bytes.size());
-    instance->reception.dataSize = instance->reception.dataLength = instance->reception.dataCapacity =
-        (int32_t)bytes.size();
+    ReceivedBytes store;
+    OpenReceivedBytes(&store, (uint32_t)bytes.size());
+    bool stored = WriteReceivedBytes(&store, 0, bytes.data(), (uint32_t)bytes.size()) &&
+                  TakeBytesView(&instance->reception.file, &store, store.length);
+    CloseReceivedBytes(&store);
+    if (!stored) return false;
+    const BytesView& file = instance->reception.file;
     SetTestUrl(instance, std::string("http://images.example/conformance/") + urlName);
-    instance->picture.fileKind = ClassifyFileKind(instance->reception.data, (uint32_t)instance->reception.dataSize);
+    instance->picture.fileKind = ClassifyFileKind(file.data, file.length);
     uint8_t* dib = nullptr;
-    if (!DecodeToPackedDib(&dib, instance->reception.data, instance->reception.dataSize)) return false;
+    if (!DecodeToPackedDib(&dib, file.data, (int32_t)file.length)) return false;
     instance->picture.dib = dib;
     instance->picture.dibHeader = (BITMAPINFOHEADER*)dib;
     instance->picture.dibBits = (uint8_t*)PackedDibBits(dib);
-    ExtractCodestreamComments(&instance->picture.comments, &instance->picture.commentsLength, instance->reception.data,
-                              (uint32_t)instance->reception.dataSize);
+    ExtractCodestreamComments(&instance->picture.comments, &instance->picture.commentsLength, file.data, file.length);
     instance->reception.loadState = LoadStateEnded;
     return true;
 }

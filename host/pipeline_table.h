@@ -1,0 +1,208 @@
+// Each element's decode life as one state, and the table of what every
+// event does in every state: the next state and the one action the caller
+// then takes. The decode queue keeps the state (under its lock) and changes
+// it only through StepPipeline, so no job can start, end or be freed in a
+// way the table does not name. Platform-free, so that the table is tested
+// natively, every pair of it.
+//
+// Hand-overs, stated here once:
+//  - who frees the record: the UI thread in NPP_Destroy, unless a job runs
+//    (a state whose `running` is set): the state becomes PipeOrphaned, the
+//    job is cancelled, and the worker frees the record when the job ends
+//    (ActFreeRecord on the job's end event).
+//  - who may read the bytes: a job reads them from when it is queued until
+//    its end event. While the stream is open (`streamOpen`), the UI thread
+//    writes them into the received-bytes store, which never moves them, and
+//    a prefix job reads its own view of the part it was queued with (a
+//    block arriving out of order may still fill a gap there that read as
+//    zeros); once the stream ended every job reads the file's view, which
+//    nobody changes until a new stream, and the table refuses a new stream
+//    while a job other than a queued prefix job holds the record.
+//  - who installs a picture: a job only publishes (a level waits in
+//    nextLevel, a prefix picture and a region in their own slots); the UI
+//    thread alone puts them in place when the window hears of them, so
+//    nothing painted is freed under the painter.
+#ifndef HOST_PIPELINE_TABLE_H
+#define HOST_PIPELINE_TABLE_H
+
+#include <stdint.h>
+
+#include "decode/admission.h"
+
+enum PipelineState {
+    PipeNoStream = 0,         // no stream yet
+    PipeReceiving,            // the stream is open, no job
+    PipePrefixQueued,         // open, a prefix job (picture of the part received) waits
+    PipePrefixRunning,        // open, the prefix job runs
+    PipePrefixThenPlan,       // ended while a prefix job runs: the plan follows it
+    PipePrefixBroken,         // broken while a prefix job runs: nothing follows
+    PipePrefixThenLast,       // broken while a prefix job runs: one last prefix job follows
+    PipeLastPrefixQueued,     // broken: the last prefix job, of all that arrived, waits
+    PipeBroken,               // broken, no job: the last prefix picture stays with the reason
+    PipePlanQueued,           // ended: classify, plan, preview
+    PipePlanRunning,
+    PipeLevelQueued,          // the level the view (or a command) needs
+    PipeLevelRunning,
+    PipeRetryQueued,          // a level that ran out of memory beside others, once more alone
+    PipeRetryRunning,
+    PipeRegionQueued,         // the part in view of a picture past the sample cap
+    PipeRegionRunning,
+    PipeSettled,              // decoded, or failed for good; no job
+    PipeOrphaned,             // destroyed while a job runs: the worker frees the record
+    PipeGone,                 // freed
+    PipeStateCount,
+};
+
+enum PipelineEvent {
+    EvNewStream = 0,      // NPP_NewStream
+    EvBytesArrived,       // NPP_Write: may the bytes be stored?
+    EvPrefixDue,          // enough has arrived for a picture of the part received
+    EvStreamEnded,        // NPP_DestroyStream, done
+    EvStreamBroken,       // NPP_DestroyStream, any other reason
+    EvJobTaken,           // a worker took the record's queued job
+    EvJobDropped,         // no worker could be started to take the job just queued
+    EvPrefixDone,         // a prefix job ended (with or without a picture)
+    EvPlanDone,           // planned: the level comes next
+    EvLevelWanted,        // the view, or a command, needs a level not decoded
+    EvRegionWanted,       // the view needs the part in view finer
+    EvLevelDone,          // a level (or the preview and the level) published
+    EvLevelFailedMemory,  // a level ran out of memory beside other jobs
+    EvLevelFailed,        // the plan or a level failed for good (its failure is published)
+    EvRegionDone,         // a region job ended (with or without its part)
+    EvCommandWantsLevel,  // AcquireFullPicture, AcquirePictureLevel
+    EvCommandDone,        // the command's wait for its level is over
+    EvDestroy,            // NPP_Destroy (once no modal loop runs on the record)
+    // A decoder process's side of a running job (its executor reports them
+    // through RunDecodeJob's result).
+    EvJobSent,            // the job went to a decoder process
+    EvPictureBack,        // the decoder gave its picture (the job's own end follows)
+    EvProcessDied,        // the decoder ended before answering: the job failed
+    EvTimeLimit,          // the job ran past its time limit and was killed: it failed
+    PipeEventCount,
+};
+
+enum PipelineAction {
+    ActNone = 0,          // nothing to do (the event changes nothing here)
+    ActRefuse,            // refuse the browser's call
+    ActOpenStream,        // accept: drop the last stream's picture and bytes
+    ActDropPrefixOpen,    // unlink the queued prefix job, then ActOpenStream
+    ActStoreBytes,        // store the bytes
+    ActQueuePrefix,       // queue a prefix job
+    ActExtendPrefix,      // the queued prefix job reads all that arrived instead
+    ActNoteLastPrefix,    // remember the length the last prefix job will read
+    ActQueueLastPrefix,   // queue the last prefix job noted
+    ActQueuePlan,         // queue the plan
+    ActDropPrefixPlan,    // unlink the queued prefix job, then ActQueuePlan
+    ActStartJob,          // the worker runs the job it took
+    ActUnlinkJob,         // take the queued job out of its list (its failure is the caller's)
+    ActQueueLevel,        // queue the level wanted
+    ActQueueRetry,        // queue the level again, to run alone
+    ActQueueRegion,       // queue the region job
+    ActWantLevel,         // a command waits: its level becomes the level wanted
+    ActWantLevelFirst,    // the same, and the queued level goes ahead of every other job
+    ActEndCommandWait,    // the command no longer waits
+    ActSettle,            // the job ended: look for more (a level, a region) to queue
+    ActOrphan,            // cancel the running job; its worker frees the record
+    ActUnlinkFree,        // unlink the queued job, then free the record
+    ActFreeRecord,        // free the record
+    PipeActionCount,
+};
+
+// The decode queue's lists, taken in this order.
+enum PipelineJobKind {
+    JobCommand = 0,  // the level a command the user waits on needs
+    JobRegion = 1,   // the part in view, finer than the picture shown
+    JobPlan = 2,     // classify, plan, and a preview when the level is large
+    JobLevel = 3,    // the level the view needs
+    JobRetry = 4,    // a level that ran out of memory, run alone
+    JobPrefix = 5,   // the part of a file received so far
+    JobKindCount = 6,
+};
+
+// What a state means for the hand-overs above.
+struct PipelineStateFacts {
+    int32_t streamOpen;  // the UI thread stores bytes
+    int32_t queued;      // a job of the record waits in a list
+    int32_t running;     // a job of the record runs (a worker reads the bytes and the record)
+    int32_t planned;     // a plan of this stream's picture is known
+    int32_t jobKind;     // the kind of the queued or running job (PipelineJobKind), else -1
+};
+
+struct PipelineStep {
+    int32_t next;
+    int32_t action;
+};
+
+// streamOpen, queued, running, planned, jobKind
+inline const PipelineStateFacts PipelineStateTable[PipeStateCount] = {
+    {0, 0, 0, 0, -1},         // PipeNoStream
+    {1, 0, 0, 0, -1},         // PipeReceiving
+    {1, 1, 0, 0, JobPrefix},  // PipePrefixQueued
+    {1, 0, 1, 0, JobPrefix},  // PipePrefixRunning
+    {0, 0, 1, 0, JobPrefix},  // PipePrefixThenPlan
+    {0, 0, 1, 0, JobPrefix},  // PipePrefixBroken
+    {0, 0, 1, 0, JobPrefix},  // PipePrefixThenLast
+    {0, 1, 0, 0, JobPrefix},  // PipeLastPrefixQueued
+    {0, 0, 0, 0, -1},         // PipeBroken
+    {0, 1, 0, 0, JobPlan},    // PipePlanQueued
+    {0, 0, 1, 0, JobPlan},    // PipePlanRunning
+    {0, 1, 0, 1, JobLevel},   // PipeLevelQueued
+    {0, 0, 1, 1, JobLevel},   // PipeLevelRunning
+    {0, 1, 0, 1, JobRetry},   // PipeRetryQueued
+    {0, 0, 1, 1, JobRetry},   // PipeRetryRunning
+    {0, 1, 0, 1, JobRegion},  // PipeRegionQueued
+    {0, 0, 1, 1, JobRegion},  // PipeRegionRunning
+    {0, 0, 0, 1, -1},         // PipeSettled
+    {0, 0, 1, 0, -1},         // PipeOrphaned
+    {0, 0, 0, 0, -1},         // PipeGone
+};
+
+inline const PipelineStateFacts* PipelineFacts(int32_t state) {
+    return &PipelineStateTable[state >= 0 && state < PipeStateCount ? state : PipeGone];
+}
+
+PipelineStep StepPipeline(int32_t state, int32_t event);
+// The event a running job's result amounts to: its kind and the failure
+// (a DecodeFailure value, or one a decoder process reports).
+int32_t JobEndEvent(int32_t jobKind, int32_t failure, int32_t retryAllowed);
+
+// The head of one list as admission sees it: its memory, from its plan and
+// level, else from a bound (`boundBytes`) for a job whose plan is not known.
+struct JobCandidate {
+    int32_t present;
+    const DecodePlan* plan;  // null: boundBytes is the job's memory
+    int32_t reduce;          // the level wanted (a retry: the one it ran at)
+    uint64_t boundBytes;
+    uint32_t compressedBytes;
+};
+
+// The jobs running now.
+struct RunningJobs {
+    int32_t count;
+    int32_t threads;
+    uint64_t committedBytes;
+    int32_t alone;  // one of them runs alone
+};
+
+struct JobChoice {
+    int32_t kind;  // the list to take from, or -1: none now
+    Admission admission;
+};
+
+// Which job a free worker takes: only the head of each list, in the lists'
+// order, so a large job waiting for memory is not overtaken for ever. Every
+// job is admitted by memory (AdmitDecode) and gets the threads admission
+// gave it. A retry runs alone: it waits until nothing runs, holds the rest
+// back while it waits and while it runs, and is charged the level it ran at
+// (or the largest that fits alone).
+JobChoice ChooseJob(const JobCandidate heads[JobKindCount], const RunningJobs* running, uint64_t freeBytes,
+                    int32_t processors);
+int32_t JobRunsAlone(int32_t kind);
+
+// The memory bound of a plan job (the header, and a preview of at most a
+// sixteenth of the capped picture) and of a region job (the region alone).
+uint64_t PlanJobBytes(uint32_t compressedBytes, uint32_t sampleLimit);
+uint64_t RegionJobBytes(const DecodePlan* plan, uint32_t regionWidth, uint32_t regionHeight, int32_t reduce,
+                        uint32_t compressedBytes);
+
+#endif

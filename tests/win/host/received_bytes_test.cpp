@@ -1,0 +1,118 @@
+// The received-bytes store's rules, one table of streams: every byte lands
+// once where it stays, gaps read as zeros, sections at least double the
+// whole, a hostile announced length does not fail the stream (a block far
+// past the end is refused), and views
+// taken half way (directly, or mapped again from shared handles as a
+// decoder process would) outlive the store's growth and its close.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "host/received_bytes.h"
+
+namespace {
+
+struct Write {
+    uint32_t offset;
+    uint32_t length;
+};
+
+uint8_t ByteAt(uint32_t offset) { return (uint8_t)(offset * 7 + offset / 251 + 1); }
+
+// The file the writes make: each written byte, zeros in the gaps.
+std::vector<uint8_t> Expected(const std::vector<Write>& writes, size_t count) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < count; ++i) {
+        const Write& w = writes[i];
+        bytes.resize(std::max<size_t>(bytes.size(), (size_t)w.offset + w.length), 0);
+        for (uint32_t at = w.offset; at < w.offset + w.length; ++at) bytes[at] = ByteAt(at);
+    }
+    return bytes;
+}
+
+std::vector<Write> InSteps(uint32_t length, uint32_t step) {
+    std::vector<Write> writes;
+    for (uint32_t at = 0; at < length; at += step) writes.push_back({at, std::min(step, length - at)});
+    return writes;
+}
+
+bool Matches(const BytesView& view, const std::vector<uint8_t>& expected) {
+    return view.length == expected.size() &&
+           (expected.empty() || memcmp(view.data, expected.data(), expected.size()) == 0);
+}
+
+TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStore) {
+    const struct Row {
+        const char* name;
+        uint32_t announced;
+        std::vector<Write> writes;
+        int32_t sections;  // 0: not checked
+    } rows[] = {
+        {"announced", 300000, InSteps(300000, 65536), 1},
+        {"unannounced", 0, InSteps(3u << 20, 100000), 3},
+        {"understated", 100000, InSteps(300000, 65536), 2},
+        {"hostile 4 GB", 0xFFFFFFFFu, InSteps(300000, 65536), 0},
+        {"out of order", 0, {{5000, 1000}, {0, 1000}, {(5u << 19) + 10, 1000}, {1000, 2000}, {1u << 20, 10}}, 2},
+    };
+    std::vector<uint8_t> scratch;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReceivedBytes store;
+        ASSERT_EQ(1, OpenReceivedBytes(&store, row.announced));
+        size_t half = row.writes.size() / 2;
+        BytesView early = {};
+        for (size_t i = 0; i < row.writes.size(); ++i) {
+            if (i == half) {
+                ASSERT_EQ(1, TakeBytesView(&early, &store, store.length));
+            }
+            const Write& w = row.writes[i];
+            scratch.resize(w.length);
+            for (uint32_t k = 0; k < w.length; ++k) scratch[k] = ByteAt(w.offset + k);
+            ASSERT_EQ(1, WriteReceivedBytes(&store, w.offset, scratch.data(), w.length)) << i;
+        }
+        std::vector<uint8_t> expected = Expected(row.writes, row.writes.size());
+        ASSERT_EQ(expected.size(), store.length);
+        EXPECT_EQ(0, memcmp(ReceivedBytesData(&store), expected.data(), expected.size()));
+        if (row.sections) {
+            EXPECT_EQ(row.sections, store.sectionCount);
+        }
+        uint64_t whole = 0, committed = 0;
+        for (int32_t i = 0; i < store.sectionCount; ++i) {
+            if (i > 0) {
+                EXPECT_GE(store.sections[i].capacity, whole) << i;
+            }
+            whole += store.sections[i].capacity;
+            committed += store.sections[i].committed;
+        }
+        // In memory once: what is committed is what arrived, and little more.
+        EXPECT_LE(committed, expected.size() + (512u << 10));
+
+        // A block far past what is reserved is refused, and changes nothing.
+        ASSERT_EQ(0, WriteReceivedBytes(&store, store.length + (1u << 30), scratch.data(), 1));
+        EXPECT_EQ(expected.size(), store.length);
+
+        BytesView full, shared;
+        ASSERT_EQ(1, TakeBytesView(&full, &store, store.length));
+        HANDLE handles[ReceivedSectionLimit];
+        int32_t count = ShareBytesView(handles, ReceivedSectionLimit, &full, GetCurrentProcess());
+        ASSERT_EQ(full.sectionCount, count);
+        ASSERT_EQ(1, MapSectionsSideBySide(&shared, handles, full.capacities, count, full.length));
+        BytesView tooLong;
+        EXPECT_EQ(0, TakeBytesView(&tooLong, &store, store.length + 1));
+        CloseReceivedBytes(&store);
+        EXPECT_TRUE(Matches(full, expected));
+        EXPECT_TRUE(Matches(shared, expected));
+        // A view shares the pages: a block written later below its length shows.
+        EXPECT_EQ(Expected(row.writes, half).size(), early.length);
+        EXPECT_TRUE(Matches(early, std::vector<uint8_t>(expected.begin(), expected.begin() + early.length)));
+        // The views are read-only.
+        MEMORY_BASIC_INFORMATION page;
+        ASSERT_NE(0u, VirtualQuery(full.data, &page, sizeof page));
+        EXPECT_EQ((DWORD)PAGE_READONLY, page.AllocationProtect);
+        for (BytesView* view : {&early, &full, &shared}) ReleaseBytesView(view);
+    }
+}
+
+}  // namespace
