@@ -13,10 +13,20 @@ int IsCancelled(const DecodeJobCancel* cancel) {
     return cancel && __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) != 0;
 }
 
+int IsComposingKind(int kind) { return kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2; }
+
 int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     result->fileKind = ClassifyFileKind(data, job->length);
-    if (!PlanDecode(&result->plan, &result->failure, result->fileKind, data, (int32_t)job->length)) {
+    if (!PlanPictureDecode(&result->plan, &result->failure, result->fileKind, data, (int32_t)job->length,
+                           job->picture)) {
+        return 0;
+    }
+    // Only the kinds that may compose hold more than one picture.
+    result->composed.count = 1;
+    if (IsComposingKind(result->fileKind) &&
+        !DescribeComposedPicture(&result->composed, &result->failure, result->fileKind, data, (int32_t)job->length,
+                                 job->picture)) {
         return 0;
     }
     // A preview that cannot be made is no failure: the level follows.
@@ -27,6 +37,19 @@ int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
     return 1;
 }
 
+// The kinds that may compose their pictures go through the composer, which
+// also says what it left out; the others decode their one codestream.
+int RunLevel(const DecodeJob* job, DecodeJobResult* result) {
+    const uint8_t* data = job->bytes->data;
+    int32_t length = (int32_t)job->length;
+    int kind = job->fileKind;
+    if (IsComposingKind(kind)) {
+        return ComposePictureToPackedDib(&result->dib, &result->notes, &result->failure, kind, data, length,
+                                         job->picture, job->reduce, job->threads);
+    }
+    return DecodeLevelToPackedDib(&result->dib, &result->failure, kind, data, length, job->reduce, job->threads);
+}
+
 int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     int32_t length = (int32_t)job->length;
@@ -34,8 +57,7 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
     case DecodeJobPlan:
         return RunPlan(job, result);
     case DecodeJobLevel:
-        return DecodeLevelToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
-                                      job->threads);
+        return RunLevel(job, result);
     case DecodeJobPrefix:
         return DecodePrefixToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
                                        job->threads);

@@ -15,6 +15,7 @@
 
 #include <stdint.h>
 
+#include "decode/composition.h"
 #include "decode/jpeg2000.h"
 #include "host/received_bytes.h"
 
@@ -40,6 +41,7 @@ struct DecodeJob {
     int32_t threads;           // codec threads this job was given
     PictureRegion region;
     uint64_t plannedBytes;     // the job's memory limit in a decoder process
+    uint32_t picture;          // plan and level jobs: the page or frame (0: the first)
 };
 
 struct DecodeJobResult {
@@ -50,6 +52,8 @@ struct DecodeJobResult {
     PictureRegion level;  // region jobs: where the bitmap lies in the level
     uint8_t* comments;    // comment jobs: malloc'ed, zero-terminated
     uint32_t commentsLength;
+    ComposedPicture composed;  // plan jobs: the pictures the file holds
+    uint32_t notes;            // level jobs: what composing left out (ComposeNote*)
 };
 
 // A running job's handle for CancelDecodeJob; zero-filled before the job.

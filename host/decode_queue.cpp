@@ -354,7 +354,9 @@ int RunLevelJob(PluginInstance* record) {
     job.kind = DecodeJobLevel;
     job.fileKind = LoadAcquire(&record->picture.fileKind);
     job.reduce = record->queue.jobReduce;
+    job.picture = record->sequence.index;
     if (record->queue.jobReduce >= 0 && RunRecordJob(record, &job, &result)) {
+        PublishSequenceNotes(record, result.notes);
         if (PublishLevel(record, result.dib, record->queue.jobReduce)) {
             PublishOutcome(record, DecodeFailureNone);
         }
@@ -406,6 +408,7 @@ int RunPlanJob(PluginInstance* record) {
     DecodeJob job = {};
     job.kind = DecodeJobPlan;
     job.fileKind = FileKindInvalid;
+    job.picture = record->sequence.index;
     DecodeJobResult result = {};
     int planned = RunRecordJob(record, &job, &result);
     PublishFileKind(record, result.fileKind);
@@ -413,6 +416,7 @@ int RunPlanJob(PluginInstance* record) {
         PublishOutcome(record, result.failure);
         return OutcomeFailed;
     }
+    PublishSequence(record, &result.composed);
     const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
     PublishLevelRange(record, &plan);
@@ -641,6 +645,19 @@ int QueueDecode(PluginInstance* record) {
     // already running.
     FireEvent(record, EvStreamEnded);
     int queued = LoadAcquire(&record->queue.state) != PipeSettled;
+    LeaveCriticalSection(&Queue.lock);
+    return queued;
+}
+
+int QueuePictureDecode(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    int settled = LoadAcquire(&record->queue.state) == PipeSettled;
+    if (settled) {
+        record->queue.order = Queue.nextOrder++;
+        FireEvent(record, EvNewStream);
+        FireEvent(record, EvStreamEnded);
+    }
+    int queued = settled && LoadAcquire(&record->queue.state) != PipeSettled;
     LeaveCriticalSection(&Queue.lock);
     return queued;
 }
