@@ -15,6 +15,14 @@ int IsCancelled(const DecodeJobCancel* cancel) {
 
 int IsComposingKind(int kind) { return kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2; }
 
+// The pictures a planned file holds: one, unless its kind composes several.
+int DescribePictures(const DecodeJob* job, DecodeJobResult* result) {
+    result->composed.count = 1;
+    return !IsComposingKind(result->fileKind) ||
+           DescribeComposedPicture(&result->composed, &result->failure, result->fileKind, job->bytes->data,
+                                   (int32_t)job->length, job->picture);
+}
+
 int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     result->fileKind = ClassifyFileKind(data, job->length);
@@ -22,11 +30,7 @@ int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
                            job->picture)) {
         return 0;
     }
-    // Only the kinds that may compose hold more than one picture.
-    result->composed.count = 1;
-    if (IsComposingKind(result->fileKind) &&
-        !DescribeComposedPicture(&result->composed, &result->failure, result->fileKind, data, (int32_t)job->length,
-                                 job->picture)) {
+    if (!DescribePictures(job, result)) {
         return 0;
     }
     // A preview that cannot be made is no failure: the level follows.
@@ -88,8 +92,14 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
         resultOut->failure = DecodeFailureNotJpeg2000;
     } else if (!IsCancelled(cancel)) {
         // In a decoder process when one can be had; here otherwise.
-        done = RunJobInDecoder(job, resultOut, cancel) ? resultOut->failure == DecodeFailureNone
-                                                        : RunJobOfKind(job, resultOut);
+        // A decoder process decodes a file's first picture; another page or
+        // frame, and what a plan finds of the pictures a file holds (box
+        // reading only), are done here.
+        int inDecoder = job->picture == 0 && RunJobInDecoder(job, resultOut, cancel);
+        done = inDecoder ? resultOut->failure == DecodeFailureNone : RunJobOfKind(job, resultOut);
+        if (inDecoder && done && job->kind == DecodeJobPlan) {
+            DescribePictures(job, resultOut);
+        }
     }
     // The codec cannot be stopped inside this process: a cancel is seen
     // before the job starts, and its result is dropped after it.
