@@ -43,8 +43,13 @@ int SwitchToWantedPicture(PluginInstance* record) {
     if (!RecordIsFree(record)) {
         return 0;
     }
-    ClearPicture(record);
-    ReleaseRegionBitmaps(record);
+    // A page starts blank; a frame keeps the one before until it is there.
+    if (IsAnimation(record)) {
+        record->sequence.awaiting = 1;
+    } else {
+        ClearPicture(record);
+        ReleaseRegionBitmaps(record);
+    }
     record->sequence.index = record->sequence.wanted;
     StoreRelease(&record->sequence.notes, 0u);
     // The user would otherwise wait for ever on the decoding text.
@@ -52,4 +57,120 @@ int SwitchToWantedPicture(PluginInstance* record) {
         PublishFailure(record, DecodeFailureOutOfMemory, 0);
     }
     return 1;
+}
+
+// Frames of an animation (UI thread): playback starts once the first frame
+// shows; each frame after the shown one is due durationMs after it (frames
+// stay for ever at 0 ms: playback ends there). When the decode of a frame
+// cannot keep up, the frames whose time has passed are dropped: the frame
+// asked for next is the one due now, so the timing never stretches.
+namespace {
+
+const uint32_t ShortestFrameMs = 10;
+
+uint32_t ShownDuration(const PluginInstance* record) {
+    uint32_t duration = LoadAcquire(&record->sequence.durationMs);
+    return duration < ShortestFrameMs ? ShortestFrameMs : duration;
+}
+
+// The frame `ahead` frames on from the shown one, through the loops the
+// file allows; the last frame when they are done (playback then ends).
+uint32_t FrameAhead(PluginInstance* record, uint64_t ahead) {
+    PictureSequence* sequence = &record->sequence;
+    uint64_t count = (uint64_t)LoadAcquire(&sequence->count);
+    uint32_t loops = LoadAcquire(&sequence->loops);
+    uint64_t next = sequence->index + ahead;
+    while (next >= count) {
+        if (loops != 0 && sequence->loopsDone + 1 >= loops) {
+            sequence->playing = 0;
+            return (uint32_t)(count - 1);
+        }
+        sequence->loopsDone++;
+        next -= count;
+    }
+    return (uint32_t)next;
+}
+
+}  // namespace
+
+void StartPlayback(PluginInstance* record, uint32_t now) {
+    if (record->sequence.started || !IsAnimation(record)) {
+        return;
+    }
+    record->sequence.started = 1;
+    record->sequence.playing = LoadAcquire(&record->sequence.durationMs) != 0;
+    record->sequence.dueTick = now + ShownDuration(record);
+}
+
+void TogglePlayback(PluginInstance* record, uint32_t now) {
+    PictureSequence* sequence = &record->sequence;
+    if (!IsAnimation(record)) {
+        return;
+    }
+    sequence->started = 1;
+    if (sequence->playing) {
+        sequence->playing = 0;
+        return;
+    }
+    // Played to its end, it starts again from the first frame.
+    if (sequence->wanted + 1 >= (uint32_t)LoadAcquire(&sequence->count)) {
+        sequence->loopsDone = 0;
+        RequestPicture(record, 0);
+    }
+    sequence->playing = 1;
+    sequence->dueTick = now + ShownDuration(record);
+}
+
+int StepFrame(PluginInstance* record, int step) {
+    int64_t count = LoadAcquire(&record->sequence.count);
+    if (!IsAnimation(record) || record->sequence.playing) {
+        return 0;
+    }
+    int64_t frame = ((int64_t)record->sequence.wanted + step + count) % count;
+    return RequestPicture(record, (uint32_t)frame);
+}
+
+int PlaybackDue(const PluginInstance* record, uint32_t now) {
+    const PictureSequence* sequence = &record->sequence;
+    return sequence->playing && !sequence->awaiting && !PictureSwitchPending(record) && record->modal.depth == 0 &&
+           (int32_t)(now - sequence->dueTick) >= 0;
+}
+
+void AdvancePlayback(PluginInstance* record, uint32_t now, int visible) {
+    PictureSequence* sequence = &record->sequence;
+    if (!PlaybackDue(record, now)) {
+        return;
+    }
+    if (LoadAcquire(&sequence->durationMs) == 0) {
+        sequence->playing = 0;
+        return;
+    }
+    uint32_t duration = ShownDuration(record);
+    uint32_t ahead = 1 + (now - sequence->dueTick) / duration;
+    sequence->dueTick += ahead * duration;
+    // Unseen, the clock runs on and nothing is decoded.
+    if (!visible) {
+        return;
+    }
+    sequence->framesDue += ahead;
+    uint32_t next = FrameAhead(record, ahead);
+    if (next != sequence->index) {
+        RequestPicture(record, next);
+    }
+}
+
+// The worker publishes a frame's bitmap before it lets go of the record: a
+// record let go with none waiting gave none.
+void SettleAwaitedFrame(PluginInstance* record) {
+    if (record->sequence.awaiting && !IsDecodeBusy(record) &&
+        !LoadAcquire(&record->picture.nextLevel)) {
+        record->sequence.awaiting = 0;
+    }
+}
+
+void NoteFrameShown(PluginInstance* record) {
+    if (record->sequence.awaiting) {
+        record->sequence.awaiting = 0;
+        record->sequence.framesShown += record->sequence.playing ? 1 : 0;
+    }
 }

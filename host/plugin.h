@@ -298,7 +298,10 @@ struct ModalGuard {
 // left out (release stores). `index` is the picture shown and decoded: it
 // changes on the UI thread only while no decode of the record runs, and the
 // jobs read it. `wanted` is the one asked for; the switch waits for the
-// running decode when there is one.
+// running decode when there is one. An animation's playback (UI thread):
+// started once, playing, the tick the next frame is due, loops done, a frame
+// switched to whose bitmap is not yet in place (the one before stays shown
+// until it is), and the frames shown and due while it played.
 struct PictureSequence {
     int32_t count;
     int32_t pages;
@@ -307,6 +310,13 @@ struct PictureSequence {
     uint32_t notes;
     uint32_t index;
     uint32_t wanted;
+    int32_t started;
+    int32_t playing;
+    uint32_t dueTick;
+    uint32_t loopsDone;
+    int32_t awaiting;
+    uint32_t framesShown;
+    uint32_t framesDue;
 };
 
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
@@ -458,6 +468,30 @@ inline int PictureSwitchPending(const PluginInstance* record) {
 // The pages of a document of more than one page: 1 while there is one.
 inline int HasPages(const PluginInstance* record) {
     return LoadAcquire(&record->sequence.pages) && LoadAcquire(&record->sequence.count) > 1;
+}
+// The frames of an animation (a JPX animation, a Motion JPEG 2000 track).
+inline int IsAnimation(const PluginInstance* record) {
+    return !LoadAcquire(&record->sequence.pages) && LoadAcquire(&record->sequence.count) > 1;
+}
+// Playback (UI thread; `now` in GetTickCount milliseconds). A frame switch
+// keeps the frame shown until the next one's bitmap replaces it through
+// InstallNextLevel, after which the window calls NoteFrameShown (and
+// SettleAwaitedFrame, which lets go of a frame whose decode failed).
+// StartPlayback plays an animation once its first frame shows;
+// TogglePlayback pauses or plays (from the start again once played out);
+// StepFrame moves a paused animation by `step` frames; PlaybackDue says a
+// frame is due and nothing holds it back (a switch under way, a menu or
+// dialog); AdvancePlayback then asks for the frame due now, dropping those
+// whose time has passed, and decodes nothing for an element not `visible`.
+void StartPlayback(PluginInstance* record, uint32_t now);
+void TogglePlayback(PluginInstance* record, uint32_t now);
+int StepFrame(PluginInstance* record, int step);
+int PlaybackDue(const PluginInstance* record, uint32_t now);
+void AdvancePlayback(PluginInstance* record, uint32_t now, int visible);
+void NoteFrameShown(PluginInstance* record);
+void SettleAwaitedFrame(PluginInstance* record);
+inline int PlaybackActive(const PluginInstance* record) {
+    return record->sequence.playing || record->sequence.awaiting || PictureSwitchPending(record);
 }
 
 // The message the decode thread posts to the attached window when a decode

@@ -80,6 +80,17 @@ int HasPreviousPage(const PluginInstance* record);
 void ShowNextPage(PluginInstance* record);
 void ShowPreviousPage(PluginInstance* record);
 
+// Playback of an animation (playback.cpp), UI thread: started once its first
+// frame shows, driven by PlaybackTimerId; a click or Space plays and pauses,
+// Left and Right step a paused one; the position as a thin bar along the
+// bottom edge.
+enum { PlaybackTimerId = 0x4E5D };
+void BeginPlaybackWhenShown(PluginInstance* record);
+void RunPlaybackTick(PluginInstance* record);
+void TogglePlay(PluginInstance* record);
+void StepShownFrame(PluginInstance* record, int step);
+void PaintPlaybackEdge(HDC dc, const PluginInstance* record);
+
 // Zoom state (zoom.cpp), UI thread only. Scales are device pixels per
 // picture pixel; the picture is the whole one (its full size), whatever
 // level the bitmap shown holds.
@@ -149,6 +160,9 @@ enum KeyAction {
     KeyContextMenu,
     KeyToBrowser,
     KeyLeaveFocus,  // to the browser, with the focus
+    KeyPlayPause,
+    KeyFrameBack,
+    KeyFrameForward,
 };
 KeyAction ChooseKeyAction(UINT virtualKey, int modifiers);
 LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);

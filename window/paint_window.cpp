@@ -102,6 +102,7 @@ void PaintWindow(HWND window, PluginInstance* record) {
         } else if (HasFailed(record)) {
             PaintReasonOverPicture(dc, record);
         } else {
+            PaintPlaybackEdge(dc, record);
             PaintScaleBadge(dc, record);
         }
     } else {

@@ -57,6 +57,31 @@ const KeyRule KeyRules[] = {
     {VK_F11, 0, KeyToBrowser},
 };
 
+// An animation's keys, before the table above: Space plays and pauses, and
+// a paused one steps by Left and Right (which scroll while it plays).
+struct AnimationKeyRule {
+    UINT virtualKey;
+    bool whilePlaying;
+    KeyAction action;
+};
+
+const AnimationKeyRule AnimationKeyRules[] = {
+    {VK_SPACE, true, KeyPlayPause},
+    {VK_SPACE, false, KeyPlayPause},
+    {VK_LEFT, false, KeyFrameBack},
+    {VK_RIGHT, false, KeyFrameForward},
+};
+
+KeyAction ChooseAnimationKey(const PluginInstance* record, UINT virtualKey, int modifiers) {
+    bool playing = record->sequence.playing != 0;
+    for (const AnimationKeyRule& rule : AnimationKeyRules) {
+        if (modifiers == 0 && rule.virtualKey == virtualKey && rule.whilePlaying == playing && IsAnimation(record)) {
+            return rule.action;
+        }
+    }
+    return KeyUnhandled;
+}
+
 // Keys that are only modifiers never act alone, nor go to the browser.
 bool IsModifierKey(UINT virtualKey) {
     return virtualKey == VK_SHIFT || virtualKey == VK_CONTROL || virtualKey == VK_MENU ||
@@ -137,6 +162,9 @@ void RunKeyAction(PluginInstance* record, HWND window, KeyAction action) {
     case KeyCopy: RunEnabledCommand(record, ID_COPY_CURRENT_FRAME); break;
     case KeyPrint: RunEnabledCommand(record, ID_PRINT_PICTURE); break;
     case KeyContextMenu: OpenMenuAtPictureCentre(record, window); break;
+    case KeyPlayPause: TogglePlay(record); break;
+    case KeyFrameBack: StepShownFrame(record, -1); break;
+    case KeyFrameForward: StepShownFrame(record, 1); break;
     default: break;
     }
 }
@@ -176,7 +204,9 @@ KeyAction ChooseKeyAction(UINT virtualKey, int modifiers) {
 // posted to its top-level window); the release of a key the view answered
 // goes nowhere.
 LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    KeyAction action = ChooseKeyAction((UINT)wParam, HeldModifiers(message, lParam));
+    int modifiers = HeldModifiers(message, lParam);
+    KeyAction action = ChooseAnimationKey(record, (UINT)wParam, modifiers);
+    action = action != KeyUnhandled ? action : ChooseKeyAction((UINT)wParam, modifiers);
     if (action == KeyUnhandled) {
         return PassOnMessage(record, window, message, wParam, lParam);
     }
@@ -228,7 +258,7 @@ LRESULT HandleButtonDown(PluginInstance* record, HWND window, LPARAM lParam) {
     // A link press holds the pointer, so that its release is seen wherever
     // it happens: one outside the element, or a loss of the capture,
     // disarms it.
-    if (record->element.hasLink || record->element.mode != NP_FULL) {
+    if (record->element.hasLink || (record->element.mode != NP_FULL && !IsAnimation(record))) {
         record->pointer.linkPressed = record->element.hasLink;
         if (record->pointer.linkPressed) {
             SetCapture(window);
@@ -282,7 +312,11 @@ LRESULT HandleButtonUp(PluginInstance* record, HWND window, WPARAM wParam, LPARA
     EndPointerPress(record);
     if (click) {
         POINT point = {(short)LOWORD(lParam), (short)HIWORD(lParam)};
-        ToggleZoomAt(record, point);
+        if (IsAnimation(record)) {
+            TogglePlay(record);
+        } else {
+            ToggleZoomAt(record, point);
+        }
     }
     return 0;
 }

@@ -62,6 +62,7 @@ void Detach(PluginInstance* record) {
     EndPointerPress(record);
     KillTimer(record->window.hwnd, RegionTimerId);
     KillTimer(record->window.hwnd, PictureTimerId);
+    KillTimer(record->window.hwnd, PlaybackTimerId);
     HideScaleBadge(record);
     if (GetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
         SetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->window.prevWndProc);
@@ -75,7 +76,10 @@ void Detach(PluginInstance* record) {
 LRESULT OnDecodeProgress(PluginInstance* record, HWND window) {
     // A larger level is drawn over the smaller one at the same place: no
     // erase, so the picture never blinks.
-    InstallNextLevel(record);
+    if (InstallNextLevel(record)) {
+        NoteFrameShown(record);
+    }
+    BeginPlaybackWhenShown(record);
     DropReplacedPreview(record);
     AdoptRegionBitmap(record);
     AdoptPartialPicture(record);
@@ -167,6 +171,7 @@ const TimerHandler TimerHandlers[] = {
     {ScaleBadgeTimerId, HideScaleBadge},
     {RegionTimerId, RequestRegionInView},
     {PictureTimerId, RetryPictureSwitch},
+    {PlaybackTimerId, RunPlaybackTick},
 };
 
 LRESULT OnTimer(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {

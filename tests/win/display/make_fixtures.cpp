@@ -171,6 +171,27 @@ int MakeDocument(const std::string& folder) {
     return WriteFileBytes(folder + "/pages.jpm", MakeJpm(pages));
 }
 
+// Animations of flat grey frames, frame i at FrameLevel(i) (the playback
+// tests read the frame shown from it): a Motion JPEG 2000 track of six
+// frames of 150 ms played once, and a JPX animation of three frames of
+// 150 ms that loops for ever.
+int MakeAnimations(const std::string& folder) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (int i = 0; i < 6; ++i) {
+        FixtureImage image = MakeImage(64, 48, 1, Gradient, 0);
+        image.samples[0].assign((size_t)64 * 48, 20 + 40 * i);
+        frames.push_back(EncodeFixture(image, nullptr));
+    }
+    std::vector<JpxLayer> layers;
+    JpxInstructionSet set = {0, 10, {}};
+    for (int i = 0; i < 3; ++i) {
+        layers.push_back({frames[i], -1, 0});
+        set.instructions.push_back({0, 0, 0, 0, 0, 0, 0, 0, 15});
+    }
+    return WriteFileBytes(folder + "/clip.mj2", MakeMj2(frames, std::vector<uint32_t>(6, 150), 1000, 64, 48)) &&
+           WriteFileBytes(folder + "/loop.jpx", MakeJpx(64, 48, 255, layers, {set}));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -205,8 +226,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "make_fixtures: cannot make striped50000.j2k\n");
         return 1;
     }
-    if (!MakeDocument(folder)) {
-        fprintf(stderr, "make_fixtures: cannot make pages.jpm\n");
+    if (!MakeDocument(folder) || !MakeAnimations(folder)) {
+        fprintf(stderr, "make_fixtures: cannot make the composed files\n");
         return 1;
     }
     return MakeTiledFixtures(folder) ? 0 : 1;
