@@ -46,8 +46,12 @@ std::vector<std::string> AboutTexts() {
     for (const PageRow& row : PageRows) {
         send += std::string(row.inputs) + (row.inputs[0] ? " " : "") + "apps a wait@1000 esc ";
     }
-    std::string arguments = "--dump-dialogs --send \"" + send + "\" " + FixturePath("pages.jpm");
-    BrowserRun run = RunTestBrowser(arguments, directory, "", 120000);
+    // The limits only end a run whose key was lost: some forty keys, each
+    // waiting for the page to settle, and eight pauses took most of the
+    // default minute on a loaded machine.
+    std::string arguments =
+        "--dump-dialogs --wait-ms 180000 --send \"" + send + "\" " + FixturePath("pages.jpm");
+    BrowserRun run = RunTestBrowser(arguments, directory, "", 240000);
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     std::vector<std::string> texts;
     for (size_t at = run.output.find("dialog: "); at != std::string::npos;) {
