@@ -199,6 +199,12 @@ void SetDecodeThreadCount(int threadCount);
 void SetDecodeSampleLimit(uint32_t sampleLimit);
 uint32_t DecodeSampleLimit();
 int PackedDibSize(const uint8_t* dib);
+// A packed DIB (8-bit with palette, 24- or 32-bit, either row order) shrunk
+// to width x height, neither larger than its own, each pixel the mean of the
+// area it covers: a 24-bit packed DIB in the same row order, placed as the
+// decode functions place theirs (ReleaseBitmapBlock). 0 for other bitmaps,
+// sizes or no memory.
+int ShrinkPackedDib(uint8_t** dibOut, const uint8_t* dib, uint32_t width, uint32_t height);
 
 // Where the bitmaps the decode functions return are placed: malloc'ed and
 // freed with free() unless a process sets its own place (a decoder process

@@ -25,6 +25,7 @@ int ViewPackedDib(ImageView* viewOut, const uint8_t* dib, const uint8_t* bits, i
 // Bits before header before the block: a reader that sees dib sees the rest.
 void PublishDib(PictureLevels* picture, uint8_t* dib, int32_t reduce) {
     StoreRelease(&picture->dibReduce, reduce);
+    StoreRelease(&picture->dibCount, picture->dibCount + 1);
     StoreRelease(&picture->dibBits, (uint8_t*)PackedDibBits(dib));
     StoreRelease(&picture->dibHeader, (BITMAPINFOHEADER*)dib);
     StoreRelease(&picture->dib, dib);

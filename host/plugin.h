@@ -102,11 +102,14 @@ struct PictureLevels {
     // later waits in nextLevel (taken by one atomic exchange) until the UI
     // thread puts it in dib's place (InstallNextLevel), so the old one is
     // freed only where it is painted. levelFailure says why a larger level
-    // was given up (a DecodeFailure value; 0 while none was).
+    // was given up (a DecodeFailure value; 0 while none was). dibCount
+    // counts the bitmaps put in dib, so that a copy made of one is known
+    // from one of a later bitmap at the same address.
     uint8_t* dib;
     uint8_t* dibBits;
     BITMAPINFOHEADER* dibHeader;
     int32_t dibReduce;
+    uint32_t dibCount;
     int32_t maxReduce;
     uint8_t* nextLevel;
     int32_t levelFailure;
@@ -161,9 +164,14 @@ struct PointerState {
 };
 
 // What the last paint drew (window/paint_window.cpp, UI thread): a picture
-// (a larger level is then drawn over it without an erase).
+// (a larger level is then drawn over it without an erase). An animation's
+// frame larger than it is drawn is painted from `drawn`, the frame shrunk
+// once to that size (of the dib whose dibCount is drawnFrom), not stretched
+// at every paint.
 struct PaintState {
     int32_t picturePainted;
+    uint8_t* drawn;
+    uint32_t drawnFrom;
 };
 
 // A prefix job: the picture of the part of a file received so far, at the

@@ -846,10 +846,11 @@ int main(int argc, char** argv) {
     int arrivingOnly = argc > 3 && strcmp(argv[3], "arriving") == 0;
     int printOnly = argc > 3 && strcmp(argv[3], "print") == 0;
     int largeArrivalOnly = argc > 3 && strcmp(argv[3], "large-arrival") == 0;
+    int playbackOnly = argc > 3 && strcmp(argv[3], "playback") == 0;
     const std::string largePath = "bench_display_12000.j2k";
     const std::string shownSizePath = "bench_display_6000.j2k";
     std::vector<uint8_t> large, shownSize;
-    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly && !largeArrivalOnly) {
+    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly && !largeArrivalOnly && !playbackOnly) {
         large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
         shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
         if (large.empty() || shownSize.empty()) {
@@ -881,11 +882,13 @@ int main(int argc, char** argv) {
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
-    if (arrivingOnly || printOnly || largeArrivalOnly) {
+    if (arrivingOnly || printOnly || largeArrivalOnly || playbackOnly) {
         if (arrivingOnly) {
             PrintArrivalFigures(file, 100);
         } else if (printOnly) {
             PrintPrintFigures(file);
+        } else if (playbackOnly) {
+            PrintPlaybackFigures(frame);
         } else {
             PrintLargeArrivalFigures(frame, file);
         }

@@ -13,6 +13,9 @@ LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, W
 // Paints the image or the status box into the window, after telling the
 // decode queue the size the picture is drawn at.
 void PaintWindow(HWND window, PluginInstance* record);
+// Frees the copy of an animation's frame shrunk to the size it is drawn at
+// (made by PaintWindow); on detach.
+void ReleaseDrawnFrame(PluginInstance* record);
 
 // Asks the decode queue for the level the whole picture's drawn size needs:
 // the size (device pixels) of the element, of the page's picture rectangle,
@@ -86,6 +89,7 @@ void ShowPreviousPage(PluginInstance* record);
 // bottom edge.
 enum { PlaybackTimerId = 0x4E5D };
 void BeginPlaybackWhenShown(PluginInstance* record);
+void ResumePlaybackTicks(PluginInstance* record);
 void RunPlaybackTick(PluginInstance* record);
 void TogglePlay(PluginInstance* record);
 void StepShownFrame(PluginInstance* record, int step);

@@ -3,7 +3,9 @@
 // of the status box, its texts at the window's scale.
 #include <math.h>
 #include <stdint.h>
+#include <stdlib.h>
 
+#include "decode/jpeg2000.h"
 #include "host/plugin.h"
 #include "window/display.h"
 
@@ -72,6 +74,42 @@ void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect,
                   bottom - top, view->bits, view->info, DIB_RGB_COLORS, SRCCOPY);
 }
 
+void ReleaseDrawnFrame(PluginInstance* record) {
+    ReleaseBitmapBlock(record->paint.drawn);
+    record->paint.drawn = NULL;
+}
+
+// An animation's frame larger than the picture's place is painted from a
+// copy shrunk to it, made once per frame: the system's filtered stretch at
+// every paint cost more than the frame's decode under Wine. Other pictures,
+// and a frame drawn at its size or larger, are painted as they are.
+void UseDrawnFrame(PluginInstance* record, ImageView* view, const RECT* picture) {
+    const uint8_t* dib = LoadAcquire(&record->picture.dib);
+    int32_t width = picture->right - picture->left, height = picture->bottom - picture->top;
+    if (!IsAnimation(record) || !dib || view->info != (const BITMAPINFO*)dib || width <= 0 || height <= 0 ||
+        (view->bitmapWidth <= width && view->bitmapHeight <= height)) {
+        ReleaseDrawnFrame(record);
+        return;
+    }
+    width = width < view->bitmapWidth ? width : view->bitmapWidth;
+    height = height < view->bitmapHeight ? height : view->bitmapHeight;
+    uint32_t from = LoadAcquire(&record->picture.dibCount);
+    const BITMAPINFOHEADER* drawn = (const BITMAPINFOHEADER*)record->paint.drawn;
+    if (!drawn || record->paint.drawnFrom != from || drawn->biWidth != width || abs(drawn->biHeight) != height) {
+        ReleaseDrawnFrame(record);
+        // Without memory for the copy the frame is stretched as it is.
+        if (!ShrinkPackedDib(&record->paint.drawn, dib, (uint32_t)width, (uint32_t)height)) {
+            return;
+        }
+        record->paint.drawnFrom = from;
+        drawn = (const BITMAPINFOHEADER*)record->paint.drawn;
+    }
+    view->info = (const BITMAPINFO*)drawn;
+    view->bits = PackedDibBits(record->paint.drawn);
+    view->bitmapWidth = drawn->biWidth;
+    view->bitmapHeight = abs(drawn->biHeight);
+}
+
 void RequestDrawnLevel(PluginInstance* record) {
     ImageView view;
     int shown = GetShownImage(&view, record);
@@ -93,6 +131,7 @@ void PaintWindow(HWND window, PluginInstance* record) {
     if (record->paint.picturePainted) {
         RECT picture;
         ComputePictureRect(&picture, record, &view);
+        UseDrawnFrame(record, &view, &picture);
         PaintBitmapAt(dc, record, &picture, &view);
         PaintRegionOver(dc, record, &picture);
         // The picture of what has arrived so far: how much has, or why no
@@ -104,6 +143,7 @@ void PaintWindow(HWND window, PluginInstance* record) {
         } else {
             PaintPlaybackEdge(dc, record);
             PaintScaleBadge(dc, record);
+            ResumePlaybackTicks(record);
         }
     } else {
         RECT client;

@@ -41,8 +41,15 @@ void BeginPlaybackWhenShown(PluginInstance* record) {
     }
 }
 
+// A paint says the element can be seen (again, or in a new window): the
+// ticks resume where playback is under way.
+void ResumePlaybackTicks(PluginInstance* record) { KeepTicking(record); }
+
 // A frame decoded since is put in place here as well as when the decode's
 // message comes, so that a message overtaken by the tick costs no frame.
+// Playback that ended, or an element that cannot be seen, stops the ticks:
+// the clock runs on unseen, and the paint that shows the element again
+// resumes them (the frame due then is asked for, those between dropped).
 void RunPlaybackTick(PluginInstance* record) {
     HWND window = record->window.hwnd;
     SwitchToWantedPicture(record);
@@ -51,10 +58,11 @@ void RunPlaybackTick(PluginInstance* record) {
         InvalidateRect(window, NULL, FALSE);
     }
     SettleAwaitedFrame(record);
+    int visible = IsElementVisible(window);
     if (PlaybackDue(record, GetTickCount())) {
-        AdvancePlayback(record, GetTickCount(), IsElementVisible(window));
+        AdvancePlayback(record, GetTickCount(), visible);
     }
-    if (!PlaybackActive(record)) {
+    if (!PlaybackActive(record) || !visible) {
         KillTimer(window, PlaybackTimerId);
     }
 }

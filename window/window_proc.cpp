@@ -63,6 +63,7 @@ void Detach(PluginInstance* record) {
     KillTimer(record->window.hwnd, RegionTimerId);
     KillTimer(record->window.hwnd, PictureTimerId);
     KillTimer(record->window.hwnd, PlaybackTimerId);
+    ReleaseDrawnFrame(record);
     HideScaleBadge(record);
     if (GetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
         SetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->window.prevWndProc);

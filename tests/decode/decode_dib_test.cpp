@@ -462,4 +462,74 @@ TEST(PackedDib, SizesAndFileHeader)
     EXPECT_EQ(54u, Le32(file + 10));
 }
 
+// A packed DIB of greys given in memory order (first row first); an 8-bit
+// one's palette is reversed, so that its indices are 255 - grey.
+std::vector<uint8_t> GreyDib(uint32_t width, int32_t height, uint32_t bits, std::vector<uint8_t> greys)
+{
+    uint32_t rows = height < 0 ? -height : height, stride = (width * bits + 31) / 32 * 4;
+    uint32_t palette = bits == 8 ? 1024 : 0;
+    std::vector<uint8_t> dib(40 + palette + stride * rows, 0);
+    dib[0] = 40;
+    memcpy(&dib[4], &width, 4);
+    memcpy(&dib[8], &height, 4);
+    dib[12] = 1;
+    dib[14] = (uint8_t)bits;
+    for (uint32_t i = 0; i < palette / 4; ++i) {
+        memset(&dib[40 + 4 * i], 255 - i, 3);
+    }
+    for (uint32_t i = 0; i < greys.size(); ++i) {
+        uint8_t* pixel = &dib[40 + palette + i / width * stride + i % width * (bits / 8)];
+        memset(pixel, bits == 8 ? 255 - greys[i] : greys[i], bits == 8 ? 1 : 3);
+    }
+    return dib;
+}
+
+struct ShrinkRow {
+    const char* what;
+    uint32_t width;
+    int32_t height;
+    uint32_t bits;
+    std::vector<uint8_t> greys;
+    uint32_t newWidth, newHeight;
+    std::vector<uint8_t> expected; // empty: refused
+};
+
+const ShrinkRow ShrinkRows[] = {
+    {"halved, through the palette", 4, 2, 8, {0, 40, 80, 120, 40, 80, 120, 160}, 2, 1, {40, 120}},
+    {"edge pixels weighted by the part covered", 3, 1, 24, {0, 90, 180}, 2, 1, {30, 150}},
+    {"top-down rows stay top-down", 1, -3, 32, {0, 90, 180}, 1, 2, {30, 150}},
+    {"the same size is a copy", 2, 2, 24, {10, 20, 30, 40}, 2, 2, {10, 20, 30, 40}},
+    {"no larger than the source", 2, 2, 24, {10, 20, 30, 40}, 3, 2, {}},
+    {"no empty bitmap", 2, 2, 24, {10, 20, 30, 40}, 0, 2, {}},
+    {"no 16-bit source", 2, 2, 16, {}, 1, 1, {}},
+};
+
+TEST(ShrinkPackedDib, EachPixelIsTheMeanOfTheAreaItCovers)
+{
+    for (const ShrinkRow& row : ShrinkRows) {
+        SCOPED_TRACE(row.what);
+        std::vector<uint8_t> source = GreyDib(row.width, row.height, row.bits, row.greys);
+        uint8_t* shrunk = nullptr;
+        int done = ShrinkPackedDib(&shrunk, source.data(), row.newWidth, row.newHeight);
+        ASSERT_EQ(!row.expected.empty(), done != 0);
+        if (!done) {
+            EXPECT_EQ(nullptr, shrunk);
+            continue;
+        }
+        EXPECT_EQ(24u, Le16(shrunk + 14));
+        EXPECT_EQ(row.newWidth, Le32(shrunk + 4));
+        EXPECT_EQ(row.height < 0 ? -(int32_t)row.newHeight : (int32_t)row.newHeight, (int32_t)Le32(shrunk + 8));
+        uint32_t stride = (row.newWidth * 3 + 3) / 4 * 4;
+        for (uint32_t i = 0; i < row.expected.size(); ++i) {
+            const uint8_t* pixel = PackedDibBits(shrunk) + i / row.newWidth * stride + i % row.newWidth * 3;
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_EQ(row.expected[i], pixel[c]) << "pixel " << i;
+            }
+        }
+        ReleaseBitmapBlock(shrunk);
+    }
+    uint8_t* none = nullptr;
+    EXPECT_EQ(0, ShrinkPackedDib(&none, nullptr, 1, 1));
+}
+
 } // namespace

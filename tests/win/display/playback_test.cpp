@@ -1,12 +1,17 @@
 // Playback of an animation in an element: frames come in the file's order
 // and loop as the file says, a click or Space pauses, a paused element does
-// not advance and Left/Right step it, and the frame painted is the one the
-// record says is shown. Counted in frames, not timed.
+// not advance and Left/Right step it, the frame painted and the one a
+// command takes are the one the record says is shown, and the ticks stop
+// for an element hidden, destroyed or given another file. Counted in
+// frames, not timed.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
+#include "commands/commands.h"
 #include "display_support.h"
+#include "window/display.h"
 
 namespace {
 
@@ -40,6 +45,30 @@ Sampled Watch(Element* element, DWORD ms) {
 uint32_t PaintedLevel(Element* element) {
     Capture capture = RepaintAndCapture(element->window);
     return capture.At(capture.width / 2, capture.height / 3) & 0xFF;
+}
+
+// The centre pixel's grey of a bitmap handed to a command.
+uint32_t CentreLevel(const ImageView& view) {
+    const BITMAPINFOHEADER& header = view.info->bmiHeader;
+    uint32_t stride = (view.bitmapWidth * header.biBitCount + 31) / 32 * 4;
+    const uint8_t* pixel = (const uint8_t*)view.bits + (view.bitmapHeight / 2) * stride +
+                           (view.bitmapWidth / 2) * (header.biBitCount / 8);
+    return header.biBitCount == 8 ? view.info->bmiColors[*pixel].rgbRed : pixel[2];
+}
+
+// Whether the playback timer still fires at the window within 100 ms (other
+// timers' messages are served meanwhile).
+bool PlaybackTimerFires(HWND window) {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 100; Sleep(5)) {
+        MSG message;
+        while (PeekMessageA(&message, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+            if (message.wParam == PlaybackTimerId) {
+                return true;
+            }
+            DispatchMessageA(&message);
+        }
+    }
+    return false;
 }
 
 struct PlaybackRow {
@@ -109,6 +138,61 @@ TEST(Playback, APausedAnimationStaysAndArrowsStepIt) {
     EXPECT_GT(Watch(&element, 600).frames.size(), 1u);
     EXPECT_EQ(record->sequence.playing, 1);
     DestroyElement(&element);
+}
+
+// A command is given the frame shown, decoded whole (the element shows a
+// coarser level of it).
+TEST(Playback, ACommandTakesTheFrameShown) {
+    Element element;
+    ASSERT_TRUE(ShowFixture(&element, 32, 24, NP_EMBED, "loop.jpx"));
+    PluginInstance* record = RecordOf(&element);
+    SendMessageA(element.window, WM_KEYDOWN, VK_SPACE, 0);
+    // Past the first frame, which a command would take by mistake too.
+    uint32_t frame = 0;
+    for (int step = 0; step < 2 && frame == 0; ++step) {
+        SendMessageA(element.window, WM_KEYDOWN, VK_RIGHT, 0);
+        frame = Watch(&element, 400).frames.back();
+    }
+    ASSERT_NE(0u, frame);
+    ImageView view;
+    int failure = 0;
+    ASSERT_TRUE(AcquireFullPicture(&view, &failure, record));
+    EXPECT_EQ(64, view.bitmapWidth);
+    EXPECT_EQ(FrameLevel(frame), CentreLevel(view));
+    ReleaseFullPicture(record);
+    DestroyElement(&element);
+}
+
+struct StopRow {
+    const char* what;
+    std::function<void(Element*)> stop;
+    bool resumesWhenShown;
+};
+
+TEST(Playback, TheTicksStopForAnElementHiddenDestroyedOrGivenAnotherFile) {
+    const StopRow rows[] = {
+        {"hidden", [](Element* element) { ShowWindow(element->window, SW_HIDE); }, true},
+        {"another file", [](Element* element) { SendFile(element, "quad.j2k"); }, false},
+        {"destroyed", [](Element* element) { NPP_Destroy(&element->npp, NULL); }, false},
+    };
+    for (const StopRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        Element element;
+        CreateElement(&element, 64, 48, NP_EMBED, {});
+        SendFile(&element, "loop.jpx");
+        ASSERT_GT(Watch(&element, 600).frames.size(), 1u);
+        row.stop(&element);
+        PluginInstance* record = RecordOf(&element);
+        uint32_t shown = record ? Watch(&element, 200).shown : 0;
+        EXPECT_FALSE(PlaybackTimerFires(element.window));
+        if (row.resumesWhenShown) {
+            // Unseen, no frame was decoded; seen again, it plays on.
+            EXPECT_EQ(shown, Watch(&element, 300).shown);
+            ShowWindow(element.window, SW_SHOW);
+            EXPECT_GT(Watch(&element, 600).frames.size(), 1u);
+        }
+        DestroyElement(&element);
+    }
 }
 
 }  // namespace
