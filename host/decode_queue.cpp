@@ -589,6 +589,8 @@ int StartWorker() {
         FreeLibrary(module);
         return 0;
     }
+    // As a decoder process runs: below the browser's own threads.
+    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
     CloseHandle(thread);
     Queue.workers++;
     return 1;
