@@ -234,6 +234,7 @@ struct QueueLink {
     int32_t jobShort;
     int32_t jobThreads;
     uint64_t jobBytes;
+    int32_t decoderEnd;  // the running job's decoder died or ran out of time (a DecodeFailure)
     DecodeJobCancel* cancel;
 };
 

@@ -51,10 +51,10 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
         int32_t sections;  // 0: not checked
     } rows[] = {
         {"announced", 300000, InSteps(300000, 65536), 1},
-        {"unannounced", 0, InSteps(3u << 20, 100000), 3},
+        {"unannounced", 0, InSteps(3u << 20, 100000), sizeof(void*) >= 8 ? 1 : 3},
         {"understated", 100000, InSteps(300000, 65536), 2},
         {"hostile 4 GB", 0xFFFFFFFFu, InSteps(300000, 65536), 0},
-        {"out of order", 0, {{5000, 1000}, {0, 1000}, {(5u << 19) + 10, 1000}, {1000, 2000}, {1u << 20, 10}}, 2},
+        {"out of order", 0, {{5000, 1000}, {0, 1000}, {(5u << 19) + 10, 1000}, {1000, 2000}, {1u << 20, 10}}, sizeof(void*) >= 8 ? 1 : 2},
     };
     std::vector<uint8_t> scratch;
     for (const Row& row : rows) {
@@ -86,8 +86,9 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
             whole += store.sections[i].capacity;
             committed += store.sections[i].committed;
         }
-        // In memory once: what is committed is what arrived, and little more.
-        EXPECT_LE(committed, expected.size() + (512u << 10));
+        // In memory once: what is committed is what arrived, and at most an
+        // eighth more (or 256 KiB per section) committed ahead of it.
+        EXPECT_LE(committed, expected.size() + expected.size() / 8 + store.sectionCount * (256u << 10));
 
         // A block far past what is reserved is refused, and changes nothing.
         ASSERT_EQ(0, WriteReceivedBytes(&store, store.length + (1u << 30), scratch.data(), 1));
