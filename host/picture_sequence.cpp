@@ -174,3 +174,5 @@ void NoteFrameShown(PluginInstance* record) {
         record->sequence.framesShown += record->sequence.playing ? 1 : 0;
     }
 }
+
+void NoteElementSeen(PluginInstance* record, int seen) { record->sequence.unseen = !seen; }

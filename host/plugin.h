@@ -310,7 +310,8 @@ struct ModalGuard {
 // running decode when there is one. An animation's playback (UI thread):
 // started once, playing, the tick the next frame is due, loops done, a frame
 // switched to whose bitmap is not yet in place (the one before stays shown
-// until it is), and the frames shown and due while it played.
+// until it is), the frames shown and due while it played, and whether the
+// element could not be seen (its ticks then stop until a paint).
 struct PictureSequence {
     int32_t count;
     int32_t pages;
@@ -326,6 +327,7 @@ struct PictureSequence {
     int32_t awaiting;
     uint32_t framesShown;
     uint32_t framesDue;
+    int32_t unseen;
 };
 
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
@@ -492,6 +494,8 @@ inline int IsAnimation(const PluginInstance* record) {
 // frame is due and nothing holds it back (a switch under way, a menu or
 // dialog); AdvancePlayback then asks for the frame due now, dropping those
 // whose time has passed, and decodes nothing for an element not `visible`.
+// NoteElementSeen keeps whether the element can be seen: an unseen one's
+// ticks stop, and the paint that shows it resumes them.
 void StartPlayback(PluginInstance* record, uint32_t now);
 void TogglePlayback(PluginInstance* record, uint32_t now);
 int StepFrame(PluginInstance* record, int step);
@@ -499,6 +503,7 @@ int PlaybackDue(const PluginInstance* record, uint32_t now);
 void AdvancePlayback(PluginInstance* record, uint32_t now, int visible);
 void NoteFrameShown(PluginInstance* record);
 void SettleAwaitedFrame(PluginInstance* record);
+void NoteElementSeen(PluginInstance* record, int seen);
 inline int PlaybackActive(const PluginInstance* record) {
     return record->sequence.playing || record->sequence.awaiting || PictureSwitchPending(record);
 }

@@ -42,8 +42,14 @@ void BeginPlaybackWhenShown(PluginInstance* record) {
 }
 
 // A paint says the element can be seen (again, or in a new window): the
-// ticks resume where playback is under way.
-void ResumePlaybackTicks(PluginInstance* record) { KeepTicking(record); }
+// ticks stopped for it resume where playback is under way. Ticks that run
+// are left alone: setting the timer again would put its next tick off.
+void ResumePlaybackTicks(PluginInstance* record) {
+    if (record->sequence.unseen) {
+        NoteElementSeen(record, 1);
+        KeepTicking(record);
+    }
+}
 
 // A frame decoded since is put in place here as well as when the decode's
 // message comes, so that a message overtaken by the tick costs no frame.
@@ -59,6 +65,7 @@ void RunPlaybackTick(PluginInstance* record) {
     }
     SettleAwaitedFrame(record);
     int visible = IsElementVisible(window);
+    NoteElementSeen(record, visible);
     if (PlaybackDue(record, GetTickCount())) {
         AdvancePlayback(record, GetTickCount(), visible);
     }

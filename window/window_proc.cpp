@@ -63,6 +63,8 @@ void Detach(PluginInstance* record) {
     KillTimer(record->window.hwnd, RegionTimerId);
     KillTimer(record->window.hwnd, PictureTimerId);
     KillTimer(record->window.hwnd, PlaybackTimerId);
+    // The paint of a window attached next resumes playback.
+    NoteElementSeen(record, 0);
     ReleaseDrawnFrame(record);
     HideScaleBadge(record);
     if (GetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
