@@ -40,6 +40,7 @@ struct DecodeJob {
     int32_t threads;           // codec threads this job was given
     PictureRegion region;
     uint64_t plannedBytes;     // the job's memory limit in a decoder process
+    uint32_t timeLimitMs;      // a decoder's time for the job; 0: chosen from plannedBytes
 };
 
 struct DecodeJobResult {

@@ -193,8 +193,9 @@ void GiveBackDecoder(Slot* slot, DecodeJobCancel* cancel, int keep) {
     LeaveCriticalSection(&Decoders.lock);
 }
 
-DWORD ChooseTimeLimit(uint64_t plannedBytes) {
-    uint64_t ms = TimeLimitBaseMs + (plannedBytes >> 20) * TimeLimitPerMiBMs;
+DWORD ChooseTimeLimit(const DecodeJob* job) {
+    if (job->timeLimitMs) return job->timeLimitMs < INFINITE ? job->timeLimitMs : INFINITE - 1;
+    uint64_t ms = TimeLimitBaseMs + (job->plannedBytes >> 20) * TimeLimitPerMiBMs;
     return ms < INFINITE ? (DWORD)ms : INFINITE - 1;
 }
 
@@ -291,7 +292,7 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
     memcpy(decoder->view + JobRequestOffset, request, sizeof *request);
     SetEvent(decoder->request);
     HANDLE waits[2] = {decoder->reply, decoder->process};
-    DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ChooseTimeLimit(job->plannedBytes));
+    DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ChooseTimeLimit(job));
     if (waited == WAIT_OBJECT_0) {
         // A decoder that answers what cannot be used is taken for one that stopped.
         JobReply reply;

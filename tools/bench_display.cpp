@@ -20,7 +20,7 @@
 //        ("writes": only the NPP_Write figures, the others then read as
 //        placeholders; "page": only the page of twelve and a page of eight
 //        6600 x 6600; "arriving": only the picture arriving; "print": only
-//        the print figure)
+//        the print figure; "large-arrival": only 256 MiB arriving)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
@@ -745,10 +745,11 @@ int main(int argc, char** argv) {
     int pageOnly = argc > 3 && strcmp(argv[3], "page") == 0;
     int arrivingOnly = argc > 3 && strcmp(argv[3], "arriving") == 0;
     int printOnly = argc > 3 && strcmp(argv[3], "print") == 0;
+    int largeArrivalOnly = argc > 3 && strcmp(argv[3], "large-arrival") == 0;
     const std::string largePath = "bench_display_12000.j2k";
     const std::string shownSizePath = "bench_display_6000.j2k";
     std::vector<uint8_t> large, shownSize;
-    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly) {
+    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly && !largeArrivalOnly) {
         large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
         shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
         if (large.empty() || shownSize.empty()) {
@@ -780,11 +781,13 @@ int main(int argc, char** argv) {
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
-    if (arrivingOnly || printOnly) {
+    if (arrivingOnly || printOnly || largeArrivalOnly) {
         if (arrivingOnly) {
             PrintArrivalFigures(file, 100);
-        } else {
+        } else if (printOnly) {
             PrintPrintFigures(file);
+        } else {
+            PrintLargeArrivalFigures(frame, file);
         }
         shutdown();
         return 0;
