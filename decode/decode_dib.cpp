@@ -132,9 +132,7 @@ uint64_t CeilDiv(uint64_t value, uint64_t divisor)
 // edges [start, end) and the component's step, as the codec computes it.
 uint64_t ReducedExtent(uint32_t start, uint32_t end, uint32_t step, int reduce)
 {
-    uint64_t first = CeilDiv(CeilDiv(start, step), 1ull << reduce);
-    uint64_t last = CeilDiv(CeilDiv(end, step), 1ull << reduce);
-    return last - first;
+    return LevelExtent(CeilDiv(end, step), reduce) - LevelExtent(CeilDiv(start, step), reduce);
 }
 
 // A rectangle of the codec's reference grid, [x0, x1) x [y0, y1): the whole
@@ -552,11 +550,6 @@ uint32_t DecodeSampleLimit()
 {
     uint32_t limit = gSampleLimit.load();
     return limit != 0 ? limit : kDefaultSampleLimit;
-}
-
-int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image)
-{
-    return PackImageToDib(dibOut, image, ResolveThreadCount(), NULL, 0);
 }
 
 namespace {

@@ -43,16 +43,6 @@ int StartsWith(const uint8_t* data, uint32_t length, const uint8_t* prefix, uint
 
 } // namespace
 
-uint32_t SwapBytes32(uint32_t word)
-{
-    return (word >> 24) | ((word >> 8) & 0xFF00u) | ((word << 8) & 0xFF0000u) | (word << 24);
-}
-
-uint32_t SwapBytes16(uint16_t word)
-{
-    return (uint32_t)(uint16_t)((word >> 8) | (word << 8));
-}
-
 int HasJpeg2000Signature(const uint8_t* data, uint32_t length)
 {
     if (data == NULL) {

@@ -24,7 +24,4 @@ int PackImageToDib(uint8_t** dibOut, const opj_image_t* image, int threadCount, 
 int PackLayerToDib(uint8_t** dibOut, uint8_t** opacityOut, int* opacityKindOut, const opj_image_t* image,
                    int threadCount);
 
-// PackImageToDib into a new block with the decoder's thread count.
-int ConvertImageToPackedDib(uint8_t** dibOut, const opj_image_t* image);
-
 #endif

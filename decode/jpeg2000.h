@@ -47,9 +47,6 @@ struct BoxLocation {
     const uint8_t* start;
 };
 
-uint32_t SwapBytes32(uint32_t word);
-uint32_t SwapBytes16(uint16_t word);
-
 int HasJpeg2000Signature(const uint8_t* data, uint32_t length);
 int ClassifyFileKind(const uint8_t* data, uint32_t length);
 int FindTopLevelBox(BoxLocation* location, uint32_t boxType, const uint8_t* data, uint32_t length);
@@ -118,6 +115,10 @@ int PlanDecode(DecodePlan* planOut, int* failureOut, int kind, const uint8_t* da
 // is the plan's shownReduce, maxReduce its maxReduce.
 int ChooseViewReduce(uint32_t fullWidth, uint32_t fullHeight, uint32_t viewWidth, uint32_t viewHeight, int minReduce,
                      int maxReduce);
+
+// Size of one axis of a picture `full` pixels long at `reduce` halvings
+// (0 to 63): ceil(full / 2^reduce), as the codec rounds it.
+uint64_t LevelExtent(uint64_t full, int reduce);
 
 // The most memory a decode of the planned picture at `reduce` halvings takes
 // at once, from the header alone: the codec's samples (4 bytes each), the

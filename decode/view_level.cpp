@@ -4,12 +4,6 @@
 
 namespace {
 
-// Size of one axis at `reduce` halvings, rounded up as the codec does.
-uint64_t LevelExtent(uint32_t full, int reduce)
-{
-    return ((uint64_t)full + ((1ull << reduce) - 1)) >> reduce;
-}
-
 uint64_t SaturatingAdd(uint64_t a, uint64_t b)
 {
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
@@ -21,6 +15,12 @@ uint64_t SaturatingMultiply(uint64_t a, uint64_t b)
 }
 
 } // namespace
+
+uint64_t LevelExtent(uint64_t full, int reduce)
+{
+    uint64_t below = (1ull << reduce) - 1;
+    return (full >> reduce) + ((full & below) != 0 ? 1 : 0);
+}
 
 int ChooseViewReduce(uint32_t fullWidth, uint32_t fullHeight, uint32_t viewWidth, uint32_t viewHeight, int minReduce,
                      int maxReduce)

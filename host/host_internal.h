@@ -20,10 +20,9 @@ int IsJapaneseLanguage(LANGID language);
 // Copies at most size - 1 bytes and always terminates (a null source gives "").
 void CopyBounded(char* destination, size_t size, const char* source);
 
-// Format of the warning shown when the module has no handle to load its
-// resources from, as stored (see UiText); its one argument is the expected
-// file name.
-const char* ChooseLoadFailureFormat(LANGID language);
+// The warning shown when the module has no handle to load its resources
+// from; its one argument is the expected file name.
+extern const UiText LoadFailureFormat;
 
 // Frees every text UiString converted; at unload only.
 void ReleaseUiStrings();

@@ -14,17 +14,13 @@ HCURSOR ZoomOutCursor = nullptr;
 
 static const wchar_t ModuleFileName[] = L"npkavrel.dll";
 
-static const UiText LoadFailureFormat = {
+const UiText LoadFailureFormat = {
     "Cannot load resources. Make sure plug-in file is named %s",
     "リソースをロードできません。ファイル名が「%s」かどうか確認して下さい",
 };
 
 int IsJapaneseLanguage(LANGID language) {
     return language == JapaneseLanguageId ? 1 : 0;
-}
-
-const char* ChooseLoadFailureFormat(LANGID language) {
-    return IsJapaneseLanguage(language) ? LoadFailureFormat.japanese : LoadFailureFormat.english;
 }
 
 // A failed single load leaves a null handle; users of each handle cope with

@@ -38,7 +38,7 @@ int32_t LevelOfBitmap(const PictureLevels* picture, const uint8_t* dib) {
     int32_t best = LoadAcquire(&picture->shownReduce);
     int64_t bestDistance = INT64_MAX;
     for (int32_t reduce = best; reduce <= LoadAcquire(&picture->maxReduce) && reduce < 32; ++reduce) {
-        int64_t distance = llabs(((full + (1ll << reduce) - 1) >> reduce) - width);
+        int64_t distance = llabs((int64_t)LevelExtent((uint64_t)full, reduce) - width);
         if (distance < bestDistance) {
             bestDistance = distance;
             best = reduce;

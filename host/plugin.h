@@ -22,11 +22,11 @@ struct DecodeJobCancel;
 // reasons are the decoder's DecodeFailure values.
 enum { FailureInterrupted = 100 };
 
-// Progress of one instance. 2 is never set; readers compare with >= and <.
+// Progress of one instance, in order: readers compare with >= and <.
 enum {
     LoadStateWaiting = 0,
     LoadStateReceiving = 1,
-    LoadStateEnded = 3,
+    LoadStateEnded = 2,
 };
 
 // The record is a set of parts, each written by one file (on whichever

@@ -30,10 +30,6 @@ void FreeRegionBitmap(RegionBitmap* bitmap) {
     }
 }
 
-int32_t LevelExtent(int32_t full, int32_t reduce) {
-    return (int32_t)(((int64_t)full + ((int64_t)1 << reduce) - 1) >> reduce);
-}
-
 // 1 when `area` (full-resolution pixels) at `reduce` holds every pixel of
 // `visible` at least as finely as `needed`.
 int CoversPart(const RECT* area, int32_t reduce, const RECT* visible, int32_t needed) {
@@ -182,8 +178,8 @@ void RunRegionJob(PluginInstance* record) {
         SetRect(&bitmap->level, (int)level.left, (int)level.top, (int)level.right, (int)level.bottom);
         bitmap->dib = dib;
         bitmap->reduce = region.decodingReduce;
-        bitmap->levelWidth = LevelExtent(LoadAcquire(&record->picture.fullWidth), bitmap->reduce);
-        bitmap->levelHeight = LevelExtent(LoadAcquire(&record->picture.fullHeight), bitmap->reduce);
+        bitmap->levelWidth = (int32_t)LevelExtent((uint32_t)LoadAcquire(&record->picture.fullWidth), bitmap->reduce);
+        bitmap->levelHeight = (int32_t)LevelExtent((uint32_t)LoadAcquire(&record->picture.fullHeight), bitmap->reduce);
         dib = NULL;
     }
     FreePictureBlock(dib);

@@ -51,7 +51,6 @@ const MenuItemRule MenuItemRules[] = {
     {ID_VIEW_IMAGE, {nullptr, nullptr}, Always, CannotView, Never},
     {ID_SAVE_IMAGE_AS, {"Save &Image As...", "画像に名前を付けて保存(&I)..."}, Always, StreamIncomplete, Never},
     {ID_PRINT_PICTURE, {"&Print Picture...", "画像を印刷(&P)..."}, Always, HasNoImage, Never},
-    {ID_STOP, {"&Stop", "一時停止(&S)"}, Always, Always, Never},
     {ID_FIT_TO_WINDOW, {"&Fit image to window", "画像を画面に合わせる(&F)"}, IsFullPage, StreamIncomplete,
      FitsToWindow},
     {ID_SET_WALLPAPER, {"Set &Wallpaper As...", "壁紙に設定(&W)..."}, Always, HasNoImage, Never},

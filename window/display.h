@@ -14,17 +14,17 @@ LRESULT PassOnMessage(const PluginInstance* record, HWND window, UINT message, W
 // decode queue the size the picture is drawn at.
 void PaintWindow(HWND window, PluginInstance* record);
 
-// Tells the decode queue the size the whole picture is drawn at (device
-// pixels): the element, the page's picture rectangle, or, before the
-// picture's size is known, the client area.
-void RequestDrawSize(PluginInstance* record);
+// Asks the decode queue for the level the whole picture's drawn size needs:
+// the size (device pixels) of the element, of the page's picture rectangle,
+// or, before the picture's size is known, of the client area.
+void RequestDrawnLevel(PluginInstance* record);
 
 // Stretches the part of a bitmap that shows in the client area, the whole
 // bitmap being drawn over bitmapRect (client coordinates).
 void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect, const ImageView* view);
 
 // The part in view of a picture past the sample cap at a finer level
-// (region_view.cpp), UI thread: each paint schedules the request, made once
+// (region_paint.cpp), UI thread: each paint schedules the request, made once
 // the view has rested (RegionTimerId), and the part decoded is painted over
 // the picture drawn over `picture`.
 enum { RegionTimerId = 0x4E5B };
@@ -132,6 +132,7 @@ enum KeyAction {
     KeyPrint,
     KeyContextMenu,
     KeyToBrowser,
+    KeyLeaveFocus,  // to the browser, with the focus
 };
 KeyAction ChooseKeyAction(UINT virtualKey, int modifiers);
 LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -72,7 +72,7 @@ void PaintBitmapAt(HDC dc, const PluginInstance* record, const RECT* bitmapRect,
                   bottom - top, view->bits, view->info, DIB_RGB_COLORS, SRCCOPY);
 }
 
-void RequestDrawSize(PluginInstance* record) {
+void RequestDrawnLevel(PluginInstance* record) {
     ImageView view;
     int shown = GetShownImage(&view, record);
     RECT picture = {0, 0, record->scroll.clientWidth, record->scroll.clientHeight};
@@ -84,7 +84,7 @@ void RequestDrawSize(PluginInstance* record) {
 }
 
 void PaintWindow(HWND window, PluginInstance* record) {
-    RequestDrawSize(record);
+    RequestDrawnLevel(record);
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     ImageView view;

@@ -48,6 +48,9 @@ const KeyRule KeyRules[] = {
     {VK_F10, ModifierShift, KeyContextMenu},
     {VK_APPS, 0, KeyContextMenu},
     {VK_APPS, ModifierShift, KeyContextMenu},
+    // Tab and Shift+Tab move the focus on from the element, in the browser.
+    {VK_TAB, 0, KeyLeaveFocus},
+    {VK_TAB, ModifierShift, KeyLeaveFocus},
     // Reload, address bar and full screen belong to the browser.
     {VK_F5, 0, KeyToBrowser},
     {VK_F6, 0, KeyToBrowser},
@@ -167,10 +170,15 @@ LRESULT HandleKey(PluginInstance* record, HWND window, UINT message, WPARAM wPar
     if (action == KeyUnhandled) {
         return PassOnMessage(record, window, message, wParam, lParam);
     }
-    bool toBrowser = action == KeyToBrowser || (record->element.mode != NP_FULL && IsFullPageAction(action));
+    bool toBrowser = action == KeyToBrowser || action == KeyLeaveFocus ||
+                     (record->element.mode != NP_FULL && IsFullPageAction(action));
     HWND root = GetAncestor(window, GA_ROOT);
     if (toBrowser) {
         if (root && root != window) {
+            // The browser moves its focus on only from a window that has it.
+            if (action == KeyLeaveFocus && message == WM_KEYDOWN) {
+                SetFocus(root);
+            }
             PostMessageA(root, message, wParam, lParam);
         }
         return 0;

@@ -47,7 +47,7 @@ void Attach(PluginInstance* record, HWND window) {
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
     UpdateClientSize(record);
     UpdateScrollBars(record);
-    RequestDrawSize(record);
+    RequestDrawnLevel(record);
     InvalidateRect(window, NULL, TRUE);
     UpdateWindow(window);
 }
@@ -90,7 +90,7 @@ LRESULT OnSize(PluginInstance* record, HWND window) {
     int32_t oldScrollY = record->scroll.y;
     UpdateClientSize(record);
     UpdateScrollBars(record);
-    RequestDrawSize(record);
+    RequestDrawnLevel(record);
     // A fitted full page is drawn at a size that follows the client area, and
     // the paint covers only the picture: without an erase the part a
     // shrinking picture leaves keeps its old pixels. A scrolled page whose

@@ -74,13 +74,6 @@ void ShowBadge(PluginInstance* record) {
     InvalidateRect(record->window.hwnd, NULL, FALSE);
 }
 
-// The decode of the level the new drawing size needs.
-void RequestDrawnSize(PluginInstance* record, const ImageView& view) {
-    RECT picture;
-    ComputePictureRect(&picture, record, &view);
-    RequestViewSize(record, picture.right - picture.left, picture.bottom - picture.top);
-}
-
 // Draws at `scale`, the picture point under `anchor` (client pixels) kept
 // under it; at or below the fitted scale the view is fitted again.
 void ZoomAbout(PluginInstance* record, const ImageView& view, double scale, POINT anchor) {
@@ -102,7 +95,7 @@ void ZoomAbout(PluginInstance* record, const ImageView& view, double scale, POIN
         ShowZoomedView(record, (int32_t)floor(pictureX * scale - anchor.x + 0.5),
                        (int32_t)floor(pictureY * scale - anchor.y + 0.5));
     }
-    RequestDrawnSize(record, view);
+    RequestDrawnLevel(record);
     ShowBadge(record);
 }
 
@@ -119,7 +112,7 @@ void ApplyContentsScale(PluginInstance* record, double scale) {
     UpdateScrollBars(record);
     ImageView view;
     if (Zoomable(record, &view)) {
-        RequestDrawnSize(record, view);
+        RequestDrawnLevel(record);
     }
     InvalidateRect(record->window.hwnd, NULL, TRUE);
 }
@@ -312,7 +305,7 @@ void ToggleZoomAt(PluginInstance* record, POINT point) {
     // The middle of the client area the scroll bars have left.
     POINT centre = ClientCentre(record);
     PanTo(record, (int32_t)floor(pictureX * actual - centre.x + 0.5), (int32_t)floor(pictureY * actual - centre.y + 0.5));
-    RequestDrawnSize(record, view);
+    RequestDrawnLevel(record);
     ShowBadge(record);
 }
 
@@ -325,7 +318,7 @@ void ToggleFitToWindow(PluginInstance* instance) {
     }
     ImageView view;
     if (Zoomable(instance, &view)) {
-        RequestDrawnSize(instance, view);
+        RequestDrawnLevel(instance);
     }
 }
 

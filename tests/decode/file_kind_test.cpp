@@ -41,13 +41,6 @@ std::string Comments(const std::vector<uint8_t>& file)
     return text;
 }
 
-TEST(SwapBytes, ReverseByteOrder)
-{
-    EXPECT_EQ(0x44332211u, SwapBytes32(0x11223344u));
-    EXPECT_EQ(0x2211u, SwapBytes16(0x1122));
-    EXPECT_EQ(0xFF00u, SwapBytes16(0x00FF)); // zero-extended, not sign-extended
-}
-
 TEST(Signature, CodestreamNeedsFourBytesJp2NeedsTen)
 {
     std::vector<uint8_t> cs = Bytes({0xFF, 0x4F, 0xFF, 0x51});

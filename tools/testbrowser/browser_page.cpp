@@ -673,6 +673,7 @@ LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             name = code;
         }
         frame->browserKeys.push_back(name);
+        frame->focusedAtKey.push_back(GetFocus() == window);
         printf("browser key: %s\n", name.c_str());
         fflush(stdout);
         return 0;

@@ -81,6 +81,8 @@ struct BrowserFrame {
     // Keys that reached the frame's own window (a plug-in passing on a
     // browser shortcut), by name; each is also printed as "browser key:".
     std::vector<std::string> browserKeys;
+    // For each of those keys, whether the frame had the focus as it came.
+    std::vector<bool> focusedAtKey;
 };
 
 // Opens a new top-level frame of the given client size showing the file or

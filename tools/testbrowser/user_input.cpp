@@ -261,9 +261,14 @@ void CALLBACK SendNextStep(HWND, UINT, UINT_PTR, DWORD now) {
         return;
     }
     HoldModifiers(step.modifiers);
+    // A key goes down on the element, which has the focus; it comes up where
+    // the focus is then (a key may have moved it on).
     HWND target = step.isKey ? KeyTarget(sending->element) : sending->element;
-    if (step.isKey && target == sending->element) {
+    bool down = step.message == WM_KEYDOWN || step.message == WM_SYSKEYDOWN;
+    if (step.isKey && target == sending->element && down) {
         SetFocus(target);
+    } else if (step.isKey && target == sending->element && GetFocus()) {
+        target = GetFocus();
     }
     PostMessageA(target, step.message, step.wParam, step.lParam);
     sending->quietSince = now;

@@ -29,7 +29,6 @@ const ExpectedRow OpenLinkNew = {ID_OPEN_LINK_NEW_WINDOW, "Open This Link by &Ne
 const ExpectedRow Separator = {0, nullptr, nullptr, 0};
 const ExpectedRow Save = {ID_SAVE_IMAGE_AS, "Save &Image As...", "画像に名前を付けて保存(&I)...", 0};
 const ExpectedRow Print = {ID_PRINT_PICTURE, "&Print Picture...", "画像を印刷(&P)...", 0};
-const ExpectedRow Stop = {ID_STOP, "&Stop", "一時停止(&S)", MF_GRAYED};
 const ExpectedRow Fit = {ID_FIT_TO_WINDOW, "&Fit image to window", "画像を画面に合わせる(&F)", 0};
 const ExpectedRow Wallpaper = {ID_SET_WALLPAPER, "Set &Wallpaper As...", "壁紙に設定(&W)...", 0};
 const ExpectedRow CopyFrame = {ID_COPY_CURRENT_FRAME, "&Copy Current Frame", "現在のフレームをコピー(&C)", 0};
@@ -64,22 +63,22 @@ struct MenuState {
 std::vector<MenuState> MenuStates() {
     return {
         {"embedded, no link, receiving", NP_EMBED, 0, LoadStateReceiving, 0, false, false, 1,
-         {View("&View Image (photo.jp2)", "画像を表示(&V) (photo.jp2)", MF_GRAYED), With(Save, MF_GRAYED), With(Print, MF_GRAYED), Stop,
+         {View("&View Image (photo.jp2)", "画像を表示(&V) (photo.jp2)", MF_GRAYED), With(Save, MF_GRAYED), With(Print, MF_GRAYED),
           With(Wallpaper, MF_GRAYED), Separator, With(CopyFrame, MF_GRAYED), CopyLocation, Separator,
           With(Comments, MF_GRAYED), About}},
         {"full page, no link, decoded, fitted", NP_FULL, 0, LoadStateEnded, 0, true, true, 1,
-         {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), Save, Print, Stop, With(Fit, MF_CHECKED), Wallpaper,
+         {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), Save, Print, With(Fit, MF_CHECKED), Wallpaper,
           Separator, CopyFrame, CopyLocation, Separator, Comments, About}},
         {"embedded, link, failed", NP_EMBED, 1, LoadStateEnded, 1, false, false, 1,
-         {OpenLink, OpenLinkNew, Separator, View("&View Image (photo.jp2)", "画像を表示(&V) (photo.jp2)", 0), Save, With(Print, MF_GRAYED), Stop,
+         {OpenLink, OpenLinkNew, Separator, View("&View Image (photo.jp2)", "画像を表示(&V) (photo.jp2)", 0), Save, With(Print, MF_GRAYED),
           With(Wallpaper, MF_GRAYED), Separator, With(CopyFrame, MF_GRAYED), CopyLocation, CopyShortcut, Separator,
           With(Comments, MF_GRAYED), About}},
         {"full page, link, waiting, at own size", NP_FULL, 1, LoadStateWaiting, 0, false, false, 0,
          {OpenLink, OpenLinkNew, Separator, View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", MF_GRAYED),
-          With(Save, MF_GRAYED), With(Print, MF_GRAYED), Stop, With(Fit, MF_GRAYED), With(Wallpaper, MF_GRAYED), Separator,
+          With(Save, MF_GRAYED), With(Print, MF_GRAYED), With(Fit, MF_GRAYED), With(Wallpaper, MF_GRAYED), Separator,
           With(CopyFrame, MF_GRAYED), CopyLocation, CopyShortcut, Separator, With(Comments, MF_GRAYED), About}},
         {"full page, failed while receiving", NP_FULL, 0, LoadStateReceiving, 1, false, false, 1,
-         {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), With(Save, MF_GRAYED), With(Print, MF_GRAYED), Stop,
+         {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), With(Save, MF_GRAYED), With(Print, MF_GRAYED),
           With(Fit, MF_GRAYED | MF_CHECKED), With(Wallpaper, MF_GRAYED), Separator, With(CopyFrame, MF_GRAYED),
           CopyLocation, Separator, With(Comments, MF_GRAYED), About}},
     };
@@ -228,9 +227,9 @@ TEST_F(ContextMenu, MnemonicCopiesImageLocation) {
 // Keyboard: arrows and Enter on "Fit image to window" toggle the fit, twice.
 TEST_F(ContextMenu, ArrowKeysAndEnterToggleFitToWindow) {
     PluginInstance* instance = InstanceIn(MenuStates()[1], window);
-    // View, Save, Print, Stop, Fit: the fifth row.
+    // View, Save, Print, Fit: the fifth row.
     std::vector<KeyPress> keys = {{WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN},
-                                  {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_RETURN}};
+                                  {WM_KEYDOWN, VK_DOWN}, {WM_KEYDOWN, VK_RETURN}};
     ASSERT_EQ(RunModal([&] { ShowContextMenu(instance, window); }, {UseOpenMenu(window, [](HMENU) {}, keys)}), 1);
     EXPECT_EQ(instance->scroll.fixedScale, 1);
     EXPECT_EQ(instance->scroll.active, 1);
@@ -253,7 +252,7 @@ TEST_F(ContextMenu, BrowserCommandsAskForTheRightAddressAndTarget) {
     PluginInstance* instance = InstanceIn(MenuStates()[2], window);
     strcpy(instance->element.target, "other_frame");
     TakeRequests();
-    for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW, (UINT)ID_STOP, 0u, 47006u}) {
+    for (UINT id : {(UINT)ID_VIEW_IMAGE, (UINT)ID_OPEN_LINK, (UINT)ID_OPEN_LINK_NEW_WINDOW, 0u, 47005u, 47006u}) {
         RunMenuCommand(instance, id);
     }
     std::vector<std::string> expected = {"http://images.example/dir/photo.jp2 -> _self",

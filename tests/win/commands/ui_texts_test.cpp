@@ -86,7 +86,6 @@ TEST_F(UiTexts, MenuItems) {
         {L"&Refresh (photo.jp2)", L"画像を再描画(&V) (photo.jp2)"},
         {L"Save &Image As...", L"画像に名前を付けて保存(&I)..."},
         {L"&Print Picture...", L"画像を印刷(&P)..."},
-        {L"&Stop", L"一時停止(&S)"},
         {L"&Fit image to window", L"画像を画面に合わせる(&F)"},
         {L"Set &Wallpaper As...", L"壁紙に設定(&W)..."},
         {L"", L""},

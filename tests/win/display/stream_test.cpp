@@ -32,7 +32,7 @@ TEST(Stream, WritesGoToTheOpenStreamAndItsEndLeavesOneViewOfTheFile) {
     PluginInstance* record = RecordOf(&element);
     NPStream replaced = OpenStream(&element.npp, 0);
     NPStream stream = OpenStream(&element.npp, 0);
-    EXPECT_EQ(1, record->reception.loadState);
+    EXPECT_EQ(LoadStateReceiving, record->reception.loadState);
     EXPECT_STREQ("http://example.com/pictures/image.jp2", record->reception.url);
     std::vector<uint8_t> block(100000, 0x5A);
     for (int i = 0; i < 3; ++i) {
@@ -41,13 +41,13 @@ TEST(Stream, WritesGoToTheOpenStreamAndItsEndLeavesOneViewOfTheFile) {
     }
     EXPECT_EQ(-1, NPP_Write(&element.npp, &replaced, 300000, 1000, block.data()));
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &replaced, NPRES_DONE));
-    EXPECT_EQ(1, record->reception.loadState);
+    EXPECT_EQ(LoadStateReceiving, record->reception.loadState);
     EXPECT_EQ(0, NPP_Write(&element.npp, &stream, 300000, 0, block.data()));
     EXPECT_EQ(-5, NPP_Write(&element.npp, &stream, 300000, -5, block.data()));
     EXPECT_EQ(300000u, record->reception.store.length);
 
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_USER_BREAK));
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     EXPECT_EQ(0, record->reception.store.sectionCount);
     ASSERT_EQ(300000u, record->reception.file.length);
     EXPECT_EQ(0x5A, record->reception.file.data[299999]);
@@ -160,7 +160,7 @@ TEST(Stream, FailureShowsItsReasonAndTheNextStreamStartsClean) {
         SendStream(&element.npp, file, StreamPlan{100, 0, {}, c.reason});
         PluginInstance* record = RecordOf(&element);
         ASSERT_TRUE(WaitForDecode(&element));
-        EXPECT_EQ(3, record->reception.loadState);
+        EXPECT_EQ(LoadStateEnded, record->reception.loadState);
         EXPECT_EQ(1, record->picture.decodeError);
         EXPECT_EQ(c.failure, record->picture.failureReason);
         EXPECT_EQ(nullptr, record->picture.dib);
@@ -552,7 +552,7 @@ TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     EXPECT_EQ(NPERR_NO_ERROR, result);
     ASSERT_EQ(0, running) << "the thread started although no stack could be reserved";
     EXPECT_EQ(1, record->picture.decodeError);
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, L"out of memory").pixels, CaptureWindow(element.window).pixels);
     DestroyElement(&element);
 }
@@ -673,7 +673,7 @@ TEST(Stream, FailedWriteWarnsDropsTheBytesAndStopsTheStream) {
     EXPECT_EQ(-1, NPP_Write(&element.npp, &stream, 2000, 1000, block.data()));  // the bytes are gone
     EXPECT_EQ(0u, seen.find("JPEG 2000 Plug-in|Cannot allocate memory for image (67108864, 1000, ")) << seen;
     EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &stream, NPRES_NETWORK_ERR));
-    EXPECT_EQ(3, record->reception.loadState);
+    EXPECT_EQ(LoadStateEnded, record->reception.loadState);
     EXPECT_FALSE(IsDecodeBusy(record));
     EXPECT_EQ(DecodeFailureOutOfMemory, record->picture.failureReason);  // not "interrupted"
     DestroyElement(&element);

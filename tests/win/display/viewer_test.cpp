@@ -77,6 +77,22 @@ TEST_F(Viewer, PlusZoomsZeroFitsAgainAndBrowserShortcutsReachTheBrowser) {
     EXPECT_EQ(expected, frame->browserKeys);
 }
 
+// Tab and Shift+Tab give the focus back to the browser, which gets the key
+// to move its own focus on.
+TEST_F(Viewer, TabLeavesThePlugin) {
+    BrowserFrame* frame = OpenGradient();
+    ASSERT_NE(frame, nullptr);
+    // The focus is read as the key reaches the browser: later, another test's
+    // window in the same display may have taken the activation away.
+    for (const char* key : {"tab", "shift+tab"}) {
+        SetFocus(frame->instances[0]->window);
+        Send(frame, key);
+        ASSERT_FALSE(frame->browserKeys.empty()) << key;
+        EXPECT_EQ(key, frame->browserKeys.back());
+        EXPECT_TRUE(frame->focusedAtKey.back()) << key;
+    }
+}
+
 TEST_F(Viewer, ClickShows100PercentCentredOnTheClickedPixelAndClickFitsAgain) {
     BrowserFrame* frame = OpenGradient();
     ASSERT_NE(frame, nullptr);

@@ -52,16 +52,13 @@ TEST(LanguageRule, OnlyJapaneseJapanSelectsJapanese) {
     EXPECT_EQ(IsJapaneseLanguage(2052), 0);  // Chinese (PRC), also a CJK code page
     EXPECT_EQ(IsJapaneseLanguage(1033), 0);
     EXPECT_EQ(IsJapaneseLanguage(MAKELANGID(LANG_JAPANESE, SUBLANG_NEUTRAL)), 0);
-    EXPECT_STREQ(ChooseLoadFailureFormat(2052), ChooseLoadFailureFormat(1033));
-    EXPECT_STRNE(ChooseLoadFailureFormat(1041), ChooseLoadFailureFormat(1033));
-    EXPECT_STREQ(ChooseLoadFailureFormat(1033), "Cannot load resources. Make sure plug-in file is named %s");
 }
 
 // The Japanese text must be Shift_JIS in the binary: it decodes through code
 // page 932 to the same characters as the UTF-16 literal, and "ソ" carries
 // the trail byte 0x5C that a mistaken UTF-8 build would not produce.
 TEST(LanguageRule, JapaneseTextIsStoredAsShiftJis) {
-    const char* text = ChooseLoadFailureFormat(1041);
+    const char* text = LoadFailureFormat.japanese;
     const wchar_t* expected = L"リソースをロードできません。ファイル名が「%s」かどうか確認して下さい";
     wchar_t decoded[256] = {};
     int count = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, decoded, 256);
@@ -93,7 +90,7 @@ TEST(ModuleStartUp, NullModuleWarnsWithoutOwnerAndLoadsNothing) {
     ASSERT_EQ(seen.found, 1);
     EXPECT_EQ(seen.owner, nullptr);
     EXPECT_STREQ(seen.caption, "JPEG 2000 Plug-in");
-    EXPECT_EQ(std::string(seen.text), Format(ChooseLoadFailureFormat(GetUserDefaultLangID()), "npkavrel.dll"));
+    EXPECT_EQ(std::string(seen.text), Format(PickText(LoadFailureFormat), "npkavrel.dll"));
     EXPECT_EQ(ModuleHandle, nullptr);
     EXPECT_EQ(LinkCursorOther, nullptr);
     EXPECT_EQ(CommentsIcon, nullptr);

@@ -19,7 +19,7 @@ void FreeTestInstance(PluginInstance* instance);
 void SetTestUrl(PluginInstance* instance, const std::string& url);
 
 // Fills the instance as a complete stream of the conformance file `name`
-// and its decode leave it: data, kind, image, comments, loadState 3.
+// and its decode leave it: data, kind, image, comments, loadState ended.
 bool LoadConformanceImage(PluginInstance* instance, const char* name);
 // The same for any file; the URL ends in `urlName`.
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);

@@ -64,6 +64,11 @@ LRESULT CALLBACK OwnerWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 int RunModal(const std::function<void()>& modal, const std::vector<UiStep>& steps, DWORD timeoutMs) {
+    // A key an earlier loop's script posted after that loop ended would end
+    // this one before its first step: start from an empty key queue.
+    MSG stale;
+    while (PeekMessageA(&stale, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
     ScriptState script = {&steps, 0, GetTickCount() + timeoutMs};
     ScriptState* outer = CurrentScript;
     CurrentScript = &script;
