@@ -16,11 +16,11 @@
 // its pixels against the pixels printed; 256 MiB arriving at once while its
 // partial decode waits: the longest NPP_Write and the bytes copied per byte
 // received. Prints figures only.
-// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print]
+// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print|large-arrival]
 //        ("writes": only the NPP_Write figures, the others then read as
 //        placeholders; "page": only the page of twelve and a page of eight
 //        6600 x 6600; "arriving": only the picture arriving; "print": only
-//        the print figure; "large-arrival": only 256 MiB arriving)
+//        the print figure; "large-arrival": only the 256 MiB arrival)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>

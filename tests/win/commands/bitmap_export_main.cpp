@@ -38,6 +38,21 @@ bool WriteClipboardDib(const std::string& path, size_t size) {
     return written;
 }
 
+// Copy Current Frame, then the CF_DIB block into a file. Another test
+// process may hold the clipboard a moment: the plug-in then says so in a
+// box, which is answered here, and the copy is tried again.
+bool CopyFrameToFile(PluginInstance* instance, const std::string& path) {
+    for (int attempt = 0; attempt < 20; attempt++) {
+        std::vector<std::string> messages;
+        RunModal([&] { RunMenuCommand(instance, ID_COPY_CURRENT_FRAME); }, {AnswerPluginMessage(&messages)});
+        if (messages.empty() && WriteClipboardDib(path, (size_t)PackedDibSize(instance->picture.dib))) {
+            return true;
+        }
+        Sleep(250);
+    }
+    return false;
+}
+
 // 1 exported, 0 failed, -1 the file does not decode.
 int ExportOne(const char* outputDirectory, const char* input) {
     PluginInstance* instance = NewTestInstance(CreateOwnerWindow());
@@ -53,8 +68,7 @@ int ExportOne(const char* outputDirectory, const char* input) {
         SaveDialogView view;
         int steps = RunModal([&] { SaveImageAs(instance); },
                              {AnswerSaveDialog(&view, 2, stem + ".bmp"), AnswerPluginMessage(&messages)});
-        RunMenuCommand(instance, ID_COPY_CURRENT_FRAME);
-        bool copied = WriteClipboardDib(stem + ".dib", (size_t)PackedDibSize(instance->picture.dib));
+        bool copied = CopyFrameToFile(instance, stem + ".dib");
         bool saved = GetFileAttributesA((stem + ".bmp").c_str()) != INVALID_FILE_ATTRIBUTES;
         result = steps == 1 && messages.empty() && saved && copied ? 1 : 0;
     }
@@ -74,6 +88,7 @@ int main(int argc, char** argv) {
     for (int i = 2; i < argc; i++) {
         int result = ExportOne(argv[1], argv[i]);
         printf("%s %s\n", result == 1 ? "exported" : result == 0 ? "FAILED" : "undecodable", BaseName(argv[i]));
+        fflush(stdout);  // a run that hangs still shows how far it got
         if (result == 0) failures++;
     }
     return failures == 0 ? 0 : 1;

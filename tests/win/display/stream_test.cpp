@@ -293,6 +293,99 @@ TEST(Stream, DestroyDuringAPartialDecodeIsSafe) {
     DestroyElement(&element);
 }
 
+// One element per processor decoding a 1600 x 1600 picture: a job queued
+// now waits until they end.
+void StartBlockers(std::vector<Element>* blockers) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    *blockers = std::vector<Element>(system.dwNumberOfProcessors);
+    for (Element& blocker : *blockers) {
+        CreateElement(&blocker, 1600, 1600, NP_EMBED, {});
+        SendFile(&blocker, "big.j2k");
+    }
+}
+
+void EndBlockers(std::vector<Element>* blockers) {
+    for (Element& blocker : *blockers) {
+        EXPECT_TRUE(WaitForDecode(&blocker, 60000));
+        DestroyElement(&blocker);
+    }
+}
+
+// What each thing the browser can do while a prefix job waits (behind one
+// full decode per processor) does: the state of the pipeline it leaves the
+// record in, and what follows. Ended: the file's decode replaces the job
+// and gives the file's picture. Broken after more arrived: the waiting job
+// reads all that did, and it alone runs. A new stream: the job is dropped
+// and the new file shows. A destroy: the job goes with the record.
+TEST(Stream, EachEventWhileAPrefixJobWaits) {
+    enum { End, Break, NewStream, Destroy };
+    struct Case {
+        const char* what;
+        int event;
+        int32_t state;
+    } cases[] = {
+        {"the stream ends", End, PipePlanQueued},
+        {"the stream breaks", Break, PipeLastPrefixQueued},
+        {"a new stream", NewStream, PipeReceiving},
+        {"a destroy", Destroy, PipeGone},
+    };
+    std::vector<uint8_t> bytes = ReadFixture("arriving.j2k");
+    int32_t half = (int32_t)bytes.size() / 2, more = (int32_t)bytes.size() * 3 / 4;
+    Element reference;
+    ASSERT_TRUE(ShowFixture(&reference, 200, 200, NP_EMBED, "arriving.j2k"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Element element;
+        CreateElement(&element, 200, 200, NP_EMBED, {});
+        PluginInstance* record = RecordOf(&element);
+        NPStream stream = OpenStream(&element.npp, (uint32_t)bytes.size());
+        Sleep(150);  // a file slower than this gets partial pictures
+        std::vector<Element> blockers;
+        StartBlockers(&blockers);
+        ASSERT_EQ(half, NPP_Write(&element.npp, &stream, 0, half, bytes.data()));
+        ASSERT_EQ(PipePrefixQueued, LoadAcquire(&record->queue.state));
+        int32_t queuedLength = record->queue.prefix.queued.length;
+        int32_t end = c.event == End ? (int32_t)bytes.size() : more;
+        ASSERT_EQ(end - half, NPP_Write(&element.npp, &stream, half, end - half, bytes.data() + half));
+        NPStream next = {};
+        next.url = "quad.j2k";
+        if (c.event == End || c.event == Break) {
+            NPP_DestroyStream(&element.npp, &stream, c.event == End ? NPRES_DONE : NPRES_NETWORK_ERR);
+        } else if (c.event == NewStream) {
+            uint16_t type = 0;
+            char mime[] = "image/jp2";
+            EXPECT_EQ(NPERR_NO_ERROR, NPP_NewStream(&element.npp, mime, &next, 0, &type));
+        } else {
+            EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
+            EXPECT_EQ(nullptr, element.npp.pdata);
+        }
+        if (c.event != Destroy) {
+            EXPECT_EQ(c.state, LoadAcquire(&record->queue.state));
+        }
+        if (c.event == Break) {
+            EXPECT_GT(record->queue.prefix.queued.length, queuedLength);
+        }
+        if (c.event == NewStream) {
+            std::vector<uint8_t> quad = ReadFixture("quad.j2k");
+            ASSERT_EQ((int32_t)quad.size(), NPP_Write(&element.npp, &next, 0, (int32_t)quad.size(), quad.data()));
+            EXPECT_EQ(NPERR_NO_ERROR, NPP_DestroyStream(&element.npp, &next, NPRES_DONE));
+        }
+        EndBlockers(&blockers);
+        ASSERT_TRUE(WaitForDecode(&element, 60000));
+        if (c.event == End) {
+            EXPECT_TRUE(CaptureWindow(reference.window).pixels == CaptureWindow(element.window).pixels);
+        } else if (c.event == Break) {
+            EXPECT_EQ(PipeBroken, LoadAcquire(&record->queue.state));
+            EXPECT_EQ(1, record->arrival.pictures);
+        } else if (c.event == NewStream) {
+            EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(1, 1));
+        }
+        DestroyElement(&element);
+    }
+    DestroyElement(&reference);
+}
+
 // A large file (a picture and 64 MiB past its end) arriving in 64 KiB blocks
 // while its partial decode waits behind two other elements' decodes: every
 // block is taken where the bytes stay (they never move), and the picture is
