@@ -283,6 +283,12 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     result->failure = result->comments ? DecodeFailureNone : DecodeFailureOutOfMemory;
 }
 
+void CountStoppedDecoder() {
+    EnterCriticalSection(&Decoders.lock);
+    Decoders.stopped++;
+    LeaveCriticalSection(&Decoders.lock);
+}
+
 // Sends the request and waits for the reply, the decoder's end, or the time
 // limit; 1 when the decoder may take further jobs.
 int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, DecodeJobResult* result,
@@ -306,11 +312,22 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
         result->failure = DecodeFailureCancelled;
     } else {
         result->failure = waited == WAIT_TIMEOUT ? DecodeFailureTimedOut : DecodeFailureDecoderStopped;
-        EnterCriticalSection(&Decoders.lock);
-        Decoders.stopped++;
-        LeaveCriticalSection(&Decoders.lock);
+        CountStoppedDecoder();
     }
     return 0;
+}
+
+// A request that cannot be made: the bytes' handles cannot be given to a
+// decoder that has ended (killed while idle), which is that decoder's
+// stop, not a lack of memory here; 1 when the decoder may take further jobs.
+int RefuseRequest(const Slot* slot, DecodeJobResult* result) {
+    if (WaitForSingleObject(slot->decoder.process, 0) == WAIT_OBJECT_0) {
+        result->failure = DecodeFailureDecoderStopped;
+        CountStoppedDecoder();
+        return 0;
+    }
+    result->failure = DecodeFailureOutOfMemory;
+    return 1;
 }
 
 }  // namespace
@@ -383,8 +400,7 @@ int RunJobInDecoder(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobC
         resultOut->failure = DecodeFailureCancelled;
         keep = 1;
     } else if (!FillRequest(&request, job, slot)) {
-        resultOut->failure = DecodeFailureOutOfMemory;
-        keep = 1;
+        keep = RefuseRequest(slot, resultOut);
     } else {
         keep = ExchangeJob(slot, job, &request, resultOut, cancel);
     }
