@@ -144,6 +144,18 @@ int WalkInstructions(WalkResult* result, const Composition* composition, uint32_
             }
         }
     }
+    // A composition that gives no instruction shows its first layer where
+    // an instruction of no fields would put it: at the origin, at its own
+    // size, cut to the composition's.
+    if (steps == 0 && layerCount > 0) {
+        Instruction whole;
+        memset(&whole, 0, sizeof(whole));
+        int failure = visit(context, 0, &whole, 0);
+        if (failure != DecodeFailureNone) {
+            return failure;
+        }
+        open = 1;
+    }
     result->frames = frame + (uint32_t)open;
     return DecodeFailureNone;
 }

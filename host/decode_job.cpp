@@ -13,10 +13,24 @@ int IsCancelled(const DecodeJobCancel* cancel) {
     return cancel && __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) != 0;
 }
 
+int IsComposingKind(int kind) { return kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2; }
+
+// The pictures a planned file holds: one, unless its kind composes several.
+int DescribePictures(const DecodeJob* job, DecodeJobResult* result) {
+    result->composed.count = 1;
+    return !IsComposingKind(result->fileKind) ||
+           DescribeComposedPicture(&result->composed, &result->failure, result->fileKind, job->bytes->data,
+                                   (int32_t)job->length, job->picture);
+}
+
 int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     result->fileKind = ClassifyFileKind(data, job->length);
-    if (!PlanDecode(&result->plan, &result->failure, result->fileKind, data, (int32_t)job->length)) {
+    if (!PlanPictureDecode(&result->plan, &result->failure, result->fileKind, data, (int32_t)job->length,
+                           job->picture)) {
+        return 0;
+    }
+    if (!DescribePictures(job, result)) {
         return 0;
     }
     // A preview that cannot be made is no failure: the level follows.
@@ -27,6 +41,19 @@ int RunPlan(const DecodeJob* job, DecodeJobResult* result) {
     return 1;
 }
 
+// The kinds that may compose their pictures go through the composer, which
+// also says what it left out; the others decode their one codestream.
+int RunLevel(const DecodeJob* job, DecodeJobResult* result) {
+    const uint8_t* data = job->bytes->data;
+    int32_t length = (int32_t)job->length;
+    int kind = job->fileKind;
+    if (IsComposingKind(kind)) {
+        return ComposePictureToPackedDib(&result->dib, &result->notes, &result->failure, kind, data, length,
+                                         job->picture, job->reduce, job->threads);
+    }
+    return DecodeLevelToPackedDib(&result->dib, &result->failure, kind, data, length, job->reduce, job->threads);
+}
+
 int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     int32_t length = (int32_t)job->length;
@@ -34,8 +61,7 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
     case DecodeJobPlan:
         return RunPlan(job, result);
     case DecodeJobLevel:
-        return DecodeLevelToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
-                                      job->threads);
+        return RunLevel(job, result);
     case DecodeJobPrefix:
         return DecodePrefixToPackedDib(&result->dib, &result->failure, job->fileKind, data, length, job->reduce,
                                        job->threads);
@@ -66,8 +92,14 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
         resultOut->failure = DecodeFailureNotJpeg2000;
     } else if (!IsCancelled(cancel)) {
         // In a decoder process when one can be had; here otherwise.
-        done = RunJobInDecoder(job, resultOut, cancel) ? resultOut->failure == DecodeFailureNone
-                                                        : RunJobOfKind(job, resultOut);
+        // A decoder process decodes a file's first picture; another page or
+        // frame, and what a plan finds of the pictures a file holds (box
+        // reading only), are done here.
+        int inDecoder = job->picture == 0 && RunJobInDecoder(job, resultOut, cancel);
+        done = inDecoder ? resultOut->failure == DecodeFailureNone : RunJobOfKind(job, resultOut);
+        if (inDecoder && done && job->kind == DecodeJobPlan) {
+            DescribePictures(job, resultOut);
+        }
     }
     // The codec cannot be stopped inside this process: a cancel is seen
     // before the job starts, and its result is dropped after it.

@@ -15,6 +15,7 @@
 
 #include <stdint.h>
 
+#include "decode/composition.h"
 #include "decode/jpeg2000.h"
 #include "host/received_bytes.h"
 
@@ -41,6 +42,7 @@ struct DecodeJob {
     PictureRegion region;
     uint64_t plannedBytes;     // the job's memory limit in a decoder process
     uint32_t timeLimitMs;      // a decoder's time for the job; 0: chosen from plannedBytes
+    uint32_t picture;          // plan and level jobs: the page or frame (0: the first)
 };
 
 struct DecodeJobResult {
@@ -51,6 +53,8 @@ struct DecodeJobResult {
     PictureRegion level;  // region jobs: where the bitmap lies in the level
     uint8_t* comments;    // comment jobs: malloc'ed, zero-terminated
     uint32_t commentsLength;
+    ComposedPicture composed;  // plan jobs: the pictures the file holds
+    uint32_t notes;            // level jobs: what composing left out (ComposeNote*)
 };
 
 // A running job's handle for CancelDecodeJob; zero-filled before the job.

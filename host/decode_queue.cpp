@@ -354,7 +354,9 @@ int RunLevelJob(PluginInstance* record) {
     job.kind = DecodeJobLevel;
     job.fileKind = LoadAcquire(&record->picture.fileKind);
     job.reduce = record->queue.jobReduce;
+    job.picture = record->sequence.index;
     if (record->queue.jobReduce >= 0 && RunRecordJob(record, &job, &result)) {
+        PublishSequenceNotes(record, result.notes);
         if (PublishLevel(record, result.dib, record->queue.jobReduce)) {
             PublishOutcome(record, DecodeFailureNone);
         }
@@ -406,6 +408,7 @@ int RunPlanJob(PluginInstance* record) {
     DecodeJob job = {};
     job.kind = DecodeJobPlan;
     job.fileKind = FileKindInvalid;
+    job.picture = record->sequence.index;
     DecodeJobResult result = {};
     int planned = RunRecordJob(record, &job, &result);
     PublishFileKind(record, result.fileKind);
@@ -413,6 +416,7 @@ int RunPlanJob(PluginInstance* record) {
         PublishOutcome(record, result.failure);
         return OutcomeFailed;
     }
+    PublishSequence(record, &result.composed);
     const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
     PublishLevelRange(record, &plan);
@@ -620,19 +624,21 @@ int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* result
     return RunDecodeJob(job, resultOut, record->queue.cancel);
 }
 
-int OpenStreamDecode(PluginInstance* record) {
+namespace {
+
+// One event from the browser's thread, the queue's lock held around it.
+int32_t FireLockedEvent(PluginInstance* record, int32_t event) {
     EnterCriticalSection(&Queue.lock);
-    int taken = FireEvent(record, EvNewStream) != ActRefuse;
+    int32_t action = FireEvent(record, event);
     LeaveCriticalSection(&Queue.lock);
-    return taken;
+    return action;
 }
 
-int MayStoreBytes(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    int store = FireEvent(record, EvBytesArrived) == ActStoreBytes;
-    LeaveCriticalSection(&Queue.lock);
-    return store;
-}
+}  // namespace
+
+int OpenStreamDecode(PluginInstance* record) { return FireLockedEvent(record, EvNewStream) != ActRefuse; }
+
+int MayStoreBytes(PluginInstance* record) { return FireLockedEvent(record, EvBytesArrived) == ActStoreBytes; }
 
 int QueueDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
@@ -645,11 +651,20 @@ int QueueDecode(PluginInstance* record) {
     return queued;
 }
 
-void NoteStreamBroken(PluginInstance* record) {
+int QueuePictureDecode(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);
-    FireEvent(record, EvStreamBroken);
+    int settled = LoadAcquire(&record->queue.state) == PipeSettled;
+    if (settled) {
+        record->queue.order = Queue.nextOrder++;
+        FireEvent(record, EvNewStream);
+        FireEvent(record, EvStreamEnded);
+    }
+    int queued = settled && LoadAcquire(&record->queue.state) != PipeSettled;
     LeaveCriticalSection(&Queue.lock);
+    return queued;
 }
+
+void NoteStreamBroken(PluginInstance* record) { FireLockedEvent(record, EvStreamBroken); }
 
 int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, BytesView* bytes) {
     EnterCriticalSection(&Queue.lock);
@@ -662,19 +677,10 @@ int QueuePrefixDecode(PluginInstance* record, const PrefixRequest* request, Byte
     return queued;
 }
 
-int LeaveDecodeQueue(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    int owned = FireEvent(record, EvDestroy) == ActOrphan;
-    LeaveCriticalSection(&Queue.lock);
-    return owned;
-}
+int LeaveDecodeQueue(PluginInstance* record) { return FireLockedEvent(record, EvDestroy) == ActOrphan; }
 
-void QueueRegionDecode(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    // No worker: the coarser level stays painted.
-    FireEvent(record, EvRegionWanted);
-    LeaveCriticalSection(&Queue.lock);
-}
+// Without a worker the coarser level stays painted.
+void QueueRegionDecode(PluginInstance* record) { FireLockedEvent(record, EvRegionWanted); }
 
 void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t deviceHeight) {
     if (!record || deviceWidth <= 0 || deviceHeight <= 0) {
@@ -712,11 +718,7 @@ void QueueCommandLevel(PluginInstance* record, int reduce) {
     LeaveCriticalSection(&Queue.lock);
 }
 
-void EndCommandWait(PluginInstance* record) {
-    EnterCriticalSection(&Queue.lock);
-    FireEvent(record, EvCommandDone);
-    LeaveCriticalSection(&Queue.lock);
-}
+void EndCommandWait(PluginInstance* record) { FireLockedEvent(record, EvCommandDone); }
 
 void QueueViewLevel(PluginInstance* record) {
     EnterCriticalSection(&Queue.lock);

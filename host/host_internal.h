@@ -88,6 +88,19 @@ void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t
 void NoteFailureReason(PluginInstance* record, int32_t reason, int keepEarlier);
 void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier);
 
+// The pictures of the file (picture_sequence.cpp). On a worker: what the
+// plan job found (count, pages, the shown one's duration, loops) and what a
+// level job left out (ComposeNote* flags). UI thread, before a new stream:
+// back to the first picture.
+void PublishSequence(PluginInstance* record, const ComposedPicture* composed);
+void PublishSequenceNotes(PluginInstance* record, uint32_t notes);
+void ResetSequence(PluginInstance* record);
+// UI thread: the file is planned and decoded again, for the picture the
+// sequence now names, as after its stream ended (the table's new stream and
+// stream end, over the bytes the file already has); 0 unless the record is
+// settled (no job queued or running).
+int QueuePictureDecode(PluginInstance* record);
+
 // The stream's side of the decode pipeline (UI thread): a new stream is
 // taken (0: refused, a job holds the last one's bytes); bytes may be stored
 // (0: the stream is not open); the stream ended, and its decode is queued

@@ -291,6 +291,24 @@ struct ModalGuard {
     int32_t destroyPending;
 };
 
+// The pictures of a file that holds several: the pages of a document, the
+// frames of an animation (host/picture_sequence.cpp). The plan job publishes
+// how many there are, whether they are pages, the shown one's duration and
+// the loop count, and each level job whether data held in other files was
+// left out (release stores). `index` is the picture shown and decoded: it
+// changes on the UI thread only while no decode of the record runs, and the
+// jobs read it. `wanted` is the one asked for; the switch waits for the
+// running decode when there is one.
+struct PictureSequence {
+    int32_t count;
+    int32_t pages;
+    uint32_t durationMs;
+    uint32_t loops;
+    uint32_t notes;
+    uint32_t index;
+    uint32_t wanted;
+};
+
 // One per NPAPI instance, malloc'ed zero-filled by NPP_New and freed by
 // NPP_Destroy (or by the decode queue's worker still decoding it then).
 struct PluginInstance {
@@ -305,6 +323,7 @@ struct PluginInstance {
     QueueLink queue;
     ArrivalPictures arrival;
     RegionState region;
+    PictureSequence sequence;
     ModalGuard modal;
 };
 
@@ -425,6 +444,21 @@ int DrawPrintedPicture(HDC dc, const RECT* target, const ImageView* view);
 // printed: `failure` (a DecodeFailure value) when AcquirePictureLevel gave
 // one, else the file's own state (not arrived, interrupted, not decoded).
 void DrawPrintFailure(HDC dc, const RECT* area, const PluginInstance* record, int failure);
+
+// UI thread: asks for picture `index` of the file (a page or a frame); 0
+// when there is no such picture. The picture shown is cleared and the new
+// one decoded at once when no decode of the record runs and no command holds
+// the picture; otherwise the switch waits (PictureSwitchPending) until
+// SwitchToWantedPicture finds the record free.
+int RequestPicture(PluginInstance* record, uint32_t index);
+int SwitchToWantedPicture(PluginInstance* record);
+inline int PictureSwitchPending(const PluginInstance* record) {
+    return record->sequence.wanted != record->sequence.index;
+}
+// The pages of a document of more than one page: 1 while there is one.
+inline int HasPages(const PluginInstance* record) {
+    return LoadAcquire(&record->sequence.pages) && LoadAcquire(&record->sequence.count) > 1;
+}
 
 // The message the decode thread posts to the attached window when a decode
 // starts (wParam DecodeStarted: the status box says it decodes) and when a

@@ -21,6 +21,7 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
 // no job reads them.
 void ReleaseReception(PluginInstance* record) {
     ClearPicture(record);
+    ResetSequence(record);
     ReleaseRegionBitmaps(record);
     ReleasePartialPictures(record);
     CloseReceivedBytes(&record->reception.store);

@@ -22,6 +22,7 @@ paint     window/paint_window.cpp
 queue     host/decode_queue.cpp
 arrival   host/partial_picture.cpp
 region    host/region_view.cpp
+sequence  host/picture_sequence.cpp
 modal     host/instance_lifecycle.cpp
 "
 status=0

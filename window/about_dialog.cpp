@@ -6,6 +6,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "decode/composition.h"
 #include "decode/jpeg2000.h"
 #include "resource_ids.h"
 #include "window/display.h"
@@ -37,6 +38,9 @@ const UiText ZoomLine = {"Zoom:\t%d %%\r\n", "表示倍率:\t%d %%\r\n"};
 const UiText FittedZoomLine = {"Zoom:\t%d %% (fit to window)\r\n", "表示倍率:\t%d %% (画面に合わせる)\r\n"};
 const UiText ViewLevelLine = {"Shown:\t%d x %d, 1/%d scale for this view (save and copy use the full picture)\r\n",
                               "表示:\t%d x %d (この表示に合わせて 1/%d、保存とコピーは元の大きさの画像)\r\n"};
+const UiText PageLine = {"Page: %u of %d\r\n", "ページ: %u / %d\r\n"};
+const UiText ExternalDataLine = {"Not shown:\tdata held in other files (not fetched)\r\n",
+                                 "未表示:\t他のファイルにあるデータ (取得していません)\r\n"};
 const UiText FileSizeLine = {"File size:\t%u bytes\r\n", "ファイルサイズ:\t%u バイト\r\n"};
 const UiText TypeLabel = {"Image type:\t", "画像の種類:\t"};
 const UiText LinkLine = {"Link to:\t%ls", "リンク先:\t%ls"};
@@ -114,6 +118,17 @@ void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
     }
 }
 
+// Which page of a document is shown, and what of it could not be.
+void AppendSequenceLines(wchar_t* text, const PluginInstance* instance) {
+    if (HasPages(instance)) {
+        AppendLine(text, UiString(PageLine), (unsigned)instance->sequence.index + 1,
+                   (int)LoadAcquire(&instance->sequence.count));
+    }
+    if (LoadAcquire(&instance->sequence.notes) & ComposeNoteExternalData) {
+        AppendText(text, ExternalDataLine);
+    }
+}
+
 // An element is stretched to its box: only a full page has a zoom.
 void AppendZoomLine(wchar_t* text, const PluginInstance* instance) {
     int percent = ShownPercent(instance);
@@ -165,6 +180,7 @@ void BuildImageText(wchar_t* textOut, const PluginInstance* instance) {
     AnsiToWide(field, AboutTextSize, InstanceUrl(instance));
     AppendLine(textOut, UiString(UrlLine), field);
     AppendShownLines(textOut, instance);
+    AppendSequenceLines(textOut, instance);
     AppendZoomLine(textOut, instance);
     AppendLine(textOut, UiString(FileSizeLine), (unsigned)instance->reception.file.length);
     AppendText(textOut, TypeLabel);

@@ -32,6 +32,9 @@ bool HasNoImage(const PluginInstance* instance) {
 }
 bool HasNoComments(const PluginInstance* instance) { return LoadAcquire(&instance->picture.comments) == nullptr; }
 bool FitsToWindow(const PluginInstance* instance) { return !instance->scroll.fixedScale; }
+bool IsDocument(const PluginInstance* instance) { return HasPages(instance) != 0; }
+bool LacksNextPage(const PluginInstance* instance) { return !HasNextPage(instance); }
+bool LacksPreviousPage(const PluginInstance* instance) { return !HasPreviousPage(instance); }
 
 // One row of the menu: a separator when id is 0; the view item takes its
 // label from FormatViewImageLabel.
@@ -49,6 +52,8 @@ const MenuItemRule MenuItemRules[] = {
      Never, Never},
     {0, {nullptr, nullptr}, HasLink, Never, Never},
     {ID_VIEW_IMAGE, {nullptr, nullptr}, Always, CannotView, Never},
+    {ID_NEXT_PAGE, {"Ne&xt Page", "次のページ(&X)"}, IsDocument, LacksNextPage, Never},
+    {ID_PREVIOUS_PAGE, {"Pr&evious Page", "前のページ(&E)"}, IsDocument, LacksPreviousPage, Never},
     {ID_SAVE_IMAGE_AS, {"Save &Image As...", "画像に名前を付けて保存(&I)..."}, Always, StreamIncomplete, Never},
     {ID_PRINT_PICTURE, {"&Print Picture...", "画像を印刷(&P)..."}, Always, HasNoImage, Never},
     {ID_FIT_TO_WINDOW, {"&Fit image to window", "画像を画面に合わせる(&F)"}, IsFullPage, StreamIncomplete,
@@ -104,6 +109,8 @@ const MenuCommand MenuCommands[] = {
     {ID_FIT_TO_WINDOW, ToggleFitToWindow},
     {ID_SET_WALLPAPER, RunSetWallpaper},
     {ID_PRINT_PICTURE, PrintPicture},
+    {ID_NEXT_PAGE, ShowNextPage},
+    {ID_PREVIOUS_PAGE, ShowPreviousPage},
 };
 
 void RunCommandRow(PluginInstance* instance, void* row) { ((const MenuCommand*)row)->run(instance); }

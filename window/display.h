@@ -63,6 +63,22 @@ void HandleScroll(PluginInstance* instance, UINT message, int code, int position
 void PanTo(PluginInstance* instance, int32_t x, int32_t y);
 void ShowFittedView(PluginInstance* instance);
 void ShowZoomedView(PluginInstance* instance, int32_t originX, int32_t originY);
+// 1 when the view cannot scroll further down (direction > 0) or up (< 0):
+// no bar, or the origin at that end. ScrollToPageEnd puts a new page's
+// origin at its top, or its bottom.
+int AtScrollEnd(const PluginInstance* instance, int direction);
+void ScrollToPageEnd(PluginInstance* instance, int bottom);
+
+// Pages of a document (picture_pages.cpp), UI thread. TurnPage shows the
+// page `step` pages on from the one asked for last; 0 when there is none.
+// A switch that waits for a running decode is retried on PictureTimerId.
+enum { PictureTimerId = 0x4E5C };
+int TurnPage(PluginInstance* record, int step);
+void RetryPictureSwitch(PluginInstance* record);
+int HasNextPage(const PluginInstance* record);
+int HasPreviousPage(const PluginInstance* record);
+void ShowNextPage(PluginInstance* record);
+void ShowPreviousPage(PluginInstance* record);
 
 // Zoom state (zoom.cpp), UI thread only. Scales are device pixels per
 // picture pixel; the picture is the whole one (its full size), whatever

@@ -197,3 +197,22 @@ void ShowZoomedView(PluginInstance* instance, int32_t originX, int32_t originY) 
     InvalidateRect(instance->window.hwnd, nullptr, TRUE);
     UpdateWindow(instance->window.hwnd);
 }
+
+int AtScrollEnd(const PluginInstance* instance, int direction) {
+    ImageView view;
+    if (!instance->scroll.active || !instance->scroll.vBarShown || !GetShownImage(&view, instance)) {
+        return 1;
+    }
+    int32_t width, height;
+    ComputeDrawnSize(&width, &height, instance, &view);
+    int32_t maximum = height - instance->scroll.clientHeight > 0 ? height - instance->scroll.clientHeight : 0;
+    return direction > 0 ? instance->scroll.y >= maximum : instance->scroll.y <= 0;
+}
+
+// The bottom is not known before the new page's size is: an origin past
+// any page is clamped to its bottom once its picture is there.
+void ScrollToPageEnd(PluginInstance* instance, int bottom) {
+    if (instance->scroll.active) {
+        instance->scroll.y = bottom ? INT32_MAX / 2 : 0;
+    }
+}

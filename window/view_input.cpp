@@ -111,7 +111,17 @@ bool IsFullPageAction(KeyAction action) {
     return (action >= KeyLineUp && action <= KeyActualSize) || action == KeyPrint;
 }
 
+// Page Down at the bottom of a page goes on to the next page, Page Up at
+// its top back to the one before; elsewhere they scroll.
+bool TurnPageAtEnd(PluginInstance* record, KeyAction action) {
+    int step = action == KeyPageDown ? 1 : action == KeyPageUp ? -1 : 0;
+    return step != 0 && HasPages(record) && AtScrollEnd(record, step) && TurnPage(record, step);
+}
+
 void RunKeyAction(PluginInstance* record, HWND window, KeyAction action) {
+    if (TurnPageAtEnd(record, action)) {
+        return;
+    }
     for (const ScrollRule& rule : ScrollRules) {
         if (rule.action == action) {
             HandleScroll(record, rule.message, rule.code, 0);

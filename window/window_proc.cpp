@@ -61,6 +61,7 @@ void Attach(PluginInstance* record, HWND window) {
 void Detach(PluginInstance* record) {
     EndPointerPress(record);
     KillTimer(record->window.hwnd, RegionTimerId);
+    KillTimer(record->window.hwnd, PictureTimerId);
     HideScaleBadge(record);
     if (GetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC) == (LONG_PTR)(void*)&PluginWindowProc) {
         SetWindowLongPtrA(record->window.hwnd, GWLP_WNDPROC, (LONG_PTR)(void*)record->window.prevWndProc);
@@ -165,6 +166,7 @@ struct TimerHandler {
 const TimerHandler TimerHandlers[] = {
     {ScaleBadgeTimerId, HideScaleBadge},
     {RegionTimerId, RequestRegionInView},
+    {PictureTimerId, RetryPictureSwitch},
 };
 
 LRESULT OnTimer(PluginInstance* record, HWND window, WPARAM wParam, LPARAM lParam) {

@@ -290,6 +290,33 @@ TEST(ComposeJpx, LayersArePlacedCroppedScaledAndBlendedByTheirOpacity)
     }
 }
 
+// A composition box without instructions: the first layer at the origin,
+// at its own size, within the composition's size (white beyond it).
+TEST(ComposeJpx, WithoutInstructionsTheCompositionIsTheFirstLayer)
+{
+    FixtureImage first = Pattern(24, 16, 3, 8, 5);
+    FixtureImage second = Pattern(24, 16, 3, 8, 77);
+    std::vector<JpxLayer> layers = {{EncodeFixture(first, nullptr), -1, 0}, {EncodeFixture(second, nullptr), -1, 0}};
+    const uint32_t sizes[][2] = {{40, 30}, {16, 10}};
+    for (const auto& size : sizes) {
+        std::vector<uint8_t> file = MakeJpx(size[0], size[1], 0, layers, {});
+        ComposedPicture picture = Describe(file, 0);
+        EXPECT_EQ(1u, picture.count);
+        EXPECT_EQ(size[0], picture.width);
+        Reference expected = Filled(size[0], size[1], 255);
+        for (uint32_t y = 0; y < size[1]; ++y) {
+            for (uint32_t x = 0; x < size[0]; ++x) {
+                uint32_t sx, sy;
+                if (Covers(first, 0, 0, 1, x, y, &sx, &sy)) {
+                    Colour(expected.At(x, y), first, sx, sy);
+                }
+            }
+        }
+        Composed composed = Compose(file, 0, 0);
+        ExpectEqualsReference(composed.dib.get(), expected, std::to_string(size[0]) + "x" + std::to_string(size[1]));
+    }
+}
+
 // A persistent background, then two frames of 70 ms, each one layer over it;
 // the animation loops for ever.
 TEST(ComposeJpx, AnimationFramesShowTheirLayersOverWhatPersists)

@@ -27,6 +27,8 @@ const ExpectedRow OpenLink = {ID_OPEN_LINK, "&Open This Link", "リンクを開�
 const ExpectedRow OpenLinkNew = {ID_OPEN_LINK_NEW_WINDOW, "Open This Link by &New Window",
                                  "リンクを新しいウインドウで開く(&N)", 0};
 const ExpectedRow Separator = {0, nullptr, nullptr, 0};
+const ExpectedRow NextPage = {ID_NEXT_PAGE, "Ne&xt Page", "次のページ(&X)", 0};
+const ExpectedRow PreviousPage = {ID_PREVIOUS_PAGE, "Pr&evious Page", "前のページ(&E)", 0};
 const ExpectedRow Save = {ID_SAVE_IMAGE_AS, "Save &Image As...", "画像に名前を付けて保存(&I)...", 0};
 const ExpectedRow Print = {ID_PRINT_PICTURE, "&Print Picture...", "画像を印刷(&P)...", 0};
 const ExpectedRow Fit = {ID_FIT_TO_WINDOW, "&Fit image to window", "画像を画面に合わせる(&F)", 0};
@@ -58,6 +60,8 @@ struct MenuState {
     bool hasComments;
     int fitToWindow;
     std::vector<ExpectedRow> rows;
+    int32_t pageCount = 0;  // of a document; 0: not one
+    uint32_t page = 0;      // the one shown
 };
 
 std::vector<MenuState> MenuStates() {
@@ -81,6 +85,16 @@ std::vector<MenuState> MenuStates() {
          {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), With(Save, MF_GRAYED), With(Print, MF_GRAYED),
           With(Fit, MF_GRAYED | MF_CHECKED), With(Wallpaper, MF_GRAYED), Separator, With(CopyFrame, MF_GRAYED),
           CopyLocation, Separator, With(Comments, MF_GRAYED), About}},
+        {"full page, first of three pages", NP_FULL, 0, LoadStateEnded, 0, true, false, 1,
+         {View("&Refresh (photo.jp2)", "画像を再描画(&V) (photo.jp2)", 0), NextPage, With(PreviousPage, MF_GRAYED),
+          Save, Print, With(Fit, MF_CHECKED), Wallpaper, Separator, CopyFrame, CopyLocation, Separator,
+          With(Comments, MF_GRAYED), About},
+         3, 0},
+        {"embedded, last of two pages", NP_EMBED, 0, LoadStateEnded, 0, true, false, 1,
+         {View("&View Image (photo.jp2)", "画像を表示(&V) (photo.jp2)", 0), With(NextPage, MF_GRAYED), PreviousPage,
+          Save, Print, Wallpaper, Separator, CopyFrame, CopyLocation, Separator, With(Comments, MF_GRAYED),
+          About},
+         2, 1},
     };
 }
 
@@ -94,6 +108,9 @@ PluginInstance* InstanceIn(const MenuState& state, HWND window) {
     instance->picture.decodeError = state.decodeError;
     instance->scroll.fixedScale = !state.fitToWindow;
     if (state.hasImage) instance->picture.dib = SomeImage();
+    instance->sequence.pages = state.pageCount > 0;
+    instance->sequence.count = state.pageCount;
+    instance->sequence.index = instance->sequence.wanted = state.page;
     if (state.hasComments) {
         instance->picture.comments = (uint8_t*)calloc(1, 16);
         instance->picture.commentsLength = 1;

@@ -148,6 +148,29 @@ int MakeTiledFixtures(const std::string& folder) {
     return 1;
 }
 
+// A document of three pages of their own sizes and colours (the page's
+// size tells which one is shown); the second also places an object held in
+// another file, which is not fetched.
+const uint32_t PageSizes[3][2] = {{64, 48}, {48, 64}, {32, 32}};
+const int32_t PageColours[3][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+
+int MakeDocument(const std::string& folder) {
+    std::vector<JpmPage> pages;
+    for (int i = 0; i < 3; ++i) {
+        uint32_t width = PageSizes[i][0], height = PageSizes[i][1];
+        FixtureImage image = MakeImage(width, height, 3, Quadrants, 0);
+        for (uint32_t c = 0; c < 3; ++c) {
+            image.samples[c].assign((size_t)width * height, PageColours[i][c]);
+        }
+        JpmPage page = {width, height, 1, {{0, 0, width, height, {{1, EncodeFixture(image, nullptr), 0, 0, 1, 0, 0}}}}};
+        if (i == 1) {
+            page.layouts.push_back({0, 0, 16, 16, {{1, EncodeFixture(image, nullptr), 0, 0, 1, 1, 0}}});
+        }
+        pages.push_back(page);
+    }
+    return WriteFileBytes(folder + "/pages.jpm", MakeJpm(pages));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,6 +203,10 @@ int main(int argc, char** argv) {
     std::string huge = folder + "/striped50000.j2k";
     if (!FileExists(huge) && !WriteFileBytes(huge, EncodeStripedPicture(50000, 50000))) {
         fprintf(stderr, "make_fixtures: cannot make striped50000.j2k\n");
+        return 1;
+    }
+    if (!MakeDocument(folder)) {
+        fprintf(stderr, "make_fixtures: cannot make pages.jpm\n");
         return 1;
     }
     return MakeTiledFixtures(folder) ? 0 : 1;
