@@ -242,7 +242,7 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
 JobCandidate CandidateOf(int kind, const PluginInstance* record) {
     const QueueLink& link = record->queue;
     uint32_t size = record->reception.file.length;
-    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size};
+    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size, CodecRunsElsewhere(record->sequence.index)};
     if (kind == JobRetry) {
         head.reduce = link.jobReduce;
     } else if (kind == JobPlan) {
@@ -296,10 +296,11 @@ PluginInstance* TakeJob() {
     link->jobShort = level && !link->jobCoarser && link->jobReduce != link->targetReduce;
     link->jobThreads = admission.threads > 0 ? admission.threads : 1;
     link->jobBytes = admission.plannedBytes;
+    link->jobCharged = admission.chargedBytes;
     FireEvent(record, EvJobTaken);
     Queue.busy++;
     Queue.threadsInUse += link->jobThreads;
-    Queue.committedBytes += link->jobBytes;
+    Queue.committedBytes += link->jobCharged;
     Queue.aloneRunning += JobRunsAlone(link->jobKind);
     return record;
 }
@@ -519,7 +520,7 @@ int SettleRecord(PluginInstance* record, int outcome) {
     QueueLink* link = &record->queue;
     Queue.busy--;
     Queue.threadsInUse -= link->jobThreads;
-    Queue.committedBytes -= link->jobBytes;
+    Queue.committedBytes -= link->jobCharged;
     Queue.aloneRunning -= JobRunsAlone(link->jobKind);
     if (link->jobKind == JobPrefix) {
         EndPrefixJob(record);

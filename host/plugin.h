@@ -225,7 +225,8 @@ struct QueueLink {
     int32_t jobReduce;
     int32_t jobShort;
     int32_t jobThreads;
-    uint64_t jobBytes;
+    uint64_t jobBytes;    // the job's planned peak (a decoder process's limit)
+    uint64_t jobCharged;  // what admission took of this process's memory for it
     DecodeJobCancel* cancel;
 };
 
