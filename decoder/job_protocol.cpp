@@ -6,11 +6,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "decode/composition.h"
+
 namespace {
 
 static_assert(sizeof(JobRequest) <= JobReplyOffset - JobRequestOffset, "the request fits its half of the page");
 static_assert(sizeof(JobReply) <= JobPageBytes - JobReplyOffset, "the reply fits its half of the page");
 static_assert(sizeof(DecodePlan) == 36 && sizeof(PictureRegion) == 16, "the layout is the same on every target");
+static_assert(sizeof(JobRequest) == 352 && sizeof(JobReply) == 88, "no padding that differs between targets");
+
+const uint32_t KnownNotes = ComposeNoteExternalData;
 
 const int32_t MaxReduce = 32;
 const uint32_t MaxComponents = 16384;
@@ -84,13 +89,26 @@ uint8_t* MoveCommentsToBlock(uint8_t* comments, uint32_t length, uint32_t* block
 void ServePlan(JobReply* reply, uint8_t** blockOut, const JobRequest* request, const uint8_t* data) {
     int32_t length = (int32_t)request->length;
     reply->fileKind = ClassifyFileKind(data, request->length);
-    if (!PlanDecode(&reply->plan, &reply->failure, reply->fileKind, data, length)) {
+    if (!PlanPictureDecode(&reply->plan, &reply->failure, reply->fileKind, data, length, request->picture)) {
         return;
     }
     // A preview that cannot be made is no failure: the level follows.
     if (request->previewReduce > 0 && !DecodeLevelToPackedDib(blockOut, NULL, reply->fileKind, data, length,
                                                               request->previewReduce, request->threads)) {
         *blockOut = NULL;
+    }
+}
+
+// The kinds that may compose their pictures go through the composer, which
+// also says what it left out; the others decode their one codestream.
+void ServeLevel(JobReply* reply, uint8_t** blockOut, const JobRequest* request, const uint8_t* data) {
+    int32_t length = (int32_t)request->length;
+    int kind = request->fileKind;
+    if (kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2) {
+        ComposePictureToPackedDib(blockOut, &reply->notes, &reply->failure, kind, data, length, request->picture,
+                                  request->reduce, request->threads);
+    } else {
+        DecodeLevelToPackedDib(blockOut, &reply->failure, kind, data, length, request->reduce, request->threads);
     }
 }
 
@@ -137,7 +155,7 @@ void ServeJobRequest(JobReply* replyOut, uint8_t** blockOut, const JobRequest* r
         ServePlan(replyOut, blockOut, request, data);
         break;
     case JobKindLevel:
-        DecodeLevelToPackedDib(blockOut, failure, request->fileKind, data, length, request->reduce, request->threads);
+        ServeLevel(replyOut, blockOut, request, data);
         break;
     case JobKindPrefix:
         DecodePrefixToPackedDib(blockOut, failure, request->fileKind, data, length, request->reduce, request->threads);
@@ -168,7 +186,7 @@ int ReadJobReply(JobReply* replyOut, const uint8_t* page, uint32_t pageBytes, co
     int framed = r->magic == JobMagic && r->version == JobProtocolVersion && r->sequence == request->sequence;
     int whole = 0;
     if (framed && r->failure == DecodeFailureNone) {
-        whole = SuccessIsWhole(r, request);
+        whole = SuccessIsWhole(r, request) && (r->notes & ~KnownNotes) == 0;
     } else if (framed) {
         // A failed job hands nothing over, and says why in words the plug-in has.
         whole = r->block == 0 && InRange(r->failure, DecodeFailureArguments, DecodeFailureOutOfMemory);

@@ -24,7 +24,7 @@ enum {
     JobRequestOffset = 0,
     JobReplyOffset = 2048,
     JobMagic = 0x4A4B504E,  // "NPKJ"
-    JobProtocolVersion = 1,
+    JobProtocolVersion = 2,
     JobSectionLimit = 24,   // sections of one file's bytes, as the store holds them
 };
 
@@ -49,6 +49,7 @@ struct JobRequest {
     int32_t previewReduce;
     int32_t threads;
     uint32_t sampleLimit;  // the sample cap the decode follows
+    uint32_t picture;      // plan and level jobs: the page or frame (0: the first)
     PictureRegion region;
     int32_t sectionCount;
     uint32_t capacities[JobSectionLimit];
@@ -64,6 +65,7 @@ struct JobReply {
     DecodePlan plan;   // plan jobs
     PictureRegion level;  // region jobs: where the bitmap lies in the level
     uint32_t blockBytes;  // bytes of the block: the packed DIB, or the comments and their zero
+    uint32_t notes;       // level jobs: what composing left out (ComposeNote* bits)
     uint64_t block;       // the block's section, a handle value in the decoder; 0 for none
 };
 

@@ -82,15 +82,10 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
     }
 }
 
-// A decoder process decodes a file's first picture; another page or frame
-// is done here.
-int PictureGoesToDecoder(uint32_t picture) { return picture == 0; }
-
 }  // namespace
 
-int CodecRunsElsewhere(uint32_t picture) {
+int CodecRunsElsewhere() {
     DecoderReport report = {};
-    if (!PictureGoesToDecoder(picture)) return 0;
     ReadDecoderReport(&report);
     return report.absence == DecoderPresent && report.bits > (int32_t)(sizeof(void*) * 8);
 }
@@ -105,7 +100,7 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
         // In a decoder process when one can be had; here otherwise. What a
         // plan finds of the pictures a file holds (box reading only) is
         // done here.
-        int inDecoder = PictureGoesToDecoder(job->picture) && RunJobInDecoder(job, resultOut, cancel);
+        int inDecoder = RunJobInDecoder(job, resultOut, cancel);
         done = inDecoder ? resultOut->failure == DecodeFailureNone : RunJobOfKind(job, resultOut);
         if (inDecoder && done && job->kind == DecodeJobPlan) {
             DescribePictures(job, resultOut);

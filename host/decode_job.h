@@ -64,10 +64,10 @@ struct DecodeJobCancel {
 };
 
 int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel);
-// 1 when a job for this picture would now run in a decoder process wider
-// than this one (a 64-bit decoder beside a 32-bit plug-in): the codec's
-// memory is then the decoder's, and only the bitmap comes here.
-int CodecRunsElsewhere(uint32_t picture);
+// 1 when a job would now run in a decoder process wider than this one (a
+// 64-bit decoder beside a 32-bit plug-in): the codec's memory is then the
+// decoder's, and only the bitmap comes here.
+int CodecRunsElsewhere();
 void CancelDecodeJob(DecodeJobCancel* cancel);
 
 // Frees a picture block a job gave (a malloc'ed block, or a view of a

@@ -242,7 +242,7 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
 JobCandidate CandidateOf(int kind, const PluginInstance* record) {
     const QueueLink& link = record->queue;
     uint32_t size = record->reception.file.length;
-    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size, CodecRunsElsewhere(record->sequence.index)};
+    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size, CodecRunsElsewhere()};
     if (kind == JobRetry) {
         head.reduce = link.jobReduce;
     } else if (kind == JobPlan) {

@@ -214,6 +214,7 @@ int FillRequest(JobRequest* request, const DecodeJob* job, Slot* slot) {
     request->previewReduce = job->previewReduce;
     request->threads = job->threads > 0 ? job->threads : 1;
     request->sampleLimit = DecodeSampleLimit();
+    request->picture = job->picture;
     request->region = job->region;
     request->sectionCount = count;
     for (int i = 0; i < count; ++i) {
@@ -262,6 +263,7 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     result->fileKind = reply->fileKind;
     result->plan = reply->plan;
     result->level = reply->level;
+    result->notes = reply->notes;
     if (reply->failure != DecodeFailureNone || reply->block == 0) {
         return;
     }

@@ -3,6 +3,7 @@
 // reading the reply; requests and replies that are short, stale or garbage
 // are refused, and so is a block whose header disagrees with its reply.
 #include "decoder/job_protocol.h"
+#include "composition.h"
 #include "dib_check.h"
 #include "fixture_encoder.h"
 
@@ -110,6 +111,44 @@ TEST(JobProtocol, EachKindServedAsTheInProcessCallWouldGiveIt) {
     SetBitmapAllocator(nullptr, nullptr);
 }
 
+// A page other than the first is served as the first is: its plan, and its
+// level with what composing left out, as the composer gives them here.
+TEST(JobProtocol, PagesServedAsTheComposerGivesThem) {
+    FixtureImage rgb = MakePatternImage(16, 12, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    JpmPage first = {32, 24, 1, {}};
+    first.layouts.push_back({4, 6, 16, 12, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 0, 0}}});
+    JpmPage second = {40, 30, 2, {}};
+    // The full-page image lies in another file.
+    second.layouts.push_back({0, 0, 40, 30, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 1, 0}}});
+    second.layouts.push_back({5, 5, 16, 12, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 0, 0}}});
+    std::vector<uint8_t> file = MakeJpm({first, second});
+    const struct {
+        uint32_t page, width, notes;
+    } Rows[] = {{0, 32, 0}, {1, 40, ComposeNoteExternalData}};
+    SetBitmapAllocator(PlaceBlock, UnplaceBlock);
+    for (const auto& row : Rows) {
+        SCOPED_TRACE(row.page);
+        Exchange plan, level;
+        plan.request = MakeRequest(JobKindPlan, file);
+        level.request = MakeRequest(JobKindLevel, file);
+        plan.request.picture = level.request.picture = row.page;
+        level.request.reduce = 0;
+        RunExchange(&plan, file);
+        RunExchange(&level, file);
+        ASSERT_EQ(DecodeFailureNone, ReadJobReply(&plan.reply, plan.page.data(), JobPageBytes, &plan.request));
+        ASSERT_EQ(DecodeFailureNone, ReadJobReply(&level.reply, level.page.data(), JobPageBytes, &level.request));
+        EXPECT_EQ(row.width, plan.reply.plan.fullWidth);
+        EXPECT_EQ(row.notes, level.reply.notes);
+        uint8_t* expected = nullptr;
+        ComposePictureToPackedDib(&expected, nullptr, nullptr, FileKindJpm, file.data(), (int32_t)file.size(), row.page,
+                                  0, 1);
+        ASSERT_NE(nullptr, expected);
+        EXPECT_EQ(HashDib(expected), HashDib(level.block));
+        UnplaceBlock(expected);
+    }
+    SetBitmapAllocator(nullptr, nullptr);
+}
+
 // A change made to a good reply, and whether the plug-in may still use it.
 struct ReplyFault {
     const char* what;
@@ -125,6 +164,7 @@ const ReplyFault ReplyFaults[] = {
     {"a failure handing over a block", [](JobReply* r) { r->failure = DecodeFailureCorrupt; }},
     {"a picture without a block", [](JobReply* r) { r->block = 0; }},
     {"a block shorter than a header", [](JobReply* r) { r->blockBytes = 39; }},
+    {"notes the plug-in has no words for", [](JobReply* r) { r->notes = 2; }},
 };
 
 TEST(JobProtocol, RepliesShortStaleOrGarbageRefused) {
