@@ -84,11 +84,7 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
 
 }  // namespace
 
-int CodecRunsElsewhere() {
-    DecoderReport report = {};
-    ReadDecoderReport(&report);
-    return report.absence == DecoderPresent && report.bits > (int32_t)(sizeof(void*) * 8);
-}
+int CodecRunsElsewhere() { return DecoderIsWider(); }
 
 int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
     *resultOut = DecodeJobResult();

@@ -286,7 +286,7 @@ PluginInstance* TakeJob() {
     // step down: no level coarser than the one decoded is asked.)
     int nothing = link->coarser ? admission.reduce <= link->decodedReduce : admission.reduce >= link->decodedReduce;
     if (level && nothing) {
-        admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
+        admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0, 0};
     }
     link->jobKind = choice.kind == JobCommand ? JobLevel : choice.kind;
     link->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;

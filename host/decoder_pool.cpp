@@ -47,6 +47,10 @@ struct Pool {
     uint32_t confinement;
     int32_t bits;
     uint32_t stopped;
+    // The last decoder that got ready is wider than this process; read
+    // without the lock (admission asks under the queue's lock, and this
+    // lock is held while a decoder starts).
+    int32_t wider;
     wchar_t path[MAX_PATH];
 };
 
@@ -128,12 +132,15 @@ int32_t ChoosePoolSize() {
     return size < 1 ? 1 : size > DecoderLimit ? DecoderLimit : size;
 }
 
+void NoteWidth(int32_t bits) { __atomic_store_n(&Decoders.wider, bits > (int32_t)(sizeof(void*) * 8), __ATOMIC_RELEASE); }
+
 // Under the lock: a slot's decoder started, the slot then in state `then`
 // (the start does not wait for the decoder to be ready); 1 when it runs.
 int FillSlot(Slot* slot, int32_t then) {
     int absence = DecoderRefused;
     int ok = StartDecoderProcess(&slot->decoder, Decoders.path, &absence);
     Decoders.absence = absence;
+    if (!ok) NoteWidth(0);
     slot->state = ok ? then : SlotEmpty;
     return ok;
 }
@@ -161,10 +168,12 @@ Slot* TakeDecoder() {
     if (taken) taken->state = SlotBusy;
     LeaveCriticalSection(&Decoders.lock);
     if (!taken || AwaitStartReport(&taken->decoder, StartReportMs)) {
+        if (taken) NoteWidth(taken->decoder.bits);
         return taken;
     }
     EnterCriticalSection(&Decoders.lock);
     Decoders.absence = DecoderSilent;
+    NoteWidth(0);
     EndDecoderProcess(&taken->decoder);
     taken->state = SlotEmpty;
     LeaveCriticalSection(&Decoders.lock);
@@ -364,6 +373,8 @@ void StopDecoderPool() {
     Decoders.started = 0;
     LeaveCriticalSection(&Decoders.lock);
 }
+
+int DecoderIsWider() { return __atomic_load_n(&Decoders.wider, __ATOMIC_ACQUIRE); }
 
 void ReadDecoderReport(DecoderReport* reportOut) {
     EnterCriticalSection(&Decoders.lock);

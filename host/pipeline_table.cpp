@@ -220,7 +220,7 @@ int32_t JobEndEvent(int32_t jobKind, int32_t failure, int32_t retryAllowed) {
 
 JobChoice ChooseJob(const JobCandidate heads[JobKindCount], const RunningJobs* running, uint64_t freeBytes,
                     int32_t processors) {
-    JobChoice choice = {-1, {AdmissionWait, 0, 0, 0}};
+    JobChoice choice = {-1, {AdmissionWait, 0, 0, 0, 0}};
     if (running->alone) {
         return choice;
     }
