@@ -297,6 +297,7 @@ PluginInstance* TakeJob() {
     link->jobThreads = admission.threads > 0 ? admission.threads : 1;
     link->jobBytes = admission.plannedBytes;
     link->jobCharged = admission.chargedBytes;
+    link->decoderEnd = DecodeFailureNone;
     FireEvent(record, EvJobTaken);
     Queue.busy++;
     Queue.threadsInUse += link->jobThreads;
@@ -318,19 +319,6 @@ void PostToWindow(PluginInstance* record, WPARAM what) {
         InvalidateRect(window, NULL, TRUE);
     }
 }
-
-// Where a record goes after its job.
-enum JobOutcome {
-    OutcomeDone = 0,     // published (or failed for good); more only if the target moved
-    OutcomeLevel = 1,    // planned, a preview published: its level comes next
-    OutcomePlanned = 2,  // planned, nothing published: its level comes next
-    OutcomeRetry = 3,    // ran out of memory beside others: once more, alone
-    OutcomeFailed = 8,   // the plan failed, or the first level: the file's failure is published
-    OutcomeGaveUp = 4,   // a larger level could not be had; the shown one stays
-    OutcomeRegion = 5,   // a part in view decoded (or left coarser)
-    OutcomePartial = 6,  // a partial picture published
-    OutcomeNoPartial = 7, // the part received could not be decoded yet
-};
 
 // The file's comments once its picture decoded, and the outcome published.
 void PublishOutcome(PluginInstance* record, int failure) {
@@ -460,27 +448,6 @@ int RunJob(PluginInstance* record) {
     return outcome;
 }
 
-// The pipeline's event a job's outcome amounts to.
-int32_t EventOfOutcome(int outcome) {
-    switch (outcome) {
-    case OutcomeLevel:
-    case OutcomePlanned:
-        return EvPlanDone;
-    case OutcomeRetry:
-        return EvLevelFailedMemory;
-    case OutcomeGaveUp:
-    case OutcomeFailed:
-        return EvLevelFailed;
-    case OutcomeRegion:
-        return EvRegionDone;
-    case OutcomePartial:
-    case OutcomeNoPartial:
-        return EvPrefixDone;
-    default:
-        return EvLevelDone;
-    }
-}
-
 // Under the lock: the kind of job a planned record needs next, or -1 when
 // its level is there (or nothing more can come).
 int NextLevelJob(const PluginInstance* record) {
@@ -525,7 +492,7 @@ int SettleRecord(PluginInstance* record, int outcome) {
     if (link->jobKind == JobPrefix) {
         EndPrefixJob(record);
     }
-    int32_t action = FireEvent(record, EventOfOutcome(outcome));
+    int32_t action = FireEvent(record, JobEndEvent(outcome, link->decoderEnd));
     if (action == ActSettle) {
         SettleLevel(record, outcome);
     }
@@ -590,6 +557,8 @@ int StartWorker() {
         FreeLibrary(module);
         return 0;
     }
+    // As a decoder process runs: below the browser's own threads.
+    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
     CloseHandle(thread);
     Queue.workers++;
     return 1;
@@ -622,7 +591,13 @@ int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* result
     job->length = bytes->length;
     job->threads = record->queue.jobThreads;
     job->plannedBytes = record->queue.jobBytes;
-    return RunDecodeJob(job, resultOut, record->queue.cancel);
+    int done = RunDecodeJob(job, resultOut, record->queue.cancel);
+    // A decoder's death or time limit is the table's own event; a second
+    // call of the same job (a plan's preview) keeps the first.
+    if (resultOut->failure == DecodeFailureDecoderStopped || resultOut->failure == DecodeFailureTimedOut) {
+        record->queue.decoderEnd = record->queue.decoderEnd ? record->queue.decoderEnd : resultOut->failure;
+    }
+    return done;
 }
 
 namespace {

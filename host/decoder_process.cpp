@@ -208,6 +208,9 @@ int StartDecoderProcess(DecoderProcess* decoderOut, const wchar_t* path, int* ab
             decoder.confinement |= ConfinedInJob;
         }
     }
+    // Below the browser: a decode on every processor must not delay the
+    // browser's thread (its writes, paints and input) by a time slice.
+    SetPriorityClass(decoder.process, BELOW_NORMAL_PRIORITY_CLASS);
     ResumeThread(started.hThread);
     CloseHandle(started.hThread);
     if (token) CloseHandle(token);

@@ -15,6 +15,17 @@ struct PipelineRow {
 
 const int32_t Stay = AnyState;
 
+// The event each job outcome amounts to.
+struct OutcomeEvent {
+    int32_t outcome;
+    int32_t event;
+};
+const OutcomeEvent OutcomeEvents[] = {
+    {OutcomeDone, EvLevelDone},          {OutcomeLevel, EvPlanDone},      {OutcomePlanned, EvPlanDone},
+    {OutcomeRetry, EvLevelFailedMemory}, {OutcomeGaveUp, EvLevelFailed},  {OutcomeFailed, EvLevelFailed},
+    {OutcomeRegion, EvRegionDone},       {OutcomePartial, EvPrefixDone},  {OutcomeNoPartial, EvPrefixDone},
+};
+
 // Rows are looked up in order; a pair without a row stays with ActNone.
 const PipelineRow Rows[] = {
     // The browser's stream. A new one is taken only while no job holds the
@@ -202,20 +213,19 @@ PipelineStep StepPipeline(int32_t state, int32_t event) {
     return step;
 }
 
-int32_t JobEndEvent(int32_t jobKind, int32_t failure, int32_t retryAllowed) {
-    switch (jobKind) {
-    case JobPrefix:
-        return EvPrefixDone;
-    case JobRegion:
-        return EvRegionDone;
-    case JobPlan:
-        return failure == DecodeFailureNone ? EvPlanDone : EvLevelFailed;
-    default:
-        if (failure == DecodeFailureNone) {
-            return EvLevelDone;
-        }
-        return failure == DecodeFailureOutOfMemory && retryAllowed ? EvLevelFailedMemory : EvLevelFailed;
+int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd) {
+    if (decoderEnd == DecodeFailureDecoderStopped) {
+        return EvProcessDied;
     }
+    if (decoderEnd == DecodeFailureTimedOut) {
+        return EvTimeLimit;
+    }
+    for (const OutcomeEvent& row : OutcomeEvents) {
+        if (row.outcome == outcome) {
+            return row.event;
+        }
+    }
+    return EvLevelDone;
 }
 
 JobChoice ChooseJob(const JobCandidate heads[JobKindCount], const RunningJobs* running, uint64_t freeBytes,

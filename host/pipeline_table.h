@@ -162,9 +162,23 @@ inline const PipelineStateFacts* PipelineFacts(int32_t state) {
 }
 
 PipelineStep StepPipeline(int32_t state, int32_t event);
-// The event a running job's result amounts to: its kind and the failure
-// (a DecodeFailure value, or one a decoder process reports).
-int32_t JobEndEvent(int32_t jobKind, int32_t failure, int32_t retryAllowed);
+// Where a record goes after its job.
+enum JobOutcome {
+    OutcomeDone = 0,      // published (or failed for good); more only if the target moved
+    OutcomeLevel = 1,     // planned, a preview published: its level comes next
+    OutcomePlanned = 2,   // planned, nothing published: its level comes next
+    OutcomeRetry = 3,     // ran out of memory beside others: once more, alone
+    OutcomeGaveUp = 4,    // a larger level could not be had; the shown one stays
+    OutcomeRegion = 5,    // a part in view decoded (or left coarser)
+    OutcomePartial = 6,   // a partial picture published
+    OutcomeNoPartial = 7, // the part received could not be decoded yet
+    OutcomeFailed = 8,    // the plan failed, or the first level: the file's failure is published
+};
+
+// The event a job amounts to when it ends: a decoder process that died or
+// was stopped for time during it (`decoderEnd`, a DecodeFailure value: only
+// those two count), else its outcome.
+int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd);
 
 // The head of one list as admission sees it: its memory, from its plan and
 // level, else from a bound (`boundBytes`) for a job whose plan is not known.

@@ -10,9 +10,13 @@ namespace {
 // An unannounced length starts with this, then each section doubles the
 // whole; a multiple of the allocation granularity.
 const uint32_t FirstStep = 1u << 20;
-// Commits run this far ahead of the bytes, so that a stream of small writes
-// does not commit page by page.
+// Commits run ahead of the bytes by this much, or by an eighth of what a
+// section holds already if that is more: a commit is a call into the system
+// (a round trip to the server under Wine) on the browser's thread, so a
+// large arrival of small writes makes a few dozen of them, not one per
+// 256 KiB; the memory committed beyond the bytes stays under an eighth.
 const uint32_t CommitAhead = 256u << 10;
+const uint32_t CommitAheadShare = 8;
 // An announced length is reserved at once only while it takes at most this
 // share of the free address space (a 32-bit browser has little); beyond, it
 // grows by steps as the bytes really come.
@@ -168,9 +172,11 @@ int CommitUpTo(ReceivedBytes* store, uint64_t end) {
     uint64_t start = 0;
     for (int32_t i = 0; i < store->sectionCount && start < end; ++i) {
         ReceivedSection* section = &store->sections[i];
-        uint64_t wanted = RoundUp(end - start + CommitAhead, CommitAhead);
+        uint64_t filled = end - start;
+        uint64_t ahead = filled / CommitAheadShare > CommitAhead ? filled / CommitAheadShare : CommitAhead;
+        uint64_t wanted = RoundUp(filled + ahead, CommitAhead);
         wanted = wanted < section->capacity ? wanted : section->capacity;
-        if (end - start > section->committed && wanted > section->committed) {
+        if (filled > section->committed && wanted > section->committed) {
             if (!VirtualAlloc(section->writable + section->committed, (SIZE_T)(wanted - section->committed),
                               MEM_COMMIT, PAGE_READWRITE)) {
                 return 0;

@@ -26,6 +26,18 @@ bool IsEndEvent(int32_t event) {
     return false;
 }
 
+// The outcome a job of each kind has when its decode fails.
+int32_t FailedOutcomeOf(int32_t jobKind) {
+    switch (jobKind) {
+    case JobPrefix:
+        return OutcomeNoPartial;
+    case JobRegion:
+        return OutcomeRegion;
+    default:
+        return OutcomeFailed;
+    }
+}
+
 // The kind of job each queuing action puts in a list.
 int32_t QueuedKindOf(int32_t action) {
     switch (action) {
@@ -140,8 +152,11 @@ TEST(PipelineTable, EveryPairKeepsTheHandOverRules) {
                 EXPECT_EQ(ActNone, step.action);
             }
             if (event == EvProcessDied || event == EvTimeLimit) {
+                EXPECT_EQ(event, JobEndEvent(FailedOutcomeOf(from.jobKind), event == EvProcessDied
+                                                                                ? DecodeFailureDecoderStopped
+                                                                                : DecodeFailureTimedOut));
                 int32_t failed = from.running && state != PipeOrphaned
-                                     ? JobEndEvent(from.jobKind, DecodeFailureCorrupt, 0)
+                                     ? JobEndEvent(FailedOutcomeOf(from.jobKind), DecodeFailureCorrupt)
                                      : EvLevelFailed;
                 PipelineStep asFailure = StepPipeline(state, failed);
                 EXPECT_EQ(asFailure.next, step.next);
@@ -169,7 +184,7 @@ TEST(PipelineTable, EveryStateIsReachedAndCanEnd) {
     for (int32_t state = 0; state < PipeStateCount; ++state) {
         PipelineStep step = StepPipeline(state, EvDestroy);
         if (step.next == PipeOrphaned) {
-            step = StepPipeline(step.next, JobEndEvent(PipelineFacts(state)->jobKind, DecodeFailureNone, 0));
+            step = StepPipeline(step.next, JobEndEvent(FailedOutcomeOf(PipelineFacts(state)->jobKind), 0));
         }
         EXPECT_EQ(PipeGone, step.next) << state;
     }

@@ -140,6 +140,7 @@ TEST(DecoderProcess, ConfinedAsEachCallAnswered) {
         BOOL inJob = FALSE;
         EXPECT_TRUE(IsProcessInJob(process, NULL, &inJob)) << GetLastError();
         EXPECT_TRUE(inJob);
+        EXPECT_EQ((DWORD)BELOW_NORMAL_PRIORITY_CLASS, GetPriorityClass(process));
         CloseHandle(process);
     }
     wchar_t line[512];
