@@ -132,7 +132,9 @@ int32_t ChoosePoolSize() {
     return size < 1 ? 1 : size > DecoderLimit ? DecoderLimit : size;
 }
 
-void NoteWidth(int32_t bits) { __atomic_store_n(&Decoders.wider, bits > (int32_t)(sizeof(void*) * 8), __ATOMIC_RELEASE); }
+void NoteWidth(int32_t bits) {
+    __atomic_store_n(&Decoders.wider, bits > (int32_t)(sizeof(void*) * 8), __ATOMIC_RELEASE);
+}
 
 // Under the lock: a slot's decoder started, the slot then in state `then`
 // (the start does not wait for the decoder to be ready); 1 when it runs.
