@@ -316,8 +316,19 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
         // A decoder that answers what cannot be used is taken for one that stopped.
         JobReply reply;
         result->failure = ReadJobReply(&reply, decoder->view, JobPageBytes, request);
-        if (result->failure == DecodeFailureNone) {
-            FillResult(result, slot, &reply, job->kind);
+        if (result->failure != DecodeFailureNone) {
+            return result->failure != DecodeFailureDecoderStopped;
+        }
+        // The block is taken under the lock a cancel or the pool's stop ends
+        // decoders under, and not once either came: taking a handle from a
+        // process being ended waited for ever under Wine.
+        EnterCriticalSection(&Decoders.lock);
+        int ending = __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) || !Decoders.started;
+        if (!ending) FillResult(result, slot, &reply, job->kind);
+        LeaveCriticalSection(&Decoders.lock);
+        if (ending) {
+            result->failure = DecodeFailureCancelled;
+            return 0;
         }
         return result->failure != DecodeFailureDecoderStopped;
     }
