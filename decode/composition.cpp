@@ -157,6 +157,11 @@ int ComposedShownReduce(const ComposedPicture* picture)
     return reduce;
 }
 
+int KindMayCompose(int kind)
+{
+    return FindComposedKind(kind) != NULL;
+}
+
 int DescribeComposedPicture(ComposedPicture* pictureOut, int* failureOut, int kind, const uint8_t* data,
                             int32_t length, uint32_t index)
 {

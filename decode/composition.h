@@ -47,6 +47,11 @@ enum {
     ComposeNoteExternalData = 1, // data held in other files (data references) is not fetched
 };
 
+// 1 when files of `kind` (a FileKind) may hold several pictures or compose
+// one: only they need DescribeComposedPicture and ComposePictureToPackedDib;
+// any other kind is its first codestream, picture 0.
+int KindMayCompose(int kind);
+
 // 1 with *pictureOut filled, or 0 with the reason in *failureOut (may be
 // null); an index past the pictures fails with DecodeFailureArguments.
 int DescribeComposedPicture(ComposedPicture* pictureOut, int* failureOut, int kind, const uint8_t* data,

@@ -6,20 +6,17 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "decode/composition.h"
-
 namespace {
 
 static_assert(sizeof(JobRequest) <= JobReplyOffset - JobRequestOffset, "the request fits its half of the page");
 static_assert(sizeof(JobReply) <= JobPageBytes - JobReplyOffset, "the reply fits its half of the page");
-static_assert(sizeof(DecodePlan) == 36 && sizeof(PictureRegion) == 16, "the layout is the same on every target");
-static_assert(sizeof(JobRequest) == 352 && sizeof(JobReply) == 88, "no padding that differs between targets");
-
-const uint32_t KnownNotes = ComposeNoteExternalData;
+static_assert(sizeof(DecodePlan) == 36 && sizeof(PictureRegion) == 16 && sizeof(ComposedPicture) == 32,
+              "the layout is the same on every target");
 
 const int32_t MaxReduce = 32;
 const uint32_t MaxComponents = 16384;
 const uint32_t DibHeaderBytes = 40;
+const uint32_t KnownComposeNotes = ComposeNoteExternalData;
 
 uint32_t ReadLittleEndian(const uint8_t* bytes, int count) {
     uint32_t value = 0;
@@ -59,9 +56,10 @@ int PlanIsSane(const DecodePlan* plan) {
 int SuccessIsWhole(const JobReply* reply, const JobRequest* request) {
     switch (request->kind) {
     case JobKindPlan:
-        return FileKindIsKnown(reply->fileKind) && PlanIsSane(&reply->plan) &&
+        return FileKindIsKnown(reply->fileKind) && PlanIsSane(&reply->plan) && reply->composed.count >= 1 &&
                (reply->block == 0 || request->previewReduce > 0);
     case JobKindLevel:
+        return reply->block != 0 && (reply->notes & ~KnownComposeNotes) == 0;
     case JobKindPrefix:
         return reply->block != 0;
     case JobKindRegion:
@@ -89,26 +87,18 @@ uint8_t* MoveCommentsToBlock(uint8_t* comments, uint32_t length, uint32_t* block
 void ServePlan(JobReply* reply, uint8_t** blockOut, const JobRequest* request, const uint8_t* data) {
     int32_t length = (int32_t)request->length;
     reply->fileKind = ClassifyFileKind(data, request->length);
+    reply->composed.count = 1;
     if (!PlanPictureDecode(&reply->plan, &reply->failure, reply->fileKind, data, length, request->picture)) {
+        return;
+    }
+    if (KindMayCompose(reply->fileKind) && !DescribeComposedPicture(&reply->composed, &reply->failure,
+                                                                     reply->fileKind, data, length, request->picture)) {
         return;
     }
     // A preview that cannot be made is no failure: the level follows.
     if (request->previewReduce > 0 && !DecodeLevelToPackedDib(blockOut, NULL, reply->fileKind, data, length,
                                                               request->previewReduce, request->threads)) {
         *blockOut = NULL;
-    }
-}
-
-// The kinds that may compose their pictures go through the composer, which
-// also says what it left out; the others decode their one codestream.
-void ServeLevel(JobReply* reply, uint8_t** blockOut, const JobRequest* request, const uint8_t* data) {
-    int32_t length = (int32_t)request->length;
-    int kind = request->fileKind;
-    if (kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2) {
-        ComposePictureToPackedDib(blockOut, &reply->notes, &reply->failure, kind, data, length, request->picture,
-                                  request->reduce, request->threads);
-    } else {
-        DecodeLevelToPackedDib(blockOut, &reply->failure, kind, data, length, request->reduce, request->threads);
     }
 }
 
@@ -155,7 +145,13 @@ void ServeJobRequest(JobReply* replyOut, uint8_t** blockOut, const JobRequest* r
         ServePlan(replyOut, blockOut, request, data);
         break;
     case JobKindLevel:
-        ServeLevel(replyOut, blockOut, request, data);
+        if (KindMayCompose(request->fileKind)) {
+            ComposePictureToPackedDib(blockOut, &replyOut->notes, failure, request->fileKind, data, length,
+                                      request->picture, request->reduce, request->threads);
+        } else {
+            DecodeLevelToPackedDib(blockOut, failure, request->fileKind, data, length, request->reduce,
+                                   request->threads);
+        }
         break;
     case JobKindPrefix:
         DecodePrefixToPackedDib(blockOut, failure, request->fileKind, data, length, request->reduce, request->threads);
@@ -186,7 +182,7 @@ int ReadJobReply(JobReply* replyOut, const uint8_t* page, uint32_t pageBytes, co
     int framed = r->magic == JobMagic && r->version == JobProtocolVersion && r->sequence == request->sequence;
     int whole = 0;
     if (framed && r->failure == DecodeFailureNone) {
-        whole = SuccessIsWhole(r, request) && (r->notes & ~KnownNotes) == 0;
+        whole = SuccessIsWhole(r, request);
     } else if (framed) {
         // A failed job hands nothing over, and says why in words the plug-in has.
         whole = r->block == 0 && InRange(r->failure, DecodeFailureArguments, DecodeFailureOutOfMemory);

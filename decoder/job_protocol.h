@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include "decode/composition.h"
 #include "decode/jpeg2000.h"
 
 enum {
@@ -64,8 +65,9 @@ struct JobReply {
     int32_t fileKind;  // plan jobs
     DecodePlan plan;   // plan jobs
     PictureRegion level;  // region jobs: where the bitmap lies in the level
+    ComposedPicture composed;  // plan jobs: the pictures the file holds (count 1 for a kind that composes none)
+    uint32_t notes;            // level jobs: what composing left out (ComposeNote* flags)
     uint32_t blockBytes;  // bytes of the block: the packed DIB, or the comments and their zero
-    uint32_t notes;       // level jobs: what composing left out (ComposeNote* bits)
     uint64_t block;       // the block's section, a handle value in the decoder; 0 for none
 };
 

@@ -3,6 +3,7 @@
 // kind calling the decode core on the job's bytes, as the decoder does.
 #include <stdlib.h>
 
+#include "decode/composition.h"
 #include "decode/jpeg2000.h"
 #include "host/decode_job.h"
 #include "host/decoder_pool.h"
@@ -13,12 +14,10 @@ int IsCancelled(const DecodeJobCancel* cancel) {
     return cancel && __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) != 0;
 }
 
-int IsComposingKind(int kind) { return kind == FileKindJpm || kind == FileKindJpx || kind == FileKindMj2; }
-
 // The pictures a planned file holds: one, unless its kind composes several.
 int DescribePictures(const DecodeJob* job, DecodeJobResult* result) {
     result->composed.count = 1;
-    return !IsComposingKind(result->fileKind) ||
+    return !KindMayCompose(result->fileKind) ||
            DescribeComposedPicture(&result->composed, &result->failure, result->fileKind, job->bytes->data,
                                    (int32_t)job->length, job->picture);
 }
@@ -47,7 +46,7 @@ int RunLevel(const DecodeJob* job, DecodeJobResult* result) {
     const uint8_t* data = job->bytes->data;
     int32_t length = (int32_t)job->length;
     int kind = job->fileKind;
-    if (IsComposingKind(kind)) {
+    if (KindMayCompose(kind)) {
         return ComposePictureToPackedDib(&result->dib, &result->notes, &result->failure, kind, data, length,
                                          job->picture, job->reduce, job->threads);
     }
@@ -93,14 +92,9 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
     if (!job->bytes || !job->bytes->data) {
         resultOut->failure = DecodeFailureNotJpeg2000;
     } else if (!IsCancelled(cancel)) {
-        // In a decoder process when one can be had; here otherwise. What a
-        // plan finds of the pictures a file holds (box reading only) is
-        // done here.
+        // In a decoder process when one can be had; here otherwise.
         int inDecoder = RunJobInDecoder(job, resultOut, cancel);
         done = inDecoder ? resultOut->failure == DecodeFailureNone : RunJobOfKind(job, resultOut);
-        if (inDecoder && done && job->kind == DecodeJobPlan) {
-            DescribePictures(job, resultOut);
-        }
     }
     // The codec cannot be stopped inside this process: a cancel is seen
     // before the job starts, and its result is dropped after it.

@@ -274,6 +274,7 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     result->fileKind = reply->fileKind;
     result->plan = reply->plan;
     result->level = reply->level;
+    result->composed = reply->composed;
     result->notes = reply->notes;
     if (reply->failure != DecodeFailureNone || reply->block == 0) {
         return;

@@ -8,8 +8,12 @@
 namespace {
 
 // An unannounced length starts with this, then each section doubles the
-// whole; a multiple of the allocation granularity.
-const uint32_t FirstStep = 1u << 20;
+// whole; a multiple of the allocation granularity. A reservation costs
+// only addresses until bytes come, and a 64-bit process has plenty: there
+// one section holds any file of up to a gigabyte, so a long arrival adds
+// none (each is a mapping made on the browser's thread). A 32-bit one
+// starts small and doubles.
+const uint32_t FirstStep = sizeof(void*) >= 8 ? 1u << 30 : 1u << 20;
 // Commits run ahead of the bytes by this much, or by an eighth of what a
 // section holds already if that is more: a commit is a call into the system
 // (a round trip to the server under Wine) on the browser's thread, so a
@@ -21,9 +25,9 @@ const uint32_t CommitAheadShare = 8;
 // share of the free address space (a 32-bit browser has little); beyond, it
 // grows by steps as the bytes really come.
 const uint64_t TrustedShareOfFreeSpace = 4;
-// A block starting this far past what is reserved is refused: the gap
-// before it would be committed (it reads as zeros), and a browser sends
-// blocks in order.
+// A block starting this far past the furthest byte received is refused:
+// the gap before it would be committed (it reads as zeros), whatever the
+// reservation, and a browser sends blocks in order.
 const uint64_t LongestGap = 64u << 20;
 // Tries to lay sections side by side when another thread takes the
 // addresses between the reservation's probe and the mapping.
@@ -206,7 +210,7 @@ int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength) {
 
 int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes, uint32_t length) {
     uint64_t end = (uint64_t)offset + length;
-    if (end > UINT32_MAX || offset > StoreCapacity(store) + LongestGap || !ReserveUpTo(store, end) ||
+    if (end > UINT32_MAX || offset > store->length + LongestGap || !ReserveUpTo(store, end) ||
         !CommitUpTo(store, end)) {
         return 0;
     }

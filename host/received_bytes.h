@@ -56,7 +56,7 @@ struct BytesView {
 // the free address space) be reserved at once is reserved in steps instead.
 int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength);
 // 0 when the bytes cannot be stored (no memory or address space, past
-// 4 GiB, or starting more than 64 MiB past what is reserved); the store is
+// 4 GiB, or starting more than 64 MiB past the furthest byte); the store is
 // then left as it was.
 int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes, uint32_t length);
 // The first store->length bytes in one block, for the UI thread while the

@@ -30,7 +30,15 @@ lower_decoders() {
 }
 lower_decoders &
 lowering_pid=$!
-trap 'kill $xvfb_pid $lowering_pid 2>/dev/null; rm -rf "$out"' EXIT
+# A pagefile-backed section is memory on Windows; Wine backs it with a file
+# in its temporary folder, here on disk, where a first write to a page can
+# wait for the file system's journal. Wine's temporary folder goes to shared
+# memory for the benchmark (Wine then runs a server of its own for it).
+wine_tmp=""
+if [ -d /dev/shm ] && wine_tmp="$(mktemp -d /dev/shm/npkavrel-bench.XXXXXX 2>/dev/null)"; then
+    export TMPDIR="$wine_tmp"
+fi
+trap 'kill $xvfb_pid $lowering_pid 2>/dev/null; rm -rf "$out" ${wine_tmp:+"$wine_tmp"}' EXIT
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

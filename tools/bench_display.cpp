@@ -635,11 +635,15 @@ void PrintLargeArrivalFigures(HWND frame, const std::vector<uint8_t>& file) {
     Sleep(150);
     const PluginInstance* record = (const PluginInstance*)large.npp.pdata;
     double longest = 0;
-    int waiting = 0, writes = 0;
+    int waiting = 0, writes = 0, overTarget = 0;
+    std::vector<double> durations;
     for (size_t offset = 0; offset < Total; offset += Block) {
         double start = Now();
         int32_t written = Plugin.write(&large.npp, &large.stream, (int32_t)offset, Block, bytes.data() + offset);
-        longest = std::max(longest, Now() - start);
+        double took = Now() - start;
+        longest = std::max(longest, took);
+        overTarget += took > 0.002;
+        durations.push_back(took);
         if (written != Block) {
             printf("large arrival: NPP_Write refused the block at %u\n", (unsigned)offset);
             break;
@@ -653,6 +657,11 @@ void PrintLargeArrivalFigures(HWND frame, const std::vector<uint8_t>& file) {
            "during %d of %d writes\n",
            blockers, waiting, writes);
     printf("large arrival, NPP_Write longest: %.3f ms (target <= 2)\n", longest * 1000);
+    // The longest is one write's worst luck with the machine's scheduler; the
+    // median and the count over the target say whether it is the rule.
+    std::sort(durations.begin(), durations.end());
+    printf("large arrival, NPP_Write median: %.3f ms, over 2 ms: %d of %d writes\n",
+           durations.empty() ? 0.0 : durations[durations.size() / 2] * 1000, overTarget, writes);
     printf("large arrival, bytes copied / bytes received: %.3f (target <= 1.1)\n",
            received ? (double)copied / (double)received : -1.0);
     Plugin.destroystream(&large.npp, &large.stream, NPRES_USER_BREAK);

@@ -3,7 +3,6 @@
 // reading the reply; requests and replies that are short, stale or garbage
 // are refused, and so is a block whose header disagrees with its reply.
 #include "decoder/job_protocol.h"
-#include "composition.h"
 #include "dib_check.h"
 #include "fixture_encoder.h"
 
@@ -111,41 +110,40 @@ TEST(JobProtocol, EachKindServedAsTheInProcessCallWouldGiveIt) {
     SetBitmapAllocator(nullptr, nullptr);
 }
 
-// A page other than the first is served as the first is: its plan, and its
-// level with what composing left out, as the composer gives them here.
-TEST(JobProtocol, PagesServedAsTheComposerGivesThem) {
-    FixtureImage rgb = MakePatternImage(16, 12, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
-    JpmPage first = {32, 24, 1, {}};
-    first.layouts.push_back({4, 6, 16, 12, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 0, 0}}});
-    JpmPage second = {40, 30, 2, {}};
-    // The full-page image lies in another file.
-    second.layouts.push_back({0, 0, 40, 30, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 1, 0}}});
-    second.layouts.push_back({5, 5, 16, 12, {{1, EncodeFixture(rgb, nullptr), 0, 0, 1, 0, 0}}});
+// Another page of a document: the decoder plans it, counts the pages, and
+// composes it as the plug-in would, saying what it left out (an object held
+// in another file).
+TEST(JobProtocol, PagesBeyondTheFirstServedWithWhatComposingLeftOut) {
+    FixtureImage image = MakePatternImage(16, 12, {{8, 0, 1, 1}, {8, 0, 1, 1}, {8, 0, 1, 1}});
+    std::vector<uint8_t> codestream = EncodeFixture(image, nullptr);
+    JpmPage first = {32, 24, 1, {{0, 0, 16, 12, {{1, codestream, 0, 0, 1, 0, 0}}}}};
+    JpmPage second = {40, 30, 1, {{4, 4, 16, 12, {{1, codestream, 0, 0, 1, 0, 0}}}, {20, 4, 16, 12, {{1, codestream, 0, 0, 1, 1, 0}}}}};
     std::vector<uint8_t> file = MakeJpm({first, second});
-    const struct {
-        uint32_t page, width, notes;
-    } Rows[] = {{0, 32, 0}, {1, 40, ComposeNoteExternalData}};
+    int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
     SetBitmapAllocator(PlaceBlock, UnplaceBlock);
-    for (const auto& row : Rows) {
-        SCOPED_TRACE(row.page);
-        Exchange plan, level;
-        plan.request = MakeRequest(JobKindPlan, file);
-        level.request = MakeRequest(JobKindLevel, file);
-        plan.request.picture = level.request.picture = row.page;
-        level.request.reduce = 0;
-        RunExchange(&plan, file);
-        RunExchange(&level, file);
-        ASSERT_EQ(DecodeFailureNone, ReadJobReply(&plan.reply, plan.page.data(), JobPageBytes, &plan.request));
-        ASSERT_EQ(DecodeFailureNone, ReadJobReply(&level.reply, level.page.data(), JobPageBytes, &level.request));
-        EXPECT_EQ(row.width, plan.reply.plan.fullWidth);
-        EXPECT_EQ(row.notes, level.reply.notes);
-        uint8_t* expected = nullptr;
-        ComposePictureToPackedDib(&expected, nullptr, nullptr, FileKindJpm, file.data(), (int32_t)file.size(), row.page,
-                                  0, 1);
-        ASSERT_NE(nullptr, expected);
-        EXPECT_EQ(HashDib(expected), HashDib(level.block));
-        UnplaceBlock(expected);
+    Exchange plan, level;
+    plan.request = MakeRequest(JobKindPlan, file);
+    plan.request.previewReduce = 0;
+    level.request = MakeRequest(JobKindLevel, file);
+    level.request.reduce = 0;
+    for (Exchange* exchange : {&plan, &level}) {
+        exchange->request.picture = 1;
+        RunExchange(exchange, file);
+        ASSERT_EQ(DecodeFailureNone,
+                  ReadJobReply(&exchange->reply, exchange->page.data(), JobPageBytes, &exchange->request));
     }
+    ComposedPicture expected = {};
+    ASSERT_TRUE(DescribeComposedPicture(&expected, nullptr, kind, file.data(), (int32_t)file.size(), 1));
+    EXPECT_EQ(0, memcmp(&expected, &plan.reply.composed, sizeof expected));
+    EXPECT_EQ(2u, plan.reply.composed.count);
+    EXPECT_EQ(40u, plan.reply.plan.fullWidth);
+    uint8_t* page = nullptr;
+    uint32_t notes = 0;
+    ASSERT_TRUE(ComposePictureToPackedDib(&page, &notes, nullptr, kind, file.data(), (int32_t)file.size(), 1, 0, 1));
+    EXPECT_EQ(HashDib(page), HashDib(level.block));
+    EXPECT_EQ((uint32_t)ComposeNoteExternalData, level.reply.notes);
+    EXPECT_EQ(notes, level.reply.notes);
+    UnplaceBlock(page);
     SetBitmapAllocator(nullptr, nullptr);
 }
 
@@ -164,7 +162,7 @@ const ReplyFault ReplyFaults[] = {
     {"a failure handing over a block", [](JobReply* r) { r->failure = DecodeFailureCorrupt; }},
     {"a picture without a block", [](JobReply* r) { r->block = 0; }},
     {"a block shorter than a header", [](JobReply* r) { r->blockBytes = 39; }},
-    {"notes the plug-in has no words for", [](JobReply* r) { r->notes = 2; }},
+    {"a note nobody knows", [](JobReply* r) { r->notes = 0x80; }},
 };
 
 TEST(JobProtocol, RepliesShortStaleOrGarbageRefused) {
@@ -223,6 +221,11 @@ TEST(JobProtocol, PlansAndBlocksThatDisagreeRefused) {
         memcpy(page.data() + JobReplyOffset, &spoilt, sizeof spoilt);
         EXPECT_EQ(DecodeFailureDecoderStopped, ReadJobReply(&spoilt, page.data(), JobPageBytes, &plan.request));
     }
+    JobReply noPictures = reply;
+    noPictures.composed.count = 0;
+    std::vector<uint8_t> page = plan.page;
+    memcpy(page.data() + JobReplyOffset, &noPictures, sizeof noPictures);
+    EXPECT_EQ(DecodeFailureDecoderStopped, ReadJobReply(&noPictures, page.data(), JobPageBytes, &plan.request));
 
     Exchange level;
     level.request = MakeRequest(JobKindLevel, file);

@@ -119,8 +119,13 @@ void LookForChildren(int plugins) {
             continue;
         }
         Child child = {entry.th32ProcessID, NULL, BaseName(entry.szExeFile), 0, 0, plugins, 0};
-        child.process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-                                    entry.th32ProcessID);
+        // Wine answers whether a process is in a job only with the full
+        // query right; Windows with either.
+        const DWORD access = PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE;
+        child.process = OpenProcess(access | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!child.process) {
+            child.process = OpenProcess(access, FALSE, entry.th32ProcessID);
+        }
         child.bits = child.process ? BitsOfProcess(child.process) : 0;
         Children.push_back(child);
     }

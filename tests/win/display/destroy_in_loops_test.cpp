@@ -20,7 +20,8 @@ namespace {
 // decode takes depends on the machine. Printing decodes only the
 // level the printer's dots need, which for the test browser's print into a
 // bitmap of the element's size is the level already shown: no wait may open
-// there, so that row only asks for a clean end under heap checking.
+// there, so that row only asks for a clean end under heap checking; the
+// Print command's own dialog is a loop like the others.
 struct LoopRow {
     const char* loop;
     const char* arguments;
@@ -34,6 +35,7 @@ const LoopRow LoopRows[] = {
     {"context menu (menu key)", "--send \"apps wait@8000 enter\" --destroy-after-ms 4000", "quad.j2k", true},
     {"message box (Ctrl+S on a broken-off download)",
      "--end-reason 1 --send \"ctrl+s wait@8000 enter\" --destroy-after-ms 4000", "gallery4000.j2k", true},
+    {"print dialog (Ctrl+P)", "--send \"ctrl+p wait@8000 esc\" --destroy-after-ms 4000", "quad.j2k", true},
     {"print (NPP_Print, in process UXP)", "--host uxp-inproc --print 0 print.bmp --destroy-after-ms 500",
      "overcap.j2k", false},
 };
