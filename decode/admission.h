@@ -11,14 +11,18 @@
 
 // What is running now. freeBytes is what the process may still take (free
 // address space less a margin for the browser, bounded by physical memory),
-// measured now; committedBytes the planned peaks of the running decodes
-// (part of which they may already hold, so the rule errs on waiting).
+// measured now; committedBytes what the running decodes were charged (part
+// of which they may already hold, so the rule errs on waiting).
+// peakElsewhere: the codec works in another process of its own memory limit
+// (a 64-bit decoder beside a 32-bit plug-in), so this process is charged
+// only the bitmap it maps.
 struct DecodeBudget {
     uint64_t freeBytes;
     uint64_t committedBytes;
     int processors;
     int runningDecodes;
     int threadsInUse;
+    int peakElsewhere;
 };
 
 // The verdict for one candidate.
@@ -32,7 +36,8 @@ struct Admission {
     int verdict;
     int reduce;  // the wanted level, or a smaller one when that cannot fit alone
     int threads;
-    uint64_t plannedBytes;
+    uint64_t plannedBytes;  // the decode's peak, wherever it runs
+    uint64_t chargedBytes;  // what it takes of this process's freeBytes
 };
 
 // The verdict for decoding the planned picture at `wantedReduce` (of

@@ -124,6 +124,8 @@ uint64_t LevelExtent(uint64_t full, int reduce);
 // at once, from the header alone: the codec's samples (4 bytes each), the
 // bitmap, and the compressed bytes the codec copies. Saturates, never wraps.
 uint64_t PlannedDecodeBytes(const DecodePlan* plan, int reduce, uint32_t compressedBytes);
+// The bitmap's part of it (rows padded to 4 bytes).
+uint64_t PlannedBitmapBytes(const DecodePlan* plan, int reduce);
 
 // DecodeToPackedDibDetailed at `reduce` halvings of both sides (0 to 32);
 // the codec then allocates that resolution only. DecodeToPackedDibDetailed

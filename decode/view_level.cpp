@@ -48,8 +48,17 @@ uint64_t PlannedDecodeBytes(const DecodePlan* plan, int reduce, uint32_t compres
     uint64_t height = LevelExtent(plan->fullHeight, reduce);
     uint64_t pixels = SaturatingMultiply(width, height);
     uint64_t samples = SaturatingMultiply(pixels, plan->componentCount);
-    // Bitmap rows are padded to 4 bytes.
-    uint64_t stride = (SaturatingMultiply(width, plan->bitCount) + 31) / 32 * 4;
-    uint64_t bitmap = SaturatingMultiply(stride, height);
+    uint64_t bitmap = PlannedBitmapBytes(plan, reduce);
     return SaturatingAdd(SaturatingAdd(SaturatingMultiply(samples, 4), bitmap), compressedBytes);
+}
+
+uint64_t PlannedBitmapBytes(const DecodePlan* plan, int reduce)
+{
+    if (plan == nullptr || reduce < 0 || reduce > 32) {
+        return UINT64_MAX;
+    }
+    uint64_t width = LevelExtent(plan->fullWidth, reduce);
+    uint64_t height = LevelExtent(plan->fullHeight, reduce);
+    uint64_t stride = (SaturatingMultiply(width, plan->bitCount) + 31) / 32 * 4;
+    return SaturatingMultiply(stride, height);
 }

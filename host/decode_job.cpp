@@ -83,6 +83,8 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
 
 }  // namespace
 
+int CodecRunsElsewhere() { return DecoderIsWider(); }
+
 int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
     *resultOut = DecodeJobResult();
     resultOut->fileKind = job->fileKind;

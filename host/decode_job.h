@@ -41,6 +41,7 @@ struct DecodeJob {
     int32_t threads;           // codec threads this job was given
     PictureRegion region;
     uint64_t plannedBytes;     // the job's memory limit in a decoder process
+    uint32_t timeLimitMs;      // a decoder's time for the job; 0: chosen from plannedBytes
     uint32_t picture;          // plan and level jobs: the page or frame (0: the first)
 };
 
@@ -63,6 +64,10 @@ struct DecodeJobCancel {
 };
 
 int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel);
+// 1 when a job would now run in a decoder process wider than this one (a
+// 64-bit decoder beside a 32-bit plug-in): the codec's memory is then the
+// decoder's, and only the bitmap comes here.
+int CodecRunsElsewhere();
 void CancelDecodeJob(DecodeJobCancel* cancel);
 
 // Frees a picture block a job gave (a malloc'ed block, or a view of a

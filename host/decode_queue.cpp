@@ -242,7 +242,7 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
 JobCandidate CandidateOf(int kind, const PluginInstance* record) {
     const QueueLink& link = record->queue;
     uint32_t size = record->reception.file.length;
-    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size};
+    JobCandidate head = {1, &link.plan, link.targetReduce, 0, size, CodecRunsElsewhere()};
     if (kind == JobRetry) {
         head.reduce = link.jobReduce;
     } else if (kind == JobPlan) {
@@ -286,7 +286,7 @@ PluginInstance* TakeJob() {
     // step down: no level coarser than the one decoded is asked.)
     int nothing = link->coarser ? admission.reduce <= link->decodedReduce : admission.reduce >= link->decodedReduce;
     if (level && nothing) {
-        admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0};
+        admission = Admission{AdmissionTooLarge, admission.reduce, 0, 0, 0};
     }
     link->jobKind = choice.kind == JobCommand ? JobLevel : choice.kind;
     link->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
@@ -296,11 +296,12 @@ PluginInstance* TakeJob() {
     link->jobShort = level && !link->jobCoarser && link->jobReduce != link->targetReduce;
     link->jobThreads = admission.threads > 0 ? admission.threads : 1;
     link->jobBytes = admission.plannedBytes;
+    link->jobCharged = admission.chargedBytes;
     link->decoderEnd = DecodeFailureNone;
     FireEvent(record, EvJobTaken);
     Queue.busy++;
     Queue.threadsInUse += link->jobThreads;
-    Queue.committedBytes += link->jobBytes;
+    Queue.committedBytes += link->jobCharged;
     Queue.aloneRunning += JobRunsAlone(link->jobKind);
     return record;
 }
@@ -486,7 +487,7 @@ int SettleRecord(PluginInstance* record, int outcome) {
     QueueLink* link = &record->queue;
     Queue.busy--;
     Queue.threadsInUse -= link->jobThreads;
-    Queue.committedBytes -= link->jobBytes;
+    Queue.committedBytes -= link->jobCharged;
     Queue.aloneRunning -= JobRunsAlone(link->jobKind);
     if (link->jobKind == JobPrefix) {
         EndPrefixJob(record);

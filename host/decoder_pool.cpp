@@ -47,6 +47,10 @@ struct Pool {
     uint32_t confinement;
     int32_t bits;
     uint32_t stopped;
+    // The last decoder that got ready is wider than this process; read
+    // without the lock (admission asks under the queue's lock, and this
+    // lock is held while a decoder starts).
+    int32_t wider;
     wchar_t path[MAX_PATH];
 };
 
@@ -128,12 +132,17 @@ int32_t ChoosePoolSize() {
     return size < 1 ? 1 : size > DecoderLimit ? DecoderLimit : size;
 }
 
+void NoteWidth(int32_t bits) {
+    __atomic_store_n(&Decoders.wider, bits > (int32_t)(sizeof(void*) * 8), __ATOMIC_RELEASE);
+}
+
 // Under the lock: a slot's decoder started, the slot then in state `then`
 // (the start does not wait for the decoder to be ready); 1 when it runs.
 int FillSlot(Slot* slot, int32_t then) {
     int absence = DecoderRefused;
     int ok = StartDecoderProcess(&slot->decoder, Decoders.path, &absence);
     Decoders.absence = absence;
+    if (!ok) NoteWidth(0);
     slot->state = ok ? then : SlotEmpty;
     return ok;
 }
@@ -161,10 +170,12 @@ Slot* TakeDecoder() {
     if (taken) taken->state = SlotBusy;
     LeaveCriticalSection(&Decoders.lock);
     if (!taken || AwaitStartReport(&taken->decoder, StartReportMs)) {
+        if (taken) NoteWidth(taken->decoder.bits);
         return taken;
     }
     EnterCriticalSection(&Decoders.lock);
     Decoders.absence = DecoderSilent;
+    NoteWidth(0);
     EndDecoderProcess(&taken->decoder);
     taken->state = SlotEmpty;
     LeaveCriticalSection(&Decoders.lock);
@@ -193,8 +204,9 @@ void GiveBackDecoder(Slot* slot, DecodeJobCancel* cancel, int keep) {
     LeaveCriticalSection(&Decoders.lock);
 }
 
-DWORD ChooseTimeLimit(uint64_t plannedBytes) {
-    uint64_t ms = TimeLimitBaseMs + (plannedBytes >> 20) * TimeLimitPerMiBMs;
+DWORD ChooseTimeLimit(const DecodeJob* job) {
+    if (job->timeLimitMs) return job->timeLimitMs < INFINITE ? job->timeLimitMs : INFINITE - 1;
+    uint64_t ms = TimeLimitBaseMs + (job->plannedBytes >> 20) * TimeLimitPerMiBMs;
     return ms < INFINITE ? (DWORD)ms : INFINITE - 1;
 }
 
@@ -285,6 +297,12 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     result->failure = result->comments ? DecodeFailureNone : DecodeFailureOutOfMemory;
 }
 
+void CountStoppedDecoder() {
+    EnterCriticalSection(&Decoders.lock);
+    Decoders.stopped++;
+    LeaveCriticalSection(&Decoders.lock);
+}
+
 // Sends the request and waits for the reply, the decoder's end, or the time
 // limit; 1 when the decoder may take further jobs.
 int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, DecodeJobResult* result,
@@ -294,13 +312,24 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
     memcpy(decoder->view + JobRequestOffset, request, sizeof *request);
     SetEvent(decoder->request);
     HANDLE waits[2] = {decoder->reply, decoder->process};
-    DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ChooseTimeLimit(job->plannedBytes));
+    DWORD waited = WaitForMultipleObjects(2, waits, FALSE, ChooseTimeLimit(job));
     if (waited == WAIT_OBJECT_0) {
         // A decoder that answers what cannot be used is taken for one that stopped.
         JobReply reply;
         result->failure = ReadJobReply(&reply, decoder->view, JobPageBytes, request);
-        if (result->failure == DecodeFailureNone) {
-            FillResult(result, slot, &reply, job->kind);
+        if (result->failure != DecodeFailureNone) {
+            return result->failure != DecodeFailureDecoderStopped;
+        }
+        // The block is taken under the lock a cancel or the pool's stop ends
+        // decoders under, and not once either came: taking a handle from a
+        // process being ended waited for ever under Wine.
+        EnterCriticalSection(&Decoders.lock);
+        int ending = __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) || !Decoders.started;
+        if (!ending) FillResult(result, slot, &reply, job->kind);
+        LeaveCriticalSection(&Decoders.lock);
+        if (ending) {
+            result->failure = DecodeFailureCancelled;
+            return 0;
         }
         return result->failure != DecodeFailureDecoderStopped;
     }
@@ -308,11 +337,22 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
         result->failure = DecodeFailureCancelled;
     } else {
         result->failure = waited == WAIT_TIMEOUT ? DecodeFailureTimedOut : DecodeFailureDecoderStopped;
-        EnterCriticalSection(&Decoders.lock);
-        Decoders.stopped++;
-        LeaveCriticalSection(&Decoders.lock);
+        CountStoppedDecoder();
     }
     return 0;
+}
+
+// A request that cannot be made: the bytes' handles cannot be given to a
+// decoder that has ended (killed while idle), which is that decoder's
+// stop, not a lack of memory here; 1 when the decoder may take further jobs.
+int RefuseRequest(const Slot* slot, DecodeJobResult* result) {
+    if (WaitForSingleObject(slot->decoder.process, 0) == WAIT_OBJECT_0) {
+        result->failure = DecodeFailureDecoderStopped;
+        CountStoppedDecoder();
+        return 0;
+    }
+    result->failure = DecodeFailureOutOfMemory;
+    return 1;
 }
 
 }  // namespace
@@ -347,6 +387,8 @@ void StopDecoderPool() {
     Decoders.started = 0;
     LeaveCriticalSection(&Decoders.lock);
 }
+
+int DecoderIsWider() { return __atomic_load_n(&Decoders.wider, __ATOMIC_ACQUIRE); }
 
 void ReadDecoderReport(DecoderReport* reportOut) {
     EnterCriticalSection(&Decoders.lock);
@@ -385,8 +427,7 @@ int RunJobInDecoder(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobC
         resultOut->failure = DecodeFailureCancelled;
         keep = 1;
     } else if (!FillRequest(&request, job, slot)) {
-        resultOut->failure = DecodeFailureOutOfMemory;
-        keep = 1;
+        keep = RefuseRequest(slot, resultOut);
     } else {
         keep = ExchangeJob(slot, job, &request, resultOut, cancel);
     }

@@ -55,6 +55,9 @@ struct DecoderReport {
 void StartDecoderPool();
 void StopDecoderPool();
 void ReadDecoderReport(DecoderReport* reportOut);
+// 1 when the last decoder that got ready has a wider address space than
+// this process (a 64-bit decoder beside a 32-bit plug-in). Takes no lock.
+int DecoderIsWider();
 
 // 1 when a decoder ran the job (the result filled, perhaps with a failure:
 // DecodeFailureDecoderStopped when it died, DecodeFailureTimedOut when it

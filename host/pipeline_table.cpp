@@ -171,7 +171,7 @@ const JobKindRule JobKinds[JobKindCount] = {
 // beside the running ones; alone it starts whatever it needs (its own
 // decode then reports the lack of memory).
 Admission AdmitBoundJob(const DecodeBudget* budget, uint64_t bytes) {
-    Admission admission = {AdmissionWait, 0, 0, bytes};
+    Admission admission = {AdmissionWait, 0, 0, bytes, bytes};
     uint64_t free = budget->freeBytes > budget->committedBytes ? budget->freeBytes - budget->committedBytes : 0;
     if (budget->runningDecodes > 0 && (budget->runningDecodes >= budget->processors || bytes > free)) {
         return admission;
@@ -183,7 +183,9 @@ Admission AdmitBoundJob(const DecodeBudget* budget, uint64_t bytes) {
 }
 
 Admission AdmitCandidate(const DecodeBudget* budget, const JobCandidate* head, int32_t kind) {
-    Admission admission = head->plan ? AdmitDecode(budget, head->plan, head->reduce, head->compressedBytes)
+    DecodeBudget own = *budget;
+    own.peakElsewhere = head->peakElsewhere;
+    Admission admission = head->plan ? AdmitDecode(&own, head->plan, head->reduce, head->compressedBytes)
                                      : AdmitBoundJob(budget, head->boundBytes);
     if (admission.verdict == AdmissionStart && JobKinds[kind].oneThread) {
         admission.threads = 1;
@@ -228,11 +230,11 @@ int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd) {
 
 JobChoice ChooseJob(const JobCandidate heads[JobKindCount], const RunningJobs* running, uint64_t freeBytes,
                     int32_t processors) {
-    JobChoice choice = {-1, {AdmissionWait, 0, 0, 0}};
+    JobChoice choice = {-1, {AdmissionWait, 0, 0, 0, 0}};
     if (running->alone) {
         return choice;
     }
-    DecodeBudget budget = {freeBytes, running->committedBytes, processors, running->count, running->threads};
+    DecodeBudget budget = {freeBytes, running->committedBytes, processors, running->count, running->threads, 0};
     for (int32_t kind = 0; kind < JobKindCount; ++kind) {
         if (JobKinds[kind].alone && heads[kind].present) {
             if (running->count > 0) {

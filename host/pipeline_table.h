@@ -182,12 +182,16 @@ int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd);
 
 // The head of one list as admission sees it: its memory, from its plan and
 // level, else from a bound (`boundBytes`) for a job whose plan is not known.
+// A planned job a wider decoder process will run (peakElsewhere) is charged
+// only its bitmap here; a bound job, small, is charged its bound wherever
+// it runs.
 struct JobCandidate {
     int32_t present;
     const DecodePlan* plan;  // null: boundBytes is the job's memory
     int32_t reduce;          // the level wanted (a retry: the one it ran at)
     uint64_t boundBytes;
     uint32_t compressedBytes;
+    int32_t peakElsewhere;
 };
 
 // The jobs running now.

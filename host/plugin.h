@@ -233,8 +233,9 @@ struct QueueLink {
     int32_t jobReduce;
     int32_t jobShort;
     int32_t jobThreads;
-    uint64_t jobBytes;
-    int32_t decoderEnd;  // the running job's decoder died or ran out of time (a DecodeFailure)
+    uint64_t jobBytes;    // the job's planned peak (a decoder process's limit)
+    uint64_t jobCharged;  // what admission took of this process's memory for it
+    int32_t decoderEnd;   // the running job's decoder died or ran out of time (a DecodeFailure)
     DecodeJobCancel* cancel;
 };
 

@@ -15,18 +15,24 @@
 // the 4000 x 4000 image printed on A4 at 300 dpi: the level's decode and
 // its pixels against the pixels printed; 256 MiB arriving at once while its
 // partial decode waits: the longest NPP_Write and the bytes copied per byte
-// received. Prints figures only.
-// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print|large-arrival]
+// received; decoding in the decoder processes against decoding in the
+// browser's process (a copy of the DLL in a folder without the decoder),
+// each in a run of this program of its own, and how soon NPP_Destroy during
+// a full decode ends the decoder running it. Prints figures only.
+// Usage: bench_display [npkavrel.dll] [image.j2k] [writes|page|arriving|print|large-arrival|decoder]
 //        ("writes": only the NPP_Write figures, the others then read as
 //        placeholders; "page": only the page of twelve and a page of eight
 //        6600 x 6600; "arriving": only the picture arriving; "print": only
-//        the print figure; "large-arrival": only the 256 MiB arrival)
+//        the print figure; "large-arrival": only the 256 MiB arrival;
+//        "decoder": only the decoder figures; "path-times": the two times
+//        the decoder comparison takes from each of its runs)
 //        bench_display --peak FILE REDUCE   (one decode; prints its peak)
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <string>
@@ -669,6 +675,138 @@ void PrintLargeArrivalFigures(HWND frame, const std::vector<uint8_t>& file) {
     Pump();
 }
 
+// A full decode of the 4000 x 4000 picture (an element of its size, stream
+// end to the full picture painted) and stream end to the first picture in
+// the 400 x 400 element; medians, after one run of each untimed, so that the
+// decoders have started before the streams end.
+struct PathTimes {
+    double full;
+    double first;
+};
+
+PathTimes TimePath(HWND frame, const std::vector<uint8_t>& file) {
+    SetWindowPos(frame, NULL, 0, 0, 640, 480, SWP_NOMOVE | SWP_NOZORDER);
+    ShowWindow(PluginWindow, SW_HIDE);
+    std::vector<double> full;
+    for (int i = 0; i <= Runs; ++i) {
+        double seconds = RunPage(frame, file, Side, 1).allPictures;
+        if (i > 0) {
+            full.push_back(seconds);
+        }
+    }
+    ShowWindow(PluginWindow, SW_SHOW);
+    TimePictures(file, IsColourImagePixel);
+    PathTimes times = {Median(full), TimePictures(file, IsColourImagePixel).first};
+    return times;
+}
+
+// TimePath in a run of this program of its own with `dll`; 0 when it failed.
+int RunPathTimes(const std::string& dll, const std::string& image, PathTimes* times) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(NULL, self, sizeof self);
+    char command[4 * MAX_PATH];
+    snprintf(command, sizeof command, "\"\"%s\" \"%s\" \"%s\" path-times\"", self, dll.c_str(), image.c_str());
+    FILE* child = _popen(command, "r");
+    int found = 0;
+    char line[256];
+    while (child && fgets(line, sizeof line, child)) {
+        found |= sscanf(line, "path times: full %lf first %lf", &times->full, &times->first) == 2;
+    }
+    if (child) {
+        _pclose(child);
+    }
+    return found;
+}
+
+// A copy of the DLL in a folder of its own, where it finds no decoder and
+// decodes in the browser's process; empty when it cannot be made.
+std::string CopyWithoutDecoder(const std::string& dll) {
+    char full[MAX_PATH], folder[MAX_PATH];
+    if (!GetFullPathNameA(dll.c_str(), sizeof full, full, NULL) || !GetTempPathA(sizeof folder, folder)) {
+        return std::string();
+    }
+    std::string place = std::string(folder) + "npkavrel-in-process";
+    CreateDirectoryA(place.c_str(), NULL);
+    std::string copy = place + "\\npkavrel.dll";
+    return CopyFileA(full, copy.c_str(), FALSE) ? copy : std::string();
+}
+
+void PrintDecoderPathFigures(const std::string& dll, const std::string& image) {
+    PathTimes decoder = {}, inProcess = {};
+    std::string copy = CopyWithoutDecoder(dll);
+    if (copy.empty() || !RunPathTimes(dll, image, &decoder) || !RunPathTimes(copy, image, &inProcess)) {
+        printf("decoder process / in-process: no figures (a run failed)\n");
+        return;
+    }
+    printf("full decode 4000x4000 through the plug-in: decoder process %.1f ms, in-process %.1f ms\n",
+           decoder.full * 1000, inProcess.full * 1000);
+    printf("stream end to first picture: decoder process %.1f ms, in-process %.1f ms\n", decoder.first * 1000,
+           inProcess.first * 1000);
+    printf("decoder process / in-process, full decode 4000x4000: %.3f (target <= 1.10)\n",
+           decoder.full / inProcess.full);
+    printf("decoder process / in-process, stream end to first picture: %.3f (target <= 1.15)\n",
+           decoder.first / inProcess.first);
+}
+
+// This process's decoder children alive now, opened for waiting.
+std::vector<HANDLE> OpenDecoderChildren() {
+    std::vector<HANDLE> decoders;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = snapshot != INVALID_HANDLE_VALUE && Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        HANDLE process = entry.th32ParentProcessID == GetCurrentProcessId() &&
+                                 _stricmp(entry.szExeFile, "npkavrel-decoder.exe") == 0
+                             ? OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)
+                             : NULL;
+        if (process) decoders.push_back(process);
+    }
+    if (snapshot != INVALID_HANDLE_VALUE) CloseHandle(snapshot);
+    return decoders;
+}
+
+// NPP_Destroy once the full picture's decode has begun (after the preview,
+// in an element of the picture's size): until one of the decoders ends; the
+// median, -1 when none ended within ten seconds.
+double TimeDestroyToDecoderEnd(HWND frame, const std::vector<uint8_t>& file) {
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, Side, Side, frame, NULL, NULL, NULL);
+    std::vector<double> ends;
+    for (int i = 0; i < Runs; ++i) {
+        WatchedCount = 0;
+        Watch(window, 150, IsColourImagePixel, 2);
+        InstanceRun run;
+        FeedInstance(&run, window, Side, file, 1, 1 << 20);
+        EndStream(&run);
+        while (WatchedWindows[0].finishedMessages < 1 && Now() - run.streamEndedAt < 30) {
+            MsgWaitForMultipleObjects(0, NULL, FALSE, 1, QS_ALLINPUT);
+            Pump();
+        }
+        for (double until = Now() + 0.1; Now() < until;) {
+            Pump();
+            Sleep(1);
+        }
+        std::vector<HANDLE> decoders = OpenDecoderChildren();
+        double start = Now();
+        Plugin.destroy(&run.npp, NULL);
+        DWORD waited = decoders.empty() ? WAIT_FAILED
+                                        : WaitForMultipleObjects((DWORD)decoders.size(), decoders.data(), FALSE, 10000);
+        ends.push_back(waited < WAIT_OBJECT_0 + decoders.size() ? Now() - start : -1);
+        for (HANDLE decoder : decoders) CloseHandle(decoder);
+        Pump();
+    }
+    WatchedCount = 0;
+    DestroyWindow(window);
+    return Median(ends);
+}
+
+void PrintDecoderFigures(HWND frame, const std::string& dll, const std::string& image,
+                         const std::vector<uint8_t>& file) {
+    PrintDecoderPathFigures(dll, image);
+    printf("NPP_Destroy during a full decode -> decoder ended: %.1f ms (target <= 100)\n",
+           TimeDestroyToDecoderEnd(frame, file) * 1000);
+}
+
 double WriteThroughput(const std::vector<uint8_t>& file, int announce) {
     std::vector<double> rates;
     for (int i = 0; i < Runs; ++i) {
@@ -856,10 +994,13 @@ int main(int argc, char** argv) {
     int printOnly = argc > 3 && strcmp(argv[3], "print") == 0;
     int largeArrivalOnly = argc > 3 && strcmp(argv[3], "large-arrival") == 0;
     int playbackOnly = argc > 3 && strcmp(argv[3], "playback") == 0;
+    int decoderOnly = argc > 3 && strcmp(argv[3], "decoder") == 0;
+    int pathTimesOnly = argc > 3 && strcmp(argv[3], "path-times") == 0;
+    int oneFigure = arrivingOnly || printOnly || largeArrivalOnly || playbackOnly || decoderOnly || pathTimesOnly;
     const std::string largePath = "bench_display_12000.j2k";
     const std::string shownSizePath = "bench_display_6000.j2k";
     std::vector<uint8_t> large, shownSize;
-    if (!writesOnly && !pageOnly && !arrivingOnly && !printOnly && !largeArrivalOnly && !playbackOnly) {
+    if (!writesOnly && !pageOnly && !oneFigure) {
         large = MakeGreyImage(largePath, 12000, FillLargeGrey<1>);
         shownSize = MakeGreyImage(shownSizePath, 6000, FillLargeGrey<2>);
         if (large.empty() || shownSize.empty()) {
@@ -891,15 +1032,20 @@ int main(int argc, char** argv) {
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
     printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
-    if (arrivingOnly || printOnly || largeArrivalOnly || playbackOnly) {
+    if (oneFigure) {
         if (arrivingOnly) {
             PrintArrivalFigures(file, 100);
         } else if (printOnly) {
             PrintPrintFigures(file);
         } else if (playbackOnly) {
             PrintPlaybackFigures(frame);
-        } else {
+        } else if (largeArrivalOnly) {
             PrintLargeArrivalFigures(frame, file);
+        } else if (decoderOnly) {
+            PrintDecoderFigures(frame, dll, imagePath, file);
+        } else {
+            PathTimes times = TimePath(frame, file);
+            printf("path times: full %.6f first %.6f\n", times.full, times.first);
         }
         shutdown();
         return 0;
@@ -932,6 +1078,7 @@ int main(int argc, char** argv) {
         PrintPrintFigures(file);
         PrintLargeArrivalFigures(frame, file);
         PrintPlaybackFigures(frame);
+        PrintDecoderFigures(frame, dll, imagePath, file);
     }
     for (int i = 0; i < Runs && !writesOnly; ++i) {
         InstanceRun run;

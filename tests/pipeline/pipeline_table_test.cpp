@@ -364,6 +364,8 @@ TEST(ChooseJob, EveryJobIsAdmittedAloneRunsAloneAndUsesItsThreads) {
         int32_t kind;
         int32_t threads;
         uint64_t bytes;
+        int32_t elsewhere = 0;  // every head's codec runs in a wider decoder
+        uint64_t charged = 0;
     } cases[] = {
         {"a retry waits for the running job and holds back the rest", {0, 0, 1, 1, 1, 0}, {1, 1, 60 * MB, 0},
          4000 * MB, -1, 0, 0},
@@ -381,12 +383,16 @@ TEST(ChooseJob, EveryJobIsAdmittedAloneRunsAloneAndUsesItsThreads) {
          PlannedDecodeBytes(&Plan, 1, 0)},
         {"the command goes first", {1, 1, 1, 1, 0, 1}, {0, 0, 0, 0}, 4000 * MB, JobCommand, 4,
          PlannedDecodeBytes(&Plan, 1, 0)},
+        {"a level a wider decoder runs is charged its bitmap beside a running job", {0, 0, 0, 1, 0, 0},
+         {1, 1, 200 * MB, 0}, 250 * MB, JobLevel, 3, PlannedDecodeBytes(&Plan, 1, 0), 1, 12 * MB},
+        {"a region job is charged its bound wherever it runs", {0, 1, 0, 0, 0, 0}, {1, 3, 60 * MB, 0}, 4000 * MB,
+         JobRegion, 1, RegionJobBytes(&Plan, 1000, 1000, 0, 0), 1, RegionJobBytes(&Plan, 1000, 1000, 0, 0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         JobCandidate heads[JobKindCount] = {};
         for (int32_t kind = 0; kind < JobKindCount; ++kind) {
-            heads[kind] = {c.present[kind], &Plan, 1, 0, 0};
+            heads[kind] = {c.present[kind], &Plan, 1, 0, 0, c.elsewhere};
         }
         heads[JobPlan].plan = NULL;
         heads[JobPlan].boundBytes = PlanJobBytes(0, 1u << 27);
@@ -398,6 +404,7 @@ TEST(ChooseJob, EveryJobIsAdmittedAloneRunsAloneAndUsesItsThreads) {
             EXPECT_EQ(AdmissionStart, choice.admission.verdict);
             EXPECT_EQ(c.threads, choice.admission.threads);
             EXPECT_EQ(c.bytes, choice.admission.plannedBytes);
+            EXPECT_EQ(c.elsewhere ? c.charged : c.bytes, choice.admission.chargedBytes);
         }
     }
 }

@@ -26,6 +26,7 @@ struct Child {
     int bits;
     int inJob;
     int plugins;  // 0: there before the plug-in could start it, or the system's own
+    int placed;   // where its program lives is known
 };
 
 CRITICAL_SECTION Lock;
@@ -85,14 +86,18 @@ int KnownChild(DWORD id) {
     return 0;
 }
 
-// A program of the system's (under the Windows folder): Wine starts its
-// desktop, explorer.exe, as a child of the first process that makes a window.
+// Where the child's program lives: 1 under the Windows folder (a program of
+// the system's: Wine starts its desktop, explorer.exe, as a child of the
+// first process that makes a window), 0 elsewhere, -1 not known yet (a
+// process just created may not answer).
 int IsSystemProgram(HANDLE process) {
     char image[MAX_PATH], windows[MAX_PATH];
     DWORD size = sizeof image;
     UINT length = GetWindowsDirectoryA(windows, sizeof windows);
-    return process && QueryFullProcessImageNameA(process, 0, image, &size) && length > 0 && length < sizeof windows &&
-           _strnicmp(image, windows, length) == 0 && image[length] == '\\';
+    if (!process || !QueryFullProcessImageNameA(process, 0, image, &size) || length == 0 || length >= sizeof windows) {
+        return -1;
+    }
+    return _strnicmp(image, windows, length) == 0 && image[length] == '\\';
 }
 
 std::string BaseName(const char* path) {
@@ -113,7 +118,7 @@ void LookForChildren(int plugins) {
         if (entry.th32ParentProcessID != self || entry.th32ProcessID == self || KnownChild(entry.th32ProcessID)) {
             continue;
         }
-        Child child = {entry.th32ProcessID, NULL, BaseName(entry.szExeFile), 0, 0, plugins};
+        Child child = {entry.th32ProcessID, NULL, BaseName(entry.szExeFile), 0, 0, plugins, 0};
         // Wine answers whether a process is in a job only with the full
         // query right; Windows with either.
         const DWORD access = PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE;
@@ -122,10 +127,12 @@ void LookForChildren(int plugins) {
             child.process = OpenProcess(access, FALSE, entry.th32ProcessID);
         }
         child.bits = child.process ? BitsOfProcess(child.process) : 0;
-        child.plugins = plugins && !IsSystemProgram(child.process);
         Children.push_back(child);
     }
     for (Child& child : Children) {
+        int system = child.placed || !child.plugins ? 0 : IsSystemProgram(child.process);
+        child.placed |= system >= 0;
+        child.plugins &= system != 1;
         BOOL inJob = FALSE;
         if (!child.inJob && child.process && IsProcessInJob(child.process, NULL, &inJob)) {
             child.inJob = inJob != 0;
@@ -141,8 +148,8 @@ int KillLiveChildren() {
     int killed = 0;
     EnterCriticalSection(&Lock);
     for (const Child& child : Children) {
-        if (child.plugins && child.process && WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT &&
-            TerminateProcess(child.process, 1)) {
+        if (child.plugins && child.placed && child.process &&
+            WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT && TerminateProcess(child.process, 1)) {
             ++killed;
         }
     }
@@ -185,7 +192,8 @@ double ChildrenCpuSeconds() {
     EnterCriticalSection(&Lock);
     for (const Child& child : Children) {
         FILETIME created, exited, kernel, user;
-        if (child.plugins && child.process && GetProcessTimes(child.process, &created, &exited, &kernel, &user)) {
+        if (child.plugins && child.placed && child.process &&
+            GetProcessTimes(child.process, &created, &exited, &kernel, &user)) {
             total += Ticks(kernel) + Ticks(user);
         }
     }

@@ -93,7 +93,8 @@ struct LongJob {
     DecodeJobCancel cancel = {};
     int ran = 0;
     std::thread thread;
-    LongJob() {
+    explicit LongJob(uint32_t timeLimitMs = 0) {
+        job.timeLimitMs = timeLimitMs;
         thread = std::thread([this] { ran = RunJobInDecoder(&job, &result, &cancel); });
         // The decoder is busy once the job's decoder is set.
         for (int tries = 0; tries < 200 && !__atomic_load_n(&cancel.decoder, __ATOMIC_ACQUIRE); ++tries) Sleep(10);
@@ -178,29 +179,77 @@ TEST(DecoderProcess, JobsGiveWhatThisProcessDecodes) {
     }
 }
 
-TEST(DecoderProcess, KilledDecoderCostsOnlyItsJob) {
-    DecoderReport before = AwaitDecoder();
-    ASSERT_EQ(DecoderPresent, before.absence);
-    LongJob running;
+void KillDecoders() {
     for (HANDLE process : OpenDecoders()) {
         TerminateProcess(process, 9);
         CloseHandle(process);
     }
-    running.Join();
-    EXPECT_TRUE(running.ran);
-    EXPECT_EQ(DecodeFailureDecoderStopped, running.result.failure);
-    EXPECT_STREQ("the decoder stopped on this file", DescribeDecodeFailure(running.result.failure, 0));
-    // A fresh decoder takes the next job.
-    StoredFile small("quad.jp2");
-    DecodeJob job = small.Job(DecodeJobLevel, 0);
-    DecodeJobResult result = {};
-    DecodeJobCancel cancel = {};
-    ASSERT_TRUE(RunJobInDecoder(&job, &result, &cancel));
-    EXPECT_EQ(DecodeFailureNone, result.failure);
-    FreePictureBlock(result.dib);
-    DecoderReport after = {};
-    ReadDecoderReport(&after);
-    EXPECT_GT(after.stopped, before.stopped);
+}
+
+// A decoder ended during a job, from outside or at the job's time limit,
+// costs only that job, with the reason its element shows; a fresh decoder
+// takes the next job.
+TEST(DecoderProcess, StoppedDecoderCostsOnlyItsJob) {
+    const struct {
+        const char* how;
+        uint32_t timeLimitMs;
+        bool killed;
+        int32_t failure;
+        const char* text;
+    } Rows[] = {
+        {"killed", 0, true, DecodeFailureDecoderStopped, "the decoder stopped on this file"},
+        {"past its time limit", 300, false, DecodeFailureTimedOut, "decoding took too long and was stopped"},
+    };
+    for (const auto& row : Rows) {
+        SCOPED_TRACE(row.how);
+        DecoderReport before = AwaitDecoder();
+        ASSERT_EQ(DecoderPresent, before.absence);
+        std::vector<HANDLE> decoders = OpenDecoders();
+        LongJob running(row.timeLimitMs);
+        if (row.killed) KillDecoders();
+        running.Join();
+        EXPECT_TRUE(running.ran);
+        EXPECT_EQ(row.failure, running.result.failure);
+        EXPECT_STREQ(row.text, DescribeDecodeFailure(running.result.failure, 0));
+        // The decoder that ran the job is gone, whoever ended it.
+        int ended = 0;
+        for (HANDLE process : decoders) {
+            ended += WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+            CloseHandle(process);
+        }
+        EXPECT_GE(ended, 1);
+        StoredFile small("quad.jp2");
+        DecodeJob job = small.Job(DecodeJobLevel, 0);
+        DecodeJobResult result = {};
+        DecodeJobCancel cancel = {};
+        ASSERT_TRUE(RunJobInDecoder(&job, &result, &cancel));
+        EXPECT_EQ(DecodeFailureNone, result.failure);
+        FreePictureBlock(result.dib);
+        DecoderReport after = {};
+        ReadDecoderReport(&after);
+        EXPECT_GT(after.stopped, before.stopped);
+    }
+}
+
+// The element whose job a decoder's end costs shows why, and stays usable:
+// its decoder died just before the job (killed once it was ready), so the
+// job, not the timing, meets the dead process.
+TEST(DecoderProcess, ElementShowsWhyItsDecoderStoppedAndDecodesTheNextFile) {
+    ASSERT_EQ(DecoderPresent, AwaitDecoder().absence);
+    KillDecoders();
+    Element element;
+    CreateElement(&element, 160, 60, NP_EMBED, {});
+    SendFile(&element, "quad.j2k");
+    ASSERT_TRUE(WaitForDecode(&element));
+    PluginInstance* record = RecordOf(&element);
+    EXPECT_EQ(DecodeFailureDecoderStopped, record->picture.failureReason);
+    EXPECT_EQ(RenderStatusBox(160, 60, ErrorText, L"the decoder stopped on this file").pixels,
+              CaptureWindow(element.window).pixels);
+    SendFile(&element, "quad.j2k");
+    ASSERT_TRUE(WaitForDecode(&element));
+    EXPECT_EQ(0, record->picture.failureReason);
+    EXPECT_EQ(0xFF0000u, CaptureWindow(element.window).At(1, 1));
+    DestroyElement(&element);
 }
 
 TEST(DecoderProcess, CancelEndsTheDecoderAtOnce) {

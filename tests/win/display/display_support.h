@@ -62,6 +62,8 @@ Capture RepaintAndCapture(HWND window);
 // What the status box with this text (and this reason line below it) looks
 // like at this size.
 Capture RenderStatusBox(int width, int height, const char* text, const wchar_t* reason = nullptr);
+// The status box's heading over a failure's reason.
+const char ErrorText[] = "Plug-in's Error";
 
 
 #endif

@@ -135,7 +135,6 @@ TEST(Stream, GapsLeftByOutOfOrderBlocksReadAsZeros) {
     DestroyElement(&element);
 }
 
-const char ErrorText[] = "Plug-in's Error";
 
 // A stream that ends early or does not decode shows the error with its
 // reason (never the loading text for good; over the picture of what arrived
