@@ -183,12 +183,37 @@ void AddButtonSteps(std::vector<Step>* steps, const Input& input) {
     steps->push_back(Step{WM_LBUTTONUP, keys, MAKELPARAM(input.to.x, input.to.y), input.modifiers, 0, 300});
 }
 
-HWND KeyTarget(HWND element) {
-    HWND active = GetActiveWindow();
+int IsDialog(HWND window) {
     char name[16] = "";
-    if (active && GetClassNameA(active, name, sizeof name) && strcmp(name, "#32770") == 0) {
+    return window && GetClassNameA(window, name, sizeof name) && strcmp(name, "#32770") == 0;
+}
+
+BOOL CALLBACK NoteEnabledDialog(HWND window, LPARAM found) {
+    if (IsDialog(window) && IsWindowVisible(window) && IsWindowEnabled(window)) {
+        *(HWND*)found = window;
+    }
+    return TRUE;
+}
+
+// The dialog a plug-in opened on this thread, the one taking input (a
+// dialog that opened another is disabled). Activation is not asked: without
+// a window manager another program's new window can take it, and a key
+// sent to the element under a modal dialog would be lost.
+HWND OpenDialog() {
+    HWND active = GetActiveWindow();
+    if (IsDialog(active)) {
+        return active;
+    }
+    HWND found = NULL;
+    EnumThreadWindows(GetCurrentThreadId(), NoteEnabledDialog, (LPARAM)&found);
+    return found;
+}
+
+HWND KeyTarget(HWND element) {
+    HWND dialog = OpenDialog();
+    if (dialog) {
         HWND focus = GetFocus();
-        return focus ? focus : active;
+        return focus && (focus == dialog || IsChild(dialog, focus)) ? focus : dialog;
     }
     return element;
 }
@@ -220,10 +245,9 @@ struct Sending {
 // lost key ends the run with an error instead of waiting forever.
 void CloseWhatIsOpen() {
     EndMenu();
-    HWND active = GetActiveWindow();
-    char name[16] = "";
-    if (active && GetClassNameA(active, name, sizeof name) && strcmp(name, "#32770") == 0) {
-        PostMessageA(active, WM_CLOSE, 0, 0);
+    HWND dialog = OpenDialog();
+    if (dialog) {
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
     }
 }
 Sending* Active = nullptr;
