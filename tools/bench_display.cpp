@@ -56,7 +56,7 @@ HWND PluginWindow;
 LARGE_INTEGER Frequency;
 HHOOK PaintHook;
 HHOOK MessageHook;
-UINT DecodeFinished;
+UINT DecodeProgress;
 // The time the paint hook spent reading pixels: the benchmark's, not the
 // plug-in's.
 double ProbeSeconds;
@@ -114,7 +114,7 @@ LRESULT CALLBACK BeforeMessage(int code, WPARAM wParam, LPARAM lParam) {
     const MSG* message = (const MSG*)lParam;
     Watched* watched = code == HC_ACTION && wParam == PM_REMOVE ? FindWatched(message->hwnd) : NULL;
     // wParam 1: a preview or the picture was published (0: a decode began).
-    if (watched && message->message == DecodeFinished && message->wParam == 1 &&
+    if (watched && message->message == DecodeProgress && message->wParam == 1 &&
         ++watched->finishedMessages == watched->messagesForFull) {
         watched->fullMessage = Now();
     }
@@ -1026,7 +1026,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "bench_display: %s does not initialise\n", dll.c_str());
         return 1;
     }
-    DecodeFinished = RegisterWindowMessageA("npkavrel decode finished");
+    DecodeProgress = RegisterWindowMessageA("npkavrel decode progress");
     HWND frame = CreateWindowExA(0, "STATIC", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 420, 420, NULL, NULL, NULL, NULL);
     PluginWindow = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 400, 400, frame, NULL, NULL, NULL);
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
