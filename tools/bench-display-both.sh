@@ -4,7 +4,10 @@
 # side by side: label | 32-bit (build/win) | 64-bit (build/win64); then the
 # native DecodeToPackedDib of each run's own 4000 x 4000 file (build/bench,
 # Release, no sanitizers) and the two ratios "DLL / native decode".
+# Usage: tools/bench-display-both.sh [PART]   PART: one part of the run, as
+# bench_display takes it (large-arrival, decoder, page, playback, ...).
 set -euo pipefail
+part=(${1:+npkavrel.dll bench_display_4000.j2k "$1"})
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
 out="$(mktemp -d)"
@@ -19,16 +22,35 @@ export DISPLAY=":$(tr -dc '0-9' <"$display_file")"
 # before the decoders, which run below normal. Wine 8 ignores priority
 # classes, so the decoders would take time slices from the browser's thread
 # (the large arrival's longest NPP_Write). Linux's nearest equivalent is
-# applied to each of this checkout's decoder processes as it appears.
-lower_decoders() {
+# applied to each of this checkout's decoder processes as it appears: the
+# idle class. That alone still lets an idle-class thread sharing the
+# browser's processor run a slice of about a millisecond now and then, which
+# Windows never grants a below-normal thread over a normal one; so the
+# benchmark's own main thread (the browser's thread, the process's first)
+# gets the lowest real-time class, ahead of every normal and idle thread as
+# Windows' ordering puts it. Only that thread: the plug-in's own workers
+# keep the normal class. A system call runs in its caller's thread on
+# Windows, at the caller's priority; Wine's server runs many of them in a
+# process of its own, which a loaded machine would make the browser's
+# thread wait for: the benchmark's server gets the same class.
+# This checkout's: a decoder by its program's place, the benchmark (whose
+# command line Wine may leave relative) and Wine's server by their prefix.
+ours() { tr '\0\\' ' /' <"/proc/$1/cmdline" 2>/dev/null | grep -q "$repo/build/"; }
+in_prefix() { tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -q "^WINEPREFIX=$repo/build/"; }
+order_like_windows() {
     while sleep 0.05; do
         for pid in $(pgrep -f 'npkavrel-decoder\.exe' || true); do
-            tr '\0\\' ' /' <"/proc/$pid/cmdline" 2>/dev/null | grep -q "$repo/build/" &&
-                chrt --idle -a -p 0 "$pid" >/dev/null 2>&1 || true
+            ours "$pid" && chrt --idle -a -p 0 "$pid" >/dev/null 2>&1 || true
+        done
+        for pid in $(pgrep -f 'bench_display\.exe' || true); do
+            in_prefix "$pid" && chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true
+        done
+        for pid in $(pgrep -f 'wineserver' || true); do
+            in_prefix "$pid" && chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true
         done
     done
 }
-lower_decoders &
+order_like_windows &
 lowering_pid=$!
 # A pagefile-backed section is memory on Windows; Wine backs it with a file
 # in its temporary folder, here on disk, where a first write to a page can
@@ -54,7 +76,7 @@ for pair in "64 build/win64 mingw-x86_64" "32 build/win mingw-i686"; do
     [ -f "$2/build.ninja" ] || cmake -S . -B "$2" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$3.cmake" "${launcher[@]}" >/dev/null
     cmake --build "$2" -j "${JOBS:-2}" --target bench_display npkavrel >/dev/null
     echo "running the $1-bit benchmark..." >&2
-    (cd "$2" && bash "$repo/tools/wine-run.sh" ./bench_display.exe) >"$out/$1.txt" 2>&1
+    (cd "$2" && bash "$repo/tools/wine-run.sh" ./bench_display.exe "${part[@]}") >"$out/$1.txt" 2>&1
     WINEPREFIX="$repo/$2/wineprefix" wineserver -k 2>/dev/null || true
     # The native decode twice, the faster median kept: a moment of load on a
     # shared machine then counts against the DLL, not for it.
