@@ -203,6 +203,10 @@ int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint
             TakeColourBoxes(place, ContentsOf(&box));
         }
         TakeColourBoxes(place, ContentsOf(&jplh));
+        if (FindBox(&box, ContentsOf(&jplh), BoxType("chck"))) {
+            place->chck = box.payload;
+            place->chckLength = box.payloadLength;
+        }
         if (FindBox(&box, ContentsOf(&jplh), BoxType("opct")) && box.payloadLength >= 1 && box.payload[0] <= 1) {
             place->lastOpacity = box.payload[0] == 0 ? OpacityPlain : OpacityPremultiplied;
         }

@@ -38,6 +38,11 @@ struct ColourSpaceNumber {
     OPJ_COLOR_SPACE space;
 };
 
+const uint32_t kCielab = 14;
+const uint32_t kCielabDefaults = 0x44454600; // "DEF"
+const uint32_t kCielabD50 = 0x00443530;
+const uint64_t kCielabColrBytes = 35; // method, precedence, approximation, enumeration, seven words
+
 const ColourSpaceNumber kColourSpaces[] = {
     {16, OPJ_CLRSPC_SRGB}, {17, OPJ_CLRSPC_GRAY}, {18, OPJ_CLRSPC_SYCC}, {24, OPJ_CLRSPC_EYCC}, {12, OPJ_CLRSPC_CMYK},
 };
@@ -138,14 +143,49 @@ void TakeColourBoxes(CodestreamPlace* place, BoxRun header)
         place->cdef = box.payload;
         place->cdefLength = box.payloadLength;
     }
+    if (FindBox(&box, header, BoxType("pclr"))) {
+        place->pclr = box.payload;
+        place->pclrLength = box.payloadLength;
+    }
+    if (FindBox(&box, header, BoxType("cmap"))) {
+        place->cmap = box.payload;
+        place->cmapLength = box.payloadLength;
+    }
 }
 
-void DescribeImageColour(opj_image_t* image, const CodestreamPlace* place)
+namespace {
+
+// CIELab handed to the colour rows as OpenJPEG hands over a plain file's:
+// the enumeration, "DEF" (the usual ranges and offsets) or 0 and the file's
+// seven words (ranges and offsets of L*, a*, b*, the illuminant), a length
+// of 0. A short set of parameters is the usual one, as a plain file's is.
+void DescribeCielab(opj_image_t* image, const CodestreamPlace* place, LentColour* lent)
+{
+    memset(lent->lab, 0, sizeof(lent->lab));
+    lent->lab[0] = kCielab;
+    lent->lab[1] = kCielabDefaults;
+    lent->lab[8] = kCielabD50;
+    if (place->colrLength == kCielabColrBytes) {
+        lent->lab[1] = 0;
+        for (uint32_t i = 0; i < 7; ++i) {
+            lent->lab[2 + i] = ReadBig32(place->colr + 7 + 4 * i);
+        }
+    }
+    image->icc_profile_buf = (OPJ_BYTE*)lent->lab;
+    image->icc_profile_len = 0;
+}
+
+} // namespace
+
+void DescribeImageColour(opj_image_t* image, const CodestreamPlace* place, LentColour* lent)
 {
     if (place->colr != NULL && place->colrLength >= 7 && place->colr[0] == 1) {
         uint32_t enumeration = ReadBig32(place->colr + 3);
         for (const ColourSpaceNumber& entry : kColourSpaces) {
             image->color_space = entry.enumeration == enumeration ? entry.space : image->color_space;
+        }
+        if (enumeration == kCielab) {
+            DescribeCielab(image, place, lent);
         }
     } else if (place->colr != NULL && place->colrLength > 3 && (place->colr[0] == 2 || place->colr[0] == 3) &&
                place->colrLength - 3 <= 0xFFFFFFFFu) {
@@ -233,6 +273,7 @@ int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas
     StreamSegment* segments = NULL;
     uint32_t count = 0;
     CodestreamHeader header;
+    LentColour lent;
     opj_image_t* image = NULL;
     int failure = LocateCodestream(&segments, &count, &placement->place, file, fileLength);
     if (failure != DecodeFailureNone || count == 0) {
@@ -254,8 +295,15 @@ int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas
     if (failure != DecodeFailureNone) {
         goto done;
     }
-    DescribeImageColour(image, &placement->place);
-    failure = PackLayerToDib(&source->dib, &source->opacity, &source->opacityKind, image, canvas->threads);
+    failure = MapLayerChannels(&image, &placement->place);
+    if (failure != DecodeFailureNone) {
+        goto done;
+    }
+    DescribeImageColour(image, &placement->place, &lent);
+    failure = KeyOutChroma(&image, &placement->place);
+    if (failure == DecodeFailureNone) {
+        failure = PackLayerToDib(&source->dib, &source->opacity, &source->opacityKind, image, canvas->threads);
+    }
     ForgetImageColour(image);
     if (failure == DecodeFailureNone) {
         source->width = ReadLittle32(source->dib + 4);

@@ -21,8 +21,11 @@ const int64_t kGeometryLimit = 1 << 25;
 // Where one codestream lies in the file: a contiguous codestream box
 // ("jp2c"), a fragment table ("ftbl"), or bare codestream bytes; none when
 // `start` is null. `colr`, `cdef` describe its colour and channels (null:
-// by component count; no channel definitions); `lastOpacity` an
-// OpacityKind for the last component (an opacity box).
+// by component count; no channel definitions); `pclr` and `cmap` its
+// palette and the mapping of components to channels (null: the channels
+// are the components); `chck` a colour shown clear (null: none);
+// `lastOpacity` an OpacityKind for the last component (an opacity box).
+// Every pointer is to a box's payload inside the file.
 struct CodestreamPlace {
     const uint8_t* start;
     uint64_t length;
@@ -30,6 +33,12 @@ struct CodestreamPlace {
     uint64_t colrLength;
     const uint8_t* cdef;
     uint64_t cdefLength;
+    const uint8_t* pclr;
+    uint64_t pclrLength;
+    const uint8_t* cmap;
+    uint64_t cmapLength;
+    const uint8_t* chck;
+    uint64_t chckLength;
     int lastOpacity;
 };
 
@@ -86,12 +95,32 @@ int DrawLayout(Canvas* canvas, const LayoutDraw* layout, const uint8_t* file, ui
 int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const CodestreamPlace* place,
                      const uint8_t* file, uint64_t fileLength);
 
+// Storage a described image borrows its CIELab parameters from (OpenJPEG's
+// nine words) until ForgetImageColour.
+struct LentColour {
+    uint32_t lab[9];
+};
+
 // The colour and channel boxes of `place` applied to a decoded image.
-void DescribeImageColour(opj_image_t* image, const CodestreamPlace* place);
+void DescribeImageColour(opj_image_t* image, const CodestreamPlace* place, LentColour* lent);
 // Undoes what DescribeImageColour lent the image before it is destroyed.
 void ForgetImageColour(opj_image_t* image);
 
-// The first "colr" and "cdef" inside a header box's contents (jp2h, jplh,
+// A decoded image's components mapped to the channels `place` defines
+// (its component mapping, through its palette): *image is replaced. A
+// mapping that names a missing component or palette column, or a palette
+// shorter than it says or deeper than 38 bits, fails with
+// DecodeFailureCorrupt; each index reads the nearest palette row.
+int MapLayerChannels(opj_image_t** image, const CodestreamPlace* place);
+
+// The chroma key of `place` applied to a described image: the pixels whose
+// colour channels hold the key's values become clear (an opacity channel is
+// added when the image has none; *image may be replaced). Colour on several
+// grids is not keyed; a key shorter than its channels fails with
+// DecodeFailureCorrupt.
+int KeyOutChroma(opj_image_t** image, const CodestreamPlace* place);
+
+// The first "colr", "cdef", "pclr" and "cmap" inside a header box's contents (jp2h, jplh,
 // a colour group) into *place, keeping what it had when there are none.
 void TakeColourBoxes(CodestreamPlace* place, BoxRun header);
 

@@ -221,9 +221,13 @@ int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* 
         !FindSampleCodestream(&segment, &track, request->data, request->length, request->index)) {
         return DecodeFailureArguments;
     }
+    LentColour lent;
     int failure = DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
     if (failure == DecodeFailureNone) {
-        DescribeImageColour(image, &track.colour);
+        failure = MapLayerChannels(&image, &track.colour);
+    }
+    if (failure == DecodeFailureNone) {
+        DescribeImageColour(image, &track.colour, &lent);
         failure = PackImageToDib(dibOut, image, ResolveCodecThreads(request->threads), NULL, 0);
         ForgetImageColour(image);
     }

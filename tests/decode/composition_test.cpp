@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
+#include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -59,7 +62,7 @@ void Colour(uint8_t out[3], const FixtureImage& image, uint32_t x, uint32_t y)
     }
 }
 
-void ExpectEqualsReference(const uint8_t* dib, Reference& expected, const std::string& what)
+void ExpectEqualsReference(const uint8_t* dib, Reference& expected, const std::string& what, int tolerance = 0)
 {
     ASSERT_NE(nullptr, dib) << what;
     DibView view = ViewDib(dib);
@@ -70,7 +73,7 @@ void ExpectEqualsReference(const uint8_t* dib, Reference& expected, const std::s
     for (uint32_t y = 0; y < view.height; ++y) {
         for (uint32_t x = 0; x < view.width; ++x) {
             for (uint32_t b = 0; b < 3; ++b) {
-                if (view.At(x, y, b) != expected.At(x, y)[b] && ++wrong <= 3) {
+                if (abs(view.At(x, y, b) - expected.At(x, y)[b]) > tolerance && ++wrong <= 3) {
                     ADD_FAILURE() << what << ": pixel " << x << "," << y << " channel " << b << " is "
                                   << (int)view.At(x, y, b) << ", expected " << (int)expected.At(x, y)[b];
                 }
@@ -259,8 +262,8 @@ TEST(ComposeJpx, LayersArePlacedCroppedScaledAndBlendedByTheirOpacity)
     FixtureImage back = Pattern(40, 30, 3, 8, 3);
     FixtureImage over = Pattern(20, 10, 4, 8, 11);
     for (int premultiplied = 0; premultiplied < 2; ++premultiplied) {
-        std::vector<JpxLayer> layers = {{EncodeFixture(back, nullptr), -1, 0},
-                                        {EncodeFixture(over, nullptr), premultiplied, 1}};
+        std::vector<JpxLayer> layers = {{EncodeFixture(back, nullptr), -1, 0, {}},
+                                        {EncodeFixture(over, nullptr), premultiplied, 1, {}}};
         JpxInstructionSet set = {0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {10, 12, 32, 16, 2, 1, 16, 8, 0}}};
         std::vector<uint8_t> file = MakeJpx(48, 36, 0, layers, {set});
         ComposedPicture picture = Describe(file, 0);
@@ -296,7 +299,7 @@ TEST(ComposeJpx, WithoutInstructionsTheCompositionIsTheFirstLayer)
 {
     FixtureImage first = Pattern(24, 16, 3, 8, 5);
     FixtureImage second = Pattern(24, 16, 3, 8, 77);
-    std::vector<JpxLayer> layers = {{EncodeFixture(first, nullptr), -1, 0}, {EncodeFixture(second, nullptr), -1, 0}};
+    std::vector<JpxLayer> layers = {{EncodeFixture(first, nullptr), -1, 0, {}}, {EncodeFixture(second, nullptr), -1, 0, {}}};
     const uint32_t sizes[][2] = {{40, 30}, {16, 10}};
     for (const auto& size : sizes) {
         std::vector<uint8_t> file = MakeJpx(size[0], size[1], 0, layers, {});
@@ -317,15 +320,161 @@ TEST(ComposeJpx, WithoutInstructionsTheCompositionIsTheFirstLayer)
     }
 }
 
+std::vector<uint8_t> ColourBox(const std::vector<uint8_t>& colr)
+{
+    std::vector<uint8_t> box;
+    AppendBox(&box, "colr", colr);
+    return box;
+}
+
+// A JPX file of one layer at its own size.
+Composed ComposeOneLayer(const FixtureImage& image, const std::vector<uint8_t>& header)
+{
+    JpxLayer layer = {EncodeFixture(image, nullptr), -1, 0, header};
+    return Compose(MakeJpx(image.width, image.height, 0, {layer}, {}), 0, 0);
+}
+
+// Each layer's channels are its components mapped through its palette, in
+// its colour space; what the boxes cannot give fails as damaged.
+TEST(ComposeJpx, LayerChannelsFollowPaletteMappingAndColourSpace)
+{
+    // Indices 0..11 over a palette of 8 rows (the last ones held to row 7),
+    // and a plain component beside them.
+    FixtureImage indexed = Pattern(6, 2, 2, 8, 0);
+    for (uint32_t i = 0; i < 12; ++i) {
+        indexed.samples[0][i] = (int32_t)i;
+        indexed.samples[1][i] = (int32_t)(20 * i + 3);
+    }
+    std::vector<std::vector<uint64_t>> rows;
+    for (uint64_t e = 0; e < 8; ++e) {
+        // 38 bits unsigned, 16 bits signed, 4 bits, 8 bits
+        rows.push_back({(e << 35) + 12345, (uint64_t)(int64_t)(-32768 + 4096 * (int64_t)e), 2 * e, 255 - 30 * e});
+    }
+    const std::vector<uint8_t> depths = {37, 0x80 | 15, 3, 7};
+    auto entry = [](uint32_t i) { return i > 7 ? 7u : i; };
+    FixtureImage lab = Pattern(8, 2, 3, 8, 0);
+    for (uint32_t i = 0; i < 16; ++i) {
+        bool left = i % 8 < 4;
+        lab.samples[0][i] = left ? 255 : 0;
+        lab.samples[1][i] = 128;
+        lab.samples[2][i] = 96;
+    }
+    FixtureImage labOwn = lab; // neutral where its offsets put b* at 128
+    labOwn.samples[2].assign(16, 128);
+    typedef std::function<void(uint8_t bgr[3], uint32_t i)> Expect; // pixel i in raster order
+    struct Case {
+        const char* name;
+        const FixtureImage* image;
+        std::vector<uint8_t> header;
+        Expect expect; // empty: the composition fails as damaged
+        int tolerance;
+    } cases[] = {
+        {"deep and signed columns", &indexed, PaletteBoxes(depths, rows, {{0, 1, 0}, {0, 1, 1}, {0, 1, 2}}),
+         [&](uint8_t bgr[3], uint32_t i) {
+             bgr[2] = (uint8_t)(32 * entry(i)), bgr[1] = (uint8_t)(16 * entry(i)), bgr[0] = (uint8_t)(34 * entry(i));
+         }, 0},
+        {"a column and a component as they are", &indexed, PaletteBoxes(depths, rows, {{0, 1, 3}, {1, 0, 0}, {0, 0, 0}}),
+         [&](uint8_t bgr[3], uint32_t i) {
+             bgr[2] = (uint8_t)(255 - 30 * entry(i)), bgr[1] = (uint8_t)(20 * i + 3), bgr[0] = (uint8_t)i;
+         }, 0},
+        {"CIELab, usual ranges", &lab, ColourBox(EnumeratedColour(14, {})),
+         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1},
+        {"CIELab, own ranges", &labOwn, ColourBox(EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443530})),
+         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1},
+        {"unknown colour space", &lab, ColourBox(EnumeratedColour(99, {})),
+         [&](uint8_t bgr[3], uint32_t i) {
+             for (int b = 0; b < 3; ++b) bgr[b] = (uint8_t)lab.samples[2 - b][i];
+         }, 0},
+        {"mapping past the components", &indexed, PaletteBoxes(depths, rows, {{2, 0, 0}}), nullptr, 0},
+        {"mapping past the columns", &indexed, PaletteBoxes(depths, rows, {{0, 1, 4}}), nullptr, 0},
+        {"entries deeper than 38 bits", &indexed, PaletteBoxes({38}, {{1}}, {{0, 1, 0}}), nullptr, 0},
+        {"palette shorter than its rows", &indexed,
+         PaletteBoxes(depths, std::vector<std::vector<uint64_t>>(rows.begin(), rows.begin() + 7), {{0, 1, 0}}), nullptr, 0},
+    };
+    // The last case says 8 rows and holds 7.
+    cases[8].header[9] = 8;
+    for (Case& c : cases) {
+        Composed composed = ComposeOneLayer(*c.image, c.header);
+        if (!c.expect) {
+            EXPECT_EQ(nullptr, composed.dib) << c.name;
+            EXPECT_EQ(DecodeFailureCorrupt, composed.failure) << c.name;
+            continue;
+        }
+        Reference expected = Filled(c.image->width, c.image->height, 0);
+        for (uint32_t i = 0; i < c.image->width * c.image->height; ++i) {
+            c.expect(expected.At(i % c.image->width, i / c.image->width), i);
+        }
+        ExpectEqualsReference(composed.dib.get(), expected, c.name, c.tolerance);
+    }
+}
+
+// A layer's chroma key: its pixels of the key's colour show what lies under
+// them, whatever opacity the layer has; a key shorter than its channels
+// fails as damaged.
+TEST(ComposeJpx, ChromaKeyedPixelsShowWhatLiesUnder)
+{
+    FixtureImage back = Pattern(8, 6, 3, 8, 50);
+    FixtureImage over = Pattern(8, 6, 4, 8, 0);
+    for (uint32_t i = 0; i < 48; ++i) {
+        bool keyed = i % 3 == 0;
+        over.samples[0][i] = keyed ? 10 : (int32_t)(5 * i);
+        over.samples[1][i] = keyed ? 200 : (int32_t)(5 * i + 1);
+        over.samples[2][i] = 30;
+        over.samples[3][i] = (int32_t)(4 * i + 40);
+    }
+    FixtureImage plain = over;
+    plain.components.pop_back();
+    plain.samples.pop_back();
+    const std::vector<uint8_t> key = {3, 10, 200, 30};
+    struct Case {
+        const char* name;
+        const FixtureImage* image;
+        int opacity; // as JpxLayer
+        std::vector<uint8_t> chck;
+    } cases[] = {
+        {"no opacity", &plain, -1, key},
+        {"plain opacity", &over, 0, key},
+        {"premultiplied opacity", &over, 1, key},
+        {"a key of two channels", &plain, -1, {2, 10, 200}},
+        {"a key shorter than its channels", &plain, -1, {3, 10, 200}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> header;
+        AppendBox(&header, "chck", c.chck);
+        std::vector<JpxLayer> layers = {{EncodeFixture(back, nullptr), -1, 0, {}},
+                                        {EncodeFixture(*c.image, nullptr), c.opacity, 0, header}};
+        JpxInstructionSet set = {0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}}};
+        Composed composed = Compose(MakeJpx(8, 6, 0, layers, {set}), 0, 0);
+        if (c.chck.size() < 1u + c.chck[0]) {
+            EXPECT_EQ(nullptr, composed.dib) << c.name;
+            EXPECT_EQ(DecodeFailureCorrupt, composed.failure) << c.name;
+            continue;
+        }
+        Reference expected = Filled(8, 6, 0);
+        for (uint32_t i = 0; i < 48; ++i) {
+            uint8_t* pixel = expected.At(i % 8, i / 8);
+            uint8_t colour[3];
+            Colour(pixel, back, i % 8, i / 8);
+            Colour(colour, *c.image, i % 8, i / 8);
+            bool keyed = colour[2] == c.chck[1] && colour[1] == c.chck[2] && (c.chck[0] < 3 || colour[0] == c.chck[3]);
+            uint32_t alpha = c.opacity < 0 ? 255 : Level(over, 3, i % 8, i / 8);
+            if (!keyed) {
+                Blend(pixel, colour, alpha, c.opacity == 1);
+            }
+        }
+        ExpectEqualsReference(composed.dib.get(), expected, c.name);
+    }
+}
+
 // A persistent background, then two frames of 70 ms, each one layer over it;
 // the animation loops for ever.
 TEST(ComposeJpx, AnimationFramesShowTheirLayersOverWhatPersists)
 {
     FixtureImage background = Pattern(24, 24, 1, 8, 0);
     FixtureImage frames[2] = {Pattern(8, 8, 1, 8, 100), Pattern(8, 8, 1, 8, 200)};
-    std::vector<JpxLayer> layers = {{EncodeFixture(background, nullptr), -1, 0},
-                                    {EncodeFixture(frames[0], nullptr), -1, 0},
-                                    {EncodeFixture(frames[1], nullptr), -1, 1}};
+    std::vector<JpxLayer> layers = {{EncodeFixture(background, nullptr), -1, 0, {}},
+                                    {EncodeFixture(frames[0], nullptr), -1, 0, {}},
+                                    {EncodeFixture(frames[1], nullptr), -1, 1, {}}};
     JpxInstructionSet still = {0, 10, {{0, 0, 0, 0, 0, 0, 0, 0, 0x80000000u}}};
     JpxInstructionSet moving = {1, 10, {{4, 4, 0, 0, 0, 0, 0, 0, 7}}};
     std::vector<uint8_t> file = MakeJpx(24, 24, 255, layers, {still, moving});

@@ -713,6 +713,7 @@ std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, cons
         if (layer.opacity >= 0) {
             AppendBox(&jplh, "opct", {(uint8_t)layer.opacity});
         }
+        jplh.insert(jplh.end(), layer.header.begin(), layer.header.end());
         AppendBox(&out, "jplh", jplh);
     }
     out = Joined({out, JpxComposition(width, height, loop, sets)});
@@ -798,4 +799,26 @@ std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, co
         AppendBox(&media, "jp2c", frames[i]);
     }
     return Joined({start, moovOf(stco), BoxOf("mdat", media)});
+}
+
+std::vector<uint8_t> PaletteBoxes(const std::vector<uint8_t>& depths, const std::vector<std::vector<uint64_t>>& rows,
+                                  const std::vector<std::array<uint8_t, 3>>& mapping)
+{
+    std::vector<uint8_t> pclr = {(uint8_t)(rows.size() >> 8), (uint8_t)rows.size(), (uint8_t)depths.size()};
+    pclr.insert(pclr.end(), depths.begin(), depths.end());
+    for (const std::vector<uint64_t>& row : rows) {
+        for (size_t c = 0; c < depths.size(); ++c) {
+            for (int b = ((depths[c] & 0x7F) + 8) / 8 - 1; b >= 0; --b) {
+                pclr.push_back((uint8_t)(row[c] >> (8 * b)));
+            }
+        }
+    }
+    std::vector<uint8_t> cmap; // component, mapping type, column
+    for (const std::array<uint8_t, 3>& m : mapping) {
+        cmap.insert(cmap.end(), {0, m[0], m[1], m[2]});
+    }
+    std::vector<uint8_t> boxes;
+    AppendBox(&boxes, "pclr", pclr);
+    AppendBox(&boxes, "cmap", cmap);
+    return boxes;
 }

@@ -2,6 +2,7 @@
 #ifndef TESTS_FIXTURE_ENCODER_H
 #define TESTS_FIXTURE_ENCODER_H
 
+#include <array>
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -135,6 +136,7 @@ struct JpxLayer {
     std::vector<uint8_t> codestream;
     int opacity;    // -1 none; 0 last channel plain opacity; 1 premultiplied
     int fragmented; // stored in two fragments through a fragment table
+    std::vector<uint8_t> header; // boxes added to its layer header (a later colr there wins)
 };
 struct JpxInstruction {
     uint32_t x, y, width, height; // width 0: the layer's own size
@@ -148,6 +150,13 @@ struct JpxInstructionSet {
 };
 std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, const std::vector<JpxLayer>& layers,
                              const std::vector<JpxInstructionSet>& sets);
+
+// A layer's palette and component mapping boxes: `depths` as the file
+// stores them (bits - 1, 0x80 when signed), entry e of column c rows[e][c]
+// in whole bytes; each mapping {component, type (0 as it is, 1 through the
+// palette), column}.
+std::vector<uint8_t> PaletteBoxes(const std::vector<uint8_t>& depths, const std::vector<std::vector<uint64_t>>& rows,
+                                  const std::vector<std::array<uint8_t, 3>>& mapping);
 
 // Motion JPEG 2000: one video track of `frames`, frame i lasting ticks[i]
 // of `timescale`; the first chunk holds two samples, the others one.

@@ -42,6 +42,12 @@ int main(int argc, char** argv)
     const double srgbPrimaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
     std::vector<uint8_t> profile = ProfileColour(MakeTestProfile(2.2, srgbPrimaries));
     std::vector<uint8_t> premultiplied = ChannelDefinitions({{0, 0, 1}, {1, 0, 2}, {2, 0, 3}, {3, 2, 0}});
+    // Layers of their own colour: a palette through a mapping, a chroma key, CIELab.
+    std::vector<uint8_t> indexed = PaletteBoxes({7, 0x80 | 15, 37}, {{0, 1, 2}, {255, 0x8000, 1ull << 37}},
+                                                {{0, 1, 0}, {0, 1, 1}, {0, 1, 2}});
+    std::vector<uint8_t> keyedLab;
+    AppendBox(&keyedLab, "chck", {3, 0, 0, 0});
+    AppendBox(&keyedLab, "colr", EnumeratedColour(14, {}));
     int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
              WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
              WriteSeed(folder, "seed_sub.jp2", WrapJp2Family(subCs, sub, "jp2 ")) &&
@@ -64,11 +70,14 @@ int main(int argc, char** argv)
                        MakeJpm({{12, 10, 1, {{1, 1, 6, 5, {{1, greyCs, 0, 0, 1, 0, 0}, {0, greyCs, 0, 0, 1, 0, 0}}}}},
                                 {8, 8, 2, {{0, 0, 8, 8, {{2, fourCs, 0, 0, 1, 0, 0}}}, {0, 0, 4, 4, {{0, greyCs, 0, 0, 2, 0, 0}}}}}})) &&
              WriteSeed(folder, "seed_composed.jpx",
-                       MakeJpx(10, 8, 0, {{rgbCs, -1, 0}, {fourCs, 1, 1}},
+                       MakeJpx(10, 8, 0, {{rgbCs, -1, 0, {}}, {fourCs, 1, 1, {}}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {2, 1, 8, 6, 1, 1, 4, 3, 0}}}})) &&
              WriteSeed(folder, "seed_animated.jpx",
-                       MakeJpx(8, 6, 255, {{greyCs, -1, 0}, {greyCs, -1, 0}, {greyCs, -1, 1}},
+                       MakeJpx(8, 6, 255, {{greyCs, -1, 0, {}}, {greyCs, -1, 0, {}}, {greyCs, -1, 1, {}}},
                                {{0, 10, {{0, 0, 0, 0, 0, 0, 0, 0, 0x80000000u}}}, {1, 10, {{1, 1, 0, 0, 0, 0, 0, 0, 3}}}})) &&
+             WriteSeed(folder, "seed_layer_colour.jpx",
+                       MakeJpx(7, 5, 0, {{greyCs, -1, 0, indexed}, {rgbCs, -1, 0, keyedLab}},
+                               {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
              WriteSeed(folder, "seed_track.mj2", MakeMj2({greyCs, greyCs, greyCs}, {1, 2, 3}, 25, 7, 5));
     return ok ? 0 : 1;
 }
