@@ -2,6 +2,7 @@
 // palette's columns looked up by index, and a chroma key's colour made clear.
 #include "compose_layers.h"
 #include "byte_order.h"
+#include "codestream_image.h"
 #include "jpeg2000.h"
 #include "picture_plan.h"
 
@@ -368,5 +369,175 @@ int KeyOutChroma(opj_image_t** image, const CodestreamPlace* place)
     }
     opj_image_data_free(mask);
     free(recipes);
+    return failure;
+}
+
+namespace {
+
+// One axis of a codestream placed on another's: which sample of a
+// component of `other` lies under each pixel of the first codestream's
+// first component, both on the layer's registration grid.
+struct AxisMap {
+    int64_t firstOrigin; // the first component's, in its samples at its level
+    int64_t firstStep;
+    int firstReduce;
+    int64_t origin; // the component's, likewise
+    int64_t step;
+    int reduce;
+    uint32_t size;
+};
+
+// Grid offsets and ratios are bytes, steps too, halvings at most
+// kDeepestJoinedReduce, origins and sizes within kGeometryLimit: the
+// products below stay inside 63 bits.
+const int kDeepestJoinedReduce = 16;
+
+int FitsJoin(const opj_image_t* image)
+{
+    for (uint32_t c = 0; c < image->numcomps; ++c) {
+        const opj_image_comp_t* comp = &image->comps[c];
+        if (comp->x0 > kGeometryLimit || comp->y0 > kGeometryLimit || comp->w > kGeometryLimit ||
+            comp->h > kGeometryLimit || comp->w == 0 || comp->h == 0) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+uint32_t MapAxis(const AxisMap* m, uint32_t ratio, uint32_t offset, uint32_t firstRatio, uint32_t firstOffset,
+                 uint32_t u)
+{
+    // Doubled positions: the pixel's centre on the first codestream's
+    // reference grid, on the registration grid, on the other's grid.
+    int64_t centre = ((2 * ((int64_t)u + m->firstOrigin) + 1) << m->firstReduce) * m->firstStep;
+    int64_t grid = 2 * (int64_t)firstOffset + centre * firstRatio;
+    int64_t there = (grid - 2 * (int64_t)offset) / ratio;
+    int64_t k = there < 0 ? 0 : there / ((2 * m->step) << m->reduce) - m->origin;
+    return k < 0 ? 0 : (k >= (int64_t)m->size ? m->size - 1 : (uint32_t)k);
+}
+
+// Component `from` of a further codestream resampled onto `first`'s grid.
+int ResampleComponent(opj_image_comp_t* to, const opj_image_comp_t* from, const opj_image_comp_t* first,
+                      const LayerStream* stream, const LayerStream* firstStream)
+{
+    uint32_t* columns = (uint32_t*)malloc((size_t)first->w * sizeof(uint32_t));
+    to->data = AllocateSamples(first);
+    int failure = columns == NULL || to->data == NULL || from->data == NULL ? DecodeFailureOutOfMemory
+                                                                           : DecodeFailureNone;
+    AxisMap x = {first->x0, first->dx, (int)first->factor, from->x0, from->dx, (int)from->factor, from->w};
+    AxisMap y = {first->y0, first->dy, (int)first->factor, from->y0, from->dy, (int)from->factor, from->h};
+    for (uint32_t i = 0; failure == DecodeFailureNone && i < first->w; ++i) {
+        columns[i] = MapAxis(&x, stream->xRatio, stream->xOffset, firstStream->xRatio, firstStream->xOffset, i);
+    }
+    for (uint32_t j = 0; failure == DecodeFailureNone && j < first->h; ++j) {
+        uint32_t row = MapAxis(&y, stream->yRatio, stream->yOffset, firstStream->yRatio, firstStream->yOffset, j);
+        const OPJ_INT32* in = from->data + (uint64_t)row * from->w;
+        OPJ_INT32* out = to->data + (uint64_t)j * first->w;
+        for (uint32_t i = 0; i < first->w; ++i) {
+            out[i] = in[columns[i]];
+        }
+    }
+    free(columns);
+    return failure;
+}
+
+// Codestream `stream` decoded at `reduce` halvings, or its coarsest level
+// when it has fewer.
+int DecodeLayerStream(opj_image_t** imageOut, const LayerStream* stream, int reduce, int threads,
+                      const uint8_t* file, uint64_t fileLength)
+{
+    CodestreamPlace place;
+    memset(&place, 0, sizeof(place));
+    place.start = stream->start;
+    place.length = stream->length;
+    StreamSegment* segments = NULL;
+    uint32_t count = 0;
+    CodestreamHeader header;
+    *imageOut = NULL;
+    int failure = LocateCodestream(&segments, &count, &place, file, fileLength);
+    if (failure == DecodeFailureNone && count == 0) {
+        failure = DecodeFailureCorrupt;
+    }
+    if (failure == DecodeFailureNone) {
+        failure = ReadCodestreamHeader(&header, segments, count);
+    }
+    if (failure == DecodeFailureNone) {
+        failure = DecodeCodestreamImage(imageOut, segments, count, reduce < header.maxReduce ? reduce : header.maxReduce,
+                                        threads);
+    }
+    if (failure == DecodeFailureNone && !FitsJoin(*imageOut)) {
+        failure = DecodeFailureTooLarge;
+    }
+    free(segments);
+    return failure;
+}
+
+} // namespace
+
+int JoinLayerCodestreams(opj_image_t** image, const CodestreamPlace* place, int reduce, int threads,
+                         const uint8_t* file, uint64_t fileLength)
+{
+    opj_image_t* others[kMostLayerCodestreams] = {NULL};
+    opj_image_cmptparm_t* parameters = NULL;
+    opj_image_t* joined = NULL;
+    const opj_image_comp_t* first = &(*image)->comps[0];
+    uint64_t total = (*image)->numcomps;
+    if (place->streamCount < 2) {
+        return DecodeFailureNone;
+    }
+    int failure = reduce > kDeepestJoinedReduce || !FitsJoin(*image) ? DecodeFailureTooLarge : DecodeFailureNone;
+    for (uint32_t s = 1; failure == DecodeFailureNone && s < place->streamCount; ++s) {
+        failure = DecodeLayerStream(&others[s], &place->streams[s], reduce, threads, file, fileLength);
+        total += failure == DecodeFailureNone ? others[s]->numcomps : 0;
+    }
+    if (failure == DecodeFailureNone && (total > kMostChannels || total * SampleCount(first) > DecodeSampleLimit())) {
+        failure = DecodeFailureTooLarge;
+    }
+    parameters = failure == DecodeFailureNone ? (opj_image_cmptparm_t*)calloc(total, sizeof(*parameters)) : NULL;
+    if (failure == DecodeFailureNone && parameters == NULL) {
+        failure = DecodeFailureOutOfMemory;
+    }
+    for (uint32_t s = 0, c = 0, i = 0; failure == DecodeFailureNone && i < total; ++i, ++c) {
+        const opj_image_t* from = s == 0 ? *image : others[s];
+        if (c == from->numcomps) {
+            from = others[++s];
+            c = 0;
+        }
+        const opj_image_comp_t* grid = s == 0 ? &from->comps[c] : first;
+        opj_image_cmptparm_t* p = &parameters[i];
+        p->dx = grid->dx, p->dy = grid->dy, p->w = grid->w, p->h = grid->h, p->x0 = grid->x0, p->y0 = grid->y0;
+        p->prec = from->comps[c].prec, p->sgnd = from->comps[c].sgnd;
+    }
+    joined = failure == DecodeFailureNone ? opj_image_tile_create((uint32_t)total, parameters, (*image)->color_space)
+                                          : NULL;
+    if (failure == DecodeFailureNone && joined == NULL) {
+        failure = DecodeFailureOutOfMemory;
+    }
+    for (uint32_t s = 0, c = 0, i = 0; failure == DecodeFailureNone && i < total; ++i, ++c) {
+        opj_image_t* from = s == 0 ? *image : others[s];
+        if (c == from->numcomps) {
+            from = others[++s];
+            c = 0;
+        }
+        joined->comps[i].factor = s == 0 ? from->comps[c].factor : first->factor;
+        if (s == 0) {
+            joined->comps[i].data = from->comps[c].data;
+            from->comps[c].data = NULL;
+        } else {
+            failure = ResampleComponent(&joined->comps[i], &from->comps[c], first, &place->streams[s],
+                                        &place->streams[0]);
+        }
+    }
+    if (failure == DecodeFailureNone) {
+        joined->x0 = (*image)->x0, joined->y0 = (*image)->y0, joined->x1 = (*image)->x1, joined->y1 = (*image)->y1;
+        opj_image_destroy(*image);
+        *image = joined;
+        joined = NULL;
+    }
+    opj_image_destroy(joined);
+    for (uint32_t s = 0; s < kMostLayerCodestreams; ++s) {
+        opj_image_destroy(others[s]);
+    }
+    free(parameters);
     return failure;
 }

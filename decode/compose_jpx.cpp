@@ -19,6 +19,7 @@ const uint32_t kHasCrop = 0x20;
 const uint32_t kPersists = 0x80000000u;
 const uint32_t kLifeForever = 0x7FFFFFFFu;
 const uint32_t kLoopForever = 255;
+const uint32_t kRegistrationBytes = 6; // codestream (2), ratio and offset along each axis (1 each)
 // Bounds on the walk through a hostile file's instructions.
 const uint64_t kMostInstructions = 1u << 20;
 
@@ -185,9 +186,38 @@ uint32_t CountLayers(const uint8_t* data, uint64_t length)
     return layers == 0 ? 1 : layers;
 }
 
-// Compositing layer `index`: its codestream (the first its registration
-// names, else the one of its own number), colour and opacity; a file
-// without layer headers has one layer, its first codestream.
+// The codestreams a registration box names, each placed on the layer's
+// grid; the first is the layer's. A DecodeFailure value.
+int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* data, uint64_t length)
+{
+    uint64_t count = creg->payloadLength < 4 ? 0 : (creg->payloadLength - 4) / kRegistrationBytes;
+    if (count == 0) {
+        return DecodeFailureCorrupt;
+    }
+    if (count > kMostLayerCodestreams) {
+        return DecodeFailureTooLarge;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint8_t* entry = creg->payload + 4 + kRegistrationBytes * i;
+        LayerStream* stream = &place->streams[i];
+        Box box;
+        if (!FindCodestream(&box, data, length, ReadBig16(entry)) || entry[2] == 0 || entry[3] == 0) {
+            return DecodeFailureCorrupt;
+        }
+        stream->start = box.start;
+        stream->length = (uint64_t)(box.payload - box.start) + box.payloadLength;
+        stream->xRatio = entry[2];
+        stream->yRatio = entry[3];
+        stream->xOffset = entry[4];
+        stream->yOffset = entry[5];
+    }
+    place->streamCount = (uint32_t)count;
+    return DecodeFailureNone;
+}
+
+// Compositing layer `index`: its codestreams (those its registration names,
+// else the one of its own number), colour and opacity; a file without
+// layer headers has one layer, its first codestream. A DecodeFailure value.
 int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint32_t index)
 {
     Box jplh;
@@ -197,7 +227,7 @@ int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint
     if (FindBox(&box, file, BoxType("jp2h"))) {
         TakeColourBoxes(place, ContentsOf(&box));
     }
-    uint32_t codestream = index;
+    int failure = DecodeFailureNone;
     if (FindNthBox(&jplh, file, BoxType("jplh"), index)) {
         if (FindBox(&box, ContentsOf(&jplh), BoxType("cgrp"))) {
             TakeColourBoxes(place, ContentsOf(&box));
@@ -210,16 +240,19 @@ int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint
         if (FindBox(&box, ContentsOf(&jplh), BoxType("opct")) && box.payloadLength >= 1 && box.payload[0] <= 1) {
             place->lastOpacity = box.payload[0] == 0 ? OpacityPlain : OpacityPremultiplied;
         }
-        if (FindBox(&box, ContentsOf(&jplh), BoxType("creg")) && box.payloadLength >= 10) {
-            codestream = ReadBig16(box.payload + 4);
+        if (FindBox(&box, ContentsOf(&jplh), BoxType("creg"))) {
+            failure = ReadRegistration(place, &box, data, length);
         }
     }
-    if (!FindCodestream(&box, data, length, codestream)) {
-        return 0;
+    if (place->streamCount == 0 && failure == DecodeFailureNone) {
+        place->streams[0].xRatio = place->streams[0].yRatio = 1;
+        failure = FindCodestream(&box, data, length, index) ? DecodeFailureNone : DecodeFailureCorrupt;
+        place->streams[0].start = failure == DecodeFailureNone ? box.start : NULL;
+        place->streams[0].length = failure == DecodeFailureNone ? (uint64_t)(box.payload - box.start) + box.payloadLength : 0;
     }
-    place->start = box.start;
-    place->length = (uint64_t)(box.payload - box.start) + box.payloadLength;
-    return 1;
+    place->start = place->streams[0].start;
+    place->length = place->streams[0].length;
+    return failure;
 }
 
 struct FrameDrawing {
@@ -239,8 +272,9 @@ int DrawInstruction(void* context, uint32_t layer, const Instruction* instructio
     LayoutDraw draw;
     memset(&draw, 0, sizeof(draw));
     draw.hasImage = 1;
-    if (!ReadLayer(&draw.image.place, drawing->data, drawing->length, layer)) {
-        return DecodeFailureCorrupt;
+    int failure = ReadLayer(&draw.image.place, drawing->data, drawing->length, layer);
+    if (failure != DecodeFailureNone) {
+        return failure;
     }
     SourcePlacement* p = &draw.image;
     p->x = instruction->x;

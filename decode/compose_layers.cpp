@@ -295,7 +295,10 @@ int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas
     if (failure != DecodeFailureNone) {
         goto done;
     }
-    failure = MapLayerChannels(&image, &placement->place);
+    failure = JoinLayerCodestreams(&image, &placement->place, source->reduce, canvas->threads, file, fileLength);
+    if (failure == DecodeFailureNone) {
+        failure = MapLayerChannels(&image, &placement->place);
+    }
     if (failure != DecodeFailureNone) {
         goto done;
     }

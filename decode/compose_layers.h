@@ -25,7 +25,20 @@ const int64_t kGeometryLimit = 1 << 25;
 // palette and the mapping of components to channels (null: the channels
 // are the components); `chck` a colour shown clear (null: none);
 // `lastOpacity` an OpacityKind for the last component (an opacity box).
-// Every pointer is to a box's payload inside the file.
+// Every pointer is to a box's payload inside the file. A layer drawn from
+// several codestreams lists them all in `streams` (`streamCount` 2 or more;
+// the first is `start` again): their components follow one another, each
+// codestream placed by its registration.
+const uint32_t kMostLayerCodestreams = 8;
+
+// One codestream of a layer: its sample k lies at registration grid point
+// offset + k * ratio, along each axis.
+struct LayerStream {
+    const uint8_t* start;
+    uint64_t length;
+    uint32_t xRatio, yRatio, xOffset, yOffset;
+};
+
 struct CodestreamPlace {
     const uint8_t* start;
     uint64_t length;
@@ -40,6 +53,8 @@ struct CodestreamPlace {
     const uint8_t* chck;
     uint64_t chckLength;
     int lastOpacity;
+    uint32_t streamCount;
+    LayerStream streams[kMostLayerCodestreams];
 };
 
 // One codestream drawn onto the picture: the part [cropX, cropX + cropWidth)
@@ -112,6 +127,14 @@ void ForgetImageColour(opj_image_t* image);
 // shorter than it says or deeper than 38 bits, fails with
 // DecodeFailureCorrupt; each index reads the nearest palette row.
 int MapLayerChannels(opj_image_t** image, const CodestreamPlace* place);
+
+// The components of a layer's further codestreams (place->streams[1..])
+// decoded at `reduce` halvings (or their coarsest level) and appended to
+// *image, the first codestream's, each resampled onto its first
+// component's grid by the registrations (a pixel past a codestream's edge
+// reads its edge). A DecodeFailure value; *image may be replaced.
+int JoinLayerCodestreams(opj_image_t** image, const CodestreamPlace* place, int reduce, int threads,
+                         const uint8_t* file, uint64_t fileLength);
 
 // The chroma key of `place` applied to a described image: the pixels whose
 // colour channels hold the key's values become clear (an opacity channel is

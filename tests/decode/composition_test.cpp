@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <stdlib.h>
@@ -460,6 +461,74 @@ TEST(ComposeJpx, ChromaKeyedPixelsShowWhatLiesUnder)
             uint32_t alpha = c.opacity < 0 ? 255 : Level(over, 3, i % 8, i / 8);
             if (!keyed) {
                 Blend(pixel, colour, alpha, c.opacity == 1);
+            }
+        }
+        ExpectEqualsReference(composed.dib.get(), expected, c.name);
+    }
+}
+
+// A layer of several codestreams: its components are theirs in the order
+// the registration names them, each placed by its offset and ratio on the
+// registration grid (past a codestream's edge, its edge).
+TEST(ComposeJpx, RegisteredCodestreamsMakeOneLayer)
+{
+    FixtureImage first = Pattern(10, 6, 2, 8, 0);
+    FixtureImage full = Pattern(10, 6, 1, 8, 90);
+    FixtureImage half = Pattern(5, 3, 1, 8, 150);
+    struct Stream {
+        uint8_t codestream, xRatio, yRatio, xOffset, yOffset;
+    };
+    auto registration = [](uint16_t grid, const std::vector<Stream>& streams, bool mapped) {
+        std::vector<uint8_t> creg = {0, (uint8_t)grid, 0, (uint8_t)grid};
+        for (const Stream& s : streams) {
+            creg.insert(creg.end(), {0, s.codestream, s.xRatio, s.yRatio, s.xOffset, s.yOffset});
+        }
+        // The mapping (no palette used) puts the last component first.
+        std::vector<uint8_t> header = mapped ? PaletteBoxes({7}, {{0}}, {{2, 0, 0}, {0, 0, 0}, {1, 0, 0}}) : std::vector<uint8_t>();
+        AppendBox(&header, "creg", creg);
+        return header;
+    };
+    struct Case {
+        const char* name;
+        const FixtureImage* other;
+        std::vector<uint8_t> header;
+        int xShift, yShift, divide; // the other's sample under (x, y): ((x - xShift) / divide, ...), held to its edge
+        bool mapped;
+        int failure;
+    } cases[] = {
+        {"offset on the grid", &full, registration(1, {{0, 1, 1, 0, 0}, {2, 1, 1, 2, 1}}, false), 2, 1, 1, false, 0},
+        {"half resolution on a finer grid", &half, registration(2, {{0, 2, 2, 0, 0}, {2, 4, 4, 0, 0}}, false), 0, 0, 2, false, 0},
+        {"components numbered across codestreams", &full, registration(1, {{0, 1, 1, 0, 0}, {2, 1, 1, 2, 1}}, true), 2, 1, 1,
+         true, 0},
+        {"a codestream the file lacks", &full, registration(1, {{0, 1, 1, 0, 0}, {7, 1, 1, 0, 0}}, false), 0, 0, 1, false,
+         DecodeFailureCorrupt},
+        {"a ratio of 0", &full, registration(1, {{0, 1, 1, 0, 0}, {2, 0, 1, 0, 0}}, false), 0, 0, 1, false,
+         DecodeFailureCorrupt},
+        {"more codestreams than a layer takes", &full, registration(1, std::vector<Stream>(9, {0, 1, 1, 0, 0}), false), 0, 0,
+         1, false, DecodeFailureTooLarge},
+    };
+    for (const Case& c : cases) {
+        // Codestreams 0 and 1 are layers of their own (not drawn); 2 is the other.
+        std::vector<JpxLayer> layers = {{EncodeFixture(first, nullptr), -1, 0, c.header},
+                                        {EncodeFixture(full, nullptr), -1, 0, {}},
+                                        {EncodeFixture(*c.other, nullptr), -1, 0, {}}};
+        JpxInstructionSet set = {0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}}};
+        Composed composed = Compose(MakeJpx(10, 6, 0, layers, {set}), 0, 0);
+        if (c.failure != 0) {
+            EXPECT_EQ(nullptr, composed.dib) << c.name;
+            EXPECT_EQ(c.failure, composed.failure) << c.name;
+            continue;
+        }
+        Reference expected = Filled(10, 6, 0);
+        for (uint32_t y = 0; y < 6; ++y) {
+            for (uint32_t x = 0; x < 10; ++x) {
+                int ox = std::max(0, ((int)x - c.xShift) / c.divide), oy = std::max(0, ((int)y - c.yShift) / c.divide);
+                uint8_t rgb[3] = {Level(first, 0, x, y), Level(first, 1, x, y),
+                                  Level(*c.other, 0, std::min<uint32_t>(ox, c.other->width - 1), oy)};
+                uint8_t* pixel = expected.At(x, y);
+                for (int b = 0; b < 3; ++b) {
+                    pixel[b] = c.mapped ? rgb[(4 - b) % 3] : rgb[2 - b];
+                }
             }
         }
         ExpectEqualsReference(composed.dib.get(), expected, c.name);

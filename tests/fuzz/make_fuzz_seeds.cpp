@@ -48,6 +48,8 @@ int main(int argc, char** argv)
     std::vector<uint8_t> keyedLab;
     AppendBox(&keyedLab, "chck", {3, 0, 0, 0});
     AppendBox(&keyedLab, "colr", EnumeratedColour(14, {}));
+    std::vector<uint8_t> registered; // codestreams 0 and 1, the second a pixel right and down
+    AppendBox(&registered, "creg", {0, 1, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1});
     int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
              WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
              WriteSeed(folder, "seed_sub.jp2", WrapJp2Family(subCs, sub, "jp2 ")) &&
@@ -78,6 +80,9 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_layer_colour.jpx",
                        MakeJpx(7, 5, 0, {{greyCs, -1, 0, indexed}, {rgbCs, -1, 0, keyedLab}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
+             WriteSeed(folder, "seed_registered.jpx",
+                       MakeJpx(7, 5, 0, {{greyCs, -1, 0, registered}, {greyCs, -1, 0, {}}},
+                               {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
              WriteSeed(folder, "seed_track.mj2", MakeMj2({greyCs, greyCs, greyCs}, {1, 2, 3}, 25, 7, 5));
     return ok ? 0 : 1;
 }
