@@ -3,6 +3,7 @@
 #include "compose_layers.h"
 #include "compose_readers.h"
 #include "byte_order.h"
+#include "dib_layout.h"
 #include "image_to_dib.h"
 #include "jpeg2000.h"
 
@@ -13,6 +14,8 @@ namespace {
 
 // Fields of a visual sample entry before its boxes.
 const uint64_t kVisualEntryFields = 78;
+// Field order: the field stored second holds the topmost line (1: the first).
+const uint8_t kSecondFieldOnTop = 6;
 
 // The boxes of a video track that locate and time its samples.
 struct Track {
@@ -20,6 +23,8 @@ struct Track {
     Box stsz, stsc, stts, offsets;
     int wideOffsets; // co64 rather than stco
     CodestreamPlace colour;
+    uint32_t fields;   // codestreams a sample holds: 1, or 2 interlaced fields
+    int secondOnTop;   // the second field holds the topmost line
 };
 
 int FindPath(Box* out, BoxRun run, const uint32_t* types, uint32_t count)
@@ -43,20 +48,28 @@ uint32_t EntryCount(const Box* box, uint32_t fieldsBefore, uint32_t entryBytes)
     return (box->payloadLength - fieldsBefore - 4) / entryBytes < count ? 0 : count;
 }
 
-// The sample description's colour: the first entry's header box.
-void ReadTrackColour(CodestreamPlace* colour, const Box* stbl)
+// The sample description's colour (the first entry's header box) and
+// fields (its field coding box: a count of 2 and the order).
+void ReadTrackDescription(Track* track, const Box* stbl)
 {
     Box stsd;
     Box entry;
-    Box jp2h;
+    Box box;
+    track->fields = 1;
     if (!FindBox(&stsd, ContentsOf(stbl), BoxType("stsd")) || stsd.payloadLength < 8) {
         return;
     }
     BoxRun entries = MakeBoxRun(stsd.payload + 8, stsd.payloadLength - 8);
-    if (NextBox(&entries, &entry) && entry.payloadLength > kVisualEntryFields &&
-        FindBox(&jp2h, MakeBoxRun(entry.payload + kVisualEntryFields, entry.payloadLength - kVisualEntryFields),
-                BoxType("jp2h"))) {
-        TakeColourBoxes(colour, ContentsOf(&jp2h));
+    if (!NextBox(&entries, &entry) || entry.payloadLength <= kVisualEntryFields) {
+        return;
+    }
+    BoxRun boxes = MakeBoxRun(entry.payload + kVisualEntryFields, entry.payloadLength - kVisualEntryFields);
+    if (FindBox(&box, boxes, BoxType("jp2h"))) {
+        TakeColourBoxes(&track->colour, ContentsOf(&box));
+    }
+    if (FindBox(&box, boxes, BoxType("fiel")) && box.payloadLength >= 2 && box.payload[0] == 2) {
+        track->fields = 2;
+        track->secondOnTop = box.payload[1] == kSecondFieldOnTop;
     }
 }
 
@@ -89,7 +102,7 @@ int ReadVideoTrack(Track* track, const uint8_t* data, uint64_t length)
             !FindBox(&track->stts, tables, BoxType("stts")) || track->stsz.payloadLength < 12) {
             return 0;
         }
-        ReadTrackColour(&track->colour, &stbl);
+        ReadTrackDescription(track, &stbl);
         return 1;
     }
     return 0;
@@ -153,10 +166,10 @@ uint32_t SampleTicks(const Track* track, uint32_t wanted)
     return 0;
 }
 
-// The codestream of sample `index`: the first contiguous codestream box in
+// Codestream `field` of sample `index`: that contiguous codestream box in
 // the sample, or the sample's bytes when they are the codestream itself.
 int FindSampleCodestream(StreamSegment* segment, const Track* track, const uint8_t* data, uint64_t length,
-                         uint32_t index)
+                         uint32_t index, uint32_t field)
 {
     uint64_t offset = 0;
     uint64_t size = SampleSize(track, index);
@@ -167,10 +180,10 @@ int FindSampleCodestream(StreamSegment* segment, const Track* track, const uint8
     Box jp2c;
     segment->data = data + offset;
     segment->length = size;
-    if (size >= 2 && data[offset] == 0xFF && data[offset + 1] == 0x4F) {
+    if (field == 0 && size >= 2 && data[offset] == 0xFF && data[offset + 1] == 0x4F) {
         return 1;
     }
-    if (!FindBox(&jp2c, MakeBoxRun(data + offset, size), BoxType("jp2c"))) {
+    if (!FindNthBox(&jp2c, MakeBoxRun(data + offset, size), BoxType("jp2c"), field) || jp2c.payloadLength == 0) {
         return 0;
     }
     segment->data = jp2c.payload;
@@ -178,12 +191,97 @@ int FindSampleCodestream(StreamSegment* segment, const Track* track, const uint8
     return 1;
 }
 
+// The picture sample `index` shows: its codestream's size, or with two
+// fields their width and their heights together, and the halvings both
+// allow.
+int ReadSampleHeader(CodestreamHeader* header, const Track* track, const uint8_t* data, uint64_t length, uint32_t index)
+{
+    for (uint32_t field = 0; field < track->fields; ++field) {
+        StreamSegment segment;
+        CodestreamHeader one;
+        if (!FindSampleCodestream(&segment, track, data, length, index, field)) {
+            return DecodeFailureCorrupt;
+        }
+        int failure = ReadCodestreamHeader(&one, &segment, 1);
+        if (failure != DecodeFailureNone) {
+            return failure;
+        }
+        if (field == 0) {
+            *header = one;
+        } else if (one.width != header->width) {
+            return DecodeFailureCorrupt;
+        } else {
+            header->height += one.height; // each below 2^31
+            header->maxReduce = one.maxReduce < header->maxReduce ? one.maxReduce : header->maxReduce;
+        }
+    }
+    return DecodeFailureNone;
+}
+
+// Field `field` of sample `index` decoded into a bitmap at `reduce` halvings.
+int DecodeField(uint8_t** dibOut, const Track* track, const ComposeRequest* request, uint32_t field)
+{
+    StreamSegment segment;
+    opj_image_t* image = NULL;
+    LentColour lent;
+    *dibOut = NULL;
+    if (!FindSampleCodestream(&segment, track, request->data, request->length, request->index, field)) {
+        return DecodeFailureCorrupt;
+    }
+    int failure = DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
+    if (failure == DecodeFailureNone) {
+        failure = MapLayerChannels(&image, &track->colour);
+    }
+    if (failure == DecodeFailureNone) {
+        DescribeImageColour(image, &track->colour, &lent);
+        failure = PackImageToDib(dibOut, image, ResolveCodecThreads(request->threads), NULL, 0);
+        ForgetImageColour(image);
+    }
+    opj_image_destroy(image);
+    return failure;
+}
+
+// Two fields' bitmaps of one width and depth as one frame of `height`
+// rows: the top field's rows on the even lines, the other's on the odd
+// ones (a reduced level may leave a row more than the frame's).
+int InterlaceFields(uint8_t** frameOut, const uint8_t* top, const uint8_t* bottom, uint32_t height)
+{
+    uint32_t width = ReadLittle32(top + 4);
+    uint32_t topRows = ReadLittle32(top + 8);
+    uint32_t bottomRows = ReadLittle32(bottom + 8);
+    uint32_t bitCount = ReadLittle16(top + 14);
+    DibLayout layout;
+    *frameOut = NULL;
+    if (ReadLittle32(bottom + 4) != width || ReadLittle16(bottom + 14) != bitCount ||
+        (height + 1) / 2 > topRows || height / 2 > bottomRows) {
+        return DecodeFailureCorrupt;
+    }
+    if (!ComputeDibLayout(width, height, bitCount, &layout)) {
+        return DecodeFailureTooLarge;
+    }
+    uint8_t* frame = AllocateBitmapBlock(layout.blockSize);
+    if (frame == NULL) {
+        return DecodeFailureOutOfMemory;
+    }
+    memcpy(frame, top, 40 + layout.paletteSize);
+    WriteLittle32(frame + 8, height);
+    WriteLittle32(frame + 20, layout.imageSize);
+    uint8_t* bits = frame + 40 + layout.paletteSize;
+    for (uint32_t r = 0; r < height; ++r) {
+        const uint8_t* field = r % 2 == 0 ? top : bottom;
+        uint32_t rows = r % 2 == 0 ? topRows : bottomRows;
+        memcpy(bits + (uint64_t)(height - 1 - r) * layout.stride,
+               PackedDibBits(field) + (uint64_t)(rows - 1 - r / 2) * layout.stride, layout.stride);
+    }
+    *frameOut = frame;
+    return DecodeFailureNone;
+}
+
 } // namespace
 
 int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index)
 {
     Track track;
-    StreamSegment segment;
     CodestreamHeader header;
     memset(pictureOut, 0, sizeof(*pictureOut));
     if (!ReadVideoTrack(&track, data, length) || SampleCount(&track) == 0) {
@@ -193,10 +291,7 @@ int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t 
     if (index >= pictureOut->count) {
         return DecodeFailureArguments;
     }
-    if (!FindSampleCodestream(&segment, &track, data, length, index)) {
-        return DecodeFailureCorrupt;
-    }
-    int failure = ReadCodestreamHeader(&header, &segment, 1);
+    int failure = ReadSampleHeader(&header, &track, data, length, index);
     if (failure != DecodeFailureNone) {
         return failure;
     }
@@ -213,24 +308,25 @@ int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t 
 int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request)
 {
     Track track;
-    StreamSegment segment;
-    opj_image_t* image = NULL;
+    CodestreamHeader header;
+    uint8_t* fields[2] = {NULL, NULL};
     *dibOut = NULL;
     *notesOut = 0;
-    if (!ReadVideoTrack(&track, request->data, request->length) ||
-        !FindSampleCodestream(&segment, &track, request->data, request->length, request->index)) {
+    if (!ReadVideoTrack(&track, request->data, request->length) || request->index >= SampleCount(&track)) {
         return DecodeFailureArguments;
     }
-    LentColour lent;
-    int failure = DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
-    if (failure == DecodeFailureNone) {
-        failure = MapLayerChannels(&image, &track.colour);
+    int failure = ReadSampleHeader(&header, &track, request->data, request->length, request->index);
+    for (uint32_t field = 0; failure == DecodeFailureNone && field < track.fields; ++field) {
+        failure = DecodeField(&fields[field], &track, request, field);
     }
-    if (failure == DecodeFailureNone) {
-        DescribeImageColour(image, &track.colour, &lent);
-        failure = PackImageToDib(dibOut, image, ResolveCodecThreads(request->threads), NULL, 0);
-        ForgetImageColour(image);
+    if (failure == DecodeFailureNone && track.fields == 1) {
+        *dibOut = fields[0];
+        fields[0] = NULL;
+    } else if (failure == DecodeFailureNone) {
+        uint32_t height = (uint32_t)(((uint64_t)header.height + (1ull << request->reduce) - 1) >> request->reduce);
+        failure = InterlaceFields(dibOut, fields[track.secondOnTop ? 1 : 0], fields[track.secondOnTop ? 0 : 1], height);
     }
-    opj_image_destroy(image);
+    ReleaseBitmapBlock(fields[0]);
+    ReleaseBitmapBlock(fields[1]);
     return failure;
 }

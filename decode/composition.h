@@ -16,7 +16,8 @@
 //        index, reduce, threadCount)
 //        -> picture `index` at `reduce` halvings of both sides: a 24-bit
 //           packed DIB of ceil(width / 2^reduce) x ceil(height / 2^reduce)
-//           (a Motion JPEG 2000 frame: the bitmap its codestream decodes to).
+//           (a Motion JPEG 2000 frame: the bitmap its codestream decodes to,
+//           or its two fields' bitmaps interlaced, the frame's rows at that level).
 //           `notes` says what was left out (ComposeNoteExternalData).
 // A player shows frame 0, then frame i + 1 after frame i's durationMs,
 // `loops` times through (0: for ever); j2k2bmp writes exactly the bitmaps

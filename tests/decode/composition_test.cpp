@@ -595,6 +595,51 @@ TEST(ComposeMj2, FramesComeFromTheSampleTablesWithTheirDurations)
     }
 }
 
+// A sample of two fields makes one frame of both, interlaced as the field
+// order says; a reduced level is the frame's size reduced.
+TEST(ComposeMj2, TwoFieldsInterlaceIntoOneFrame)
+{
+    struct Case {
+        const char* name;
+        uint32_t fieldHeight;
+        uint8_t order;
+        int reduce;
+        uint32_t width, height; // of the frame at that level; 0: the frame fails as damaged
+        bool emptySecond;       // the second field's box holds nothing
+    } cases[] = {
+        {"first field on top", 6, 1, 0, 16, 12, false},
+        {"second field on top", 6, 6, 0, 16, 12, false},
+        {"halved", 10, 1, 1, 8, 10, false},
+        {"halved, odd fields", 9, 6, 1, 8, 9, false},
+        {"an empty field", 6, 1, 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        FixtureImage fields[2] = {Pattern(16, c.fieldHeight, 1, 8, 0), Pattern(16, c.fieldHeight, 1, 8, 100)};
+        std::vector<uint8_t> second = c.emptySecond ? std::vector<uint8_t>() : EncodeFixture(fields[1], nullptr);
+        std::vector<uint8_t> file = MakeMj2({EncodeFixture(fields[0], nullptr), second}, {1}, 10, 16, 2 * c.fieldHeight, c.order);
+        Composed composed = Compose(file, 0, c.reduce);
+        if (c.height == 0) {
+            EXPECT_EQ(nullptr, composed.dib) << c.name;
+            EXPECT_EQ(DecodeFailureCorrupt, composed.failure) << c.name;
+            continue;
+        }
+        ComposedPicture picture = Describe(file, 0);
+        EXPECT_EQ(2 * c.fieldHeight, picture.height) << c.name;
+        ASSERT_NE(nullptr, composed.dib) << c.name << " failure " << composed.failure;
+        DibView view = ViewDib(composed.dib.get());
+        EXPECT_EQ(c.width, view.width) << c.name;
+        ASSERT_EQ(c.height, view.height) << c.name;
+        int wrong = 0;
+        for (uint32_t y = 0; c.reduce == 0 && y < view.height; ++y) {
+            const FixtureImage& field = fields[(y % 2 == 0) == (c.order == 1) ? 0 : 1];
+            for (uint32_t x = 0; x < view.width; ++x) {
+                wrong += view.At(x, y, 0) != Level(field, 0, x, y / 2);
+            }
+        }
+        EXPECT_EQ(0, wrong) << c.name;
+    }
+}
+
 // Decoding a composed file as a whole (what the plug-in does) gives its
 // first page or frame, composed, at the size the file defines.
 TEST(ComposePicture, WholeFileDecodesShowTheFirstComposedPicture)

@@ -745,17 +745,26 @@ std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, cons
 }
 
 std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint32_t>& ticks,
-                             uint32_t timescale, uint32_t width, uint32_t height)
+                             uint32_t timescale, uint32_t width, uint32_t height, uint8_t fieldOrder)
 {
     std::vector<uint8_t> start = MakeFileStart("mjp2");
-    uint32_t count = (uint32_t)frames.size();
+    uint32_t fields = fieldOrder != 0 ? 2 : 1;
+    uint32_t count = (uint32_t)frames.size() / fields;
+    std::vector<std::vector<uint8_t>> samples;
+    for (uint32_t i = 0; i < count; ++i) {
+        std::vector<uint8_t> sample;
+        for (uint32_t f = 0; f < fields; ++f) {
+            AppendBox(&sample, "jp2c", frames[fields * i + f]);
+        }
+        samples.push_back(sample);
+    }
     std::vector<uint8_t> stts = {0, 0, 0, 0}, stsz = {0, 0, 0, 0, 0, 0, 0, 0}, stsc = {0, 0, 0, 0};
     PutBig32(&stts, count);
     PutBig32(&stsz, count);
     for (uint32_t i = 0; i < count; ++i) {
         PutBig32(&stts, 1);
         PutBig32(&stts, ticks[i]);
-        PutBig32(&stsz, (uint32_t)frames[i].size() + 8);
+        PutBig32(&stsz, (uint32_t)samples[i].size());
     }
     PutBig32(&stsc, 2);
     for (uint32_t v : {1u, 2u, 1u, 2u, 1u, 1u}) {
@@ -770,6 +779,9 @@ std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, co
     PutBig16(&ihdr, 1);
     ihdr.insert(ihdr.end(), {7, 7, 0, 0});
     entry = Joined({entry, BoxOf("jp2h", Joined({BoxOf("ihdr", ihdr), BoxOf("colr", EnumeratedColour(17, {}))}))});
+    if (fieldOrder != 0) {
+        entry = Joined({entry, BoxOf("fiel", {2, fieldOrder})});
+    }
     std::vector<uint8_t> stsd = {0, 0, 0, 0, 0, 0, 0, 1};
     stsd = Joined({stsd, BoxOf("mjp2", entry)});
     std::vector<uint8_t> mdhd(24, 0);
@@ -796,7 +808,7 @@ std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, co
                 stco[8 + 4 * chunk + b] = (uint8_t)((at + media.size()) >> (24 - 8 * b));
             }
         }
-        AppendBox(&media, "jp2c", frames[i]);
+        media.insert(media.end(), samples[i].begin(), samples[i].end());
     }
     return Joined({start, moovOf(stco), BoxOf("mdat", media)});
 }

@@ -159,8 +159,10 @@ std::vector<uint8_t> PaletteBoxes(const std::vector<uint8_t>& depths, const std:
                                   const std::vector<std::array<uint8_t, 3>>& mapping);
 
 // Motion JPEG 2000: one video track of `frames`, frame i lasting ticks[i]
-// of `timescale`; the first chunk holds two samples, the others one.
+// of `timescale`; the first chunk holds two samples, the others one. With a
+// field order (1 or 6, written in a field coding box), sample i holds two
+// fields, codestreams 2i and 2i + 1, and lasts ticks[i].
 std::vector<uint8_t> MakeMj2(const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint32_t>& ticks,
-                             uint32_t timescale, uint32_t width, uint32_t height);
+                             uint32_t timescale, uint32_t width, uint32_t height, uint8_t fieldOrder = 0);
 
 #endif

@@ -83,6 +83,7 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_registered.jpx",
                        MakeJpx(7, 5, 0, {{greyCs, -1, 0, registered}, {greyCs, -1, 0, {}}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
+             WriteSeed(folder, "seed_fields.mj2", MakeMj2({greyCs, greyCs}, {1}, 25, 7, 10, 6)) &&
              WriteSeed(folder, "seed_track.mj2", MakeMj2({greyCs, greyCs, greyCs}, {1, 2, 3}, 25, 7, 5));
     return ok ? 0 : 1;
 }
