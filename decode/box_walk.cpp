@@ -10,7 +10,11 @@ BoxRun MakeBoxRun(const uint8_t* data, uint64_t length)
     return run;
 }
 
-int NextBox(BoxRun* run, Box* boxOut)
+namespace {
+
+// The box at the run's start; a box running past the run is refused, or,
+// when `cutOut` is given, cut at the run's end.
+int ReadNextBox(BoxRun* run, Box* boxOut, int* cutOut)
 {
     uint64_t left = (uint64_t)(run->end - run->at);
     if (run->at == NULL || left < 8) {
@@ -27,16 +31,33 @@ int NextBox(BoxRun* run, Box* boxOut)
     } else if (length == 0) {
         length = left;
     }
-    if (length < header || length > left) {
+    int cut = cutOut != NULL && length > left;
+    if (length < header || (length > left && !cut)) {
         run->at = run->end;
         return 0;
     }
+    length = cut ? left : length;
     boxOut->type = ReadBig32(run->at + 4);
     boxOut->start = run->at;
     boxOut->payload = run->at + header;
     boxOut->payloadLength = length - header;
     run->at += length;
+    if (cutOut != NULL) {
+        *cutOut = cut;
+    }
     return 1;
+}
+
+} // namespace
+
+int NextBox(BoxRun* run, Box* boxOut)
+{
+    return ReadNextBox(run, boxOut, NULL);
+}
+
+int NextBoxArriving(BoxRun* run, Box* boxOut, int* cutOut)
+{
+    return ReadNextBox(run, boxOut, cutOut);
 }
 
 int FindNthBox(Box* boxOut, BoxRun run, uint32_t type, uint32_t index)

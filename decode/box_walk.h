@@ -26,6 +26,11 @@ BoxRun MakeBoxRun(const uint8_t* data, uint64_t length);
 // length 0 runs to the end of the run).
 int NextBox(BoxRun* run, Box* boxOut);
 
+// NextBox over the bytes of a file still arriving: a box whose header is
+// whole but whose length runs past the run comes back cut at the run's end,
+// with *cutOut 1 (0 for a whole box), and ends the walk.
+int NextBoxArriving(BoxRun* run, Box* boxOut, int* cutOut);
+
 // The first box of `type` in the run; 0 when there is none.
 int FindBox(Box* boxOut, BoxRun run, uint32_t type);
 

@@ -3,6 +3,7 @@
 // a header, so the walk ends where the headers seen so far vouch for.
 #include "codestream_prefix.h"
 #include "byte_order.h"
+#include "codestream_image.h"
 #include "jpeg2000.h"
 
 #include <stddef.h>
@@ -86,6 +87,12 @@ uint64_t MeasureCodestreamPrefix(PrefixMeasure* measure, const uint8_t* c, uint6
 
 }  // namespace
 
+uint64_t MeasureCodestreamBytes(const uint8_t* c, uint64_t n, uint64_t* cutOut)
+{
+    PrefixMeasure fresh = {};
+    return MeasureCodestreamPrefix(&fresh, c, n, cutOut);
+}
+
 uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length)
 {
     uint32_t cut = 0;
@@ -110,6 +117,12 @@ uint32_t ResumeDecodablePrefix(PrefixMeasure* measure, int kind, const uint8_t* 
     *cutOut = 0;
     if (data == NULL) {
         return 0;
+    }
+    // A composed picture measures each of its codestreams as it composes
+    // them: every byte received counts once its layout is known.
+    int shows = ClassifyArrivingFile(kind, data, length);
+    if (shows != ArrivingFirstCodestream) {
+        return shows == ArrivingComposed ? length : 0;
     }
     // Another kind is another file as far as the walk knows.
     if (measure->found && measure->kind != kind) {

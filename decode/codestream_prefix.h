@@ -15,4 +15,9 @@ uint32_t MeasureDecodablePrefixCut(int kind, const uint8_t* data, uint32_t lengt
 uint32_t ResumeDecodablePrefix(PrefixMeasure* measure, int kind, const uint8_t* data, uint32_t length,
                                uint32_t* cutOut);
 
+// The decodable part of one bare codestream (c, n) of a file still
+// arriving, as MeasureDecodablePrefixCut measures a file's: 0 while no tile
+// data can be vouched for; *cutOut (from c) as there.
+uint64_t MeasureCodestreamBytes(const uint8_t* c, uint64_t n, uint64_t* cutOut);
+
 #endif

@@ -454,7 +454,8 @@ int DecodeLayerStream(opj_image_t** imageOut, const LayerStream* stream, int red
     uint32_t count = 0;
     CodestreamHeader header;
     *imageOut = NULL;
-    int failure = LocateCodestream(&segments, &count, &place, file, fileLength);
+    // Joined whole even while the file arrives (the layer waits for them).
+    int failure = LocateCodestream(&segments, &count, &place, file, fileLength, 0);
     if (failure == DecodeFailureNone && count == 0) {
         failure = DecodeFailureCorrupt;
     }

@@ -75,11 +75,13 @@ void ReadBaseColour(uint8_t out[3], BoxRun within, const uint8_t fallback[3])
 }
 
 // One object of a layout object placed on the page; its type in *typeOut.
-// 0 when its header is unusable; *externalOut when its codestream lies in
-// another file.
+// 0 when its header is unusable or, while the file arrives, its codestream
+// has not begun (one begun is cut to what came); *externalOut when its
+// codestream lies in another file.
 int ReadObject(SourcePlacement* placement, int* typeOut, int* externalOut, uint8_t solid[3], const Box* objc,
-               int64_t layoutX, int64_t layoutY, const uint8_t* data, uint64_t length)
+               int64_t layoutX, int64_t layoutY, const ComposeRequest* request)
 {
+    uint64_t length = request->length;
     Box ohdr;
     Box box;
     memset(placement, 0, sizeof(*placement));
@@ -100,10 +102,13 @@ int ReadObject(SourcePlacement* placement, int* typeOut, int* externalOut, uint8
         uint64_t offset = ReadBig64(ohdr.payload + 10);
         uint64_t size = ReadBig32(ohdr.payload + 18);
         *externalOut = ReadBig16(ohdr.payload + 22) != 0;
+        if (!*externalOut && request->arriving && offset < length && size > length - offset) {
+            size = length - offset;
+        }
         if (!*externalOut && (offset > length || size > length - offset)) {
             return 0;
         }
-        placement->place.start = *externalOut ? NULL : data + offset;
+        placement->place.start = *externalOut ? NULL : request->data + offset;
         placement->place.length = size;
     }
     if (FindBox(&box, ContentsOf(objc), BoxType("scal")) && box.payloadLength >= 8) {
@@ -128,7 +133,7 @@ int ReadObject(SourcePlacement* placement, int* typeOut, int* externalOut, uint8
 // A layout object as one draw: its image (or base colour) and its mask.
 // 0 when it is not drawn: a header unusable, or data in another file
 // (*externalOut).
-int ReadLayout(LayoutDraw* draw, int* externalOut, const Box* lobj, const uint8_t* data, uint64_t length)
+int ReadLayout(LayoutDraw* draw, int* externalOut, const Box* lobj, const ComposeRequest* request)
 {
     Box lhdr;
     memset(draw, 0, sizeof(*draw));
@@ -147,7 +152,7 @@ int ReadLayout(LayoutDraw* draw, int* externalOut, const Box* lobj, const uint8_
         SourcePlacement placement;
         int type = 0;
         int external = 0;
-        if (!ReadObject(&placement, &type, &external, draw->solid, &objc, draw->clipX, draw->clipY, data, length)) {
+        if (!ReadObject(&placement, &type, &external, draw->solid, &objc, draw->clipX, draw->clipY, request)) {
             return 0;
         }
         *externalOut |= external;
@@ -212,22 +217,17 @@ int ComposeJpmPage(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* r
     }
     PageFill(fill, &header, &page);
     int failure = CreateCanvas(&canvas, header.width, header.height, request->reduce, fill, request->threads);
+    canvas.arriving = request->arriving;
     BoxRun layouts = ContentsOf(&page);
     Box lobj;
     while (failure == DecodeFailureNone && FindBox(&lobj, layouts, BoxType("lobj"))) {
         layouts.at = lobj.payload + lobj.payloadLength;
         LayoutDraw draw;
         int external = 0;
-        if (ReadLayout(&draw, &external, &lobj, request->data, request->length)) {
+        if (ReadLayout(&draw, &external, &lobj, request)) {
             failure = DrawLayout(&canvas, &draw, request->data, request->length);
         }
         canvas.notes |= external ? kNoteExternalData : 0;
     }
-    if (failure != DecodeFailureNone) {
-        ReleaseBitmapBlock(canvas.dib);
-        canvas.dib = NULL;
-    }
-    *dibOut = canvas.dib;
-    *notesOut = canvas.notes;
-    return failure;
+    return FinishCanvas(dibOut, notesOut, &canvas, failure);
 }

@@ -166,12 +166,14 @@ int IgnoreInstruction(void*, uint32_t, const Instruction*, uint32_t)
     return DecodeFailureNone;
 }
 
-// The codestreams in file order: contiguous codestream boxes and fragment tables.
-int FindCodestream(Box* out, const uint8_t* data, uint64_t length, uint32_t index)
+// The codestreams in file order: contiguous codestream boxes and fragment
+// tables; while the file arrives, the last one may be cut short.
+int FindCodestream(Box* out, const uint8_t* data, uint64_t length, uint32_t index, int arriving)
 {
     BoxRun run = MakeBoxRun(data, length);
     Box box;
-    while (NextBox(&run, &box)) {
+    int cut = 0;
+    while (arriving ? NextBoxArriving(&run, &box, &cut) : NextBox(&run, &box)) {
         if ((box.type == BoxType("jp2c") || box.type == BoxType("ftbl")) && index-- == 0) {
             *out = box;
             return 1;
@@ -188,7 +190,7 @@ uint32_t CountLayers(const uint8_t* data, uint64_t length)
 
 // The codestreams a registration box names, each placed on the layer's
 // grid; the first is the layer's. A DecodeFailure value.
-int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* data, uint64_t length)
+int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* data, uint64_t length, int arriving)
 {
     uint64_t count = creg->payloadLength < 4 ? 0 : (creg->payloadLength - 4) / kRegistrationBytes;
     if (count == 0) {
@@ -201,7 +203,9 @@ int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* dat
         const uint8_t* entry = creg->payload + 4 + kRegistrationBytes * i;
         LayerStream* stream = &place->streams[i];
         Box box;
-        if (!FindCodestream(&box, data, length, ReadBig16(entry)) || entry[2] == 0 || entry[3] == 0) {
+        // While the file arrives, only the first may be cut: the others are joined whole.
+        if (!FindCodestream(&box, data, length, ReadBig16(entry), arriving && i == 0) || entry[2] == 0 ||
+            entry[3] == 0) {
             return DecodeFailureCorrupt;
         }
         stream->start = box.start;
@@ -218,7 +222,7 @@ int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* dat
 // Compositing layer `index`: its codestreams (those its registration names,
 // else the one of its own number), colour and opacity; a file without
 // layer headers has one layer, its first codestream. A DecodeFailure value.
-int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint32_t index)
+int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint32_t index, int arriving)
 {
     Box jplh;
     Box box;
@@ -241,12 +245,12 @@ int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint
             place->lastOpacity = box.payload[0] == 0 ? OpacityPlain : OpacityPremultiplied;
         }
         if (FindBox(&box, ContentsOf(&jplh), BoxType("creg"))) {
-            failure = ReadRegistration(place, &box, data, length);
+            failure = ReadRegistration(place, &box, data, length, arriving);
         }
     }
     if (place->streamCount == 0 && failure == DecodeFailureNone) {
         place->streams[0].xRatio = place->streams[0].yRatio = 1;
-        failure = FindCodestream(&box, data, length, index) ? DecodeFailureNone : DecodeFailureCorrupt;
+        failure = FindCodestream(&box, data, length, index, arriving) ? DecodeFailureNone : DecodeFailureCorrupt;
         place->streams[0].start = failure == DecodeFailureNone ? box.start : NULL;
         place->streams[0].length = failure == DecodeFailureNone ? (uint64_t)(box.payload - box.start) + box.payloadLength : 0;
     }
@@ -272,9 +276,11 @@ int DrawInstruction(void* context, uint32_t layer, const Instruction* instructio
     LayoutDraw draw;
     memset(&draw, 0, sizeof(draw));
     draw.hasImage = 1;
-    int failure = ReadLayer(&draw.image.place, drawing->data, drawing->length, layer);
+    // While the file arrives, a layer whose codestreams have not all begun
+    // (or come whole, past its first) is left out.
+    int failure = ReadLayer(&draw.image.place, drawing->data, drawing->length, layer, drawing->canvas->arriving);
     if (failure != DecodeFailureNone) {
-        return failure;
+        return drawing->canvas->arriving && failure == DecodeFailureCorrupt ? DecodeFailureNone : failure;
     }
     SourcePlacement* p = &draw.image;
     p->x = instruction->x;
@@ -343,16 +349,11 @@ int ComposeJpxFrame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* 
         return DecodeFailureArguments;
     }
     int failure = CreateCanvas(&canvas, composition.width, composition.height, request->reduce, white, request->threads);
+    canvas.arriving = request->arriving;
     if (failure == DecodeFailureNone) {
         FrameDrawing drawing = {&canvas, request->index, request->data, request->length};
         failure = WalkInstructions(&walk, &composition, CountLayers(request->data, request->length), request->index,
                                    DrawInstruction, &drawing);
     }
-    if (failure != DecodeFailureNone) {
-        ReleaseBitmapBlock(canvas.dib);
-        canvas.dib = NULL;
-    }
-    *dibOut = canvas.dib;
-    *notesOut = canvas.notes;
-    return failure;
+    return FinishCanvas(dibOut, notesOut, &canvas, failure);
 }

@@ -2,6 +2,7 @@
 #include "compose_layers.h"
 #include "byte_order.h"
 #include "codestream_image.h"
+#include "codestream_prefix.h"
 #include "dib_layout.h"
 #include "image_to_dib.h"
 #include "jpeg2000.h"
@@ -67,7 +68,7 @@ int64_t FirstCentreFrom(int64_t edge2, int reduce)
 }
 
 int LocateFragments(StreamSegment** segmentsOut, uint32_t* countOut, const Box* ftbl, const uint8_t* file,
-                    uint64_t fileLength)
+                    uint64_t fileLength, int arriving)
 {
     Box flst;
     if (!FindBox(&flst, ContentsOf(ftbl), BoxType("flst")) || flst.payloadLength < 2) {
@@ -92,7 +93,7 @@ int LocateFragments(StreamSegment** segmentsOut, uint32_t* countOut, const Box* 
         uint64_t length = ReadBig32(entry + 8);
         if (offset > fileLength || length > fileLength - offset) {
             free(segments);
-            return DecodeFailureCorrupt;
+            return arriving ? DecodeFailureNone : DecodeFailureCorrupt;
         }
         segments[i].data = file + offset;
         segments[i].length = length;
@@ -105,7 +106,7 @@ int LocateFragments(StreamSegment** segmentsOut, uint32_t* countOut, const Box* 
 } // namespace
 
 int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const CodestreamPlace* place,
-                     const uint8_t* file, uint64_t fileLength)
+                     const uint8_t* file, uint64_t fileLength, int arriving)
 {
     *segmentsOut = NULL;
     *countOut = 0;
@@ -115,11 +116,13 @@ int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const Code
     Box box = {0, place->start, place->start, place->length};
     BoxRun run = MakeBoxRun(place->start, place->length);
     int bare = place->length >= 2 && place->start[0] == 0xFF && place->start[1] == 0x4F;
-    if (!bare && (!NextBox(&run, &box) || (box.type != BoxType("jp2c") && box.type != BoxType("ftbl")))) {
-        return DecodeFailureCorrupt;
+    int cut = 0;
+    int found = bare || (arriving ? NextBoxArriving(&run, &box, &cut) : NextBox(&run, &box));
+    if (!bare && (!found || (box.type != BoxType("jp2c") && box.type != BoxType("ftbl")))) {
+        return arriving ? DecodeFailureNone : DecodeFailureCorrupt;
     }
     if (!bare && box.type == BoxType("ftbl")) {
-        return LocateFragments(segmentsOut, countOut, &box, file, fileLength);
+        return cut ? DecodeFailureNone : LocateFragments(segmentsOut, countOut, &box, file, fileLength, arriving);
     }
     StreamSegment* one = (StreamSegment*)malloc(sizeof(StreamSegment));
     if (one == NULL) {
@@ -263,9 +266,36 @@ int ChooseSourceReduce(const SourcePlacement* p, int canvasReduce, int maxReduce
     return q;
 }
 
+// On an arriving canvas, a contiguous codestream is cut to the part that
+// can be decoded, `patch` saying what arrived of its last tile-part; 0
+// while none can. A whole one measures whole; one in fragments is drawn
+// only once all have come (LocateCodestream).
+int MeasureArrivingSource(StreamSegment* segment, StreamPatch* patch)
+{
+    uint64_t cut = 0;
+    uint64_t usable = MeasureCodestreamBytes(segment->data, segment->length, &cut);
+    memset(patch, 0, sizeof(*patch));
+    segment->length = usable;
+    if (cut != 0) {
+        patch->at = cut + 6; // Psot, past marker, Lsot and Isot
+        patch->length = 4;
+        WriteBig32(patch->bytes, (uint32_t)(usable - cut));
+    }
+    return usable != 0;
+}
+
+int DecodeSourceImage(opj_image_t** image, const StreamSegment* segments, uint32_t count, int reduce,
+                      const Canvas* canvas, const StreamPatch* patch)
+{
+    if (canvas->arriving) {
+        return DecodeCutCodestreamImage(image, segments, count, reduce, canvas->threads, patch);
+    }
+    return DecodeCodestreamImage(image, segments, count, reduce, canvas->threads);
+}
+
 // The codestream behind `placement` decoded at the level the canvas needs
 // (a coarser one when that passes the sample cap); source->dib stays null
-// when its data lies in another file.
+// when its data lies in another file, or has not arrived far enough.
 int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas* canvas, const uint8_t* file,
                  uint64_t fileLength)
 {
@@ -274,9 +304,12 @@ int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas
     uint32_t count = 0;
     CodestreamHeader header;
     LentColour lent;
+    StreamPatch patch;
+    memset(&patch, 0, sizeof(patch));
     opj_image_t* image = NULL;
-    int failure = LocateCodestream(&segments, &count, &placement->place, file, fileLength);
-    if (failure != DecodeFailureNone || count == 0) {
+    int failure = LocateCodestream(&segments, &count, &placement->place, file, fileLength, canvas->arriving);
+    if (failure != DecodeFailureNone || count == 0 ||
+        (canvas->arriving && count == 1 && !MeasureArrivingSource(&segments[0], &patch))) {
         goto done;
     }
     failure = ReadCodestreamHeader(&header, segments, count);
@@ -288,9 +321,9 @@ int DecodeSource(DecodedSource* source, SourcePlacement* placement, const Canvas
         goto done;
     }
     source->reduce = ChooseSourceReduce(placement, canvas->reduce, header.maxReduce);
-    failure = DecodeCodestreamImage(&image, segments, count, source->reduce, canvas->threads);
+    failure = DecodeSourceImage(&image, segments, count, source->reduce, canvas, &patch);
     while (failure == DecodeFailureTooLarge && source->reduce < header.maxReduce) {
-        failure = DecodeCodestreamImage(&image, segments, count, ++source->reduce, canvas->threads);
+        failure = DecodeSourceImage(&image, segments, count, ++source->reduce, canvas, &patch);
     }
     if (failure != DecodeFailureNone) {
         goto done;
@@ -473,7 +506,7 @@ int PrepareSource(DecodedSource* source, int* drawn, SourcePlacement* placement,
 {
     int failure = DecodeSource(source, placement, canvas, file, fileLength);
     *drawn = failure == DecodeFailureNone && source->dib != NULL;
-    if (failure == DecodeFailureNone && !*drawn) {
+    if (failure == DecodeFailureNone && !*drawn && !canvas->arriving) {
         canvas->notes |= kNoteExternalData;
     }
     return failure;
@@ -593,6 +626,7 @@ int DrawLayout(Canvas* canvas, const LayoutDraw* layout, const uint8_t* file, ui
         PaintMask(&pixels, &decodedMask, &maskMap);
     }
     BlendLayout(canvas, &pixels);
+    canvas->drawn++;
 done:
     free(pixels.colour);
     free(pixels.opacity);
@@ -600,5 +634,20 @@ done:
     ReleaseMap(&maskMap);
     ReleaseSource(&decodedImage);
     ReleaseSource(&decodedMask);
+    return failure;
+}
+
+int FinishCanvas(uint8_t** dibOut, uint32_t* notesOut, Canvas* canvas, int failure)
+{
+    if (failure == DecodeFailureNone && canvas->arriving && canvas->drawn == 0) {
+        failure = DecodeFailureCorrupt;
+    }
+    if (failure != DecodeFailureNone) {
+        ReleaseBitmapBlock(canvas->dib);
+        canvas->dib = NULL;
+    }
+    *dibOut = canvas->dib;
+    *notesOut = canvas->notes;
+    canvas->dib = NULL;
     return failure;
 }

@@ -94,6 +94,8 @@ struct Canvas {
     int reduce;
     int threads;
     uint32_t notes;
+    int arriving;   // the file is still arriving: codestreams are taken as far as they have come
+    uint32_t drawn; // layouts drawn so far
 };
 
 // A canvas for a fullWidth x fullHeight picture at `reduce`, filled with
@@ -102,13 +104,21 @@ int CreateCanvas(Canvas* canvasOut, uint32_t fullWidth, uint32_t fullHeight, int
                  int threads);
 
 // Draws one layout onto the canvas; a DecodeFailure value. Codestreams held
-// in other files are left out and noted.
+// in other files are left out and noted; on an arriving canvas, a
+// codestream not yet decodable leaves its layout out.
 int DrawLayout(Canvas* canvas, const LayoutDraw* layout, const uint8_t* file, uint64_t fileLength);
 
+// Hands the canvas's bitmap and notes to the caller after the last draw
+// (`failure` so far): none on failure, nor on an arriving canvas where
+// nothing was drawn (DecodeFailureCorrupt: nothing to show yet).
+int FinishCanvas(uint8_t** dibOut, uint32_t* notesOut, Canvas* canvas, int failure);
+
 // The codestream's pieces in the file, as a new array the caller frees;
-// DecodeFailureNone with *countOut 0 when its data lies in another file.
+// DecodeFailureNone with *countOut 0 when its data lies in another file or,
+// when `arriving`, has not come (a fragment missing, its box not begun).
+// Arriving, a contiguous codestream may be cut short.
 int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const CodestreamPlace* place,
-                     const uint8_t* file, uint64_t fileLength);
+                     const uint8_t* file, uint64_t fileLength, int arriving);
 
 // Storage a described image borrows its CIELab parameters from (OpenJPEG's
 // nine words) until ForgetImageColour.

@@ -15,6 +15,7 @@ struct ComposeRequest {
     uint32_t index;
     int reduce;
     int threads;
+    int arriving; // 1: the file is still arriving; what has not come is left out
 };
 
 int DescribeJpmPage(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);

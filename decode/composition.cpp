@@ -1,5 +1,6 @@
 // Which reader composes the pictures of each kind, and the fallback to the first codestream.
 #include "composition.h"
+#include "box_walk.h"
 #include "codestream_image.h"
 #include "compose_readers.h"
 #include "jpeg2000.h"
@@ -13,12 +14,20 @@ struct ComposedKind {
     int kind;
     int (*describe)(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);
     int (*compose)(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request);
+    // While the file arrives: 1 when whether it composes is known only once
+    // a top-level codestream box has begun (the header boxes before it are
+    // then whole); 0 when its description may come at any point.
+    int decidedAtCodestream;
 };
 
+// Until its picture 0 can be described, a file arriving shows its first
+// codestream, as a plain file would: a track's frame 0 is that codestream,
+// and a document whose page comes after its codestreams shows the first
+// of them until then.
 const ComposedKind kComposedKinds[] = {
-    {FileKindJpm, DescribeJpmPage, ComposeJpmPage},
-    {FileKindJpx, DescribeJpxFrame, ComposeJpxFrame},
-    {FileKindMj2, DescribeMj2Frame, ComposeMj2Frame},
+    {FileKindJpm, DescribeJpmPage, ComposeJpmPage, 1},
+    {FileKindJpx, DescribeJpxFrame, ComposeJpxFrame, 1},
+    {FileKindMj2, DescribeMj2Frame, ComposeMj2Frame, 0},
 };
 
 const ComposedKind* FindComposedKind(int kind)
@@ -65,6 +74,46 @@ int Describe(ComposedPicture* pictureOut, int kind, const uint8_t* data, int32_t
         }
     }
     return DescribeFirstCodestream(pictureOut, kind, data, length, index);
+}
+
+// A top-level codestream box whose header has come, whole or not.
+int CodestreamBoxBegun(const uint8_t* data, uint64_t length)
+{
+    BoxRun run = MakeBoxRun(data, length);
+    Box box;
+    int cut = 0;
+    while (NextBoxArriving(&run, &box, &cut)) {
+        if (box.type == BoxType("jp2c") || box.type == BoxType("ftbl")) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int Compose(uint8_t** dibOut, uint32_t* notesOut, int* failureOut, const ComposeRequest* request, int kind)
+{
+    ComposedPicture picture;
+    uint32_t notes = 0;
+    int failure = DecodeFailureArguments;
+    if (dibOut != NULL) {
+        *dibOut = NULL;
+        failure = request->reduce < 0 || request->reduce > 32
+                      ? DecodeFailureArguments
+                      : Describe(&picture, kind, request->data, (int32_t)request->length, request->index);
+    }
+    if (failure == DecodeFailureNone && picture.composed) {
+        failure = FindComposedKind(kind)->compose(dibOut, &notes, request);
+    } else if (failure == DecodeFailureNone) {
+        DecodeFirstCodestreamLevel(dibOut, &failure, kind, request->data, (int32_t)request->length, request->reduce,
+                                   request->threads);
+    }
+    if (notesOut != NULL) {
+        *notesOut = notes;
+    }
+    if (failureOut != NULL) {
+        *failureOut = failure;
+    }
+    return failure == DecodeFailureNone;
 }
 
 // The plan of a composed picture: composed whole at the level that fits
@@ -175,24 +224,38 @@ int DescribeComposedPicture(ComposedPicture* pictureOut, int* failureOut, int ki
 int ComposePictureToPackedDib(uint8_t** dibOut, uint32_t* notesOut, int* failureOut, int kind, const uint8_t* data,
                               int32_t length, uint32_t index, int reduce, int threadCount)
 {
+    ComposeRequest request = {data, (uint64_t)length, index, reduce, threadCount, 0};
+    return Compose(dibOut, notesOut, failureOut, &request, kind);
+}
+
+int ClassifyArrivingFile(int kind, const uint8_t* data, uint32_t length)
+{
+    const ComposedKind* reader = FindComposedKind(kind);
+    if (reader == NULL) {
+        return ArrivingFirstCodestream;
+    }
+    if (reader->decidedAtCodestream && !CodestreamBoxBegun(data, length)) {
+        return ArrivingNothing;
+    }
     ComposedPicture picture;
-    uint32_t notes = 0;
-    int failure = DecodeFailureArguments;
+    if (reader->describe(&picture, data, length, 0) == DecodeFailureNone && picture.composed) {
+        return ArrivingComposed;
+    }
+    return ArrivingFirstCodestream;
+}
+
+int ComposeArrivingPicture(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
+                           int reduce, int threadCount)
+{
+    ComposeRequest request = {data, (uint64_t)length, 0, reduce, threadCount, 1};
+    if (data != NULL && length >= 0 && ClassifyArrivingFile(kind, data, (uint32_t)length) == ArrivingComposed) {
+        return Compose(dibOut, NULL, failureOut, &request, kind);
+    }
     if (dibOut != NULL) {
         *dibOut = NULL;
-        failure = reduce < 0 || reduce > 32 ? DecodeFailureArguments : Describe(&picture, kind, data, length, index);
-    }
-    if (failure == DecodeFailureNone && picture.composed) {
-        ComposeRequest request = {data, (uint64_t)length, index, reduce, threadCount};
-        failure = FindComposedKind(kind)->compose(dibOut, &notes, &request);
-    } else if (failure == DecodeFailureNone) {
-        DecodeFirstCodestreamLevel(dibOut, &failure, kind, data, length, reduce, threadCount);
-    }
-    if (notesOut != NULL) {
-        *notesOut = notes;
     }
     if (failureOut != NULL) {
-        *failureOut = failure;
+        *failureOut = DecodeFailureCorrupt;
     }
-    return failure == DecodeFailureNone;
+    return 0;
 }

@@ -662,12 +662,14 @@ int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const u
                             int reduce, int threadCount)
 {
     // Bad arguments go through unchanged, to be refused as such. A composed
-    // picture is not shown in part: its first codestream alone would be a
-    // different picture.
+    // picture is composed of what has come; its first codestream alone
+    // would be a different picture.
+    if (data != NULL && length >= 0 && ClassifyArrivingFile(kind, data, (uint32_t)length) == ArrivingComposed) {
+        return ComposeArrivingPicture(dibOut, failureOut, kind, data, length, reduce, threadCount);
+    }
     uint32_t cut = 0;
     int32_t prefix = data != NULL && length >= 0 ? (int32_t)MeasureDecodablePrefixCut(kind, data, (uint32_t)length, &cut)
                                                  : length;
-    prefix = IsComposedFile(kind, data, length) ? 0 : prefix;
     // A codec that accepts a cut codestream still sizes its tile buffer by the
     // cut tile-part's Psot, which a hostile file sets near 4 GiB: the codec
     // reads the bytes in place with that Psot saying what arrived.
@@ -754,10 +756,13 @@ int ReadCodestreamHeader(CodestreamHeader* headerOut, const StreamSegment* segme
     return failure;
 }
 
-int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
-                          int threadCount)
+namespace {
+
+int DecodeWholeOrCut(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
+                     int threadCount, int acceptCut, const StreamPatch* patch)
 {
-    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), 0, 1, NoPatch};
+    DecodeRequest request = {reduce, NULL, NULL, ResolveThreadCount(threadCount), acceptCut, 1, NoPatch};
+    request.patch = patch != NULL ? *patch : NoPatch;
     uint8_t* block = NULL;
     uint32_t blockSize = 0;
     int failure = DecodeFailureArguments;
@@ -768,6 +773,20 @@ int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments,
     }
     free(block);
     return failure;
+}
+
+} // namespace
+
+int DecodeCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
+                          int threadCount)
+{
+    return DecodeWholeOrCut(imageOut, segments, count, reduce, threadCount, 0, NULL);
+}
+
+int DecodeCutCodestreamImage(opj_image_t** imageOut, const StreamSegment* segments, uint32_t count, int reduce,
+                             int threadCount, const StreamPatch* patch)
+{
+    return DecodeWholeOrCut(imageOut, segments, count, reduce, threadCount, 1, patch);
 }
 
 int ResolveCodecThreads(int requested)

@@ -142,7 +142,10 @@ int DecodeLevelToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const ui
 // the codec may be given. The boxes before the codestream and its main
 // header must be whole, then every tile-part whose header is whole counts,
 // the last one possibly cut inside its data; 0 while no tile data can be
-// vouched for. `kind` is what ClassifyFileKind gave for the bytes.
+// vouched for. `kind` is what ClassifyFileKind gave for the bytes. A JPM
+// or JPX file counts nothing before a codestream box has begun (its header
+// boxes are then whole); a composed file counts all `length` bytes once its
+// picture 0 is laid out, each codestream in it measured as it is composed.
 uint32_t MeasureDecodablePrefix(int kind, const uint8_t* data, uint32_t length);
 
 // Where a measure of a file still arriving got to, so that the next one
@@ -163,8 +166,9 @@ uint32_t MeasureDecodablePrefixFrom(PrefixMeasure* measure, int kind, const uint
 // MeasureDecodablePrefix of (data, length) with the codec accepting a cut
 // codestream. What has not arrived shows as zero samples (black, or grey for
 // signed samples); the bitmap has the size of the whole picture at `reduce`.
-// DecodeFailureCorrupt when nothing can be decoded yet, and for a file
-// that composes its pictures (shown once whole).
+// A file that composes its pictures gives its picture 0 composed of what
+// has come (composition.h), once the boxes that lay it out are whole.
+// DecodeFailureCorrupt when nothing can be decoded or drawn yet.
 int DecodePrefixToPackedDib(uint8_t** dibOut, int* failureOut, int kind, const uint8_t* data, int32_t length,
                             int reduce, int threadCount);
 

@@ -641,7 +641,8 @@ TEST(ComposeMj2, TwoFieldsInterlaceIntoOneFrame)
 }
 
 // Decoding a composed file as a whole (what the plug-in does) gives its
-// first page or frame, composed, at the size the file defines.
+// first page or frame, composed, at the size the file defines; so does the
+// decode of a file still arriving once all of it has come.
 TEST(ComposePicture, WholeFileDecodesShowTheFirstComposedPicture)
 {
     JpmDocument document;
@@ -666,8 +667,101 @@ TEST(ComposePicture, WholeFileDecodesShowTheFirstComposedPicture)
         EXPECT_FALSE(DecodeRegionToPackedDib(&part, nullptr, &failure, kind, file->data(), (int32_t)file->size(), 0,
                                              middle, 1));
         EXPECT_EQ(DecodeFailureTooLarge, failure);
-        EXPECT_FALSE(DecodePrefixToPackedDib(&part, &failure, kind, file->data(), (int32_t)file->size(), 0, 1));
-        EXPECT_EQ(DecodeFailureCorrupt, failure);
+        ASSERT_TRUE(DecodePrefixToPackedDib(&part, &failure, kind, file->data(), (int32_t)file->size(), 0, 1));
+        DibPtr arrived(part);
+        EXPECT_EQ(HashDib(composed.dib.get()), HashDib(arrived.get()));
+    }
+}
+
+// The picture of the arriving tests, over white: the opaque picture at
+// (2, 3) when drawn, and the one with opacity at (20, 14) down to row `rows`.
+Reference ArrivingPage(const FixtureImage& opaque, const FixtureImage& masked, bool opaqueDrawn, uint32_t rows)
+{
+    Reference page = Filled(40, 32, 255);
+    for (uint32_t y = 0; y < 32; ++y) {
+        for (uint32_t x = 0; x < 40; ++x) {
+            uint32_t sx, sy;
+            uint8_t colour[3];
+            if (opaqueDrawn && Covers(opaque, 2, 3, 1, x, y, &sx, &sy)) {
+                Colour(colour, opaque, sx, sy);
+                Blend(page.At(x, y), colour, 255, false);
+            }
+            if (Covers(masked, 20, 14, 1, x, y, &sx, &sy) && sy < rows) {
+                Colour(colour, masked, sx, sy);
+                Blend(page.At(x, y), colour, Level(masked, 3, sx, sy), false);
+            }
+        }
+    }
+    return page;
+}
+
+size_t FindBytes(const std::vector<uint8_t>& in, const std::vector<uint8_t>& bytes, size_t from = 0)
+{
+    return (size_t)(std::search(in.begin() + from, in.end(), bytes.begin(), bytes.end()) - in.begin());
+}
+
+// A composed file still arriving shows what has come of its first picture:
+// nothing before its layout is whole, then each codestream as far as it can
+// be decoded (the masked picture's missing tiles transparent), the page's
+// colour elsewhere; the whole file its full composition.
+TEST(ComposePicture, AFileStillArrivingShowsTheCodestreamsThatHaveCome)
+{
+    FixtureImage opaque = Pattern(16, 12, 3, 8, 9);
+    FixtureImage masked = Pattern(20, 16, 4, 8, 21);
+    masked.tiled = 1; // tiles of 10 x 8
+    std::vector<uint8_t> opaqueCs = EncodeFixture(opaque, nullptr);
+    std::vector<uint8_t> maskedCs = EncodeFixture(masked, nullptr);
+    JpmPage page = {40, 32, 1, {{2, 3, 16, 12, {{1, opaqueCs, 0, 0, 1, 0, 0}}},
+                                {20, 14, 20, 16, {{2, maskedCs, 0, 0, 1, 0, 0}}}}};
+    const std::vector<uint8_t> files[] = {
+        MakeJpm({page}, 1),
+        MakeJpx(40, 32, 0, {{opaqueCs, -1, 0, {}}, {maskedCs, 0, 0, {}}},
+                {{0, 0, {{2, 3, 0, 0, 0, 0, 0, 0, 0}, {20, 14, 0, 0, 0, 0, 0, 0, 0}}}}),
+    };
+    // The masked picture's third tile-part (SOT, Lsot 10): its top two tiles come before.
+    size_t third = 0;
+    for (int tilePart = 0; tilePart < 3; ++tilePart) {
+        third = FindBytes(maskedCs, {0xFF, 0x90, 0x00, 0x0A}, tilePart == 0 ? 0 : third + 1);
+    }
+    ASSERT_LT(third, maskedCs.size());
+    struct Case {
+        const char* what;
+        int codestream; // the cut is `offset` bytes from its start; 2: the end of the file
+        ptrdiff_t offset;
+        bool layoutKnown;
+        bool picture;
+        bool opaqueDrawn;
+        uint32_t maskedRows;
+    };
+    const Case cases[] = {
+        {"inside the layout", 0, -40, false, false, false, 0},
+        {"in the first codestream's header", 0, 10, true, false, false, 0},
+        {"in the second codestream's header", 1, 10, true, true, true, 0},
+        {"two tiles of the second", 1, (ptrdiff_t)third + 4, true, true, true, 8},
+        {"the whole file", 2, 0, true, true, true, 16},
+    };
+    for (const std::vector<uint8_t>& file : files) {
+        int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
+        const size_t starts[] = {FindBytes(file, opaqueCs), FindBytes(file, maskedCs), file.size()};
+        for (const Case& c : cases) {
+            std::string what = std::string(c.what) + " of kind " + std::to_string(kind);
+            uint32_t cut = (uint32_t)((ptrdiff_t)starts[c.codestream] + c.offset);
+            EXPECT_EQ(c.layoutKnown ? cut : 0u, MeasureDecodablePrefix(kind, file.data(), cut)) << what;
+            uint8_t* dib = nullptr;
+            int failure = -1;
+            EXPECT_EQ(c.picture, DecodePrefixToPackedDib(&dib, &failure, kind, file.data(), (int32_t)cut, 0, 1) != 0)
+                << what << ": failure " << failure;
+            DibPtr shown(dib);
+            if (!c.picture) {
+                EXPECT_EQ(DecodeFailureCorrupt, failure) << what;
+                continue;
+            }
+            Reference expected = ArrivingPage(opaque, masked, c.opaqueDrawn, c.maskedRows);
+            ExpectEqualsReference(shown.get(), expected, what);
+            if (c.codestream == 2) {
+                EXPECT_EQ(HashDib(Compose(file, 0, 0).dib.get()), HashDib(shown.get())) << what;
+            }
+        }
     }
 }
 

@@ -615,21 +615,14 @@ std::vector<uint8_t> JpmObjectBox(const JpmObject& object, uint64_t offset, uint
 
 } // namespace
 
-std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages)
+namespace {
+
+// The page boxes, each object pointing at its codestream box: places[i] of
+// the i-th object (pages, layouts, objects in order), from `base`.
+std::vector<uint8_t> JpmPageBoxes(const std::vector<JpmPage>& pages,
+                                  const std::vector<std::pair<uint64_t, uint32_t>>& places, uint64_t base)
 {
-    std::vector<uint8_t> out = MakeFileStart("jpm ");
-    std::vector<std::vector<uint8_t>> pageBoxes;
-    std::vector<std::pair<uint64_t, uint32_t>> places; // of each object's codestream box, in order
-    for (const JpmPage& page : pages) {
-        for (const JpmLayout& layout : page.layouts) {
-            for (const JpmObject& object : layout.objects) {
-                places.push_back({out.size(), (uint32_t)object.codestream.size() + 8});
-                if (!object.codestream.empty()) {
-                    AppendBox(&out, "jp2c", object.codestream);
-                }
-            }
-        }
-    }
+    std::vector<uint8_t> out;
     size_t next = 0;
     for (const JpmPage& page : pages) {
         std::vector<uint8_t> phdr;
@@ -650,7 +643,7 @@ std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages)
             lhdr.push_back(0);
             std::vector<uint8_t> lobj = BoxOf("lhdr", lhdr);
             for (const JpmObject& object : layout.objects) {
-                std::vector<uint8_t> objc = JpmObjectBox(object, places[next].first, places[next].second);
+                std::vector<uint8_t> objc = JpmObjectBox(object, base + places[next].first, places[next].second);
                 ++next;
                 lobj.insert(lobj.end(), objc.begin(), objc.end());
             }
@@ -659,6 +652,29 @@ std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages)
         AppendBox(&out, "page", contents);
     }
     return out;
+}
+
+} // namespace
+
+std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages, int pagesFirst)
+{
+    std::vector<uint8_t> start = MakeFileStart("jpm ");
+    std::vector<uint8_t> codestreams;
+    std::vector<std::pair<uint64_t, uint32_t>> places; // of each object's codestream box, in order
+    for (const JpmPage& page : pages) {
+        for (const JpmLayout& layout : page.layouts) {
+            for (const JpmObject& object : layout.objects) {
+                places.push_back({codestreams.size(), (uint32_t)object.codestream.size() + 8});
+                if (!object.codestream.empty()) {
+                    AppendBox(&codestreams, "jp2c", object.codestream);
+                }
+            }
+        }
+    }
+    // The page boxes' size does not depend on the offsets they hold.
+    uint64_t base = start.size() + (pagesFirst ? JpmPageBoxes(pages, places, 0).size() : 0);
+    std::vector<uint8_t> pageBoxes = JpmPageBoxes(pages, places, base);
+    return pagesFirst ? Joined({start, pageBoxes, codestreams}) : Joined({start, codestreams, pageBoxes});
 }
 
 namespace {

@@ -127,8 +127,10 @@ struct JpmPage {
     uint16_t colour; // 0 transparent, 1 white, 2 black
     std::vector<JpmLayout> layouts;
 };
-// The codestreams go first, in contiguous codestream boxes the objects point at.
-std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages);
+// The codestreams go in contiguous codestream boxes the objects point at,
+// before the pages, or after them when `pagesFirst` (as a document made to
+// be shown while it arrives).
+std::vector<uint8_t> MakeJpm(const std::vector<JpmPage>& pages, int pagesFirst = 0);
 
 // JPX compositions: one compositing layer per codestream, one instruction
 // set of offset, size and life (and crop when any instruction crops).

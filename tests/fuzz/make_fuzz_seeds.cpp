@@ -50,6 +50,11 @@ int main(int argc, char** argv)
     AppendBox(&keyedLab, "colr", EnumeratedColour(14, {}));
     std::vector<uint8_t> registered; // codestreams 0 and 1, the second a pixel right and down
     AppendBox(&registered, "creg", {0, 1, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1});
+    // A document whose page comes first, cut inside its second codestream:
+    // composed as a file still arriving.
+    std::vector<uint8_t> arriving =
+        MakeJpm({{12, 10, 1, {{0, 0, 6, 5, {{1, rgbCs, 0, 0, 1, 0, 0}}}, {6, 5, 6, 5, {{2, fourCs, 0, 0, 1, 0, 0}}}}}}, 1);
+    arriving.resize(arriving.size() - fourCs.size() / 3);
     int ok = WriteSeed(folder, "seed_grey.j2k", greyCs) &&
              WriteSeed(folder, "seed_deep.j2k", EncodeFixture(deep, NULL)) &&
              WriteSeed(folder, "seed_sub.jp2", WrapJp2Family(subCs, sub, "jp2 ")) &&
@@ -84,6 +89,7 @@ int main(int argc, char** argv)
                        MakeJpx(7, 5, 0, {{greyCs, -1, 0, registered}, {greyCs, -1, 0, {}}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
              WriteSeed(folder, "seed_fields.mj2", MakeMj2({greyCs, greyCs}, {1}, 25, 7, 10, 6)) &&
+             WriteSeed(folder, "seed_arriving.jpm", arriving) &&
              WriteSeed(folder, "seed_track.mj2", MakeMj2({greyCs, greyCs, greyCs}, {1, 2, 3}, 25, 7, 5));
     return ok ? 0 : 1;
 }

@@ -433,17 +433,24 @@ TEST_F(BrowserTest, ReflowAndBackgroundKeepThePicture) {
 }
 
 // Half way through a slow download the element shows the picture, close to
-// the final one, not the progress box.
+// the final one, not the progress box: a plain file, and a document whose
+// page (one object, the same picture) comes before its codestream.
 TEST_F(BrowserTest, PictureShowsHalfWayThroughASlowDownload) {
     if (Uxp()) GTEST_SKIP() << "the slow delivery is the plain host's";
-    WritePage("arriving.html", "<embed src=arriving.j2k width=200 height=200>");
-    std::string halfway = FixturePath("arriving_half.bmp");
-    StreamOptions slow = SlowDelivery();
-    slow.halfwayScreenshot = halfway.c_str();
-    Capture final = ReadFrame(Open(FixturePath("arriving.html"), 240, 240, slow));
-    RECT aboveProgressEdge = ArrivingElement;
-    aboveProgressEdge.bottom -= 4;
-    EXPECT_GE(Psnr(ReadBmp(halfway), final, aboveProgressEdge), 20.0);
+    for (const char* file : {"arriving.j2k", "arriving.jpm"}) {
+        SCOPED_TRACE(file);
+        WritePage("arriving.html", std::string("<embed src=") + file + " width=200 height=200>");
+        std::string halfway = FixturePath("arriving_half.bmp");
+        remove(halfway.c_str());
+        StreamOptions slow = SlowDelivery();
+        slow.halfwayScreenshot = halfway.c_str();
+        BrowserFrame* frame = Open(FixturePath("arriving.html"), 240, 240, slow);
+        Capture final = ReadFrame(frame);
+        CloseFrame(frame);
+        RECT aboveProgressEdge = ArrivingElement;
+        aboveProgressEdge.bottom -= 4;
+        EXPECT_GE(Psnr(ReadBmp(halfway), final, aboveProgressEdge), 20.0);
+    }
 }
 
 // A download broken off half way keeps its picture, with the reason over it.

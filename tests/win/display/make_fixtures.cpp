@@ -171,6 +171,14 @@ int MakeDocument(const std::string& folder) {
     return WriteFileBytes(folder + "/pages.jpm", MakeJpm(pages));
 }
 
+// arriving.j2k's picture as the one object of a page that comes before it,
+// as a document made to be shown while it arrives.
+int MakeArrivingDocument(const std::string& folder) {
+    std::vector<uint8_t> codestream = FileBytes(folder + "/arriving.j2k");
+    JpmPage page = {1000, 1000, 1, {{0, 0, 1000, 1000, {{1, codestream, 0, 0, 1, 0, 0}}}}};
+    return !codestream.empty() && WriteFileBytes(folder + "/arriving.jpm", MakeJpm({page}, 1));
+}
+
 // Animations of flat grey frames, frame i at FrameLevel(i) (the playback
 // tests read the frame shown from it): a Motion JPEG 2000 track of six
 // frames of 150 ms played once, and a JPX animation of three frames of
@@ -226,7 +234,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "make_fixtures: cannot make striped50000.j2k\n");
         return 1;
     }
-    if (!MakeDocument(folder) || !MakeAnimations(folder)) {
+    if (!MakeDocument(folder) || !MakeArrivingDocument(folder) || !MakeAnimations(folder)) {
         fprintf(stderr, "make_fixtures: cannot make the composed files\n");
         return 1;
     }
