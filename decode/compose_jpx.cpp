@@ -19,6 +19,7 @@ const uint32_t kHasCrop = 0x20;
 const uint32_t kPersists = 0x80000000u;
 const uint32_t kLifeForever = 0x7FFFFFFFu;
 const uint32_t kLoopForever = 255;
+const uint8_t kOpacityChromaKey = 2; // an opacity box's type: a colour shown clear follows
 const uint32_t kRegistrationBytes = 6; // codestream (2), ratio and offset along each axis (1 each)
 // Bounds on the walk through a hostile file's instructions.
 const uint64_t kMostInstructions = 1u << 20;
@@ -219,9 +220,33 @@ int ReadRegistration(CodestreamPlace* place, const Box* creg, const uint8_t* dat
     return DecodeFailureNone;
 }
 
+// What a layer header says besides its registration: colour (its colour
+// group, then its own boxes), opacity, a chroma key (in its opacity box or
+// a box of its own).
+void ReadLayerHeader(CodestreamPlace* place, const Box* jplh)
+{
+    Box box;
+    if (FindBox(&box, ContentsOf(jplh), BoxType("cgrp"))) {
+        TakeColourBoxes(place, ContentsOf(&box));
+    }
+    TakeColourBoxes(place, ContentsOf(jplh));
+    if (FindBox(&box, ContentsOf(jplh), BoxType("chck"))) {
+        place->chck = box.payload;
+        place->chckLength = box.payloadLength;
+    }
+    if (FindBox(&box, ContentsOf(jplh), BoxType("opct")) && box.payloadLength >= 1) {
+        place->lastOpacity = box.payload[0] == 0 ? OpacityPlain : (box.payload[0] == 1 ? OpacityPremultiplied : OpacityNone);
+        place->chck = box.payload[0] == kOpacityChromaKey ? box.payload + 1 : place->chck;
+        place->chckLength = box.payload[0] == kOpacityChromaKey ? box.payloadLength - 1 : place->chckLength;
+    }
+}
+
 // Compositing layer `index`: its codestreams (those its registration names,
 // else the one of its own number), colour and opacity; a file without
-// layer headers has one layer, its first codestream. A DecodeFailure value.
+// layer headers has one layer, its first codestream. The file's header
+// gives what the rest leave out, the header of the layer's (first)
+// codestream its palette and mapping, the layer's header the rest. A
+// DecodeFailure value.
 int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint32_t index, int arriving)
 {
     Box jplh;
@@ -232,27 +257,23 @@ int ReadLayer(CodestreamPlace* place, const uint8_t* data, uint64_t length, uint
         TakeColourBoxes(place, ContentsOf(&box));
     }
     int failure = DecodeFailureNone;
-    if (FindNthBox(&jplh, file, BoxType("jplh"), index)) {
-        if (FindBox(&box, ContentsOf(&jplh), BoxType("cgrp"))) {
-            TakeColourBoxes(place, ContentsOf(&box));
-        }
-        TakeColourBoxes(place, ContentsOf(&jplh));
-        if (FindBox(&box, ContentsOf(&jplh), BoxType("chck"))) {
-            place->chck = box.payload;
-            place->chckLength = box.payloadLength;
-        }
-        if (FindBox(&box, ContentsOf(&jplh), BoxType("opct")) && box.payloadLength >= 1 && box.payload[0] <= 1) {
-            place->lastOpacity = box.payload[0] == 0 ? OpacityPlain : OpacityPremultiplied;
-        }
-        if (FindBox(&box, ContentsOf(&jplh), BoxType("creg"))) {
-            failure = ReadRegistration(place, &box, data, length, arriving);
-        }
+    int hasHeader = FindNthBox(&jplh, file, BoxType("jplh"), index);
+    uint32_t codestream = index;
+    if (hasHeader && FindBox(&box, ContentsOf(&jplh), BoxType("creg"))) {
+        failure = ReadRegistration(place, &box, data, length, arriving);
+        codestream = box.payloadLength >= 6 ? ReadBig16(box.payload + 4) : index;
     }
     if (place->streamCount == 0 && failure == DecodeFailureNone) {
         place->streams[0].xRatio = place->streams[0].yRatio = 1;
         failure = FindCodestream(&box, data, length, index, arriving) ? DecodeFailureNone : DecodeFailureCorrupt;
         place->streams[0].start = failure == DecodeFailureNone ? box.start : NULL;
         place->streams[0].length = failure == DecodeFailureNone ? (uint64_t)(box.payload - box.start) + box.payloadLength : 0;
+    }
+    if (FindNthBox(&box, file, BoxType("jpch"), codestream)) {
+        TakeColourBoxes(place, ContentsOf(&box));
+    }
+    if (hasHeader) {
+        ReadLayerHeader(place, &jplh);
     }
     place->start = place->streams[0].start;
     place->length = place->streams[0].length;

@@ -153,8 +153,9 @@ int JoinLayerCodestreams(opj_image_t** image, const CodestreamPlace* place, int 
 // DecodeFailureCorrupt.
 int KeyOutChroma(opj_image_t** image, const CodestreamPlace* place);
 
-// The first "colr", "cdef", "pclr" and "cmap" inside a header box's contents (jp2h, jplh,
-// a colour group) into *place, keeping what it had when there are none.
+// The first "colr", "cdef", "pclr" and "cmap" inside a header box's contents (jp2h, a
+// codestream's jpch, jplh, a colour group) into *place, keeping what it had when there
+// are none.
 void TakeColourBoxes(CodestreamPlace* place, BoxRun header);
 
 #endif

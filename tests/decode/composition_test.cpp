@@ -329,10 +329,11 @@ std::vector<uint8_t> ColourBox(const std::vector<uint8_t>& colr)
 }
 
 // A JPX file of one layer at its own size.
-Composed ComposeOneLayer(const FixtureImage& image, const std::vector<uint8_t>& header)
+Composed ComposeOneLayer(const FixtureImage& image, const std::vector<uint8_t>& header,
+                         const std::vector<uint8_t>& codestreamHeader)
 {
     JpxLayer layer = {EncodeFixture(image, nullptr), -1, 0, header};
-    return Compose(MakeJpx(image.width, image.height, 0, {layer}, {}), 0, 0);
+    return Compose(MakeJpx(image.width, image.height, 0, {layer}, {}, {codestreamHeader}), 0, 0);
 }
 
 // Each layer's channels are its components mapped through its palette, in
@@ -369,33 +370,38 @@ TEST(ComposeJpx, LayerChannelsFollowPaletteMappingAndColourSpace)
         std::vector<uint8_t> header;
         Expect expect; // empty: the composition fails as damaged
         int tolerance;
+        bool inCodestreamHeader; // the header's boxes go to the codestream's header instead
     } cases[] = {
         {"deep and signed columns", &indexed, PaletteBoxes(depths, rows, {{0, 1, 0}, {0, 1, 1}, {0, 1, 2}}),
          [&](uint8_t bgr[3], uint32_t i) {
              bgr[2] = (uint8_t)(32 * entry(i)), bgr[1] = (uint8_t)(16 * entry(i)), bgr[0] = (uint8_t)(34 * entry(i));
-         }, 0},
+         }, 0, false},
         {"a column and a component as they are", &indexed, PaletteBoxes(depths, rows, {{0, 1, 3}, {1, 0, 0}, {0, 0, 0}}),
          [&](uint8_t bgr[3], uint32_t i) {
              bgr[2] = (uint8_t)(255 - 30 * entry(i)), bgr[1] = (uint8_t)(20 * i + 3), bgr[0] = (uint8_t)i;
-         }, 0},
+         }, 0, false},
+        {"in the codestream's header", &indexed, PaletteBoxes(depths, rows, {{0, 1, 3}, {0, 1, 3}, {0, 1, 3}}),
+         [&](uint8_t bgr[3], uint32_t i) { memset(bgr, 255 - 30 * entry(i), 3); }, 0, true},
         {"CIELab, usual ranges", &lab, ColourBox(EnumeratedColour(14, {})),
-         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1},
+         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1, false},
         {"CIELab, own ranges", &labOwn, ColourBox(EnumeratedColour(14, {100, 0, 255, 128, 255, 128, 0x00443530})),
-         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1},
+         [](uint8_t bgr[3], uint32_t i) { memset(bgr, i % 8 < 4 ? 255 : 0, 3); }, 1, false},
         {"unknown colour space", &lab, ColourBox(EnumeratedColour(99, {})),
          [&](uint8_t bgr[3], uint32_t i) {
              for (int b = 0; b < 3; ++b) bgr[b] = (uint8_t)lab.samples[2 - b][i];
-         }, 0},
-        {"mapping past the components", &indexed, PaletteBoxes(depths, rows, {{2, 0, 0}}), nullptr, 0},
-        {"mapping past the columns", &indexed, PaletteBoxes(depths, rows, {{0, 1, 4}}), nullptr, 0},
-        {"entries deeper than 38 bits", &indexed, PaletteBoxes({38}, {{1}}, {{0, 1, 0}}), nullptr, 0},
+         }, 0, false},
+        {"mapping past the components", &indexed, PaletteBoxes(depths, rows, {{2, 0, 0}}), nullptr, 0, false},
+        {"mapping past the columns", &indexed, PaletteBoxes(depths, rows, {{0, 1, 4}}), nullptr, 0, false},
+        {"entries deeper than 38 bits", &indexed, PaletteBoxes({38}, {{1}}, {{0, 1, 0}}), nullptr, 0, false},
         {"palette shorter than its rows", &indexed,
-         PaletteBoxes(depths, std::vector<std::vector<uint64_t>>(rows.begin(), rows.begin() + 7), {{0, 1, 0}}), nullptr, 0},
+         PaletteBoxes(depths, std::vector<std::vector<uint64_t>>(rows.begin(), rows.begin() + 7), {{0, 1, 0}}), nullptr, 0, false},
     };
     // The last case says 8 rows and holds 7.
-    cases[8].header[9] = 8;
+    cases[9].header[9] = 8;
     for (Case& c : cases) {
-        Composed composed = ComposeOneLayer(*c.image, c.header);
+        std::vector<uint8_t> none;
+        Composed composed = ComposeOneLayer(*c.image, c.inCodestreamHeader ? none : c.header,
+                                            c.inCodestreamHeader ? c.header : none);
         if (!c.expect) {
             EXPECT_EQ(nullptr, composed.dib) << c.name;
             EXPECT_EQ(DecodeFailureCorrupt, composed.failure) << c.name;
@@ -432,16 +438,20 @@ TEST(ComposeJpx, ChromaKeyedPixelsShowWhatLiesUnder)
         const FixtureImage* image;
         int opacity; // as JpxLayer
         std::vector<uint8_t> chck;
+        bool inOpacityBox; // the key follows the opacity box's type 2
     } cases[] = {
-        {"no opacity", &plain, -1, key},
-        {"plain opacity", &over, 0, key},
-        {"premultiplied opacity", &over, 1, key},
-        {"a key of two channels", &plain, -1, {2, 10, 200}},
-        {"a key shorter than its channels", &plain, -1, {3, 10, 200}},
+        {"no opacity", &plain, -1, key, false},
+        {"in the opacity box", &plain, -1, key, true},
+        {"plain opacity", &over, 0, key, false},
+        {"premultiplied opacity", &over, 1, key, false},
+        {"a key of two channels", &plain, -1, {2, 10, 200}, false},
+        {"a key shorter than its channels", &plain, -1, {3, 10, 200}, false},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> header;
-        AppendBox(&header, "chck", c.chck);
+        std::vector<uint8_t> opct = {2};
+        opct.insert(opct.end(), c.chck.begin(), c.chck.end());
+        AppendBox(&header, c.inOpacityBox ? "opct" : "chck", c.inOpacityBox ? opct : c.chck);
         std::vector<JpxLayer> layers = {{EncodeFixture(back, nullptr), -1, 0, {}},
                                         {EncodeFixture(*c.image, nullptr), c.opacity, 0, header}};
         JpxInstructionSet set = {0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}}};

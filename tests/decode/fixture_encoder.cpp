@@ -714,7 +714,8 @@ std::vector<uint8_t> JpxComposition(uint32_t width, uint32_t height, uint8_t loo
 } // namespace
 
 std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, const std::vector<JpxLayer>& layers,
-                             const std::vector<JpxInstructionSet>& sets)
+                             const std::vector<JpxInstructionSet>& sets,
+                             const std::vector<std::vector<uint8_t>>& codestreamHeaders)
 {
     std::vector<uint8_t> out = MakeFileStart("jpx ");
     std::vector<uint8_t> ihdr;
@@ -723,6 +724,9 @@ std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, cons
     PutBig16(&ihdr, 3);
     ihdr.insert(ihdr.end(), {7, 7, 0, 0});
     AppendBox(&out, "jp2h", Joined({BoxOf("ihdr", ihdr), BoxOf("colr", EnumeratedColour(16, {}))}));
+    for (const std::vector<uint8_t>& jpch : codestreamHeaders) {
+        AppendBox(&out, "jpch", jpch);
+    }
     for (const JpxLayer& layer : layers) {
         std::vector<uint8_t> jplh;
         AppendBox(&jplh, "cgrp", BoxOf("colr", EnumeratedColour(layer.codestream.size() > 0 ? 16 : 17, {})));

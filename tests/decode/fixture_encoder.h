@@ -150,8 +150,11 @@ struct JpxInstructionSet {
     uint32_t tick;
     std::vector<JpxInstruction> instructions;
 };
+// codestreamHeaders, when given: the contents of a codestream header box
+// for each codestream in turn.
 std::vector<uint8_t> MakeJpx(uint32_t width, uint32_t height, uint8_t loop, const std::vector<JpxLayer>& layers,
-                             const std::vector<JpxInstructionSet>& sets);
+                             const std::vector<JpxInstructionSet>& sets,
+                             const std::vector<std::vector<uint8_t>>& codestreamHeaders = {});
 
 // A layer's palette and component mapping boxes: `depths` as the file
 // stores them (bits - 1, 0x80 when signed), entry e of column c rows[e][c]

@@ -48,6 +48,8 @@ int main(int argc, char** argv)
     std::vector<uint8_t> keyedLab;
     AppendBox(&keyedLab, "chck", {3, 0, 0, 0});
     AppendBox(&keyedLab, "colr", EnumeratedColour(14, {}));
+    std::vector<uint8_t> keyInOpacity;
+    AppendBox(&keyInOpacity, "opct", {2, 3, 0, 0, 0});
     std::vector<uint8_t> registered; // codestreams 0 and 1, the second a pixel right and down
     AppendBox(&registered, "creg", {0, 1, 0, 1, 0, 0, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1});
     // A document whose page comes first, cut inside its second codestream:
@@ -85,6 +87,9 @@ int main(int argc, char** argv)
              WriteSeed(folder, "seed_layer_colour.jpx",
                        MakeJpx(7, 5, 0, {{greyCs, -1, 0, indexed}, {rgbCs, -1, 0, keyedLab}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
+             WriteSeed(folder, "seed_codestream_headers.jpx",
+                       MakeJpx(7, 5, 0, {{greyCs, -1, 0, {}}, {rgbCs, -1, 0, keyInOpacity}},
+                               {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}}}}, {indexed, {}})) &&
              WriteSeed(folder, "seed_registered.jpx",
                        MakeJpx(7, 5, 0, {{greyCs, -1, 0, registered}, {greyCs, -1, 0, {}}},
                                {{0, 0, {{0, 0, 0, 0, 0, 0, 0, 0, 0}}}})) &&
