@@ -96,26 +96,25 @@ int JoinDecoderPath(wchar_t* pathOut, const wchar_t* folder, size_t length, cons
 
 // The decoder for this module: the 64-bit sibling's when it applies and is
 // there, else the one beside the module (which may be missing: the start
-// then says so).
+// then says so). The folder's own name is compared without its backslash.
 void FindDecoderPath(wchar_t* pathOut) {
     wchar_t module[MAX_PATH];
     pathOut[0] = 0;
     DWORD length = GetModuleFileNameW(ModuleHandle, module, MAX_PATH);
     wchar_t* slash = length > 0 && length < MAX_PATH ? wcsrchr(module, L'\\') : NULL;
     if (!slash) return;
-    slash[1] = 0;
     size_t folderLength = (size_t)(slash - module) + 1;
     slash[0] = 0;
     wchar_t* parentSlash = wcsrchr(module, L'\\');
     const wchar_t* own = parentSlash ? parentSlash + 1 : module;
     size_t parentLength = parentSlash ? (size_t)(parentSlash - module) + 1 : 0;
-    slash[0] = L'\\';
+    int wow64 = RunsUnderWow64();
     for (const SiblingFolder& sibling : SiblingFolders) {
-        if (RunsUnderWow64() && _wcsicmp(own, sibling.own) == 0 &&
-            JoinDecoderPath(pathOut, module, parentLength, sibling.wide)) {
+        if (wow64 && _wcsicmp(own, sibling.own) == 0 && JoinDecoderPath(pathOut, module, parentLength, sibling.wide)) {
             return;
         }
     }
+    slash[0] = L'\\';
     JoinDecoderPath(pathOut, module, folderLength, NULL);
 }
 

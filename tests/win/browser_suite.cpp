@@ -1,5 +1,5 @@
 // One started plug-in per test suite, and no frame left over between tests;
-// the test browser run as a process of its own.
+// the test browser run as a process of its own; the menu used as a user does.
 #include "browser_suite.h"
 
 #include <stdlib.h>
@@ -81,4 +81,44 @@ BrowserRun RunTestBrowser(const std::string& arguments, const std::string& direc
     run.output = FileText(outputPath);
     DeleteFileA(outputPath.c_str());
     return run;
+}
+
+int RightClickAndRun(HWND pluginWindow, const std::vector<UiStep>& steps, DWORD timeoutMs) {
+    bool done = false;
+    std::vector<UiStep> script = steps;
+    script.push_back([&done]() { return done = true; });
+    return RunModal(
+               [&] {
+                   PostMessageA(pluginWindow, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
+                   PostMessageA(pluginWindow, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+                   DWORD deadline = GetTickCount() + timeoutMs + 2000;
+                   MSG message;
+                   while (!done && GetTickCount() < deadline) {
+                       while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                           TranslateMessage(&message);
+                           DispatchMessageA(&message);
+                       }
+                       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+                   }
+               },
+               script, timeoutMs) -
+           1;
+}
+
+std::vector<KeyPress> Down(int count) {
+    std::vector<KeyPress> keys(count, KeyPress{WM_KEYDOWN, VK_DOWN});
+    keys.push_back({WM_KEYDOWN, VK_RETURN});
+    return keys;
+}
+UiStep Pick(HWND owner, std::vector<KeyPress> keys, std::vector<std::string>* labels) {
+    return UseOpenMenu(
+        owner,
+        [labels](HMENU menu) {
+            for (int i = 0; labels != nullptr && i < GetMenuItemCount(menu); i++) {
+                char label[512] = "";
+                GetMenuStringA(menu, i, label, sizeof label, MF_BYPOSITION);
+                labels->push_back(label);
+            }
+        },
+        keys);
 }

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "browser_page.h"
+#include "ui_driver.h"
 
 class BrowserSuite : public ::testing::Test {
 protected:
@@ -38,5 +40,14 @@ struct BrowserRun {
 };
 BrowserRun RunTestBrowser(const std::string& arguments, const std::string& directory,
                           const std::string& environment, DWORD timeoutMs);
+
+// What a user does: press the right button on the image and let it go.
+// Messages are served until the script is through (or its time is up); the
+// steps completed.
+int RightClickAndRun(HWND pluginWindow, const std::vector<UiStep>& steps, DWORD timeoutMs = 8000);
+// The menu's item `count` rows down chosen with Enter; Pick's step posts
+// the keys to the open menu (its labels read into `labels` when given).
+std::vector<KeyPress> Down(int count);
+UiStep Pick(HWND owner, std::vector<KeyPress> keys, std::vector<std::string>* labels = nullptr);
 
 #endif

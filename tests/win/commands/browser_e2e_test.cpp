@@ -49,47 +49,6 @@ std::string ClipboardText() {
     return text;
 }
 
-// What a user does: press the right button on the image and let it go.
-// Messages are served until the script is through (or its time is up).
-int RightClickAndRun(HWND pluginWindow, const std::vector<UiStep>& steps) {
-    bool done = false;
-    std::vector<UiStep> script = steps;
-    script.push_back([&done]() { return done = true; });
-    return RunModal(
-               [&] {
-                   PostMessageA(pluginWindow, WM_RBUTTONDOWN, MK_RBUTTON, MAKELPARAM(5, 5));
-                   PostMessageA(pluginWindow, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
-                   DWORD deadline = GetTickCount() + 10000;
-                   MSG message;
-                   while (!done && GetTickCount() < deadline) {
-                       while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-                           TranslateMessage(&message);
-                           DispatchMessageA(&message);
-                       }
-                       MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-                   }
-               },
-               script) -
-           1;
-}
-
-std::vector<KeyPress> Down(int count) {
-    std::vector<KeyPress> keys(count, KeyPress{WM_KEYDOWN, VK_DOWN});
-    keys.push_back({WM_KEYDOWN, VK_RETURN});
-    return keys;
-}
-UiStep Pick(HWND owner, std::vector<KeyPress> keys, std::vector<std::string>* labels = nullptr) {
-    return UseOpenMenu(
-        owner,
-        [labels](HMENU menu) {
-            for (int i = 0; labels != nullptr && i < GetMenuItemCount(menu); i++) {
-                char label[512] = "";
-                GetMenuStringA(menu, i, label, sizeof label, MF_BYPOSITION);
-                labels->push_back(label);
-            }
-        },
-        keys);
-}
 UiStep Mnemonic(HWND owner, char letter) { return Pick(owner, {{WM_CHAR, (WPARAM)letter}}); }
 
 class BrowserCommands : public BrowserSuite {

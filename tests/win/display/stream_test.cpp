@@ -8,6 +8,7 @@
 #include "commands/commands.h"
 #include "decode/jpeg2000.h"
 #include "display_support.h"
+#include "address_space.h"
 #include "ui_driver.h"
 #include "window/display.h"
 
@@ -608,34 +609,6 @@ namespace {
 // resident for 128 TB): the tests that need it full run in 32 bits only.
 #define SKIP_WITHOUT_A_FILLABLE_ADDRESS_SPACE()                                        \
     if (sizeof(void*) == 8) GTEST_SKIP() << "a 64-bit address space cannot be filled"
-
-// Reserves every free range of the address space, large ones first, then
-// gives the smallest back until at least `leave` bytes are free again (0:
-// none, so that no thread stack can be placed). Free space is counted by
-// what could be reserved: Wine hands out ranges it keeps for itself, which
-// neither its ullAvailVirtual nor VirtualQuery counts as free. Released by
-// ReleaseAddressSpace.
-std::vector<void*> ReserveAddressSpace(uint64_t leave = 0) {
-    std::vector<void*> blocks;
-    std::vector<SIZE_T> sizes;
-    for (SIZE_T size = (SIZE_T)1 << 30; size >= 65536; size /= 2) {
-        while (void* block = VirtualAlloc(NULL, size, MEM_RESERVE, PAGE_NOACCESS)) {
-            blocks.push_back(block);
-            sizes.push_back(size);
-        }
-    }
-    for (uint64_t freed = 0; freed < leave && !blocks.empty(); blocks.pop_back(), sizes.pop_back()) {
-        VirtualFree(blocks.back(), 0, MEM_RELEASE);
-        freed += sizes.back();
-    }
-    return blocks;
-}
-
-void ReleaseAddressSpace(const std::vector<void*>& blocks) {
-    for (void* block : blocks) {
-        VirtualFree(block, 0, MEM_RELEASE);
-    }
-}
 
 TEST(Decode, ThreadThatCannotStartShowsTheErrorInsteadOfWaitingForever) {
     SKIP_WITHOUT_A_FILLABLE_ADDRESS_SPACE();
