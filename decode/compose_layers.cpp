@@ -135,24 +135,27 @@ int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const Code
     return DecodeFailureNone;
 }
 
+// The colour boxes a header may hold, and where each one's payload goes.
+struct ColourBoxField {
+    uint32_t type;
+    const uint8_t* CodestreamPlace::*payload;
+    uint64_t CodestreamPlace::*length;
+};
+const ColourBoxField kColourBoxes[] = {
+    {BoxType("colr"), &CodestreamPlace::colr, &CodestreamPlace::colrLength},
+    {BoxType("cdef"), &CodestreamPlace::cdef, &CodestreamPlace::cdefLength},
+    {BoxType("pclr"), &CodestreamPlace::pclr, &CodestreamPlace::pclrLength},
+    {BoxType("cmap"), &CodestreamPlace::cmap, &CodestreamPlace::cmapLength},
+};
+
 void TakeColourBoxes(CodestreamPlace* place, BoxRun header)
 {
     Box box;
-    if (FindBox(&box, header, BoxType("colr"))) {
-        place->colr = box.payload;
-        place->colrLength = box.payloadLength;
-    }
-    if (FindBox(&box, header, BoxType("cdef"))) {
-        place->cdef = box.payload;
-        place->cdefLength = box.payloadLength;
-    }
-    if (FindBox(&box, header, BoxType("pclr"))) {
-        place->pclr = box.payload;
-        place->pclrLength = box.payloadLength;
-    }
-    if (FindBox(&box, header, BoxType("cmap"))) {
-        place->cmap = box.payload;
-        place->cmapLength = box.payloadLength;
+    for (const ColourBoxField& field : kColourBoxes) {
+        if (FindBox(&box, header, field.type)) {
+            place->*field.payload = box.payload;
+            place->*field.length = box.payloadLength;
+        }
     }
 }
 
