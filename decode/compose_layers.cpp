@@ -218,6 +218,24 @@ void ForgetImageColour(opj_image_t* image)
     image->icc_profile_len = 0;
 }
 
+// On an arriving canvas, a contiguous codestream is cut to the part that
+// can be decoded, `patch` saying what arrived of its last tile-part; 0
+// while none can. A whole one measures whole; one in fragments is drawn
+// only once all have come (LocateCodestream).
+int MeasureArrivingSource(StreamSegment* segment, StreamPatch* patch)
+{
+    uint64_t cut = 0;
+    uint64_t usable = MeasureCodestreamBytes(segment->data, segment->length, &cut);
+    memset(patch, 0, sizeof(*patch));
+    segment->length = usable;
+    if (cut != 0) {
+        patch->at = cut + 6; // Psot, past marker, Lsot and Isot
+        patch->length = 4;
+        WriteBig32(patch->bytes, (uint32_t)(usable - cut));
+    }
+    return usable != 0;
+}
+
 namespace {
 
 void ReleaseSource(DecodedSource* source)
@@ -267,24 +285,6 @@ int ChooseSourceReduce(const SourcePlacement* p, int canvasReduce, int maxReduce
         ++q;
     }
     return q;
-}
-
-// On an arriving canvas, a contiguous codestream is cut to the part that
-// can be decoded, `patch` saying what arrived of its last tile-part; 0
-// while none can. A whole one measures whole; one in fragments is drawn
-// only once all have come (LocateCodestream).
-int MeasureArrivingSource(StreamSegment* segment, StreamPatch* patch)
-{
-    uint64_t cut = 0;
-    uint64_t usable = MeasureCodestreamBytes(segment->data, segment->length, &cut);
-    memset(patch, 0, sizeof(*patch));
-    segment->length = usable;
-    if (cut != 0) {
-        patch->at = cut + 6; // Psot, past marker, Lsot and Isot
-        patch->length = 4;
-        WriteBig32(patch->bytes, (uint32_t)(usable - cut));
-    }
-    return usable != 0;
 }
 
 int DecodeSourceImage(opj_image_t** image, const StreamSegment* segments, uint32_t count, int reduce,

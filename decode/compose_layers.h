@@ -120,6 +120,11 @@ int FinishCanvas(uint8_t** dibOut, uint32_t* notesOut, Canvas* canvas, int failu
 int LocateCodestream(StreamSegment** segmentsOut, uint32_t* countOut, const CodestreamPlace* place,
                      const uint8_t* file, uint64_t fileLength, int arriving);
 
+// A contiguous codestream of a file still arriving cut to the part the
+// codec can decode, `patch` saying what arrived of its last tile-part; 0
+// while no part can be decoded.
+int MeasureArrivingSource(StreamSegment* segment, StreamPatch* patch);
+
 // Storage a described image borrows its CIELab parameters from (OpenJPEG's
 // nine words) until ForgetImageColour.
 struct LentColour {

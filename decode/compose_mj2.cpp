@@ -166,40 +166,67 @@ uint32_t SampleTicks(const Track* track, uint32_t wanted)
     return 0;
 }
 
+// The `nth` box of `type` in a sample still arriving: one cut at the end of
+// what has come counts, as far as it has come.
+int FindNthBoxArriving(Box* boxOut, BoxRun run, uint32_t type, uint32_t nth)
+{
+    Box box;
+    int cut = 0;
+    while (NextBoxArriving(&run, &box, &cut)) {
+        if (box.type == type && nth-- == 0) {
+            *boxOut = box;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // Codestream `field` of sample `index`: that contiguous codestream box in
 // the sample, or the sample's bytes when they are the codestream itself.
-int FindSampleCodestream(StreamSegment* segment, const Track* track, const uint8_t* data, uint64_t length,
-                         uint32_t index, uint32_t field)
+// When the file is `arriving`, the sample may be cut short: the codestream
+// is cut to what the codec can decode, `patch` saying what came of its last
+// tile-part, and 0 while none of it can be.
+int FindSampleCodestream(StreamSegment* segment, StreamPatch* patch, const Track* track, const uint8_t* data,
+                         uint64_t length, uint32_t index, uint32_t field, int arriving)
 {
     uint64_t offset = 0;
     uint64_t size = SampleSize(track, index);
-    if (index >= SampleCount(track) || !LocateSample(&offset, track, index) || offset > length ||
-        size > length - offset) {
+    memset(patch, 0, sizeof(*patch));
+    if (index >= SampleCount(track) || !LocateSample(&offset, track, index) || offset > length) {
         return 0;
     }
+    if (size > length - offset && !arriving) {
+        return 0;
+    }
+    size = size > length - offset ? length - offset : size;
     Box jp2c;
     segment->data = data + offset;
     segment->length = size;
     if (field == 0 && size >= 2 && data[offset] == 0xFF && data[offset + 1] == 0x4F) {
-        return 1;
+        return !arriving || MeasureArrivingSource(segment, patch);
     }
-    if (!FindNthBox(&jp2c, MakeBoxRun(data + offset, size), BoxType("jp2c"), field) || jp2c.payloadLength == 0) {
+    BoxRun run = MakeBoxRun(data + offset, size);
+    int found = arriving ? FindNthBoxArriving(&jp2c, run, BoxType("jp2c"), field)
+                         : FindNthBox(&jp2c, run, BoxType("jp2c"), field);
+    if (!found || jp2c.payloadLength == 0) {
         return 0;
     }
     segment->data = jp2c.payload;
     segment->length = jp2c.payloadLength;
-    return 1;
+    return !arriving || MeasureArrivingSource(segment, patch);
 }
 
 // The picture sample `index` shows: its codestream's size, or with two
 // fields their width and their heights together, and the halvings both
-// allow.
-int ReadSampleHeader(CodestreamHeader* header, const Track* track, const uint8_t* data, uint64_t length, uint32_t index)
+// allow. Arriving, each field must be decodable in part.
+int ReadSampleHeader(CodestreamHeader* header, const Track* track, const uint8_t* data, uint64_t length, uint32_t index,
+                     int arriving)
 {
     for (uint32_t field = 0; field < track->fields; ++field) {
         StreamSegment segment;
+        StreamPatch patch;
         CodestreamHeader one;
-        if (!FindSampleCodestream(&segment, track, data, length, index, field)) {
+        if (!FindSampleCodestream(&segment, &patch, track, data, length, index, field, arriving)) {
             return DecodeFailureCorrupt;
         }
         int failure = ReadCodestreamHeader(&one, &segment, 1);
@@ -222,13 +249,17 @@ int ReadSampleHeader(CodestreamHeader* header, const Track* track, const uint8_t
 int DecodeField(uint8_t** dibOut, const Track* track, const ComposeRequest* request, uint32_t field)
 {
     StreamSegment segment;
+    StreamPatch patch;
     opj_image_t* image = NULL;
     LentColour lent;
     *dibOut = NULL;
-    if (!FindSampleCodestream(&segment, track, request->data, request->length, request->index, field)) {
+    if (!FindSampleCodestream(&segment, &patch, track, request->data, request->length, request->index, field,
+                              request->arriving)) {
         return DecodeFailureCorrupt;
     }
-    int failure = DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
+    int failure = request->arriving
+                      ? DecodeCutCodestreamImage(&image, &segment, 1, request->reduce, request->threads, &patch)
+                      : DecodeCodestreamImage(&image, &segment, 1, request->reduce, request->threads);
     if (failure == DecodeFailureNone) {
         failure = MapLayerChannels(&image, &track->colour);
     }
@@ -277,9 +308,7 @@ int InterlaceFields(uint8_t** frameOut, const uint8_t* top, const uint8_t* botto
     return DecodeFailureNone;
 }
 
-} // namespace
-
-int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index)
+int Describe(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index, int arriving)
 {
     Track track;
     CodestreamHeader header;
@@ -291,7 +320,7 @@ int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t 
     if (index >= pictureOut->count) {
         return DecodeFailureArguments;
     }
-    int failure = ReadSampleHeader(&header, &track, data, length, index);
+    int failure = ReadSampleHeader(&header, &track, data, length, index, arriving);
     if (failure != DecodeFailureNone) {
         return failure;
     }
@@ -305,6 +334,18 @@ int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t 
     return DecodeFailureNone;
 }
 
+} // namespace
+
+int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index)
+{
+    return Describe(pictureOut, data, length, index, 0);
+}
+
+int DescribeArrivingMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index)
+{
+    return Describe(pictureOut, data, length, index, 1);
+}
+
 int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request)
 {
     Track track;
@@ -315,7 +356,7 @@ int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* 
     if (!ReadVideoTrack(&track, request->data, request->length) || request->index >= SampleCount(&track)) {
         return DecodeFailureArguments;
     }
-    int failure = ReadSampleHeader(&header, &track, request->data, request->length, request->index);
+    int failure = ReadSampleHeader(&header, &track, request->data, request->length, request->index, request->arriving);
     for (uint32_t field = 0; failure == DecodeFailureNone && field < track.fields; ++field) {
         failure = DecodeField(&fields[field], &track, request, field);
     }

@@ -26,6 +26,9 @@ int ComposeJpxFrame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* 
 
 int DescribeMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);
 int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request);
+// Frame `index` of a track still arriving: described once each of its
+// fields can be decoded in part, a failure until then.
+int DescribeArrivingMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);
 
 // Halvings worth composing a picture at: while its shorter side stays at
 // 64 pixels or more, at most 8.

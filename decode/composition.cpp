@@ -14,6 +14,10 @@ struct ComposedKind {
     int kind;
     int (*describe)(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);
     int (*compose)(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request);
+    // Describes a picture of a file still arriving when the picture needs
+    // all its codestreams begun (null: `describe` copes): a failure there
+    // shows nothing yet rather than the first codestream.
+    int (*describeArriving)(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index);
     // While the file arrives: 1 when whether it composes is known only once
     // a top-level codestream box has begun (the header boxes before it are
     // then whole); 0 when its description may come at any point.
@@ -23,11 +27,13 @@ struct ComposedKind {
 // Until its picture 0 can be described, a file arriving shows its first
 // codestream, as a plain file would: a track's frame 0 is that codestream,
 // and a document whose page comes after its codestreams shows the first
-// of them until then.
+// of them until then. A track's frame is described once each of its
+// fields can be decoded in part: a frame of two fields shown before, as its
+// first field alone, would be half its height and jump to full height.
 const ComposedKind kComposedKinds[] = {
-    {FileKindJpm, DescribeJpmPage, ComposeJpmPage, 1},
-    {FileKindJpx, DescribeJpxFrame, ComposeJpxFrame, 1},
-    {FileKindMj2, DescribeMj2Frame, ComposeMj2Frame, 0},
+    {FileKindJpm, DescribeJpmPage, ComposeJpmPage, NULL, 1},
+    {FileKindJpx, DescribeJpxFrame, ComposeJpxFrame, NULL, 1},
+    {FileKindMj2, DescribeMj2Frame, ComposeMj2Frame, DescribeArrivingMj2Frame, 0},
 };
 
 const ComposedKind* FindComposedKind(int kind)
@@ -61,14 +67,17 @@ int DescribeFirstCodestream(ComposedPicture* pictureOut, int kind, const uint8_t
     return DecodeFailureNone;
 }
 
-int Describe(ComposedPicture* pictureOut, int kind, const uint8_t* data, int32_t length, uint32_t index)
+int Describe(ComposedPicture* pictureOut, int kind, const uint8_t* data, int32_t length, uint32_t index,
+             int arriving)
 {
     if (pictureOut == NULL || data == NULL || length < 0) {
         return DecodeFailureArguments;
     }
     const ComposedKind* reader = FindComposedKind(kind);
     if (reader != NULL) {
-        int failure = reader->describe(pictureOut, data, (uint64_t)length, index);
+        int (*describe)(ComposedPicture*, const uint8_t*, uint64_t, uint32_t) =
+            arriving && reader->describeArriving != NULL ? reader->describeArriving : reader->describe;
+        int failure = describe(pictureOut, data, (uint64_t)length, index);
         if (failure != DecodeFailureNone || pictureOut->composed) {
             return failure;
         }
@@ -99,7 +108,8 @@ int Compose(uint8_t** dibOut, uint32_t* notesOut, int* failureOut, const Compose
         *dibOut = NULL;
         failure = request->reduce < 0 || request->reduce > 32
                       ? DecodeFailureArguments
-                      : Describe(&picture, kind, request->data, (int32_t)request->length, request->index);
+                      : Describe(&picture, kind, request->data, (int32_t)request->length, request->index,
+                                 request->arriving);
     }
     if (failure == DecodeFailureNone && picture.composed) {
         failure = FindComposedKind(kind)->compose(dibOut, &notes, request);
@@ -155,7 +165,7 @@ int PlanPictureDecode(DecodePlan* planOut, int* failureOut, int kind, const uint
         return PlanFirstCodestream(planOut, failureOut, kind, data, length);
     }
     if (planOut != NULL) {
-        failure = Describe(&picture, kind, data, length, index);
+        failure = Describe(&picture, kind, data, length, index, 0);
     }
     if (failure == DecodeFailureNone && picture.composed) {
         failure = PlanComposed(planOut, &picture);
@@ -214,7 +224,7 @@ int KindMayCompose(int kind)
 int DescribeComposedPicture(ComposedPicture* pictureOut, int* failureOut, int kind, const uint8_t* data,
                             int32_t length, uint32_t index)
 {
-    int failure = Describe(pictureOut, kind, data, length, index);
+    int failure = Describe(pictureOut, kind, data, length, index, 0);
     if (failureOut != NULL) {
         *failureOut = failure;
     }
@@ -238,6 +248,11 @@ int ClassifyArrivingFile(int kind, const uint8_t* data, uint32_t length)
         return ArrivingNothing;
     }
     ComposedPicture picture;
+    if (reader->describeArriving != NULL) {
+        int failure = reader->describeArriving(&picture, data, length, 0);
+        return failure != DecodeFailureNone ? ArrivingNothing
+                                            : picture.composed ? ArrivingComposed : ArrivingFirstCodestream;
+    }
     if (reader->describe(&picture, data, length, 0) == DecodeFailureNone && picture.composed) {
         return ArrivingComposed;
     }

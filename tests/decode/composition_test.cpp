@@ -775,6 +775,62 @@ TEST(ComposePicture, AFileStillArrivingShowsTheCodestreamsThatHaveCome)
     }
 }
 
+// A track's first frame of two fields, still arriving, shows nothing until
+// both fields can be drawn, then the whole frame's size: the first field
+// whole on the even rows, the second's rows that have come on the odd ones.
+TEST(ComposeMj2, AnArrivingFrameOfTwoFieldsShowsOnceBothCanBeDrawn)
+{
+    FixtureImage fields[2] = {Pattern(16, 16, 1, 8, 0), Pattern(16, 16, 1, 8, 100)};
+    fields[0].tiled = fields[1].tiled = 1; // tiles of 8 x 8
+    std::vector<uint8_t> codestreams[2] = {EncodeFixture(fields[0], nullptr), EncodeFixture(fields[1], nullptr)};
+    std::vector<uint8_t> file = MakeMj2({codestreams[0], codestreams[1]}, {1}, 10, 16, 32, 1);
+    int kind = ClassifyFileKind(file.data(), (uint32_t)file.size());
+    const size_t starts[] = {FindBytes(file, codestreams[0]), FindBytes(file, codestreams[1]), file.size()};
+    // A field's third tile-part (SOT, Lsot 10): its top two tiles come before.
+    size_t third = 0;
+    for (int tilePart = 0; tilePart < 3; ++tilePart) {
+        third = FindBytes(codestreams[1], {0xFF, 0x90, 0x00, 0x0A}, tilePart == 0 ? 0 : third + 1);
+    }
+    ASSERT_LT(third, codestreams[1].size());
+    struct Case {
+        const char* what;
+        int codestream; // the cut is `offset` bytes from its start; 2: the end of the file
+        ptrdiff_t offset;
+        uint32_t secondRows; // rows of the second field shown; 0: no picture yet
+    } cases[] = {
+        {"in the track's tables", 0, -60, 0},
+        {"two tiles of the first field", 0, (ptrdiff_t)third + 4, 0},
+        {"in the second field's header", 1, 10, 0},
+        {"two tiles of the second field", 1, (ptrdiff_t)third + 4, 8},
+        {"the whole file", 2, 0, 16},
+    };
+    for (const Case& c : cases) {
+        uint32_t cut = (uint32_t)((ptrdiff_t)starts[c.codestream] + c.offset);
+        EXPECT_EQ(c.secondRows != 0 ? cut : 0u, MeasureDecodablePrefix(kind, file.data(), cut)) << c.what;
+        uint8_t* dib = nullptr;
+        int failure = -1;
+        int ok = DecodePrefixToPackedDib(&dib, &failure, kind, file.data(), (int32_t)cut, 0, 1);
+        DibPtr shown(dib);
+        ASSERT_EQ(c.secondRows != 0, ok != 0) << c.what << ": failure " << failure;
+        if (!ok) {
+            continue;
+        }
+        DibView view = ViewDib(shown.get());
+        ASSERT_EQ(16u, view.width) << c.what;
+        ASSERT_EQ(32u, view.height) << c.what;
+        int wrong = 0;
+        for (uint32_t y = 0; y < 32; ++y) {
+            for (uint32_t x = 0; x < 16 && (y % 2 == 0 || y / 2 < c.secondRows); ++x) {
+                wrong += view.At(x, y, 0) != Level(fields[y % 2], 0, x, y / 2);
+            }
+        }
+        EXPECT_EQ(0, wrong) << c.what;
+        if (c.codestream == 2) {
+            EXPECT_EQ(HashDib(Compose(file, 0, 0).dib.get()), HashDib(shown.get())) << c.what;
+        }
+    }
+}
+
 // Files with nothing to compose show their first codestream as before, and
 // every composition refuses what it cannot place.
 TEST(ComposePicture, PlainFilesAndRefusals)
