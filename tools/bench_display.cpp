@@ -42,6 +42,7 @@
 #include "decode/print_layout.h"
 #include "host/npapi.h"
 #include "host/plugin.h"
+#include "kind_names.h"
 #include "test_files.h"
 #include "tests/decode/fixture_encoder.h"
 
@@ -149,6 +150,20 @@ void Watch(HWND window, int side, ImagePixelTest isImage, int hasPreview) {
 }
 
 int KindOf(const std::vector<uint8_t>& file) { return ClassifyFileKind(file.data(), (uint32_t)file.size()); }
+
+// What a file is, for the figures' headings: its size, kind and bytes.
+std::string DescribeFile(const std::vector<uint8_t>& file) {
+    DecodePlan plan = {};
+    int kind = KindOf(file);
+    char text[160];
+    if (PlanDecode(&plan, NULL, kind, file.data(), (int32_t)file.size())) {
+        snprintf(text, sizeof text, "%ux%u %s of %u components, %u bytes", plan.fullWidth, plan.fullHeight,
+                 NameFileKind(kind), plan.componentCount, (unsigned)file.size());
+    } else {
+        snprintf(text, sizeof text, "%s that does not plan, %u bytes", NameFileKind(kind), (unsigned)file.size());
+    }
+    return text;
+}
 
 // The large grey picture: a level per 1000-pixel block with a gentle ramp,
 // and the bottom-right corner one flat level the paint check looks for.
@@ -561,8 +576,10 @@ void ServeMessagesUntil(double until, double* hold) {
 
 // The image arriving in 64 KiB blocks, one per `blockMs`, into the 400 x 400
 // element: the first painted partial picture against the stream's duration,
-// what the partial decodes cost against one full decode of the file (processor
-// time of the whole process), and the longest the UI thread was held by an
+// what the partial decodes cost against one full decode of the file (the
+// full decode's processor time is this whole process's, in process; the
+// partial decodes' is the worker's and, run in a decoder process, the
+// decoder's), and the longest the UI thread was held by an
 // NPP_Write and by a message to the window (painting included).
 void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
     const int32_t Block = 65536;
@@ -590,7 +607,7 @@ void PrintArrivalFigures(const std::vector<uint8_t>& file, int blockMs) {
         ServeMessagesUntil(Now() + 0.01, &messageHold);
     }
     double firstPicture = WatchedWindows[0].firstPaint;
-    printf("4000x4000 single-layer codestream arriving, 64 KiB per %d ms, into 400x400:\n", blockMs);
+    printf("%s arriving, 64 KiB per %d ms, into 400x400:\n", DescribeFile(file).c_str(), blockMs);
     printf("  stream duration:                      %8.1f ms\n", (last - first) * 1000);
     printf("  first byte -> first partial picture:  %8.1f ms\n", firstPicture > 0 ? (firstPicture - first) * 1000 : -1);
     printf("  first picture while arriving / stream duration: %.3f (target <= 0.25)\n",
@@ -1031,7 +1048,7 @@ int main(int argc, char** argv) {
     PluginWindow = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 400, 400, frame, NULL, NULL, NULL);
     PaintHook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterWindowCall, NULL, GetCurrentThreadId());
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, BeforeMessage, NULL, GetCurrentThreadId());
-    printf("file: %dx%d RGB, %u bytes\n", Side, Side, (unsigned)file.size());
+    printf("file: %s\n", DescribeFile(file).c_str());
     if (oneFigure) {
         if (arrivingOnly) {
             PrintArrivalFigures(file, 100);

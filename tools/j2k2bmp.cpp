@@ -1,6 +1,7 @@
 // Command-line converter: JPEG 2000 file to .bmp (a composed page or frame too), or its kind, size and comments.
 #include "composition.h"
 #include "jpeg2000.h"
+#include "kind_names.h"
 
 #include <lcms2.h>
 #include <openjpeg.h>
@@ -21,31 +22,6 @@ const uint8_t kNoBytes[1] = {0};
 const uint8_t* BytesOf(const std::vector<uint8_t>& bytes)
 {
     return bytes.empty() ? kNoBytes : bytes.data();
-}
-
-struct KindName {
-    int kind;
-    const char* name;
-};
-
-const KindName kKindNames[] = {
-    {FileKindCodestream, "JPEG 2000 codestream"},
-    {FileKindJp2, "JP2"},
-    {FileKindJpx, "JPX"},
-    {FileKindMj2, "Motion JPEG 2000"},
-    {FileKindJpm, "JPM"},
-    {FileKindJ3d, "JP3D"},
-    {FileKindJph, "JPH"},
-};
-
-const char* NameFileKind(int kind)
-{
-    for (const KindName& entry : kKindNames) {
-        if (entry.kind == kind) {
-            return entry.name;
-        }
-    }
-    return "not recognised";
 }
 
 int ReportFailure(const char* path, const char* what)
