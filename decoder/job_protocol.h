@@ -25,7 +25,7 @@ enum {
     JobRequestOffset = 0,
     JobReplyOffset = 2048,
     JobMagic = 0x4A4B504E,  // "NPKJ"
-    JobProtocolVersion = 2,
+    JobProtocolVersion = 3,
     JobSectionLimit = 24,   // sections of one file's bytes, as the store holds them
 };
 
@@ -69,6 +69,10 @@ struct JobReply {
     uint32_t notes;            // level jobs: what composing left out (ComposeNote* flags)
     uint32_t blockBytes;  // bytes of the block: the packed DIB, or the comments and their zero
     uint64_t block;       // the block's section, a handle value in the decoder; 0 for none
+    // The decoder's processor time over the job (100 ns units), which the
+    // plug-in's thread waiting for it does not spend; filled by the decoder
+    // around ServeJobRequest.
+    uint64_t processorTime;
 };
 
 // What a decoder says once, when it has started, at DecoderStartOffset: the

@@ -55,6 +55,7 @@ struct DecodeJobResult {
     uint32_t commentsLength;
     ComposedPicture composed;  // plan jobs: the pictures the file holds
     uint32_t notes;            // level jobs: what composing left out (ComposeNote*)
+    uint64_t decoderProcessorTime;  // a decoder process's processor time for the job (100 ns); 0 in process
 };
 
 // A running job's handle for CancelDecodeJob; zero-filled before the job.

@@ -275,6 +275,7 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
     result->level = reply->level;
     result->composed = reply->composed;
     result->notes = reply->notes;
+    result->decoderProcessorTime = reply->processorTime;
     if (reply->failure != DecodeFailureNone || reply->block == 0) {
         return;
     }

@@ -102,15 +102,18 @@ uint8_t* ShrinkToDrawnSize(const uint8_t* level, int32_t width, int32_t height) 
 
 // The part of the picture in the prefix job's view of the bytes, at the level its request
 // chose, shrunk to the size it is drawn at; the geometry is published
-// before the picture.
-uint8_t* DecodePartialPicture(PluginInstance* record) {
+// before the picture. *decoderTimeOut: the processor time a decoder process
+// spent on it (0 when the job ran here).
+uint8_t* DecodePartialPicture(PluginInstance* record, uint64_t* decoderTimeOut) {
     const PrefixRequest* request = &record->queue.prefix.queued;
     DecodeJob job = {};
     job.kind = DecodeJobPrefix;
     job.fileKind = request->kind;
     job.reduce = request->reduce;
     DecodeJobResult result = {};
-    if (!RunRecordJob(record, &job, &result)) {
+    int ran = RunRecordJob(record, &job, &result);
+    *decoderTimeOut = result.decoderProcessorTime;
+    if (!ran) {
         return NULL;
     }
     uint8_t* dib = result.dib;
@@ -181,8 +184,10 @@ int RunPartialStage(PluginInstance* record) {
     SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
     DWORD start = GetTickCount();
     uint64_t processorStart = ThreadProcessorTime();
-    uint8_t* dib = DecodePartialPicture(record);
-    record->arrival.processorTime += ThreadProcessorTime() - processorStart;
+    uint64_t decoderTime = 0;
+    uint8_t* dib = DecodePartialPicture(record, &decoderTime);
+    // This thread's time covers a job run here; a decoder's is its own.
+    record->arrival.processorTime += ThreadProcessorTime() - processorStart + decoderTime;
     record->arrival.lastCostMs = GetTickCount() - start;
     record->arrival.count++;
     if (dib) {

@@ -257,7 +257,8 @@ struct ArrivalPictures {
     // UI thread: where the measure of the decodable part got to.
     PrefixMeasure measure;
     // What the prefix jobs of this stream cost: how many ran, their
-    // processor time (100 ns units), how many gave a picture.
+    // processor time (100 ns units: the worker's, and a decoder process's
+    // for a job it ran), how many gave a picture.
     int32_t count;
     uint64_t processorTime;
     int32_t pictures;

@@ -66,6 +66,7 @@ void RunExchange(Exchange* exchange, const std::vector<uint8_t>& file) {
     JobReply written;
     ServeJobRequest(&written, &exchange->block, &received, file.data());
     written.block = exchange->block != nullptr ? 0x1234 : 0;
+    written.processorTime = 0x123456789; // as the decoder's main fills it
     memcpy(exchange->page.data() + JobReplyOffset, &written, sizeof written);
 }
 
@@ -83,6 +84,7 @@ TEST(JobProtocol, EachKindServedAsTheInProcessCallWouldGiveIt) {
         ASSERT_NE(nullptr, exchange.block);
         EXPECT_EQ(1u, PlacedBlocks.count(exchange.block));
         EXPECT_TRUE(CheckJobBlock(exchange.block, exchange.reply.blockBytes, &exchange.reply, job));
+        EXPECT_EQ(0x123456789u, exchange.reply.processorTime);
         uint8_t* expected = nullptr;
         PictureRegion level = {};
         int32_t size = (int32_t)file.size();
