@@ -60,16 +60,31 @@ int NextBoxArriving(BoxRun* run, Box* boxOut, int* cutOut)
     return ReadNextBox(run, boxOut, cutOut);
 }
 
-int FindNthBox(Box* boxOut, BoxRun run, uint32_t type, uint32_t index)
+namespace {
+
+int FindNth(Box* boxOut, BoxRun run, uint32_t type, uint32_t index, int arriving)
 {
     Box box;
-    while (NextBox(&run, &box)) {
+    int cut = 0;
+    while (ReadNextBox(&run, &box, arriving ? &cut : NULL)) {
         if (box.type == type && index-- == 0) {
             *boxOut = box;
             return 1;
         }
     }
     return 0;
+}
+
+} // namespace
+
+int FindNthBox(Box* boxOut, BoxRun run, uint32_t type, uint32_t index)
+{
+    return FindNth(boxOut, run, type, index, 0);
+}
+
+int FindNthBoxArriving(Box* boxOut, BoxRun run, uint32_t type, uint32_t index)
+{
+    return FindNth(boxOut, run, type, index, 1);
 }
 
 int FindBox(Box* boxOut, BoxRun run, uint32_t type)

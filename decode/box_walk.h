@@ -36,6 +36,9 @@ int FindBox(Box* boxOut, BoxRun run, uint32_t type);
 
 // The `index`th box of `type` in the run (counted from 0).
 int FindNthBox(Box* boxOut, BoxRun run, uint32_t type, uint32_t index);
+// FindNthBox over a file still arriving: a box cut at the run's end counts,
+// as far as it has come (NextBoxArriving).
+int FindNthBoxArriving(Box* boxOut, BoxRun run, uint32_t type, uint32_t index);
 uint32_t CountBoxes(BoxRun run, uint32_t type);
 
 inline BoxRun ContentsOf(const Box* box)

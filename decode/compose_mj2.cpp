@@ -166,21 +166,6 @@ uint32_t SampleTicks(const Track* track, uint32_t wanted)
     return 0;
 }
 
-// The `nth` box of `type` in a sample still arriving: one cut at the end of
-// what has come counts, as far as it has come.
-int FindNthBoxArriving(Box* boxOut, BoxRun run, uint32_t type, uint32_t nth)
-{
-    Box box;
-    int cut = 0;
-    while (NextBoxArriving(&run, &box, &cut)) {
-        if (box.type == type && nth-- == 0) {
-            *boxOut = box;
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // Codestream `field` of sample `index`: that contiguous codestream box in
 // the sample, or the sample's bytes when they are the codestream itself.
 // When the file is `arriving`, the sample may be cut short: the codestream
@@ -311,7 +296,7 @@ int InterlaceFields(uint8_t** frameOut, const uint8_t* top, const uint8_t* botto
 int Describe(ComposedPicture* pictureOut, const uint8_t* data, uint64_t length, uint32_t index, int arriving)
 {
     Track track;
-    CodestreamHeader header;
+    CodestreamHeader header = {};
     memset(pictureOut, 0, sizeof(*pictureOut));
     if (!ReadVideoTrack(&track, data, length) || SampleCount(&track) == 0) {
         return DecodeFailureNone; // no track to play: the first codestream
@@ -349,7 +334,7 @@ int DescribeArrivingMj2Frame(ComposedPicture* pictureOut, const uint8_t* data, u
 int ComposeMj2Frame(uint8_t** dibOut, uint32_t* notesOut, const ComposeRequest* request)
 {
     Track track;
-    CodestreamHeader header;
+    CodestreamHeader header = {};
     uint8_t* fields[2] = {NULL, NULL};
     *dibOut = NULL;
     *notesOut = 0;
