@@ -4,18 +4,42 @@
 //
 // Call order, all on the UI thread except the views:
 //   1. OpenReceivedBytes(&store, announced)   at NPP_NewStream
-//   2. WriteReceivedBytes(&store, offset, …)  at each NPP_Write
-//   3. TakeBytesView(&view, &store, length)   when a decode is queued: a
+//   2. ReceivedBytesRoom(&store)              at each NPP_WriteReady
+//   3. WriteReceivedBytes(&store, offset, …)  at each NPP_Write
+//   4. TakeBytesView(&view, &store, length)   when a decode is queued: a
 //      read-only, contiguous view of the first `length` bytes that lives
 //      until ReleaseBytesView, whatever the store does meanwhile (it may grow,
 //      or be closed by a new stream or NPP_Destroy). Any thread may read and
 //      release a view.
-//   4. CloseReceivedBytes(&store)             at a new stream or the record's end
+//   5. CloseReceivedBytes(&store)             at a new stream or the record's end
 // A store of several sections (an unannounced or understated length) is read
 // through one view mapping them side by side, so every reader sees one
 // contiguous block; the UI thread's own writable views lie side by side too
 // (ReceivedBytesData). Committed pages read as zeros until written, so a gap
 // left by a block arriving out of order reads as zeros.
+//
+// Each store has a preparer: a thread of its own, from open to close, that
+// reserves sections and commits pages ahead of the bytes, so that a write
+// into the room it prepared only copies (a commit or a mapping is a call
+// into the system, which Wine answers from another process). The room is
+// what NPP_WriteReady offers the browser. A write past it prepares what it
+// needs itself, as does every write when no preparer could be started.
+// Who may touch what:
+//  - the layout (sections, their writable views, what is committed)
+//    changes only under the `lock`, held exclusively across each system
+//    call that changes it, by the preparer one step at a time and by the UI
+//    thread when a write outruns the room.
+//  - `ready` and `base` (the bytes from the start that are committed, and
+//    where they lie for the UI thread) are published after each change, so
+//    a write inside the room reads them without the lock; `length` is the
+//    UI thread's, read by the preparer.
+//  - views the preparer moves (elsewhere in the address space, when the
+//    next section cannot lie after them) stay mapped until the UI thread is
+//    done with the old addresses: it marks each use of them, from its
+//    first read of `base` to its last (BeginStoreUse … EndStoreUse around
+//    NPP_Write's work), and the preparer waits for the marks to move.
+//  - the sections holding bytes already written never change, so views
+//    are taken from them without the lock.
 #ifndef HOST_RECEIVED_BYTES_H
 #define HOST_RECEIVED_BYTES_H
 
@@ -38,6 +62,21 @@ struct ReceivedBytes {
     int32_t sectionCount;
     uint32_t length;  // the furthest byte written; gaps read as zeros
     uint64_t copied;  // bytes copied in, for benchmarks: each byte once
+    uint32_t announced;       // the length the stream announced, when reserved at once
+    uint32_t preparedWrites;  // writes that only copied, for benchmarks
+    uint32_t ready;           // bytes from the start committed
+    uint8_t* base;            // the UI thread's view of them
+    SRWLOCK lock;
+    CONDITION_VARIABLE wake;  // the preparer waits here for room to make
+    HANDLE preparer;          // its thread, or null
+    void* held;               // addresses reserved for the next section
+    uint32_t useMarks;        // the UI thread's uses of `base`: odd inside one
+    void* retired;            // writable views the preparer moved away from
+    uint32_t retiredSizes[ReceivedSectionLimit];
+    int32_t retiredCount;
+    uint32_t retiredUse;      // the use marks when they were retired
+    int32_t closing;          // the preparer is to end
+    int32_t stopped;          // the preparer could go no further
 };
 
 // A reader's view: data[0, length) stays mapped until ReleaseBytesView. It
@@ -55,6 +94,11 @@ struct BytesView {
 // 1: an announced length that cannot (or should not: more than a quarter of
 // the free address space) be reserved at once is reserved in steps instead.
 int OpenReceivedBytes(ReceivedBytes* store, uint32_t announcedLength);
+// The bytes a write at the end may bring that are ready for it (it then
+// only copies); wakes the preparer when the room runs short. Without a
+// preparer (none started, or it could go no further) every write prepares
+// for itself: then INT32_MAX.
+int32_t ReceivedBytesRoom(ReceivedBytes* store);
 // 0 when the bytes cannot be stored (no memory or address space, past
 // 4 GiB, or starting more than 64 MiB past the furthest byte); the store is
 // then left as it was.
@@ -63,6 +107,10 @@ int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes,
 // store is open (null while it holds no section). The address changes when a
 // section is added; the bytes never move.
 const uint8_t* ReceivedBytesData(const ReceivedBytes* store);
+// The UI thread reads ReceivedBytesData's addresses, and writes, only
+// between these (see above); never closes the store between them.
+void BeginStoreUse(ReceivedBytes* store);
+void EndStoreUse(ReceivedBytes* store);
 // A view of no bytes has null data and maps nothing.
 int TakeBytesView(BytesView* viewOut, const ReceivedBytes* store, uint32_t length);
 void ReleaseBytesView(BytesView* view);

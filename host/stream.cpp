@@ -10,6 +10,9 @@
 namespace {
 
 const int32_t WriteReadyBytes = 268435455;
+// Less room than a browser's usual block is offered as none: a plug-in
+// process writes its whole block whatever NPP_WriteReady said.
+const int32_t LeastWriteRoom = 64 << 10;
 // Progress repaints while a file arrives: a few per second at most.
 const DWORD ProgressRepaintMilliseconds = 250;
 
@@ -169,9 +172,20 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
 }
 
 int32_t NPP_WriteReady(NPP instance, NPStream* stream) {
-    (void)instance;
-    (void)stream;
-    return WriteReadyBytes;
+    // The room the store has ready, where a write only copies; with none
+    // ready yet the browser waits a moment and asks again, rather than
+    // holding its thread while memory is committed. Any other stream gets
+    // what it asks for, and NPP_Write refuses it.
+    PluginInstance* record = instance ? (PluginInstance*)instance->pdata : NULL;
+    if (!record || stream != record->reception.stream ||
+        LoadAcquire(&record->reception.loadState) != LoadStateReceiving) {
+        return WriteReadyBytes;
+    }
+    int32_t room = ReceivedBytesRoom(&record->reception.store);
+    if (room < LeastWriteRoom) {
+        return 0;
+    }
+    return room < WriteReadyBytes ? room : WriteReadyBytes;
 }
 
 int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, void* buffer) {
@@ -193,11 +207,19 @@ int32_t NPP_Write(NPP instance, NPStream* stream, int32_t offset, int32_t len, v
     if ((uint32_t)offset < record->reception.store.length) {
         ForgetPrefixMeasure(record);
     }
-    if (!WriteReceivedBytes(&record->reception.store, (uint32_t)offset, buffer, (uint32_t)len)) {
+    // The store's addresses are read (to write, and to measure what can be
+    // decoded) only inside one use: its preparer may move them meanwhile.
+    ReceivedBytes* store = &record->reception.store;
+    BeginStoreUse(store);
+    int stored = WriteReceivedBytes(store, (uint32_t)offset, buffer, (uint32_t)len);
+    if (stored) {
+        ConsiderPartialDecode(record, 0);
+    }
+    EndStoreUse(store);
+    if (!stored) {
         FailWrite(record, offset, len, buffer);
         return -1;
     }
-    ConsiderPartialDecode(record, 0);
     DWORD now = GetTickCount();
     if (record->window.hwnd && now - record->reception.progressPaintTick >= ProgressRepaintMilliseconds) {
         record->reception.progressPaintTick = now;

@@ -28,8 +28,9 @@ export DISPLAY=":$(tr -dc '0-9' <"$display_file")"
 # Windows never grants a below-normal thread over a normal one; so the
 # benchmark's own main thread (the browser's thread, the process's first)
 # gets the lowest real-time class, ahead of every normal and idle thread as
-# Windows' ordering puts it. Only that thread: the plug-in's own workers
-# keep the normal class. A system call runs in its caller's thread on
+# Windows' ordering puts it. Only that thread and the received-bytes
+# store's preparer (named "npkavrel store"; above normal on Windows, so one
+# class higher): the plug-in's decode workers keep the normal class. A system call runs in its caller's thread on
 # Windows, at the caller's priority; Wine's server runs many of them in a
 # process of its own, which a loaded machine would make the browser's
 # thread wait for: the benchmark's server gets the same class.
@@ -43,7 +44,14 @@ order_like_windows() {
             ours "$pid" && chrt --idle -a -p 0 "$pid" >/dev/null 2>&1 || true
         done
         for pid in $(pgrep -f 'bench_display\.exe' || true); do
-            in_prefix "$pid" && chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true
+            in_prefix "$pid" || continue
+            chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true
+            # The received-bytes store's preparer runs above normal, over
+            # the browser's thread, which may wait for a lock it holds.
+            for task in /proc/"$pid"/task/*; do
+                [ "$(cat "$task/comm" 2>/dev/null)" = "npkavrel store" ] &&
+                    chrt --fifo -p 2 "${task##*/}" >/dev/null 2>&1 || true
+            done
         done
         for pid in $(pgrep -f 'wineserver' || true); do
             in_prefix "$pid" && chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true

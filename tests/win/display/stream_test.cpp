@@ -37,7 +37,7 @@ TEST(Stream, WritesGoToTheOpenStreamAndItsEndLeavesOneViewOfTheFile) {
     EXPECT_STREQ("http://example.com/pictures/image.jp2", record->reception.url);
     std::vector<uint8_t> block(100000, 0x5A);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(268435455, NPP_WriteReady(&element.npp, &stream));
+        EXPECT_GE(NPP_WriteReady(&element.npp, &stream), 100000);
         EXPECT_EQ(100000, NPP_Write(&element.npp, &stream, i * 100000, 100000, block.data()));
     }
     EXPECT_EQ(-1, NPP_Write(&element.npp, &replaced, 300000, 1000, block.data()));

@@ -3,7 +3,9 @@
 // whole, a hostile announced length does not fail the stream (a block far
 // past the end is refused), and views
 // taken half way (directly, or mapped again from shared handles as a
-// decoder process would) outlive the store's growth and its close.
+// decoder process would) outlive the store's growth and its close. Then
+// the preparer's rule: a browser that writes only into the room offered
+// never makes a write prepare for itself, and is never left without room.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -86,9 +88,10 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
             whole += store.sections[i].capacity;
             committed += store.sections[i].committed;
         }
-        // In memory once: what is committed is what arrived, and at most an
-        // eighth more (or 256 KiB per section) committed ahead of it.
-        EXPECT_LE(committed, expected.size() + expected.size() / 8 + store.sectionCount * (256u << 10));
+        // In memory once: what is committed is what arrived, and at most a
+        // quarter more (or 2 MiB) prepared ahead of it.
+        EXPECT_LE(committed, expected.size() + std::max<size_t>(expected.size() / 4, 1u << 20) + (1u << 20) +
+                                 store.sectionCount * 65536u);
 
         // A block far past what is reserved is refused, and changes nothing.
         ASSERT_EQ(0, WriteReceivedBytes(&store, store.length + (1u << 30), scratch.data(), 1));
@@ -113,6 +116,43 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
         ASSERT_NE(0u, VirtualQuery(full.data, &page, sizeof page));
         EXPECT_EQ((DWORD)PAGE_READONLY, page.AllocationProtect);
         for (BytesView* view : {&early, &full, &shared}) ReleaseBytesView(view);
+    }
+}
+
+TEST(ReceivedBytes, WritesIntoTheRoomOfferedOnlyCopy) {
+    const uint32_t Block = 65536;
+    const struct Row {
+        const char* name;
+        uint32_t announced;
+        uint32_t length;
+    } rows[] = {
+        {"announced, last block short", (40u << 20) + 1000, (40u << 20) + 1000},
+        {"unannounced, several sections", 0, 40u << 20},
+    };
+    std::vector<uint8_t> block(Block);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ReceivedBytes store;
+        ASSERT_EQ(1, OpenReceivedBytes(&store, row.announced));
+        ASSERT_NE(nullptr, store.preparer);
+        uint32_t writes = 0;
+        DWORD start = GetTickCount();
+        for (uint32_t at = 0; at < row.length && GetTickCount() - start < 20000;) {
+            uint32_t length = std::min(Block, row.length - at);
+            if (ReceivedBytesRoom(&store) < (int32_t)length) {
+                Sleep(1);
+                continue;
+            }
+            for (uint32_t k = 0; k < length; ++k) block[k] = ByteAt(at + k);
+            ASSERT_EQ(1, WriteReceivedBytes(&store, at, block.data(), length));
+            at += length;
+            ++writes;
+        }
+        ASSERT_EQ(row.length, store.length);
+        EXPECT_EQ(writes, store.preparedWrites);
+        std::vector<Write> all = InSteps(row.length, Block);
+        EXPECT_EQ(0, memcmp(ReceivedBytesData(&store), Expected(all, all.size()).data(), row.length));
+        CloseReceivedBytes(&store);
     }
 }
 
