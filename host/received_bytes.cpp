@@ -3,6 +3,7 @@
 // views of them for the decodes that outlive the store.
 #include "host/received_bytes.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
@@ -331,6 +332,43 @@ int PrepareStep(ReceivedBytes* store) {
     return made ? 1 : -1;
 }
 
+// The store's read-only view of every section, shared by reference.
+struct SharedView {
+    LONG references;
+    BytesView view;  // owns the mapping and the handles
+};
+
+// A view of the first `count` sections whole: `length` their capacity.
+int ViewSections(BytesView* viewOut, const ReceivedBytes* store, int32_t count, uint32_t length);
+
+void DropSharedView(void* shared) {
+    SharedView* core = (SharedView*)shared;
+    if (core && InterlockedDecrement(&core->references) == 0) {
+        ReleaseBytesView(&core->view);
+        free(core);
+    }
+}
+
+// Under the lock: a shared view of every section, once the sections are
+// laid out anew (the old one retired). Without the addresses for it, views
+// are mapped one by one as before.
+void RenewSharedView(ReceivedBytes* store) {
+    const SharedView* current = (const SharedView*)store->shared;
+    uint64_t capacity = StoreCapacity(store);
+    if (store->retiredShared || store->sectionCount == 0 || capacity > UINT32_MAX ||
+        (current && current->view.sectionCount == store->sectionCount)) {
+        return;
+    }
+    SharedView* core = (SharedView*)calloc(1, sizeof *core);
+    if (!core || !ViewSections(&core->view, store, store->sectionCount, (uint32_t)capacity)) {
+        free(core);
+        return;
+    }
+    core->references = 1;
+    store->retiredShared = store->shared;
+    __atomic_store_n(&store->shared, (void*)core, __ATOMIC_SEQ_CST);
+}
+
 // Under the lock: unmaps the views the preparer retired once the UI thread
 // cannot be using them, 1 then (or when there were none). The UI thread marks
 // each use (BeginStoreUse, EndStoreUse: odd while inside) before it reads
@@ -338,14 +376,18 @@ int PrepareStep(ReceivedBytes* store) {
 // sequentially consistent: either that use read the new base, or the marks
 // read were odd and the old views stay until they change.
 int DropRetiredViews(ReceivedBytes* store) {
-    if (!store->retired) {
+    if (!store->retired && !store->retiredShared) {
         return 1;
     }
     if ((store->retiredUse & 1) && __atomic_load_n(&store->useMarks, __ATOMIC_SEQ_CST) == store->retiredUse) {
         return 0;
     }
-    UnmapSideBySide((uint8_t*)store->retired, store->retiredSizes, store->retiredCount);
+    if (store->retired) {
+        UnmapSideBySide((uint8_t*)store->retired, store->retiredSizes, store->retiredCount);
+    }
+    DropSharedView(store->retiredShared);
     store->retired = NULL;
+    store->retiredShared = NULL;
     store->retiredCount = 0;
     return 1;
 }
@@ -359,7 +401,8 @@ void RunPreparer(ReceivedBytes* store) {
             continue;
         }
         int step = store->stopped ? 0 : PrepareStep(store);
-        if (store->retired) {
+        RenewSharedView(store);
+        if (store->retired || store->retiredShared) {
             // Read after the new views were published.
             store->retiredUse = __atomic_load_n(&store->useMarks, __ATOMIC_SEQ_CST);
         }
@@ -501,29 +544,48 @@ int TakeBytesView(BytesView* viewOut, const ReceivedBytes* store, uint32_t lengt
     if (length > store->length) {
         return 0;
     }
-    // No lock: the sections holding bytes already written never change (the
-    // preparer only adds after them, and only this thread moves views).
-    HANDLE sections[ReceivedSectionLimit] = {};
-    uint32_t capacities[ReceivedSectionLimit] = {};
-    int32_t count = 0;
-    uint64_t covered = 0;
-    int duplicated = 1;
-    while (covered < length && duplicated) {
-        const ReceivedSection* section = &store->sections[count];
-        duplicated = DuplicateHandle(GetCurrentProcess(), section->section, GetCurrentProcess(), &sections[count],
-                                     FILE_MAP_READ, FALSE, 0);
-        capacities[count] = section->capacity;
-        covered += section->capacity;
-        count += duplicated ? 1 : 0;
-    }
-    if (duplicated && MapSectionsSideBySide(viewOut, sections, capacities, count, length)) {
+    // The preparer's shared view, when it covers the bytes: no call into
+    // the system (the caller is inside a use, so it is not dropped meanwhile).
+    SharedView* core = (SharedView*)__atomic_load_n(&store->shared, __ATOMIC_SEQ_CST);
+    if (core && length > 0 && length <= core->view.length) {
+        InterlockedIncrement(&core->references);
+        *viewOut = core->view;
+        viewOut->length = length;
+        viewOut->mapping = NULL;
+        viewOut->shared = core;
         return 1;
     }
-    for (int32_t i = 0; i < count; ++i) {
+    // The sections holding bytes already written never change (the preparer
+    // only adds after them), so they are read without the lock.
+    int32_t count = 0;
+    uint64_t covered = 0;
+    while (covered < length) {
+        covered += store->sections[count++].capacity;
+    }
+    return ViewSections(viewOut, store, count, length);
+}
+
+namespace {
+
+int ViewSections(BytesView* viewOut, const ReceivedBytes* store, int32_t count, uint32_t length) {
+    HANDLE sections[ReceivedSectionLimit] = {};
+    uint32_t capacities[ReceivedSectionLimit] = {};
+    int32_t duplicated = 0;
+    while (duplicated < count && DuplicateHandle(GetCurrentProcess(), store->sections[duplicated].section,
+                                                 GetCurrentProcess(), &sections[duplicated], FILE_MAP_READ, FALSE, 0)) {
+        capacities[duplicated] = store->sections[duplicated].capacity;
+        ++duplicated;
+    }
+    if (duplicated == count && MapSectionsSideBySide(viewOut, sections, capacities, count, length)) {
+        return 1;
+    }
+    for (int32_t i = 0; i < duplicated; ++i) {
         CloseHandle(sections[i]);
     }
     return 0;
 }
+
+}  // namespace
 
 int MapSectionsSideBySide(BytesView* viewOut, const HANDLE* sections, const uint32_t* capacities, int32_t count,
                           uint32_t length) {
@@ -561,6 +623,11 @@ int MapSectionsSideBySide(BytesView* viewOut, const HANDLE* sections, const uint
 }
 
 void ReleaseBytesView(BytesView* view) {
+    if (view->shared) {
+        DropSharedView(view->shared);
+        memset(view, 0, sizeof *view);
+        return;
+    }
     if (view->mapping) {
         uint64_t offset = 0;
         for (int32_t i = 0; i < view->sectionCount; ++i) {
@@ -588,6 +655,8 @@ void CloseReceivedBytes(ReceivedBytes* store) {
     if (store->retired) {
         UnmapSideBySide((uint8_t*)store->retired, store->retiredSizes, store->retiredCount);
     }
+    DropSharedView(store->retiredShared);
+    DropSharedView(store->shared);
     for (int32_t i = 0; i < store->sectionCount; ++i) {
         UnmapViewOfFile(store->sections[i].writable);
         CloseHandle(store->sections[i].section);

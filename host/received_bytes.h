@@ -39,7 +39,9 @@
 //    first read of `base` to its last (BeginStoreUse … EndStoreUse around
 //    NPP_Write's work), and the preparer waits for the marks to move.
 //  - the sections holding bytes already written never change, so views
-//    are taken from them without the lock.
+//    are taken from them without the lock; the preparer also keeps a
+//    read-only view of them all, which TakeBytesView shares by reference
+//    (inside a use, and replaced the same way as moved views).
 #ifndef HOST_RECEIVED_BYTES_H
 #define HOST_RECEIVED_BYTES_H
 
@@ -75,6 +77,10 @@ struct ReceivedBytes {
     uint32_t retiredSizes[ReceivedSectionLimit];
     int32_t retiredCount;
     uint32_t retiredUse;      // the use marks when they were retired
+    void* shared;             // a read-only view of every section, made by the
+                              // preparer, that views are taken from without a
+                              // call into the system; the store holds a reference
+    void* retiredShared;      // one replaced, its reference dropped after use
     int32_t closing;          // the preparer is to end
     int32_t stopped;          // the preparer could go no further
 };
@@ -89,6 +95,7 @@ struct BytesView {
     int32_t sectionCount;
     HANDLE sections[ReceivedSectionLimit];
     uint32_t capacities[ReceivedSectionLimit];
+    void* shared;   // or a reference on the store's shared view, which owns these
 };
 
 // 1: an announced length that cannot (or should not: more than a quarter of
@@ -107,8 +114,8 @@ int WriteReceivedBytes(ReceivedBytes* store, uint32_t offset, const void* bytes,
 // store is open (null while it holds no section). The address changes when a
 // section is added; the bytes never move.
 const uint8_t* ReceivedBytesData(const ReceivedBytes* store);
-// The UI thread reads ReceivedBytesData's addresses, and writes, only
-// between these (see above); never closes the store between them.
+// The UI thread reads ReceivedBytesData's addresses, writes and takes views
+// only between these (see above); never closes the store between them.
 void BeginStoreUse(ReceivedBytes* store);
 void EndStoreUse(ReceivedBytes* store);
 // A view of no bytes has null data and maps nothing.

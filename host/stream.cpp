@@ -242,7 +242,9 @@ NPError NPP_DestroyStream(NPP instance, NPStream* stream, NPReason reason) {
     // From now on every decode reads this view; the writable store goes.
     // Without address space for the view the bytes are lost.
     ReceivedBytes* store = &record->reception.store;
+    BeginStoreUse(store);
     int viewed = TakeBytesView(&record->reception.file, store, store->length);
+    EndStoreUse(store);
     CloseReceivedBytes(store);
     StoreRelease(&record->reception.loadState, (int32_t)LoadStateEnded);
     // The progress bar goes with the stream.

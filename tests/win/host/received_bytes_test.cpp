@@ -66,19 +66,22 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
         size_t half = row.writes.size() / 2;
         BytesView early = {};
         for (size_t i = 0; i < row.writes.size(); ++i) {
-            if (i == half) {
-                ASSERT_EQ(1, TakeBytesView(&early, &store, store.length));
-            }
             const Write& w = row.writes[i];
             scratch.resize(w.length);
             for (uint32_t k = 0; k < w.length; ++k) scratch[k] = ByteAt(w.offset + k);
-            ASSERT_EQ(1, WriteReceivedBytes(&store, w.offset, scratch.data(), w.length)) << i;
+            BeginStoreUse(&store);
+            int viewed = i != half || TakeBytesView(&early, &store, store.length);
+            int written = WriteReceivedBytes(&store, w.offset, scratch.data(), w.length);
+            EndStoreUse(&store);
+            ASSERT_TRUE(viewed && written) << i;
         }
         std::vector<uint8_t> expected = Expected(row.writes, row.writes.size());
         ASSERT_EQ(expected.size(), store.length);
         EXPECT_EQ(0, memcmp(ReceivedBytesData(&store), expected.data(), expected.size()));
+        // The preparer may have added the next section already.
         if (row.sections) {
-            EXPECT_EQ(row.sections, store.sectionCount);
+            EXPECT_LE(row.sections, store.sectionCount);
+            EXPECT_LE(store.sectionCount, row.sections + 1);
         }
         uint64_t whole = 0, committed = 0;
         for (int32_t i = 0; i < store.sectionCount; ++i) {
@@ -98,7 +101,9 @@ TEST(ReceivedBytes, EachByteStoredOnceInSectionsThatDoubleAndViewsOutliveTheStor
         EXPECT_EQ(expected.size(), store.length);
 
         BytesView full, shared;
+        BeginStoreUse(&store);
         ASSERT_EQ(1, TakeBytesView(&full, &store, store.length));
+        EndStoreUse(&store);
         HANDLE handles[ReceivedSectionLimit];
         int32_t count = ShareBytesView(handles, ReceivedSectionLimit, &full, GetCurrentProcess());
         ASSERT_EQ(full.sectionCount, count);
@@ -144,7 +149,10 @@ TEST(ReceivedBytes, WritesIntoTheRoomOfferedOnlyCopy) {
                 continue;
             }
             for (uint32_t k = 0; k < length; ++k) block[k] = ByteAt(at + k);
-            ASSERT_EQ(1, WriteReceivedBytes(&store, at, block.data(), length));
+            BeginStoreUse(&store);
+            int written = WriteReceivedBytes(&store, at, block.data(), length);
+            EndStoreUse(&store);
+            ASSERT_EQ(1, written);
             at += length;
             ++writes;
         }
