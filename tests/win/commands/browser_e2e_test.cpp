@@ -62,6 +62,13 @@ protected:
                       "<html><body><embed src=\"p0_09.j2k\" width=\"120\" height=\"90\" href=\"file1.jp2\"></body></html>");
         BrowserSuite::SetUpTestSuite();
     }
+    // Every test here opens a conformance file.
+    void SetUp() override {
+        if (!FileExists(ConformancePath("p0_09.j2k"))) {
+            GTEST_SKIP() << "conformance data absent: " << ConformancePath("");
+        }
+        BrowserSuite::SetUp();
+    }
     // The image window of the first element of a file in the work folder.
     HWND Open(const char* name, int width, int height, StreamOptions options = DefaultStreamOptions()) {
         frame = BrowserSuite::Open(WorkPath(name), width, height, options);

@@ -10,6 +10,10 @@ if [ ! -x "$j2k2bmp" ]; then
     echo "no native j2k2bmp at $j2k2bmp: build the native preset first"
     exit 77
 fi
+if [ ! -d "$conformance" ]; then
+    echo "conformance data absent: $conformance"
+    exit 77
+fi
 
 rm -rf "$work"
 mkdir -p "$work/native" "$work/plugin"

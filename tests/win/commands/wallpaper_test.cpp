@@ -85,7 +85,7 @@ protected:
         WriteValue(HKEY_CURRENT_USER, IeKey, "Wallpaper", "");
         desktopBefore = DesktopWallpaper();
         image = NewTestInstance(CreateOwnerWindow());
-        ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+        LOAD_CONFORMANCE_IMAGE_OR_SKIP(image, "p0_09.j2k");
     }
     void TearDown() override {
         if (getenv(ChildVariable) != nullptr) return;
@@ -172,7 +172,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
 
     // A second image replaces the first under the same name.
     PluginInstance* second = NewTestInstance(CreateOwnerWindow());
-    ASSERT_TRUE(LoadConformanceImage(second, "p0_01.j2k"));
+    LOAD_CONFORMANCE_IMAGE_OR_SKIP(second, "p0_01.j2k");
     SetWallpaper(second, second->picture.dib);
     EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(second->picture.dib));
     FreeTestInstance(second);
@@ -284,7 +284,7 @@ TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
     if (getenv(ChildVariable) == nullptr) GTEST_SKIP() << "runs only as the child of RunOnWindowsXpUsesSystemRoot";
     ASSERT_EQ(GetVersion() & 0xFFFF, 0x0105u);
     PluginInstance* image = NewTestInstance(nullptr);
-    ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+    LOAD_CONFORMANCE_IMAGE_OR_SKIP(image, "p0_09.j2k");
     SetWallpaper(image, image->picture.dib);
     FreeTestInstance(image);
 }
@@ -328,7 +328,7 @@ TEST_F(Wallpaper, RefusedByTheDesktopTellsTheUser) {
 TEST(WallpaperChild, TellsOfARefusal) {
     if (getenv(ChildVariable) == nullptr) GTEST_SKIP() << "runs only as the child of RefusedByTheDesktopTellsTheUser";
     PluginInstance* image = NewTestInstance(nullptr);
-    ASSERT_TRUE(LoadConformanceImage(image, "p0_09.j2k"));
+    LOAD_CONFORMANCE_IMAGE_OR_SKIP(image, "p0_09.j2k");
     std::vector<std::string> messages;
     RunModal([&] { SetWallpaper(image, image->picture.dib); }, {AnswerPluginMessage(&messages)});
     EXPECT_EQ(messages, std::vector<std::string>{ExpectedText("The desktop wallpaper could not be changed.",

@@ -21,6 +21,16 @@ void SetTestUrl(PluginInstance* instance, const std::string& url);
 // Fills the instance as a complete stream of the conformance file `name`
 // and its decode leave it: data, kind, image, comments, loadState ended.
 bool LoadConformanceImage(PluginInstance* instance, const char* name);
+// In a test or its SetUp: LoadConformanceImage asserted, or the test
+// skipped where the shared conformance files are absent (a clone without
+// the shared folder beside it).
+#define LOAD_CONFORMANCE_IMAGE_OR_SKIP(instance, name)                                         \
+    do {                                                                                       \
+        if (!FileExists(ConformancePath(name))) {                                              \
+            GTEST_SKIP() << "conformance data absent: " << ConformancePath("");                \
+        }                                                                                      \
+        ASSERT_TRUE(LoadConformanceImage(instance, name));                                     \
+    } while (0)
 // The same for any file; the URL ends in `urlName`.
 bool LoadImageFile(PluginInstance* instance, const char* path, const char* urlName);
 // As a decode that failed leaves it: the bytes kept, no image.
