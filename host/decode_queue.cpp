@@ -159,12 +159,25 @@ int32_t FireEvent(PluginInstance* record, int32_t event, const PrefixRequest* re
     PipelineStep step = StepPipeline(link->state, event);
     StoreRelease(&link->state, step.next);
     switch (step.action) {
-    case ActDropPrefixOpen:
-        UnlinkRecord(JobPrefix, record);
+    case ActDropQueuedOpen:
+        UnlinkRecord(link->list, record);
         DropPrefixJobs(record);
         ForgetPlan(record);
         break;
+    case ActKillOpen:
+        // The killed job goes on reading the last file's view (its own
+        // copy of it) until it ends; the stream's is the next file's.
+        link->killedFile = *bytes;
+        *bytes = BytesView{};
+        if (link->cancel) {
+            CancelDecodeJob(link->cancel);
+        }
+        ReleaseBytesView(&link->prefix.lastBytes);
+        ForgetPlan(record);
+        break;
     case ActOpenStream:
+        // A running prefix job (killed) still reads its own view.
+        ReleaseBytesView(&link->prefix.lastBytes);
         ForgetPlan(record);
         break;
     case ActQueuePrefix:
@@ -298,6 +311,9 @@ PluginInstance* TakeJob() {
     link->jobBytes = admission.plannedBytes;
     link->jobCharged = admission.chargedBytes;
     link->decoderEnd = DecodeFailureNone;
+    // The file's view stays as it is until the job ends: a new stream hands
+    // it to killedFile instead of releasing it.
+    link->jobView = choice.kind == JobPrefix ? link->prefix.bytes : record->reception.file;
     FireEvent(record, EvJobTaken);
     Queue.busy++;
     Queue.threadsInUse += link->jobThreads;
@@ -409,12 +425,15 @@ int RunPlanJob(PluginInstance* record) {
     const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
     PublishLevelRange(record, &plan);
-    EnterCriticalSection(&Queue.lock);
+    // A plan of a file a new stream replaced is not this record's.
+    if (!BeginJobPublish(record)) {
+        return OutcomePlanned;
+    }
     record->queue.plan = plan;
     record->queue.planned = 1;
     record->queue.targetReduce = ChooseTargetReduce(record);
     int target = record->queue.targetReduce;
-    LeaveCriticalSection(&Queue.lock);
+    EndJobPublish(record);
     // A preview is worth it only well below the level to come.
     if (plan.previewReduce < target + 2) {
         return OutcomePlanned;
@@ -492,7 +511,9 @@ int SettleRecord(PluginInstance* record, int outcome) {
     if (link->jobKind == JobPrefix) {
         EndPrefixJob(record);
     }
-    int32_t action = FireEvent(record, JobEndEvent(outcome, link->decoderEnd));
+    link->jobView = BytesView{};
+    ReleaseBytesView(&link->killedFile);
+    int32_t action = FireEvent(record, JobEndEvent(link->state, outcome, link->decoderEnd));
     if (action == ActSettle) {
         SettleLevel(record, outcome);
     }
@@ -585,8 +606,7 @@ void StartWorkers() {
 
 int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut) {
     // A prefix job reads the view it was queued with, the others the file's.
-    const BytesView* bytes =
-        record->queue.jobKind == JobPrefix ? &record->queue.prefix.bytes : &record->reception.file;
+    const BytesView* bytes = &record->queue.jobView;
     job->bytes = bytes;
     job->length = bytes->length;
     job->threads = record->queue.jobThreads;
@@ -600,19 +620,35 @@ int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* result
     return done;
 }
 
+int BeginJobPublish(PluginInstance* record) {
+    EnterCriticalSection(&Queue.lock);
+    if (!PipelineFacts(record->queue.state)->killed) {
+        return 1;
+    }
+    LeaveCriticalSection(&Queue.lock);
+    return 0;
+}
+
+void EndJobPublish(PluginInstance* record) {
+    (void)record;
+    LeaveCriticalSection(&Queue.lock);
+}
+
 namespace {
 
 // One event from the browser's thread, the queue's lock held around it.
-int32_t FireLockedEvent(PluginInstance* record, int32_t event) {
+int32_t FireLockedEvent(PluginInstance* record, int32_t event, BytesView* bytes = NULL) {
     EnterCriticalSection(&Queue.lock);
-    int32_t action = FireEvent(record, event);
+    int32_t action = FireEvent(record, event, NULL, bytes);
     LeaveCriticalSection(&Queue.lock);
     return action;
 }
 
 }  // namespace
 
-int OpenStreamDecode(PluginInstance* record) { return FireLockedEvent(record, EvNewStream) != ActRefuse; }
+int OpenStreamDecode(PluginInstance* record, BytesView* file) {
+    return FireLockedEvent(record, EvNewStream, file) != ActRefuse;
+}
 
 int MayStoreBytes(PluginInstance* record) { return FireLockedEvent(record, EvBytesArrived) == ActStoreBytes; }
 

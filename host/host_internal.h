@@ -102,10 +102,12 @@ void ResetSequence(PluginInstance* record);
 int QueuePictureDecode(PluginInstance* record);
 
 // The stream's side of the decode pipeline (UI thread): a new stream is
-// taken (0: refused, a job holds the last one's bytes); bytes may be stored
-// (0: the stream is not open); the stream ended, and its decode is queued
-// (0: no decode thread could be started for it); the stream broke.
-int OpenStreamDecode(PluginInstance* record);
+// taken (0: refused, the record is going), dropping a queued job and killing
+// a running one, which then keeps `file` (the last file's view, taken over)
+// until it ends; bytes may be stored (0: the stream is not open); the stream
+// ended, and its decode is queued (0: no decode thread could be started for
+// it); the stream broke.
+int OpenStreamDecode(PluginInstance* record, BytesView* file);
 int MayStoreBytes(PluginInstance* record);
 int QueueDecode(PluginInstance* record);
 void NoteStreamBroken(PluginInstance* record);
@@ -115,6 +117,14 @@ void NoteStreamBroken(PluginInstance* record);
 // was queued with, with the codec threads and memory it was admitted with,
 // cancelled when the record's instance goes. 1 when it gave its result.
 int RunRecordJob(PluginInstance* record, DecodeJob* job, DecodeJobResult* resultOut);
+
+// On a worker, in every function that publishes a job's findings into the
+// record: 1, with the queue's lock held until EndJobPublish, while the
+// pipeline's table lets the record's running job publish; 0, holding
+// nothing, once a new stream killed it (whatever it found is then dropped by
+// the caller, which still owns it).
+int BeginJobPublish(PluginInstance* record);
+void EndJobPublish(PluginInstance* record);
 
 // Queues a decode of the part of the picture the view wants (UI thread),
 // unless the record already waits or is being decoded: its part is then

@@ -28,10 +28,23 @@ uint64_t ThreadProcessorTime() {
            ((uint64_t)user.dwHighDateTime << 32 | user.dwLowDateTime);
 }
 
-// The newest picture, published for the UI thread to take; a picture it has
-// not taken yet is replaced.
-void PublishPartialPicture(PluginInstance* record, uint8_t* dib) {
-    FreePictureBlock(__atomic_exchange_n(&record->arrival.pending, dib, __ATOMIC_ACQ_REL));
+// What a prefix job cost and the newest picture (or none), published for the
+// UI thread to take; a picture it has not taken yet is replaced. A job a new
+// stream killed publishes neither: the arrival part is the next file's.
+void PublishPartialStage(PluginInstance* record, uint8_t* dib, uint64_t processorTime, uint32_t costMs) {
+    if (!BeginJobPublish(record)) {
+        FreePictureBlock(dib);
+        return;
+    }
+    ArrivalPictures* arrival = &record->arrival;
+    arrival->processorTime += processorTime;
+    arrival->lastCostMs = costMs;
+    arrival->count++;
+    if (dib) {
+        arrival->pictures++;
+        FreePictureBlock(__atomic_exchange_n(&arrival->pending, dib, __ATOMIC_ACQ_REL));
+    }
+    EndJobPublish(record);
 }
 
 // Whether the size the window asked for is the one it will draw this
@@ -186,16 +199,11 @@ int RunPartialStage(PluginInstance* record) {
     uint64_t processorStart = ThreadProcessorTime();
     uint64_t decoderTime = 0;
     uint8_t* dib = DecodePartialPicture(record, &decoderTime);
+    int pictured = dib != NULL;
     // This thread's time covers a job run here; a decoder's is its own.
-    record->arrival.processorTime += ThreadProcessorTime() - processorStart + decoderTime;
-    record->arrival.lastCostMs = GetTickCount() - start;
-    record->arrival.count++;
-    if (dib) {
-        record->arrival.pictures++;
-        PublishPartialPicture(record, dib);
-    }
+    PublishPartialStage(record, dib, ThreadProcessorTime() - processorStart + decoderTime, GetTickCount() - start);
     SetThreadPriority(thread, priority);
-    return dib != NULL;
+    return pictured;
 }
 
 void AdoptPartialPicture(PluginInstance* record) {

@@ -134,33 +134,62 @@ void ClearPicture(PluginInstance* record) {
 
 void FreePicture(PluginInstance* record) { FreePictureBlocks(&record->picture); }
 
-void PublishFileKind(PluginInstance* record, int kind) { StoreRelease(&record->picture.fileKind, (int32_t)kind); }
+// Each of the workers' publishers takes BeginJobPublish itself: a job a new
+// stream killed puts nothing of the last file into the next one's picture.
+void PublishFileKind(PluginInstance* record, int kind) {
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->picture.fileKind, (int32_t)kind);
+        EndJobPublish(record);
+    }
+}
 
 void PublishPictureSize(PluginInstance* record, const DecodePlan* plan) {
-    StoreRelease(&record->picture.fullWidth, (int32_t)plan->fullWidth);
-    StoreRelease(&record->picture.fullHeight, (int32_t)plan->fullHeight);
-    StoreRelease(&record->picture.shownWidth, (int32_t)plan->shownWidth);
-    StoreRelease(&record->picture.shownHeight, (int32_t)plan->shownHeight);
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->picture.fullWidth, (int32_t)plan->fullWidth);
+        StoreRelease(&record->picture.fullHeight, (int32_t)plan->fullHeight);
+        StoreRelease(&record->picture.shownWidth, (int32_t)plan->shownWidth);
+        StoreRelease(&record->picture.shownHeight, (int32_t)plan->shownHeight);
+        EndJobPublish(record);
+    }
 }
 
 void PublishLevelRange(PluginInstance* record, const DecodePlan* plan) {
-    StoreRelease(&record->picture.shownReduce, (int32_t)plan->shownReduce);
-    StoreRelease(&record->picture.maxReduce, (int32_t)plan->maxReduce);
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->picture.shownReduce, (int32_t)plan->shownReduce);
+        StoreRelease(&record->picture.maxReduce, (int32_t)plan->maxReduce);
+        EndJobPublish(record);
+    }
 }
 
-void PublishPreview(PluginInstance* record, uint8_t* preview) { StoreRelease(&record->picture.preview, preview); }
+void PublishPreview(PluginInstance* record, uint8_t* preview) {
+    if (!BeginJobPublish(record)) {
+        FreePictureBlock(preview);
+        return;
+    }
+    StoreRelease(&record->picture.preview, preview);
+    EndJobPublish(record);
+}
 
 int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
-    if (!LoadAcquire(&record->picture.dib)) {
-        PublishDib(&record->picture, dib, (int32_t)reduce);
-        return 1;
+    if (!BeginJobPublish(record)) {
+        FreePictureBlock(dib);
+        return 0;
     }
-    FreePictureBlock(__atomic_exchange_n(&record->picture.nextLevel, dib, __ATOMIC_ACQ_REL));
-    return 0;
+    int first = !LoadAcquire(&record->picture.dib);
+    if (first) {
+        PublishDib(&record->picture, dib, (int32_t)reduce);
+    } else {
+        FreePictureBlock(__atomic_exchange_n(&record->picture.nextLevel, dib, __ATOMIC_ACQ_REL));
+    }
+    EndJobPublish(record);
+    return first;
 }
 
 void PublishLevelFailure(PluginInstance* record, int failure) {
-    StoreRelease(&record->picture.levelFailure, (int32_t)failure);
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->picture.levelFailure, (int32_t)failure);
+        EndJobPublish(record);
+    }
 }
 
 void NoteFailureReason(PluginInstance* record, int32_t reason, int keepEarlier) {
@@ -175,11 +204,16 @@ void PublishFailure(PluginInstance* record, int32_t reason, int keepEarlier) {
 }
 
 void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t commentsLength) {
+    if (!BeginJobPublish(record)) {
+        free(comments);
+        return;
+    }
     if (failure == DecodeFailureNone) {
         StoreRelease(&record->picture.commentsLength, commentsLength);
         StoreRelease(&record->picture.comments, comments);
-        return;
+    } else {
+        free(comments);
+        PublishFailure(record, failure, 0);
     }
-    free(comments);
-    PublishFailure(record, failure, 0);
+    EndJobPublish(record);
 }

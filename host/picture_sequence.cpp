@@ -15,14 +15,23 @@ int RecordIsFree(const PluginInstance* record) {
 
 }  // namespace
 
+// A job a new stream killed publishes nothing (BeginJobPublish).
 void PublishSequence(PluginInstance* record, const ComposedPicture* composed) {
-    StoreRelease(&record->sequence.pages, (int32_t)composed->pages);
-    StoreRelease(&record->sequence.durationMs, composed->durationMs);
-    StoreRelease(&record->sequence.loops, composed->loops);
-    StoreRelease(&record->sequence.count, (int32_t)composed->count);
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->sequence.pages, (int32_t)composed->pages);
+        StoreRelease(&record->sequence.durationMs, composed->durationMs);
+        StoreRelease(&record->sequence.loops, composed->loops);
+        StoreRelease(&record->sequence.count, (int32_t)composed->count);
+        EndJobPublish(record);
+    }
 }
 
-void PublishSequenceNotes(PluginInstance* record, uint32_t notes) { StoreRelease(&record->sequence.notes, notes); }
+void PublishSequenceNotes(PluginInstance* record, uint32_t notes) {
+    if (BeginJobPublish(record)) {
+        StoreRelease(&record->sequence.notes, notes);
+        EndJobPublish(record);
+    }
+}
 
 void ResetSequence(PluginInstance* record) { record->sequence = PictureSequence(); }
 

@@ -28,25 +28,44 @@ const OutcomeEvent OutcomeEvents[] = {
 
 // Rows are looked up in order; a pair without a row stays with ActNone.
 const PipelineRow Rows[] = {
-    // The browser's stream. A new one is taken only while no job holds the
-    // bytes (a queued prefix job is dropped); its bytes only while it is open.
+    // The browser's stream. A new one is always taken: a queued job is
+    // dropped, a running one killed; its bytes only while it is open.
     {PipeNoStream, EvNewStream, PipeReceiving, ActOpenStream},
     {PipeReceiving, EvNewStream, PipeReceiving, ActOpenStream},
     {PipeBroken, EvNewStream, PipeReceiving, ActOpenStream},
     {PipeSettled, EvNewStream, PipeReceiving, ActOpenStream},
-    {PipePrefixQueued, EvNewStream, PipeReceiving, ActDropPrefixOpen},
-    {PipeLastPrefixQueued, EvNewStream, PipeReceiving, ActDropPrefixOpen},
+    {PipePrefixQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipeLastPrefixQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipePlanQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipeLevelQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipeRetryQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipeRegionQueued, EvNewStream, PipeReceiving, ActDropQueuedOpen},
+    {PipePrefixRunning, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipePrefixThenPlan, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipePrefixBroken, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipePrefixThenLast, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipePlanRunning, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipeLevelRunning, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipeRetryRunning, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipeRegionRunning, EvNewStream, PipeKilledOpen, ActKillOpen},
+    {PipeKilledOpen, EvNewStream, PipeKilledOpen, ActOpenStream},
+    {PipeKilledEnded, EvNewStream, PipeKilledOpen, ActOpenStream},
+    {PipeKilledBroken, EvNewStream, PipeKilledOpen, ActOpenStream},
+    {PipeKilledLast, EvNewStream, PipeKilledOpen, ActOpenStream},
     {AnyState, EvNewStream, Stay, ActRefuse},
     {PipeReceiving, EvBytesArrived, Stay, ActStoreBytes},
     {PipePrefixQueued, EvBytesArrived, Stay, ActStoreBytes},
     {PipePrefixRunning, EvBytesArrived, Stay, ActStoreBytes},
+    {PipeKilledOpen, EvBytesArrived, Stay, ActStoreBytes},
     {AnyState, EvBytesArrived, Stay, ActRefuse},
     {PipeReceiving, EvStreamEnded, PipePlanQueued, ActQueuePlan},
     {PipePrefixQueued, EvStreamEnded, PipePlanQueued, ActDropPrefixPlan},
     {PipePrefixRunning, EvStreamEnded, PipePrefixThenPlan, ActNone},
+    {PipeKilledOpen, EvStreamEnded, PipeKilledEnded, ActNone},
     {PipeReceiving, EvStreamBroken, PipeBroken, ActNone},
     {PipePrefixQueued, EvStreamBroken, PipeLastPrefixQueued, ActNone},
     {PipePrefixRunning, EvStreamBroken, PipePrefixBroken, ActNone},
+    {PipeKilledOpen, EvStreamBroken, PipeKilledBroken, ActNone},
 
     // Pictures of the part received: one prefix job at a time, behind
     // every other job; after a broken stream one last of all that arrived.
@@ -55,6 +74,8 @@ const PipelineRow Rows[] = {
     {PipeLastPrefixQueued, EvPrefixDue, Stay, ActExtendPrefix},
     {PipePrefixBroken, EvPrefixDue, PipePrefixThenLast, ActNoteLastPrefix},
     {PipePrefixThenLast, EvPrefixDue, Stay, ActNoteLastPrefix},
+    {PipeKilledBroken, EvPrefixDue, PipeKilledLast, ActNoteLastPrefix},
+    {PipeKilledLast, EvPrefixDue, Stay, ActNoteLastPrefix},
 
     // A worker takes the queued job.
     {PipePrefixQueued, EvJobTaken, PipePrefixRunning, ActStartJob},
@@ -92,6 +113,11 @@ const PipelineRow Rows[] = {
     {PipeOrphaned, EvLevelFailedMemory, PipeGone, ActFreeRecord},
     {PipeOrphaned, EvLevelFailed, PipeGone, ActFreeRecord},
     {PipeOrphaned, EvRegionDone, PipeGone, ActFreeRecord},
+    // A killed job publishes nothing; its end brings the new stream's turn.
+    {PipeKilledOpen, EvKilledJobEnded, PipeReceiving, ActNone},
+    {PipeKilledEnded, EvKilledJobEnded, PipePlanQueued, ActQueuePlan},
+    {PipeKilledBroken, EvKilledJobEnded, PipeBroken, ActNone},
+    {PipeKilledLast, EvKilledJobEnded, PipeLastPrefixQueued, ActQueueLastPrefix},
 
     // A decoder process that died or was killed ends its job as a failure.
     {PipePrefixRunning, EvProcessDied, PipeReceiving, ActNone},
@@ -141,6 +167,10 @@ const PipelineRow Rows[] = {
     {PipeLevelRunning, EvDestroy, PipeOrphaned, ActOrphan},
     {PipeRetryRunning, EvDestroy, PipeOrphaned, ActOrphan},
     {PipeRegionRunning, EvDestroy, PipeOrphaned, ActOrphan},
+    {PipeKilledOpen, EvDestroy, PipeOrphaned, ActOrphan},
+    {PipeKilledEnded, EvDestroy, PipeOrphaned, ActOrphan},
+    {PipeKilledBroken, EvDestroy, PipeOrphaned, ActOrphan},
+    {PipeKilledLast, EvDestroy, PipeOrphaned, ActOrphan},
     {PipePrefixQueued, EvDestroy, PipeGone, ActUnlinkFree},
     {PipeLastPrefixQueued, EvDestroy, PipeGone, ActUnlinkFree},
     {PipePlanQueued, EvDestroy, PipeGone, ActUnlinkFree},
@@ -213,7 +243,10 @@ PipelineStep StepPipeline(int32_t state, int32_t event) {
     return step;
 }
 
-int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd) {
+int32_t JobEndEvent(int32_t state, int32_t outcome, int32_t decoderEnd) {
+    if (PipelineFacts(state)->killed) {
+        return EvKilledJobEnded;
+    }
     if (decoderEnd == DecodeFailureDecoderStopped) {
         return EvProcessDied;
     }

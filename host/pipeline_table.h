@@ -15,9 +15,16 @@
 //    writes them into the received-bytes store, which never moves them, and
 //    a prefix job reads its own view of the part it was queued with (a
 //    block arriving out of order may still fill a gap there that read as
-//    zeros); once the stream ended every job reads the file's view, which
-//    nobody changes until a new stream, and the table refuses a new stream
-//    while a job other than a queued prefix job holds the record.
+//    zeros); once the stream ended every job reads the file's view, taken
+//    when a worker takes the job. A new stream drops a queued job, and kills
+//    a running one (ActKillOpen): its decoder process is ended, and the
+//    queue keeps the file's view it reads until it ends, so the UI thread
+//    closes the store and opens the next one at once.
+//  - who publishes: only the running job of a state that is not `killed`,
+//    under the queue's lock (BeginJobPublish, taken by every publishing
+//    function itself). A killed job's end is one event (EvKilledJobEnded)
+//    whatever it found, and brings the record to what the new stream's
+//    events meant meanwhile.
 //  - who installs a picture: a job only publishes (a level waits in
 //    nextLevel, a prefix picture and a region in their own slots); the UI
 //    thread alone puts them in place when the window hears of them, so
@@ -48,6 +55,12 @@ enum PipelineState {
     PipeRegionQueued,         // the part in view of a picture past the sample cap
     PipeRegionRunning,
     PipeSettled,              // decoded, or failed for good; no job
+    // A new stream came while a job of the last one ran: that job is being
+    // killed (or, run in this process, abandoned); the new stream is
+    PipeKilledOpen,           // open
+    PipeKilledEnded,          // ended: its plan follows the killed job
+    PipeKilledBroken,         // broken: nothing follows
+    PipeKilledLast,           // broken: one last prefix job of it follows
     PipeOrphaned,             // destroyed while a job runs: the worker frees the record
     PipeGone,                 // freed
     PipeStateCount,
@@ -78,14 +91,16 @@ enum PipelineEvent {
     EvPictureBack,        // the decoder gave its picture (the job's own end follows)
     EvProcessDied,        // the decoder ended before answering: the job failed
     EvTimeLimit,          // the job ran past its time limit and was killed: it failed
+    EvKilledJobEnded,     // a job a new stream killed ended, whatever its outcome
     PipeEventCount,
 };
 
 enum PipelineAction {
     ActNone = 0,          // nothing to do (the event changes nothing here)
     ActRefuse,            // refuse the browser's call
-    ActOpenStream,        // accept: drop the last stream's picture and bytes
-    ActDropPrefixOpen,    // unlink the queued prefix job, then ActOpenStream
+    ActOpenStream,        // accept: drop the last stream's picture and bytes, and a last prefix job noted
+    ActDropQueuedOpen,    // unlink the queued job, then ActOpenStream
+    ActKillOpen,          // cancel the running job, keep the file's view it reads until it ends, then ActOpenStream
     ActStoreBytes,        // store the bytes
     ActQueuePrefix,       // queue a prefix job
     ActExtendPrefix,      // the queued prefix job reads all that arrived instead
@@ -126,6 +141,7 @@ struct PipelineStateFacts {
     int32_t running;     // a job of the record runs (a worker reads the bytes and the record)
     int32_t planned;     // a plan of this stream's picture is known
     int32_t jobKind;     // the kind of the queued or running job (PipelineJobKind), else -1
+    int32_t killed;      // the running job was killed by a new stream: nothing of it is published
 };
 
 struct PipelineStep {
@@ -133,28 +149,32 @@ struct PipelineStep {
     int32_t action;
 };
 
-// streamOpen, queued, running, planned, jobKind
+// streamOpen, queued, running, planned, jobKind, killed
 inline const PipelineStateFacts PipelineStateTable[PipeStateCount] = {
-    {0, 0, 0, 0, -1},         // PipeNoStream
-    {1, 0, 0, 0, -1},         // PipeReceiving
-    {1, 1, 0, 0, JobPrefix},  // PipePrefixQueued
-    {1, 0, 1, 0, JobPrefix},  // PipePrefixRunning
-    {0, 0, 1, 0, JobPrefix},  // PipePrefixThenPlan
-    {0, 0, 1, 0, JobPrefix},  // PipePrefixBroken
-    {0, 0, 1, 0, JobPrefix},  // PipePrefixThenLast
-    {0, 1, 0, 0, JobPrefix},  // PipeLastPrefixQueued
-    {0, 0, 0, 0, -1},         // PipeBroken
-    {0, 1, 0, 0, JobPlan},    // PipePlanQueued
-    {0, 0, 1, 0, JobPlan},    // PipePlanRunning
-    {0, 1, 0, 1, JobLevel},   // PipeLevelQueued
-    {0, 0, 1, 1, JobLevel},   // PipeLevelRunning
-    {0, 1, 0, 1, JobRetry},   // PipeRetryQueued
-    {0, 0, 1, 1, JobRetry},   // PipeRetryRunning
-    {0, 1, 0, 1, JobRegion},  // PipeRegionQueued
-    {0, 0, 1, 1, JobRegion},  // PipeRegionRunning
-    {0, 0, 0, 1, -1},         // PipeSettled
-    {0, 0, 1, 0, -1},         // PipeOrphaned
-    {0, 0, 0, 0, -1},         // PipeGone
+    {0, 0, 0, 0, -1, 0},         // PipeNoStream
+    {1, 0, 0, 0, -1, 0},         // PipeReceiving
+    {1, 1, 0, 0, JobPrefix, 0},  // PipePrefixQueued
+    {1, 0, 1, 0, JobPrefix, 0},  // PipePrefixRunning
+    {0, 0, 1, 0, JobPrefix, 0},  // PipePrefixThenPlan
+    {0, 0, 1, 0, JobPrefix, 0},  // PipePrefixBroken
+    {0, 0, 1, 0, JobPrefix, 0},  // PipePrefixThenLast
+    {0, 1, 0, 0, JobPrefix, 0},  // PipeLastPrefixQueued
+    {0, 0, 0, 0, -1, 0},         // PipeBroken
+    {0, 1, 0, 0, JobPlan, 0},    // PipePlanQueued
+    {0, 0, 1, 0, JobPlan, 0},    // PipePlanRunning
+    {0, 1, 0, 1, JobLevel, 0},   // PipeLevelQueued
+    {0, 0, 1, 1, JobLevel, 0},   // PipeLevelRunning
+    {0, 1, 0, 1, JobRetry, 0},   // PipeRetryQueued
+    {0, 0, 1, 1, JobRetry, 0},   // PipeRetryRunning
+    {0, 1, 0, 1, JobRegion, 0},  // PipeRegionQueued
+    {0, 0, 1, 1, JobRegion, 0},  // PipeRegionRunning
+    {0, 0, 0, 1, -1, 0},         // PipeSettled
+    {1, 0, 1, 0, -1, 1},         // PipeKilledOpen
+    {0, 0, 1, 0, -1, 1},         // PipeKilledEnded
+    {0, 0, 1, 0, -1, 1},         // PipeKilledBroken
+    {0, 0, 1, 0, -1, 1},         // PipeKilledLast
+    {0, 0, 1, 0, -1, 0},         // PipeOrphaned
+    {0, 0, 0, 0, -1, 0},         // PipeGone
 };
 
 inline const PipelineStateFacts* PipelineFacts(int32_t state) {
@@ -175,10 +195,12 @@ enum JobOutcome {
     OutcomeFailed = 8,    // the plan failed, or the first level: the file's failure is published
 };
 
-// The event a job amounts to when it ends: a decoder process that died or
-// was stopped for time during it (`decoderEnd`, a DecodeFailure value: only
-// those two count), else its outcome.
-int32_t JobEndEvent(int32_t outcome, int32_t decoderEnd);
+// The event a job amounts to when it ends in `state`: in a killed state
+// always EvKilledJobEnded (its decoder was ended on purpose); else a
+// decoder process that died or was stopped for time during it
+// (`decoderEnd`, a DecodeFailure value: only those two count), else its
+// outcome.
+int32_t JobEndEvent(int32_t state, int32_t outcome, int32_t decoderEnd);
 
 // The head of one list as admission sees it: its memory, from its plan and
 // level, else from a bound (`boundBytes`) for a job whose plan is not known.

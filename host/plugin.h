@@ -237,6 +237,12 @@ struct QueueLink {
     uint64_t jobCharged;  // what admission took of this process's memory for it
     int32_t decoderEnd;   // the running job's decoder died or ran out of time (a DecodeFailure)
     DecodeJobCancel* cancel;
+    // What the running job reads, fixed when a worker took it: the prefix
+    // job's view or the file's, not owned here (the one below, once killed).
+    BytesView jobView;
+    // The file's view a job killed by a new stream still reads; released
+    // when that job ends.
+    BytesView killedFile;
 };
 
 // Pictures of the part of a file received so far (host/partial_picture.cpp),

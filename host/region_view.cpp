@@ -153,17 +153,19 @@ void RunRegionJob(PluginInstance* record) {
     region.isDecoding = wanted;
     region.decoding = region.wanted;
     region.decodingReduce = region.wantedReduce;
+    // A new stream resets the region part while this job runs: it keeps its own copy.
+    RECT decoding = region.decoding;
+    int32_t reduce = region.decodingReduce;
     LeaveCriticalSection(&Lock.section);
     if (!wanted) {
         return;
     }
-    // Only this thread writes `decoding` while isDecoding is set.
-    PictureRegion part = {(uint32_t)region.decoding.left, (uint32_t)region.decoding.top,
-                          (uint32_t)region.decoding.right, (uint32_t)region.decoding.bottom};
+    PictureRegion part = {(uint32_t)decoding.left, (uint32_t)decoding.top, (uint32_t)decoding.right,
+                          (uint32_t)decoding.bottom};
     DecodeJob job = {};
     job.kind = DecodeJobRegion;
     job.fileKind = LoadAcquire(&record->picture.fileKind);
-    job.reduce = region.decodingReduce;
+    job.reduce = reduce;
     job.region = part;
     DecodeJobResult result = {};
     uint8_t* dib = NULL;
@@ -177,22 +179,34 @@ void RunRegionJob(PluginInstance* record) {
         const PictureRegion& level = result.level;
         SetRect(&bitmap->level, (int)level.left, (int)level.top, (int)level.right, (int)level.bottom);
         bitmap->dib = dib;
-        bitmap->reduce = region.decodingReduce;
+        bitmap->reduce = reduce;
         bitmap->levelWidth = (int32_t)LevelExtent((uint32_t)LoadAcquire(&record->picture.fullWidth), bitmap->reduce);
         bitmap->levelHeight = (int32_t)LevelExtent((uint32_t)LoadAcquire(&record->picture.fullHeight), bitmap->reduce);
         dib = NULL;
     }
     FreePictureBlock(dib);
+    // The queue's lock before the region's, as everywhere; a job a new
+    // stream killed leaves the next file's region part alone.
+    if (!BeginJobPublish(record)) {
+        FreeRegionBitmap(bitmap);
+        return;
+    }
     EnterCriticalSection(&Lock.section);
     RegionBitmap* replaced = bitmap ? region.next : NULL;
     region.next = bitmap ? bitmap : region.next;
     region.isDecoding = 0;
     LeaveCriticalSection(&Lock.section);
+    EndJobPublish(record);
     FreeRegionBitmap(replaced);
 }
 
 void ReleaseRegionBitmaps(PluginInstance* record) {
-    FreeRegionBitmap(record->region.next);
-    FreeRegionBitmap(record->region.shown);
+    // Under the lock: a region job of the last stream may still be starting.
+    EnterCriticalSection(&Lock.section);
+    RegionBitmap* next = record->region.next;
+    RegionBitmap* shown = record->region.shown;
     record->region = RegionState();
+    LeaveCriticalSection(&Lock.section);
+    FreeRegionBitmap(next);
+    FreeRegionBitmap(shown);
 }

@@ -20,8 +20,9 @@ const UiText OutOfMemoryFormat = {"Cannot allocate memory for image (%d, %d, %p"
                                   "画像用のメモリを確保できません (%d, %d, %p"};
 
 // Drops the image, the comments and the bytes of an earlier stream. Only
-// called on the UI thread once the pipeline's table took the new stream, so
-// no job reads them.
+// called on the UI thread once the pipeline's table took the new stream: a
+// job of the last one still running reads only its own views and publishes
+// nothing more.
 void ReleaseReception(PluginInstance* record) {
     ClearPicture(record);
     ResetSequence(record);
@@ -143,11 +144,10 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
     if (record->modal.depth > 0 && LoadAcquire(&record->reception.loadState) != LoadStateWaiting) {
         return NPERR_GENERIC_ERROR;
     }
-    // Likewise while a job of the first is queued or runs (the pipeline's
-    // table says which): the jobs read the file's view, which the new stream
-    // releases, and a prefix job would publish the old file's picture over
-    // the new one. A prefix job still waiting is dropped.
-    if (!OpenStreamDecode(record)) {
+    // A job of the last stream still waiting is dropped, a running one
+    // killed: it keeps reading its own view of the last file (the table
+    // takes the file's over for it) and publishes nothing from now on.
+    if (!OpenStreamDecode(record, &record->reception.file)) {
         return NPERR_GENERIC_ERROR;
     }
     // The whole address, however long: View Image and Copy Image Location

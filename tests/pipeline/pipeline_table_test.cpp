@@ -14,8 +14,8 @@
 
 namespace {
 
-const int32_t EndEvents[] = {EvPrefixDone, EvPlanDone,   EvLevelDone,   EvLevelFailedMemory,
-                             EvLevelFailed, EvRegionDone, EvProcessDied, EvTimeLimit};
+const int32_t EndEvents[] = {EvPrefixDone,  EvPlanDone,   EvLevelDone,   EvLevelFailedMemory, EvLevelFailed,
+                             EvRegionDone, EvProcessDied, EvTimeLimit, EvKilledJobEnded};
 
 bool IsEndEvent(int32_t event) {
     for (int32_t end : EndEvents) {
@@ -94,10 +94,23 @@ TEST(PipelineTable, EveryPairKeepsTheHandOverRules) {
             if (state == PipeOrphaned && step.next == PipeGone) {
                 EXPECT_TRUE(IsEndEvent(event));
             }
+            // A new stream is always taken: a queued job is dropped, a
+            // running one killed (once).
             if (event == EvNewStream) {
-                bool taken = alive && !from.running && (!from.queued || from.jobKind == JobPrefix);
-                EXPECT_EQ(taken ? PipeReceiving : state, step.next);
-                EXPECT_EQ(taken ? (from.queued ? ActDropPrefixOpen : ActOpenStream) : ActRefuse, step.action);
+                int32_t action = from.queued ? ActDropQueuedOpen
+                                 : from.running && !from.killed ? ActKillOpen
+                                                                : ActOpenStream;
+                EXPECT_EQ(alive ? (from.running ? PipeKilledOpen : PipeReceiving) : state, step.next);
+                EXPECT_EQ(alive ? action : ActRefuse, step.action);
+            }
+            // A killed job stays killed until it ends, and only its end
+            // (one event, whatever it found) lets a job of the record start.
+            EXPECT_EQ(to.killed && !from.killed, step.action == ActKillOpen);
+            if (from.killed && !to.killed && step.next != PipeOrphaned) {
+                EXPECT_EQ(EvKilledJobEnded, event);
+            }
+            for (int32_t outcome = OutcomeDone; outcome <= OutcomeFailed && from.killed; ++outcome) {
+                EXPECT_EQ(EvKilledJobEnded, JobEndEvent(state, outcome, DecodeFailureDecoderStopped));
             }
             if (event == EvBytesArrived) {
                 EXPECT_EQ(state, step.next);
@@ -110,7 +123,7 @@ TEST(PipelineTable, EveryPairKeepsTheHandOverRules) {
                 EXPECT_TRUE(from.queued);
                 EXPECT_EQ(from.jobKind, to.jobKind);
             }
-            if (from.running && to.running && step.next != PipeOrphaned && state != PipeOrphaned) {
+            if (from.running && to.running && step.next != PipeOrphaned && state != PipeOrphaned && !to.killed) {
                 EXPECT_EQ(from.jobKind, to.jobKind);
             }
             // A running job ends only by its end event (or a destroy); an
@@ -151,12 +164,12 @@ TEST(PipelineTable, EveryPairKeepsTheHandOverRules) {
                 EXPECT_EQ(state, step.next);
                 EXPECT_EQ(ActNone, step.action);
             }
-            if (event == EvProcessDied || event == EvTimeLimit) {
-                EXPECT_EQ(event, JobEndEvent(FailedOutcomeOf(from.jobKind), event == EvProcessDied
-                                                                                ? DecodeFailureDecoderStopped
-                                                                                : DecodeFailureTimedOut));
+            if ((event == EvProcessDied || event == EvTimeLimit) && !from.killed) {
+                EXPECT_EQ(event, JobEndEvent(state, FailedOutcomeOf(from.jobKind),
+                                             event == EvProcessDied ? DecodeFailureDecoderStopped
+                                                                    : DecodeFailureTimedOut));
                 int32_t failed = from.running && state != PipeOrphaned
-                                     ? JobEndEvent(FailedOutcomeOf(from.jobKind), DecodeFailureCorrupt)
+                                     ? JobEndEvent(state, FailedOutcomeOf(from.jobKind), DecodeFailureCorrupt)
                                      : EvLevelFailed;
                 PipelineStep asFailure = StepPipeline(state, failed);
                 EXPECT_EQ(asFailure.next, step.next);
@@ -184,7 +197,8 @@ TEST(PipelineTable, EveryStateIsReachedAndCanEnd) {
     for (int32_t state = 0; state < PipeStateCount; ++state) {
         PipelineStep step = StepPipeline(state, EvDestroy);
         if (step.next == PipeOrphaned) {
-            step = StepPipeline(step.next, JobEndEvent(FailedOutcomeOf(PipelineFacts(state)->jobKind), 0));
+            step = StepPipeline(step.next,
+                                JobEndEvent(step.next, FailedOutcomeOf(PipelineFacts(state)->jobKind), 0));
         }
         EXPECT_EQ(PipeGone, step.next) << state;
     }
@@ -239,9 +253,32 @@ TEST(PipelineTable, RowsThatMatter) {
     ExpectWalk(PipePrefixRunning, {
                                       {EvStreamEnded, PipePrefixThenPlan, ActNone},
                                       {EvBytesArrived, PipePrefixThenPlan, ActRefuse},
-                                      {EvNewStream, PipePrefixThenPlan, ActRefuse},
                                       {EvPrefixDone, PipePlanQueued, ActQueuePlan},
                                   });
+    // A new stream while a job runs: what its stream does meanwhile is
+    // what follows the killed job's end.
+    struct Killed {
+        const char* what;
+        std::vector<int32_t> events;
+        int32_t next;
+        int32_t action;
+    } killedCases[] = {
+        {"open", {EvBytesArrived}, PipeReceiving, ActNone},
+        {"ended", {EvStreamEnded}, PipePlanQueued, ActQueuePlan},
+        {"broken", {EvStreamBroken}, PipeBroken, ActNone},
+        {"broken, a last prefix", {EvStreamBroken, EvPrefixDue}, PipeLastPrefixQueued, ActQueueLastPrefix},
+        {"ended, then another stream", {EvStreamEnded, EvNewStream}, PipeReceiving, ActNone},
+    };
+    for (const Killed& c : killedCases) {
+        SCOPED_TRACE(c.what);
+        int32_t state = StepPipeline(PipePlanRunning, EvNewStream).next;
+        for (int32_t event : c.events) {
+            state = StepPipeline(state, event).next;
+        }
+        PipelineStep end = StepPipeline(state, JobEndEvent(state, OutcomeLevel, DecodeFailureNone));
+        EXPECT_EQ(c.next, end.next);
+        EXPECT_EQ(c.action, end.action);
+    }
     // Broken while a prefix job runs: one last of all that arrived follows,
     // and its picture stays.
     ExpectWalk(PipePrefixRunning, {
@@ -267,16 +304,17 @@ const char* const StateNames[] = {
     "PipeNoStream", "PipeReceiving", "PipePrefixQueued", "PipePrefixRunning", "PipePrefixThenPlan",
     "PipePrefixBroken", "PipePrefixThenLast", "PipeLastPrefixQueued", "PipeBroken", "PipePlanQueued",
     "PipePlanRunning", "PipeLevelQueued", "PipeLevelRunning", "PipeRetryQueued", "PipeRetryRunning",
-    "PipeRegionQueued", "PipeRegionRunning", "PipeSettled", "PipeOrphaned", "PipeGone",
+    "PipeRegionQueued", "PipeRegionRunning", "PipeSettled", "PipeKilledOpen", "PipeKilledEnded", "PipeKilledBroken",
+    "PipeKilledLast", "PipeOrphaned", "PipeGone",
 };
 const char* const EventNames[] = {
     "EvNewStream", "EvBytesArrived", "EvPrefixDue", "EvStreamEnded", "EvStreamBroken", "EvJobTaken", "EvJobDropped",
     "EvPrefixDone", "EvPlanDone", "EvLevelWanted", "EvRegionWanted", "EvLevelDone", "EvLevelFailedMemory",
     "EvLevelFailed", "EvRegionDone", "EvCommandWantsLevel", "EvCommandDone", "EvDestroy", "EvJobSent",
-    "EvPictureBack", "EvProcessDied", "EvTimeLimit",
+    "EvPictureBack", "EvProcessDied", "EvTimeLimit", "EvKilledJobEnded",
 };
 const char* const ActionNames[] = {
-    "ActNone", "ActRefuse", "ActOpenStream", "ActDropPrefixOpen", "ActStoreBytes", "ActQueuePrefix",
+    "ActNone", "ActRefuse", "ActOpenStream", "ActDropQueuedOpen", "ActKillOpen", "ActStoreBytes", "ActQueuePrefix",
     "ActExtendPrefix", "ActNoteLastPrefix", "ActQueueLastPrefix", "ActQueuePlan", "ActDropPrefixPlan", "ActStartJob",
     "ActUnlinkJob", "ActQueueLevel", "ActQueueRetry", "ActQueueRegion", "ActWantLevel", "ActWantLevelFirst",
     "ActEndCommandWait", "ActSettle", "ActOrphan", "ActUnlinkFree", "ActFreeRecord",

@@ -269,6 +269,57 @@ TEST(DecoderProcess, CancelEndsTheDecoderAtOnce) {
     EXPECT_EQ(1, ended);
 }
 
+// A new stream while a long decode of the last file runs in a decoder: that
+// decoder ends at once, the stream is taken, and only the new file's
+// picture, or its own failure, is shown (nothing of the killed job).
+TEST(DecoderProcess, ANewStreamKillsTheRunningDecodeAndIsTaken) {
+    const struct {
+        const char* what;
+        NPReason reason;
+        int32_t failureReason;
+    } Rows[] = {
+        {"the new stream ends", NPRES_DONE, 0},
+        {"the new stream breaks", NPRES_NETWORK_ERR, FailureInterrupted},
+    };
+    ASSERT_EQ(DecoderPresent, AwaitDecoder().absence);
+    std::vector<uint8_t> quad = ReadFixture("quad.j2k");
+    for (const auto& row : Rows) {
+        SCOPED_TRACE(row.what);
+        Element element;
+        CreateElement(&element, 4000, 4000, NP_EMBED, {});
+        SendFile(&element, "gallery4000.j2k");
+        PluginInstance* record = RecordOf(&element);
+        // Until the full level's job is in a decoder.
+        auto inDecoder = [record] {
+            DecodeJobCancel* cancel = LoadAcquire(&record->queue.cancel);
+            return LoadAcquire(&record->queue.state) == PipeLevelRunning && cancel &&
+                   __atomic_load_n(&cancel->decoder, __ATOMIC_ACQUIRE);
+        };
+        for (int tries = 0; tries < 2000 && !inDecoder(); ++tries) Sleep(5);
+        ASSERT_TRUE(inDecoder());
+        std::vector<HANDLE> decoders = OpenDecoders();
+        SendStream(&element.npp, quad, StreamPlan{16384, 1, {}, row.reason});
+        EXPECT_NE(WAIT_TIMEOUT, WaitForMultipleObjects((DWORD)decoders.size(), decoders.data(), FALSE, 5000));
+        int ended = 0;
+        for (HANDLE process : decoders) {
+            ended += WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+            CloseHandle(process);
+        }
+        EXPECT_EQ(1, ended);
+        ASSERT_TRUE(WaitForDecode(&element));
+        EXPECT_EQ(row.failureReason, record->picture.failureReason);
+        if (row.reason == NPRES_DONE) {
+            ASSERT_NE(nullptr, record->picture.dib);
+            EXPECT_EQ(64, record->picture.dibHeader->biWidth);
+            SetWindowPos(element.window, NULL, 0, 0, 160, 120, SWP_NOMOVE | SWP_NOZORDER);
+            EXPECT_EQ(0xFF0000u, RepaintAndCapture(element.window).At(1, 1));
+        } else {
+            EXPECT_EQ(nullptr, record->picture.dib);
+        }
+        DestroyElement(&element);
+    }
+}
+
 // Run in a copy of this program in a folder without the decoder (the
 // test below starts it there): decoding stays here, and says why.
 TEST(DecoderProcess, WithoutTheExecutableDecodesHere) {
