@@ -114,6 +114,8 @@ const PipelineRow Rows[] = {
     {PipeOrphaned, EvLevelFailed, PipeGone, ActFreeRecord},
     {PipeOrphaned, EvRegionDone, PipeGone, ActFreeRecord},
     // A killed job publishes nothing; its end brings the new stream's turn.
+    // No prefix job is asked while it runs (the record is busy), but one
+    // last one of a broken stream is noted for after it.
     {PipeKilledOpen, EvKilledJobEnded, PipeReceiving, ActNone},
     {PipeKilledEnded, EvKilledJobEnded, PipePlanQueued, ActQueuePlan},
     {PipeKilledBroken, EvKilledJobEnded, PipeBroken, ActNone},
