@@ -281,9 +281,11 @@ TEST(DecoderProcess, ANewStreamKillsTheRunningDecodeAndIsTaken) {
         const char* what;
         NPReason reason;
         int32_t failureReason;
+        bool destroyed;  // right after the new stream opened
     } Rows[] = {
-        {"the new stream ends", NPRES_DONE, 0},
-        {"the new stream breaks", NPRES_NETWORK_ERR, FailureInterrupted},
+        {"the new stream ends", NPRES_DONE, 0, false},
+        {"the new stream breaks", NPRES_NETWORK_ERR, FailureInterrupted, false},
+        {"the element goes", NPRES_DONE, 0, true},
     };
     ASSERT_EQ(here ? DecoderMissing : DecoderPresent, AwaitDecoder().absence);
     std::vector<uint8_t> quad = ReadFixture("quad.j2k");
@@ -302,7 +304,15 @@ TEST(DecoderProcess, ANewStreamKillsTheRunningDecodeAndIsTaken) {
         for (int tries = 0; tries < 2000 && !started(); ++tries) Sleep(5);
         ASSERT_TRUE(started());
         std::vector<HANDLE> decoders = OpenDecoders();
-        SendStream(&element.npp, quad, StreamPlan{16384, 1, {}, row.reason});
+        if (row.destroyed) {
+            NPStream next = {};
+            uint16_t type = 0;
+            char mime[] = "image/jp2";
+            EXPECT_EQ(NPERR_NO_ERROR, NPP_NewStream(&element.npp, mime, &next, 0, &type));
+            EXPECT_EQ(NPERR_NO_ERROR, NPP_Destroy(&element.npp, NULL));
+        } else {
+            SendStream(&element.npp, quad, StreamPlan{16384, 1, {}, row.reason});
+        }
         if (!here) {
             EXPECT_NE(WAIT_TIMEOUT, WaitForMultipleObjects((DWORD)decoders.size(), decoders.data(), FALSE, 5000));
         }
@@ -312,6 +322,16 @@ TEST(DecoderProcess, ANewStreamKillsTheRunningDecodeAndIsTaken) {
             CloseHandle(process);
         }
         EXPECT_EQ(here ? 0 : 1, ended);
+        if (row.destroyed) {
+            // The worker frees the record once the job is over; nothing
+            // of it is touched meanwhile.
+            for (int i = 0; i < 100; ++i) {
+                PumpMessages();
+                Sleep(20);
+            }
+            DestroyElement(&element);
+            continue;
+        }
         ASSERT_TRUE(WaitForDecode(&element, 60000));
         EXPECT_EQ(row.failureReason, record->picture.failureReason);
         if (row.reason == NPRES_DONE) {
