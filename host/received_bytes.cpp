@@ -553,6 +553,14 @@ int TakeBytesView(BytesView* viewOut, const ReceivedBytes* store, uint32_t lengt
         viewOut->length = length;
         viewOut->mapping = NULL;
         viewOut->shared = core;
+        // Only the sections the bytes lie in, as a view of its own would
+        // name them: a decoder process is given these and maps no more.
+        uint64_t covered = 0;
+        int32_t count = 0;
+        while (covered < length) {
+            covered += viewOut->capacities[count++];
+        }
+        viewOut->sectionCount = count;
         return 1;
     }
     // The sections holding bytes already written never change (the preparer
