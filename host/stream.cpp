@@ -164,7 +164,9 @@ NPError NPP_NewStream(NPP instance, NPMIMEType type, NPStream* stream, NPBool se
         *stype = NP_NORMAL;
     }
     // The box said "waiting" (or showed an earlier image) until now: without
-    // a repaint it would go on saying so for the whole download.
+    // a repaint it would go on saying so for the whole download. The
+    // progress repaints of NPP_Write follow this one at their pace.
+    record->reception.progressPaintTick = GetTickCount();
     if (record->window.hwnd) {
         InvalidateRect(record->window.hwnd, NULL, TRUE);
     }
