@@ -17,6 +17,7 @@
 #include "host/decode_job.h"
 #include "host/host_internal.h"
 #include "host/plugin.h"
+#include "host/thread_name.h"
 
 namespace {
 
@@ -559,6 +560,7 @@ void RunWorker() {
 // thread ends through FreeLibraryAndExitThread, never through the runtime's
 // own thread exit; nothing here needs the runtime's per-thread start-up.
 DWORD WINAPI WorkerEntry(void*) {
+    NameCurrentThread(L"npkavrel decode");
     RunWorker();
     HMODULE module = NULL;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

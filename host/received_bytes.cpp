@@ -1,10 +1,12 @@
-// The received-bytes store: pagefile-backed sections committed as bytes come,
-// laid side by side in one writable view for the UI thread, and read-only
-// views of them for the decodes that outlive the store.
+// The received-bytes store: pagefile-backed sections committed ahead of the
+// bytes by a preparer thread, laid side by side in one writable view for the
+// UI thread, and read-only views of them for the decodes that outlive the store.
 #include "host/received_bytes.h"
 
 #include <stdlib.h>
 #include <string.h>
+
+#include "host/thread_name.h"
 
 namespace {
 
@@ -423,14 +425,7 @@ void RunPreparer(ReceivedBytes* store) {
 // The thread holds a reference on the module that holds its code and drops
 // it with FreeLibraryAndExitThread, as the decode workers do.
 DWORD WINAPI PreparerEntry(void* context) {
-    // Named, so that a profiler (or the benchmark's scheduling) can tell it
-    // from the browser's threads; the call is Windows 10's, looked up.
-    typedef HRESULT(WINAPI * SetDescription)(HANDLE, PCWSTR);
-    SetDescription describe =
-        (SetDescription)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetThreadDescription");
-    if (describe) {
-        describe(GetCurrentThread(), L"npkavrel store");
-    }
+    NameCurrentThread(L"npkavrel store");
     RunPreparer((ReceivedBytes*)context);
     HMODULE module = NULL;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -19,30 +19,24 @@ for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
 export DISPLAY=":$(tr -dc '0-9' <"$display_file")"
 
 # Windows schedules by strict priority: a ready thread of the browser runs
-# before the decoders, which run below normal. Wine 8 ignores priority
-# classes, so the decoders would take time slices from the browser's thread
-# (the large arrival's longest NPP_Write). Linux's nearest equivalent is
-# applied to each of this checkout's decoder processes as it appears: the
-# idle class. That alone still lets an idle-class thread sharing the
-# browser's processor run a slice of about a millisecond now and then, which
-# Windows never grants a below-normal thread over a normal one; so the
-# benchmark's own main thread (the browser's thread, the process's first)
-# gets the lowest real-time class, ahead of every normal and idle thread as
-# Windows' ordering puts it. Only that thread and the received-bytes
-# store's preparer (named "npkavrel store"; above normal on Windows, so one
-# class higher): the plug-in's decode workers keep the normal class. A system call runs in its caller's thread on
-# Windows, at the caller's priority; Wine's server runs many of them in a
-# process of its own, which a loaded machine would make the browser's
-# thread wait for: the benchmark's server gets the same class.
-# This checkout's: a decoder by its program's place, the benchmark (whose
-# command line Wine may leave relative) and Wine's server by their prefix.
-ours() { tr '\0\\' ' /' <"/proc/$1/cmdline" 2>/dev/null | grep -q "$repo/build/"; }
+# before the decoders and the plug-in's own decode threads, which run below
+# normal. Wine 8 ignores priorities, and Linux's idle class is no equivalent
+# for below normal (any other program on the machine would starve the
+# decoders, and the decoder-process figures would compare an idle-class
+# decoder with normal-class decode threads). So every decode keeps the
+# normal class, and the benchmark's own main thread (the browser's thread,
+# the process's first) gets the lowest real-time class, ahead of them all as
+# Windows' ordering puts it; the received-bytes store's preparer (named
+# "npkavrel store"; above normal on Windows) one class higher. A system call
+# runs in its caller's thread on Windows, at the caller's priority; Wine's
+# server runs many of them in a process of its own, which a loaded machine
+# would make the browser's thread wait for: the benchmark's server gets the
+# browser's class.
+# This checkout's: the benchmark (whose command line Wine may leave
+# relative) and Wine's server by their prefix.
 in_prefix() { tr '\0' '\n' <"/proc/$1/environ" 2>/dev/null | grep -q "^WINEPREFIX=$repo/build/"; }
 order_like_windows() {
     while sleep 0.05; do
-        for pid in $(pgrep -f 'npkavrel-decoder\.exe' || true); do
-            ours "$pid" && chrt --idle -a -p 0 "$pid" >/dev/null 2>&1 || true
-        done
         for pid in $(pgrep -f 'bench_display\.exe' || true); do
             in_prefix "$pid" || continue
             chrt --fifo -p 1 "$pid" >/dev/null 2>&1 || true
