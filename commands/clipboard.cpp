@@ -17,24 +17,53 @@ const UiText ClipboardTextNoMemory = {"Can't allocate memory for clipboard",
 const UiText ClipboardTextCannotSet = {"Can't set clipboard data", "クリップボードにデータをセットできません"};
 const UiText NoImageToCopy = {"No image to copy!", "コピーすべき画像がありません"};
 
-// A moveable global block holding a copy of the bytes; null on failure.
-HGLOBAL CopyToGlobalBlock(const void* bytes, uint32_t size) {
+// Fills a block of `size` bytes at `target`; 0 when it could not.
+typedef int (*BlockFiller)(uint8_t* target, uint32_t size, const void* context);
+
+int FillWithBytes(uint8_t* target, uint32_t size, const void* bytes) {
+    memcpy(target, bytes, size);
+    return 1;
+}
+
+// Where the next piece of a picture goes, and the room left.
+struct BlockCursor {
+    uint8_t* at;
+    uint32_t left;
+};
+
+int TakePiece(void* context, const uint8_t* bytes, uint32_t count) {
+    BlockCursor* cursor = (BlockCursor*)context;
+    if (count > cursor->left) return 0;
+    memcpy(cursor->at, bytes, count);
+    cursor->at += count;
+    cursor->left -= count;
+    return 1;
+}
+
+// The picture piece by piece (a view at a time from a decoder's section), so
+// that the global block is the one whole copy.
+int FillWithPicture(uint8_t* target, uint32_t size, const void* picture) {
+    BlockCursor cursor = {target, size};
+    return ReadFullPicture((const FullPicture*)picture, TakePiece, &cursor) && cursor.left == 0;
+}
+
+// A moveable global block of `size` bytes filled by `fill`; null on failure.
+HGLOBAL FillGlobalBlock(uint32_t size, BlockFiller fill, const void* context) {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, size);
     if (block == nullptr) return nullptr;
-    void* target = GlobalLock(block);
-    if (target == nullptr) {
+    uint8_t* target = (uint8_t*)GlobalLock(block);
+    int filled = target != nullptr && fill(target, size, context);
+    if (target != nullptr) GlobalUnlock(block);
+    if (!filled) {
         GlobalFree(block);
         return nullptr;
     }
-    memcpy(target, bytes, size);
-    GlobalUnlock(block);
     return block;
 }
 
-}  // namespace
-
-void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format) {
-    if (bytes == nullptr) return;
+// Puts a block of `size` bytes filled by `fill` on the clipboard in
+// `format`, naming the step that failed in a warning.
+void PlaceOnClipboard(PluginInstance* instance, uint32_t size, UINT format, BlockFiller fill, const void* context) {
     // Owned by the plug-in's window: a clipboard opened without an owner
     // cannot be emptied into a valid owner, and delayed-rendering requests
     // would go nowhere.
@@ -46,7 +75,7 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
     HGLOBAL block = nullptr;
     if (!EmptyClipboard()) {
         failure = &ClipboardTextCannotClear;
-    } else if ((block = CopyToGlobalBlock(bytes, size)) == nullptr) {
+    } else if ((block = FillGlobalBlock(size, fill, context)) == nullptr) {
         failure = &ClipboardTextNoMemory;
     } else if (SetClipboardData(format, block) == nullptr) {
         // The system did not take the block: it is still ours.
@@ -59,8 +88,15 @@ void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size,
     if (failure != nullptr) ShowUiMessage(instance, *failure);
 }
 
+}  // namespace
+
+void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format) {
+    if (bytes == nullptr) return;
+    PlaceOnClipboard(instance, size, format, FillWithBytes, bytes);
+}
+
 void CopyCurrentFrame(PluginInstance* instance) {
-    ImageView full;
+    FullPicture full;
     int failure = 0;
     if (!AcquireFullPicture(&full, &failure, instance)) {
         if (failure == 0) {
@@ -70,9 +106,7 @@ void CopyCurrentFrame(PluginInstance* instance) {
         }
         return;
     }
-    const uint8_t* dib = (const uint8_t*)full.info;
-    int size = PackedDibSize(dib);
-    if (size > 0) CopyToClipboard(instance, dib, (uint32_t)size, CF_DIB);
+    if (full.bytes > 0) PlaceOnClipboard(instance, full.bytes, CF_DIB, FillWithPicture, &full);
     ReleaseFullPicture(instance);
 }
 

@@ -6,7 +6,7 @@
 
 #include "host/plugin.h"
 
-// Puts size bytes on the clipboard in `format`, naming the step that failed
+// Puts size bytes (null: nothing) on the clipboard in `format`, naming the step that failed
 // in a warning owned by the instance's window.
 void CopyToClipboard(PluginInstance* instance, const void* bytes, uint32_t size, UINT format);
 

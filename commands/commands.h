@@ -14,7 +14,7 @@ void CopyShortcut(PluginInstance* instance);
 void ViewImage(PluginInstance* instance);
 void OpenLink(PluginInstance* instance);
 void OpenLinkInNewWindow(PluginInstance* instance);
-void SetWallpaper(PluginInstance* owner, const uint8_t* dib);
+void SetWallpaper(PluginInstance* owner, const FullPicture* picture);
 void ShowCommentsDialog(PluginInstance* instance);
 // Through the system's print dialog, the picture fitted to the paper (or at
 // the size the file states), from the level the printer's dots need.

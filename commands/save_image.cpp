@@ -125,6 +125,11 @@ int WriteExactly(HANDLE file, const void* bytes, DWORD size) {
     return WriteFile(file, bytes, size, &written, nullptr) && written == size ? 1 : 0;
 }
 
+// A PictureBytesSink into the open file `context`.
+int WritePiece(void* context, const uint8_t* bytes, uint32_t count) {
+    return WriteExactly((HANDLE)context, bytes, count);
+}
+
 // A new file beside `path` under a name nobody uses, its name in
 // temporaryOut (TemporaryPathSize units); INVALID_HANDLE_VALUE when none
 // could be made.
@@ -169,15 +174,12 @@ const SaveFilter* FindSaveFilter(int fileKind) {
 
 }  // namespace
 
-int WriteBitmapToHandle(HANDLE file, const void* packedDib) {
-    const uint8_t* dib = (const uint8_t*)packedDib;
-    if (dib == nullptr) return 0;
-    int dibSize = PackedDibSize(dib);
-    if (dibSize <= 0) return 0;
+int WriteBitmapToHandle(HANDLE file, const void* context) {
+    const FullPicture* picture = (const FullPicture*)context;
+    if (picture == nullptr || PackedDibSize(picture->head) <= 0) return 0;
     uint8_t header[14];
-    BuildBitmapFileHeader(header, dib);
-    if (!WriteExactly(file, header, sizeof header)) return 0;
-    return WriteExactly(file, dib, (DWORD)dibSize);
+    BuildBitmapFileHeader(header, picture->head);
+    return WriteExactly(file, header, sizeof header) && ReadFullPicture(picture, WritePiece, file);
 }
 
 int WriteFileWhole(const wchar_t* path, FileFiller fill, const void* context) {
@@ -275,7 +277,7 @@ void SaveImageAs(PluginInstance* instance) {
     // The full picture, decoded now when only a smaller level is shown; a
     // header without pixels is no bitmap: keep whatever file was there.
     bool asBitmap = filter->offersBitmap && dialog.nFilterIndex == 2;
-    ImageView full;
+    FullPicture full;
     int failure = 0;
     if (asBitmap && !AcquireFullPicture(&full, &failure, instance)) {
         // Nothing was written: the reason is the decode's (the file's own
@@ -283,8 +285,7 @@ void SaveImageAs(PluginInstance* instance) {
         WarnNoFullPicture(instance, failure != 0 ? failure : LoadAcquire(&instance->picture.failureReason));
         return;
     }
-    const uint8_t* dib = asBitmap ? (const uint8_t*)full.info : nullptr;
-    int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, dib)
+    int outcome = asBitmap ? WriteFileWhole(path, WriteBitmapToHandle, &full)
                            : WriteFileWhole(path, WriteFileView, &instance->reception.file);
     if (asBitmap) ReleaseFullPicture(instance);
     if (outcome == WholeFileWriteFailed) {

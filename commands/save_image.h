@@ -14,8 +14,9 @@ extern const UiText SaveTextWriteError;
 // Fills an open file; 1 when every byte was written.
 typedef int (*FileFiller)(HANDLE file, const void* context);
 
-// A FileFiller: the 14-byte file header, then the whole PackedDib `dib`.
-int WriteBitmapToHandle(HANDLE file, const void* dib);
+// A FileFiller: the 14-byte file header, then the whole packed DIB of the
+// FullPicture `picture` (read a view at a time when it is in a section).
+int WriteBitmapToHandle(HANDLE file, const void* picture);
 
 // How WriteFileWhole ended.
 enum {

@@ -73,8 +73,8 @@ bool JoinText(wchar_t* out, const wchar_t* first, const wchar_t* second) {
 
 // The bitmap file at `path`, written whole or not at all, so that a failed
 // write leaves the old wallpaper intact.
-bool WriteWallpaperFile(const wchar_t* path, const uint8_t* dib) {
-    return WriteFileWhole(path, WriteBitmapToHandle, dib) == WholeFileWritten;
+bool WriteWallpaperFile(const wchar_t* path, const FullPicture* picture) {
+    return WriteFileWhole(path, WriteBitmapToHandle, picture) == WholeFileWritten;
 }
 
 // The user's own application-data folder, which every user may write.
@@ -92,11 +92,12 @@ void StoreWallpaperValue(const wchar_t* subKey, const wchar_t* path) {
 
 // Writes the bitmap into the first directory that takes it, leaving its
 // path in pathOut; false when none did.
-bool WriteIntoFirstWritable(wchar_t* pathOut, const uint8_t* dib) {
+bool WriteIntoFirstWritable(wchar_t* pathOut, const FullPicture* picture) {
     wchar_t directory[WallpaperPathSize];
     ChooseWallpaperDirectory(directory, GetVersion());
-    if (BuildWallpaperPath(pathOut, directory) && WriteWallpaperFile(pathOut, dib)) return true;
-    return ReadUserFolder(directory) && BuildWallpaperPath(pathOut, directory) && WriteWallpaperFile(pathOut, dib);
+    if (BuildWallpaperPath(pathOut, directory) && WriteWallpaperFile(pathOut, picture)) return true;
+    return ReadUserFolder(directory) && BuildWallpaperPath(pathOut, directory) &&
+           WriteWallpaperFile(pathOut, picture);
 }
 
 }  // namespace
@@ -119,11 +120,11 @@ bool BuildWallpaperPath(wchar_t* pathOut, const wchar_t* directory) {
     return JoinText(pathOut, directory, WallpaperFileName);
 }
 
-void SetWallpaper(PluginInstance* owner, const uint8_t* dib) {
-    if (dib == nullptr) return;
+void SetWallpaper(PluginInstance* owner, const FullPicture* picture) {
+    if (picture == nullptr || picture->head == nullptr) return;
     wchar_t path[WallpaperPathSize];
     // Without the file, pointing the desktop at it would blank the wallpaper.
-    if (!WriteIntoFirstWritable(path, dib)) {
+    if (!WriteIntoFirstWritable(path, picture)) {
         ShowUiMessage(owner, SaveTextWriteError);
         return;
     }

@@ -11,7 +11,11 @@ int ShareOfThreads(const DecodeBudget* budget)
 
 uint64_t ChargedBytes(const DecodeBudget* budget, const DecodePlan* plan, int reduce, uint32_t compressedBytes)
 {
-    return budget->peakElsewhere ? PlannedBitmapBytes(plan, reduce) : PlannedDecodeBytes(plan, reduce, compressedBytes);
+    if (budget->peakElsewhere == PeakHere) {
+        return PlannedDecodeBytes(plan, reduce, compressedBytes);
+    }
+    uint64_t bitmap = PlannedBitmapBytes(plan, reduce);
+    return budget->peakElsewhere == PeakAndBitmapElsewhere && bitmap > BitmapViewBytes ? BitmapViewBytes : bitmap;
 }
 
 } // namespace

@@ -15,7 +15,16 @@
 // of which they may already hold, so the rule errs on waiting).
 // peakElsewhere: the codec works in another process of its own memory limit
 // (a 64-bit decoder beside a 32-bit plug-in), so this process is charged
-// only the bitmap it maps.
+// only the bitmap it maps (PeakElsewhere), or, for a bitmap left in that
+// process and read here a view at a time, a view (PeakAndBitmapElsewhere).
+enum {
+    PeakHere = 0,
+    PeakElsewhere = 1,
+    PeakAndBitmapElsewhere = 2,
+};
+// The most of a bitmap left elsewhere that is mapped here at once.
+const uint32_t BitmapViewBytes = 4u << 20;
+
 struct DecodeBudget {
     uint64_t freeBytes;
     uint64_t committedBytes;

@@ -127,6 +127,14 @@ uint64_t PlannedDecodeBytes(const DecodePlan* plan, int reduce, uint32_t compres
 // The bitmap's part of it (rows padded to 4 bytes).
 uint64_t PlannedBitmapBytes(const DecodePlan* plan, int reduce);
 
+// The finest level of the planned picture a decode under `sampleLimit`
+// samples can give, whose planned peak (PlannedDecodeBytes) fits
+// `budgetBytes`: samples are counted as every component on the full grid,
+// never fewer than the codec allocates, so the decode's own check of the cap
+// passes; never coarser than the plan's shownReduce (which a cap no wider
+// than the plan's own gives back).
+int ChooseFullReduce(const DecodePlan* plan, uint64_t sampleLimit, uint64_t budgetBytes, uint32_t compressedBytes);
+
 // DecodeToPackedDibDetailed at `reduce` halvings of both sides (0 to 32);
 // the codec then allocates that resolution only. DecodeToPackedDibDetailed
 // is PlanDecode followed by this at plan.shownReduce.

@@ -62,3 +62,18 @@ uint64_t PlannedBitmapBytes(const DecodePlan* plan, int reduce)
     uint64_t stride = (SaturatingMultiply(width, plan->bitCount) + 31) / 32 * 4;
     return SaturatingMultiply(stride, height);
 }
+
+int ChooseFullReduce(const DecodePlan* plan, uint64_t sampleLimit, uint64_t budgetBytes, uint32_t compressedBytes)
+{
+    int reduce = 0;
+    while (reduce < plan->shownReduce) {
+        uint64_t pixels =
+            SaturatingMultiply(LevelExtent(plan->fullWidth, reduce), LevelExtent(plan->fullHeight, reduce));
+        if (SaturatingMultiply(pixels, plan->componentCount) <= sampleLimit &&
+            PlannedDecodeBytes(plan, reduce, compressedBytes) <= budgetBytes) {
+            break;
+        }
+        ++reduce;
+    }
+    return reduce;
+}

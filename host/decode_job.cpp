@@ -2,11 +2,13 @@
 // (decoder_pool.cpp), else run here through a thin switch over the job's
 // kind calling the decode core on the job's bytes, as the decoder does.
 #include <stdlib.h>
+#include <windows.h>
 
 #include "decode/composition.h"
 #include "decode/jpeg2000.h"
 #include "host/decode_job.h"
 #include "host/decoder_pool.h"
+#include "host/picture_section.h"
 
 namespace {
 
@@ -85,6 +87,13 @@ int RunJobOfKind(const DecodeJob* job, DecodeJobResult* result) {
 
 int CodecRunsElsewhere() { return DecoderIsWider(); }
 
+int ChooseCommandReduce(const DecodePlan* plan, uint32_t compressedBytes) {
+    MEMORYSTATUSEX memory = {};
+    memory.dwLength = sizeof memory;
+    uint64_t budget = GlobalMemoryStatusEx(&memory) ? memory.ullAvailPhys : 0;
+    return ChooseFullReduce(plan, DecoderSampleLimit(), budget, compressedBytes);
+}
+
 int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCancel* cancel) {
     *resultOut = DecodeJobResult();
     resultOut->fileKind = job->fileKind;
@@ -100,6 +109,7 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
     // before the job starts, and its result is dropped after it.
     if (IsCancelled(cancel)) {
         FreePictureBlock(resultOut->dib);
+        FreePictureSection(resultOut->section);
         free(resultOut->comments);
         *resultOut = DecodeJobResult();
         resultOut->failure = DecodeFailureCancelled;

@@ -5,8 +5,9 @@
 // Call order, on a decode queue worker:
 //   1. fill a DecodeJob (the bytes as a view taken when the job was queued)
 //   2. RunDecodeJob(&job, &result, &cancel)   blocks until the job ended
-//   3. use result.dib / result.comments, then FreePictureBlock /
-//      free them (or hand them on: whoever holds a block frees it so)
+//   3. use result.dib / result.section / result.comments, then
+//      FreePictureBlock / FreePictureSection / free them (or hand them on:
+//      whoever holds a block frees it so)
 // CancelDecodeJob (any thread, typically the UI thread in NPP_Destroy, at a
 // new stream, or at unload) ends a running job at once: the worker's
 // RunDecodeJob then returns DecodeFailureCancelled.
@@ -22,6 +23,8 @@
 // Why a job ended that CancelDecodeJob ended (beside the DecodeFailure
 // values): nobody shows it, the job's record is going.
 enum { DecodeFailureCancelled = 101 };
+
+struct PictureSection;  // host/picture_section.h
 
 enum DecodeJobKind {
     DecodeJobPlan = 0,      // classify and plan; a preview at previewReduce when > 0
@@ -43,6 +46,10 @@ struct DecodeJob {
     uint64_t plannedBytes;     // the job's memory limit in a decoder process
     uint32_t timeLimitMs;      // a decoder's time for the job; 0: chosen from plannedBytes
     uint32_t picture;          // plan and level jobs: the page or frame (0: the first)
+    // Level jobs: a bitmap a decoder process makes that is larger than this
+    // stays in its section (result.section), never mapped whole here; 0:
+    // every bitmap is mapped.
+    uint32_t sectionAbove;
 };
 
 struct DecodeJobResult {
@@ -50,6 +57,7 @@ struct DecodeJobResult {
     int32_t fileKind;  // plan jobs
     DecodePlan plan;   // plan jobs
     uint8_t* dib;      // packed DIB (level, prefix, region, a plan's preview)
+    PictureSection* section;  // instead of dib: a level left in a decoder's section (sectionAbove)
     PictureRegion level;  // region jobs: where the bitmap lies in the level
     uint8_t* comments;    // comment jobs: malloc'ed, zero-terminated
     uint32_t commentsLength;
@@ -69,6 +77,11 @@ int RunDecodeJob(const DecodeJob* job, DecodeJobResult* resultOut, DecodeJobCanc
 // 64-bit decoder beside a 32-bit plug-in): the codec's memory is then the
 // decoder's, and only the bitmap comes here.
 int CodecRunsElsewhere();
+// The finest level of the planned picture (of compressedBytes) a command can
+// have where jobs run now: within the cap of the decoder that runs them (a
+// 64-bit one's is wider than the plan's) and the physical memory free;
+// the plan's shownReduce where nothing finer fits.
+int ChooseCommandReduce(const DecodePlan* plan, uint32_t compressedBytes);
 void CancelDecodeJob(DecodeJobCancel* cancel);
 
 // Frees a picture block a job gave (a malloc'ed block, or a view of a

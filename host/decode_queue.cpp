@@ -257,6 +257,10 @@ JobCandidate CandidateOf(int kind, const PluginInstance* record) {
     const QueueLink& link = record->queue;
     uint32_t size = record->reception.file.length;
     JobCandidate head = {1, &link.plan, link.targetReduce, 0, size, CodecRunsElsewhere()};
+    // A command's level beside a level shown stays in the decoder's section.
+    if (head.peakElsewhere && link.commandWanted && link.commandAside && LoadAcquire(&record->picture.dib)) {
+        head.peakElsewhere = PeakAndBitmapElsewhere;
+    }
     if (kind == JobRetry) {
         head.reduce = link.jobReduce;
     } else if (kind == JobPlan) {
@@ -305,6 +309,7 @@ PluginInstance* TakeJob() {
     link->jobKind = choice.kind == JobCommand ? JobLevel : choice.kind;
     link->jobReduce = admission.verdict == AdmissionStart ? admission.reduce : -1;
     link->jobCoarser = link->coarser;
+    link->jobAside = level && link->commandWanted && link->commandAside;
     link->coarser = 0;
     // A coarser level than asked is still one step down: the job is not short.
     link->jobShort = level && !link->jobCoarser && link->jobReduce != link->targetReduce;
@@ -361,8 +366,15 @@ int RunLevelJob(PluginInstance* record) {
     job.fileKind = LoadAcquire(&record->picture.fileKind);
     job.reduce = record->queue.jobReduce;
     job.picture = record->sequence.index;
+    // Beside a level shown, a command's large level stays in the decoder's
+    // section: the browser's process never maps it whole.
+    job.sectionAbove = record->queue.jobAside && !first ? KeptFullPictureBytes : 0;
     if (record->queue.jobReduce >= 0 && RunRecordJob(record, &job, &result)) {
         PublishSequenceNotes(record, result.notes);
+        if (result.section) {
+            PublishFullSection(record, result.section, record->queue.jobReduce);
+            return OutcomeGaveUp;
+        }
         if (PublishLevel(record, result.dib, record->queue.jobReduce)) {
             PublishOutcome(record, DecodeFailureNone);
         }
@@ -399,7 +411,8 @@ int ChooseTargetReduce(const PluginInstance* record) {
     int32_t width = LoadAcquire(&record->queue.viewWidth);
     int32_t height = LoadAcquire(&record->queue.viewHeight);
     if (record->queue.commandWanted) {
-        return record->queue.commandReduce > plan.shownReduce ? record->queue.commandReduce : plan.shownReduce;
+        int32_t full = LoadAcquire(&record->picture.fullReduce);
+        return record->queue.commandReduce > full ? record->queue.commandReduce : full;
     }
     if (width <= 0 || height <= 0) {
         return plan.shownReduce;
@@ -425,7 +438,7 @@ int RunPlanJob(PluginInstance* record) {
     PublishSequence(record, &result.composed);
     const DecodePlan plan = result.plan;
     PublishPictureSize(record, &plan);
-    PublishLevelRange(record, &plan);
+    PublishLevelRange(record, &plan, ChooseCommandReduce(&plan, record->queue.jobView.length));
     // A plan of a file a new stream replaced is not this record's.
     if (!BeginJobPublish(record)) {
         return OutcomePlanned;
@@ -492,6 +505,11 @@ void SettleLevel(PluginInstance* record, int outcome) {
     }
     if (link->jobShort) {
         PublishLevelFailure(record, DecodeFailureOutOfMemory);
+    }
+    // A command's level put aside (or given up) leaves the level shown as
+    // the one decoded: the command asks for nothing more.
+    if (link->jobAside && outcome == OutcomeGaveUp) {
+        link->commandWanted = 0;
     }
     if (NextLevelJob(record) >= 0) {
         FireEvent(record, EvLevelWanted);
@@ -722,9 +740,10 @@ void RequestViewSize(PluginInstance* record, int32_t deviceWidth, int32_t device
     LeaveCriticalSection(&Queue.lock);
 }
 
-void QueueCommandLevel(PluginInstance* record, int reduce) {
+void QueueCommandLevel(PluginInstance* record, int reduce, int aside) {
     EnterCriticalSection(&Queue.lock);
     record->queue.commandReduce = reduce;
+    record->queue.commandAside = aside;
     FireEvent(record, EvCommandWantsLevel);
     if (NextLevelJob(record) >= 0) {
         FireEvent(record, EvLevelWanted);

@@ -12,6 +12,7 @@
 #include "decoder/job_protocol.h"
 #include "host/decoder_process.h"
 #include "host/host_internal.h"
+#include "host/picture_section.h"
 
 namespace {
 
@@ -29,6 +30,11 @@ const DWORD TimeLimitPerMiBMs = 100;
 const DWORD StartReportMs = 10000;
 // Each decoder process beside the browser costs about this much when idle.
 const uint64_t IdleDecoderBytes = 8ull << 20;
+// A 64-bit decoder's sample cap: 4 GiB of the codec's samples, a bitmap of
+// at most 1.5 GiB (under the packed DIB's 2 GiB). The plan's own cap (the
+// picture shown) stays the plug-in's; only a command asks for a level
+// finer than that (ChooseCommandReduce).
+const uint32_t WideSampleLimit = 1u << 30;
 
 enum SlotState { SlotEmpty = 0, SlotFree = 1, SlotBusy = 2 };
 
@@ -47,10 +53,11 @@ struct Pool {
     uint32_t confinement;
     int32_t bits;
     uint32_t stopped;
-    // The last decoder that got ready is wider than this process; read
-    // without the lock (admission asks under the queue's lock, and this
-    // lock is held while a decoder starts).
+    // The last decoder that got ready is wider than this process, and its
+    // pointer width (0: none); read without the lock (admission asks under
+    // the queue's lock, and this lock is held while a decoder starts).
     int32_t wider;
+    int32_t readyBits;
     wchar_t path[MAX_PATH];
 };
 
@@ -132,7 +139,13 @@ int32_t ChoosePoolSize() {
 }
 
 void NoteWidth(int32_t bits) {
+    __atomic_store_n(&Decoders.readyBits, bits, __ATOMIC_RELEASE);
     __atomic_store_n(&Decoders.wider, bits > (int32_t)(sizeof(void*) * 8), __ATOMIC_RELEASE);
+}
+
+// The sample cap of a decoder of `bits` (0: this process).
+uint32_t SampleLimitOfBits(int32_t bits) {
+    return bits == 64 && WideSampleLimit > DecodeSampleLimit() ? WideSampleLimit : DecodeSampleLimit();
 }
 
 // Under the lock: a slot's decoder started, the slot then in state `then`
@@ -223,7 +236,9 @@ int FillRequest(JobRequest* request, const DecodeJob* job, Slot* slot) {
     request->reduce = job->reduce;
     request->previewReduce = job->previewReduce;
     request->threads = job->threads > 0 ? job->threads : 1;
-    request->sampleLimit = DecodeSampleLimit();
+    // The plan is of the picture shown, whoever decodes it; the other jobs
+    // are within the cap of the process that decodes them.
+    request->sampleLimit = job->kind == DecodeJobPlan ? DecodeSampleLimit() : SampleLimitOfBits(slot->decoder.bits);
     request->picture = job->picture;
     request->region = job->region;
     request->sectionCount = count;
@@ -239,12 +254,19 @@ int FillRequest(JobRequest* request, const DecodeJob* job, Slot* slot) {
 // checked: the decoder can change the pixels after, never the sizes. The
 // failure: out of memory when it cannot be mapped here (a full address
 // space), the decoder stopped when it is not what the reply said.
-int TakeBlock(uint8_t** blockOut, const Slot* slot, const JobReply* reply, int32_t kind) {
+// A level larger than the job's sectionAbove stays in the section instead
+// (picture_section.cpp), only its header and palette copied here.
+int TakeBlock(uint8_t** blockOut, PictureSection** sectionOut, const Slot* slot, const JobReply* reply,
+              const DecodeJob* job) {
     HANDLE section = NULL;
+    int32_t kind = job->kind;
     *blockOut = NULL;
     if (!DuplicateHandle(slot->decoder.process, (HANDLE)(uintptr_t)reply->block, GetCurrentProcess(), &section, 0,
                          FALSE, DUPLICATE_SAME_ACCESS | DUPLICATE_CLOSE_SOURCE)) {
         return DecodeFailureDecoderStopped;
+    }
+    if (kind == DecodeJobLevel && job->sectionAbove && reply->blockBytes > job->sectionAbove) {
+        return TakePictureSection(sectionOut, section, reply, kind);
     }
     uint8_t* view = (uint8_t*)MapViewOfFile(section, FILE_MAP_COPY, 0, 0, 0);
     CloseHandle(section);
@@ -268,7 +290,8 @@ int TakeBlock(uint8_t** blockOut, const Slot* slot, const JobReply* reply, int32
 
 // A checked reply into the queue's result; comments are copied into a
 // block of their own (small, and freed with free()).
-void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply, int32_t kind) {
+void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply, const DecodeJob* job) {
+    int32_t kind = job->kind;
     result->failure = reply->failure;
     result->fileKind = reply->fileKind;
     result->plan = reply->plan;
@@ -280,7 +303,7 @@ void FillResult(DecodeJobResult* result, const Slot* slot, const JobReply* reply
         return;
     }
     uint8_t* block = NULL;
-    result->failure = TakeBlock(&block, slot, reply, kind);
+    result->failure = TakeBlock(&block, &result->section, slot, reply, job);
     if (!block) {
         return;
     }
@@ -325,7 +348,7 @@ int ExchangeJob(Slot* slot, const DecodeJob* job, const JobRequest* request, Dec
         // process being ended waited for ever under Wine.
         EnterCriticalSection(&Decoders.lock);
         int ending = __atomic_load_n(&cancel->state, __ATOMIC_ACQUIRE) || !Decoders.started;
-        if (!ending) FillResult(result, slot, &reply, job->kind);
+        if (!ending) FillResult(result, slot, &reply, job);
         LeaveCriticalSection(&Decoders.lock);
         if (ending) {
             result->failure = DecodeFailureCancelled;
@@ -389,6 +412,8 @@ void StopDecoderPool() {
 }
 
 int DecoderIsWider() { return __atomic_load_n(&Decoders.wider, __ATOMIC_ACQUIRE); }
+
+uint32_t DecoderSampleLimit() { return SampleLimitOfBits(__atomic_load_n(&Decoders.readyBits, __ATOMIC_ACQUIRE)); }
 
 void ReadDecoderReport(DecoderReport* reportOut) {
     EnterCriticalSection(&Decoders.lock);

@@ -58,6 +58,10 @@ void ReadDecoderReport(DecoderReport* reportOut);
 // 1 when the last decoder that got ready has a wider address space than
 // this process (a 64-bit decoder beside a 32-bit plug-in). Takes no lock.
 int DecoderIsWider();
+// The sample cap a job other than a plan gets from the last decoder that
+// got ready: wider for a 64-bit one; this process's own (DecodeSampleLimit)
+// when none did. Takes no lock.
+uint32_t DecoderSampleLimit();
 
 // 1 when a decoder ran the job (the result filled, perhaps with a failure:
 // DecodeFailureDecoderStopped when it died, DecodeFailureTimedOut when it

@@ -6,6 +6,7 @@
 
 #include "decode/jpeg2000.h"
 #include "host/host_internal.h"
+#include "host/picture_section.h"
 
 namespace {
 
@@ -17,24 +18,19 @@ const UiText FailedFormat = {"The full picture could not be prepared: %ls.",
 // gives the same reasons; only an interrupted download is the plug-in's.
 const UiText InterruptedText = {"the download was interrupted", "ダウンロードが中断されました"};
 
-// A full picture (or a printer's level) up to this size stays shown after a
-// command: decoding it again for the next one would cost more than it holds.
-const int32_t KeptFullPictureBytes = 4 << 20;
-
-// A level at least as fine as `reduce` is there, or as fine as the sample
-// cap allows (known once the header has been read).
-int HasLevel(const PluginInstance* record, int reduce) {
+// A level at least as fine as `wanted` is there: in dib, or, for a command
+// that reads it through views (`aside`), in a decoder's section.
+int HasLevel(const PluginInstance* record, int32_t wanted, int aside) {
     const PictureLevels* picture = &record->picture;
-    int32_t shownReduce = LoadAcquire(&picture->shownReduce);
-    int32_t wanted = reduce > shownReduce ? reduce : shownReduce;
-    return LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= wanted;
+    return (LoadAcquire(&picture->dib) && LoadAcquire(&picture->dibReduce) <= wanted) ||
+           (aside && LoadAcquire(&picture->section) && LoadAcquire(&picture->sectionReduce) <= wanted);
 }
 
 // Dispatches messages until the level is there, no decode of the record
 // runs any more, or the browser destroyed the instance meanwhile (the decode
 // then goes on alone and frees the record when it ends).
-void WaitForLevel(PluginInstance* record, int reduce) {
-    while (!HasLevel(record, reduce) && !InstanceDestroyed(record)) {
+void WaitForLevel(PluginInstance* record, int32_t wanted, int aside) {
+    while (!HasLevel(record, wanted, aside) && !InstanceDestroyed(record)) {
         if (!IsDecodeBusy(record) && !LoadAcquire(&record->picture.nextLevel)) {
             return;
         }
@@ -52,10 +48,12 @@ void WaitForLevel(PluginInstance* record, int reduce) {
     }
 }
 
-}  // namespace
-
-int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* record, int reduce) {
-    *viewOut = ImageView();
+// The level a command asks for, at least as fine as `reduce` and as the
+// picture allows (fullReduce: finer than the level shown where a 64-bit
+// decoder makes it), decoded first when it is not there; held until
+// ReleaseFullPicture. Where memory allowed only the sample cap's level
+// (shownReduce), that still serves, as it did before a decoder could do more.
+int PrepareLevel(int* failureOut, PluginInstance* record, int reduce, int aside) {
     *failureOut = 0;
     if (LoadAcquire(&record->reception.loadState) != LoadStateEnded) {
         return 0;
@@ -64,12 +62,14 @@ int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* rec
     if (LoadAcquire(&record->picture.decodeError)) {
         return 0;
     }
-    if (!HasLevel(record, reduce)) {
-        QueueCommandLevel(record, reduce);
+    int32_t shownReduce = LoadAcquire(&record->picture.shownReduce);
+    int32_t fullReduce = LoadAcquire(&record->picture.fullReduce);
+    int32_t wanted = reduce > fullReduce ? reduce : fullReduce;
+    if (!HasLevel(record, wanted, aside)) {
+        QueueCommandLevel(record, reduce, aside);
         HCURSOR previous = SetCursor(LoadCursorA(NULL, IDC_WAIT));
-        int full = reduce <= LoadAcquire(&record->picture.shownReduce);
-        ShowStatusText(record, PickText(full ? PreparingText : PreparingLevelText));
-        WaitForLevel(record, reduce);
+        ShowStatusText(record, PickText(reduce <= shownReduce ? PreparingText : PreparingLevelText));
+        WaitForLevel(record, wanted, aside);
         ShowStatusText(record, "");
         SetCursor(previous);
         EndCommandWait(record);
@@ -79,22 +79,72 @@ int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* rec
         return 0;
     }
     DropReplacedPreview(record);
-    if (HasLevel(record, reduce)) {
+    if (HasLevel(record, wanted, aside) || HasLevel(record, reduce > shownReduce ? reduce : shownReduce, aside)) {
         HoldPicture(record);
-        return GetPublishedImage(viewOut, record);
+        return 1;
     }
     int32_t reason = LoadAcquire(&record->picture.levelFailure);
     *failureOut = reason != 0 ? reason : DecodeFailureOutOfMemory;
     return 0;
 }
 
-int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record) {
-    return AcquirePictureLevel(viewOut, failureOut, record, 0);
+int SinkWholeBlock(const FullPicture* picture, PictureBytesSink sink, void* context) {
+    return picture->head && picture->bytes && sink(context, picture->head, picture->bytes);
+}
+
+}  // namespace
+
+int AcquirePictureLevel(ImageView* viewOut, int* failureOut, PluginInstance* record, int reduce) {
+    *viewOut = ImageView();
+    return PrepareLevel(failureOut, record, reduce, 0) && GetPublishedImage(viewOut, record);
+}
+
+int AcquireFullPicture(FullPicture* pictureOut, int* failureOut, PluginInstance* record) {
+    *pictureOut = FullPicture();
+    if (!PrepareLevel(failureOut, record, 0, 1)) {
+        return 0;
+    }
+    // The finer of the two, the section when they are alike (dib may be
+    // the view's level, decoded again since).
+    const PictureLevels* picture = &record->picture;
+    const PictureSection* section = LoadAcquire(&picture->section);
+    const uint8_t* dib = LoadAcquire(&picture->dib);
+    if (section && (!dib || LoadAcquire(&picture->sectionReduce) <= LoadAcquire(&picture->dibReduce))) {
+        pictureOut->section = section;
+        pictureOut->head = section->head;
+        pictureOut->bytes = section->bytes;
+        return 1;
+    }
+    DescribeHeldPicture(pictureOut, dib);
+    return 1;
+}
+
+void DescribeHeldPicture(FullPicture* pictureOut, const uint8_t* dib) {
+    *pictureOut = FullPicture();
+    int size = PackedDibSize(dib);
+    if (size <= 0) {
+        return;
+    }
+    const BITMAPINFOHEADER* header = (const BITMAPINFOHEADER*)dib;
+    pictureOut->view = ImageView{(const BITMAPINFO*)dib, PackedDibBits(dib), header->biWidth, header->biHeight,
+                                 header->biWidth, header->biHeight};
+    pictureOut->head = dib;
+    pictureOut->bytes = (uint32_t)size;
+}
+
+int ReadFullPicture(const FullPicture* picture, PictureBytesSink sink, void* context) {
+    return picture->section ? ReadPictureSection(picture->section, sink, context)
+                            : SinkWholeBlock(picture, sink, context);
 }
 
 void ReleaseFullPicture(PluginInstance* record) {
-    // Nothing is decoded again for an element that is gone.
-    if (DropPictureHold(record) > 0 || InstanceDestroyed(record)) {
+    if (DropPictureHold(record) > 0) {
+        return;
+    }
+    // The command's section goes with the command; nothing is decoded again
+    // for an element that is gone.
+    DropFullSection(record);
+    if (InstanceDestroyed(record)) {
         return;
     }
     // A level that came while the command ran was left waiting.

@@ -50,6 +50,11 @@ void NPP_Print(NPP instance, NPPrint* platformPrint);
 void NPP_URLNotify(NPP instance, const char* url, NPReason reason, void* notifyData);
 NPError NPP_SetValue(NPP instance, int variable, void* value);
 
+// A level over this size finer than the view's does not stay after a
+// command (it gives way to the view's again), and a command's level from a
+// decoder over it stays in the decoder's section.
+enum { KeptFullPictureBytes = 4 << 20 };
+
 // Frees every block of a record, then the record itself. Only for a record
 // no decode reads any more (instance_lifecycle.cpp).
 void ReleaseRecord(PluginInstance* record);
@@ -72,13 +77,18 @@ void FreePicture(PluginInstance* record);
 // levels the codestream holds and the sample cap's; the preview.
 void PublishFileKind(PluginInstance* record, int kind);
 void PublishPictureSize(PluginInstance* record, const DecodePlan* plan);
-void PublishLevelRange(PluginInstance* record, const DecodePlan* plan);
+void PublishLevelRange(PluginInstance* record, const DecodePlan* plan, int fullReduce);
 void PublishPreview(PluginInstance* record, uint8_t* preview);
 // A decoded level: the first goes straight into dib (1); a later one waits
 // in nextLevel for the UI thread, which may be painting dib (0).
 int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce);
 // Why a larger level was given up (a DecodeFailure value).
 void PublishLevelFailure(PluginInstance* record, int failure);
+// A command's level left in a decoder's section (taken over), at `reduce`;
+// the level shown stays. UI thread, once no command holds the picture:
+// DropFullSection closes it.
+void PublishFullSection(PluginInstance* record, PictureSection* section, int reduce);
+void DropFullSection(PluginInstance* record);
 // The outcome of the file's decode (`failure` a DecodeFailure value): the
 // comments (malloc'ed, taken over) when it succeeded, else the failure.
 void PublishEnd(PluginInstance* record, int failure, uint8_t* comments, uint32_t commentsLength);
@@ -139,10 +149,12 @@ int RegionJobWanted(PluginInstance* record);
 void WantedRegionExtent(const PluginInstance* record, uint32_t* widthOut, uint32_t* heightOut, int32_t* reduceOut);
 void RunRegionJob(PluginInstance* record);
 void ReleaseRegionBitmaps(PluginInstance* record);
-// For a command waiting for the level `reduce` (UI thread; the shown
-// picture's reduce for the full picture): its decode goes ahead of the
-// views' levels until EndCommandWait.
-void QueueCommandLevel(PluginInstance* record, int reduce);
+// For a command waiting for the level `reduce` (UI thread; 0 for the full
+// picture, which is then the picture's fullReduce): its decode goes ahead of
+// the views' levels until EndCommandWait. `aside`: the command reads the
+// level through views, so a large one from a decoder stays in its section
+// (PublishFullSection) and the level shown stays.
+void QueueCommandLevel(PluginInstance* record, int reduce, int aside);
 void EndCommandWait(PluginInstance* record);
 // UI thread, once no command holds the full picture: when the view needs a
 // coarser level than the one decoded, that level is decoded again and waits

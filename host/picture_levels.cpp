@@ -7,6 +7,7 @@
 
 #include "decode/jpeg2000.h"
 #include "host/host_internal.h"
+#include "host/picture_section.h"
 
 namespace {
 
@@ -49,6 +50,7 @@ int32_t LevelOfBitmap(const PictureLevels* picture, const uint8_t* dib) {
 }
 
 void FreePictureBlocks(const PictureLevels* picture) {
+    FreePictureSection(picture->section);
     FreePictureBlock(picture->dib);
     FreePictureBlock(picture->preview);
     FreePictureBlock(picture->nextLevel);
@@ -119,6 +121,8 @@ void ClearPicture(PluginInstance* record) {
     PublishDib(picture, NULL, 0);
     StoreRelease(&picture->preview, (uint8_t*)NULL);
     StoreRelease(&picture->nextLevel, (uint8_t*)NULL);
+    StoreRelease(&picture->section, (PictureSection*)NULL);
+    StoreRelease(&picture->fullReduce, 0);
     StoreRelease(&picture->comments, (uint8_t*)NULL);
     StoreRelease(&picture->commentsLength, 0u);
     StoreRelease(&picture->shownReduce, 0);
@@ -153,8 +157,9 @@ void PublishPictureSize(PluginInstance* record, const DecodePlan* plan) {
     }
 }
 
-void PublishLevelRange(PluginInstance* record, const DecodePlan* plan) {
+void PublishLevelRange(PluginInstance* record, const DecodePlan* plan, int fullReduce) {
     if (BeginJobPublish(record)) {
+        StoreRelease(&record->picture.fullReduce, (int32_t)fullReduce);
         StoreRelease(&record->picture.shownReduce, (int32_t)plan->shownReduce);
         StoreRelease(&record->picture.maxReduce, (int32_t)plan->maxReduce);
         EndJobPublish(record);
@@ -183,6 +188,20 @@ int PublishLevel(PluginInstance* record, uint8_t* dib, int reduce) {
     }
     EndJobPublish(record);
     return first;
+}
+
+void PublishFullSection(PluginInstance* record, PictureSection* section, int reduce) {
+    if (!BeginJobPublish(record)) {
+        FreePictureSection(section);
+        return;
+    }
+    StoreRelease(&record->picture.sectionReduce, (int32_t)reduce);
+    FreePictureSection(__atomic_exchange_n(&record->picture.section, section, __ATOMIC_ACQ_REL));
+    EndJobPublish(record);
+}
+
+void DropFullSection(PluginInstance* record) {
+    FreePictureSection(__atomic_exchange_n(&record->picture.section, (PictureSection*)NULL, __ATOMIC_ACQ_REL));
 }
 
 void PublishLevelFailure(PluginInstance* record, int failure) {

@@ -204,9 +204,10 @@ int32_t JobEndEvent(int32_t state, int32_t outcome, int32_t decoderEnd);
 
 // The head of one list as admission sees it: its memory, from its plan and
 // level, else from a bound (`boundBytes`) for a job whose plan is not known.
-// A planned job a wider decoder process will run (peakElsewhere) is charged
-// only its bitmap here; a bound job, small, is charged its bound wherever
-// it runs.
+// A planned job a wider decoder process will run (peakElsewhere, an
+// admission.h Peak* value) is charged only its bitmap here, or a view of it
+// when it stays in the decoder's section; a bound job, small, is charged its
+// bound wherever it runs.
 struct JobCandidate {
     int32_t present;
     const DecodePlan* plan;  // null: boundBytes is the job's memory

@@ -17,6 +17,7 @@
 
 struct PluginInstance;
 struct DecodeJobCancel;
+struct PictureSection;
 
 // The failure reason of a stream that ended before its last byte; the other
 // reasons are the decoder's DecodeFailure values.
@@ -117,6 +118,18 @@ struct PictureLevels {
     // (AcquireFullPicture to ReleaseFullPicture); while any does, no other
     // level takes its place.
     int32_t holds;
+    // The finest level a command can have (published with the geometry):
+    // shownReduce, or finer where a 64-bit decoder's sample cap allows it.
+    int32_t fullReduce;
+    // A command's full picture that a decoder process made and that is
+    // larger than a few MB: it stays in the decoder's section (read through
+    // views, never mapped whole here) at sectionReduce halvings, and the
+    // level shown stays in dib. Published by the worker (one atomic
+    // exchange); its one owner is the record: the command that asked for it
+    // reads it, and it is closed when the last command holding the picture
+    // ends (ReleaseFullPicture), or with the record or a new stream.
+    PictureSection* section;
+    int32_t sectionReduce;
 };
 
 // How a full page is scrolled, or fitted to the window
@@ -209,7 +222,8 @@ struct PrefixJob {
 // last decoded, what its running job was admitted with, and the handle that
 // cancels that job (the running worker's). While commandWanted, a command
 // waits for the level commandReduce (or a finer one) and its decode goes
-// ahead of the views'. `coarser` asks for a level coarser than the one
+// ahead of the views'; commandAside: it reads that level through views
+// (jobAside: the running job is its level). `coarser` asks for a level coarser than the one
 // decoded (a large level no command uses any more gives way to the view's
 // level), jobCoarser is its running job.
 struct QueueLink {
@@ -228,8 +242,10 @@ struct QueueLink {
     int32_t decodedReduce;
     int32_t commandWanted;
     int32_t commandReduce;
+    int32_t commandAside;
     int32_t coarser;
     int32_t jobCoarser;
+    int32_t jobAside;
     int32_t jobReduce;
     int32_t jobShort;
     int32_t jobThreads;
@@ -431,9 +447,32 @@ void AdoptRegionBitmap(PluginInstance* record);
 // UI thread: the part to paint over the picture, or null.
 inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { return record->region.shown; }
 
+// Takes `count` bytes of a picture handed over in pieces; 0 stops it.
+typedef int (*PictureBytesSink)(void* context, const uint8_t* bytes, uint32_t count);
+
+// A command's full picture, from AcquireFullPicture to ReleaseFullPicture:
+// `view` when this process holds it whole (the level in dib), or `section`
+// (view zeroed) when a decoder process made it and it is larger than a few
+// MB: it stays in the decoder's section and is read a few MB at a time.
+// Either way `head` is the packed DIB's header and palette and `bytes` its
+// whole size; ReadFullPicture hands over every byte of it.
+struct FullPicture {
+    ImageView view;
+    const PictureSection* section;
+    const uint8_t* head;
+    uint32_t bytes;
+};
+
+// A packed DIB held whole (null: none) as a FullPicture.
+void DescribeHeldPicture(FullPicture* pictureOut, const uint8_t* dib);
+// The packed DIB to `sink` in order, header first, in pieces of at most a
+// few MB for a section; 0 when the sink refused or a view could not be mapped.
+int ReadFullPicture(const FullPicture* picture, PictureBytesSink sink, void* context);
+
 // UI thread, for commands that need the full picture (save as bitmap, copy,
-// wallpaper): 1 with the view of the full-resolution bitmap (or of the
-// capped picture past the sample cap), decoding it first when only a smaller
+// wallpaper): 1 with the full-resolution bitmap (or the capped picture past
+// the sample cap, unless a 64-bit decoder can make the full one: the level
+// is the picture's fullReduce), decoding it first when only a smaller
 // level is there (the wait cursor and the browser's status line show while
 // it is prepared; messages are dispatched meanwhile, so it runs inside
 // RunCommand; the wait ends early when the instance is destroyed). 0 when
@@ -441,8 +480,8 @@ inline const RegionBitmap* GetRegionBitmap(const PluginInstance* record) { retur
 // the full picture could not be prepared (a DecodeFailure value), or 0 when
 // there is no picture at all (the file has not ended, or its decode failed,
 // which the window already shows).
-// The view stays valid until the caller's ReleaseFullPicture.
-int AcquireFullPicture(ImageView* viewOut, int* failureOut, PluginInstance* record);
+// The picture stays valid until the caller's ReleaseFullPicture.
+int AcquireFullPicture(FullPicture* pictureOut, int* failureOut, PluginInstance* record);
 // The same for a level at least as fine as `reduce` halvings (a printer
 // needs no more): only that level is decoded when a coarser one is shown,
 // and nothing when a level as fine is there already.

@@ -82,10 +82,10 @@ const ViewLabelRule ViewLabelRules[] = {
 };
 
 void RunSetWallpaper(PluginInstance* instance) {
-    ImageView full;
+    FullPicture full;
     int failure = 0;
     if (AcquireFullPicture(&full, &failure, instance)) {
-        SetWallpaper(instance, (const uint8_t*)full.info);
+        SetWallpaper(instance, &full);
         ReleaseFullPicture(instance);
     } else if (failure != 0) {
         WarnNoFullPicture(instance, failure);

@@ -32,6 +32,8 @@ TEST(AdmitDecode, MemoryAndProcessorsDecideWhenAndAtWhichLevel)
         {{100 * MB, 0, 8, 0, 0, 1}, 0, AdmissionStart, 0, 8, 48 * MB},         // elsewhere alone: the full level
         {{20 * MB, 0, 8, 0, 0, 1}, 0, AdmissionStart, 1, 8, 12 * MB},          // the bitmap must fit here
         {{40 * MB, 0, 8, 1, 1, 1}, 0, AdmissionWait, 0, 0, 0},                 // and waits when it does not
+        {{20 * MB, 0, 8, 0, 0, 2}, 0, AdmissionStart, 0, 8, BitmapViewBytes},  // the bitmap read in views: a view
+        {{2 * MB, 0, 8, 0, 0, 2}, 0, AdmissionStart, 3, 8, 1500 * 500},        // less than a view: 1/8 fits
     };
     for (const Case& c : cases) {
         Admission got = AdmitDecode(&c.budget, &plan, c.wanted, 0);

@@ -30,6 +30,30 @@ TEST(ChooseViewReduce, SmallestLevelCoveringTheViewOnBothAxes)
     }
 }
 
+TEST(ChooseFullReduce, FinestLevelWithinTheCapAndTheMemoryNeverCoarserThanShown)
+{
+    DecodePlan grey = {12000, 12000, 6000, 6000, 1, 3, 6, 1, 8};     // past 2^27 samples
+    DecodePlan rgb = {40000, 40000, 5000, 5000, 3, 5, 8, 3, 24};     // 4.8e9 samples
+    DecodePlan subsampled = {8000, 8000, 8000, 8000, 0, 2, 5, 3, 24}; // chroma halved: fits the cap whole
+    const uint64_t Wide = 1ull << 30, Narrow = 1ull << 27, Plenty = UINT64_MAX;
+    struct Case {
+        const DecodePlan* plan;
+        uint64_t sampleLimit, budget;
+        int reduce;
+    } cases[] = {
+        {&grey, Wide, Plenty, 0},
+        {&grey, Narrow, Plenty, 1},          // the plan's own cap: the level shown
+        {&grey, Wide, 500ull << 20, 1},      // 720 MB planned at full size
+        {&rgb, Wide, Plenty, 2},             // 1.2e9 samples at 1/2
+        {&subsampled, Narrow, Plenty, 0},    // counted on the full grid, still never coarser than shown
+        {&grey, Wide, 0, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.reduce, ChooseFullReduce(c.plan, c.sampleLimit, c.budget, 0))
+            << c.plan->fullWidth << " cap " << c.sampleLimit << " budget " << c.budget;
+    }
+}
+
 TEST(PlannedDecodeBytes, SamplesBitmapAndCompressedBytes)
 {
     DecodePlan rgb = {4000, 4000, 4000, 4000, 0, 2, 5, 3, 24};

@@ -26,6 +26,13 @@ const char IeKey[] = "Software\\Microsoft\\Internet Explorer\\Desktop\\General";
 const char DesktopKey[] = "Control Panel\\desktop";
 const char ChildVariable[] = "NPKAVREL_WALLPAPER_CHILD";
 
+// The command with a level held whole as its full picture (null: none).
+void SetWallpaperFrom(PluginInstance* owner, const uint8_t* dib) {
+    FullPicture picture;
+    DescribeHeldPicture(&picture, dib);
+    SetWallpaper(owner, dib ? &picture : nullptr);
+}
+
 // A registry text value, or "<absent>".
 std::string ReadValue(HKEY root, const char* key, const char* name) {
     HKEY opened = nullptr;
@@ -164,7 +171,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     bool xp = (GetVersion() & 0xFFFF) == 0x0105;
     std::string expectedPath = (xp ? systemRoot : directory) + "\\npkavrel.bmp";
 
-    SetWallpaper(image, image->picture.dib);
+    SetWallpaperFrom(image, image->picture.dib);
     EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(image->picture.dib));
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), expectedPath);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), expectedPath);
@@ -173,7 +180,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
     // A second image replaces the first under the same name.
     PluginInstance* second = NewTestInstance(CreateOwnerWindow());
     LOAD_CONFORMANCE_IMAGE_OR_SKIP(second, "p0_01.j2k");
-    SetWallpaper(second, second->picture.dib);
+    SetWallpaperFrom(second, second->picture.dib);
     EXPECT_EQ(FileBytes(expectedPath), BitmapFileOf(second->picture.dib));
     FreeTestInstance(second);
     DeleteFileA(expectedPath.c_str());
@@ -181,7 +188,7 @@ TEST_F(Wallpaper, RealRunWritesTheBitmapAndPointsTheDesktopAtIt) {
 
 TEST_F(Wallpaper, NoImageChangesNothing) {
     WriteValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper", "C:\\before.bmp");
-    SetWallpaper(image, nullptr);
+    SetWallpaperFrom(image, nullptr);
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, DesktopKey, "Wallpaper"), "C:\\before.bmp");
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, IeKey, "Wallpaper"), "");
 }
@@ -213,7 +220,7 @@ TEST_F(Wallpaper, RefusedDirectoryFallsBackToTheUserFolderOrTellsTheUser) {
         std::string desktop = DesktopWallpaper();
         SetEnvironmentVariableA("APPDATA", c.userFolder.c_str());
         std::vector<std::string> messages;
-        int answered = RunModal([&] { SetWallpaper(image, image->picture.dib); }, {AnswerPluginMessage(&messages)},
+        int answered = RunModal([&] { SetWallpaperFrom(image, image->picture.dib); }, {AnswerPluginMessage(&messages)},
                                 c.landsAt.empty() ? 8000 : 500);
         SetEnvironmentVariableA("APPDATA", savedFolder);
         std::string expected = c.landsAt.empty() ? "C:\\before.bmp" : c.landsAt;
@@ -285,7 +292,7 @@ TEST(WallpaperChild, SetsWallpaperAsWindowsXp) {
     ASSERT_EQ(GetVersion() & 0xFFFF, 0x0105u);
     PluginInstance* image = NewTestInstance(nullptr);
     LOAD_CONFORMANCE_IMAGE_OR_SKIP(image, "p0_09.j2k");
-    SetWallpaper(image, image->picture.dib);
+    SetWallpaperFrom(image, image->picture.dib);
     FreeTestInstance(image);
 }
 
@@ -330,7 +337,7 @@ TEST(WallpaperChild, TellsOfARefusal) {
     PluginInstance* image = NewTestInstance(nullptr);
     LOAD_CONFORMANCE_IMAGE_OR_SKIP(image, "p0_09.j2k");
     std::vector<std::string> messages;
-    RunModal([&] { SetWallpaper(image, image->picture.dib); }, {AnswerPluginMessage(&messages)});
+    RunModal([&] { SetWallpaperFrom(image, image->picture.dib); }, {AnswerPluginMessage(&messages)});
     EXPECT_EQ(messages, std::vector<std::string>{ExpectedText("The desktop wallpaper could not be changed.",
                                                               "デスクトップの壁紙を変更できませんでした。")});
     FreeTestInstance(image);

@@ -154,11 +154,11 @@ TEST(Playback, ACommandTakesTheFrameShown) {
         frame = Watch(&element, 400).frames.back();
     }
     ASSERT_NE(0u, frame);
-    ImageView view;
+    FullPicture full;
     int failure = 0;
-    ASSERT_TRUE(AcquireFullPicture(&view, &failure, record));
-    EXPECT_EQ(64, view.bitmapWidth);
-    EXPECT_EQ(FrameLevel(frame), CentreLevel(view));
+    ASSERT_TRUE(AcquireFullPicture(&full, &failure, record));
+    EXPECT_EQ(64, full.view.bitmapWidth);
+    EXPECT_EQ(FrameLevel(frame), CentreLevel(full.view));
     ReleaseFullPicture(record);
     DestroyElement(&element);
 }

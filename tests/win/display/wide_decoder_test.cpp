@@ -3,7 +3,9 @@
 // beside its own (win -> win64), About and the system say so, and a full
 // picture that the 32-bit browser has no room to decode is saved through
 // that decoder exactly as j2k2bmp writes it. The same DLL beside its own
-// 32-bit decoder, or alone, in the same room, cannot have it.
+// 32-bit decoder, or alone, in the same room, cannot have it. A picture past
+// the 32-bit sample cap is saved whole too, with no range free in the
+// browser's process as large as its bitmap.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,6 +25,7 @@
 namespace {
 
 const char Picture[] = "single2000.j2k";  // 2000 x 2000 RGB in one tile
+const char PastTheCap[] = "overcap.j2k";  // 12000 x 12000 grey: 1.07 x 2^27 samples
 // Free beside the bitmap's range while the full picture is prepared, in
 // fragments: thread stacks and the heap's growth, never the codec's 48 MB
 // of samples. Wine's ullAvailVirtual does not count reservations, so the
@@ -30,6 +33,8 @@ const char Picture[] = "single2000.j2k";  // 2000 x 2000 RGB in one tile
 // 32-bit decoder the full picture); a 32-bit decoder is filled as well, and
 // the codec's own allocations fail there.
 const uint64_t FragmentBytes = 4 << 20;
+// The plug-in's views of a bitmap left in the decoder's section.
+const uint64_t ViewBytes = 4 << 20;
 
 bool RunsUnderWow64() {
     BOOL wow64 = FALSE;
@@ -53,7 +58,7 @@ TEST(WideDecoder, TheSystemAndAboutShowThe64BitDecoder) {
     EXPECT_EQ(std::string::npos, run.output.find("bits=32")) << run.output;
 }
 
-// The full picture's bitmap, the one range the test leaves free for it.
+// The full picture's bitmap (its rows), as the room the test leaves is measured.
 uint64_t BitmapBytes(const std::vector<uint8_t>& file) {
     DecodePlan plan = {};
     int failure = 0;
@@ -84,22 +89,38 @@ std::vector<HANDLE> OpenThirtyTwoBitProcesses() {
     return processes;
 }
 
+// The largest range of this process's address space left free, as the
+// filling counts it: the largest block that can be reserved (to 64 KiB).
+uint64_t LargestFreeRange() {
+    uint64_t low = 0, high = 1ull << 31;
+    while (high - low > 65536) {
+        uint64_t middle = low + (high - low) / 65536 / 2 * 65536;
+        void* block = VirtualAlloc(nullptr, (SIZE_T)middle, MEM_RESERVE, PAGE_NOACCESS);
+        if (block) VirtualFree(block, 0, MEM_RELEASE);
+        (block ? low : high) = middle;
+    }
+    return low;
+}
+
 // Save as bitmap of the full page, every 32-bit process taking part filled
-// while the Save As dialog is open; the plug-in's messages, until the file
-// is there or a message came.
-std::vector<std::string> SaveWithRoomFor(HWND image, uint64_t bitmap, const std::string& path) {
+// but for fragments and one range of `room` bytes while the Save As dialog
+// is open; the plug-in's messages, until the file is there or a message
+// came. *largestFreeOut: the browser's largest free range meanwhile.
+std::vector<std::string> SaveWithRoomFor(HWND image, uint64_t room, const std::string& path,
+                                         uint64_t* largestFreeOut) {
     std::vector<std::string> messages;
     std::vector<HANDLE> processes = OpenThirtyTwoBitProcesses();
     std::vector<std::vector<void*>> blocks;
     SaveDialogView dialog;
     UiStep reserve = [&] {
         if (!FindThreadWindow("#32770", SaveDialogCaption())) return false;
-        for (HANDLE process : processes) blocks.push_back(ReserveAddressSpace(FragmentBytes, bitmap * 2, process));
+        for (HANDLE process : processes) blocks.push_back(ReserveAddressSpace(FragmentBytes, room, process));
+        *largestFreeOut = LargestFreeRange();
         return true;
     };
     UiStep answer = AnswerPluginMessage(&messages);
     UiStep ended = [&] { return answer() || FileExists(path); };
-    RightClickAndRun(image, {Pick(image, Down(2)), reserve, AnswerSaveDialog(&dialog, 2, path), ended}, 30000);
+    RightClickAndRun(image, {Pick(image, Down(2)), reserve, AnswerSaveDialog(&dialog, 2, path), ended}, 120000);
     for (size_t i = 0; i < processes.size(); ++i) {
         if (i < blocks.size()) ReleaseAddressSpace(blocks[i], processes[i]);
         if (i > 0) CloseHandle(processes[i]);
@@ -108,26 +129,34 @@ std::vector<std::string> SaveWithRoomFor(HWND image, uint64_t bitmap, const std:
 }
 
 struct SaveRow {
+    const char* picture;
     const char* folder;  // of build/win holding the DLL and the decoder it takes
+    bool viewsOnly;      // the browser keeps room for a view, not for the bitmap
     std::vector<std::string> messages;
     bool saved;
 };
 
+// The full-resolution bitmap file of a picture, past the sample cap too.
+std::vector<uint8_t> FullBitmapFile(const std::vector<uint8_t>& file) {
+    SetDecodeSampleLimit(1u << 30);
+    uint8_t* dib = nullptr;
+    std::vector<uint8_t> bitmap;
+    if (DecodeToPackedDib(&dib, file.data(), (int32_t)file.size())) bitmap = BitmapFileOf(dib);
+    free(dib);
+    SetDecodeSampleLimit(0);
+    return bitmap;
+}
+
 TEST(WideDecoder, FullPictureWithRoomForItsBitmapOnlyIsSavedThroughThe64BitDecoder) {
     ASSERT_TRUE(RunsUnderWow64()) << "runs in the 64-bit prefix only (wide_decoder.sh)";
-    std::vector<uint8_t> file = FileBytes(FixturePath(Picture));
-    uint8_t* dib = nullptr;
-    ASSERT_TRUE(DecodeToPackedDib(&dib, file.data(), (int32_t)file.size()));
-    std::vector<uint8_t> expected = BitmapFileOf(dib);
-    free(dib);
-    uint64_t bitmap = BitmapBytes(file);
-    ASSERT_NE(0u, bitmap);
+    const std::string OutOfMemory = "The full picture could not be prepared: out of memory.";
     // Copies in folders of other names: with the 32-bit decoder beside
     // it, and alone (decoding in the browser's process).
     const SaveRow rows[] = {
-        {"", {}, true},
-        {"narrow", {"The full picture could not be prepared: out of memory."}, false},
-        {"in-process", {"The full picture could not be prepared: out of memory."}, false},
+        {Picture, "", false, {}, true},
+        {Picture, "narrow", false, {OutOfMemory}, false},
+        {Picture, "in-process", false, {OutOfMemory}, false},
+        {PastTheCap, "", true, {}, true},
     };
     for (const char* copy : {"narrow\\npkavrel.dll", "narrow\\npkavrel-decoder.exe", "in-process\\npkavrel.dll"}) {
         std::string target = BuildPath(copy);
@@ -135,22 +164,33 @@ TEST(WideDecoder, FullPictureWithRoomForItsBitmapOnlyIsSavedThroughThe64BitDecod
         ASSERT_TRUE(CopyFileA(BuildPath(strchr(copy, '\\') + 1).c_str(), target.c_str(), FALSE)) << copy;
     }
     for (const SaveRow& row : rows) {
-        SCOPED_TRACE(row.folder);
+        SCOPED_TRACE(std::string(row.picture) + " " + row.folder);
+        std::vector<uint8_t> file = FileBytes(FixturePath(row.picture));
+        std::vector<uint8_t> expected = FullBitmapFile(file);
+        ASSERT_FALSE(expected.empty());
+        uint64_t bitmap = BitmapBytes(file);
+        ASSERT_NE(0u, bitmap);
         Browser browser;
         InitializeBrowser(&browser, 0x000B, nullptr);
         std::string folder = row.folder[0] ? BuildPath(row.folder) + "\\" : BuildPath("");
         ASSERT_TRUE(LoadPluginLibrary(&browser, (folder + "npkavrel.dll").c_str()));
         ASSERT_TRUE(StartPlugin(&browser));
         EnablePageBrowsing(&browser);
-        BrowserFrame* frame = OpenFrame(&browser, FixturePath(Picture), 600, 600, DefaultStreamOptions());
+        BrowserFrame* frame = OpenFrame(&browser, FixturePath(row.picture), 600, 600, DefaultStreamOptions());
         ASSERT_NE(nullptr, frame);
         EXPECT_TRUE(WaitUntilQuiet(300, 30000));
         std::string path = folder + "saved.bmp";
         DeleteFileA(path.c_str());
-        std::vector<std::string> messages = SaveWithRoomFor(frame->instances[0]->window, bitmap, path);
+        uint64_t largestFree = 0;
+        std::vector<std::string> messages =
+            SaveWithRoomFor(frame->instances[0]->window, row.viewsOnly ? ViewBytes : bitmap * 2, path, &largestFree);
         EXPECT_EQ(row.messages, messages);
+        if (row.viewsOnly) EXPECT_LT(largestFree, bitmap) << "the browser had room to map the bitmap whole";
         if (row.saved) {
-            EXPECT_TRUE(FileBytes(path) == expected);
+            ASSERT_TRUE(FileBytes(path) == expected);
+            printf("saved %s through the 64-bit decoder: %llu bytes; largest range free in the browser's process "
+                   "meanwhile: %llu MiB\n",
+                   row.picture, (unsigned long long)expected.size(), (unsigned long long)(largestFree >> 20));
         } else {
             EXPECT_FALSE(FileExists(path));
         }
