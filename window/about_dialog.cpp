@@ -36,6 +36,11 @@ const UiText ScaleLine = {"Shown:\t%d x %d, shown at 1/%d scale (save and copy u
 // The full page's zoom; 100 % is one picture pixel per CSS pixel.
 const UiText ZoomLine = {"Zoom:\t%d %%\r\n", "表示倍率:\t%d %%\r\n"};
 const UiText FittedZoomLine = {"Zoom:\t%d %% (fit to window)\r\n", "表示倍率:\t%d %% (画面に合わせる)\r\n"};
+// Past the cap, where a 64-bit decoder makes the commands a finer level:
+// the size they get.
+const UiText FinerCommandLine = {
+    "Shown:\t%d x %d, shown at 1/%d scale (save and copy use %d x %d, made by the 64-bit decoder)\r\n",
+    "表示:\t%d x %d (1/%d に縮小して表示、保存とコピーは 64 ビットのデコーダが作る %d x %d の画像)\r\n"};
 const UiText ViewLevelLine = {"Shown:\t%d x %d, 1/%d scale for this view (save and copy use the full picture)\r\n",
                               "表示:\t%d x %d (この表示に合わせて 1/%d、保存とコピーは元の大きさの画像)\r\n"};
 const UiText PageLine = {"Page: %u of %d\r\n", "ページ: %u / %d\r\n"};
@@ -110,11 +115,16 @@ void AppendShownLines(wchar_t* text, const PluginInstance* instance) {
                (int)LoadAcquire(&instance->picture.fullHeight));
     // A level above the cap's is one the view needs; the full picture is
     // decoded when a command asks for it.
-    const UiText& line = reduce > LoadAcquire(&instance->picture.shownReduce) ? ViewLevelLine : ScaleLine;
+    int32_t fullReduce = LoadAcquire(&instance->picture.fullReduce);
+    const UiText& line = reduce > LoadAcquire(&instance->picture.shownReduce) ? ViewLevelLine
+                         : fullReduce < reduce                                ? FinerCommandLine
+                                                                              : ScaleLine;
     if (!published) {
         AppendText(text, PreviewLine);
     } else {
-        AppendLine(text, UiString(line), (int)header->biWidth, (int)header->biHeight, 1 << reduce);
+        AppendLine(text, UiString(line), (int)header->biWidth, (int)header->biHeight, 1 << reduce,
+                   (int)LevelExtent((uint32_t)LoadAcquire(&instance->picture.fullWidth), fullReduce),
+                   (int)LevelExtent((uint32_t)LoadAcquire(&instance->picture.fullHeight), fullReduce));
     }
 }
 

@@ -298,12 +298,19 @@ TEST(ScrollBars, PreviewTakesThePicturesGeometryUntilThePictureReplacesIt) {
     EXPECT_EQ(1, GetPublishedImage(&view, record));
     // A picture past the cap: About gives both sizes and says what save and
     // copy use.
-    record->picture.dibReduce = record->picture.shownReduce = 3;
+    record->picture.dibReduce = record->picture.shownReduce = record->picture.fullReduce = 3;
     BuildImageText(text, record);
     EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Dimensions:\t640 x 480\r\nShown:\t64 x 48, shown at 1/8 scale (save "
                                                  L"and copy use the picture shown)",
                                                  L"画像サイズ:\t640 x 480\r\n表示:\t64 x 48 (1/8 に縮小して表示、"
                                                  L"保存とコピーは表示中の画像)")));
+    // Past the cap, where a 64-bit decoder makes commands a finer level.
+    record->picture.fullReduce = 1;
+    BuildImageText(text, record);
+    EXPECT_NE(nullptr, wcsstr(text, ExpectedText(L"Shown:\t64 x 48, shown at 1/8 scale (save and copy use 320 x 240, "
+                                                 L"made by the 64-bit decoder)",
+                                                 L"表示:\t64 x 48 (1/8 に縮小して表示、保存とコピーは 64 ビットの"
+                                                 L"デコーダが作る 320 x 240 の画像)")));
     // The level a small view needs, below the cap: commands use the full one.
     record->picture.shownReduce = 0;
     BuildImageText(text, record);
