@@ -2,10 +2,11 @@
 // Wine prefix (wide_decoder.sh): it starts the 64-bit decoder of the build
 // beside its own (win -> win64), About and the system say so, and a full
 // picture that the 32-bit browser has no room to decode is saved through
-// that decoder exactly as j2k2bmp writes it. The same DLL beside its own
-// 32-bit decoder, or alone, in the same room, cannot have it. A picture past
-// the 32-bit sample cap is saved whole too, with no range free in the
-// browser's process as large as its bitmap.
+// that decoder exactly as j2k2bmp writes it, and copied as the same bitmap
+// (both read from the decoder's section a view at a time). The same DLL
+// beside its own 32-bit decoder, or alone, in the same room, cannot have it.
+// A picture past the 32-bit sample cap is saved whole too, with no range
+// free in the browser's process as large as its bitmap.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -134,7 +135,22 @@ struct SaveRow {
     bool viewsOnly;      // the browser keeps room for a view, not for the bitmap
     std::vector<std::string> messages;
     bool saved;
+    bool copied;  // then copied too: the clipboard's block filled through the same views
 };
+
+// The first `count` bytes of the clipboard's CF_DIB block (none: empty).
+std::vector<uint8_t> ClipboardDib(size_t count) {
+    std::vector<uint8_t> bytes;
+    if (!OpenClipboardPatiently()) return bytes;
+    HANDLE block = GetClipboardData(CF_DIB);
+    const uint8_t* data = block && GlobalSize(block) >= count ? (const uint8_t*)GlobalLock(block) : nullptr;
+    if (data) {
+        bytes.assign(data, data + count);
+        GlobalUnlock(block);
+    }
+    CloseClipboard();
+    return bytes;
+}
 
 // The full-resolution bitmap file of a picture, past the sample cap too.
 std::vector<uint8_t> FullBitmapFile(const std::vector<uint8_t>& file) {
@@ -153,10 +169,10 @@ TEST(WideDecoder, FullPictureWithRoomForItsBitmapOnlyIsSavedThroughThe64BitDecod
     // Copies in folders of other names: with the 32-bit decoder beside
     // it, and alone (decoding in the browser's process).
     const SaveRow rows[] = {
-        {Picture, "", false, {}, true},
-        {Picture, "narrow", false, {OutOfMemory}, false},
-        {Picture, "in-process", false, {OutOfMemory}, false},
-        {PastTheCap, "", true, {}, true},
+        {Picture, "", false, {}, true, true},
+        {Picture, "narrow", false, {OutOfMemory}, false, false},
+        {Picture, "in-process", false, {OutOfMemory}, false, false},
+        {PastTheCap, "", true, {}, true, false},
     };
     for (const char* copy : {"narrow\\npkavrel.dll", "narrow\\npkavrel-decoder.exe", "in-process\\npkavrel.dll"}) {
         std::string target = BuildPath(copy);
@@ -193,6 +209,12 @@ TEST(WideDecoder, FullPictureWithRoomForItsBitmapOnlyIsSavedThroughThe64BitDecod
                    row.picture, (unsigned long long)expected.size(), (unsigned long long)(largestFree >> 20));
         } else {
             EXPECT_FALSE(FileExists(path));
+        }
+        if (row.copied) {
+            HWND window = frame->instances[0]->window;
+            EXPECT_EQ(1, RightClickAndRun(window, {Pick(window, {{WM_CHAR, (WPARAM)'c'}})}, 60000));
+            std::vector<uint8_t> dib(expected.begin() + 14, expected.end());
+            EXPECT_TRUE(ClipboardDib(dib.size()) == dib);
         }
         CloseFrame(frame);
         ShutdownPlugin(&browser);
