@@ -62,29 +62,30 @@ HGLOBAL FillGlobalBlock(uint32_t size, BlockFiller fill, const void* context) {
 }
 
 // Puts a block of `size` bytes filled by `fill` on the clipboard in
-// `format`, naming the step that failed in a warning.
+// `format`, naming the step that failed in a warning. The block is made
+// first: without it the clipboard keeps what it held.
 void PlaceOnClipboard(PluginInstance* instance, uint32_t size, UINT format, BlockFiller fill, const void* context) {
+    HGLOBAL block = FillGlobalBlock(size, fill, context);
+    const UiText* failure = nullptr;
+    bool opened = false;
     // Owned by the plug-in's window: a clipboard opened without an owner
     // cannot be emptied into a valid owner, and delayed-rendering requests
     // would go nowhere.
-    if (!OpenClipboard(instance != nullptr ? instance->window.hwnd : nullptr)) {
-        ShowUiMessage(instance, ClipboardTextCannotOpen);
-        return;
-    }
-    const UiText* failure = nullptr;
-    HGLOBAL block = nullptr;
-    if (!EmptyClipboard()) {
-        failure = &ClipboardTextCannotClear;
-    } else if ((block = FillGlobalBlock(size, fill, context)) == nullptr) {
+    if (block == nullptr) {
         failure = &ClipboardTextNoMemory;
-    } else if (SetClipboardData(format, block) == nullptr) {
-        // The system did not take the block: it is still ours.
-        GlobalFree(block);
+    } else if (!(opened = OpenClipboard(instance != nullptr ? instance->window.hwnd : nullptr))) {
+        failure = &ClipboardTextCannotOpen;
+    } else if (!EmptyClipboard()) {
+        failure = &ClipboardTextCannotClear;
+    } else if (SetClipboardData(format, block) != nullptr) {
+        block = nullptr;  // the system's now
+    } else {
         failure = &ClipboardTextCannotSet;
     }
+    if (block != nullptr) GlobalFree(block);
     // Closed before the warning: a message box waits for the user, and an
     // open clipboard would refuse every other program meanwhile.
-    CloseClipboard();
+    if (opened) CloseClipboard();
     if (failure != nullptr) ShowUiMessage(instance, *failure);
 }
 

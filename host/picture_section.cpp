@@ -88,12 +88,17 @@ int ReadPictureSection(const PictureSection* picture, PictureBytesSink sink, voi
         return 0;
     }
     // Each view starts on the granularity at or below the next byte wanted
-    // and ends a view's size further, or at the bitmap's end.
+    // and ends a view's size further, or at the bitmap's end; where a
+    // crowded address space has no room for a whole view, a smaller one.
     uint32_t granularity = AllocationGranularity();
     for (uint32_t at = picture->headBytes; at < picture->bytes;) {
         uint32_t start = at / granularity * granularity;
-        uint32_t end = picture->bytes - start > PictureViewBytes ? start + PictureViewBytes : picture->bytes;
-        const uint8_t* view = MapPart(picture->handle, start, end - start);
+        uint32_t end = start;
+        const uint8_t* view = NULL;
+        for (uint32_t size = PictureViewBytes; !view && size >= granularity; size /= 2) {
+            end = picture->bytes - start > size ? start + size : picture->bytes;
+            view = MapPart(picture->handle, start, end - start);
+        }
         int taken = view && sink(context, view + (at - start), end - at);
         if (view) UnmapViewOfFile(view);
         if (!taken) {

@@ -223,9 +223,9 @@ struct PrefixJob {
 // cancels that job (the running worker's). While commandWanted, a command
 // waits for the level commandReduce (or a finer one) and its decode goes
 // ahead of the views'; commandAside: it reads that level through views
-// (jobAside: the running job is its level). `coarser` asks for a level coarser than the one
-// decoded (a large level no command uses any more gives way to the view's
-// level), jobCoarser is its running job.
+// (jobAside: the running job is its level). `coarser` asks for a level
+// coarser than the one decoded (a large level no command uses any more
+// gives way to the view's level), jobCoarser is its running job.
 struct QueueLink {
     int32_t state;
     int32_t decoding;

@@ -30,3 +30,9 @@ void ReleaseAddressSpace(const std::vector<void*>& blocks, HANDLE process) {
         VirtualFreeEx(process, block, 0, MEM_RELEASE);
     }
 }
+
+void ReserveRangesOfAtLeast(std::vector<void*>* blocks, uint64_t bytes, HANDLE process) {
+    while (void* block = VirtualAllocEx(process, NULL, (SIZE_T)bytes, MEM_RESERVE, PAGE_NOACCESS)) {
+        blocks->push_back(block);
+    }
+}

@@ -20,5 +20,8 @@
 std::vector<void*> ReserveAddressSpace(uint64_t leave = 0, uint64_t contiguous = 0,
                                        HANDLE process = GetCurrentProcess());
 void ReleaseAddressSpace(const std::vector<void*>& blocks, HANDLE process = GetCurrentProcess());
+// Reserves, into *blocks, `bytes` at a time from every free range that holds
+// them, so that no block of that size can be had any more; the same release.
+void ReserveRangesOfAtLeast(std::vector<void*>* blocks, uint64_t bytes, HANDLE process = GetCurrentProcess());
 
 #endif
