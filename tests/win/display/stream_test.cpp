@@ -678,7 +678,9 @@ TEST(Levels, CopyFrameWithoutRoomForTheFullPictureSaysWhyThenCopiesItOnceThereIs
                 EXPECT_TRUE(WaitForDecode(&element, 60000));
                 ReleaseAddressSpace(blocks);  // a paint itself may need memory
                 Capture shown = RepaintAndCapture(element.window);
-                if (!messages.empty()) EXPECT_EQ(row.messages, messages);
+                if (!messages.empty()) {
+                    EXPECT_EQ(row.messages, messages);
+                }
                 EXPECT_EQ(1000, record->picture.dibHeader->biWidth);
                 EXPECT_EQ(0xFF0000u, shown.At(100, 100));  // the red quarter, not a blank
                 if (!messages.empty()) {

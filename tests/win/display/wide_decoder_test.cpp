@@ -201,7 +201,9 @@ TEST(WideDecoder, FullPictureWithRoomForItsBitmapOnlyIsSavedThroughThe64BitDecod
         std::vector<std::string> messages =
             SaveWithRoomFor(frame->instances[0]->window, row.viewsOnly ? ViewBytes : bitmap * 2, path, &largestFree);
         EXPECT_EQ(row.messages, messages);
-        if (row.viewsOnly) EXPECT_LT(largestFree, bitmap) << "the browser had room to map the bitmap whole";
+        if (row.viewsOnly) {
+            EXPECT_LT(largestFree, bitmap) << "the browser had room to map the bitmap whole";
+        }
         if (row.saved) {
             ASSERT_TRUE(FileBytes(path) == expected);
             printf("saved %s through the 64-bit decoder: %llu bytes; largest range free in the browser's process "
