@@ -14,13 +14,12 @@ namespace {
 // whole; a multiple of the allocation granularity. A reservation costs
 // only addresses until bytes come, and a 64-bit process has plenty: there
 // one section holds any file of up to a gigabyte, so a long arrival adds
-// none (each is a mapping made on the browser's thread). A 32-bit one
-// starts small and doubles.
+// none. A 32-bit one starts small and doubles.
 const uint32_t FirstStep = sizeof(void*) >= 8 ? 1u << 30 : 1u << 20;
-// A write past the room commits this much beyond itself. A commit is a
-// call into the system; Windows only charges it, but Wine takes time in
-// proportion to the size, so a step that grew with the store would make
-// single writes wait tens of milliseconds late in a large arrival.
+// A write past the room commits this much beyond itself: a fixed step, as
+// a commit is a call into the system that Wine, under load, answers slower
+// the more it commits (a step growing with the store made single writes
+// wait tens of milliseconds late in a large arrival).
 const uint32_t CommitAhead = 1u << 20;
 // The preparer commits in steps of this much, so that a close waits for
 // one short call at most, and keeps a quarter of what arrived ready ahead,
@@ -143,16 +142,14 @@ enum ViewMove { MoveNot = 0, MoveAtOnce = 1, MoveAfterUse = 2 };
 int RelayWritableViews(ReceivedBytes* store, int32_t count, int move) {
     HANDLE sections[ReceivedSectionLimit] = {};
     uint32_t sizes[ReceivedSectionLimit] = {};
+    uint64_t whole = 0;
     for (int32_t i = 0; i < count; ++i) {
         sections[i] = store->sections[i].section;
         sizes[i] = store->sections[i].capacity;
-    }
-    // A store growing by sections keeps room after its views for the next,
-    // which doubles the whole.
-    uint64_t whole = 0;
-    for (int32_t i = 0; i < count; ++i) {
         whole += sizes[i];
     }
+    // A store growing by sections keeps room after its views for the ones
+    // to come.
     uint8_t* base = NULL;
     uint64_t choices[2];
     ChooseHeld(choices, whole);
